@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds with warnings as errors, starts a throw-away PostgreSQL
+# cluster and runs the whole test suite.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+scripts/build.sh -DDEXWEB_WERROR=ON
+source scripts/pg-cluster.sh
+trap pg_cluster_stop EXIT
+pg_cluster_start
+ctest --test-dir build --output-on-failure -j 2 --timeout 600

@@ -1,0 +1,16 @@
+#include "config/globals.h"
+
+#include "platform/clock.h"
+
+namespace dexweb {
+
+Globals& globals() {
+  static Globals g;
+  return g;
+}
+
+void reset_globals() { globals() = Globals{}; }
+
+DateTime ServerNow() { return platform::local_now() + globals().TimeOffset; }
+
+}  // namespace dexweb

@@ -1,0 +1,43 @@
+#pragma once
+// The product's registry settings as the module reads them once at start.
+
+#include <string>
+
+namespace dexweb {
+
+struct RegistrySettings {
+  std::string Prog_Dir;  // folders end with '/'; names are appended directly
+  std::string DB_Dir;
+  std::string Log_Dir;
+  std::string DB_Password;  // decoded
+  bool SyncTimeWithServer = true;
+  int DB_Short_Timeout = 2;
+  int DB_Medium_Timeout = 5;
+  int DB_Long_Timeout = 20;
+  int DB_Retries = 3;
+  // True when the registry gave a non-zero value: only then does it win over the
+  // connection-string file.
+  bool DB_Short_Timeout_Set = false;
+  bool DB_Medium_Timeout_Set = false;
+  bool DB_Long_Timeout_Set = false;
+  bool DB_Retries_Set = false;
+  std::string Run_Type;
+  int Obfuscate_Msg_Chars = 0;
+};
+
+// Registry keys of the product.
+inline constexpr const char* kVelotraxKey = "SOFTWARE\\Wyndrose\\Velotrax";
+inline constexpr const char* kServicesKey = "SOFTWARE\\Wyndrose\\Velotrax\\Services";
+inline constexpr const char* kMonitorKey = "SOFTWARE\\Wyndrose\\Velotrax\\Monitor";
+
+// Reads every setting from the registry, in the documented order; never fails.
+RegistrySettings read_registry_settings();
+
+// Decodes the stored form of DB_Password (groups of three digits, bit-reversed codes, in
+// reverse order).
+std::string decode_db_password(const std::string& stored);
+// The two conversions the decoding is made of.
+std::string tobinary(long value);
+long todecimal(const std::string& binary_digits);
+
+}  // namespace dexweb

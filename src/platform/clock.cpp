@@ -1,0 +1,71 @@
+#include "platform/clock.h"
+
+#include <cerrno>
+#include <ctime>
+#include <string>
+
+namespace dexweb::platform {
+namespace {
+
+SystemClock g_system_clock;
+Clock* g_clock = &g_system_clock;
+
+}  // namespace
+
+TimePoint SystemClock::now() const { return std::chrono::system_clock::now(); }
+
+int SystemClock::wait(std::span<pollfd> fds, TimePoint deadline) {
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now()).count();
+  if (left < 0) left = 0;
+  int rc = ::poll(fds.data(), fds.size(), static_cast<int>(std::min<long long>(left, 60'000)));
+  return rc < 0 && errno == EINTR ? 0 : rc;
+}
+
+ManualClock::ManualClock(TimePoint start) : now_(start) {}
+
+int ManualClock::wait(std::span<pollfd> fds, TimePoint deadline) {
+  int rc = ::poll(fds.data(), fds.size(), 0);
+  if (rc < 0 && errno == EINTR) rc = 0;
+  if (rc == 0 && deadline > now_) now_ = deadline;
+  return rc;
+}
+
+Clock& clock() { return *g_clock; }
+
+ScopedClock::ScopedClock(Clock& replacement) : previous_(g_clock) { g_clock = &replacement; }
+ScopedClock::~ScopedClock() { g_clock = previous_; }
+
+DateTime to_local(TimePoint t) {
+  using namespace std::chrono;
+  std::time_t secs = system_clock::to_time_t(floor<seconds>(t));
+  std::tm tm{};
+  ::localtime_r(&secs, &tm);
+  auto ms = duration_cast<milliseconds>(t - floor<seconds>(t));
+  return make_datetime(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
+                       tm.tm_sec) + ms;
+}
+
+TimePoint from_local(DateTime t) {
+  using namespace std::chrono;
+  CivilTime c = civil(t);
+  std::tm tm{};
+  tm.tm_year = c.year - 1900;
+  tm.tm_mon = c.month - 1;
+  tm.tm_mday = c.day;
+  tm.tm_hour = c.hour;
+  tm.tm_min = c.minute;
+  tm.tm_sec = c.second;
+  tm.tm_isdst = -1;
+  return system_clock::from_time_t(::mktime(&tm)) + milliseconds{c.millisecond};
+}
+
+std::string zone_name(TimePoint t) {
+  ::tzset();
+  if (!::daylight) return {};
+  std::time_t secs = std::chrono::system_clock::to_time_t(t);
+  std::tm tm{};
+  ::localtime_r(&secs, &tm);
+  return tm.tm_zone ? tm.tm_zone : "";
+}
+
+}  // namespace dexweb::platform

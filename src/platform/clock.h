@@ -1,0 +1,72 @@
+#pragma once
+// The one clock of the process. Every time read and every wait of the module goes through
+// it, so that tests can replace it with a manual clock on which a 300-second pause passes
+// in microseconds.
+
+#include <poll.h>
+
+#include <chrono>
+#include <memory>
+#include <span>
+
+#include "util/datetime.h"
+
+namespace dexweb::platform {
+
+using TimePoint = std::chrono::system_clock::time_point;
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  // Current UTC time.
+  virtual TimePoint now() const = 0;
+  // Blocks until the deadline passes or one of fds is ready, as poll(2) does, and returns
+  // poll's result (0 when the deadline came first). EINTR counts as 0.
+  virtual int wait(std::span<pollfd> fds, TimePoint deadline) = 0;
+};
+
+// The system's clock: waits really wait.
+class SystemClock final : public Clock {
+ public:
+  TimePoint now() const override;
+  int wait(std::span<pollfd> fds, TimePoint deadline) override;
+};
+
+// A clock that only moves when told to or when a wait would block: a wait that finds no
+// ready descriptor jumps straight to its deadline.
+class ManualClock final : public Clock {
+ public:
+  explicit ManualClock(TimePoint start);
+  TimePoint now() const override { return now_; }
+  int wait(std::span<pollfd> fds, TimePoint deadline) override;
+  void advance(std::chrono::milliseconds d) { now_ += d; }
+  void set(TimePoint t) { now_ = t; }
+
+ private:
+  TimePoint now_;
+};
+
+// The process's clock (a SystemClock until replaced).
+Clock& clock();
+// Replaces the process's clock for the lifetime of the guard (tests).
+class ScopedClock {
+ public:
+  explicit ScopedClock(Clock& replacement);
+  ~ScopedClock();
+  ScopedClock(const ScopedClock&) = delete;
+  ScopedClock& operator=(const ScopedClock&) = delete;
+
+ private:
+  Clock* previous_;
+};
+
+// Local wall-clock time of a UTC time point, through the C library's time zone.
+DateTime to_local(TimePoint t);
+// The inverse of to_local (for a local time that exists).
+TimePoint from_local(DateTime t);
+// Local wall-clock time now.
+inline DateTime local_now() { return to_local(clock().now()); }
+// The C library's zone abbreviation in effect at t; empty when the zone has no daylight time.
+std::string zone_name(TimePoint t);
+
+}  // namespace dexweb::platform

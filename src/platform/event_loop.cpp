@@ -1,0 +1,195 @@
+#include "platform/event_loop.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <csignal>
+#include <cerrno>
+
+#include "platform/fd.h"
+
+namespace dexweb::platform {
+namespace {
+
+// The self-pipe that carries signal numbers from handlers to the loop.
+struct SignalPipe {
+  Fd read_end, write_end;
+  std::array<EventLoop::Callback, NSIG> actions;
+  SignalPipe() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
+      read_end = Fd(fds[0]);
+      write_end = Fd(fds[1]);
+    }
+  }
+};
+
+SignalPipe& signal_pipe() {
+  static SignalPipe pipe;
+  return pipe;
+}
+
+int g_signal_write_fd = -1;
+
+extern "C" void note_signal(int signo) {
+  int saved = errno;
+  unsigned char b = static_cast<unsigned char>(signo);
+  if (g_signal_write_fd >= 0) [[maybe_unused]] auto r = ::write(g_signal_write_fd, &b, 1);
+  errno = saved;
+}
+
+}  // namespace
+
+struct EventLoop::Timer {
+  TimerId id;
+  std::chrono::milliseconds interval;
+  Callback tick;
+  bool enabled;
+  bool running = false;
+  TimePoint due;
+};
+
+struct EventLoop::Watch {
+  int fd;
+  Callback on_readable;
+};
+
+EventLoop::EventLoop() = default;
+EventLoop::~EventLoop() = default;
+
+EventLoop::TimerId EventLoop::add_timer(std::chrono::milliseconds interval, Callback tick, bool enabled) {
+  auto t = std::make_unique<Timer>(Timer{next_id_++, interval, std::move(tick), enabled, false,
+                                         clock().now() + interval});
+  timers_.push_back(std::move(t));
+  return timers_.back()->id;
+}
+
+EventLoop::Timer* EventLoop::find(TimerId id) {
+  for (auto& t : timers_)
+    if (t && t->id == id) return t.get();
+  return nullptr;
+}
+
+const EventLoop::Timer* EventLoop::find(TimerId id) const {
+  return const_cast<EventLoop*>(this)->find(id);
+}
+
+void EventLoop::set_enabled(TimerId id, bool enabled) {
+  if (Timer* t = find(id)) {
+    if (enabled && !t->enabled) t->due = clock().now() + t->interval;
+    t->enabled = enabled;
+  }
+}
+
+bool EventLoop::enabled(TimerId id) const {
+  const Timer* t = find(id);
+  return t && t->enabled;
+}
+
+void EventLoop::set_interval(TimerId id, std::chrono::milliseconds interval) {
+  if (Timer* t = find(id)) {
+    t->interval = interval;
+    t->due = clock().now() + interval;
+  }
+}
+
+std::chrono::milliseconds EventLoop::interval(TimerId id) const {
+  const Timer* t = find(id);
+  return t ? t->interval : std::chrono::milliseconds{0};
+}
+
+void EventLoop::remove_timer(TimerId id) {
+  // Deferred: the slot is emptied, never erased, so a tick that removes a timer while the
+  // loop walks the list does not invalidate the walk.
+  for (auto& t : timers_)
+    if (t && t->id == id) {
+      t->enabled = false;
+      t->tick = nullptr;
+    }
+}
+
+void EventLoop::watch_fd(int fd, Callback on_readable) {
+  unwatch_fd(fd);
+  watches_.push_back({fd, std::move(on_readable)});
+}
+
+void EventLoop::unwatch_fd(int fd) {
+  std::erase_if(watches_, [fd](const Watch& w) { return w.fd == fd; });
+}
+
+void EventLoop::on_signal(int signo, Callback action) {
+  SignalPipe& p = signal_pipe();
+  g_signal_write_fd = p.write_end.get();
+  p.actions[signo] = std::move(action);
+  struct sigaction sa {};
+  sa.sa_handler = note_signal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  ::sigaction(signo, &sa, nullptr);
+}
+
+void EventLoop::drain_signals() {
+  SignalPipe& p = signal_pipe();
+  unsigned char buf[64];
+  ssize_t n;
+  while ((n = ::read(p.read_end.get(), buf, sizeof buf)) > 0)
+    for (ssize_t i = 0; i < n; ++i)
+      if (auto& action = p.actions[buf[i]]) action();
+}
+
+TimePoint EventLoop::next_timer_due(TimePoint limit) const {
+  TimePoint next = limit;
+  for (const auto& t : timers_)
+    if (t && t->enabled && !t->running && t->tick && t->due < next) next = t->due;
+  return next;
+}
+
+void EventLoop::fire_due_timers() {
+  for (std::size_t i = 0; i < timers_.size(); ++i) {
+    Timer* t = timers_[i].get();
+    if (!t || !t->enabled || t->running || !t->tick || t->due > clock().now()) continue;
+    t->due = clock().now() + t->interval;
+    t->running = true;
+    Callback tick = t->tick;  // the tick may replace or remove its own timer
+    tick();
+    if (Timer* again = find(t->id)) again->running = false;
+  }
+}
+
+void EventLoop::run_once(TimePoint deadline) {
+  std::vector<pollfd> fds;
+  fds.push_back({signal_pipe().read_end.get(), POLLIN, 0});
+  for (const Watch& w : watches_) fds.push_back({w.fd, POLLIN, 0});
+  int ready = clock().wait(fds, next_timer_due(deadline));
+  if (ready > 0) {
+    if (fds[0].revents) drain_signals();
+    std::vector<Watch> ready_watches;
+    for (std::size_t i = 1; i < fds.size(); ++i)
+      if (fds[i].revents) ready_watches.push_back(watches_[i - 1]);
+    for (Watch& w : ready_watches) w.on_readable();
+  }
+  fire_due_timers();
+}
+
+void EventLoop::process_pending() { run_once(clock().now()); }
+
+void EventLoop::wait_seconds(double seconds) {
+  auto until = clock().now() + std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                                   std::chrono::duration<double>(seconds));
+  process_pending();
+  while (clock().now() < until && !quit_) run_once(until);
+  process_pending();
+}
+
+void EventLoop::run() {
+  while (!quit_) run_once(clock().now() + std::chrono::seconds(60));
+}
+
+EventLoop& event_loop() {
+  static EventLoop loop;
+  return loop;
+}
+
+}  // namespace dexweb::platform

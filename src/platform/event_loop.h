@@ -1,0 +1,79 @@
+#pragma once
+// The process's single-threaded event loop: it stands in for a window message loop.
+// Timers fire on the loop's thread; a disabled timer never fires and a timer whose tick is
+// still running is not fired again from a nested wait. Signals only set a flag inside the
+// handler; the loop runs the registered callback on its own thread.
+//
+// "Let window messages run" is process_pending(): whatever is due now runs, nothing blocks.
+// wait_seconds() keeps running due events until its time is up, so a wait inside a timer
+// tick still lets other timers, signals and sockets be served.
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "platform/clock.h"
+
+namespace dexweb::platform {
+
+class EventLoop {
+ public:
+  using TimerId = int;
+  using Callback = std::function<void()>;
+
+  EventLoop();
+  ~EventLoop();
+  EventLoop(const EventLoop&) = delete;
+  EventLoop& operator=(const EventLoop&) = delete;
+
+  // A timer fires every `interval` after it is enabled; enabling or changing the interval
+  // restarts the count.
+  TimerId add_timer(std::chrono::milliseconds interval, Callback tick, bool enabled = false);
+  void set_enabled(TimerId id, bool enabled);
+  bool enabled(TimerId id) const;
+  void set_interval(TimerId id, std::chrono::milliseconds interval);
+  std::chrono::milliseconds interval(TimerId id) const;
+  void remove_timer(TimerId id);
+
+  // Runs `on_readable` on the loop whenever fd is readable. The caller keeps the fd open.
+  void watch_fd(int fd, Callback on_readable);
+  void unwatch_fd(int fd);
+
+  // Installs a handler for signo whose only work is to note the signal; `action` then runs
+  // on the loop. One action per signal; a later call replaces it.
+  void on_signal(int signo, Callback action);
+
+  // Runs what is due now without blocking.
+  void process_pending();
+  // Runs due events until `seconds` have passed on the process clock.
+  void wait_seconds(double seconds);
+  // Runs events until quit() is called.
+  void run();
+  void quit() { quit_ = true; }
+  bool quitting() const { return quit_; }
+
+ private:
+  struct Timer;
+  struct Watch;
+  void run_once(TimePoint deadline);
+  void fire_due_timers();
+  void drain_signals();
+  TimePoint next_timer_due(TimePoint limit) const;
+  Timer* find(TimerId id);
+  const Timer* find(TimerId id) const;
+
+  std::vector<std::unique_ptr<Timer>> timers_;
+  std::vector<Watch> watches_;
+  TimerId next_id_ = 1;
+  bool quit_ = false;
+};
+
+// The loop of the process.
+EventLoop& event_loop();
+
+// Shorthands on the process's loop, named as the rest of the module knows them.
+inline void DoEvents() { event_loop().process_pending(); }
+inline void wait_seconds(double seconds) { event_loop().wait_seconds(seconds); }
+
+}  // namespace dexweb::platform

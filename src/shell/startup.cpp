@@ -1,0 +1,7 @@
+#include "shell/startup.h"
+
+namespace dexweb {
+
+int Main(int, char**) { return 0; }
+
+}  // namespace dexweb

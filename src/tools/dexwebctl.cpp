@@ -1,0 +1,7 @@
+// dexwebctl: the operator's companion tool.
+#include <cstdio>
+
+int main() {
+  std::puts("usage: dexwebctl <command>");
+  return 2;
+}

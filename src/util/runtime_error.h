@@ -1,0 +1,42 @@
+#pragma once
+// The module's run-time error: a number in the system's numbering, a description and the
+// name of the component that raised it. The error routine classifies errors by number:
+// 3000..3799 database, 52..76 file or directory, anything else halts at once.
+
+#include <stdexcept>
+#include <string>
+
+namespace dexweb {
+
+class RuntimeError : public std::runtime_error {
+ public:
+  RuntimeError(int number, std::string description, std::string source = "VTXWeb");
+
+  int number() const noexcept { return number_; }
+  const std::string& description() const noexcept { return description_; }
+  const std::string& source() const noexcept { return source_; }
+
+ private:
+  int number_;
+  std::string description_;
+  std::string source_;
+};
+
+// Error numbers that the module raises itself.
+namespace err {
+inline constexpr int kInvalidProcedureCall = 5;
+inline constexpr int kOverflow = 6;
+inline constexpr int kSubscriptOutOfRange = 9;
+inline constexpr int kTypeMismatch = 13;
+inline constexpr int kBadFileName = 52;
+inline constexpr int kFileNotFound = 53;
+inline constexpr int kFileAlreadyExists = 58;
+inline constexpr int kDiskFull = 61;
+inline constexpr int kInputOutput = 57;
+inline constexpr int kTooManyFiles = 67;
+inline constexpr int kPermissionDenied = 70;
+inline constexpr int kPathFileAccess = 75;
+inline constexpr int kPathNotFound = 76;
+}  // namespace err
+
+}  // namespace dexweb

@@ -1,0 +1,58 @@
+#pragma once
+// Text inside the module is UTF-8. Every length rule (cut to n characters, Left, Mid, Len)
+// counts Unicode code points, so that a cut never splits a character. "Blank" trimming
+// removes spaces only, as the module's string functions always have.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace dexweb::text {
+
+// Code-point conversions. Invalid UTF-8 never reaches here: decode_bytes() cleans input.
+std::u32string to_u32(std::string_view utf8);
+std::string to_utf8(std::u32string_view text);
+void append_utf8(std::string& out, char32_t cp);
+
+// Bytes read from a file: valid UTF-8 is kept; each byte that is not part of a valid UTF-8
+// sequence is taken as one Windows-1252 character.
+std::string decode_bytes(std::string_view bytes);
+
+// Encodes text to the Windows-1252 code page; characters outside it become '?'.
+std::string encode_1252(std::string_view utf8);
+// The Windows-1252 code of a code point, or -1 when it has none.
+int code_1252(char32_t cp);
+
+std::size_t length(std::string_view s);                       // code points
+std::string left(std::string_view s, std::size_t n);          // first n code points
+std::string right(std::string_view s, std::size_t n);         // last n code points
+std::string mid(std::string_view s, std::size_t start1, std::size_t n = std::string::npos);
+
+std::string to_lower(std::string_view s);
+std::string to_upper(std::string_view s);
+char32_t fold(char32_t cp);  // lower-case mapping of one code point
+bool iequals(std::string_view a, std::string_view b);
+
+// Byte offset of the first occurrence of needle at or after byte offset from, or npos.
+std::size_t ifind(std::string_view hay, std::string_view needle, std::size_t from = 0);
+bool icontains(std::string_view hay, std::string_view needle);
+bool istarts_with(std::string_view s, std::string_view prefix);
+
+std::string trim(std::string_view s);   // spaces at both ends
+std::string ltrim(std::string_view s);
+std::string rtrim(std::string_view s);
+// Removes every character of chars from both ends.
+std::string trim_chars(std::string_view s, std::string_view chars);
+
+// Replaces every occurrence, left to right; replacement text is not searched again.
+std::string replace_all(std::string_view s, std::string_view what, std::string_view with);
+std::string ireplace_all(std::string_view s, std::string_view what, std::string_view with);
+
+// The number that the whole text spells (blanks around it allowed; sign, decimals and an
+// exponent accepted), or nullopt when the text is not a number.
+std::optional<double> parse_number(std::string_view s);
+// Rounds half to even, as the module's integer conversions do.
+long long round_half_even(double v);
+
+}  // namespace dexweb::text
