@@ -1,0 +1,23 @@
+#pragma once
+// The module's log files. log_event only queues disk lines; flush_log_queues writes each
+// queue to its file in one append (tmrLog runs it every second). write_log_direct appends
+// one line at once, for start-up and refusals. The busy flags keep the two writers apart.
+
+#include <string>
+#include <string_view>
+
+namespace dexweb {
+
+void flush_log_queues();
+void write_log_direct(std::string_view text);
+
+// The disk-write interlock around a direct write: begin waits for a running flush (bounded),
+// flushes, sets DirectBusy and waits again; end clears DirectBusy and flushes.
+void begin_direct_write();
+void end_direct_write();
+
+// The module's own log file: Log_Dir + ModuleName + ".log" (the default log folder when
+// Log_Dir is empty).
+std::string module_log_path();
+
+}  // namespace dexweb

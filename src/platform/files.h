@@ -1,0 +1,68 @@
+#pragma once
+// File-system primitives. Failures raise RuntimeError with the module's file error numbers
+// (53 not found, 75 access denied, 61 disk full, 57 input/output error, 76 path not found,
+// ...) unless a function says it returns false or empty.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/clock.h"
+
+namespace dexweb::platform {
+
+// The module's file error number for an errno value.
+int file_error_number(int errno_value);
+// Raises the RuntimeError for errno_value, naming what failed.
+[[noreturn]] void raise_file_error(int errno_value, std::string_view what);
+
+struct FileInfo {
+  bool is_dir = false;
+  std::uint64_t size = 0;
+  TimePoint modified;
+};
+// nullopt when the path cannot be examined (missing, no permission, ...).
+std::optional<FileInfo> stat_path(const std::string& path);
+
+// Reads at most `limit` bytes from the start of the file.
+std::string read_file(const std::string& path, std::size_t limit = SIZE_MAX);
+// Appends bytes, creating the file when needed.
+void append_file(const std::string& path, std::string_view bytes);
+// Writes the whole file under a temporary name beside it, then renames it into place.
+void write_file_atomic(const std::string& path, std::string_view bytes);
+// Removes a file; a missing file is not an error.
+void remove_file(const std::string& path);
+void rename_file(const std::string& from, const std::string& to);
+// Copies a file's bytes; an existing target is replaced.
+void copy_file(const std::string& from, const std::string& to);
+// Creates the folder and its missing parents.
+void make_dirs(const std::string& path);
+
+struct DirEntry {
+  std::string name;
+  TimePoint modified;
+};
+// Regular files of folder whose names end with suffix (compared without regard to case),
+// in directory order.
+std::vector<DirEntry> list_files(const std::string& folder, std::string_view suffix);
+
+// folder + name when that file exists; otherwise folder + the first entry whose name matches
+// without regard to case; otherwise folder + name again (so callers get the usual error).
+std::string resolve_name_nocase(const std::string& folder, const std::string& name);
+
+// True when another process holds the file open for writing (read-lease test, with a
+// non-blocking flock test where leases are not allowed).
+bool file_is_locked(const std::string& path);
+
+// $TMPDIR or /tmp, with a trailing '/'.
+std::string temp_folder();
+// The computer's host name, or empty text.
+std::string host_name();
+// The absolute path of the running executable.
+std::string executable_path();
+
+}  // namespace dexweb::platform

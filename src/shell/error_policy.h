@@ -1,0 +1,44 @@
+#pragma once
+// The module's one error policy. A step that can fail runs inside with_retry: when it raises
+// a RuntimeError, the error routine classifies the error by number and either waits 1 to 2 s
+// and lets the step run again, warns after repeated failures, or halts the module (the stop
+// sequence runs and the process ends). Keep steps small, so that running one again repeats
+// no side effect.
+
+#include <string_view>
+#include <utility>
+
+#include "util/runtime_error.h"
+
+namespace dexweb {
+
+// The error routine of the main form's procedures and of module procedures. Returns after
+// the retry wait, or halts (never returns).
+void errorsub(const RuntimeError& error, std::string_view procedure);
+void module_errorsub(const RuntimeError& error, std::string_view procedure);
+
+// Runs step until it succeeds; each failure goes through errorsub with procedure
+// ("Procedure: " + name).
+template <typename Step>
+auto with_retry(std::string_view procedure, Step&& step) -> decltype(step()) {
+  for (;;) {
+    try {
+      return step();
+    } catch (const RuntimeError& e) {
+      errorsub(e, procedure);
+    }
+  }
+}
+
+template <typename Step>
+auto with_module_retry(std::string_view procedure, Step&& step) -> decltype(step()) {
+  for (;;) {
+    try {
+      return step();
+    } catch (const RuntimeError& e) {
+      module_errorsub(e, procedure);
+    }
+  }
+}
+
+}  // namespace dexweb
