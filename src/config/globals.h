@@ -11,6 +11,8 @@
 
 namespace dexweb {
 
+class MainForm;
+
 struct Globals {
   std::string ModuleName = "VTXWeb";
   bool ProgramHalted = false;
@@ -24,6 +26,9 @@ struct Globals {
   // ServerNow = local time + TimeOffset (the gateway's clock).
   std::chrono::milliseconds TimeOffset{0};
   RegistrySettings Registry;
+  // The main form while the module runs (not owned): module procedures reach its timers
+  // and its stop sequence through it.
+  MainForm* Form = nullptr;
 };
 
 Globals& globals();

@@ -4,3 +4,9 @@
 namespace dexweb {
 void log_event(std::string_view, std::string_view, std::string_view, std::string_view) {}
 }  // namespace dexweb
+
+// Placeholder until the monitor link lands.
+#include "logging/monitor_link.h"
+namespace dexweb {
+void read_monitor_settings() {}
+}  // namespace dexweb

@@ -3,6 +3,7 @@
 
 namespace dexweb {
 void flush_log_queues() {}
+void flush_log_queues_after_running_flush() {}
 void write_log_direct(std::string_view) {}
 void begin_direct_write() {}
 void end_direct_write() {}

@@ -11,6 +11,10 @@ namespace dexweb {
 void flush_log_queues();
 void write_log_direct(std::string_view text);
 
+// Waits (up to 2 s, letting events run) while a flush is running, then flushes: the step
+// that makes lines queued since the last tmrLog tick reach the disk.
+void flush_log_queues_after_running_flush();
+
 // The disk-write interlock around a direct write: begin waits for a running flush (bounded),
 // flushes, sets DirectBusy and waits again; end clears DirectBusy and flushes.
 void begin_direct_write();

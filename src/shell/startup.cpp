@@ -1,7 +1,134 @@
 #include "shell/startup.h"
 
-namespace dexweb {
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <random>
 
-int Main(int, char**) { return 0; }
+#include "config/globals.h"
+#include "config/registry_settings.h"
+#include "logging/log_event.h"
+#include "logging/log_files.h"
+#include "logging/monitor_link.h"
+#include "platform/files.h"
+#include "platform/instance_lock.h"
+#include "platform/service_manager.h"
+#include "shell/command_line.h"
+#include "shell/main_form.h"
+#include "shell/process_exit.h"
+#include "shell/service_install.h"
+#include "util/runtime_error.h"
+
+#define DEXWEB_STR2(x) #x
+#define DEXWEB_STR(x) DEXWEB_STR2(x)
+
+namespace dexweb {
+namespace {
+
+constexpr int kExitNormal = 0, kExitRefused = 1, kExitInvalidOption = 2;
+
+bool database_findable(const std::string& db_dir) {
+  if (db_dir.empty()) return false;
+  for (const char* name : {"velotrax.db", "SqlServerConnectionString.txt"}) {
+    auto info = platform::stat_path(platform::resolve_name_nocase(db_dir, name));
+    if (info && !info->is_dir) return true;
+  }
+  return false;
+}
+
+void install_stop_signals(platform::EventLoop& loop, MainForm& form, bool service) {
+  if (service) {
+    loop.on_signal(SIGTERM, [&form] { form.ServiceStop(); });
+    loop.on_signal(SIGINT, [&form] { form.ServiceStop(); });
+  } else {
+    for (int signo : {SIGTERM, SIGINT, SIGHUP}) loop.on_signal(signo, [&form] { form.Unload(); });
+  }
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+// Service mode: the notification socket stands for the Start event.
+int start_service(platform::EventLoop& loop, MainForm& form) {
+  if (!database_findable(globals().Registry.DB_Dir)) {
+    refuse("Unable to start. Database not found... exiting");
+    return kExitRefused;
+  }
+  if (platform::notify_socket_present() && form.ServiceStart())
+    platform::notify_service_manager("READY=1");
+  for (int i = 0; i < 10 && !globals().ServiceStarted; ++i) loop.wait_seconds(0.5);
+  if (!globals().ServiceStarted) {
+    std::fputs("VTXWeb: Run_Type is NTService but no service manager started it "
+               "(NOTIFY_SOCKET is not set)... exiting\n", stderr);
+    return kExitRefused;
+  }
+  loop.run();
+  return kExitNormal;
+}
+
+int run_module(int argc, char** argv) {
+  globals().Registry = read_registry_settings();
+  read_monitor_settings();
+  platform::EventLoop& loop = platform::event_loop();
+  MainForm form(loop);
+  globals().Form = &form;
+  form.Load();
+
+  CommandLine cl = parse_command_line(join_arguments(argc, argv));
+  if (cl.option == "install") return install_service(cl);
+  if (cl.option == "uninstall") return uninstall_service();
+  if (!cl.option.empty()) {
+    refuse("Invalid commandline option... exiting");
+    return kExitInvalidOption;
+  }
+  platform::InstanceLock lock(platform::executable_path());
+  if (!lock.acquired()) {
+    refuse("Another instance of " + globals().ModuleName + " is already running... exiting");
+    return kExitRefused;
+  }
+  bool service = globals().Registry.Run_Type == "NTService";
+  install_stop_signals(loop, form, service);
+  if (service) return start_service(loop, form);
+  main2(form);
+  loop.run();
+  return kExitNormal;
+}
+
+}  // namespace
+
+std::string_view module_version() {
+  return DEXWEB_STR(DEXWEB_VERSION_MAJOR) "." DEXWEB_STR(DEXWEB_VERSION_MINOR) "." DEXWEB_STR(DEXWEB_VERSION_PATCH);
+}
+
+void refuse(std::string_view text) {
+  write_log_direct(text);
+  std::fprintf(stderr, "%s\n", std::string(text).c_str());
+}
+
+void main2(MainForm& form) {
+  try {
+    log_event("general", "monitor/disk", "general", "Module Started (v" + std::string(module_version()) + ")");
+    flush_log_queues_after_running_flush();
+    form.EnablePollTimer();
+  } catch (const RuntimeError& e) {
+    log_event("general", "monitor/disk", "general",
+              "Error: " + std::to_string(e.number()) + " " + e.description() + " in main2");
+    flush_log_queues_after_running_flush();
+    platform::DoEvents();
+    end_process(kExitRefused);
+  }
+}
+
+int Main(int argc, char** argv) {
+  reset_globals();
+  std::srand(static_cast<unsigned>(std::time(nullptr)));
+  try {
+    return run_module(argc, argv);
+  } catch (const RuntimeError& e) {
+    write_log_direct("Startup error in Main:" + std::to_string(e.number()) + " " + e.description());
+    std::fprintf(stderr, "Startup error in Main:%d %s\n", e.number(), e.description().c_str());
+    platform::DoEvents();
+    return kExitRefused;
+  }
+}
 
 }  // namespace dexweb

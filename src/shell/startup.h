@@ -2,10 +2,23 @@
 // The module's entry: settings, command line, single instance, and the start as a program
 // or under the service manager.
 
+#include <string_view>
+
 namespace dexweb {
 
-// Runs the module; returns the process's exit status (0 normal stop, 1 halt or refusal,
-// 2 invalid command-line option).
+class MainForm;
+
+// Runs the module; returns (or ends the process with) its exit status: 0 after a normal
+// stop, 1 after a halt or a refusal, 2 for an invalid command-line option.
 int Main(int argc, char** argv);
+
+// Module start, in both modes: the start-up line, the log flush, the poll timer on.
+void main2(MainForm& form);
+
+// The module's version as "major.minor.revision".
+std::string_view module_version();
+
+// A refusal at start: written to the module's log file and to standard error.
+void refuse(std::string_view text);
 
 }  // namespace dexweb

@@ -1,0 +1,26 @@
+#pragma once
+// The link to the gateway's monitors: one datagram per report to the local monitor
+// (127.0.0.1) and to up to three further monitors configured by dotted IPv4 address, all on
+// the same UDP port. Every step is best effort: nothing here throws or blocks for long.
+
+#include <string>
+#include <string_view>
+
+namespace dexweb {
+
+// Reads VTM_Enabled, VTM_Port and VTM_IP1..3 from the registry into the module's monitor
+// settings.
+void read_monitor_settings();
+// True when the monitor link is on.
+bool monitor_enabled();
+// Re-resolves the further monitors when their address changed or once per minute.
+void refresh_monitor_addresses();
+// Sends payload (already framed, ending in CR) to every usable monitor.
+void send_to_monitors(std::string_view payload);
+
+// A dotted IPv4 address: four numbers 0..255 separated by exactly three dots.
+bool is_ipv4(std::string_view text);
+// The first IPv4 address of a host name as a dotted quad, or empty text.
+std::string resolve_host(std::string_view name);
+
+}  // namespace dexweb

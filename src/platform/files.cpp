@@ -1,0 +1,207 @@
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "platform/fd.h"
+#include "util/runtime_error.h"
+#include "util/text.h"
+
+namespace dexweb::platform {
+namespace {
+
+struct DirCloser {
+  void operator()(DIR* d) const { ::closedir(d); }
+};
+using Dir = std::unique_ptr<DIR, DirCloser>;
+
+TimePoint to_time_point(const struct timespec& ts) {
+  using namespace std::chrono;
+  return TimePoint{duration_cast<system_clock::duration>(seconds{ts.tv_sec} + nanoseconds{ts.tv_nsec})};
+}
+
+Fd open_or_raise(const std::string& path, int flags, std::string_view what) {
+  int fd;
+  do fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) raise_file_error(errno, std::string(what) + " " + path);
+  return Fd(fd);
+}
+
+void write_all(int fd, std::string_view bytes, const std::string& path) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) raise_file_error(errno, "write " + path);
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+}  // namespace
+
+int file_error_number(int e) {
+  switch (e) {
+    case ENOENT: return err::kFileNotFound;
+    case ENOTDIR: return err::kPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR: return err::kPathFileAccess;
+    case ENOSPC:
+    case EDQUOT: return err::kDiskFull;
+    case EEXIST:
+    case ENOTEMPTY: return err::kFileAlreadyExists;
+    case EMFILE:
+    case ENFILE: return err::kTooManyFiles;
+    case ENAMETOOLONG:
+    case EINVAL: return err::kBadFileName;
+    case EBUSY:
+    case ETXTBSY:
+    case EAGAIN: return err::kPermissionDenied;
+    case EXDEV: return 74;  // rename with different drive
+    default: return err::kInputOutput;
+  }
+}
+
+void raise_file_error(int e, std::string_view what) {
+  throw RuntimeError(file_error_number(e), std::string(std::strerror(e)) + ": " + std::string(what));
+}
+
+std::optional<FileInfo> stat_path(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return FileInfo{S_ISDIR(st.st_mode), static_cast<std::uint64_t>(st.st_size), to_time_point(st.st_mtim)};
+}
+
+std::string read_file(const std::string& path, std::size_t limit) {
+  Fd fd = open_or_raise(path, O_RDONLY, "open");
+  std::string out;
+  char buf[65536];
+  while (out.size() < limit) {
+    ssize_t n = ::read(fd.get(), buf, std::min(sizeof buf, limit - out.size()));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) raise_file_error(errno, "read " + path);
+    if (n == 0) break;
+    out.append(buf, static_cast<std::size_t>(n));
+  }
+  return out;
+}
+
+void append_file(const std::string& path, std::string_view bytes) {
+  Fd fd = open_or_raise(path, O_WRONLY | O_CREAT | O_APPEND, "open");
+  write_all(fd.get(), bytes, path);
+}
+
+void write_file_atomic(const std::string& path, std::string_view bytes) {
+  std::string tmp = path + ".tmp" + std::to_string(::getpid());
+  {
+    Fd fd = open_or_raise(tmp, O_WRONLY | O_CREAT | O_TRUNC, "create");
+    try {
+      write_all(fd.get(), bytes, tmp);
+      if (::fsync(fd.get()) != 0) raise_file_error(errno, "fsync " + tmp);
+    } catch (...) {
+      ::unlink(tmp.c_str());
+      throw;
+    }
+  }
+  rename_file(tmp, path);
+}
+
+void remove_file(const std::string& path) {
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) raise_file_error(errno, "delete " + path);
+}
+
+void rename_file(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) raise_file_error(errno, "rename " + from);
+}
+
+void copy_file(const std::string& from, const std::string& to) {
+  Fd in = open_or_raise(from, O_RDONLY, "open");
+  Fd out = open_or_raise(to, O_WRONLY | O_CREAT | O_TRUNC, "create");
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(in.get(), buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) raise_file_error(errno, "read " + from);
+    if (n == 0) break;
+    write_all(out.get(), std::string_view(buf, static_cast<std::size_t>(n)), to);
+  }
+  if (::fsync(out.get()) != 0) raise_file_error(errno, "fsync " + to);
+}
+
+void make_dirs(const std::string& path) {
+  std::string partial;
+  for (std::size_t i = 0; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == '/') {
+      if (!partial.empty() && ::mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST)
+        raise_file_error(errno, "create folder " + partial);
+    }
+    if (i < path.size()) partial += path[i];
+  }
+}
+
+std::vector<DirEntry> list_files(const std::string& folder, std::string_view suffix) {
+  Dir dir(::opendir(folder.c_str()));
+  if (!dir) raise_file_error(errno, "list " + folder);
+  std::vector<DirEntry> out;
+  while (dirent* e = ::readdir(dir.get())) {
+    std::string name = e->d_name;
+    if (name.size() < suffix.size() || !text::iequals(name.substr(name.size() - suffix.size()), suffix)) continue;
+    auto info = stat_path(folder + name);
+    if (info && !info->is_dir) out.push_back({name, info->modified});
+  }
+  return out;
+}
+
+std::string resolve_name_nocase(const std::string& folder, const std::string& name) {
+  if (stat_path(folder + name)) return folder + name;
+  Dir dir(::opendir(folder.c_str()));
+  if (dir)
+    while (dirent* e = ::readdir(dir.get()))
+      if (text::iequals(e->d_name, name)) return folder + e->d_name;
+  return folder + name;
+}
+
+bool file_is_locked(const std::string& path) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd) return false;
+  if (::fcntl(fd.get(), F_SETLEASE, F_RDLCK) == 0) {
+    ::fcntl(fd.get(), F_SETLEASE, F_UNLCK);
+    return false;
+  }
+  if (errno == EAGAIN) return true;
+  // Leases need file ownership or CAP_LEASE; a writer's exclusive flock is the fallback test.
+  if (::flock(fd.get(), LOCK_SH | LOCK_NB) != 0) return errno == EWOULDBLOCK;
+  ::flock(fd.get(), LOCK_UN);
+  return false;
+}
+
+std::string temp_folder() {
+  const char* t = std::getenv("TMPDIR");
+  std::string dir = t && *t ? t : "/tmp";
+  if (dir.back() != '/') dir += '/';
+  return dir;
+}
+
+std::string host_name() {
+  char buf[HOST_NAME_MAX + 1] = {};
+  if (::gethostname(buf, sizeof buf - 1) != 0) return {};
+  return buf;
+}
+
+std::string executable_path() {
+  char buf[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+}
+
+}  // namespace dexweb::platform

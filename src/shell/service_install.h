@@ -1,0 +1,20 @@
+#pragma once
+// Registers the module with the service manager: the systemd unit "VTXWeb.service" in the
+// unit folder ($DEXWEB_UNIT_DIR, else /etc/systemd/system). systemctl is asked to reload and
+// enable or disable only where systemd runs and the default unit folder is in use.
+
+#include <string>
+
+#include "shell/command_line.h"
+
+namespace dexweb {
+
+// The unit file's text for the executable, registry file and run-as account.
+std::string service_unit_text(const std::string& executable, const std::string& registry,
+                              const CommandLine& cl);
+// Writes the unit (the password has no use on Linux and is not stored); 0 on success.
+int install_service(const CommandLine& cl);
+// Disables and removes the unit; 0 on success (also when it was not installed).
+int uninstall_service();
+
+}  // namespace dexweb
