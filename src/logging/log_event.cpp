@@ -1,12 +1,92 @@
-// Placeholder until the logging subsystem lands.
 #include "logging/log_event.h"
 
-namespace dexweb {
-void log_event(std::string_view, std::string_view, std::string_view, std::string_view) {}
-}  // namespace dexweb
+#include <optional>
+#include <string>
 
-// Placeholder until the monitor link lands.
+#include "config/globals.h"
+#include "logging/best_effort.h"
+#include "logging/log_triggers.h"
 #include "logging/monitor_link.h"
+#include "logging/sanitize.h"
+#include "util/text.h"
+
 namespace dexweb {
-void read_monitor_settings() {}
+namespace {
+
+constexpr std::size_t kMonitorTextLimit = 1000;
+
+struct Targets {
+  bool monitor, disk, message;
+};
+
+Targets targets_of(std::string_view target) {
+  std::string t = text::to_lower(target);
+  auto has = [&](std::string_view word) { return t.find(word) != std::string::npos; };
+  return {has("monitor"), has("disk"), has("message")};
+}
+
+bool level_passes(std::string_view level, int log_level) {
+  std::string l = text::to_lower(level);
+  return l == "general" || (l == "detail" && log_level >= 2) || (l == "debug" && log_level >= 3);
+}
+
+// Counts this call in LogDepth for its whole length, also when a step fails.
+class DepthGuard {
+ public:
+  explicit DepthGuard(int& depth) : depth_(depth), entry_(depth) { ++depth_; }
+  ~DepthGuard() { depth_ = entry_; }
+  DepthGuard(const DepthGuard&) = delete;
+  DepthGuard& operator=(const DepthGuard&) = delete;
+  bool outermost() const { return entry_ == 0; }
+
+ private:
+  int& depth_;
+  int entry_;
+};
+
+void queue_disk_lines(Targets to, const std::string& stamp, const std::string& safe) {
+  Globals& g = globals();
+  if (to.disk) g.DiskLogQueue.Add(stamp + "  " + safe, false);
+  if (to.message) g.MessageLogQueue.Add(stamp + "  " + g.ModuleName + " " + safe, false);
+}
+
+void report_to_monitors(Targets to, const std::string& stamp, const std::string& category,
+                        const std::string& safe) {
+  refresh_monitor_addresses();
+  // Sanitised text is ASCII, so bytes count characters here.
+  std::string shown = safe.size() > kMonitorTextLimit
+                          ? safe.substr(0, kMonitorTextLimit) + " (truncated in monitor)"
+                          : safe;
+  std::string fields = "|" + stamp + "|" + category + "|" + shown + "\r";
+  send_to_monitors(globals().ModuleName + fields);
+  if (to.message) send_to_monitors("Velotrax" + fields);
+}
+
+}  // namespace
+
+void log_event(std::string_view level, std::string_view target, std::string_view category,
+               std::string_view text) {
+  Globals& g = globals();
+  let_events_run();
+  g.RetryCount = 0;
+  g.RetryRound = 0;
+  if (!level_passes(level, g.LogLevel)) return;
+
+  DepthGuard depth(g.LogDepth);
+  // Events run inside this call and may report too: only the outermost call may use the
+  // shared builder.
+  std::optional<clsStringBuilder> own;
+  std::string stamp = format_datetime(ServerNow());
+  if (category != "running") run_log_triggers(text, stamp);
+  std::string safe;
+  best_effort([&] { safe = sanitize_log_text(text, depth.outermost() ? g.LogBuilder : own.emplace()); });
+  let_events_run();
+
+  Targets to = targets_of(target);
+  if (g.LogToDisk) best_effort([&] { queue_disk_lines(to, stamp, safe); });
+  if (to.monitor && monitor_enabled())
+    best_effort([&] { report_to_monitors(to, stamp, text::to_lower(category), safe); });
+  let_events_run();
+}
+
 }  // namespace dexweb

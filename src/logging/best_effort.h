@@ -1,0 +1,23 @@
+#pragma once
+// Logging never stops the module: each step that can fail runs through best_effort, which
+// drops the step's error so that the next step still runs.
+
+#include <exception>
+
+#include "platform/event_loop.h"
+
+namespace dexweb {
+
+template <typename Step>
+void best_effort(Step&& step) noexcept {
+  try {
+    step();
+  } catch (const std::exception&) {
+    // Skipped on purpose: see above.
+  }
+}
+
+// Lets due timers and signals run, without letting their errors into the caller.
+inline void let_events_run() noexcept { best_effort([] { platform::DoEvents(); }); }
+
+}  // namespace dexweb

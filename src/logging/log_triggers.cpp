@@ -1,0 +1,116 @@
+#include "logging/log_triggers.h"
+
+#include <array>
+#include <optional>
+
+#include "config/globals.h"
+#include "logging/best_effort.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "util/escapes.h"
+#include "util/text.h"
+
+namespace dexweb {
+namespace {
+
+constexpr std::size_t kMaxTriggers = 100;
+constexpr std::string_view kTriggerFile = "LogMonitorInfo.txt";
+
+// Reads the trigger file's fields one by one: fields end at a comma or a line end, leading
+// blanks are skipped, and a field that opens with a double quote runs to the next one.
+class FieldReader {
+ public:
+  explicit FieldReader(std::string_view text) : text_(text) {}
+
+  // The next field, or nullopt at the end of the text. Line ends before a record's first
+  // field are skipped, so blank lines between records do not count as fields.
+  std::optional<std::string> next(bool record_start) {
+    skip(record_start ? " \t\r\n" : " \t");
+    if (pos_ >= text_.size()) return std::nullopt;
+    std::string field = text_[pos_] == '"' ? quoted() : plain();
+    end_field();
+    return field;
+  }
+
+ private:
+  void skip(std::string_view chars) {
+    while (pos_ < text_.size() && chars.find(text_[pos_]) != std::string_view::npos) ++pos_;
+  }
+
+  std::string quoted() {
+    std::size_t close = text_.find('"', pos_ + 1);
+    std::size_t end = close == std::string_view::npos ? text_.size() : close;
+    std::string field(text_.substr(pos_ + 1, end - pos_ - 1));
+    pos_ = std::min(end + 1, text_.size());
+    return field;
+  }
+
+  std::string plain() {
+    std::size_t end = std::min(text_.find_first_of(",\r\n", pos_), text_.size());
+    std::string field = text::trim_chars(text_.substr(pos_, end - pos_), " \t");
+    pos_ = end;
+    return field;
+  }
+
+  // Steps over whatever follows the field up to and including its comma or line end.
+  void end_field() {
+    pos_ = std::min(text_.find_first_of(",\r\n", pos_), text_.size());
+    if (pos_ >= text_.size()) return;
+    char c = text_[pos_++];
+    if (c == '\r' && pos_ < text_.size() && text_[pos_] == '\n') ++pos_;
+  }
+
+  std::string_view text_;
+  std::size_t pos_ = 0;
+};
+
+std::vector<LogTrigger> parse_triggers(std::string_view file_text, std::string_view module_name) {
+  std::vector<LogTrigger> rows;
+  FieldReader reader(file_text);
+  while (rows.size() < kMaxTriggers) {
+    std::array<std::string, 4> fields;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      auto field = reader.next(i == 0);
+      if (!field) return rows;  // a record cut short by the end of the file is not a row
+      fields[i] = std::move(*field);
+    }
+    if (text::iequals(fields[0], module_name))
+      rows.push_back({decode_escapes(fields[1]), decode_escapes(fields[2]), decode_escapes(fields[3])});
+  }
+  return rows;
+}
+
+void load_triggers(LogTriggerTable& table) {
+  table.loaded = true;
+  const Globals& g = globals();
+  std::string path = platform::resolve_name_nocase(g.Registry.DB_Dir, std::string(kTriggerFile));
+  auto info = platform::stat_path(path);
+  if (!info || info->is_dir) return;
+  table.rows = parse_triggers(text::decode_bytes(platform::read_file(path)), g.ModuleName);
+}
+
+std::vector<std::string> trigger_arguments(const LogTrigger& row, std::string_view stamp,
+                                           std::string_view message) {
+  std::vector<std::string> args = platform::split_command_line(row.command_line);
+  for (std::string& arg : args) {
+    arg = text::ireplace_all(arg, "%DateTime%", stamp);
+    arg = text::ireplace_all(arg, "%Module%", globals().ModuleName);
+    // Last, so that placeholders inside the message stay as the sender wrote them.
+    arg = text::ireplace_all(arg, "%Message%", message);
+  }
+  return args;
+}
+
+}  // namespace
+
+void run_log_triggers(std::string_view report_text, std::string_view stamp) {
+  LogTriggerTable& table = globals().LogTriggers;
+  if (!table.loaded) best_effort([&] { load_triggers(table); });
+  for (const LogTrigger& row : table.rows) {
+    if (report_text.find(row.match) == std::string_view::npos) continue;
+    best_effort([&] { platform::spawn_detached(trigger_arguments(row, stamp, report_text)); });
+    if (row.continue_flag == "False") break;
+  }
+}
+
+}  // namespace dexweb

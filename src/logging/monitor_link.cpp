@@ -1,0 +1,93 @@
+#include "logging/monitor_link.h"
+
+#include <algorithm>
+
+#include "config/globals.h"
+#include "config/registry.h"
+#include "logging/best_effort.h"
+#include "platform/net.h"
+#include "util/text.h"
+
+namespace dexweb {
+namespace {
+
+constexpr int kIpv4MinLength = 7;  // "0.0.0.0"
+
+// "true"/"false" in any case, or a number (non-zero is true); anything else is false.
+bool registry_flag(std::string_view value) {
+  std::string v = text::to_lower(text::trim(value));
+  if (v == "true") return true;
+  auto number = text::parse_number(v);
+  return number && *number != 0;
+}
+
+// 0 (which no send accepts) when the setting is not a port number.
+int port_number(std::string_view text) {
+  auto number = text::parse_number(text);
+  return number && *number >= 1 && *number <= 65535 ? static_cast<int>(*number) : 0;
+}
+
+bool is_octet(std::string_view part) {
+  if (part.empty() || part.size() > 3) return false;
+  if (!std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; })) return false;
+  return std::stoi(std::string(part)) <= 255;
+}
+
+}  // namespace
+
+void read_monitor_settings() {
+  best_effort([] {
+    MonitorSettings& m = globals().Monitor;
+    m.Enabled = registry_flag(QueryValue(kMonitorKey, "VTM_Enabled"));
+    m.Port = QueryValue(kMonitorKey, "VTM_Port");
+    m.Host = kLocalMonitorHost;
+    for (std::size_t i = 0; i < m.Further.size(); ++i) {
+      FurtherMonitor& further = m.Further[i];
+      further.address = QueryValue(kMonitorKey, "VTM_IP" + std::to_string(i + 1));
+      further.enabled = is_ipv4(further.address);
+    }
+  });
+}
+
+bool monitor_enabled() { return globals().Monitor.Enabled; }
+
+void refresh_monitor_addresses() {
+  MonitorSettings& m = globals().Monitor;
+  int minute_mark = civil(ServerNow()).minute + 1;
+  bool due = m.LastRefreshMinute != minute_mark;
+  if (due) m.LastRefreshMinute = minute_mark;
+  for (FurtherMonitor& further : m.Further) {
+    if (!further.enabled || (further.address == further.cached_name && !due)) continue;
+    further.cached_name = further.address;
+    further.resolved = resolve_host(further.address);
+  }
+}
+
+void send_to_monitors(std::string_view payload) {
+  const MonitorSettings& m = globals().Monitor;
+  int port = port_number(m.Port);
+  std::string bytes = text::encode_1252(payload);
+  platform::send_udp(m.Host, port, bytes);
+  let_events_run();
+  for (const FurtherMonitor& further : m.Further)
+    if (further.enabled && !further.resolved.empty()) platform::send_udp(further.resolved, port, bytes);
+}
+
+bool is_ipv4(std::string_view text) {
+  std::string t = text::trim(text);
+  if (t.size() < kIpv4MinLength || std::count(t.begin(), t.end(), '.') != 3) return false;
+  std::string_view rest = t;
+  for (int part = 0; part < 4; ++part) {
+    std::size_t dot = rest.find('.');
+    if (!is_octet(rest.substr(0, dot))) return false;
+    rest = dot == std::string_view::npos ? std::string_view() : rest.substr(dot + 1);
+  }
+  return true;
+}
+
+std::string resolve_host(std::string_view name) {
+  std::string host = text::trim(name);
+  return host.empty() ? std::string() : platform::resolve_host_ipv4(host);
+}
+
+}  // namespace dexweb

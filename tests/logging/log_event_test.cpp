@@ -1,0 +1,81 @@
+#include "logging/log_event.h"
+
+#include <gtest/gtest.h>
+
+#include "logging/logging_fixture.h"
+#include "logging/udp_listener.h"
+#include "platform/event_loop.h"
+
+namespace dexweb::test {
+namespace {
+
+using LogEvent = LoggingTest;
+using Lines = std::vector<std::string>;
+
+TEST_F(LogEvent, LevelFilterFollowsLogLevelAndResetsTheRetryCounters) {
+  globals().RetryCount = 4;
+  globals().LogLevel = 1;
+  log_event("detail", "disk", "general", "d1");
+  log_event("General", "disk", "general", "g1");
+  globals().LogLevel = 2;
+  log_event("DETAIL", "disk", "general", "d2");
+  log_event("debug", "disk", "general", "x2");
+  globals().LogLevel = 3;
+  log_event("Debug", "disk", "general", "x3");
+  log_event("info", "disk", "general", "i3");
+  EXPECT_EQ(globals().DiskLogQueue.NamesAsString(),
+            std::string(kStamp) + "  g1\r\n" + kStamp + "  d2\r\n" + kStamp + "  x3\r\n");
+  EXPECT_EQ(globals().RetryCount, 0);
+}
+
+TEST_F(LogEvent, TextIsSanitisedAndQueuedPerTarget) {
+  log_event("general", "monitor", "general", "monitor only");
+  log_event("general", "Disk/Message", "general", "a|b\tc\r\n caf\xc3\xa9 \xe2\x82\xac~");
+  std::string safe = "a<124>b<9>c<13><10> caf<233> <8364>~";
+  EXPECT_EQ(globals().DiskLogQueue.NamesAsString(), std::string(kStamp) + "  " + safe + "\r\n");
+  EXPECT_EQ(globals().MessageLogQueue.GetNameByIndex(1), std::string(kStamp) + "  VTXWeb " + safe);
+  globals().LogToDisk = false;
+  log_event("general", "disk", "general", "not kept");
+  EXPECT_EQ(globals().DiskLogQueue.Count(), 1);
+}
+
+TEST_F(LogEvent, DatagramsCarryModuleTimeCategoryAndTruncatedText) {
+  UdpListener monitor;
+  set_monitor("", monitor.port());
+  log_event("general", "monitor/message", "BAD", "a|b");
+  std::string long_text(1500, 'x');
+  log_event("general", "monitor/disk", "general", long_text);
+  std::string fields = "|" + std::string(kStamp) + "|bad|a<124>b\r";
+  EXPECT_EQ(monitor.receive_all(),
+            (Lines{"VTXWeb" + fields, "Velotrax" + fields,
+                   "VTXWeb|" + std::string(kStamp) + "|general|" + std::string(1000, 'x') + " (truncated in monitor)\r"}));
+  EXPECT_EQ(queued(1), std::string(kStamp) + "  " + long_text);
+}
+
+TEST_F(LogEvent, NothingIsSentWhileTheMonitorIsDisabled) {
+  UdpListener monitor;
+  set_monitor("\"VTM_Port\"=\"" + std::to_string(monitor.port()) + "\"\r\n");
+  log_event("general", "monitor", "general", "unseen");
+  EXPECT_TRUE(monitor.receive_all().empty());
+}
+
+TEST_F(LogEvent, AReportMadeByAnEventInsideAReportKeepsBothTexts) {
+  std::vector<int> depths;
+  auto& loop = platform::event_loop();
+  // Fires whenever events run; reports once, from inside the outer call.
+  auto timer = loop.add_timer(std::chrono::milliseconds{0}, [&] {
+    if (globals().LogDepth == 0 || !depths.empty()) return;
+    depths.push_back(globals().LogDepth);
+    log_event("general", "disk", "general", "inner|text");
+  }, true);
+  log_event("general", "disk", "general", "outer|text");
+  loop.remove_timer(timer);
+
+  EXPECT_EQ(depths, std::vector<int>{1});
+  EXPECT_EQ(globals().LogDepth, 0);
+  EXPECT_EQ(globals().DiskLogQueue.NamesAsString(),
+            std::string(kStamp) + "  inner<124>text\r\n" + kStamp + "  outer<124>text\r\n");
+}
+
+}  // namespace
+}  // namespace dexweb::test

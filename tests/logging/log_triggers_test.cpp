@@ -1,0 +1,78 @@
+#include "logging/log_triggers.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "logging/log_event.h"
+#include "logging/logging_fixture.h"
+
+namespace dexweb::test {
+namespace {
+
+// Trigger programs are copies of one script that writes its argument count and each
+// argument in brackets to <script>.out, so a test sees exactly what arrived, and whether
+// anything ran at all.
+class LogTriggers : public LoggingTest {
+ protected:
+  std::string script(const std::string& name) {
+    std::string path = dir.file(name);
+    write_text(path, "#!/bin/sh\n{ echo \"$#\"; for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done; } > \"$0.tmp\"\n"
+                     "mv \"$0.tmp\" \"$0.out\"\n");
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    return path;
+  }
+  // What the script received; empty when it did not run within wait_ms.
+  std::string received(const std::string& name, int wait_ms = 5000) {
+    std::string out = dir.file(name + ".out");
+    for (int waited = 0; !std::filesystem::exists(out) && waited < wait_ms; waited += 20)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return std::filesystem::exists(out) ? read_text(out) : std::string();
+  }
+  void trigger_file(const std::string& text) { write_text(dir.file("logmonitorinfo.TXT"), text); }
+};
+
+TEST_F(LogTriggers, WebInputStaysOneArgumentAndRunsNothingElse) {
+  trigger_file("VTXWeb,ALERT,\"" + script("rec.sh") + " %Message%\",True\r\n");
+  std::string hostile = "ALERT \"a b\" ; touch " + dir.file("pwned") + " $(touch " + dir.file("pwned") +
+                        "2) `touch " + dir.file("pwned") + "3` 'q' \\\" && exit";
+  log_event("general", "disk", "general", hostile);
+  EXPECT_EQ(received("rec.sh"), "1\n[" + hostile + "]\n");
+  for (const char* name : {"pwned", "pwned2", "pwned3"}) EXPECT_FALSE(std::filesystem::exists(dir.file(name)));
+}
+
+TEST_F(LogTriggers, PlaceholdersAndEscapesAreReplacedInsideEachArgument) {
+  trigger_file("VTXWeb,\"up\",\"" + script("rec.sh") + " \\034%module% at %DATETIME%\\034 %Message%\",\"True\"\n");
+  log_event("general", "disk", "general", "up %Module% 100%");
+  EXPECT_EQ(received("rec.sh"), "2\n[VTXWeb at 2024-03-05 14:07:09]\n[up %Module% 100%]\n");
+}
+
+TEST_F(LogTriggers, ContinueFlagFalseStopsAfterAMatchingRow) {
+  trigger_file("vtxweb,ALPHA,\"" + script("one.sh") + "\",false\r\n\r\n"
+               "OtherModule,ALPHA,\"" + script("other.sh") + "\",True\r\n"
+               "VTXWeb,NOMATCH,\"" + script("skipped.sh") + "\",False\r\n"
+               "  VTXWeb , ALPHA ,\"" + script("two.sh") + "\",False\r\n"
+               "VTXWeb,ALPHA,\"" + script("three.sh") + "\",True\r\n"
+               "VTXWeb,cut short");
+  log_event("general", "disk", "general", "ALPHA report");
+  EXPECT_EQ(received("one.sh"), "0\n");
+  EXPECT_EQ(received("two.sh"), "0\n");
+  EXPECT_EQ(received("three.sh", 300), "");
+  EXPECT_EQ(received("other.sh", 0) + received("skipped.sh", 0), "");
+  EXPECT_EQ(globals().LogTriggers.rows.size(), 4u);
+}
+
+TEST_F(LogTriggers, RunningReportsDoNotTriggerAndTheFileIsReadOnce) {
+  trigger_file("VTXWeb,GO,\"" + script("first.sh") + "\",True\r\n");
+  log_event("general", "disk", "running", "GO while running");
+  EXPECT_EQ(received("first.sh", 300), "");
+  log_event("general", "disk", "Running", "GO");
+  EXPECT_EQ(received("first.sh"), "0\n");
+  trigger_file("VTXWeb,GO,\"" + script("later.sh") + "\",True\r\n");
+  log_event("general", "disk", "general", "GO again");
+  EXPECT_EQ(received("later.sh", 300), "");
+}
+
+}  // namespace
+}  // namespace dexweb::test

@@ -1,0 +1,42 @@
+#pragma once
+// A clean module state for logging tests: fresh globals, Log_Dir and DB_Dir in a temporary
+// folder, a registry file of the test's own, and a manual clock at kStamp.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "config/globals.h"
+#include "logging/monitor_link.h"
+#include "platform/clock.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
+
+namespace dexweb::test {
+
+class LoggingTest : public ::testing::Test {
+ protected:
+  static constexpr const char* kStamp = "2024-03-05 14:07:09";
+
+  LoggingTest() {
+    reset_globals();
+    globals().Registry.Log_Dir = dir.dir();
+    globals().Registry.DB_Dir = dir.dir();
+  }
+  ~LoggingTest() override { reset_globals(); }
+
+  // Writes the Monitor key's value lines, switching the monitor on at port when it is given.
+  void set_monitor(const std::string& lines, int port = 0) {
+    std::string on = port ? "\"VTM_Enabled\"=\"true\"\r\n\"VTM_Port\"=\"" + std::to_string(port) + "\"\r\n" : "";
+    write_text(dir.file("velotrax.reg"), registry_text("", "", on + lines));
+    read_monitor_settings();
+  }
+  std::string queued(int index) { return globals().DiskLogQueue.GetNameByIndex(index); }
+
+  TempDir dir;
+  ScopedEnv registry{"VELOTRAX_REGISTRY", dir.file("velotrax.reg")};
+  platform::ManualClock clock{platform::from_local(make_datetime(2024, 3, 5, 14, 7, 9))};
+  platform::ScopedClock use_clock{clock};
+};
+
+}  // namespace dexweb::test
