@@ -1,0 +1,30 @@
+#include "data/blanks.h"
+
+#include "util/text.h"
+
+namespace dexweb {
+namespace {
+
+bool is_blank(char32_t cp) {
+  int code = text::code_1252(cp);
+  return code < 33 || code > 127;
+}
+
+}  // namespace
+
+std::string rtrim_blanks(std::string_view s) {
+  std::u32string u = text::to_u32(s);
+  while (!u.empty() && is_blank(u.back())) u.pop_back();
+  return text::to_utf8(u);
+}
+
+std::string ltrim_blanks(std::string_view s) {
+  std::u32string u = text::to_u32(s);
+  std::size_t start = 0;
+  while (start < u.size() && is_blank(u[start])) ++start;
+  return text::to_utf8(std::u32string_view(u).substr(start));
+}
+
+std::string trim_blanks(std::string_view s) { return ltrim_blanks(rtrim_blanks(s)); }
+
+}  // namespace dexweb

@@ -1,0 +1,29 @@
+#pragma once
+// One open connection to a database engine, as DBObject drives it. Every call throws
+// DbFailure (already numbered) when the engine reports an error; none retries.
+
+#include <memory>
+#include <string_view>
+
+#include "data/recordset.h"
+
+namespace dexweb {
+
+class DbEngine {
+ public:
+  virtual ~DbEngine() = default;
+
+  // Runs a query and returns all its rows. timeout_seconds 0 means no limit.
+  virtual std::unique_ptr<Recordset> Query(std::string_view sql, int timeout_seconds) = 0;
+  // Runs one or more statements; returns the rows they affected (0 when unknown).
+  virtual long long Run(std::string_view sql, int timeout_seconds) = 0;
+
+  // How many lock waits of JetLockDelay ms a statement makes before it fails as locked.
+  // Only the embedded engine has this setting.
+  virtual void SetLockRetry(int /*tries*/) {}
+
+  // "DAO: " or "ADO: ": the prefix of the engine's error lines in the log.
+  virtual std::string_view ErrorPrefix() const = 0;
+};
+
+}  // namespace dexweb

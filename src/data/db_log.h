@@ -1,0 +1,15 @@
+#pragma once
+// The data layer's reports: every line goes to "monitor/disk" with category "general".
+
+#include <functional>
+#include <string_view>
+
+namespace dexweb {
+
+void db_log(std::string_view level, std::string_view text);
+
+// Sees every db_log line before it is logged (tests); an empty function removes it.
+using DbLogObserver = std::function<void(std::string_view level, std::string_view text)>;
+void set_db_log_observer(DbLogObserver observer);
+
+}  // namespace dexweb

@@ -1,0 +1,154 @@
+// Opening and closing the database. The operations with their retries are in
+// db_operations.cpp.
+#include "data/db_object.h"
+
+#include "config/globals.h"
+#include "data/connection_file.h"
+#include "data/db_failure.h"
+#include "data/db_log.h"
+#include "data/db_messages.h"
+#include "data/dialect.h"
+#include "data/error_numbers.h"
+#include "data/odbc_engine.h"
+#include "data/random.h"
+#include "data/sqlite_engine.h"
+#include "platform/event_loop.h"
+#include "platform/files.h"
+#include "util/runtime_error.h"
+
+namespace dexweb {
+namespace {
+
+constexpr const char* kConnectionFile = "SqlServerConnectionString.txt";
+constexpr const char* kDatabaseFile = "velotrax.db";
+}  // namespace
+
+DBObject::DBObject() = default;
+DBObject::~DBObject() = default;
+
+platform::SqliteConnection* DBObject::GetDb() {
+  auto* embedded = dynamic_cast<SqliteEngine*>(engine_.get());
+  return embedded ? &embedded->connection() : nullptr;
+}
+
+void DBObject::SetLockRetry(int tries) {
+  if (engine_) engine_->SetLockRetry(tries);
+}
+
+DbEngine& DBObject::engine() {
+  if (!engine_) throw DbFailure(3704, "Operation is not allowed when the object is closed.", {}, "DBObject");
+  return *engine_;
+}
+
+// Runs one step of the open, retrying it as the open's policy says. attempts counts the
+// failures of the whole OpenDb call.
+template <typename Step>
+void DBObject::open_step(int& attempts, int retries, Step&& step) {
+  for (;;) {
+    int number = 0;
+    std::string description, source = "DBObject";
+    std::vector<std::string> lines;
+    try {
+      step();
+      return;
+    } catch (const DbFailure& f) {
+      number = f.number();
+      description = f.description();
+      source = f.source();
+      lines = f.engine_errors();
+    } catch (const RuntimeError& e) {
+      number = e.number();
+      description = e.description();
+      source = e.source();
+    }
+    if (number == err::kDbInvalidArgument) raise_final(number, "Invalid argument in connection string", source);
+    if (number == err::kDbNotValidPassword) raise_final(number, description, source);
+    if (number == err::kDbCanceledByUser) raise_final(err::kDbNotValidPassword, "DB authentication error", source);
+    if (++attempts > retries) raise_final(number, with_engine_lines(description, lines), source);
+
+    const Globals& g = globals();
+    db_log("detail", "Warning - DbObject.OpenDb:" + signed_number(number) + " " + description + " - Retrying...");
+    for (const auto& line : lines) db_log("detail", std::string(g.UseSqlServer ? "ADO: " : "DAO: ") + line);
+    platform::wait_seconds(g.Registry.DB_Short_Timeout + rnd());
+  }
+}
+
+bool DBObject::OpenDb(int retries) {
+  if (opened_) return true;
+  if (retries == -1) retries = globals().Registry.DB_Retries;
+  int attempts = 0;
+  open_step(attempts, retries, [&] { find_connection_file(); });
+  if (globals().UseSqlServer) {
+    open_step(attempts, retries, [&] { open_server(); });
+    const std::string isolation = current_dialect().isolation_statement(globals().SqlIsolationLevel);
+    if (!isolation.empty())
+      open_step(attempts, retries, [&] { engine_->Run(isolation, globals().Registry.DB_Short_Timeout); });
+  } else {
+    open_step(attempts, retries, [&] { open_embedded(); });
+  }
+  opened_ = true;
+  return true;
+}
+
+// While the embedded database is in use the file is looked for at every open.
+void DBObject::find_connection_file() {
+  if (!connection_string_.empty()) return;
+  const std::string& dir = globals().Registry.DB_Dir;
+  std::string path = platform::resolve_name_nocase(dir, kConnectionFile);
+  auto info = platform::stat_path(path);
+  if (!info || info->is_dir) return;
+  ServerConnection server = read_connection_file(path);
+  connection_string_ = server.connection_string;
+  driver_clauses_ = server.driver_clauses;
+  globals().UseSqlServer = true;
+}
+
+void DBObject::open_server() {
+  auto server = OdbcEngine::Connect(driver_clauses_);
+  Globals& g = globals();
+  g.DbKind = server->kind();
+  g.NoLockHint = dialect_for(g.DbKind).table_hint();
+  engine_ = std::move(server);
+}
+
+void DBObject::open_embedded() {
+  Globals& g = globals();
+  g.JetLockDelay = static_cast<int>(rnd() * 50) + 25;
+  g.JetLockRetry = 1000 / g.JetLockDelay;
+  g.NoLockHint.clear();
+  g.DbKind = DatabaseKind::Embedded;
+  engine_ = SqliteEngine::Open(platform::resolve_name_nocase(g.Registry.DB_Dir, kDatabaseFile));
+}
+
+void DBObject::CloseDb() {
+  if (opened_) {
+    engine_.reset();
+    opened_ = false;
+  }
+  platform::DoEvents();
+}
+
+void DBObject::reconnect() {
+  CloseDb();
+  platform::DoEvents();
+  OpenDb(1);
+  platform::DoEvents();
+}
+
+void DBObject::UpdateDbPassword(std::string_view) {
+  throw RuntimeError(err::kDbNotSupported,
+                     "Operation is not supported for this type of object: the database has no password",
+                     "DBObject");
+}
+
+void FreeRs(std::unique_ptr<Recordset>& rs) {
+  if (rs) rs->Close();
+  rs.reset();
+}
+
+void FreeDb(std::unique_ptr<DBObject>& db) {
+  if (db) db->CloseDb();
+  db.reset();
+}
+
+}  // namespace dexweb

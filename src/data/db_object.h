@@ -1,0 +1,140 @@
+#pragma once
+// DBObject: the module's one connection to the gateway database, and every query and
+// statement of the module with its retries.
+//
+// The kind is decided at the first OpenDb and published in globals(): when DB_Dir holds
+// SqlServerConnectionString.txt (any case) the server named there is used over ODBC
+// (UseSqlServer true, dialect from the DBMS the driver reports); otherwise the embedded
+// SQLite file DB_Dir + velotrax.db (UseSqlServer false, NoLockHint empty).
+//
+// Retry policy of OpenRecordset, Execute, ExecuteRA and BulkExecute (each failing step has
+// its own budget of DB_Retries retries, DB_Retries + 1 attempts):
+//   - first failure: a short wait (server 0.1 s + up to 0.4 s; embedded 0.5 s + up to 0.5 s,
+//     BulkExecute up to 0.4 s), no message;
+//   - later failures: a "Warning - DbObject.<op>: N desc - Retrying..." line (detail), the
+//     engine's error lines and "SQL: " + statement (debug), the working time-out raised to
+//     DB_Medium_Timeout when the caller gave none, a wait of DB_Medium_Timeout + [0,1) s,
+//     and on a server (OpenRecordset, Execute, ExecuteRA) a reconnect once the count is
+//     above 2 or equals DB_Retries;
+//   - giving up sets RetryCount and RetryRound to 100, then either logs the operation's
+//     "ok to continue" line and returns empty (ignore_failure) or raises RuntimeError with
+//     the engine's number and source and the description, each engine error on its own
+//     line, and "SQL: " + statement.
+// A time-out of 0 makes Execute, ExecuteRA and BulkExecute quiet: one attempt with a 1 s
+// time-out, and a failure ends the call without a message or an error.
+// Waits let the event loop run (timers and signals may run meanwhile).
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "data/recordset.h"
+#include "util/nvp_list.h"
+
+namespace dexweb {
+
+namespace platform {
+class SqliteConnection;
+}
+
+class DbEngine;
+
+class DBObject {
+ public:
+  static constexpr int kDynaset = 2, kSnapshot = 4, kForwardOnly = 8;
+
+  DBObject();
+  ~DBObject();
+  DBObject(const DBObject&) = delete;
+  DBObject& operator=(const DBObject&) = delete;
+
+  // True while an operation is handling an error, and after a failure until the next
+  // success.
+  bool Failed() const { return failed_; }
+  void SetFailed(bool failed) { failed_ = failed; }
+
+  // The embedded database's connection while it is open; nullptr on a server or closed.
+  platform::SqliteConnection* GetDb();
+  // Always false.
+  bool OpenCheck(std::string_view /*connection_string*/) const { return false; }
+  bool IsOpen() const { return opened_; }
+  // The server connection text after the file was processed (CR LF between clauses);
+  // empty on the embedded database.
+  const std::string& ConnectionString() const { return connection_string_; }
+
+  // Opens the database unless it is open. retries -1 means DB_Retries. A failure is
+  // retried (warning line, wait DB_Short_Timeout + [0,1) s) while the attempts do not
+  // exceed retries; then RetryCount and RetryRound are set to 100 and RuntimeError is
+  // raised with the engine's number. Errors 3001 ("Invalid argument in connection
+  // string"), 3031 and 3059 (raised as 3031 "DB authentication error") are raised at once.
+  bool OpenDb(int retries = -1);
+  // Closes the connection (errors ignored), then lets the event loop run.
+  void CloseDb();
+
+  // Runs a query and returns its rows; nullptr when ignore_failure swallowed a failure.
+  // Every recordset is a forward-only, read-only snapshot: rs_type, read_only and
+  // forward_only are accepted as callers pass them and change nothing. timeout -1 means
+  // DB_Short_Timeout.
+  std::unique_ptr<Recordset> OpenRecordset(std::string_view qry, int rs_type = kForwardOnly,
+                                           bool read_only = true, bool forward_only = true,
+                                           int timeout = -1, bool ignore_failure = false);
+  // Runs a statement. A blank statement does nothing.
+  void Execute(std::string_view qry, int timeout = -1, bool ignore_failure = false);
+  // Runs a statement and returns the rows it affected (0 for a blank statement or a
+  // swallowed failure). On a server it does not open the connection first: a closed
+  // connection fails and is reopened by the retry policy's reconnect.
+  long long ExecuteRA(std::string_view qry, int timeout = -1, bool ignore_failure = false);
+  // Runs the statements named by the entries of qry_list, in order: on a server in batches
+  // of about 10000 characters (send_singles: one by one), on the embedded database one by
+  // one. use_transaction wraps them in one transaction (on a server, the commit entry is
+  // appended to qry_list itself); a failure that ends the call rolls it back.
+  // fail_on_first_error gives up at the first failure. Returns the time-out in force at the
+  // end: timeout -1 becomes DB_Medium_Timeout, or for batches the statement count of the
+  // first batch times DB_Short_Timeout.
+  int BulkExecute(NVPList& qry_list, bool fail_on_first_error = false, int timeout = -1,
+                  bool send_singles = false, bool ignore_failure = false, bool use_transaction = false);
+
+  // A database password has no meaning for the embedded database and a server's is part
+  // of its connection file: always raises RuntimeError 3251 (not supported).
+  void UpdateDbPassword(std::string_view db_password);
+
+  // Lock waits of the embedded engine: tries of JetLockDelay ms before a statement fails
+  // as locked (JetLockRetry after each open). No effect on a server or while closed.
+  void SetLockRetry(int tries);
+
+  // How an operation treats its failing steps (internal to the operations).
+  struct StepPolicy;
+
+ private:
+  enum class Outcome { Done, Swallowed };
+
+  template <typename Step>
+  Outcome run_step(StepPolicy& policy, std::string_view sql, Step&& step);
+  template <typename Step>
+  void open_step(int& attempts, int retries, Step&& step);
+  void find_connection_file();
+  void open_server();
+  void open_embedded();
+  void reconnect();
+  DbEngine& engine();
+  long long run_statement(const StepPolicy& texts, std::string_view qry, int timeout, bool ignore_failure,
+                          bool open_first);
+  void rollback() noexcept;
+  // Each returns false when a swallowed failure ended the call early.
+  bool bulk_batched(NVPList& list, StepPolicy& policy, int& timeout, bool use_transaction);
+  bool bulk_singles(NVPList& list, StepPolicy& policy, int& timeout, bool use_transaction);
+  bool bulk_embedded(NVPList& list, StepPolicy& policy, int& timeout, bool use_transaction);
+
+  bool failed_ = false;
+  bool opened_ = false;
+  std::string connection_string_;
+  std::string driver_clauses_;
+  std::unique_ptr<DbEngine> engine_;
+};
+
+// Releases a recordset (nothing when it holds none).
+void FreeRs(std::unique_ptr<Recordset>& rs);
+// Closes and releases the database object (nothing when it holds none).
+void FreeDb(std::unique_ptr<DBObject>& db);
+
+}  // namespace dexweb

@@ -1,0 +1,236 @@
+// DBObject's queries and statements under the retry policy described in db_object.h.
+#include "config/globals.h"
+#include "data/blanks.h"
+#include "data/bulk_batches.h"
+#include "data/db_engine.h"
+#include "data/db_failure.h"
+#include "data/db_log.h"
+#include "data/db_messages.h"
+#include "data/db_object.h"
+#include "data/dialect.h"
+#include "data/random.h"
+#include "platform/event_loop.h"
+
+namespace dexweb {
+
+// How one operation treats a failing step. counter counts the failures of the current
+// step; total those of the whole call.
+struct DBObject::StepPolicy {
+  std::string_view warning;    // "Warning - DbObject.Execute:"
+  std::string_view ignored;    // logged when giving up with ignore_failure
+  std::string_view succeeded;  // logged after a success that needed retries
+  bool bulk = false;
+  bool quiet = false;
+  bool fail_on_first = false;
+  bool ignore_failure = false;
+  // The working time-out, and whether the caller left it to the default (-1).
+  int* timeout = nullptr;
+  bool default_timeout = false;
+  int counter = 0;
+  int total = 0;
+};
+
+namespace {
+
+using StepPolicy = DBObject::StepPolicy;
+
+StepPolicy recordset_policy() {
+  return {"Warning - DbObject.OpenRecordset:", "DB open recordset retries failed, but ok to continue.",
+          "DB OpenRecordset retry succeeded"};
+}
+StepPolicy execute_policy() {
+  return {"Warning - DbObject.Execute:", "DB Execute retries failed, but ok to continue.",
+          "DB execute retry succeeded"};
+}
+StepPolicy execute_ra_policy() {
+  return {"Warning - DbObject.ExecuteRA:", "DB ExecuteRa retries failed, but ok to continue.",
+          "DB execute succeeded"};
+}
+StepPolicy bulk_policy() {
+  StepPolicy p{"Warning - DbObject.BulkExecute:", "DB BulkExecute retries failed, but ok to continue.",
+               "DB execute retry succeeded"};
+  p.bulk = true;
+  return p;
+}
+
+// The wait after the first failure of a step.
+double first_wait(bool server, bool bulk) {
+  if (server) return 0.1 + rnd() * 0.4;
+  return 0.5 + rnd() * (bulk ? 0.4 : 0.5);
+}
+
+void log_retry(const StepPolicy& p, const DbFailure& f, std::string_view prefix, std::string_view sql) {
+  db_log("detail", std::string(p.warning) + signed_number(f.number()) + " " + f.description() + " - Retrying...");
+  for (const auto& line : f.engine_errors()) db_log("debug", std::string(prefix) + line);
+  if (!f.engine_errors().empty()) db_log("debug", "SQL: " + std::string(sql));
+}
+
+std::string raised_description(const DbFailure& f, std::string_view sql) {
+  std::string out = with_engine_lines(f.description(), f.engine_errors());
+  if (!f.engine_errors().empty()) out += "\r\nSQL: " + std::string(sql);
+  return out;
+}
+
+}  // namespace
+
+template <typename Step>
+DBObject::Outcome DBObject::run_step(StepPolicy& p, std::string_view sql, Step&& step) {
+  p.counter = 0;
+  for (;;) {
+    try {
+      step();
+      return Outcome::Done;
+    } catch (const DbFailure& f) {
+      if (p.quiet) return Outcome::Swallowed;
+      failed_ = true;
+      ++p.counter;
+      ++p.total;
+      const Globals& g = globals();
+      const bool server = g.UseSqlServer;
+      if (p.counter > g.Registry.DB_Retries || p.fail_on_first) {
+        if (p.ignore_failure) {
+          globals().RetryCount = globals().RetryRound = 100;
+          db_log("detail", p.ignored);
+          return Outcome::Swallowed;
+        }
+        raise_final(f.number(), raised_description(f, sql), f.source());
+      }
+      if (p.counter == 1) {
+        platform::wait_seconds(first_wait(server, p.bulk));
+        continue;
+      }
+      log_retry(p, f, engine_ ? engine_->ErrorPrefix() : (server ? "ADO: " : "DAO: "), sql);
+      if (!p.bulk && p.default_timeout) *p.timeout = g.Registry.DB_Medium_Timeout;
+      platform::wait_seconds(g.Registry.DB_Medium_Timeout + rnd());
+      if (!p.bulk && server && (p.counter > 2 || p.counter == g.Registry.DB_Retries)) reconnect();
+    }
+  }
+}
+
+std::unique_ptr<Recordset> DBObject::OpenRecordset(std::string_view qry, int, bool, bool, int timeout,
+                                                   bool ignore_failure) {
+  int t = timeout == -1 ? globals().Registry.DB_Short_Timeout : timeout;
+  OpenDb(1);
+  StepPolicy p = recordset_policy();
+  p.ignore_failure = ignore_failure;
+  p.timeout = &t;
+  p.default_timeout = timeout == -1;
+  std::unique_ptr<Recordset> rs;
+  if (run_step(p, qry, [&] { rs = engine().Query(qry, t); }) == Outcome::Swallowed) return nullptr;
+  if (p.counter > 1) db_log("detail", p.succeeded);
+  failed_ = false;
+  return rs;
+}
+
+void DBObject::Execute(std::string_view qry, int timeout, bool ignore_failure) {
+  run_statement(execute_policy(), qry, timeout, ignore_failure, true);
+}
+
+long long DBObject::ExecuteRA(std::string_view qry, int timeout, bool ignore_failure) {
+  return run_statement(execute_ra_policy(), qry, timeout, ignore_failure, !globals().UseSqlServer);
+}
+
+long long DBObject::run_statement(const StepPolicy& texts, std::string_view qry, int timeout, bool ignore_failure,
+                                  bool open_first) {
+  StepPolicy p = texts;
+  int t = timeout == -1 ? globals().Registry.DB_Short_Timeout : timeout;
+  if (timeout == 0) {
+    t = 1;
+    p.quiet = true;
+  }
+  if (trim_blanks(qry).empty()) return 0;
+  if (open_first) OpenDb(1);
+  p.ignore_failure = ignore_failure;
+  p.timeout = &t;
+  p.default_timeout = timeout == -1;
+  long long affected = 0;
+  if (run_step(p, qry, [&] { affected = engine().Run(qry, t); }) == Outcome::Swallowed) return 0;
+  if (p.counter > 1) db_log("detail", p.succeeded);
+  failed_ = false;
+  return affected;
+}
+
+int DBObject::BulkExecute(NVPList& qry_list, bool fail_on_first_error, int timeout, bool send_singles,
+                          bool ignore_failure, bool use_transaction) {
+  StepPolicy p = bulk_policy();
+  if (timeout == 0) {
+    timeout = 1;
+    p.quiet = true;
+  }
+  if (qry_list.Count() == 0) return timeout;
+  OpenDb(1);
+  p.fail_on_first = fail_on_first_error;
+  p.ignore_failure = ignore_failure;
+  p.timeout = &timeout;
+  // A call that ends early undoes its transaction rather than leave it open for later
+  // statements to commit.
+  bool completed = false;
+  try {
+    if (!globals().UseSqlServer) completed = bulk_embedded(qry_list, p, timeout, use_transaction);
+    else if (send_singles) completed = bulk_singles(qry_list, p, timeout, use_transaction);
+    else completed = bulk_batched(qry_list, p, timeout, use_transaction);
+  } catch (...) {
+    if (use_transaction) rollback();
+    throw;
+  }
+  if (!completed) {
+    if (use_transaction) rollback();
+    return timeout;
+  }
+  if (p.total > 1) db_log("detail", p.succeeded);
+  failed_ = false;
+  return timeout;
+}
+
+bool DBObject::bulk_batched(NVPList& list, StepPolicy& p, int& timeout, bool use_transaction) {
+  const int short_timeout = globals().Registry.DB_Short_Timeout;
+  for (const StatementBatch& batch : batch_statements(current_dialect(), list, use_transaction)) {
+    if (timeout == -1) timeout = batch.statements * short_timeout;
+    if (run_step(p, batch.text, [&] { engine().Run(batch.text, timeout); }) == Outcome::Swallowed) return false;
+    platform::DoEvents();
+  }
+  return true;
+}
+
+bool DBObject::bulk_singles(NVPList& list, StepPolicy& p, int& timeout, bool use_transaction) {
+  if (timeout == -1) timeout = globals().Registry.DB_Medium_Timeout;
+  const Dialect& dialect = current_dialect();
+  std::string prefix;
+  if (use_transaction) {
+    prefix = dialect.batch_transaction_prefix();
+    list.Add(dialect.batch_commit_entry());
+  }
+  for (int i = 1; i <= list.Count(); ++i) {
+    std::string sql = (i == 1 ? prefix : std::string()) + list.GetNameByIndex(i);
+    if (run_step(p, sql, [&] { engine().Run(sql, timeout); }) == Outcome::Swallowed) return false;
+    if (i % 50 == 0) platform::DoEvents();
+  }
+  return true;
+}
+
+bool DBObject::bulk_embedded(NVPList& list, StepPolicy& p, int& timeout, bool use_transaction) {
+  if (timeout == -1) timeout = globals().Registry.DB_Medium_Timeout;
+  const Dialect& dialect = current_dialect();
+  auto step = [&](const std::string& sql) {
+    return run_step(p, sql, [&] { engine().Run(sql, timeout); }) == Outcome::Done;
+  };
+  bool done = !use_transaction || step(dialect.begin_statement());
+  for (int i = 1; done && i <= list.Count(); ++i) {
+    done = step(list.GetNameByIndex(i));
+    if (i % 50 == 0) platform::DoEvents();
+  }
+  if (done && use_transaction) done = step(dialect.batch_commit_entry());
+  platform::DoEvents();
+  return done;
+}
+
+void DBObject::rollback() noexcept {
+  if (!engine_) return;
+  try {
+    engine_->Run(current_dialect().rollback_statement(), 0);
+  } catch (const DbFailure&) {
+    // No transaction was open, or the connection is gone with it.
+  }
+}
+
+}  // namespace dexweb

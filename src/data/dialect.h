@@ -1,0 +1,52 @@
+#pragma once
+// What differs between the database kinds, one object per kind: literals, identifier
+// quoting, the table hint, "now", "top 1", the counter step, the isolation statement and
+// the transaction wrapping of a statement batch. The module writes its SQL with bracketed
+// identifiers ([messages]); to_engine() turns that text into what the engine accepts.
+
+#include <string>
+#include <string_view>
+
+#include "config/globals.h"
+#include "util/datetime.h"
+
+namespace dexweb {
+
+class Dialect {
+ public:
+  virtual ~Dialect() = default;
+
+  virtual DatabaseKind kind() const = 0;
+  // The identifier as written in this dialect's SQL.
+  virtual std::string quote_identifier(std::string_view name) const = 0;
+  virtual std::string boolean_literal(bool value) const = 0;
+  // A date-time literal, quotes included.
+  virtual std::string date_literal(DateTime value) const = 0;
+  // The database's current time as an expression, with a blank on each side.
+  virtual std::string now_expression() const = 0;
+  // Written directly after a table name in a SELECT.
+  virtual std::string table_hint() const = 0;
+  // A SELECT of the first row only; rest is everything after the word SELECT
+  // ("[a], [b] FROM [t] WHERE (...)").
+  virtual std::string select_top1(std::string_view rest) const = 0;
+  // One atomic step of the shared counter that returns the new value as [unique_id].
+  virtual std::string counter_step(int record_id) const = 0;
+  // The statement that sets the session's isolation level; empty when the kind has none.
+  virtual std::string isolation_statement(std::string_view level) const = 0;
+  // Starts a transaction.
+  virtual std::string begin_statement() const = 0;
+  // Opening text of a transactional batch, and the list entry that closes it (which also
+  // commits a transaction opened by begin_statement()).
+  virtual std::string batch_transaction_prefix() const = 0;
+  virtual std::string batch_commit_entry() const = 0;
+  // Undoes an open transaction; harmless when none is open.
+  virtual std::string rollback_statement() const = 0;
+  // The module's SQL text as the engine takes it.
+  virtual std::string to_engine(std::string_view sql) const { return std::string(sql); }
+};
+
+const Dialect& dialect_for(DatabaseKind kind);
+// The dialect of the database the module uses now (globals().DbKind).
+const Dialect& current_dialect();
+
+}  // namespace dexweb

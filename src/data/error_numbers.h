@@ -1,0 +1,41 @@
+#pragma once
+// The one table that turns engine error codes into the module's error numbers. SQLite
+// result codes and ODBC SQLSTATEs map into 3000..3799: transient failures (busy, locked,
+// time-out, lost connection) onto numbers of the error routine's retryable list, permanent
+// ones (syntax, constraint, missing table or column, authentication) onto numbers outside it.
+
+#include <span>
+#include <string_view>
+
+namespace dexweb {
+
+struct ErrorMapping {
+  // "sqlite:<code>" for a SQLite result code (extended codes take precedence over their
+  // primary code), a five-character SQLSTATE, or a two-character SQLSTATE class.
+  std::string_view key;
+  int number;
+  bool transient;
+};
+
+// Every mapping, for inspection.
+std::span<const ErrorMapping> error_mappings();
+
+// The number for a SQLite failure: its extended code's entry, else its primary code's,
+// else 3000 (permanent).
+int sqlite_error_number(int code, int extended_code);
+// The number for an ODBC SQLSTATE: the exact state's entry, else its class's, else 3146
+// ("ODBC call failed", transient).
+int sqlstate_error_number(std::string_view state);
+
+namespace err {
+inline constexpr int kDbReserved = 3000;
+inline constexpr int kDbInvalidArgument = 3001;
+inline constexpr int kDbNotValidPassword = 3031;
+inline constexpr int kDbCanceledByUser = 3059;
+inline constexpr int kDbItemNotFound = 3265;
+inline constexpr int kDbNotSupported = 3251;
+inline constexpr int kDbNoCurrentRecord = 3021;
+inline constexpr int kDbOdbcCallFailed = 3146;
+}  // namespace err
+
+}  // namespace dexweb

@@ -1,0 +1,38 @@
+#pragma once
+// A server database over ODBC. The dialect is chosen from the DBMS name the driver reports
+// (PostgreSQL, otherwise Microsoft SQL Server), and every statement is handed to the driver
+// in that dialect's form.
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "data/db_engine.h"
+#include "data/dialect.h"
+#include "platform/odbc.h"
+
+namespace dexweb {
+
+class OdbcEngine final : public DbEngine {
+ public:
+  // Connects with ODBC clauses ("Driver=...;Server=...;"); throws DbFailure.
+  static std::unique_ptr<OdbcEngine> Connect(const std::string& clauses);
+  OdbcEngine(std::unique_ptr<platform::OdbcEnvironment> env, platform::OdbcConnection connection,
+             DatabaseKind kind);
+
+  DatabaseKind kind() const { return dialect_->kind(); }
+
+  std::unique_ptr<Recordset> Query(std::string_view sql, int timeout_seconds) override;
+  long long Run(std::string_view sql, int timeout_seconds) override;
+  std::string_view ErrorPrefix() const override { return "ADO: "; }
+
+ private:
+  std::unique_ptr<platform::OdbcEnvironment> env_;
+  platform::OdbcConnection connection_;
+  const Dialect* dialect_;
+};
+
+// The dialect for a DBMS name as drivers report it.
+DatabaseKind kind_for_dbms(std::string_view dbms_name);
+
+}  // namespace dexweb

@@ -1,0 +1,93 @@
+#include "data/query_object.h"
+
+#include "data/dialect.h"
+#include "data/sql_literals.h"
+#include "util/runtime_error.h"
+
+namespace dexweb {
+namespace {
+
+constexpr std::string_view kCrLf = "\r\n";
+
+// ", " between fields, with a line break after every fourth.
+void separator(std::string& out, int index) {
+  out += ", ";
+  if (index % 4 == 0) out += kCrLf;
+}
+
+}  // namespace
+
+void QueryObject::Clear() {
+  fields_.Clear();
+  table_name_.clear();
+  where_clause_.clear();
+  query_type_ = kNone;
+}
+
+int QueryObject::Add(std::string_view name, const Variant& value, int force_type) {
+  return fields_.Add(name, value, force_type);
+}
+
+std::string QueryObject::literal(int index) const {
+  int type = fields_.GetTypeByIndex(index);
+  Variant value;
+  try {
+    value = fields_.GetValueByIndex(index);
+  } catch (const RuntimeError&) {
+    // A field forced to be a date whose value does not read as one: the current time.
+    if (type != vt::kDate) throw;
+  }
+  if (is_null(value)) return "NULL";
+  switch (type) {
+    case vt::kDate: return sql_date(value);
+    case vt::kString: return sql_string(value);
+    case vt::kBoolean: return current_dialect().boolean_literal(to_bool(value));
+    case vt::kRecord: return "[" + to_text(value) + "]";
+    default: return to_text(value);
+  }
+}
+
+std::string QueryObject::Build(int quick_type, std::string_view quick_table,
+                               const std::vector<Variant>& quick_fields, std::string_view quick_where) {
+  if (!quick_table.empty() && quick_type != kNone) {
+    Clear();
+    query_type_ = quick_type;
+    table_name_ = quick_table;
+    for (std::size_t i = 0; i + 1 < quick_fields.size(); i += 2) Add(to_text(quick_fields[i]), quick_fields[i + 1]);
+    where_clause_ = quick_where;
+  }
+  const int n = Count();
+  std::string out;
+  if (query_type_ == kInsert) {
+    out += "INSERT INTO [" + table_name_ + "] (";
+    out += kCrLf;
+    for (int i = 1; i <= n; ++i) {
+      out += "[" + fields_.GetNameByIndex(i) + "]";
+      if (i < n) separator(out, i);
+    }
+    out += ")";
+    out += kCrLf;
+    out += "VALUES (";
+    out += kCrLf;
+    for (int i = 1; i <= n; ++i) {
+      out += literal(i);
+      if (i < n) separator(out, i);
+    }
+    out += ")";
+    out += kCrLf;
+  } else if (query_type_ == kUpdate) {
+    out += "UPDATE [" + table_name_ + "]";
+    out += kCrLf;
+    out += "SET";
+    out += kCrLf;
+    for (int i = 1; i <= n; ++i) {
+      out += "[" + fields_.GetNameByIndex(i) + "] = " + literal(i);
+      if (i < n) separator(out, i);
+    }
+    out += kCrLf;
+    if (!where_clause_.empty()) out += "WHERE (" + where_clause_ + ")";
+  }
+  return out;
+}
+
+}  // namespace dexweb

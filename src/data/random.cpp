@@ -1,0 +1,12 @@
+#include "data/random.h"
+
+#include <random>
+
+namespace dexweb {
+
+double rnd() {
+  static std::mt19937_64 engine{std::random_device{}()};
+  return std::uniform_real_distribution<double>(0.0, 1.0)(engine);
+}
+
+}  // namespace dexweb

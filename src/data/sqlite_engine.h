@@ -1,0 +1,34 @@
+#pragma once
+// The embedded engine: the SQLite file in the gateway's data folder, in WAL mode with
+// synchronous commits. Lock waits follow the Jet model: a statement that meets another
+// process's lock waits JetLockDelay ms per try, for JetLockRetry tries.
+
+#include <memory>
+#include <string>
+
+#include "data/db_engine.h"
+#include "platform/sqlite_db.h"
+
+namespace dexweb {
+
+class SqliteEngine final : public DbEngine {
+ public:
+  // Opens an existing file (3024 when it is missing) and sets the engine options.
+  static std::unique_ptr<SqliteEngine> Open(const std::string& path);
+  explicit SqliteEngine(platform::SqliteConnection db) : db_(std::move(db)) {}
+
+  std::unique_ptr<Recordset> Query(std::string_view sql, int timeout_seconds) override;
+  long long Run(std::string_view sql, int timeout_seconds) override;
+  void SetLockRetry(int tries) override;
+  std::string_view ErrorPrefix() const override { return "DAO: "; }
+
+  platform::SqliteConnection& connection() { return db_; }
+
+ private:
+  platform::SqliteConnection db_;
+};
+
+// Numbers a SQLite failure in the module's numbering.
+[[noreturn]] void raise_db_failure(const platform::SqliteError& e);
+
+}  // namespace dexweb

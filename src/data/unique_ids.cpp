@@ -1,0 +1,93 @@
+#include "data/unique_ids.h"
+
+#include "config/globals.h"
+#include "data/db_log.h"
+#include "data/db_object.h"
+#include "data/dialect.h"
+#include "data/random.h"
+#include "platform/event_loop.h"
+#include "shell/error_policy.h"
+
+namespace dexweb {
+namespace {
+
+// Holds DB_Retries at 0 and the embedded lock wait at one try for the counter step, and
+// puts both back however the step ends.
+class CounterStepScope {
+ public:
+  explicit CounterStepScope(DBObject& db)
+      : db_(db), retries_(std::exchange(globals().Registry.DB_Retries, 0)) {
+    db_.SetLockRetry(1);
+  }
+  ~CounterStepScope() {
+    db_.SetLockRetry(globals().JetLockRetry);
+    globals().Registry.DB_Retries = retries_;
+  }
+  CounterStepScope(const CounterStepScope&) = delete;
+  CounterStepScope& operator=(const CounterStepScope&) = delete;
+
+ private:
+  DBObject& db_;
+  int retries_;
+};
+
+int draw_counter(DBObject& db) {
+  std::unique_ptr<Recordset> rs;
+  {
+    // The lock wait applies once the database is open (OpenRecordset opens it first).
+    db.OpenDb(1);
+    CounterStepScope scope(db);
+    rs = db.OpenRecordset(current_dialect().counter_step(globals().CountersRecordId), DBObject::kForwardOnly);
+  }
+  int id = rs && !rs->Eof() ? rs->AsLong("unique_id") : 0;
+  FreeRs(rs);
+  return id;
+}
+
+}  // namespace
+
+int get_unique2(DBObject& db) {
+  Globals& g = globals();
+  try {
+    int id = draw_counter(db);
+    g.UniqueFailures = 0;
+    return id;
+  } catch (const RuntimeError& e) {
+    db_log("detail", "Get_Unique2 warning: " + std::to_string(e.number()) + " " + e.description());
+    if (++g.UniqueFailures > 10) {
+      g.RetryCount = 100;
+      g.RetryRound = 100;
+      module_errorsub(e, "Procedure: get_unique2");
+    }
+    return -1;
+  }
+}
+
+int get_unique(DBObject& db) {
+  int id = get_unique2(db);
+  int retries = 0;
+  while (id == -1 && retries < 5) {
+    if (retries > 0) platform::wait_seconds(globals().Registry.DB_Short_Timeout + rnd());
+    ++retries;
+    id = get_unique2(db);
+  }
+  if (id == -1) {
+    id = static_cast<int>(rnd() * 1000000000.0 + 1000000000.0);
+    db_log("detail", "get_unique failed, using random unique id");
+  } else if (retries >= 2) {
+    db_log("detail", "get_unique retry was successful");
+  }
+  return id;
+}
+
+int next_local_id() {
+  int& sequence = globals().LocalSequence;
+  sequence = sequence >= kMaxUniqueId ? 1 : sequence + 1;
+  return sequence;
+}
+
+std::string UniqueName() {
+  return globals().ModuleName + format_compact(ServerNow()) + std::to_string(next_local_id());
+}
+
+}  // namespace dexweb

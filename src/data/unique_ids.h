@@ -1,0 +1,31 @@
+#pragma once
+// Ids shared by all modules of the gateway, drawn from the counters row, and names unique
+// within this module.
+
+#include <string>
+
+namespace dexweb {
+
+class DBObject;
+
+inline constexpr int kMaxUniqueId = 2000000000;
+
+// One attempt at the shared counter: one atomic step that wraps from 2000000000 to 1 and
+// returns the new value; 0 when the counters table has no row; -1 when the attempt failed
+// (logged as "Get_Unique2 warning: "). The statement gets no retries of its own; on the
+// embedded database its lock wait is a single try of JetLockDelay ms. The eleventh failed
+// attempt since the last success hands the error to module_errorsub, which halts.
+int get_unique2(DBObject& db);
+
+// An id that never fails: up to six attempts of get_unique2 (waits of DB_Short_Timeout
+// + [0,1) s before the third and later ones), then a random id in 1000000000..1999999999,
+// which the counter never reaches before it has handed out a billion ids.
+int get_unique(DBObject& db);
+
+// The module's own sequence: 1, 2, ... 2000000000, then 1 again. Not kept across runs.
+int next_local_id();
+
+// ModuleName + ServerNow as yyyymmddhhnnss + next_local_id(), e.g. VTXWeb2026120419141942.
+std::string UniqueName();
+
+}  // namespace dexweb

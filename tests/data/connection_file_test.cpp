@@ -1,0 +1,55 @@
+#include "data/connection_file.h"
+
+#include <gtest/gtest.h>
+
+#include "config/globals.h"
+#include "support/temp_dir.h"
+
+namespace dexweb {
+namespace {
+
+class ConnectionFile : public ::testing::Test {
+ protected:
+  void SetUp() override { reset_globals(); }
+  ServerConnection read(const std::string& text) {
+    test::write_text(dir_.file("c.txt"), text);
+    return read_connection_file(dir_.file("c.txt"));
+  }
+  test::TempDir dir_;
+};
+
+TEST_F(ConnectionFile, ModuleKeysAreTakenOutAndClausesPassThrough) {
+  auto c = read("# site database\r\nDriver={ODBC Driver 18 for SQL Server};\r\n#vtdbretries=9;\r\n"
+                "vtSqlIsolation=serializable\r\nServer=db1;\r\n  Database=velotrax;  \r\n");
+  EXPECT_EQ(c.connection_string, "Driver={ODBC Driver 18 for SQL Server};\r\nServer=db1;\r\nDatabase=velotrax;\r\n");
+  EXPECT_EQ(c.driver_clauses, "Driver={ODBC Driver 18 for SQL Server};Server=db1;Database=velotrax;");
+  EXPECT_EQ(globals().SqlIsolationLevel, "SERIALIZABLE");
+  EXPECT_EQ(globals().Registry.DB_Retries, 3);
+}
+
+TEST_F(ConnectionFile, LinuxLineEndsAndMissingSemicolons) {
+  auto c = read("Driver=x\nServer=y;\nvtsqlisolation=chaos\n");
+  EXPECT_EQ(c.driver_clauses, "Driver=x;Server=y;");
+  EXPECT_EQ(globals().SqlIsolationLevel, "READ COMMITTED");
+}
+
+TEST_F(ConnectionFile, RegistryWinsOverTheFile) {
+  RegistrySettings& r = globals().Registry;
+  r.DB_Long_Timeout = 45;
+  r.DB_Long_Timeout_Set = true;
+  read("vtdbretries=5;\r\nvtdbshorttimeout=2.6\r\nvtdbmediumtimeout=abc\r\nvtdblongtimeout=90\r\n");
+  EXPECT_EQ(r.DB_Retries, 5);
+  EXPECT_EQ(r.DB_Short_Timeout, 3);
+  EXPECT_EQ(r.DB_Medium_Timeout, 0);
+  EXPECT_EQ(r.DB_Long_Timeout, 45);
+}
+
+TEST_F(ConnectionFile, EncodedCredentialsBecomeTheLastClauses) {
+  // "ab" stored: groups in reverse order, each the bit-reversed code ('b' 98 -> 70, 'a' 97 -> 134).
+  auto c = read("vtencryptedpwd=070134;\r\nvtencrypteduid=070134\r\nServer=s;\r\n");
+  EXPECT_EQ(c.connection_string, "Server=s;\r\nUID=ab;\r\nPWD=ab;\r\n");
+  EXPECT_EQ(c.driver_clauses, "Server=s;UID=ab;PWD=ab;");
+}
+
+}  // namespace
+}  // namespace dexweb

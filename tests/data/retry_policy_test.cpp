@@ -1,0 +1,137 @@
+// DBObject's retry policy, driven by statements that really fail on a real engine.
+#include <gtest/gtest.h>
+
+#include "config/globals.h"
+#include "data/db_object.h"
+#include "data/engine_fixture.h"
+#include "data/log_capture.h"
+#include "platform/clock.h"
+#include "platform/event_loop.h"
+#include "platform/sqlite_db.h"
+#include "util/runtime_error.h"
+
+namespace dexweb {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kBadQuery = "SELECT [x] FROM [no_such_table]";
+
+class RetryPolicy : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    database_ = test::make_sqlite_database();
+    globals().Registry.DB_Retries = 3;
+    globals().Registry.DB_Medium_Timeout = 5;
+  }
+  double elapsed() const { return std::chrono::duration<double>(clock_.now() - start_).count(); }
+
+  std::unique_ptr<test::TestDatabase> database_;
+  platform::TimePoint start_ = std::chrono::system_clock::now();
+  platform::ManualClock clock_{start_};
+  platform::ScopedClock scoped_{clock_};
+  test::LogCapture log_;
+};
+
+TEST_F(RetryPolicy, PersistentFailureIsTriedFourTimesThenRaised) {
+  DBObject db;
+  try {
+    db.Execute(kBadQuery);
+    FAIL();
+  } catch (const RuntimeError& e) {
+    EXPECT_EQ(e.number(), 3075);
+    EXPECT_EQ(e.description(), std::string("SQL logic error\r\nno such table: no_such_table\r\nSQL: ") + kBadQuery);
+    EXPECT_EQ(e.source(), "SQLite");
+  }
+  // No warning after the first failure; one before the third and one before the fourth.
+  EXPECT_EQ(log_.count_starting("Warning - DbObject.Execute: 3075 SQL logic error - Retrying..."), 2);
+  EXPECT_EQ(log_.count_starting("DAO: no such table: no_such_table"), 2);
+  EXPECT_EQ(log_.count_starting("SQL: SELECT"), 2);
+  for (const auto& line : log_.lines)
+    EXPECT_EQ(line.level, line.text.starts_with("Warning") ? "detail" : "debug") << line.text;
+  // One short first wait (0.5 to 1 s) and two medium ones (5 to 6 s each).
+  EXPECT_GE(elapsed(), 10.5);
+  EXPECT_LT(elapsed(), 13.0);
+  EXPECT_TRUE(db.Failed());
+  EXPECT_EQ(globals().RetryCount, 100);
+  EXPECT_EQ(globals().RetryRound, 100);
+}
+
+TEST_F(RetryPolicy, IgnoreFailureLogsAndReturnsEmpty) {
+  DBObject db;
+  EXPECT_EQ(db.OpenRecordset(kBadQuery, DBObject::kForwardOnly, true, true, -1, true), nullptr);
+  EXPECT_EQ(log_.count_starting("DB open recordset retries failed, but ok to continue."), 1);
+  EXPECT_EQ(db.ExecuteRA(kBadQuery, -1, true), 0);
+  EXPECT_EQ(log_.count_starting("DB ExecuteRa retries failed, but ok to continue."), 1);
+  EXPECT_TRUE(db.Failed());
+}
+
+TEST_F(RetryPolicy, TimeoutZeroIsOneQuietAttempt) {
+  DBObject db;
+  db.OpenDb(1);
+  auto before = clock_.now();
+  db.Execute(kBadQuery, 0);
+  EXPECT_EQ(db.ExecuteRA(kBadQuery, 0), 0);
+  NVPList list;
+  list.Add(kBadQuery);
+  db.BulkExecute(list, false, 0);
+  EXPECT_TRUE(log_.lines.empty());
+  EXPECT_EQ(clock_.now(), before);
+  EXPECT_FALSE(db.Failed());
+}
+
+// Another connection holds the write lock until a timer releases it during the retry waits.
+TEST_F(RetryPolicy, SuccessAfterRetriesIsLogged) {
+  DBObject db;
+  db.OpenDb(1);
+  db.SetLockRetry(1);
+  auto holder = platform::SqliteConnection::open(database_->dir() + "velotrax.db");
+  holder.exec("BEGIN IMMEDIATE");
+  auto& loop = platform::event_loop();
+  auto timer = loop.add_timer(1500ms, [&] {
+    if (holder.in_transaction()) holder.exec("COMMIT");
+  }, true);
+  db.Execute("INSERT INTO [users] ([user]) VALUES ('late')");
+  loop.remove_timer(timer);
+  EXPECT_EQ(log_.count_starting("Warning - DbObject.Execute: 3260 database is locked - Retrying..."), 1);
+  EXPECT_EQ(log_.count_starting("DB execute retry succeeded"), 1);
+  EXPECT_FALSE(db.Failed());
+}
+
+TEST_F(RetryPolicy, OpenFailsAfterItsRetriesWithTheEngineText) {
+  globals().Registry.DB_Dir = database_->dir() + "missing/";
+  DBObject db;
+  try {
+    db.OpenDb(1);
+    FAIL();
+  } catch (const RuntimeError& e) {
+    EXPECT_EQ(e.number(), 3024);
+    EXPECT_TRUE(e.description().starts_with("unable to open database file\r\n")) << e.description();
+  }
+  EXPECT_FALSE(db.IsOpen());
+  EXPECT_EQ(log_.count_starting("Warning - DbObject.OpenDb: 3024 unable to open database file - Retrying..."), 1);
+  EXPECT_EQ(log_.count_starting("DAO: unable to open database file"), 1);
+  EXPECT_GE(elapsed(), 2.0);  // one wait of DB_Short_Timeout + [0,1)
+  EXPECT_LT(elapsed(), 3.0);
+  EXPECT_EQ(globals().RetryRound, 100);
+}
+
+// On a server a persistent failure reconnects before the fourth attempt; here the failure
+// is a setting of the old session, so the new session succeeds.
+TEST(RetryPolicyServer, ReconnectsBeforeTheFourthAttempt) {
+  auto database = test::make_postgresql_database();
+  if (!database) GTEST_SKIP() << "DEXWEB_TEST_PG_ODBC is not set";
+  globals().Registry.DB_Retries = 3;
+  platform::ManualClock clock{std::chrono::system_clock::now()};
+  platform::ScopedClock scoped{clock};
+  test::LogCapture log;
+  DBObject db;
+  db.Execute("SET default_transaction_read_only = on");
+  db.Execute("INSERT INTO [users] ([user]) VALUES ('written')");
+  EXPECT_EQ(log.count_starting("Warning - DbObject.Execute:"), 2);
+  EXPECT_EQ(log.count_starting("DB execute retry succeeded"), 1);
+  EXPECT_EQ(db.OpenRecordset("SELECT [user] FROM [users]")->AsText("user"), "written");
+}
+
+}  // namespace
+}  // namespace dexweb

@@ -1,0 +1,139 @@
+// The statements each dialect writes, as exact text (the SQL Server ones cannot run here).
+#include <gtest/gtest.h>
+
+#include "config/globals.h"
+#include "data/bulk_batches.h"
+#include "data/dialect.h"
+#include "data/query_object.h"
+#include "data/sql_literals.h"
+
+namespace dexweb {
+namespace {
+
+class SqlText : public ::testing::Test {
+ protected:
+  void SetUp() override { reset_globals(); }
+  void use(DatabaseKind kind) {
+    globals().DbKind = kind;
+    globals().UseSqlServer = kind != DatabaseKind::Embedded;
+  }
+};
+
+TEST_F(SqlText, InsertBreaksTheLineAfterTheFourthField) {
+  use(DatabaseKind::SqlServer);
+  QueryObject q;
+  q.SetQueryType(QueryObject::kInsert);
+  q.SetTableName("messages");
+  q.Add("user", std::string("it's"));
+  q.Add("sent", true);
+  q.Add("station", std::int16_t{4});
+  q.Add("last_try", make_datetime(2009, 3, 7, 14, 5, 9));
+  q.Add("date_time_sent", db_now(), 1);
+  EXPECT_EQ(q.Build(),
+            "INSERT INTO [messages] (\r\n"
+            "[user], [sent], [station], [last_try], \r\n"
+            "[date_time_sent])\r\n"
+            "VALUES (\r\n"
+            " 'it''s' , 1, 4, '2009-03-07T14:05:09', \r\n"
+            " GetDate() )\r\n");
+}
+
+TEST_F(SqlText, UpdateWithoutConditionHasNoWhereLine) {
+  use(DatabaseKind::SqlServer);
+  QueryObject q;
+  EXPECT_EQ(q.Build(QueryObject::kUpdate, "control", {std::string("dexweb_state"), false}),
+            "UPDATE [control]\r\nSET\r\n[dexweb_state] = 0\r\n");
+  q.SetWhereClause("[record_id] =" + sql_number(7));
+  EXPECT_EQ(q.Build(), "UPDATE [control]\r\nSET\r\n[dexweb_state] = 0\r\nWHERE ([record_id] = 7 )");
+  q.Clear();
+  EXPECT_EQ(q.QueryType(), QueryObject::kNone);
+  EXPECT_EQ(q.Build(), "");
+}
+
+TEST_F(SqlText, LiteralsByKind) {
+  const DateTime when = make_datetime(2009, 3, 7, 14, 5, 9);
+  use(DatabaseKind::SqlServer);
+  EXPECT_EQ(sql_string(std::string("it's")), " 'it''s' ");
+  EXPECT_EQ(sql_string(std::string()), " '' ");
+  EXPECT_EQ(sql_date(when), "'2009-03-07T14:05:09'");
+  EXPECT_EQ(sql_date(std::string("2009-03-07 14:05:09")), "'2009-03-07T14:05:09'");
+  EXPECT_EQ(db_now(), " GetDate() ");
+  EXPECT_EQ(sql_number(42), " 42 ");
+  use(DatabaseKind::PostgreSql);
+  EXPECT_EQ(sql_date(when), "'2009-03-07 14:05:09'");
+  EXPECT_EQ(db_now(), " LOCALTIMESTAMP ");
+  use(DatabaseKind::Embedded);
+  EXPECT_EQ(sql_date(when), "'2009-03-07 14:05:09'");
+  // A value that is no date stands for the current server-adjusted time.
+  EXPECT_EQ(sql_date(std::string("soon")), db_now().substr(1, 21));
+}
+
+TEST_F(SqlText, BooleansAndColumnReferencesByKind) {
+  const std::vector<std::pair<DatabaseKind, std::string>> expected = {
+      {DatabaseKind::SqlServer, "[a] = 1, [b] = 0, [c] = [d]"},
+      {DatabaseKind::PostgreSql, "[a] = TRUE, [b] = FALSE, [c] = [d]"},
+      {DatabaseKind::Embedded, "[a] = True, [b] = False, [c] = [d]"}};
+  for (const auto& [kind, text] : expected) {
+    use(kind);
+    QueryObject q;
+    q.Build(QueryObject::kUpdate, "t", {std::string("a"), true, std::string("b"), false});
+    q.Add("c", std::string("d"), 36);
+    EXPECT_EQ(q.Build(), "UPDATE [t]\r\nSET\r\n" + text + "\r\n");
+  }
+}
+
+TEST_F(SqlText, DialectStatements) {
+  const Dialect& mssql = dialect_for(DatabaseKind::SqlServer);
+  const Dialect& pg = dialect_for(DatabaseKind::PostgreSql);
+  const Dialect& embedded = dialect_for(DatabaseKind::Embedded);
+  EXPECT_EQ(mssql.counter_step(1),
+            "UPDATE [counters] SET [unique_id] = [unique_id] % 2000000000 + 1 OUTPUT [inserted].[unique_id]");
+  EXPECT_EQ(pg.counter_step(1), "UPDATE [counters] SET [unique_id] = [unique_id] % 2000000000 + 1 RETURNING [unique_id]");
+  EXPECT_EQ(embedded.counter_step(3),
+            "UPDATE [counters] SET [unique_id] = [unique_id] % 2000000000 + 1 WHERE ([record_id] = 3 ) "
+            "RETURNING [unique_id]");
+  EXPECT_EQ(mssql.table_hint(), " WITH (NOLOCK)");
+  EXPECT_EQ(pg.table_hint(), "");
+  EXPECT_EQ(mssql.select_top1("[a] FROM [users]"), "SELECT TOP 1 [a] FROM [users]");
+  EXPECT_EQ(pg.select_top1("[a] FROM [users]"), "SELECT [a] FROM [users] LIMIT 1");
+  EXPECT_EQ(mssql.isolation_statement("SNAPSHOT"), "SET TRANSACTION ISOLATION LEVEL SNAPSHOT");
+  EXPECT_EQ(pg.isolation_statement("SNAPSHOT"),
+            "SET SESSION CHARACTERISTICS AS TRANSACTION ISOLATION LEVEL REPEATABLE READ");
+  EXPECT_EQ(embedded.isolation_statement("SERIALIZABLE"), "");
+}
+
+TEST_F(SqlText, PostgreSqlQuotesBracketedNamesOutsideLiterals) {
+  const Dialect& pg = dialect_for(DatabaseKind::PostgreSql);
+  EXPECT_EQ(pg.to_engine("SELECT [user], [a\"b] FROM [users] WHERE [x] = ' [y] it''s [z] ' AND \"[q]\" = 1"),
+            "SELECT \"user\", \"a\"\"b\" FROM \"users\" WHERE \"x\" = ' [y] it''s [z] ' AND \"[q]\" = 1");
+  EXPECT_EQ(dialect_for(DatabaseKind::SqlServer).to_engine("SELECT [a]"), "SELECT [a]");
+}
+
+TEST_F(SqlText, TransactionalBatchOnSqlServer) {
+  NVPList list;
+  list.Add("DELETE FROM [a]  ");
+  list.Add("DELETE FROM [b];");
+  list.Add("DELETE FROM [c]\t");
+  auto batches = batch_statements(dialect_for(DatabaseKind::SqlServer), list, true);
+  ASSERT_EQ(batches.size(), 1u);
+  EXPECT_EQ(batches[0].text,
+            "SET NOCOUNT ON; \r\nBEGIN TRANSACTION;\r\n"
+            "DELETE FROM [a];\r\nDELETE FROM [b];\r\nDELETE FROM [c];\r\n"
+            "COMMIT TRANSACTION;\r\n");
+  EXPECT_EQ(batches[0].statements, 4);
+  EXPECT_EQ(list.Count(), 4);
+}
+
+TEST_F(SqlText, BatchesCloseAfterTenThousandCharacters) {
+  NVPList list;
+  const std::string statement = "INSERT INTO [t] VALUES ('" + std::string(990, 'x') + "')";
+  for (int i = 0; i < 25; ++i) list.Add(statement);
+  auto batches = batch_statements(dialect_for(DatabaseKind::SqlServer), list, false);
+  ASSERT_EQ(batches.size(), 3u);
+  EXPECT_EQ(batches[0].statements, 10);
+  EXPECT_EQ(batches[1].statements, 10);
+  EXPECT_EQ(batches[2].statements, 5);
+}
+
+}  // namespace
+}  // namespace dexweb

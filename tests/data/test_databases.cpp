@@ -1,0 +1,111 @@
+#include "data/test_databases.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "config/globals.h"
+#include "platform/odbc.h"
+#include "platform/sqlite_db.h"
+
+namespace dexweb::test {
+namespace {
+
+std::string schema_text(const std::string& engine) {
+  std::ifstream in(std::string(DEXWEB_SCHEMA_DIR) + "/" + engine + ".sql");
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void point_globals_at(const std::string& dir) {
+  reset_globals();
+  globals().Registry.DB_Dir = dir;
+  globals().CountersRecordId = 1;
+}
+
+class SqliteDatabase final : public TestDatabase {
+ public:
+  SqliteDatabase() {
+    path_ = folder_.file("velotrax.db");
+    auto db = platform::SqliteConnection::open(path_, true);
+    db.exec("PRAGMA journal_mode=WAL");
+    db.exec(schema_text("sqlite"));
+    db.exec("INSERT INTO [counters] ([record_id], [unique_id]) VALUES (1, 0)");
+    point_globals_at(folder_.dir());
+  }
+  void exec(const std::string& sql) override { platform::SqliteConnection::open(path_).exec(sql); }
+  long long counter() override {
+    auto db = platform::SqliteConnection::open(path_);
+    auto st = db.prepare("SELECT [unique_id] FROM [counters] WHERE [record_id] = 1");
+    return st.step() ? st.column_int(0) : -1;
+  }
+
+ private:
+  std::string path_;
+};
+
+class PostgresDatabase final : public TestDatabase {
+ public:
+  explicit PostgresDatabase(const std::string& clauses) : connection_(env_) {
+    static int serial = 0;
+    schema_ = "dexweb_data_" + std::to_string(::getpid()) + "_" + std::to_string(++serial);
+    connection_.connect(clauses);
+    run("DROP SCHEMA IF EXISTS " + schema_ + " CASCADE; CREATE SCHEMA " + schema_ +
+        "; SET search_path TO " + schema_);
+    run(schema_text("postgresql"));
+    run("INSERT INTO \"counters\" (\"record_id\", \"unique_id\") VALUES (1, 0)");
+    point_globals_at(folder_.dir());
+    std::ofstream(folder_.file("SqlServerConnectionString.txt"))
+        << "# the throw-away test server\r\n" << clauses << "\r\nConnSettings=SET search_path TO " << schema_
+        << ";\r\n";
+  }
+  ~PostgresDatabase() override {
+    try {
+      run("DROP SCHEMA IF EXISTS " + schema_ + " CASCADE");
+    } catch (const platform::OdbcError&) {
+      // The server may be gone already; the cluster is thrown away anyway.
+    }
+  }
+  void exec(const std::string& sql) override { run(sql); }
+  long long counter() override {
+    auto st = connection_.statement();
+    st.execute("SELECT \"unique_id\" FROM \"counters\" WHERE \"record_id\" = 1");
+    return st.fetch() ? std::stoll(st.get_text(0).value_or("-1")) : -1;
+  }
+
+ private:
+  void run(const std::string& sql) {
+    auto st = connection_.statement();
+    st.execute(sql);
+    while (st.next_result()) {
+    }
+  }
+  platform::OdbcEnvironment env_;
+  platform::OdbcConnection connection_;
+  std::string schema_;
+};
+
+}  // namespace
+
+void TestDatabase::set_counter(long long value) {
+  exec("UPDATE counters SET unique_id = " + std::to_string(value) + " WHERE record_id = 1");
+}
+
+std::optional<std::string> pg_clauses() {
+  const char* clauses = ::getenv("DEXWEB_TEST_PG_ODBC");
+  if (!clauses || !*clauses) return std::nullopt;
+  return std::string(clauses);
+}
+
+std::unique_ptr<TestDatabase> make_sqlite_database() { return std::make_unique<SqliteDatabase>(); }
+
+std::unique_ptr<TestDatabase> make_postgresql_database() {
+  auto clauses = pg_clauses();
+  if (!clauses) return nullptr;
+  return std::make_unique<PostgresDatabase>(*clauses);
+}
+
+}  // namespace dexweb::test
