@@ -1,0 +1,87 @@
+#include "config/registry_settings.h"
+
+#include <gtest/gtest.h>
+
+#include "config/registry.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
+
+namespace dexweb {
+namespace {
+
+class RegistrySettingsTest : public ::testing::Test {
+ protected:
+  RegistrySettings read(const std::string& main_values, const std::string& services = "") {
+    test::write_text(path_, test::registry_text(main_values, services));
+    return read_registry_settings();
+  }
+  test::TempDir dir_;
+  std::string path_ = dir_.file("velotrax.reg");
+  test::ScopedEnv env_{"VELOTRAX_REGISTRY", path_};
+};
+
+TEST_F(RegistrySettingsTest, MissingFileGivesEveryDefault) {
+  RegistrySettings s = read_registry_settings();
+  EXPECT_EQ(s.DB_Dir, "");
+  EXPECT_TRUE(s.SyncTimeWithServer);
+  EXPECT_EQ(s.DB_Short_Timeout, 2);
+  EXPECT_EQ(s.DB_Medium_Timeout, 5);
+  EXPECT_EQ(s.DB_Long_Timeout, 20);
+  EXPECT_EQ(s.DB_Retries, 3);
+  EXPECT_FALSE(s.DB_Long_Timeout_Set);
+  EXPECT_EQ(s.Obfuscate_Msg_Chars, 0);
+}
+
+TEST_F(RegistrySettingsTest, SyncTimeWithServerIsTrueOnlyForTheWordTrue) {
+  EXPECT_TRUE(read("\"SyncTimeWithServer\"=\" TRUE \"\r\n").SyncTimeWithServer);
+  EXPECT_FALSE(read("\"SyncTimeWithServer\"=\"\"\r\n").SyncTimeWithServer);
+  EXPECT_FALSE(read("\"SyncTimeWithServer\"=\"yes\"\r\n").SyncTimeWithServer);
+}
+
+TEST_F(RegistrySettingsTest, NumericValuesSetTheirFlagOnlyWhenNonZero) {
+  RegistrySettings zero = read("\"DB_Long_Timeout\"=\"0\"\r\n\"DB_Retries\"=\"abc\"\r\n");
+  EXPECT_EQ(zero.DB_Long_Timeout, 20);
+  EXPECT_FALSE(zero.DB_Long_Timeout_Set);
+  EXPECT_EQ(zero.DB_Retries, 3);
+  EXPECT_FALSE(zero.DB_Retries_Set);
+
+  RegistrySettings set = read("\"DB_Long_Timeout\"=\"45\"\r\n\"DB_Short_Timeout\"=dword:0000000a\r\n");
+  EXPECT_EQ(set.DB_Long_Timeout, 45);
+  EXPECT_TRUE(set.DB_Long_Timeout_Set);
+  EXPECT_EQ(set.DB_Short_Timeout, 10);
+  EXPECT_TRUE(set.DB_Short_Timeout_Set);
+}
+
+TEST_F(RegistrySettingsTest, KeysAndNamesIgnoreCaseAndEscapesAreDecoded) {
+  test::write_text(path_,
+                   "REGEDIT4\n\n[hkey_local_machine\\software\\wyndrose\\velotrax]\n"
+                   "; a comment\n\"db_dir\"=\"/var/lib/\\\"velotrax\\\"\\\\\"\n"
+                   "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wyndrose\\Velotrax\\Services]\n"
+                   "\"Run_Type\"=\"NTService\"\n");
+  RegistrySettings s = read_registry_settings();
+  EXPECT_EQ(s.DB_Dir, "/var/lib/\"velotrax\"\\");
+  EXPECT_EQ(s.Run_Type, "NTService");
+  EXPECT_EQ(QueryValue(kVelotraxKey, "Missing"), "");
+  EXPECT_FALSE(ValueExists(kVelotraxKey, "Missing"));
+}
+
+TEST_F(RegistrySettingsTest, WritingKeepsOtherLinesAndAddsMissingKeys) {
+  test::write_text(path_, test::registry_text("\"Prog_Dir\"=\"/opt/v/\"\r\n\"DB_Dir\"=\"/old/\"\r\n"));
+  SetKeyValue(kVelotraxKey, "db_dir", std::string("/new/"));
+  SetKeyValue("SOFTWARE\\Other", "Count", std::uint32_t{45});
+  EXPECT_EQ(QueryValue(kVelotraxKey, "DB_Dir"), "/new/");
+  EXPECT_EQ(QueryValue(kVelotraxKey, "Prog_Dir"), "/opt/v/");
+  EXPECT_EQ(QueryValue("SOFTWARE\\Other", "Count"), "45");
+  EXPECT_NE(test::read_text(path_).find("\"Count\"=dword:0000002d"), std::string::npos);
+}
+
+TEST(DbPassword, GroupsAreBitReversedCodesInReverseOrder) {
+  EXPECT_EQ(decode_db_password("198070134"), "abc");
+  EXPECT_EQ(decode_db_password(""), "");
+  EXPECT_EQ(tobinary(5), "00000101");
+  EXPECT_EQ(tobinary(300), "00101100");  // only the rightmost eight digits stay
+  EXPECT_EQ(todecimal("10100000"), 160);
+}
+
+}  // namespace
+}  // namespace dexweb
