@@ -1,0 +1,26 @@
+#pragma once
+// What one poll of the watched folder works with: the main form's per-run state, lent for
+// the length of the call.
+
+#include <string>
+
+#include "config/gateway_settings.h"
+
+namespace dexweb {
+
+class DBObject;
+class RecipientList;
+class BlackList;
+
+struct IntakeContext {
+  DBObject& db;
+  const GatewaySettings& settings;
+  RecipientList& recipients;
+  const BlackList& blacklist;
+  bool FirstPoll;
+  std::string InterfaceName;  // "DexWeb"
+  std::string MachineName;
+  std::string TempFolder;
+};
+
+}  // namespace dexweb

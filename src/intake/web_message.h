@@ -1,0 +1,25 @@
+#pragma once
+// The working record of one message file, from reading to deletion.
+
+#include <string>
+
+namespace dexweb {
+
+struct WebMessage {
+  std::string WebFileName;      // name in the watched folder, without the folder
+  std::string content;          // the text read; after the raw filter, the filtered text
+  std::string original_content; // the text as read: the raw filter's input
+  std::string user;             // lower case, trimmed, at most 40 characters
+  std::string OriginalRecipient;
+  std::string Sender;           // frm after the 80-character cut, as given
+  std::string frm;              // the sender as stored in the row (single quotes doubled)
+  std::string subject;          // the recipient list
+  std::string message;          // at most 16000 characters
+  std::string BadCopyPath;
+  std::string error_text;
+  bool FilterAborted = false;
+  int TransactionId = 0;
+  bool AnyAccepted = false;
+};
+
+}  // namespace dexweb
