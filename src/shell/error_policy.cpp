@@ -1,9 +1,124 @@
-// Placeholder until the error policy lands: every error halts at once.
 #include "shell/error_policy.h"
 
-#include <cstdlib>
+#include <cstdio>
+#include <string>
+
+#include "config/globals.h"
+#include "data/random.h"
+#include "logging/log_files.h"
+#include "logging/monitor_link.h"
+#include "platform/event_loop.h"
+#include "platform/files.h"
+#include "shell/main_form.h"
+#include "shell/process_exit.h"
 
 namespace dexweb {
-void errorsub(const RuntimeError&, std::string_view) { std::exit(1); }
-void module_errorsub(const RuntimeError&, std::string_view) { std::exit(1); }
+namespace {
+
+enum class ErrorClass { Database, File, Other };
+
+struct Verdict {
+  enum Kind { Retry, Warn, Halt } kind;
+  std::string text;         // monitor and disk text of a warning or halt
+  std::string window_text;  // the warning window's text
+};
+
+constexpr int kRetryableDbErrors[] = {3002, 3006, 3008, 3009, 3024, 3040, 3043, 3044, 3045, 3046,
+                                      3050, 3051, 3146, 3151, 3164, 3186, 3187, 3188, 3189, 3196,
+                                      3197, 3202, 3211, 3212, 3218, 3239, 3260, 3261, 3262, 3356,
+                                      3465, 3531, 3566, 3572, 3576, 3624, 3733, 3734};
+
+ErrorClass classify(int n) {
+  if (n >= 3000 && n < 3800) return ErrorClass::Database;
+  if (n >= 52 && n < 77) return ErrorClass::File;
+  return ErrorClass::Other;
+}
+
+// One round of attempts, then warnings, then the halt: the counters live in globals so
+// that a procedure's fresh start ends the burst.
+Verdict judge(const RuntimeError& e, std::string_view procedure) {
+  Globals& g = globals();
+  std::string p(procedure), nd = std::to_string(e.number()) + " " + e.description() + " in " + p;
+  g.RetryCount += 1;
+  switch (classify(e.number())) {
+    case ErrorClass::Database:
+      if (!is_retryable_db_error(e.number())) g.RetryCount = g.RetryRound = 100;
+      if (g.RetryCount < 6) return {Verdict::Retry, {}, {}};
+      g.RetryRound += 1;
+      g.RetryCount = 0;
+      if (g.RetryRound < 2)
+        return {Verdict::Warn, "Warning. Unable to access database: " + p + ". Retrying...",
+                "Unable to access database. Retrying..."};
+      g.DbErrorHalted = true;
+      return {Verdict::Halt, "Program Halted. Database error: " + nd, {}};
+    case ErrorClass::File:
+      if (g.RetryCount < 11) return {Verdict::Retry, {}, {}};
+      g.RetryRound += 1;
+      g.RetryCount = 0;
+      if (g.RetryRound < 5)
+        return {Verdict::Warn, "Warning. Unable to access file/directory: " + p + ". Retrying...",
+                "Unable to access file/directory. Retrying..."};
+      return {Verdict::Halt, "Program Halted. File/Directory error: " + nd, {}};
+    default:
+      return {Verdict::Halt, "Program Halted. Error# " + nd, {}};
+  }
+}
+
+std::string line_for_monitor(const std::string& category, const std::string& text) {
+  return globals().ModuleName + "|" + format_datetime(ServerNow()) + "|" + category + "|" + text + "\r";
+}
+
+// Written straight away, not queued: the module may be about to end.
+void report(const std::string& text) {
+  if (monitor_enabled()) send_to_monitors(line_for_monitor("general", text));
+  if (globals().LogToDisk) {
+    begin_direct_write();
+    try {
+      platform::append_file(module_log_path(), format_datetime(ServerNow()) + "  " + text + "\r\n");
+    } catch (const RuntimeError&) {
+    }
+    platform::DoEvents();
+    end_direct_write();
+  }
+}
+
+void show_warning_window(const std::string& window_text) {
+  if (globals().Registry.Run_Type != "Application") return;
+  std::fprintf(stderr, "%s Warning Message: %s\n", globals().ModuleName.c_str(), window_text.c_str());
+  std::fflush(stderr);
+}
+
+[[noreturn]] void halt(const std::string& text) {
+  report(text);
+  if (monitor_enabled()) send_to_monitors(line_for_monitor("stopped", ""));
+  globals().ProgramHalted = true;
+  if (MainForm* form = globals().Form) form->StopModule();
+  end_process(1);
+}
+
+void handle(const RuntimeError& e, std::string_view procedure) {
+  Verdict v = judge(e, procedure);
+  if (v.kind == Verdict::Halt) halt(v.text);
+  if (v.kind == Verdict::Warn) {
+    report(v.text);
+    show_warning_window(v.window_text);
+  }
+  platform::wait_seconds(1 + rnd());
+}
+
+}  // namespace
+
+bool is_retryable_db_error(int number) {
+  for (int n : kRetryableDbErrors)
+    if (n == number) return true;
+  return false;
+}
+
+void errorsub(const RuntimeError& error, std::string_view procedure) { handle(error, procedure); }
+
+// The module twin: in the original design it could only stop a service; here a halt always
+// runs the stop sequence of the main form, so that "Module Stopped" and the monitor's
+// stop status are never missing.
+void module_errorsub(const RuntimeError& error, std::string_view procedure) { handle(error, procedure); }
+
 }  // namespace dexweb

@@ -17,6 +17,10 @@ namespace dexweb {
 void errorsub(const RuntimeError& error, std::string_view procedure);
 void module_errorsub(const RuntimeError& error, std::string_view procedure);
 
+// True for the database error numbers that a retry can cure (locks, time-outs, lost
+// connections).
+bool is_retryable_db_error(int number);
+
 // Runs step until it succeeds; each failure goes through errorsub with procedure
 // ("Procedure: " + name).
 template <typename Step>

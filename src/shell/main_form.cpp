@@ -4,8 +4,10 @@
 #include "logging/log_event.h"
 #include "logging/log_files.h"
 #include "platform/files.h"
+#include "platform/service_manager.h"
 #include "shell/process_exit.h"
 #include "shell/startup.h"
+#include "util/runtime_error.h"
 #include "util/text.h"
 
 namespace dexweb {
@@ -17,6 +19,7 @@ MainForm::MainForm(platform::EventLoop& loop) : loop_(loop) {}
 MainForm::~MainForm() {
   loop_.remove_timer(repeat_timer);
   loop_.remove_timer(tmrLog);
+  if (globals().Form == this) globals().Form = nullptr;
 }
 
 void MainForm::Load() {
@@ -36,12 +39,6 @@ void MainForm::Load() {
 
 void MainForm::EnablePollTimer() { loop_.set_enabled(repeat_timer, true); }
 
-void MainForm::PollTick() {
-  loop_.set_enabled(repeat_timer, false);
-  if (loop_.interval(repeat_timer) != milliseconds{1000}) loop_.set_interval(repeat_timer, milliseconds{1000});
-  loop_.set_enabled(repeat_timer, true);
-}
-
 void MainForm::LogTick() {
   loop_.set_enabled(tmrLog, false);
   flush_log_queues();
@@ -55,16 +52,25 @@ bool MainForm::ServiceStart() {
 }
 
 void MainForm::StopSequence(bool unloading) {
+  // Every step is attempted: an error in one never keeps the process from ending.
+  auto step = [](auto&& action) {
+    try {
+      action();
+    } catch (const RuntimeError&) {
+    }
+  };
   auto pause = [&] {
-    if (unloading) platform::wait_seconds(0.1);
+    if (unloading) step([] { platform::wait_seconds(0.1); });
   };
   loop_.set_enabled(tmrLog, false);
   loop_.set_enabled(repeat_timer, false);
+  if (!globals().ProgramHalted && db) step([&] { WriteControlFlag("dexweb_state", false, true); });
   pause();
   log_event("general", "monitor/disk", "general", "Module Stopped");
   pause();
   log_event("general", "monitor", "stopped", "");
   pause();
+  if (!globals().DbErrorHalted) step([&] { FreeDb(db); });
   begin_direct_write();
 }
 
@@ -76,6 +82,12 @@ void MainForm::Unload() {
 void MainForm::ServiceStop() {
   StopSequence(false);
   end_process(globals().ProgramHalted ? 1 : 0);
+}
+
+void MainForm::StopModule() {
+  if (globals().Registry.Run_Type != "NTService") Unload();
+  platform::notify_service_manager("STOPPING=1");
+  ServiceStop();
 }
 
 }  // namespace dexweb

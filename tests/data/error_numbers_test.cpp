@@ -1,5 +1,7 @@
 #include "data/error_numbers.h"
 
+#include "shell/error_policy.h"
+
 #include <algorithm>
 #include <set>
 
@@ -8,18 +10,12 @@
 namespace dexweb {
 namespace {
 
-// The error routine's list of database errors that a retry can cure.
-const std::set<int> kRetryable = {3002, 3006, 3008, 3009, 3024, 3040, 3043, 3044, 3045, 3046,
-                                  3050, 3051, 3146, 3151, 3164, 3186, 3187, 3188, 3189, 3196,
-                                  3197, 3202, 3211, 3212, 3218, 3239, 3260, 3261, 3262, 3356,
-                                  3465, 3531, 3566, 3572, 3576, 3624, 3733, 3734};
-
 TEST(ErrorNumbers, TransientFailuresAndOnlyThoseAreRetryable) {
   std::set<std::string_view> keys;
   for (const ErrorMapping& m : error_mappings()) {
     EXPECT_GE(m.number, 3000) << m.key;
     EXPECT_LT(m.number, 3800) << m.key;
-    EXPECT_EQ(kRetryable.count(m.number) == 1, m.transient) << m.key;
+    EXPECT_EQ(is_retryable_db_error(m.number), m.transient) << m.key;
     EXPECT_TRUE(keys.insert(m.key).second) << "twice: " << m.key;
   }
   // Every SQLite primary result code has its own entry.

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "logging/logging_fixture.h"
-#include "logging/udp_listener.h"
+#include "support/udp_listener.h"
 #include "platform/event_loop.h"
 
 namespace dexweb::test {

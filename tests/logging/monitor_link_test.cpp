@@ -5,7 +5,7 @@
 #include "logging/log_event.h"
 #include "logging/logging_fixture.h"
 #include "logging/named_settings.h"
-#include "logging/udp_listener.h"
+#include "support/udp_listener.h"
 
 namespace dexweb::test {
 namespace {

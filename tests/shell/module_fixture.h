@@ -1,0 +1,89 @@
+#pragma once
+// The running module in one process: a real SQLite gateway database, a log folder, a UDP
+// monitor, the main form on the process's event loop, and a manual clock, so that the
+// poll cycle's waits of minutes pass at once. The end of the process becomes an exception.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "config/globals.h"
+#include "data/test_databases.h"
+#include "logging/log_files.h"
+#include "platform/clock.h"
+#include "platform/event_loop.h"
+#include "platform/sqlite_db.h"
+#include "shell/main_form.h"
+#include "shell/process_exit.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
+#include "support/udp_listener.h"
+
+namespace dexweb::test {
+
+struct ProcessEnded {
+  int status;
+};
+
+class ModuleTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    db_ = make_sqlite_database();
+    exec("INSERT INTO [settings] ([record_id], [dbversion], [dexweb_poll], [log_level]) VALUES (1, 1100, 60, 3)");
+    exec("INSERT INTO [control] ([record_id], [dexweb_run], [dexweb_state]) VALUES (1, 1, 1)");
+    write_text(registry_.file("velotrax.reg"),
+               registry_text("", "", "\"VTM_Enabled\"=\"true\"\r\n\"VTM_Port\"=\"" + std::to_string(monitor_.port()) + "\"\r\n"));
+    globals().Registry.Log_Dir = logs_.dir();
+    set_process_end_hook([](int status) { throw ProcessEnded{status}; });
+    form_ = std::make_unique<MainForm>(platform::event_loop());
+    globals().Form = form_.get();
+    form_->Load();
+  }
+
+  void TearDown() override {
+    set_process_end_hook(nullptr);
+    form_.reset();
+    reset_globals();
+  }
+
+  // Ticks once a second until the module ends the process; its status, or -1.
+  int run_ticks(int ticks) {
+    try {
+      for (int i = 0; i < ticks; ++i) {
+        form_->PollTick();
+        clock_.advance(std::chrono::seconds(1));
+      }
+    } catch (const ProcessEnded& e) {
+      return e.status;
+    }
+    return -1;
+  }
+
+  void exec(const std::string& sql) { db_->exec(sql); }
+
+  std::string scalar(const std::string& sql) {
+    auto conn = platform::SqliteConnection::open(db_->dir() + "velotrax.db");
+    auto st = conn.prepare(sql);
+    return st.step() ? st.column_text(0) : std::string("<no row>");
+  }
+
+  std::string log_text() {
+    globals().FlushBusy = globals().DirectBusy = false;
+    flush_log_queues();
+    return read_text(logs_.file("VTXWeb.log"));
+  }
+
+  bool logged(const std::string& line) { return log_text().find("  " + line + "\r\n") != std::string::npos; }
+
+  platform::ManualClock clock_{platform::from_local(make_datetime(2026, 3, 5, 14, 20, 0))};
+  platform::ScopedClock scoped_clock_{clock_};
+  TempDir logs_;
+  TempDir registry_;
+  UdpListener monitor_;
+  ScopedEnv registry_env_{"VELOTRAX_REGISTRY", registry_.file("velotrax.reg")};
+  std::unique_ptr<TestDatabase> db_;
+  std::unique_ptr<MainForm> form_;
+};
+
+}  // namespace dexweb::test

@@ -1,0 +1,127 @@
+#include <algorithm>
+
+#include "logging/log_event.h"
+#include "shell/module_fixture.h"
+
+namespace dexweb::test {
+namespace {
+
+using std::chrono::seconds;
+
+// Runs action once, after `after` seconds of the process's loop.
+class LaterOnLoop {
+ public:
+  LaterOnLoop(double after, std::function<void()> action) {
+    id_ = platform::event_loop().add_timer(std::chrono::milliseconds(static_cast<int>(after * 1000)),
+                                           [this, action] {
+                                             platform::event_loop().set_enabled(id_, false);
+                                             action();
+                                           }, true);
+  }
+  ~LaterOnLoop() { platform::event_loop().remove_timer(id_); }
+
+ private:
+  platform::EventLoop::TimerId id_;
+};
+
+class PollCycle : public ModuleTest {};
+
+TEST_F(PollCycle, RunsTicksAndStopsWhenRunIsCleared) {
+  int polls = 0;
+  form_->check_for_messages = [&](MainForm&) { return ++polls, false; };
+  EXPECT_EQ(run_ticks(10), -1);
+  EXPECT_EQ(polls, 1);  // the first tick polls; the next poll is 60 s later
+  exec("UPDATE [control] SET [dexweb_run] = 0");
+  EXPECT_EQ(run_ticks(5), 0);
+  EXPECT_TRUE(logged("Module Stopped"));
+  EXPECT_EQ(scalar("SELECT [dexweb_state] FROM [control]"), "0");
+  auto got = monitor_.receive_all();
+  EXPECT_TRUE(std::any_of(got.begin(), got.end(), [](auto& d) { return d.find("|running|") != std::string::npos; }));
+  EXPECT_EQ(got.back().substr(got.back().size() - 10), "|stopped|\r");
+}
+
+TEST_F(PollCycle, PollsEveryTickWhileFilesRemain) {
+  int polls = 0;
+  form_->check_for_messages = [&](MainForm&) { return ++polls < 4; };
+  run_ticks(8);
+  EXPECT_EQ(polls, 4);
+}
+
+TEST_F(PollCycle, MissingDatabaseOrWrongVersionStopsAtFirstTick) {
+  exec("UPDATE [settings] SET [dbversion] = 1101");
+  EXPECT_EQ(run_ticks(1), 1);
+  EXPECT_TRUE(logged("Module stopped. Database version conflict"));
+
+  globals().Registry.DB_Dir = logs_.dir() + "nowhere/";
+  form_->db.reset();
+  form_->FirstTick = true;
+  EXPECT_EQ(run_ticks(1), 1);
+  EXPECT_TRUE(logged("Failed to open database"));
+}
+
+TEST_F(PollCycle, PauseAtStartWaitsUntilLifted) {
+  exec("UPDATE [control] SET [dexweb_pause] = 1");
+  LaterOnLoop lift(4.5, [&] { exec("UPDATE [control] SET [dexweb_pause] = 0, [dexweb_run] = 0"); });
+  auto start = clock_.now();
+  EXPECT_EQ(run_ticks(1), -1);
+  EXPECT_LT(clock_.now() - start, seconds(10));
+  EXPECT_TRUE(logged("Module resumed"));
+  EXPECT_EQ(scalar("SELECT [dexweb_run] || [dexweb_state] FROM [control]"), "10");
+}
+
+TEST_F(PollCycle, PauseAtStartGivesUpAfterFiveMinutes) {
+  exec("UPDATE [control] SET [dexweb_pause] = 1");
+  auto start = clock_.now();
+  EXPECT_EQ(run_ticks(1), -1);
+  EXPECT_GE(clock_.now() - start, seconds(300));
+  EXPECT_TRUE(logged("Module resumed"));
+}
+
+TEST_F(PollCycle, PauseWhileRunningStops) {
+  run_ticks(2);
+  exec("UPDATE [control] SET [dexweb_pause] = 1");
+  EXPECT_EQ(run_ticks(5), 0);
+  EXPECT_TRUE(logged("Running cleanup routine"));
+  EXPECT_TRUE(logged("Module Stopped"));
+}
+
+TEST_F(PollCycle, ClockFollowsTheSchedulersStep) {
+  exec("UPDATE [control] SET [sched_state] = 1, [velotrax_time] = '2026-03-05 15:20:00'");
+  LaterOnLoop step(1.2, [&] { exec("UPDATE [control] SET [velotrax_time] = '2026-03-05 15:20:02'"); });
+  run_ticks(1);
+  EXPECT_TRUE(logged("Time synchronized with database"));
+  // The scheduler's clock is an hour ahead, caught 1.5 s after the tick began.
+  auto offset = std::chrono::duration_cast<seconds>(globals().TimeOffset).count();
+  EXPECT_NEAR(offset, 3600, 2);
+}
+
+TEST_F(PollCycle, ClockStaysLocalWhenTheSchedulerDoesNotStep) {
+  exec("UPDATE [control] SET [sched_state] = 1, [velotrax_time] = '2026-03-05 15:20:00'");
+  auto start = clock_.now();
+  run_ticks(1);
+  EXPECT_EQ(clock_.now() - start, seconds(5 + 1));  // ten half-second waits, then the next tick
+  EXPECT_TRUE(logged("Unable to synchronize time with database. Using local time."));
+  EXPECT_EQ(globals().TimeOffset.count(), 0);
+  EXPECT_TRUE(form_->SyncPending);
+}
+
+TEST_F(PollCycle, SchedulerOnThisMachineSharesItsClock) {
+  write_text(registry_.file("velotrax.reg"), registry_text("", "\"Sched_Run\"=\"True\"\r\n"));
+  exec("UPDATE [control] SET [sched_state] = 1, [velotrax_time] = '2026-03-05 15:20:00'");
+  globals().TimeOffset = seconds(99);
+  run_ticks(1);
+  EXPECT_EQ(globals().TimeOffset.count(), 0);
+  EXPECT_TRUE(logged("Time synchronized with database"));
+}
+
+TEST_F(PollCycle, HourlyPingClosesTheEmbeddedDatabase) {
+  run_ticks(1);
+  clock_.advance(std::chrono::minutes(45));
+  run_ticks(1);
+  EXPECT_FALSE(form_->db);
+  EXPECT_TRUE(logged("Log ping..."));
+  EXPECT_EQ(run_ticks(3), -1);  // the next operations open it again
+}
+
+}  // namespace
+}  // namespace dexweb::test
