@@ -1,7 +1,91 @@
-// Placeholder until the notifications land: nothing is written.
 #include "notify/notifications.h"
 
+#include <optional>
+
+#include "config/globals.h"
+#include "data/db_object.h"
+#include "data/dialect.h"
+#include "data/sql_literals.h"
+#include "notify/mail_file.h"
+#include "notify/notify_list.h"
+#include "notify/template_expansion.h"
+#include "platform/files.h"
+#include "shell/error_policy.h"
+#include "util/text.h"
+
 namespace dexweb {
-void SendNotifications(NotifyContext&, const std::string&, const std::string&, const std::string&, bool,
-                       const std::string&) {}
+namespace {
+
+constexpr std::string_view kProcedure = "Procedure: SendNotifications";
+// A template character takes at most four bytes.
+constexpr std::size_t kTemplateMaxBytes = kTemplateMaxChars * 4;
+
+struct NotifyFiles {
+  std::string list;
+  std::string mail_template;
+};
+
+// The pair of files for the outcome, when both exist.
+std::optional<NotifyFiles> notify_files(bool failed) {
+  const std::string& folder = globals().Registry.Prog_Dir;
+  const std::string prefix = failed ? "failure" : "success";
+  NotifyFiles files{platform::resolve_name_nocase(folder, prefix + "notifylist.txt"),
+                    platform::resolve_name_nocase(folder, prefix + ".mtp")};
+  for (const std::string* path : {&files.list, &files.mail_template}) {
+    auto info = platform::stat_path(*path);
+    if (!info || info->is_dir) return std::nullopt;
+  }
+  return files;
+}
+
+// A template that cannot be read counts as empty.
+std::string read_template(const std::string& path) {
+  try {
+    return text::left(text::decode_bytes(platform::read_file(path, kTemplateMaxBytes)), kTemplateMaxChars);
+  } catch (const RuntimeError&) {
+    return {};
+  }
+}
+
+std::optional<UserColumns> find_user(DBObject& db, const std::string& recipient) {
+  // The statement's dialect and table hint are those of the open database.
+  db.OpenDb(1);
+  const std::string sql = current_dialect().select_top1(
+      "[full_name], [extra1], [extra2], [extra3], [extra4] FROM [users]" + globals().NoLockHint +
+      " WHERE ([user] =" + sql_string(recipient) + ")");
+  auto rs = db.OpenRecordset(sql, DBObject::kForwardOnly, true, true, -1, false);
+  if (!rs || rs->Eof()) return std::nullopt;
+  return UserColumns{rs->AsText("full_name"), rs->AsText("extra1"), rs->AsText("extra2"), rs->AsText("extra3"),
+                     rs->AsText("extra4")};
+}
+
+std::vector<std::string> read_list(const std::string& path) {
+  return parse_notify_list(text::decode_bytes(platform::read_file(path)));
+}
+
+}  // namespace
+
+void SendNotifications(NotifyContext& ctx, const std::string& message, const std::string& Sender,
+                       const std::string& Recipient, bool Failed, const std::string& ErrorMessage) {
+  globals().RetryCount = 0;
+  globals().RetryRound = 0;
+  if (!ctx.settings.dexmail_enabled) return;
+  const auto files = notify_files(Failed);
+  if (!files) return;
+  std::string mail_template = read_template(files->mail_template);
+  if (mail_template.empty()) return;
+
+  NotificationFields fields{message, ErrorMessage, Sender, Recipient, std::nullopt, {}};
+  fields.user = with_retry(kProcedure, [&] { return find_user(ctx.db, Recipient); });
+  const std::string expanded = expand_template(std::move(mail_template), fields);
+
+  const auto items = with_retry(kProcedure, [&] { return read_list(files->list); });
+  for (const std::string& item : items) {
+    fields.NotifyAddress = notify_address(item, Sender, ctx.settings.domain);
+    if (fields.NotifyAddress.empty()) continue;
+    const std::string text = expand_notify_address(expanded, fields);
+    with_retry(kProcedure, [&] { write_mail_file(ctx.settings, fields.NotifyAddress, text); });
+  }
+}
+
 }  // namespace dexweb

@@ -1,6 +1,16 @@
 #pragma once
 // Success and failure notices: one mail file in the outgoing mail folder per address of
-// the notify list, expanded from the template. (Interface; see notifications.cpp.)
+// the notify list, expanded from the template.
+//
+// The list and the template are files of the program folder (Prog_Dir), found without
+// regard to case: "failurenotifylist.txt" and "failure.mtp" for a failure,
+// "successnotifylist.txt" and "success.mtp" for a success. Nothing happens while
+// dexmail_enabled is false, when either file is missing, or when the template is empty or
+// cannot be read. Only the template's first 5412 characters are used.
+//
+// Failures of the user lookup, the list read and each mail file go through errorsub with
+// "Procedure: SendNotifications" and are retried step by step: mail files already written
+// for earlier addresses are not written again.
 
 #include <string>
 
@@ -16,6 +26,9 @@ struct NotifyContext {
   const GatewaySettings& settings;  // dexmail_enabled, postmaster, domain, MailOutDir
 };
 
+// Writes one mail file for each item of the notify list, in list order. Resets RetryCount
+// and RetryRound. message, Sender and Recipient are the web message's; ErrorMessage the
+// reason of a failure.
 void SendNotifications(NotifyContext& ctx, const std::string& message, const std::string& Sender,
                        const std::string& Recipient, bool Failed, const std::string& ErrorMessage);
 

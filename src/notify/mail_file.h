@@ -1,0 +1,30 @@
+#pragma once
+// One notification mail file in the outgoing mail folder, for the gateway's mail module.
+
+#include <string>
+#include <string_view>
+
+#include "config/gateway_settings.h"
+#include "platform/clock.h"
+
+namespace dexweb {
+
+// "ddd, dd mmm yyyy hh:nn:ss +0000" with English names, e.g. "Fri, 04 Dec 2026 19:14:19 +0000".
+std::string Rfc822Date(platform::TimePoint utc);
+// Of the clock's time now, in UTC: the offset of ServerNow is not applied.
+std::string Rfc822Date();
+
+// Writes settings.MailOutDir + UniqueName() + ".msg" and returns its path. The lines, each
+// ending with CR LF:
+//   Message-ID: <second UniqueName()@domain>
+//   Date: Rfc822Date()
+//   X-WRTo: address
+//   To: address
+//   From: postmaster, or velotrax@domain when postmaster is empty or blank
+//   text
+// The file appears under its name only when complete (it is written under a temporary name
+// that does not end in ".msg"). Raises the file error (52..76) when the folder is missing
+// or the file cannot be written; the folder is never created.
+std::string write_mail_file(const GatewaySettings& settings, std::string_view address, std::string_view text);
+
+}  // namespace dexweb

@@ -1,0 +1,60 @@
+#include "notify/mail_file.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "notify/notify_fixture.h"
+#include "util/runtime_error.h"
+
+namespace dexweb {
+namespace {
+
+using test::line_of;
+
+class MailFileTest : public test::NotifyTest {
+ protected:
+  std::string write() { return test::read_text(write_mail_file(settings_, "ops@x.com", "body")); }
+};
+
+TEST_F(MailFileTest, FromLineAndDomain) {
+  settings_.postmaster = " pm@example.com ";
+  EXPECT_EQ(line_of(write(), 4), "From:  pm@example.com ");
+  settings_.postmaster = "   ";
+  EXPECT_EQ(line_of(write(), 4), "From: velotrax@example.com");
+  settings_.postmaster = "";
+  settings_.domain = "";
+  std::string content = write();
+  EXPECT_EQ(line_of(content, 4), "From: velotrax@");
+  EXPECT_TRUE(line_of(content, 0).ends_with("@>"));
+}
+
+TEST_F(MailFileTest, TwoFilesInOneSecondHaveTheirOwnNamesAndMessageIds) {
+  std::string first = write_mail_file(settings_, "a@x.com", "1");
+  std::string second = write_mail_file(settings_, "b@x.com", "2");
+  EXPECT_EQ(first, settings_.MailOutDir + "VTXWeb202612041414191.msg");
+  EXPECT_EQ(second, settings_.MailOutDir + "VTXWeb202612041414193.msg");
+  EXPECT_EQ(line_of(test::read_text(first), 0), "Message-ID: <VTXWeb202612041414192@example.com>");
+  EXPECT_EQ(line_of(test::read_text(second), 0), "Message-ID: <VTXWeb202612041414194@example.com>");
+}
+
+TEST_F(MailFileTest, DateIsUtcWithEnglishNames) {
+  EXPECT_EQ(Rfc822Date(test::utc(2020, 2, 29, 0, 0, 5)), "Sat, 29 Feb 2020 00:00:05 +0000");
+}
+
+TEST_F(MailFileTest, FileCutShortLeavesNoMessageFile) {
+  std::optional<RuntimeError> failure;
+  {
+    test::FileSizeLimit limit(1000);  // nothing may print while it holds
+    try {
+      write_mail_file(settings_, "ops@x.com", std::string(100000, 'x'));
+    } catch (const RuntimeError& e) {
+      failure = e;
+    }
+  }
+  ASSERT_TRUE(failure);
+  EXPECT_THAT(failure->number(), ::testing::AllOf(::testing::Ge(52), ::testing::Le(76)));
+  EXPECT_THAT(test::folder_names(settings_.MailOutDir), ::testing::IsEmpty());
+}
+
+}  // namespace
+}  // namespace dexweb

@@ -1,0 +1,158 @@
+#include "notify/notifications.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "notify/notify_fixture.h"
+#include "platform/event_loop.h"
+#include "shell/process_exit.h"
+
+namespace dexweb {
+namespace {
+
+using test::line_of;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::SizeIs;
+
+struct Halted {
+  int status;
+};
+
+class Notifications : public test::NotifyTest {
+ protected:
+  Notifications() {
+    globals().Registry.Log_Dir = logs_.dir();
+    set_process_end_hook([](int status) { throw Halted{status}; });
+  }
+  ~Notifications() override { set_process_end_hook(nullptr); }
+
+  void failure_files(const std::string& list, const std::string& mail_template) {
+    test::write_text(prog_.file("failurenotifylist.txt"), list);
+    test::write_text(prog_.file("failure.mtp"), mail_template);
+  }
+  void refuse(const std::string& recipient = "bob") {
+    SendNotifications(ctx_, "Hel.....rld", "jane", recipient, true, "Recipient not found");
+  }
+  // The text after the five header lines, without the final CR LF.
+  static std::string body(const std::string& content) {
+    std::size_t start = content.find("\r\nFrom: ");
+    start = content.find("\r\n", start + 2) + 2;
+    return content.substr(start, content.size() - start - 2);
+  }
+
+  test::TempDir logs_;
+};
+
+TEST_F(Notifications, RefusalWritesOneCompleteFilePerAddress) {
+  globals().TimeOffset = std::chrono::seconds{90};  // in the names only, not in the Date line
+  failure_files("ops@example.com\r\n%Sender%\r\n",
+                "Subject: Message for %Recipient% refused\r\n\r\n"
+                "Reason: %ErrorMessage%\r\nMessage: %Message%\r\nSent on %Date%\r\n");
+  refuse("nobody");
+
+  const std::string text =
+      "From: postmaster@example.com\r\n"
+      "Subject: Message for nobody refused\r\n\r\n"
+      "Reason: Recipient not found\r\nMessage: Hel.....rld\r\nSent on 12/4/2026\r\n\r\n";
+  EXPECT_THAT(test::folder_names(settings_.MailOutDir),
+              ElementsAre("VTXWeb202612041415491.msg", "VTXWeb202612041415493.msg"));
+  EXPECT_THAT(mail(), ElementsAre("Message-ID: <VTXWeb202612041415492@example.com>\r\n"
+                                  "Date: Fri, 04 Dec 2026 19:14:19 +0000\r\n"
+                                  "X-WRTo: ops@example.com\r\nTo: ops@example.com\r\n" + text,
+                                  "Message-ID: <VTXWeb202612041415494@example.com>\r\n"
+                                  "Date: Fri, 04 Dec 2026 19:14:19 +0000\r\n"
+                                  "X-WRTo: jane@example.com\r\nTo: jane@example.com\r\n" + text));
+}
+
+TEST_F(Notifications, NothingWhileMailIsDisabledOrAFileIsMissingOrTheTemplateEmpty) {
+  failure_files("ops@example.com", "body");
+  settings_.dexmail_enabled = false;
+  refuse();
+  settings_.dexmail_enabled = true;
+  SendNotifications(ctx_, "m", "jane", "bob", false, "");  // no success files
+  failure_files("ops@example.com", "");
+  refuse();
+  EXPECT_THAT(test::folder_names(settings_.MailOutDir), IsEmpty());
+}
+
+TEST_F(Notifications, OutcomeChoosesThePairWhateverTheCaseOfTheNames) {
+  test::write_text(prog_.file("FailureNotifyList.TXT"), "fail@example.com");
+  test::write_text(prog_.file("FAILURE.MTP"), "failed");
+  test::write_text(prog_.file("successnotifylist.txt"), "ok@example.com");
+  test::write_text(prog_.file("Success.mtp"), "delivered");
+  refuse();
+  SendNotifications(ctx_, "m", "jane", "bob", false, "");
+  auto files = mail();
+  ASSERT_THAT(files, SizeIs(2));
+  EXPECT_EQ(line_of(files[0], 3) + " " + body(files[0]), "To: fail@example.com failed");
+  EXPECT_EQ(line_of(files[1], 3) + " " + body(files[1]), "To: ok@example.com delivered");
+}
+
+TEST_F(Notifications, TemplateIsCutAt5412Characters) {
+  std::string fits;
+  for (int i = 0; i < 5403; ++i) fits += "\xc3\xa9";  // 5403 + 9 = 5412 characters
+  failure_files("ops@example.com", fits + "%Message%");
+  refuse();
+  failure_files("ops@example.com", fits + "\xc3\xa9%Message%");
+  refuse();
+  EXPECT_THAT(mail(), ElementsAre(::testing::EndsWith(fits + "Hel.....rld\r\n"),
+                                  ::testing::EndsWith(fits + "\xc3\xa9%Message\r\n")));
+}
+
+TEST_F(Notifications, UserRowFillsItsPlaceholdersOnlyWhenThereIsOne) {
+  database_->exec(
+      "INSERT INTO [users] ([user], [full_name], [extra1], [extra2], [extra3], [extra4]) "
+      "VALUES ('o''brien', 'Ann O''Brien', NULL, 'two', NULL, 'four')");
+  const std::string text = "%FullName%|%Comment1%|%Comment2%|%Comment3%|%Comment4%";
+  failure_files("ops@example.com", text);
+  refuse("o'brien");
+  refuse("nobody");
+  auto files = mail();
+  ASSERT_THAT(files, SizeIs(2));
+  EXPECT_EQ(body(files[0]), "Ann O'Brien||two||four");
+  EXPECT_EQ(body(files[1]), text);
+}
+
+TEST_F(Notifications, ListItemsGiveOneFileEachInListOrder) {
+  failure_files("  c@example.com\r\n\r\n\"Smith, Ann <a@example.com>\", b@example.com  \r\n", "for %NotifyAddress%");
+  refuse();
+  auto files = mail();
+  ASSERT_THAT(files, SizeIs(3));
+  EXPECT_EQ(line_of(files[0], 3), "To: c@example.com");
+  EXPECT_EQ(line_of(files[1], 3), "To: Smith, Ann <a@example.com>");
+  EXPECT_EQ(body(files[2]), "for b@example.com");
+}
+
+TEST_F(Notifications, MissingMailFolderGoesThroughTheFileErrorRoundsThenHalts) {
+  failure_files("ops@example.com", "body");
+  std::filesystem::remove(settings_.MailOutDir);
+  EXPECT_THROW(refuse(), Halted);
+  std::string log = test::read_text(logs_.file("VTXWeb.log"));
+  EXPECT_NE(log.find("Warning. Unable to access file/directory: Procedure: SendNotifications. Retrying..."),
+            std::string::npos);
+  EXPECT_NE(log.find("Program Halted. File/Directory error: 53 "), std::string::npos);
+  EXPECT_TRUE(log.ends_with(" in Procedure: SendNotifications\r\n"));
+}
+
+TEST_F(Notifications, RetryResumesAtTheFailedAddress) {
+  // The second file is too large until a timer lifts the limit during the retry waits; the
+  // first one must not be written again.
+  const std::string long_address(3000, 'x');
+  failure_files("ops@example.com\r\n" + long_address, "for %NotifyAddress%");
+  db_.OpenDb();  // before the limit holds
+  std::optional<test::FileSizeLimit> limit(std::in_place, 2000);
+  auto& loop = platform::event_loop();
+  auto timer = loop.add_timer(std::chrono::seconds(5), [&] { limit.reset(); }, true);
+  refuse();
+  limit.reset();
+  loop.remove_timer(timer);
+
+  EXPECT_GT(globals().RetryCount, 0);
+  EXPECT_THAT(test::folder_names(settings_.MailOutDir), SizeIs(2));
+  EXPECT_THAT(mail(), ElementsAre(::testing::EndsWith("for ops@example.com\r\n"),
+                                  ::testing::EndsWith("for " + long_address + "\r\n")));
+}
+
+}  // namespace
+}  // namespace dexweb
