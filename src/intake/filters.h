@@ -1,9 +1,15 @@
 #pragma once
 // The site's interface filters: the raw filter on the whole file before parsing, and the
-// interface filter on the parsed recipient, sender and message after validation. Each
-// runs only when the effective interface settings configure it; each sets
-// msg.FilterAborted when the filter removed the message.
+// interface filter on the parsed recipient, sender and message after validation. Each runs
+// only when its key is set in the effective interface settings, whatever its value, through
+// Prog_Dir + "vtfilter.so" when usefilterdll is true, else through Prog_Dir + "vtfilter".
+//
+// A missing settings file, library or program skips the filter; a failing filter (an
+// error, a program that could not start, crashed or overran its time limit) leaves the
+// message unchanged; either way with detail log lines. A filter that deletes the file it
+// works on or answers with empty text sets msg.FilterAborted.
 
+#include <chrono>
 #include <string>
 
 #include "config/interface_settings.h"
@@ -13,10 +19,15 @@ namespace dexweb {
 
 // What the filters need from the running module.
 struct FilterContext {
-  std::string TempFolder;  // with a trailing '/'
+  std::string TempFolder;     // with a trailing '/'; the system's temporary folder when empty
+  std::string WatchedFolder;  // the folder of msg.WebFileName, with a trailing '/'
+  // The filter program is stopped after this long and the message goes on unfiltered.
+  std::chrono::seconds ProgramTimeLimit{60};
 };
 
+// On msg.original_content and the web file; the answer becomes msg.content.
 void run_raw_interface_filter(const InterfaceSettings& settings, const FilterContext& ctx, WebMessage& msg);
+// On msg.user, msg.frm and msg.message, which the answer replaces.
 void run_interface_filter(const InterfaceSettings& settings, const FilterContext& ctx, WebMessage& msg);
 
 }  // namespace dexweb

@@ -11,6 +11,7 @@ namespace dexweb {
 class DBObject;
 class RecipientList;
 class BlackList;
+class LeftoverFiles;
 
 struct IntakeContext {
   DBObject& db;
@@ -21,6 +22,8 @@ struct IntakeContext {
   std::string InterfaceName;  // "DexWeb"
   std::string MachineName;
   std::string TempFolder;
+  // Files this run is done with that stay in the folder; owned by the form for the run.
+  LeftoverFiles& leftover_files;
 };
 
 }  // namespace dexweb

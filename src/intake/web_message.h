@@ -12,14 +12,15 @@ struct WebMessage {
   std::string user;             // lower case, trimmed, at most 40 characters
   std::string OriginalRecipient;
   std::string Sender;           // frm after the 80-character cut, as given
-  std::string frm;              // the sender as stored in the row (single quotes doubled)
+  std::string frm;              // the sender for the row and the interface filter; its quotes are
+                                // not doubled, since the query builder quotes every text itself
   std::string subject;          // the recipient list
   std::string message;          // at most 16000 characters
-  std::string BadCopyPath;
-  std::string error_text;
+  std::string BadCopyPath;      // every bad copy of this file goes here
+  std::string error_text;       // the reason of the last refusal
   bool FilterAborted = false;
-  int TransactionId = 0;
-  bool AnyAccepted = false;
+  int TransactionId = 0;        // one unique id per message, in every row of it
+  bool AnyAccepted = false;     // some recipient got a row
 };
 
 }  // namespace dexweb

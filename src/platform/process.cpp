@@ -1,9 +1,16 @@
 #include "platform/process.h"
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <optional>
+#include <thread>
+
+#include "platform/event_loop.h"
+#include "platform/fd.h"
 
 namespace dexweb::platform {
 namespace {
@@ -14,6 +21,53 @@ std::vector<char*> c_argv(const std::vector<std::string>& args) {
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   return argv;
+}
+
+// A child leading a process group of its own. Unless it was reaped, the destructor kills the
+// whole group and reaps the child, so no filter or its helpers outlive an abandoned wait.
+class GroupChild {
+ public:
+  explicit GroupChild(pid_t pid) : pid_(pid) {}
+  ~GroupChild() {
+    if (pid_ > 0) kill_and_reap();
+  }
+  GroupChild(const GroupChild&) = delete;
+  GroupChild& operator=(const GroupChild&) = delete;
+
+  // The wait status once the child has ended; nullopt while it runs.
+  std::optional<int> poll() {
+    int status = 0;
+    pid_t r = ::waitpid(pid_, &status, WNOHANG);
+    if (r == 0 || (r < 0 && errno == EINTR)) return std::nullopt;
+    pid_ = -1;
+    return status;
+  }
+
+  int kill_and_reap() {
+    ::kill(-pid_, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+    return status;
+  }
+
+ private:
+  pid_t pid_;
+};
+
+ProgramRun outcome_of(int status) {
+  if (WIFEXITED(status)) return {ProgramRun::End::Exited, WEXITSTATUS(status)};
+  return {ProgramRun::End::Signalled, WIFSIGNALED(status) ? WTERMSIG(status) : 0};
+}
+
+// The errno the child sent before exec failed, or nullopt once exec closed the pipe.
+std::optional<int> exec_error(const Fd& report) {
+  int error = 0;
+  ssize_t n;
+  while ((n = ::read(report.get(), &error, sizeof error)) < 0 && errno == EINTR) {
+  }
+  return n == static_cast<ssize_t>(sizeof error) ? std::optional<int>(error) : std::nullopt;
 }
 
 }  // namespace
@@ -53,6 +107,42 @@ int run_and_wait(const std::vector<std::string>& args) {
   while (::waitpid(child, &status, 0) < 0)
     if (errno != EINTR) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+ProgramRun run_and_wait(const std::vector<std::string>& args, std::chrono::milliseconds limit) {
+  if (args.empty() || args[0].empty()) return {};
+  std::vector<char*> argv = c_argv(args);
+  int pipe_fds[2];
+  if (::pipe2(pipe_fds, O_CLOEXEC) != 0) return {};
+  Fd report(pipe_fds[0]), report_writer(pipe_fds[1]);
+  pid_t pid = ::fork();
+  if (pid < 0) return {};
+  if (pid == 0) {
+    ::setpgid(0, 0);
+    ::execvp(argv[0], argv.data());
+    int error = errno;
+    [[maybe_unused]] ssize_t ignored = ::write(pipe_fds[1], &error, sizeof error);
+    ::_exit(127);
+  }
+  // Also here, so that the group exists before the parent could kill it.
+  ::setpgid(pid, pid);
+  GroupChild child(pid);
+  report_writer.reset();
+  if (std::optional<int> error = exec_error(report)) {
+    child.kill_and_reap();
+    return {ProgramRun::End::NotStarted, *error};
+  }
+  // Real time: the program does not run on the module's (replaceable) clock.
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    if (std::optional<int> status = child.poll()) return outcome_of(*status);
+    if (std::chrono::steady_clock::now() >= deadline) {
+      child.kill_and_reap();
+      return {ProgramRun::End::TimedOut, SIGKILL};
+    }
+    DoEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
 }
 
 std::vector<std::string> split_command_line(const std::string& line) {

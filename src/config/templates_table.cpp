@@ -1,0 +1,57 @@
+#include "config/templates_table.h"
+
+#include "config/interface_settings.h"
+#include "config/interface_settings_parser.h"
+#include "data/db_object.h"
+#include "data/dialect.h"
+#include "data/sql_literals.h"
+
+namespace dexweb {
+namespace {
+
+constexpr int kInterfaceRowType = 10;
+constexpr int kGlobalRowType = 0;
+constexpr const char* kGlobalName = "global";
+
+std::string row_condition(int type, std::string_view name) {
+  return " (([type] =" + sql_number(type) + ") AND ([name] =" + sql_string(std::string(name)) + "))";
+}
+
+}  // namespace
+
+std::string interface_name(int interface_number) {
+  switch (interface_number) {
+    case 1: return "dexascii";
+    case 2: return "dexmail";
+    case 4: return "dexweb";
+    case 5: return "dextap";
+    case 6: return "dexserial";
+    default: return "gui";
+  }
+}
+
+std::string templates_query(std::string_view interface_name) {
+  return "SELECT [type], [name], [settings], [subject], [body]"
+         " FROM [templates]" +
+         current_dialect().table_hint() + " WHERE (" + row_condition(kInterfaceRowType, interface_name) + " OR" +
+         row_condition(kGlobalRowType, kGlobalName) + " )";
+}
+
+void load_templates(int interface_number, DBObject& db, InterfaceSettings& interface_record,
+                    InterfaceSettings& global_record) {
+  interface_record.reset();
+  global_record.reset();
+  std::unique_ptr<Recordset> rs = db.OpenRecordset(templates_query(interface_name(interface_number)),
+                                                   DBObject::kForwardOnly, true, true, -1, false);
+  for (; rs && !rs->Eof(); rs->MoveNext()) {
+    if (rs->IsNull("type")) continue;
+    std::int32_t type = rs->AsLong("type");
+    if (type != kInterfaceRowType && type != kGlobalRowType) continue;
+    InterfaceSettings& record = type == kInterfaceRowType ? interface_record : global_record;
+    record.reset();
+    parse_settings(record, rs->AsText("settings"), rs->AsText("subject"), rs->AsText("body"));
+  }
+  FreeRs(rs);
+}
+
+}  // namespace dexweb

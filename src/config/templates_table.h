@@ -1,0 +1,28 @@
+#pragma once
+// The rows of the templates table that hold interface settings: type 10 with the
+// interface's name, and type 0 named "global".
+
+#include <string>
+#include <string_view>
+
+namespace dexweb {
+
+class DBObject;
+class InterfaceSettings;
+
+inline constexpr int kDexWebInterface = 4;
+
+// 1 "dexascii", 2 "dexmail", 4 "dexweb", 5 "dextap", 6 "dexserial", any other "gui".
+std::string interface_name(int interface_number);
+
+// The SELECT of the interface's row and the global row, with the current dialect's table
+// hint, in the module's bracketed SQL.
+std::string templates_query(std::string_view interface_name);
+
+// Resets both records, then reads both rows (read-only, forward-only, default time-out,
+// failures raised) and parses each into its record; of several rows of one kind the last
+// wins. A missing row leaves its record at the defaults, without content.
+void load_templates(int interface_number, DBObject& db, InterfaceSettings& interface_record,
+                    InterfaceSettings& global_record);
+
+}  // namespace dexweb

@@ -1,0 +1,57 @@
+#include "intake/check_for_messages.h"
+
+#include <chrono>
+
+#include "config/globals.h"
+#include "intake/file_helpers.h"
+#include "intake/folder_scan.h"
+#include "intake/intake_call.h"
+#include "intake/intake_log.h"
+#include "platform/clock.h"
+#include "shell/error_policy.h"
+
+namespace dexweb {
+namespace {
+
+std::string as_folder(std::string path) {
+  if (!path.empty() && path.back() != '/') path += '/';
+  return path;
+}
+
+// Files are started only during the budget; the rest wait for the next poll.
+void work_listed_files(IntakeCall& call) {
+  using namespace std::chrono;
+  const auto end = platform::clock().now() + duration_cast<system_clock::duration>(duration<double>(kPollBudgetSeconds));
+  for (int i = 1; i <= call.files.Count() && platform::clock().now() < end; ++i)
+    ProcessMessageFile(call, call.files.GetNameByIndex(i));
+}
+
+}  // namespace
+
+IntakeCall::IntakeCall(IntakeContext& context)
+    : ctx(context),
+      folder(as_folder(context.settings.dexwebcgi_path)),
+      notify{context.db, context.settings},
+      rows{context.InterfaceName, context.MachineName, context.settings.retry_interval_text} {
+  filter.TempFolder = context.TempFolder;
+  filter.WatchedFolder = folder;
+  lines.SetCaseSensitive(false);
+  lines.SetGrowSize(50);
+}
+
+bool check_for_messages(IntakeContext& ctx) {
+  globals().RetryCount = 0;
+  globals().RetryRound = 0;
+  IntakeCall call(ctx);
+  if (!isdir(call.folder)) {
+    if (ctx.FirstPoll) log_general("Unable to access folder: " + call.folder);
+    return false;
+  }
+  with_retry(kIntakeProcedure, [&] { ListMessageFiles(call.folder, ctx.leftover_files, call.files); });
+  if (call.files.Count() == 0) return false;
+  call.interface_settings = with_retry(kIntakeProcedure, [&] { return effective_interface_settings(ctx.db); });
+  work_listed_files(call);
+  return true;
+}
+
+}  // namespace dexweb

@@ -1,0 +1,21 @@
+#pragma once
+// The scan of the watched folder: which message files one poll takes, and in what order.
+
+#include <string>
+
+#include "util/nvp_list.h"
+
+namespace dexweb {
+
+class LeftoverFiles;
+
+inline constexpr int kMaxListedFiles = 100;
+inline constexpr const char* kMessageFileSuffix = ".msg";
+
+// Fills files (emptied first) with the first kMaxListedFiles ".msg" files of folder in
+// directory order, each name with its modification time (local) as the value, then sorts
+// them oldest first. Leftover files (worked but not deleted, or unreadable) are passed over
+// while unchanged. Raises RuntimeError when the folder cannot be listed.
+void ListMessageFiles(const std::string& folder, LeftoverFiles& leftovers, NVPList& files);
+
+}  // namespace dexweb

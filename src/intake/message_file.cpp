@@ -1,0 +1,131 @@
+// The per-file sequence of check_for_messages.
+#include <variant>
+
+#include "intake/file_helpers.h"
+#include "intake/intake_call.h"
+#include "intake/intake_log.h"
+#include "intake/refusals.h"
+#include "intake/resolution.h"
+#include "intake/text_helpers.h"
+#include "intake/web_file_parser.h"
+#include "intake/leftover_files.h"
+#include "logging/log_event.h"
+#include "platform/files.h"
+#include "shell/error_policy.h"
+#include "util/text.h"
+
+namespace dexweb {
+namespace {
+
+constexpr std::size_t kUserLimit = 40;
+constexpr std::size_t kSenderLimit = 80;
+constexpr std::size_t kMessageLimit = 16000;
+
+std::string path_of(const IntakeCall& call, const WebMessage& msg) { return call.folder + msg.WebFileName; }
+
+void reject(IntakeCall& call, WebMessage& msg, const Refusal& refusal) {
+  Reject(msg, refusal, path_of(call, msg), call.notify);
+}
+
+bool read_message(IntakeCall& call, WebMessage& msg) {
+  const std::string path = path_of(call, msg);
+  if (!ReadWholeFile(path, msg.content, false)) {
+    monitor_status("bad");
+    log_event("general", "monitor/disk/message", "general", "Unable to read web file: " + path);
+    return false;
+  }
+  if (auto info = platform::stat_path(path); info && info->size > kReadLimit)
+    log_detail("Only the first " + std::to_string(kReadLimit) + " bytes of the web file were read: " + path);
+  msg.original_content = msg.content;
+  msg.BadCopyPath = MakeBadCopyPath();
+  return true;
+}
+
+bool parse_and_validate(IntakeCall& call, WebMessage& msg) {
+  msg.content = StripNulls(msg.content);
+  call.lines.Clear();
+  SplitLines(msg.content, call.lines);
+  ParseWebLines(call.lines, msg);
+  if (msg.user.empty()) {
+    reject(call, msg, refusal::NoUserField(msg));
+    return false;
+  }
+  msg.user = text::left(msg.user, kUserLimit);
+  msg.OriginalRecipient = msg.user;
+  // frm keeps the sender as given: the query builder quotes the row's texts itself.
+  msg.frm = text::left(msg.frm, kSenderLimit);
+  msg.Sender = msg.frm;
+  if (msg.message.empty()) {
+    reject(call, msg, refusal::NoMessageField(msg));
+    return false;
+  }
+  msg.message = text::left(msg.message, kMessageLimit);
+  msg.user = text::trim(msg.user);
+  return true;
+}
+
+void report(IntakeCall& call, WebMessage& msg, const RecipientOutcome& outcome) {
+  if (const auto* row = std::get_if<AcceptedRow>(&outcome)) {
+    monitor_status("good");
+    log_general("Message accepted. Recipient: " + row->recipient + " Sender: " + msg.Sender);
+  } else if (const auto* refused = std::get_if<Refusal>(&outcome)) {
+    reject(call, msg, *refused);
+  } else {
+    log_detail("Message to Pin number " + std::get<BlacklistedPin>(outcome).pin + " has been dropped due to black-list");
+  }
+}
+
+// The rows are committed before anything is reported, so that a failure leaves neither rows
+// nor notifications behind and the file can be worked again from the start.
+void resolve_and_store(IntakeCall& call, WebMessage& msg) {
+  ResolutionContext resolution{call.ctx.db, call.ctx.recipients, call.ctx.blacklist, call.query, call.rows};
+  const std::vector<RecipientOutcome> outcomes = ResolveRecipients(resolution, msg);
+  std::vector<std::string> statements;
+  for (const RecipientOutcome& outcome : outcomes)
+    if (const auto* row = std::get_if<AcceptedRow>(&outcome)) statements.push_back(row->statement);
+  if (!statements.empty()) with_retry(kIntakeProcedure, [&] { WriteMessageRows(call.ctx.db, statements); });
+  for (const RecipientOutcome& outcome : outcomes) report(call, msg, outcome);
+}
+
+void work_message(IntakeCall& call, WebMessage& msg) {
+  run_raw_interface_filter(call.interface_settings, call.filter, msg);
+  if (msg.FilterAborted) return log_detail("Filter requested abort");
+  if (!parse_and_validate(call, msg)) return;
+  run_interface_filter(call.interface_settings, call.filter, msg);
+  if (msg.FilterAborted) return log_detail("Filter requested abort");
+  resolve_and_store(call, msg);
+}
+
+void finish_file(IntakeCall& call, const WebMessage& msg) {
+  const std::string path = path_of(call, msg);
+  if (!DeleteFileWithRetries(path, 3, 0.5)) {
+    log_detail("Error: Unable to delete web file");
+    if (call.ctx.leftover_files.Remember(call.folder, msg.WebFileName))
+      log_detail("The web file is not worked again while it stays as it is: " + path);
+  }
+  log_detail("Completed working on message: " + msg.WebFileName);
+}
+
+// A file that could not be read may still hold a message: it is kept, not deleted.
+void leave_unread(IntakeCall& call, const WebMessage& msg) {
+  if (call.ctx.leftover_files.Remember(call.folder, msg.WebFileName))
+    log_detail("The unreadable web file is left in the folder and not tried again while it stays as it is: " +
+               path_of(call, msg));
+}
+
+}  // namespace
+
+void ProcessMessageFile(IntakeCall& call, const std::string& name) {
+  WebMessage msg;
+  msg.WebFileName = name;
+  log_detail("Working on message: " + name);
+  if (!WaitForWriter(path_of(call, msg))) {
+    log_detail("Web file still open by its writer, left for a later poll: " + name);
+    return;
+  }
+  if (!read_message(call, msg)) return leave_unread(call, msg);
+  work_message(call, msg);
+  finish_file(call, msg);
+}
+
+}  // namespace dexweb

@@ -1,0 +1,76 @@
+#include "intake/message_rows.h"
+
+#include <chrono>
+#include <cstdint>
+
+#include "config/globals.h"
+#include "data/db_object.h"
+#include "data/query_object.h"
+#include "data/sql_literals.h"
+#include "util/text.h"
+
+namespace dexweb {
+namespace {
+
+constexpr std::int16_t kWebStation = 4;
+constexpr std::size_t kMachineNameLimit = 40;
+
+DateTime last_try(const std::string& retry_interval) {
+  const auto seconds = text::parse_number(retry_interval).value_or(0);
+  return ServerNow() - std::chrono::milliseconds(text::round_half_even((seconds + 1) * 1000));
+}
+
+}  // namespace
+
+RowRecipient AccountRecipient(const std::string& item) { return {item, "", item}; }
+
+RowRecipient AdHocRecipient(const std::string& user, const std::string& pin) { return {user, pin, user + "-" + pin}; }
+
+std::string BuildMessageRow(QueryObject& q, const WebMessage& msg, const RowRecipient& to, const RowSource& source) {
+  constexpr int kAsWritten = 1;
+  const std::string now = db_now();
+  const std::string none;
+  const std::int16_t zero = 0;
+  q.Clear();
+  q.SetQueryType(QueryObject::kInsert);
+  q.SetTableName("messages");
+  q.Add("user", to.user);
+  q.Add("pin", to.pin);
+  q.Add("message", msg.message);
+  q.Add("carrier", none);
+  q.Add("date_time_requested", now, kAsWritten);
+  q.Add("date_time_sent", now, kAsWritten);
+  q.Add("scheduled", false);
+  q.Add("sent", false);
+  q.Add("ascii_file", none);
+  q.Add("mail_file", none);
+  q.Add("frm", msg.frm);
+  q.Add("error", false);
+  q.Add("lock", false);
+  q.Add("surecast_index", zero);
+  q.Add("repeat_interval", zero);
+  q.Add("repeat_stop", now, kAsWritten);
+  q.Add("station", kWebStation);
+  q.Add("retries", zero);
+  q.Add("last_try", last_try(source.retry_interval));
+  q.Add("transaction", std::int32_t{msg.TransactionId});
+  q.Add("creator_name", source.creator_name);
+  q.Add("creator_machine", text::left(source.creator_machine, kMachineNameLimit));
+  q.Add("original_recipient", to.recipient);
+  q.Add("last_recipient", to.recipient);
+  q.Add("server", none);
+  q.Add("archived", false);
+  q.Add("priority", zero);
+  q.Add("dialer", zero);
+  q.SetWhereClause("");
+  return q.Build(QueryObject::kNone, "", {}, "");
+}
+
+void WriteMessageRows(DBObject& db, const std::vector<std::string>& statements) {
+  // A fresh list for every call: on a server BulkExecute appends its commit to the list.
+  NVPList list;
+  for (const std::string& statement : statements) list.Add(statement, false);
+  db.BulkExecute(list, false, -1, false, false, true);
+}
+
+}  // namespace dexweb

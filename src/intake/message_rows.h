@@ -1,0 +1,40 @@
+#pragma once
+// The rows of the gateway's messages table that an accepted web message becomes: one per
+// accepted recipient, all of one message written in one transaction.
+
+#include <string>
+#include <vector>
+
+#include "intake/web_message.h"
+
+namespace dexweb {
+
+class DBObject;
+class QueryObject;
+
+// Who a row is for.
+struct RowRecipient {
+  std::string user;
+  std::string pin;
+  std::string recipient;  // original_recipient and last_recipient; also the name logged
+};
+// A user of the gateway named in the message (or its account itself).
+RowRecipient AccountRecipient(const std::string& item);
+// A PIN typed by the sender for the ad-hoc account user.
+RowRecipient AdHocRecipient(const std::string& user, const std::string& pin);
+
+// What every row of the run shares.
+struct RowSource {
+  std::string creator_name;     // "DexWeb"
+  std::string creator_machine;  // cut to 40 characters here
+  std::string retry_interval;   // seconds, as decimal text; last_try lies that far back plus 1 s
+};
+
+// The INSERT of the 28 columns of one row, built with q (cleared first).
+std::string BuildMessageRow(QueryObject& q, const WebMessage& msg, const RowRecipient& to, const RowSource& source);
+
+// Runs the statements in one transaction. On failure nothing of them stays and the
+// data layer's RuntimeError is raised; running the call again repeats no row.
+void WriteMessageRows(DBObject& db, const std::vector<std::string>& statements);
+
+}  // namespace dexweb

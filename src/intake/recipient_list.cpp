@@ -1,0 +1,46 @@
+#include "intake/recipient_list.h"
+
+#include "config/globals.h"
+#include "data/db_object.h"
+#include "intake/intake_log.h"
+#include "shell/error_policy.h"
+#include "util/text.h"
+
+namespace dexweb {
+namespace {
+
+bool flag(const Recordset& rs, std::string_view column) { return !rs.IsNull(column) && rs.AsBool(column); }
+
+}  // namespace
+
+void RecipientList::GetRecipientList(DBObject& db) {
+  if (!entries_.empty()) return;
+  globals().RetryCount = 0;
+  globals().RetryRound = 0;
+  with_retry("Procedure: GetRecipientList", [&] { load(db); });
+}
+
+std::optional<clsWebRecipient> RecipientList::FindWebRecipient(DBObject& db, std::string_view user) {
+  GetRecipientList(db);
+  auto found = entries_.find(text::to_lower(user));
+  if (found == entries_.end()) return std::nullopt;
+  return found->second;
+}
+
+void RecipientList::load(DBObject& db) {
+  entries_.clear();
+  auto rs = db.OpenRecordset(
+      "SELECT [user], [ad_hoc], [multi_page], [web_service], [group_list], [display_group] FROM [users]" +
+          globals().NoLockHint,
+      DBObject::kForwardOnly, true, true, globals().Registry.DB_Long_Timeout, false);
+  for (; !rs->Eof(); rs->MoveNext()) {
+    if (rs->IsNull("display_group") || rs->AsBool("display_group")) continue;
+    const std::string name = rs->AsText("user");
+    clsWebRecipient r{flag(*rs, "ad_hoc"), flag(*rs, "multi_page"), flag(*rs, "web_service"), flag(*rs, "group_list")};
+    if (!entries_.emplace(text::to_lower(name), r).second)
+      log_debug("User name ignored, another row has it in other case: " + name);
+  }
+  FreeRs(rs);
+}
+
+}  // namespace dexweb

@@ -1,0 +1,43 @@
+#pragma once
+// Who receives a valid web message: its account itself, the users in its recipient list,
+// or, for an ad-hoc account, the PINs typed by the sender less the blacklisted ones. The
+// result is a plan in the order of the list; nothing is written, logged or notified here.
+
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "intake/message_rows.h"
+#include "intake/refusals.h"
+#include "intake/web_message.h"
+
+namespace dexweb {
+
+class BlackList;
+class DBObject;
+class QueryObject;
+class RecipientList;
+
+// A row to insert, and the recipient named when it is logged as accepted.
+struct AcceptedRow {
+  std::string statement;
+  std::string recipient;
+};
+// A PIN left out because of the blacklist.
+struct BlacklistedPin {
+  std::string pin;
+};
+using RecipientOutcome = std::variant<AcceptedRow, Refusal, BlacklistedPin>;
+
+struct ResolutionContext {
+  DBObject& db;
+  RecipientList& recipients;
+  const BlackList& blacklist;
+  QueryObject& query;
+  const RowSource& rows;
+};
+
+// Takes msg.TransactionId once the account passed its checks, and sets msg.AnyAccepted.
+std::vector<RecipientOutcome> ResolveRecipients(ResolutionContext& ctx, WebMessage& msg);
+
+}  // namespace dexweb

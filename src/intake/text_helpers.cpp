@@ -1,0 +1,40 @@
+#include "intake/text_helpers.h"
+
+#include "config/globals.h"
+#include "util/text.h"
+
+namespace dexweb {
+
+std::string StripNulls(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text)
+    if (c != '\0') out += c;
+  return out;
+}
+
+std::string TextBefore(std::string_view text, std::string_view delimiter, std::string_view fallback) {
+  const std::size_t at = delimiter.empty() ? std::string::npos : text::ifind(text, delimiter);
+  return std::string(at == std::string::npos ? fallback : text.substr(0, at));
+}
+
+std::string TextAfter(std::string_view text, std::string_view delimiter, std::string_view fallback) {
+  const std::size_t at = delimiter.empty() ? std::string::npos : text::ifind(text, delimiter);
+  if (at == std::string::npos || at + 1 == text.size()) return std::string(fallback);
+  return std::string(text.substr(std::min(text.size(), at + delimiter.size())));
+}
+
+std::string DoubleQuotes(std::string_view text) { return text::replace_all(text, "'", "''"); }
+
+std::string VariantToText(const Variant& value) { return is_null(value) ? std::string() : to_text(value); }
+
+std::string MaskMessage(std::string_view message) {
+  const int n = globals().Registry.Obfuscate_Msg_Chars;
+  if (n < 1) return std::string(message);
+  const std::size_t keep = static_cast<std::size_t>(n);
+  const std::size_t length = text::length(message);
+  if (length <= 2 * keep) return {};
+  return text::left(message, keep) + std::string(length - 2 * keep, '.') + text::right(message, keep);
+}
+
+}  // namespace dexweb

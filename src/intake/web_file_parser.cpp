@@ -1,0 +1,63 @@
+#include "intake/web_file_parser.h"
+
+#include <string>
+
+#include "intake/text_helpers.h"
+#include "util/text.h"
+
+namespace dexweb {
+namespace {
+
+constexpr std::string_view kCrLf = "\r\n";
+
+// The value of a field line: what follows its key.
+std::string field_value(const std::string& line) { return TextAfter(line, "=", ""); }
+
+// Joins the message from the "msg=" line at index on: each part followed by CR LF, then the
+// last CR LF taken off again.
+std::string message_from(const NVPList& lines, int index) {
+  std::string message = text::trim(field_value(lines.GetNameByIndex(index)));
+  message += kCrLf;
+  for (int i = index + 1; i <= lines.Count(); ++i) {
+    message += lines.GetNameByIndex(i);
+    message += kCrLf;
+  }
+  message.resize(message.size() - kCrLf.size());
+  return message;
+}
+
+}  // namespace
+
+void SplitLines(std::string_view content, NVPList& lines) {
+  while (!content.empty()) {
+    const std::size_t end = content.find(kCrLf);
+    if (end == std::string_view::npos) {
+      lines.Add(content, false);
+      return;
+    }
+    lines.Add(content.substr(0, end), false);
+    content.remove_prefix(end + kCrLf.size());
+  }
+}
+
+void ParseWebLines(const NVPList& lines, WebMessage& msg) {
+  msg.user.clear();
+  msg.frm.clear();
+  msg.subject.clear();
+  msg.message.clear();
+  for (int i = 1; i <= lines.Count(); ++i) {
+    const std::string line = lines.GetNameByIndex(i);
+    if (text::istarts_with(line, "user=")) {
+      msg.user = text::trim(text::to_lower(field_value(line)));
+    } else if (text::istarts_with(line, "frm=")) {
+      msg.frm = text::trim(field_value(line));
+    } else if (text::istarts_with(line, "subject=")) {
+      msg.subject = text::trim(field_value(line));
+    } else if (text::istarts_with(line, "msg=")) {
+      msg.message = message_from(lines, i);
+      return;
+    }
+  }
+}
+
+}  // namespace dexweb

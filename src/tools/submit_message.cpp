@@ -1,0 +1,70 @@
+#include "tools/submit_message.h"
+
+#include <random>
+
+#include "config/globals.h"
+#include "config/registry_settings.h"
+#include "data/db_object.h"
+#include "intake/file_helpers.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/registry_file.h"
+#include "util/runtime_error.h"
+#include "util/text.h"
+
+namespace dexweb::ctl {
+namespace {
+
+std::string with_crlf(const std::string& text) {
+  return text::replace_all(text::replace_all(text, "\r\n", "\n"), "\n", "\r\n");
+}
+
+std::string as_folder(std::string path) {
+  if (path.empty() || path.back() != '/') path += '/';
+  return path;
+}
+
+// A name that no file of the folder has yet: time stamp and a random part.
+std::string new_file_name(const std::string& folder) {
+  std::random_device random;
+  std::uniform_int_distribution<unsigned> part(0, 0xFFFFFF);
+  for (;;) {
+    char suffix[8];
+    std::snprintf(suffix, sizeof suffix, "%06x", part(random));
+    std::string name = "web" + format_compact(platform::local_now()) + "-" + suffix + ".msg";
+    if (!platform::stat_path(folder + name)) return name;
+  }
+}
+
+}  // namespace
+
+std::string web_file_text(const WebSubmission& s) {
+  return "user=" + s.user + "\r\nfrm=" + s.from + "\r\nsubject=" + s.to + "\r\nmsg=" + with_crlf(s.message) + "\r\n";
+}
+
+std::string submit_web_message(const std::string& folder_path, const WebSubmission& submission) {
+  const std::string folder = as_folder(folder_path);
+  platform::make_dirs(folder);
+  const std::string path = folder + new_file_name(folder);
+  // Written beside under a name without ".msg", then renamed into place.
+  platform::write_file_atomic(path, web_file_text(submission));
+  return path;
+}
+
+std::string watched_folder_of(const std::string& registry_path) {
+  const platform::RegistryFile reg(registry_path);
+  auto db_dir = reg.read(std::string("HKEY_LOCAL_MACHINE\\") + kVelotraxKey, "DB_Dir");
+  if (!db_dir || !std::holds_alternative<std::string>(*db_dir) || std::get<std::string>(*db_dir).empty())
+    throw RuntimeError(err::kFileNotFound, "No DB_Dir in the registry file " + registry_path);
+  globals().Registry.DB_Dir = as_folder(std::get<std::string>(*db_dir));
+  // A person is waiting: a database that cannot be opened is reported at once.
+  globals().Registry.DB_Retries = 0;
+  DBObject db;
+  auto rs = db.OpenRecordset("SELECT [dexwebcgi_path] FROM [settings]" + globals().NoLockHint);
+  if (rs->Eof()) throw RuntimeError(err::kFileNotFound, "The settings row names no watched folder");
+  std::string folder = rs->AsText("dexwebcgi_path");
+  db.CloseDb();
+  return folder;
+}
+
+}  // namespace dexweb::ctl

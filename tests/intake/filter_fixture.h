@@ -1,0 +1,86 @@
+#pragma once
+// A module state for the filter tests: fresh globals, a Prog_Dir, a watched folder holding
+// one web file, a temporary folder, and the detail log lines the filters wrote.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "config/globals.h"
+#include "config/interface_settings.h"
+#include "config/interface_settings_parser.h"
+#include "intake/filters.h"
+#include "support/temp_dir.h"
+
+namespace dexweb::test {
+
+inline constexpr const char* kAborted = "Message aborted - the filter has deleted the original message";
+inline constexpr const char* kLeftUnchanged = "Error running filter - leaving the message unchanged";
+
+class FilterTest : public ::testing::Test {
+ protected:
+  FilterTest() {
+    reset_globals();
+    globals().Registry.Prog_Dir = prog.dir();
+    globals().Registry.DB_Dir = work.dir();
+    ctx.TempFolder = temp.dir();
+    ctx.WatchedFolder = watched.dir();
+    msg.WebFileName = "a.msg";
+    set_web_text("user=bob\r\nmsg=hello");
+  }
+  ~FilterTest() override { reset_globals(); }
+
+  std::string web_path() const { return watched.file(msg.WebFileName); }
+  void set_web_text(const std::string& text) {
+    write_text(web_path(), text);
+    msg.content = msg.original_content = text;
+  }
+  // Parsed settings text; "<settings>" stands for the path of a filter settings file that
+  // holds mode.
+  InterfaceSettings settings(const std::string& lines, const std::string& mode = "") {
+    write_text(filter_settings(), mode);
+    std::string text = lines;
+    for (std::size_t at; (at = text.find("<settings>")) != std::string::npos;)
+      text.replace(at, 10, filter_settings());
+    InterfaceSettings s;
+    parse_settings(s, text, "", "");
+    return s;
+  }
+  std::string filter_settings() const { return work.file("filter settings.txt"); }
+
+  void install_library() {
+    std::filesystem::copy_file(DEXWEB_TEST_FILTER_LIBRARY, prog.file("vtfilter.so"),
+                               std::filesystem::copy_options::overwrite_existing);
+  }
+  void install_program(const std::string& script, bool executable = true) {
+    write_text(prog.file("vtfilter"), "#!/bin/sh\n" + script);
+    using std::filesystem::perms;
+    perms mode = executable ? perms::owner_all : perms::owner_read | perms::owner_write;
+    std::filesystem::permissions(prog.file("vtfilter"), mode);
+  }
+  void set_fields(const std::string& user, const std::string& frm, const std::string& message) {
+    msg.user = msg.OriginalRecipient = user;
+    msg.frm = msg.Sender = frm;
+    msg.message = message;
+  }
+
+  // The texts of the log lines written so far.
+  std::vector<std::string> logged() const {
+    std::vector<std::string> lines;
+    const NVPList& queue = globals().DiskLogQueue;
+    for (int i = 1; i <= queue.Count(); ++i) {
+      std::string line = queue.GetNameByIndex(i);
+      lines.push_back(line.substr(line.find("  ") + 2));
+    }
+    return lines;
+  }
+  bool temp_folder_empty() const { return std::filesystem::is_empty(temp.dir()); }
+
+  TempDir prog, work, watched, temp;
+  FilterContext ctx;
+  WebMessage msg;
+};
+
+}  // namespace dexweb::test

@@ -1,0 +1,93 @@
+#include "intake/intake_harness.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "config/globals.h"
+#include "data/query_object.h"
+#include "intake/check_for_messages.h"
+#include "intake/intake_context.h"
+
+namespace dexweb::test {
+std::vector<std::string> files_in(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+IntakeHarness::IntakeHarness(std::unique_ptr<TestDatabase> db_under_test) : database(std::move(db_under_test)) {
+  globals().Registry.Log_Dir = logs.dir();
+  settings.dexwebcgi_path = web.dir();
+  settings.retry_interval = 60;
+  settings.retry_interval_text = "60";
+  settings.MailOutDir = globals().Registry.DB_Dir + "MailOut/";
+}
+
+IntakeHarness::~IntakeHarness() {
+  db.CloseDb();
+  reset_globals();
+}
+
+void IntakeHarness::add_user(const std::string& name, Account a) {
+  QueryObject q;
+  db.Execute(q.Build(QueryObject::kInsert, "users",
+                     {std::string("user"), name, std::string("web_service"), a.web_service, std::string("ad_hoc"),
+                      a.ad_hoc, std::string("multi_page"), a.multi_page, std::string("group_list"), a.group_list,
+                      std::string("display_group"), a.display_group}));
+}
+
+std::string IntakeHarness::write_web_file(const std::string& name, const std::string& bytes, int age_seconds) {
+  const std::string path = web.file(name);
+  write_text(path, bytes);
+  if (age_seconds)
+    std::filesystem::last_write_time(path, std::filesystem::last_write_time(path) - std::chrono::seconds(age_seconds));
+  return path;
+}
+
+std::string IntakeHarness::write_message(const std::string& name, const std::string& user, const std::string& to,
+                                         const std::string& message, const std::string& from) {
+  return write_web_file(name, "user=" + user + "\r\nfrm=" + from + "\r\nsubject=" + to + "\r\nmsg=" + message + "\r\n");
+}
+
+bool IntakeHarness::poll() {
+  IntakeContext ctx{db, settings, recipients, blacklist, first_poll, "DexWeb", kMachine, temp.dir(), leftovers};
+  recipients.Clear();
+  const bool found = check_for_messages(ctx);
+  first_poll = false;
+  return found;
+}
+
+std::vector<MessageRow> IntakeHarness::rows() {
+  std::vector<MessageRow> out;
+  auto rs = db.OpenRecordset("SELECT * FROM [messages]" + globals().NoLockHint + " ORDER BY [record_id]");
+  for (; !rs->Eof(); rs->MoveNext())
+    out.push_back({rs->AsText("user"), rs->AsText("pin"), rs->AsText("message"), rs->AsText("frm"),
+                   rs->AsText("original_recipient"), rs->AsText("last_recipient"), rs->AsLong("transaction")});
+  return out;
+}
+
+std::vector<std::string> IntakeHarness::log_lines() const {
+  std::vector<std::string> lines;
+  const NVPList& queue = globals().DiskLogQueue;
+  // "yyyy-mm-dd hh:nn:ss" and two blanks come first.
+  for (int i = 1; i <= queue.Count(); ++i) lines.push_back(queue.GetNameByIndex(i).substr(21));
+  return lines;
+}
+
+int IntakeHarness::count_logged(const std::string& line) const {
+  const auto lines = log_lines();
+  return static_cast<int>(std::count(lines.begin(), lines.end(), line));
+}
+
+void IntakeHarness::clear_log() {
+  globals().DiskLogQueue.Clear();
+  globals().MessageLogQueue.Clear();
+}
+
+std::vector<std::string> IntakeHarness::web_files() const { return files_in(web.dir()); }
+
+std::vector<std::string> IntakeHarness::bad_copies() const { return files_in(logs.dir() + "badmsg/"); }
+
+}  // namespace dexweb::test

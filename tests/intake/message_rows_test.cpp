@@ -1,0 +1,86 @@
+// The 28 columns of a message row, and the one transaction per message, on every engine.
+#include <gtest/gtest.h>
+
+#include "config/globals.h"
+#include "data/engine_fixture.h"
+#include "data/query_object.h"
+#include "intake/intake_harness.h"
+#include "intake/message_rows.h"
+#include "util/runtime_error.h"
+
+namespace dexweb::test {
+namespace {
+
+class MessageRows : public IntakeEngineTest {};
+DEXWEB_INSTANTIATE_ENGINES(MessageRows);
+
+// The time columns: ServerNow on the embedded database, the server's clock on a server.
+void expect_now(const Recordset& rs, const char* column, DateTime server_now) {
+  const DateTime value = rs.AsDate(column);
+  if (!globals().UseSqlServer) {
+    EXPECT_EQ(format_datetime(value), format_datetime(server_now)) << column;
+  } else {
+    const auto real_now = platform::to_local(platform::SystemClock().now());
+    EXPECT_LT(std::chrono::abs(value - real_now), std::chrono::minutes(2)) << column;
+  }
+}
+
+TEST_P(MessageRows, EveryColumnOfAnAccountAndAnAdHocRow) {
+  IntakeHarness& h = *harness;
+  h.add_user("sales");
+  h.add_user("adhoc", {.ad_hoc = true});
+  h.write_web_file("a.msg", "user=sales\r\nfrm=O'Brien\r\nmsg=It's \"quoted\" [x]\r\nline two\r\n", 10);
+  h.write_web_file("b.msg", "user=adhoc\r\nfrm=Pat\r\nsubject=123\r\nmsg=pin\r\n", 5);
+  h.poll();
+  const DateTime now = ServerNow();
+
+  auto rs = h.db.OpenRecordset("SELECT * FROM [messages]" + globals().NoLockHint + " ORDER BY [record_id]");
+  std::vector<std::string> users, pins, recipients;
+  std::vector<int> transactions;
+  for (; !rs->Eof(); rs->MoveNext()) {
+    users.push_back(rs->AsText("user"));
+    pins.push_back(rs->AsText("pin"));
+    recipients.push_back(rs->AsText("original_recipient"));
+    transactions.push_back(rs->AsLong("transaction"));
+    EXPECT_EQ(rs->AsText("last_recipient"), recipients.back());
+    for (const char* text : {"carrier", "ascii_file", "mail_file", "server"}) EXPECT_EQ(rs->AsText(text), "") << text;
+    for (const char* flag : {"scheduled", "sent", "error", "lock", "archived"}) EXPECT_FALSE(rs->AsBool(flag)) << flag;
+    for (const char* zero : {"surecast_index", "repeat_interval", "retries", "priority", "dialer"})
+      EXPECT_EQ(rs->AsLong(zero), 0) << zero;
+    EXPECT_EQ(rs->AsLong("station"), 4);
+    for (const char* time : {"date_time_requested", "date_time_sent", "repeat_stop"}) expect_now(*rs, time, now);
+    EXPECT_EQ(format_datetime(rs->AsDate("last_try")), format_datetime(now - std::chrono::seconds(61)));
+    EXPECT_EQ(rs->AsText("creator_name"), "DexWeb");
+    EXPECT_EQ(rs->AsText("creator_machine"), IntakeHarness::kMachine);
+    if (users.size() == 1) {
+      EXPECT_EQ(rs->AsText("message"), "It's \"quoted\" [x]\r\nline two");
+      EXPECT_EQ(rs->AsText("frm"), "O'Brien");
+    }
+  }
+  EXPECT_EQ(users, (std::vector<std::string>{"sales", "adhoc"}));
+  EXPECT_EQ(pins, (std::vector<std::string>{"", "123"}));
+  EXPECT_EQ(recipients, (std::vector<std::string>{"sales", "adhoc-123"}));
+  ASSERT_EQ(transactions.size(), 2u);
+  EXPECT_NE(transactions[0], transactions[1]);
+}
+
+TEST_P(MessageRows, AFailedTransactionLeavesNoRowAndCanBeRunAgain) {
+  IntakeHarness& h = *harness;
+  WebMessage msg;
+  msg.message = "hi";
+  QueryObject q;
+  const RowSource source{"DexWeb", "m", "60"};
+  std::vector<std::string> statements{BuildMessageRow(q, msg, AccountRecipient("bob"), source),
+                                      "INSERT INTO [messages] ([no_such_column]) VALUES (1)"};
+  EXPECT_THROW(WriteMessageRows(h.db, statements), RuntimeError);
+  EXPECT_TRUE(h.rows().empty());
+
+  statements[1] = BuildMessageRow(q, msg, AccountRecipient("amy"), source);
+  WriteMessageRows(h.db, statements);
+  WriteMessageRows(h.db, {BuildMessageRow(q, msg, AccountRecipient("joe"), source)});
+  ASSERT_EQ(h.rows().size(), 3u);
+  EXPECT_EQ(h.rows()[1].user, "amy");
+}
+
+}  // namespace
+}  // namespace dexweb::test

@@ -1,0 +1,143 @@
+// The nine refusals through check_for_messages: their log lines, the bad copy, and what
+// happens to the file and the rows.
+#include <gtest/gtest.h>
+
+#include "config/globals.h"
+#include "intake/intake_harness.h"
+#include "intake/refusals.h"
+#include "support/udp_listener.h"
+
+namespace dexweb::test {
+namespace {
+
+class Refusals : public IntakeTest {
+ protected:
+  void SetUp() override {
+    h.add_user("sales");
+    h.add_user("bob");
+    h.add_user("off", {.web_service = false});
+    h.add_user("pager", {.multi_page = true});
+    h.add_user("adhoc", {.ad_hoc = true});
+    h.add_user("adhoc2", {.ad_hoc = true});
+  }
+  // The rejection line of the one bad copy path of the run.
+  std::string rejected(const std::string& recipient, const std::string& sender) {
+    EXPECT_EQ(h.bad_copies().size(), 1u);
+    const std::string copy = h.bad_copies().empty() ? "?" : h.logs.dir() + "badmsg/" + h.bad_copies()[0];
+    return "Message rejected. Recipient: " + recipient + " Sender: " + sender + " Source: " + copy;
+  }
+  // Works the one file and checks it left the folder with one copy in the bad folder; the
+  // log and the bad folder of an earlier file are cleared first.
+  void work(const std::string& bytes) {
+    h.clear_log();
+    std::filesystem::remove_all(h.logs.dir() + "badmsg");
+    h.write_web_file("a.msg", bytes);
+    EXPECT_TRUE(h.poll());
+    EXPECT_TRUE(h.web_files().empty());
+    ASSERT_EQ(h.bad_copies().size(), 1u);
+    EXPECT_EQ(read_text(h.logs.dir() + "badmsg/" + h.bad_copies()[0]), bytes);
+  }
+};
+
+TEST_F(Refusals, MissingFieldsAreRefusedBeforeAnyLookup) {
+  work("frm=Pat\r\nmsg=hello\r\n");
+  EXPECT_TRUE(h.logged(rejected("", "")));
+  EXPECT_TRUE(h.logged("No user field in web data"));
+
+  work("user=Sales\r\nfrm=Pat\r\nmsg=\r\n");
+  EXPECT_TRUE(h.logged(rejected("sales", "Pat")));
+  EXPECT_TRUE(h.logged("No message field in web data"));
+  EXPECT_TRUE(h.rows().empty());
+}
+
+TEST_F(Refusals, AnUnknownOrWebDisabledOwnerIsRefused) {
+  work("user=nobody\r\nfrm=Pat\r\nmsg=hi\r\n");
+  EXPECT_TRUE(h.logged(rejected("nobody", "Pat")));
+  EXPECT_TRUE(h.logged("Recipient record not found or web service not enabled for recipient."));
+
+  work("user=OFF\r\nfrm=Pat\r\nmsg=hi\r\n");
+  EXPECT_TRUE(h.logged(rejected("off", "Pat")));
+  EXPECT_TRUE(h.logged("Web Service not enabled for Recipient"));
+  EXPECT_TRUE(h.rows().empty());
+}
+
+TEST_F(Refusals, UnsuitableItemsAreRefusedOneByOneAndAllCopiesGoToOnePath) {
+  work("user=pager\r\nfrm=Pat\r\nsubject=ghost off adhoc pager\r\nmsg=hi\r\n");
+  const auto lines = h.log_lines();
+  EXPECT_TRUE(h.logged(rejected("ghost", "Pat")));
+  EXPECT_EQ(h.count_logged("Recipient not found"), 1);
+  EXPECT_EQ(h.count_logged("Not a valid recipient"), 3);
+  EXPECT_TRUE(h.logged(rejected("pager", "Pat")));
+  EXPECT_TRUE(h.logged("No valid recipients in message"));
+  EXPECT_EQ(lines.back(), "Completed working on message: a.msg");
+  EXPECT_TRUE(h.rows().empty());
+}
+
+TEST_F(Refusals, AnAcceptedAndARefusedRecipientGiveOneRowAndOneRefusal) {
+  work("user=sales\r\nfrm=Pat\r\nsubject=ghost\r\nmsg=hi\r\n");
+  ASSERT_EQ(h.rows().size(), 1u);
+  EXPECT_EQ(h.rows()[0].user, "sales");
+  EXPECT_TRUE(h.logged("Message accepted. Recipient: sales Sender: Pat"));
+  EXPECT_TRUE(h.logged("Recipient not found"));
+  EXPECT_FALSE(h.logged("No valid recipients in message"));
+}
+
+TEST_F(Refusals, AdHocPinsOfWebDisabledUsersAreRefused) {
+  work("user=adhoc\r\nfrm=Pat\r\nsubject=off\r\nmsg=hi\r\n");
+  EXPECT_TRUE(h.logged(rejected("off", "Pat")));
+  EXPECT_TRUE(h.logged("Ad-hoc PIN/ID is a recipient with web service disabled: off"));
+  EXPECT_TRUE(h.logged(rejected("adhoc", "Pat")));
+  EXPECT_TRUE(h.logged("No valid ad-hoc pin numbers in message"));
+}
+
+TEST(RefusalTexts, NotificationsNameTheirOwnRecipientAndReason) {
+  WebMessage msg;
+  msg.user = "adhoc";
+  msg.OriginalRecipient = "adhoc ";
+  const Refusal none = refusal::NoValidAdHocPins(msg);
+  EXPECT_EQ(none.recipient, "adhoc ");
+  EXPECT_EQ(none.notify_recipient, "adhoc");
+  EXPECT_EQ(refusal::NoValidRecipients(msg).notify_reason, "No valid Velotrax recipients in message");
+  const Refusal pin = refusal::AdHocItemWebServiceOff("off");
+  EXPECT_EQ(pin.notify_reason, "Ad-hoc PIN/ID is a recipient with the web service disabled");
+  EXPECT_TRUE(pin.general_reason);
+  EXPECT_EQ(refusal::ItemNotFound("x").copy_failure, "Unable to copy ascii file to bad folder.");
+  EXPECT_EQ(refusal::ItemNotValid("x").copy_failure, "Unable to copy ascii file to bad folder.");
+  EXPECT_EQ(refusal::OwnerNotFound(msg).copy_failure, "Unable to copy web file to bad folder.");
+}
+
+TEST_F(Refusals, TheMonitorSeesBadThenTheRejectionLine) {
+  UdpListener monitor;
+  globals().Monitor.Enabled = true;
+  globals().Monitor.Port = std::to_string(monitor.port());
+  h.write_web_file("a.msg", "frm=Pat\r\nmsg=hi\r\n");
+  h.poll();
+  std::vector<std::string> statuses;
+  for (const std::string& datagram : monitor.receive_all())
+    if (datagram.starts_with("VTXWeb|") &&
+        (datagram.find("|bad|") != std::string::npos || datagram.find("rejected") != std::string::npos))
+      statuses.push_back(datagram.substr(datagram.find('|', datagram.find('|') + 1) + 1));
+  ASSERT_EQ(statuses.size(), 2u);
+  EXPECT_EQ(statuses[0], "bad|\r");
+  EXPECT_TRUE(statuses[1].starts_with("general|Message rejected. Recipient:  Sender:  Source: "));
+}
+
+TEST_F(Refusals, AMissingBadFolderIsCreatedAndAnUncopyableFileIsReported) {
+  globals().Registry.Log_Dir = h.logs.dir() + "new/deeper/";
+  h.write_web_file("a.msg", "msg=hi\r\n");
+  h.poll();
+  EXPECT_EQ(files_in(h.logs.dir() + "new/deeper/badmsg/").size(), 1u);
+  EXPECT_FALSE(h.logged("Unable to copy web file to bad folder."));
+
+  // A Log_Dir that is a file: the bad folder cannot exist, the copy fails and is reported,
+  // and the web file still leaves the folder.
+  write_text(h.logs.file("plain"), "");
+  globals().Registry.Log_Dir = h.logs.file("plain") + "/";
+  h.write_web_file("b.msg", "msg=hi\r\n");
+  h.poll();
+  EXPECT_TRUE(h.logged("Unable to copy web file to bad folder."));
+  EXPECT_TRUE(h.web_files().empty());
+}
+
+}  // namespace
+}  // namespace dexweb::test
