@@ -79,11 +79,15 @@ void raise_file_error(int e, std::string_view what) {
 std::optional<FileInfo> stat_path(const std::string& path) {
   struct stat st {};
   if (path.empty() || ::stat(path.c_str(), &st) != 0) return std::nullopt;
-  return FileInfo{S_ISDIR(st.st_mode), static_cast<std::uint64_t>(st.st_size), to_time_point(st.st_mtim)};
+  return FileInfo{S_ISDIR(st.st_mode), S_ISREG(st.st_mode), static_cast<std::uint64_t>(st.st_size),
+                  to_time_point(st.st_mtim)};
 }
 
 std::string read_file(const std::string& path, std::size_t limit) {
-  Fd fd = open_or_raise(path, O_RDONLY, "open");
+  Fd fd = open_or_raise(path, O_RDONLY | O_NONBLOCK, "open");
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) raise_file_error(errno, "examine " + path);
+  if (!S_ISREG(st.st_mode)) raise_file_error(EACCES, "not a plain file: " + path);
   std::string out;
   char buf[65536];
   while (out.size() < limit) {
@@ -157,7 +161,7 @@ std::vector<DirEntry> list_files(const std::string& folder, std::string_view suf
     std::string name = e->d_name;
     if (name.size() < suffix.size() || !text::iequals(name.substr(name.size() - suffix.size()), suffix)) continue;
     auto info = stat_path(folder + name);
-    if (info && !info->is_dir) out.push_back({name, info->modified});
+    if (info && info->is_regular) out.push_back({name, info->modified});
   }
   return out;
 }

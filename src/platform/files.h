@@ -22,13 +22,15 @@ int file_error_number(int errno_value);
 
 struct FileInfo {
   bool is_dir = false;
+  bool is_regular = false;  // a plain file (not a folder, pipe, socket or device)
   std::uint64_t size = 0;
   TimePoint modified;
 };
 // nullopt when the path cannot be examined (missing, no permission, ...).
 std::optional<FileInfo> stat_path(const std::string& path);
 
-// Reads at most `limit` bytes from the start of the file.
+// Reads at most `limit` bytes from the start of a regular file; anything else (a pipe, a
+// device) raises error 75 instead of blocking.
 std::string read_file(const std::string& path, std::size_t limit = SIZE_MAX);
 // Appends bytes, creating the file when needed.
 void append_file(const std::string& path, std::string_view bytes);

@@ -1,6 +1,7 @@
 #include "shell/main_form.h"
 
 #include "config/globals.h"
+#include "intake/check_for_messages.h"
 #include "logging/log_event.h"
 #include "logging/log_files.h"
 #include "platform/files.h"
@@ -14,7 +15,20 @@ namespace dexweb {
 
 using std::chrono::milliseconds;
 
-MainForm::MainForm(platform::EventLoop& loop) : loop_(loop) {}
+namespace {
+
+bool poll_watched_folder(MainForm& f) {
+  IntakeContext ctx{*f.db, f.Settings, f.Recipients, f.Blacklist, f.FirstPoll,
+                    f.InterfaceName, f.MachineName, f.TempFolder, f.Leftovers};
+  return dexweb::check_for_messages(ctx);
+}
+
+}  // namespace
+
+MainForm::MainForm(platform::EventLoop& loop)
+    : check_for_messages(poll_watched_folder),
+      load_blacklist([](MainForm& f) { f.Blacklist.GetBlackList(); }),
+      loop_(loop) {}
 
 MainForm::~MainForm() {
   loop_.remove_timer(repeat_timer);

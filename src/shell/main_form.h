@@ -13,6 +13,9 @@
 #include "config/gateway_settings.h"
 #include "data/db_object.h"
 #include "data/query_object.h"
+#include "intake/blacklist.h"
+#include "intake/leftover_files.h"
+#include "intake/recipient_list.h"
 #include "platform/event_loop.h"
 #include "util/datetime.h"
 
@@ -44,10 +47,9 @@ class MainForm {
   // One tick of repeat_timer (public for tests that drive the cycle tick by tick).
   void PollTick();
 
-  // The poll of the watched folder; true when the folder held message files. Until the
-  // intake is attached it finds nothing.
+  // The poll of the watched folder (true when it held message files) and the blacklist's
+  // load at the first refresh: the intake's, unless a test replaces them.
   std::function<bool(MainForm&)> check_for_messages;
-  // Reads the blacklist, at the first refresh.
   std::function<void(MainForm&)> load_blacklist;
 
   // Per-run fields of the load handler.
@@ -70,6 +72,9 @@ class MainForm {
   GatewaySettings Settings;
 
   std::unique_ptr<DBObject> db;
+  RecipientList Recipients;  // emptied before every poll
+  BlackList Blacklist;       // read once, at the first refresh
+  LeftoverFiles Leftovers;   // worked files that could not be deleted
 
   platform::EventLoop::TimerId repeat_timer = 0;
   platform::EventLoop::TimerId tmrLog = 0;

@@ -153,7 +153,7 @@ void MainForm::Refresh(bool first_tick) {
   retried([&] { ReadSettingsRow(); });
   retried([&] { ReadControlRow(); });
   platform::DoEvents();
-  if (first_tick && load_blacklist) load_blacklist(*this);
+  if (first_tick && load_blacklist) retried([&] { load_blacklist(*this); });
   if (Settings.dexweb_pause) {
     if (!first_tick) {
       log_event("general", "monitor/disk", "general", "Running cleanup routine");
@@ -181,7 +181,10 @@ void MainForm::PauseAtStart() {
 void MainForm::Poll() {
   LastPoll = platform::local_now();
   bool found = false;
-  if (Settings.dexweb_run && check_for_messages) found = check_for_messages(*this);
+  if (Settings.dexweb_run && check_for_messages) {
+    Recipients.Clear();
+    found = check_for_messages(*this);
+  }
   FirstPoll = false;
   LastPoll = platform::local_now();
   if (found) {

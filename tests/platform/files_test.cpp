@@ -1,6 +1,7 @@
 #include "platform/files.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -72,6 +73,16 @@ TEST(Files, AtomicWriteReplacesWholeFile) {
   EXPECT_EQ(read_file(dir.file("f")), "two");
   EXPECT_EQ(read_file(dir.file("f"), 2), "tw");
   EXPECT_EQ(list_files(dir.dir(), ".tmp").size(), 0u);
+}
+
+TEST(Files, PipesInAFolderAreNeitherListedNorWaitedFor) {
+  test::TempDir dir;
+  ASSERT_EQ(::mkfifo(dir.file("stuck.msg").c_str(), 0644), 0);
+  test::write_text(dir.file("real.MSG"), "x");
+  auto listed = list_files(dir.dir(), ".msg");
+  ASSERT_EQ(listed.size(), 1u);
+  EXPECT_EQ(listed[0].name, "real.MSG");
+  EXPECT_THROW(read_file(dir.file("stuck.msg")), RuntimeError);
 }
 
 TEST(InstanceLockTest, SecondHolderIsRefusedUntilTheFirstLetsGo) {
