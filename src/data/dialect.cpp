@@ -55,7 +55,12 @@ class SqlServerDialect final : public Dialect {
     return "SET TRANSACTION ISOLATION LEVEL " + std::string(level);
   }
   std::string begin_statement() const override { return "BEGIN TRANSACTION"; }
-  std::string batch_transaction_prefix() const override { return "SET NOCOUNT ON; \r\nBEGIN TRANSACTION;\r\n"; }
+  // XACT_ABORT makes an error in any statement roll the whole transaction back and end the
+  // batch; without it the server goes on and COMMIT keeps the statements that worked, so a
+  // message retried later would page its first recipients twice.
+  std::string batch_transaction_prefix() const override {
+    return "SET NOCOUNT ON; \r\nSET XACT_ABORT ON; \r\nBEGIN TRANSACTION;\r\n";
+  }
   std::string batch_commit_entry() const override { return "COMMIT TRANSACTION;"; }
   std::string rollback_statement() const override { return "IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION"; }
 };

@@ -117,7 +117,7 @@ TEST_F(SqlText, TransactionalBatchOnSqlServer) {
   auto batches = batch_statements(dialect_for(DatabaseKind::SqlServer), list, true);
   ASSERT_EQ(batches.size(), 1u);
   EXPECT_EQ(batches[0].text,
-            "SET NOCOUNT ON; \r\nBEGIN TRANSACTION;\r\n"
+            "SET NOCOUNT ON; \r\nSET XACT_ABORT ON; \r\nBEGIN TRANSACTION;\r\n"
             "DELETE FROM [a];\r\nDELETE FROM [b];\r\nDELETE FROM [c];\r\n"
             "COMMIT TRANSACTION;\r\n");
   EXPECT_EQ(batches[0].statements, 4);
