@@ -128,6 +128,12 @@ int Main(int argc, char** argv) {
     std::fprintf(stderr, "Startup error in Main:%d %s\n", e.number(), e.description().c_str());
     platform::DoEvents();
     return kExitRefused;
+  } catch (const std::exception& e) {
+    // Not one of the module's own errors (out of memory, a library's exception): still a
+    // line in the log and a failed exit rather than an abort.
+    write_log_direct(std::string("Startup error in Main:0 ") + e.what());
+    std::fprintf(stderr, "Startup error in Main:0 %s\n", e.what());
+    return kExitRefused;
   }
 }
 
