@@ -130,6 +130,8 @@ void EventLoop::on_signal(int signo, Callback action) {
   ::sigaction(signo, &sa, nullptr);
 }
 
+void EventLoop::ignore_signal(int signo) { std::signal(signo, SIG_IGN); }
+
 void EventLoop::drain_signals() {
   SignalPipe& p = signal_pipe();
   unsigned char buf[64];

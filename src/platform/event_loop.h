@@ -44,6 +44,9 @@ class EventLoop {
   // on the loop. One action per signal; a later call replaces it.
   void on_signal(int signo, Callback action);
 
+  // The signal is neither acted on nor ends the process (SIGPIPE from a closed socket).
+  void ignore_signal(int signo);
+
   // Runs what is due now without blocking.
   void process_pending();
   // Runs due events until `seconds` have passed on the process clock.

@@ -44,7 +44,7 @@ void install_stop_signals(platform::EventLoop& loop, MainForm& form, bool servic
   } else {
     for (int signo : {SIGTERM, SIGINT, SIGHUP}) loop.on_signal(signo, [&form] { form.Unload(); });
   }
-  std::signal(SIGPIPE, SIG_IGN);
+  loop.ignore_signal(SIGPIPE);
 }
 
 // Service mode: the notification socket stands for the Start event.
