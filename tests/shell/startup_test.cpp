@@ -71,6 +71,13 @@ class Startup : public ::testing::Test {
     return false;
   }
 
+  bool wait_for_heartbeat() {
+    for (int i = 0; i < 50; ++i)
+      for (const std::string& d : monitor_.receive_all())
+        if (d.find("|running|") != std::string::npos) return true;
+    return false;
+  }
+
   TempDir home_;
   UdpListener monitor_;
   std::unique_ptr<TestDatabase> db_;
@@ -97,6 +104,15 @@ TEST_F(Startup, ProgramModeStartsRefusesASecondInstanceAndStopsOnSigterm) {
 
   module.signal(SIGTERM);
   EXPECT_EQ(module.wait(), 0);
+  EXPECT_NE(log().find("  Module Stopped\r\n"), std::string::npos);
+}
+
+TEST_F(Startup, ProgramModeObeysAPauseWrittenByAnotherProcess) {
+  ChildProcess module({DEXWEB_BIN}, env());
+  ASSERT_TRUE(wait_for_heartbeat());  // past the first tick: a pause now is a pause while running
+  db_->exec("UPDATE [control] SET [dexweb_pause] = 1");
+  EXPECT_EQ(module.wait(), 0);
+  EXPECT_NE(log().find("  Running cleanup routine\r\n"), std::string::npos);
   EXPECT_NE(log().find("  Module Stopped\r\n"), std::string::npos);
 }
 
