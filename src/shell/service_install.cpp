@@ -53,6 +53,9 @@ std::string service_unit_text(const std::string& executable, const std::string& 
       "ExecStart=\"" + executable + "\"\n" +
       environment_line("VELOTRAX_REGISTRY=" + registry) + "\n";
   if (!user.empty()) text += "User=" + user + "\n";
+  // A halt ends the process with status 1 and the unit shows it as failed; systemd then
+  // tries again after a pause, so that an outage of the database is ridden out.
+  text += "Restart=on-failure\nRestartSec=30\n";
   text += "\n[Install]\nWantedBy=multi-user.target\n";
   return text;
 }
