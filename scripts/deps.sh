@@ -2,7 +2,8 @@
 # Installs the Debian 12 packages needed to build and test DexWeb. Safe to run again.
 set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config libsqlite3-dev sqlite3 unixodbc unixodbc-dev
-          odbc-postgresql postgresql libgtest-dev libgmock-dev)
+          odbc-postgresql postgresql libgtest-dev libgmock-dev libcpp-httplib-dev
+          chromium chromium-driver)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -7,6 +7,15 @@
 
 namespace dexweb::ctl {
 
+class Options;
+
+// The monitor port that a new home's registry names unless told otherwise.
+inline constexpr int kDefaultMonitorPort = 7400;
+
+// The registry file of --home DIR, else the one in effect ($VELOTRAX_REGISTRY or the
+// system's).
+std::string registry_path(const Options& options);
+
 // init DIR [--port N]: makes a gateway home in DIR and prints the line that points the
 // module at it.
 int run_init(const std::vector<std::string>& args);
@@ -14,5 +23,15 @@ int run_init(const std::vector<std::string>& args);
 // message file into the watched folder (of the registry in effect when neither is given)
 // and prints its path.
 int run_submit(const std::vector<std::string>& args);
+// monitor [--port N] [--address A] [--count N] [--colour auto|always|never]: shows the
+// module's monitor datagrams as they arrive (port: else the registry's Monitor VTM_Port,
+// else 7400; 0 takes any free port). The listening address goes to standard error first.
+int run_monitor(const std::vector<std::string>& args);
+// status [--home DIR] [--json]: the gateway's state, waiting files, last rows and files.
+int run_status(const std::vector<std::string>& args);
+// serve [--home DIR] [--listen ADDR:PORT]: the web form and status pages until stopped
+// (default 127.0.0.1:8080; port 0 takes any free port). The watched folder is read from the
+// database once, at start. The URL it serves goes to standard output first.
+int run_serve(const std::vector<std::string>& args);
 
 }  // namespace dexweb::ctl

@@ -1,6 +1,4 @@
-// dexwebctl: the operator's companion tool.
-//   dexwebctl init DIR [--port N]
-//   dexwebctl submit [--home DIR | --folder F] --user U [--from F] [--to LIST] [--message TEXT]
+// dexwebctl: the operator's companion tool (commands: see kUsage).
 // Exit status: 0 done, 1 failed (the reason on standard error), 2 invalid command line.
 #include <cstdio>
 #include <string>
@@ -13,8 +11,38 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: dexwebctl init DIR [--port N]\n"
-    "       dexwebctl submit [--home DIR | --folder F] --user U [--from F] [--to LIST] [--message TEXT]\n";
+    "usage: dexwebctl COMMAND [options]\n"
+    "  init DIR [--port N]            make a gateway home in DIR (monitor port N, default 7400)\n"
+    "  submit [--home DIR | --folder F] --user U [--from F] [--to LIST] [--message TEXT]\n"
+    "                                 write a message file as the web form does\n"
+    "  monitor [--port N] [--address A] [--count N] [--colour auto|always|never]\n"
+    "                                 show the module's monitor datagrams live\n"
+    "  status [--home DIR] [--json]   module state, waiting files, last rows and files\n"
+    "  serve [--home DIR] [--listen ADDR:PORT]\n"
+    "                                 the web form and status pages (default 127.0.0.1:8080)\n"
+    "  help                           this text\n"
+    "Without --home, the registry is $VELOTRAX_REGISTRY (default /etc/velotrax/velotrax.reg).\n";
+
+struct Command {
+  const char* name;
+  int (*run)(const std::vector<std::string>&);
+};
+
+constexpr Command kCommands[] = {
+    {"init", dexweb::ctl::run_init},       {"submit", dexweb::ctl::run_submit}, {"monitor", dexweb::ctl::run_monitor},
+    {"status", dexweb::ctl::run_status},   {"serve", dexweb::ctl::run_serve},
+};
+
+int dispatch(const std::vector<std::string>& args) {
+  if (args.empty()) throw dexweb::ctl::UsageError("no command");
+  if (args[0] == "help" || args[0] == "--help" || args[0] == "-h") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  for (const Command& command : kCommands)
+    if (args[0] == command.name) return command.run({args.begin() + 1, args.end()});
+  throw dexweb::ctl::UsageError("unknown command " + args[0]);
+}
 
 }  // namespace
 
@@ -22,9 +50,7 @@ int main(int argc, char** argv) {
   using namespace dexweb;
   const std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
   try {
-    if (!args.empty() && args[0] == "init") return ctl::run_init({args.begin() + 1, args.end()});
-    if (!args.empty() && args[0] == "submit") return ctl::run_submit({args.begin() + 1, args.end()});
-    throw ctl::UsageError(args.empty() ? "no command" : "unknown command " + args[0]);
+    return dispatch(args);
   } catch (const ctl::UsageError& e) {
     std::fprintf(stderr, "dexwebctl: %s\n%s", e.what(), kUsage);
     return 2;

@@ -3,12 +3,11 @@
 #include <random>
 
 #include "config/globals.h"
-#include "config/registry_settings.h"
 #include "data/db_object.h"
 #include "intake/file_helpers.h"
 #include "platform/clock.h"
 #include "platform/files.h"
-#include "platform/registry_file.h"
+#include "tools/gateway_registry.h"
 #include "util/runtime_error.h"
 #include "util/text.h"
 
@@ -52,17 +51,9 @@ std::string submit_web_message(const std::string& folder_path, const WebSubmissi
 }
 
 std::string watched_folder_of(const std::string& registry_path) {
-  const platform::RegistryFile reg(registry_path);
-  auto db_dir = reg.read(std::string("HKEY_LOCAL_MACHINE\\") + kVelotraxKey, "DB_Dir");
-  if (!db_dir || !std::holds_alternative<std::string>(*db_dir) || std::get<std::string>(*db_dir).empty())
-    throw RuntimeError(err::kFileNotFound, "No DB_Dir in the registry file " + registry_path);
-  globals().Registry.DB_Dir = as_folder(std::get<std::string>(*db_dir));
-  // A person is waiting: a database that cannot be opened is reported at once.
-  globals().Registry.DB_Retries = 0;
+  use_gateway_database(registry_path);
   DBObject db;
-  auto rs = db.OpenRecordset("SELECT [dexwebcgi_path] FROM [settings]" + globals().NoLockHint);
-  if (rs->Eof()) throw RuntimeError(err::kFileNotFound, "The settings row names no watched folder");
-  std::string folder = rs->AsText("dexwebcgi_path");
+  std::string folder = read_watched_folder(db);
   db.CloseDb();
   return folder;
 }

@@ -1,0 +1,53 @@
+#include <cstdio>
+
+#include "config/registry.h"
+#include "config/registry_settings.h"
+#include "platform/terminal.h"
+#include "platform/udp_receiver.h"
+#include "tools/ctl_commands.h"
+#include "tools/ctl_options.h"
+#include "tools/monitor_report.h"
+#include "util/text.h"
+
+namespace dexweb::ctl {
+namespace {
+
+int monitor_port(const Options& options) {
+  if (const auto port = options.number("port", 0, 65535)) return static_cast<int>(*port);
+  const auto configured = text::parse_number(QueryValue(kMonitorKey, "VTM_Port"));
+  if (configured && *configured >= 1 && *configured <= 65535) return static_cast<int>(*configured);
+  return kDefaultMonitorPort;
+}
+
+bool use_colour(const Options& options) {
+  const std::string choice = options.get("colour").value_or("auto");
+  if (choice == "always") return true;
+  if (choice == "never") return false;
+  if (choice != "auto") throw UsageError("--colour takes auto, always or never");
+  return platform::is_terminal(1);
+}
+
+}  // namespace
+
+int run_monitor(const std::vector<std::string>& args) {
+  const Options options(args, {"port", "address", "count", "colour"});
+  if (!options.words().empty()) throw UsageError("unexpected word " + options.words()[0]);
+  const long limit = options.number("count", 1, 1'000'000'000).value_or(0);
+  const bool colour = use_colour(options);
+  const std::string address = options.get("address").value_or("127.0.0.1");
+  platform::UdpReceiver receiver(address, monitor_port(options));
+  std::fprintf(stderr, "dexwebctl: listening for monitor datagrams on %s:%d\n", address.c_str(), receiver.port());
+  std::fflush(stderr);
+  Tally tally;
+  for (long shown = 0; limit == 0 || shown < limit;) {
+    const auto datagram = receiver.receive(std::chrono::milliseconds(1000));
+    if (!datagram) continue;
+    std::printf("%s\n", report_line(*datagram, tally, colour).c_str());
+    std::fflush(stdout);
+    ++shown;
+  }
+  std::printf("good %ld, bad %ld\n", tally.good, tally.bad);
+  return 0;
+}
+
+}  // namespace dexweb::ctl

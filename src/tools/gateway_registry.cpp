@@ -1,0 +1,32 @@
+#include "tools/gateway_registry.h"
+
+#include "config/globals.h"
+#include "config/registry_settings.h"
+#include "data/db_object.h"
+#include "platform/registry_file.h"
+#include "util/runtime_error.h"
+
+namespace dexweb::ctl {
+
+std::string registry_folder(const std::string& registry_path, std::string_view name) {
+  const auto value = platform::RegistryFile(registry_path).read(std::string("HKEY_LOCAL_MACHINE\\") + kVelotraxKey, name);
+  if (!value || !std::holds_alternative<std::string>(*value)) return {};
+  std::string folder = std::get<std::string>(*value);
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  return folder;
+}
+
+void use_gateway_database(const std::string& registry_path) {
+  const std::string db_dir = registry_folder(registry_path, "DB_Dir");
+  if (db_dir.empty()) throw RuntimeError(err::kFileNotFound, "No DB_Dir in the registry file " + registry_path);
+  globals().Registry.DB_Dir = db_dir;
+  globals().Registry.DB_Retries = 0;
+}
+
+std::string read_watched_folder(DBObject& db) {
+  auto rs = db.OpenRecordset("SELECT [dexwebcgi_path] FROM [settings]" + globals().NoLockHint);
+  if (rs->Eof()) throw RuntimeError(err::kFileNotFound, "The settings row names no watched folder");
+  return rs->AsText("dexwebcgi_path");
+}
+
+}  // namespace dexweb::ctl

@@ -1,0 +1,24 @@
+#pragma once
+// The gateway as a registry file names it, for the operator's commands.
+
+#include <string>
+#include <string_view>
+
+namespace dexweb {
+class DBObject;
+}
+
+namespace dexweb::ctl {
+
+// A folder value of the product key (Prog_Dir, DB_Dir, Log_Dir) with a trailing '/';
+// empty text when the file, the key or the value is missing.
+std::string registry_folder(const std::string& registry_path, std::string_view name);
+
+// Points DBObject at the registry's DB_Dir, failing at once rather than retrying (a person
+// is waiting). Raises RuntimeError when the registry names no DB_Dir.
+void use_gateway_database(const std::string& registry_path);
+
+// The settings row's dexwebcgi_path; raises RuntimeError when there is no settings row.
+std::string read_watched_folder(DBObject& db);
+
+}  // namespace dexweb::ctl

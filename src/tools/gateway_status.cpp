@@ -1,0 +1,86 @@
+#include "tools/gateway_status.h"
+
+#include <algorithm>
+
+#include "config/globals.h"
+#include "data/db_object.h"
+#include "platform/files.h"
+#include "platform/process_probe.h"
+#include "tools/gateway_registry.h"
+#include "util/datetime.h"
+
+namespace dexweb::ctl {
+namespace {
+
+constexpr const char* kDefaultLogDir = "/var/log/velotrax/";
+constexpr const char* kModuleProcess = "dexweb";
+
+FolderFacts folder_facts(const std::string& folder, std::string_view suffix) {
+  FolderFacts facts;
+  facts.folder = folder;
+  if (folder.empty() || !platform::stat_path(folder)) return facts;
+  auto entries = platform::list_files(folder, suffix);
+  facts.count = entries.size();
+  std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.modified > b.modified; });
+  entries.resize(std::min(entries.size(), kStatusRows));
+  for (const auto& e : entries) facts.newest.push_back({e.name, format_datetime(platform::to_local(e.modified))});
+  return facts;
+}
+
+void read_control(DBObject& db, GatewayStatus& status) {
+  auto rs = db.OpenRecordset("SELECT [dexweb_run], [dexweb_pause], [dexweb_state] FROM [control]" + globals().NoLockHint);
+  if (rs->Eof()) return;
+  status.control_found = true;
+  status.run = !rs->IsNull("dexweb_run") && rs->AsBool("dexweb_run");
+  status.pause = !rs->IsNull("dexweb_pause") && rs->AsBool("dexweb_pause");
+  status.state = !rs->IsNull("dexweb_state") && rs->AsBool("dexweb_state");
+}
+
+// Ids need not be dense; the rows within the last kStatusRows ids are enough here and the
+// query needs no dialect's row limit.
+std::vector<MessageFact> read_last_messages(DBObject& db) {
+  const std::string& hint = globals().NoLockHint;
+  auto rs = db.OpenRecordset(
+      "SELECT [record_id], [user], [pin], [frm], [date_time_requested], [message] FROM [messages]" + hint +
+      " WHERE [record_id] > (SELECT MAX([record_id]) FROM [messages]" + hint + ") - " + std::to_string(kStatusRows) +
+      " ORDER BY [record_id] DESC");
+  std::vector<MessageFact> rows;
+  for (; !rs->Eof(); rs->MoveNext())
+    rows.push_back({rs->AsText("record_id"), rs->AsText("user"), rs->AsText("pin"), rs->AsText("frm"),
+                    rs->IsNull("date_time_requested") ? "" : format_datetime(rs->AsDate("date_time_requested")),
+                    rs->AsText("message")});
+  return rows;
+}
+
+}  // namespace
+
+GatewayStatus read_gateway_status(const std::string& registry_path) {
+  use_gateway_database(registry_path);
+  GatewayStatus status;
+  status.processes = platform::processes_named(kModuleProcess);
+  DBObject db;
+  read_control(db, status);
+  status.waiting = folder_facts(read_watched_folder(db), ".msg");
+  status.messages = read_last_messages(db);
+  db.CloseDb();
+  std::string log_dir = registry_folder(registry_path, "Log_Dir");
+  if (log_dir.empty()) log_dir = kDefaultLogDir;
+  status.bad_copies = folder_facts(log_dir + "badmsg/", ".web");
+  status.mail_files = folder_facts(registry_folder(registry_path, "DB_Dir") + "MailOut/", ".msg");
+  return status;
+}
+
+std::string state_word(const GatewayStatus& status) {
+  if (status.processes.empty()) return "stopped";
+  if (status.control_found && !status.run) return "stopping";
+  return status.pause ? "paused" : "running";
+}
+
+std::string control_summary(const GatewayStatus& status) {
+  if (!status.control_found) return "no control row";
+  const auto flag = [](bool value) { return value ? "true" : "false"; };
+  return std::string("dexweb_run ") + flag(status.run) + ", dexweb_pause " + flag(status.pause) + ", dexweb_state " +
+         flag(status.state);
+}
+
+}  // namespace dexweb::ctl

@@ -1,0 +1,50 @@
+#pragma once
+// The web form's fields and the checks that a submission passes before anything is
+// written. The form comes from anyone who can reach the page: every field is bounded,
+// single-line fields may hold no line break or other control character (a line break
+// would start a field of its own in the message file), and text must be UTF-8.
+
+#include <cstddef>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/submit_message.h"
+
+namespace dexweb::ctl {
+
+struct FormField {
+  const char* name;   // the HTML field name
+  const char* label;
+  std::size_t max_chars;
+  bool multi_line;
+  bool required;
+};
+
+inline constexpr FormField kFormFields[] = {
+    {"account", "Account", 40, false, true},
+    {"sender", "Sender", 80, false, false},
+    {"recipients", "Recipients", 2000, false, false},
+    {"message", "Message", 16000, true, true},
+};
+
+// The largest request body the server reads: every field at its limit in four-byte
+// characters, each byte percent-encoded, with room to spare.
+inline constexpr std::size_t kMaxFormBody = 256 * 1024;
+
+using FormValues = std::multimap<std::string, std::string>;
+
+struct FormCheck {
+  std::optional<WebSubmission> submission;  // set when problems is empty
+  std::vector<std::string> problems;        // one sentence each, for the person
+};
+
+// Checks the decoded fields of a request. Fields not named in kFormFields are ignored; a
+// field given twice is refused.
+FormCheck check_form(const FormValues& values);
+
+// The value of a field, or empty text.
+std::string form_value(const FormValues& values, const std::string& name);
+
+}  // namespace dexweb::ctl

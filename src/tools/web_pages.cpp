@@ -1,0 +1,81 @@
+#include "tools/web_pages.h"
+
+#include "tools/html.h"
+#include "tools/status_output.h"
+
+namespace dexweb::ctl {
+namespace {
+
+constexpr const char* kStyle =
+    "body{font-family:sans-serif;max-width:52em;margin:2em auto;padding:0 1em}"
+    "label{display:block;margin-top:1em;font-weight:bold}input,textarea{width:100%;box-sizing:border-box}"
+    ".problems{color:#a00}.done{color:#060}table{border-collapse:collapse}td,th{padding:.2em .6em;text-align:left}"
+    "nav a{margin-right:1em}";
+
+std::string page(const std::string& title, const std::string& body, int refresh_seconds = 0) {
+  std::string head = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">";
+  if (refresh_seconds > 0) head += "<meta http-equiv=\"refresh\" content=\"" + std::to_string(refresh_seconds) + "\">";
+  return head + "<title>" + html_escape(title) + "</title><style>" + kStyle + "</style></head><body>" +
+         "<nav><a href=\"/\">Send a message</a><a href=\"/status\">Status</a></nav><h1>" + html_escape(title) +
+         "</h1>\n" + body + "\n</body></html>\n";
+}
+
+std::string field_input(const FormField& field, const FormValues& values) {
+  const std::string name = field.name;
+  const std::string value = html_escape(form_value(values, name));
+  const std::string limits = " maxlength=\"" + std::to_string(field.max_chars) + "\"" + (field.required ? " required" : "");
+  const std::string input = field.multi_line
+                                ? "<textarea id=\"" + name + "\" name=\"" + name + "\" rows=\"8\"" + limits + ">" + value + "</textarea>"
+                                : "<input id=\"" + name + "\" name=\"" + name + "\" type=\"text\"" + limits + " value=\"" + value + "\">";
+  return "<label for=\"" + name + "\">" + field.label + "</label>" + input + "\n";
+}
+
+std::string folder_section(const char* title, const FolderFacts& facts) {
+  std::string out = "<h2>" + std::string(title) + " (" + std::to_string(facts.count) + ")</h2><p>" +
+                    html_escape(facts.folder) + "</p><table>";
+  for (const FileFact& f : facts.newest) out += "<tr><td>" + html_escape(f.modified) + "</td><td>" + html_escape(f.name) + "</td></tr>";
+  return out + "</table>\n";
+}
+
+std::string messages_section(const std::vector<MessageFact>& messages) {
+  std::string out = "<h2>Last messages</h2><table><tr><th>#</th><th>requested</th><th>account</th><th>pin</th><th>from</th><th>message</th></tr>";
+  for (const MessageFact& m : messages)
+    out += "<tr><td>" + html_escape(m.record_id) + "</td><td>" + html_escape(m.requested) + "</td><td>" + html_escape(m.user) +
+           "</td><td>" + html_escape(m.pin) + "</td><td>" + html_escape(m.frm) + "</td><td>" +
+           html_escape(message_excerpt(m.message)) + "</td></tr>";
+  return out + "</table>\n";
+}
+
+}  // namespace
+
+std::string form_page(const FormValues& values, const std::vector<std::string>& problems) {
+  std::string body;
+  if (!problems.empty()) {
+    body += "<div class=\"problems\"><p>The message was not sent:</p><ul>";
+    for (const std::string& p : problems) body += "<li>" + html_escape(p) + "</li>";
+    body += "</ul></div>\n";
+  }
+  body += "<form method=\"post\" action=\"/submit\" enctype=\"multipart/form-data\" accept-charset=\"utf-8\">\n";
+  for (const FormField& field : kFormFields) body += field_input(field, values);
+  body += "<p><button type=\"submit\">Send</button></p></form>";
+  return page("Send a message", body);
+}
+
+std::string written_page(const std::string& file_name) {
+  return page("Message accepted", "<p class=\"done\" id=\"done\">The message was written as <code>" + html_escape(file_name) +
+                                      "</code>; the module picks it up at its next poll.</p><p><a href=\"/\">Send another</a></p>");
+}
+
+std::string status_page(const GatewayStatus& status) {
+  std::string body = "<p>Module: <strong id=\"state\">" + html_escape(state_word(status)) + "</strong> (" +
+                     html_escape(control_summary(status)) + ")</p>\n";
+  body += folder_section("Waiting", status.waiting) + messages_section(status.messages) +
+          folder_section("Bad copies", status.bad_copies) + folder_section("Mail files", status.mail_files);
+  return page("DexWeb status", body, kStatusRefreshSeconds);
+}
+
+std::string failure_page(const std::string& reason) {
+  return page("Not done", "<p class=\"problems\">" + html_escape(reason) + "</p>");
+}
+
+}  // namespace dexweb::ctl

@@ -1,0 +1,39 @@
+#pragma once
+// The operator's web server: the message form at "/", its target "/submit" (POST, multipart
+// or URL-encoded), and the status page at "/status". A form that passes the checks of web_form.h
+// becomes one message file in the watched folder; a refused form writes nothing and gets
+// HTTP 400 with the problems; a body above kMaxFormBody gets HTTP 413.
+
+#include <memory>
+#include <string>
+
+namespace httplib {
+class Server;
+}
+
+namespace dexweb::ctl {
+
+class WebServer {
+ public:
+  // registry_path names the gateway for the status page; watched_folder receives the files.
+  WebServer(std::string registry_path, std::string watched_folder);
+  ~WebServer();
+  WebServer(const WebServer&) = delete;
+  WebServer& operator=(const WebServer&) = delete;
+
+  // Binds to host and port (0: any free port) and returns the port; raises RuntimeError
+  // when it cannot.
+  int bind(const std::string& host, int port);
+  // Serves until stop() (from another thread); requests are handled on worker threads.
+  void run();
+  void stop();
+
+ private:
+  void add_routes();
+
+  std::string registry_path_;
+  std::string watched_folder_;
+  std::unique_ptr<httplib::Server> server_;
+};
+
+}  // namespace dexweb::ctl

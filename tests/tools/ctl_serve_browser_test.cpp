@@ -1,0 +1,122 @@
+// A real browser (headless Chromium driven through chromedriver's WebDriver protocol) fills
+// the form of dexwebctl serve and sees the confirmation; skipped where Chromium is absent.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "intake/intake_harness.h"
+#include "support/temp_dir.h"
+#include "tools/ctl_runner.h"
+
+namespace dexweb::test {
+namespace {
+
+constexpr const char* kChromium = "/usr/bin/chromium";
+constexpr const char* kChromedriver = "/usr/bin/chromedriver";
+constexpr const char* kElementKey = "element-6066-11e4-a52e-4f735466cecf";
+
+std::string json_text(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    if (c == '\n') {
+      out += "\\n";
+      continue;
+    }
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string first_match(const std::string& text, const std::string& pattern) {
+  std::smatch m;
+  return std::regex_search(text, m, std::regex(pattern)) ? m[1].str() : std::string();
+}
+
+// One browser session; closing it ends the browser, which killing chromedriver would not.
+class Browser {
+ public:
+  Browser(int driver_port, const std::string& profile) : driver_("127.0.0.1", driver_port) {
+    driver_.set_read_timeout(60);
+    const std::string caps =
+        R"({"capabilities":{"alwaysMatch":{"browserName":"chrome","goog:chromeOptions":{"binary":")" + std::string(kChromium) +
+        R"(","args":["--headless=new","--no-sandbox","--disable-gpu","--disable-dev-shm-usage","--user-data-dir=)" + profile +
+        R"("]}}}})";
+    const auto res = driver_.Post("/session", caps, "application/json");
+    if (res) session_ = first_match(res->body, R"re("sessionId"\s*:\s*"([^"]+)")re");
+    if (res && session_.empty()) failure_ = res->body;
+  }
+  ~Browser() {
+    if (!session_.empty()) driver_.Delete("/session/" + session_);
+  }
+  Browser(const Browser&) = delete;
+  Browser& operator=(const Browser&) = delete;
+
+  bool started() const { return !session_.empty(); }
+  const std::string& failure() const { return failure_; }
+
+  void open(const std::string& url) { call("/url", R"({"url":)" + json_text(url) + "}"); }
+  std::string find(const std::string& css) {
+    return first_match(call("/element", R"({"using":"css selector","value":)" + json_text(css) + "}"),
+                       std::string("\"") + kElementKey + R"re("\s*:\s*"([^"]+)")re");
+  }
+  void type(const std::string& css, const std::string& text) {
+    call("/element/" + find(css) + "/value", R"({"text":)" + json_text(text) + "}");
+  }
+  void click(const std::string& css) { call("/element/" + find(css) + "/click", "{}"); }
+  std::string text_of(const std::string& css) {
+    const auto res = driver_.Get("/session/" + session_ + "/element/" + find(css) + "/text");
+    return res ? first_match(res->body, R"re("value"\s*:\s*"([^"]*)")re") : std::string();
+  }
+
+ private:
+  std::string call(const std::string& path, const std::string& body) {
+    const auto res = driver_.Post("/session/" + session_ + path, body, "application/json");
+    return res ? res->body : std::string();
+  }
+
+  httplib::Client driver_;
+  std::string session_;
+  std::string failure_;
+};
+
+TEST(CtlServeBrowser, ABrowserFillsTheFormAndSeesTheConfirmation) {
+  if (!std::filesystem::exists(kChromium) || !std::filesystem::exists(kChromedriver))
+    GTEST_SKIP() << "Chromium and chromedriver are not installed";
+  TempDir dir;
+  const std::string home = dir.dir() + "home/";
+  ASSERT_EQ(run_ctl({"init", home}), 0);
+  ChildProcess server(ctl_argv({"serve", "--home", home, "--listen", "127.0.0.1:0"}), {});
+  const int port = announced_port([&] { return server.stdout_text(); }, "serving http://127\\.0\\.0\\.1");
+  ASSERT_GT(port, 0);
+
+  ChildProcess driver({kChromedriver, "--port=0"}, {});
+  const int driver_port = announced_port([&] { return driver.stdout_text(); }, "started successfully on port");
+  ASSERT_GT(driver_port, 0) << driver.stdout_text() << driver.stderr_text();
+  Browser browser(driver_port, dir.dir() + "profile");
+  ASSERT_TRUE(browser.started()) << browser.failure() << driver.stderr_text();
+
+  const std::string site = "http://127.0.0.1:" + std::to_string(port);
+  browser.open(site + "/");
+  browser.type("#account", "sales");
+  browser.type("#sender", "Browser <b>");
+  browser.type("#recipients", "bob amy");
+  browser.type("#message", "line one\nline two");
+  browser.click("button[type=submit]");
+  const std::string confirmation = browser.text_of("#done");
+  EXPECT_TRUE(confirmation.starts_with("The message was written as web")) << confirmation;
+
+  const auto files = files_in(home + "web");
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_NE(confirmation.find(files[0]), std::string::npos);
+  EXPECT_EQ(read_text(home + "web/" + files[0]),
+            "user=sales\r\nfrm=Browser <b>\r\nsubject=bob amy\r\nmsg=line one\r\nline two\r\n");
+
+  browser.open(site + "/status");
+  EXPECT_FALSE(browser.text_of("#state").empty());
+}
+
+}  // namespace
+}  // namespace dexweb::test

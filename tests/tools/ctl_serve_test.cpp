@@ -1,0 +1,152 @@
+// dexwebctl serve, reached over real HTTP on a free loopback port: the form writes exactly
+// the message file that the module reads, refuses what it must without writing anything,
+// escapes what it shows, and shows the gateway's status.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include "intake/intake_harness.h"
+#include "support/temp_dir.h"
+#include "tools/ctl_runner.h"
+
+namespace dexweb::test {
+namespace {
+
+class CtlServe : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(run_ctl({"init", home}), 0);
+    server = std::make_unique<ChildProcess>(ctl_argv({"serve", "--home", home, "--listen", "127.0.0.1:0"}),
+                                            std::map<std::string, std::string>{});
+    const int port = announced_port([&] { return server->stdout_text(); }, "serving http://127\\.0\\.0\\.1");
+    ASSERT_GT(port, 0) << server->stderr_text();
+    client = std::make_unique<httplib::Client>("127.0.0.1", port);
+  }
+
+  // As the form page posts: multipart.
+  httplib::Result post(const httplib::Params& fields) {
+    httplib::MultipartFormDataItems items;
+    for (const auto& [name, value] : fields) items.push_back({name, value, "", ""});
+    return client->Post("/submit", items);
+  }
+
+  std::vector<std::string> written() { return files_in(home + "web"); }
+
+  static httplib::Params form(const std::string& account, const std::string& message) {
+    return {{"account", account}, {"sender", "Pat"}, {"recipients", "bob amy"}, {"message", message}};
+  }
+
+  static bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+  TempDir dir;
+  std::string home = dir.dir() + "home/";
+  std::unique_ptr<ChildProcess> server;
+  std::unique_ptr<httplib::Client> client;
+};
+
+TEST_F(CtlServe, TheFormPageOffersTheBoundedFields) {
+  const auto res = client->Get("/");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 200);
+  EXPECT_EQ(res->get_header_value("Content-Type"), "text/html; charset=utf-8");
+  EXPECT_TRUE(has(res->get_header_value("Content-Security-Policy"), "default-src 'none'"));
+  for (const char* field : {R"(name="account" type="text" maxlength="40" required)", R"(name="sender" type="text" maxlength="80")",
+                            R"(name="recipients" type="text" maxlength="2000")", R"(name="message" rows="8" maxlength="16000" required)",
+                            R"(enctype="multipart/form-data")"})
+    EXPECT_TRUE(has(res->body, field)) << field;
+  EXPECT_EQ(client->Get("/nothing-here")->status, 404);
+}
+
+TEST_F(CtlServe, AnAcceptedFormBecomesExactlyTheMessageFile) {
+  const auto res = post(form("Sales", "two\nlines, Grüße"));
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 200) << res->body;
+  const auto files = written();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_TRUE(files[0].ends_with(".msg"));
+  EXPECT_TRUE(has(res->body, "<code>" + files[0] + "</code>")) << res->body;
+  EXPECT_EQ(read_text(home + "web/" + files[0]),
+            "user=Sales\r\nfrm=Pat\r\nsubject=bob amy\r\nmsg=two\r\nlines, Gr\xC3\xBC\xC3\x9F" "e\r\n");
+
+  // Fields at their limits pass; characters are counted, not bytes.
+  std::string wide;
+  for (int i = 0; i < 16000; ++i) wide += "\xF0\x9F\x93\x9F";  // a four-byte character
+  const auto widest = post({{"account", std::string(40, 'a')}, {"sender", std::string(80, 's')},
+                            {"recipients", std::string(2000, 'r')}, {"message", wide}});
+  ASSERT_TRUE(widest);
+  EXPECT_EQ(widest->status, 200);
+  EXPECT_EQ(written().size(), 2u);
+
+  // A small URL-encoded post, as a script would send, works the same.
+  const auto encoded = client->Post("/submit", httplib::Params{{"account", "bob"}, {"message", "x"}});
+  ASSERT_TRUE(encoded);
+  EXPECT_EQ(encoded->status, 200);
+  EXPECT_EQ(written().size(), 3u);
+}
+
+TEST_F(CtlServe, ARefusedFormWritesNothingAndSaysWhy) {
+  struct Case {
+    httplib::Params fields;
+    const char* problem;
+  };
+  const std::vector<Case> cases{
+      {form("sales\r\nmsg=injected", "x"), "Account must be one line"},
+      {{{"account", "sales"}, {"sender", "Pat\nuser=other"}, {"message", "x"}}, "Sender must be one line"},
+      {{{"account", "sales"}, {"recipients", "bob\ramy"}, {"message", "x"}}, "Recipients must be one line"},
+      {form("sales", std::string("nul\0byte", 8)), "Message holds a control character"},
+      {form(std::string(41, 'a'), "x"), "Account is longer than 40 characters"},
+      {{{"account", "sales"}, {"sender", std::string(81, 's')}, {"message", "x"}}, "Sender is longer than 80"},
+      {{{"account", "sales"}, {"recipients", std::string(2001, 'r')}, {"message", "x"}}, "Recipients is longer than 2000"},
+      {form("sales", std::string(16001, 'm')), "Message is longer than 16000"},
+      {form("   ", "x"), "Account is required"},
+      {{{"account", "sales"}}, "Message is required"},
+      {{{"account", "sales"}, {"account", "bob"}, {"message", "x"}}, "Account was sent more than once"},
+      {form("sales\xFF", "x"), "Account is not UTF-8"},
+  };
+  for (const Case& c : cases) {
+    const auto res = post(c.fields);
+    ASSERT_TRUE(res) << c.problem;
+    EXPECT_EQ(res->status, 400) << c.problem;
+    EXPECT_TRUE(has(res->body, c.problem)) << c.problem << "\n" << res->body;
+  }
+  EXPECT_EQ(client->Post("/submit", "account=sales&message=%FF", "application/x-www-form-urlencoded")->status, 400);
+  const auto huge = post(form("sales", std::string(300 * 1024, 'm')));
+  ASSERT_TRUE(huge);
+  EXPECT_EQ(huge->status, 413);
+  EXPECT_TRUE(written().empty());
+}
+
+TEST_F(CtlServe, WhatThePagesShowIsEscaped) {
+  const auto res = post({{"account", ""}, {"sender", "<script>alert('x')</script>"}, {"message", "a & \"b\""}});
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 400);
+  EXPECT_FALSE(has(res->body, "<script>"));
+  EXPECT_TRUE(has(res->body, R"(value="&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt;")")) << res->body;
+  EXPECT_TRUE(has(res->body, ">a &amp; &quot;b&quot;</textarea>")) << res->body;
+
+  write_text(home + "web/<img src=x>.msg", "user=bob\r\nmsg=x\r\n");
+  const auto page = client->Get("/status");
+  ASSERT_TRUE(page);
+  EXPECT_EQ(page->status, 200);
+  EXPECT_FALSE(has(page->body, "<img"));
+  EXPECT_TRUE(has(page->body, "&lt;img src=x&gt;.msg"));
+}
+
+TEST_F(CtlServe, TheStatusPageRefreshesItselfWithTheGatewaysFacts) {
+  ASSERT_EQ(post(form("sales", "hi"))->status, 200);
+  const auto page = client->Get("/status");
+  ASSERT_TRUE(page);
+  EXPECT_EQ(page->status, 200);
+  EXPECT_TRUE(has(page->body, R"(<meta http-equiv="refresh" content="5">)"));
+  EXPECT_TRUE(has(page->body, "(dexweb_run true, dexweb_pause false, dexweb_state false)"));
+  EXPECT_TRUE(has(page->body, "<h2>Waiting (1)</h2><p>" + home + "web/</p>")) << page->body;
+  EXPECT_TRUE(has(page->body, written()[0]));
+}
+
+TEST_F(CtlServe, RefusesBadCommandLines) {
+  EXPECT_EQ(run_ctl({"serve", "--home", home, "--listen", "127.0.0.1"}), 2);
+  EXPECT_EQ(run_ctl({"serve", "--home", home, "--listen", "127.0.0.1:65536"}), 2);
+  EXPECT_EQ(run_ctl({"serve", "--home", dir.dir() + "nowhere"}), 1);
+}
+
+}  // namespace
+}  // namespace dexweb::test
