@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <csignal>
 #include <filesystem>
+#include <thread>
 #include <regex>
 
 #include "intake/intake_harness.h"
@@ -114,8 +116,19 @@ TEST(CtlServeBrowser, ABrowserFillsTheFormAndSeesTheConfirmation) {
   EXPECT_EQ(read_text(home + "web/" + files[0]),
             "user=sales\r\nfrm=Browser <b>\r\nsubject=bob amy\r\nmsg=line one\r\nline two\r\n");
 
-  browser.open(site + "/status");
+  // The module takes the file; within a few seconds the status page shows its rows.
+  ChildProcess module({DEXWEB_BIN}, {{"VELOTRAX_REGISTRY", home + "velotrax.reg"}, {"XDG_RUNTIME_DIR", dir.dir()}});
+  bool shown = false;
+  for (int i = 0; i < 50 && !shown; ++i) {
+    browser.open(site + "/status");
+    const std::string page = browser.text_of("body");
+    shown = page.find("line one") != std::string::npos && page.find("amy") != std::string::npos;
+    if (!shown) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  EXPECT_TRUE(shown) << browser.text_of("body");
   EXPECT_FALSE(browser.text_of("#state").empty());
+  module.signal(SIGTERM);
+  EXPECT_EQ(module.wait(), 0);
 }
 
 }  // namespace
