@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages needed to build and test DexWeb. Safe to run again.
+# Installs the Debian 12 packages needed to build DexWeb; with "test", also those its test
+# suite uses (PostgreSQL and its ODBC driver, GoogleTest, Chromium). Safe to run again.
 set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config libsqlite3-dev sqlite3 unixodbc unixodbc-dev
-          odbc-postgresql postgresql libgtest-dev libgmock-dev libcpp-httplib-dev
-          chromium chromium-driver)
+          libcpp-httplib-dev)
+if [ "${1:-}" = "test" ]; then
+  packages+=(odbc-postgresql postgresql libgtest-dev libgmock-dev chromium chromium-driver)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
-cmake -S . -B build -G Ninja >/dev/null
+cmake -S . -B build -G Ninja -DDEXWEB_TESTS=OFF >/dev/null
 cmake --build build --target dexweb dexwebctl
 home=${DEXWEB_HOME:-$HOME/dexweb-home}
 if [ ! -f "$home/velotrax.reg" ]; then

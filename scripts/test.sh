@@ -3,8 +3,8 @@
 # cluster and runs the whole test suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
-scripts/build.sh -DDEXWEB_WERROR=ON
+scripts/deps.sh test
+scripts/build.sh -DDEXWEB_WERROR=ON -DDEXWEB_TESTS=ON
 source scripts/pg-cluster.sh
 trap pg_cluster_stop EXIT
 pg_cluster_start
