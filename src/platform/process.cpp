@@ -94,21 +94,6 @@ bool spawn_detached(const std::vector<std::string>& args) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-int run_and_wait(const std::vector<std::string>& args) {
-  if (args.empty() || args[0].empty()) return -1;
-  std::vector<char*> argv = c_argv(args);
-  pid_t child = ::fork();
-  if (child < 0) return -1;
-  if (child == 0) {
-    ::execvp(argv[0], argv.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  while (::waitpid(child, &status, 0) < 0)
-    if (errno != EINTR) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 ProgramRun run_and_wait(const std::vector<std::string>& args, std::chrono::milliseconds limit) {
   if (args.empty() || args[0].empty()) return {};
   std::vector<char*> argv = c_argv(args);

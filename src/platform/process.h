@@ -11,10 +11,6 @@ namespace dexweb::platform {
 // not wait for it; the child is reaped automatically. False when it could not be started.
 bool spawn_detached(const std::vector<std::string>& argv);
 
-// Starts the program and waits for it; its exit status, or -1 when it could not be started
-// or did not exit normally.
-int run_and_wait(const std::vector<std::string>& argv);
-
 // How a program run with a time limit ended.
 struct ProgramRun {
   enum class End { Exited, Signalled, TimedOut, NotStarted };

@@ -42,7 +42,8 @@ bool systemd_running() {
 int run_systemctl(const std::string& verb, const std::string& unit) {
   std::vector<std::string> argv = {"systemctl", verb};
   if (!unit.empty()) argv.push_back(unit);
-  return run_and_wait(argv);
+  ProgramRun run = run_and_wait(argv, std::chrono::seconds(60));
+  return run.end == ProgramRun::End::Exited ? run.code : -1;
 }
 
 }  // namespace dexweb::platform
