@@ -23,6 +23,11 @@ struct RegistrySettings {
   bool DB_Retries_Set = false;
   std::string Run_Type;
   int Obfuscate_Msg_Chars = 0;
+
+  // Log_Dir, or the default log folder when it is empty: the log files and the bad folder
+  // go there (the working folder of a service is "/").
+  std::string log_folder() const { return Log_Dir.empty() ? std::string(kDefaultLogFolder) : Log_Dir; }
+  static constexpr const char* kDefaultLogFolder = "/var/log/velotrax/";
 };
 
 // Registry keys of the product.

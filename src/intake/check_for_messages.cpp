@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "config/globals.h"
+#include "intake/bad_copies.h"
 #include "intake/file_helpers.h"
 #include "intake/folder_scan.h"
 #include "intake/intake_call.h"
@@ -34,7 +35,6 @@ IntakeCall::IntakeCall(IntakeContext& context)
       notify{context.db, context.settings},
       rows{context.InterfaceName, context.MachineName, context.settings.retry_interval_text} {
   filter.TempFolder = context.TempFolder;
-  filter.WatchedFolder = folder;
   lines.SetCaseSensitive(false);
   lines.SetGrowSize(50);
 }
@@ -47,7 +47,8 @@ bool check_for_messages(IntakeContext& ctx) {
     if (ctx.FirstPoll) log_general("Unable to access folder: " + call.folder);
     return false;
   }
-  with_retry(kIntakeProcedure, [&] { ListMessageFiles(call.folder, ctx.leftover_files, call.files); });
+  RetryPendingCopies(call.folder, ctx.leftover_files);
+  with_retry(kIntakeProcedure, [&] { ListMessageFiles(call.folder, ctx.leftover_files, ctx.writers, call.files); });
   if (call.files.Count() == 0) return false;
   call.interface_settings = with_retry(kIntakeProcedure, [&] { return effective_interface_settings(ctx.db); });
   work_listed_files(call);

@@ -1,9 +1,8 @@
 #include "intake/file_helpers.h"
 
-#include <string_view>
-
 #include "platform/event_loop.h"
 #include "platform/files.h"
+#include "platform/folder_entry.h"
 #include "util/runtime_error.h"
 #include "util/text.h"
 
@@ -21,44 +20,6 @@ bool succeeds(Step&& step) {
   }
 }
 
-// '*' matches any run of characters, '?' any one character; case is ignored.
-bool wildcard_match(std::u32string_view pattern, std::u32string_view name) {
-  std::size_t p = 0, n = 0, star = std::u32string_view::npos, resume = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() && (pattern[p] == U'?' || text::fold(pattern[p]) == text::fold(name[n]))) {
-      ++p;
-      ++n;
-    } else if (p < pattern.size() && pattern[p] == U'*') {
-      star = p++;
-      resume = n;
-    } else if (star != std::u32string_view::npos) {
-      p = star + 1;
-      n = ++resume;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == U'*') ++p;
-  return p == pattern.size();
-}
-
-void delete_matching(const std::string& pattern_path) {
-  const std::size_t slash = pattern_path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "./" : pattern_path.substr(0, slash + 1);
-  const std::u32string pattern = text::to_u32(pattern_path.substr(folder.size()));
-  for (const platform::DirEntry& entry : platform::list_files(folder, ""))
-    if (wildcard_match(pattern, text::to_u32(entry.name))) platform::remove_file(folder + entry.name);
-}
-
-bool DeleteFileOnce(const std::string& path) {
-  if (path.find('*') != std::string::npos) return succeeds([&] { delete_matching(path); });
-  return succeeds([&] { platform::remove_file(path); });
-}
-
-bool CopyFileOnce(const std::string& source, const std::string& target) {
-  return isfile(source) && succeeds([&] { platform::copy_file(source, target); });
-}
-
 }  // namespace
 
 bool isfile(const std::string& path) {
@@ -71,41 +32,23 @@ bool isdir(const std::string& path) {
   return info && info->is_dir;
 }
 
-bool FileIsLocked(const std::string& path) { return platform::file_is_locked(path); }
-
-bool WaitForWriter(const std::string& path, double max_seconds) {
-  const auto deadline = platform::clock().now() + std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                                                      std::chrono::duration<double>(max_seconds));
-  while (FileIsLocked(path)) {
-    if (platform::clock().now() >= deadline) return false;
-    platform::wait_seconds(kWriterPollSeconds);
-  }
-  return true;
-}
-
-bool ReadWholeFile(const std::string& path, std::string& out, bool wait, std::size_t limit) {
+bool ReadWholeFile(const std::string& path, std::string& out, std::size_t limit) {
   out.clear();
-  if (wait && !WaitForWriter(path)) return false;
   std::string bytes;
   if (!succeeds([&] { bytes = platform::read_file(path, limit); })) return false;
   out = text::decode_bytes(bytes);
   return true;
 }
 
-bool DeleteFileWithRetries(const std::string& path, int attempts, double pause) {
-  for (int i = 0; i < attempts; ++i) {
-    if (DeleteFileOnce(path)) return true;
-    platform::wait_seconds(pause);
-  }
-  return false;
+bool ReadEntry(const platform::FolderEntry& entry, std::string& bytes) {
+  bytes.clear();
+  if (entry.status() != platform::FolderEntry::Status::Opened) return false;
+  return succeeds([&] { bytes = entry.read(kReadLimit); });
 }
 
-bool CopyFileWithRetries(const std::string& source, const std::string& target, int attempts, double pause) {
-  if (!isfile(source)) return false;
+bool DeleteFileWithRetries(const platform::FolderEntry& entry, int attempts, double pause) {
   for (int i = 0; i < attempts; ++i) {
-    const bool copied = CopyFileOnce(source, target);
-    platform::DoEvents();
-    if (copied) return true;
+    if (succeeds([&] { entry.remove_if_same(); })) return true;
     platform::wait_seconds(pause);
   }
   return false;

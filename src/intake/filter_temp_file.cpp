@@ -8,11 +8,11 @@
 namespace dexweb {
 
 FilterTempFile::FilterTempFile(const std::string& temp_folder)
-    : path_((temp_folder.empty() ? platform::temp_folder() : temp_folder) + UniqueName() + ".txt") {}
+    : path_(temp_folder.empty() ? std::string() : temp_folder + UniqueName() + ".txt") {}
 
 FilterTempFile::~FilterTempFile() {
   try {
-    platform::remove_file(path_);
+    if (!path_.empty()) platform::remove_file(path_);
   } catch (const std::exception&) {
     // A destructor may not throw, and a leftover file in the temporary folder is harmless.
   }

@@ -5,8 +5,9 @@
 
 namespace dexweb {
 
-// temp_folder (the system's when empty) + UniqueName() + ".txt". The file is removed when
-// the object goes, whatever the filter did with it.
+// temp_folder + UniqueName() + ".txt", in the module's private temporary folder; the name
+// is empty when there is no such folder (the filter step then fails). The file is removed
+// when the object goes, whatever the filter did with it.
 class FilterTempFile {
  public:
   explicit FilterTempFile(const std::string& temp_folder);

@@ -13,7 +13,7 @@
 #include "intake/filter_text.h"
 #include "logging/log_event.h"
 #include "platform/event_loop.h"
-#include "platform/files.h"
+#include "platform/private_files.h"
 #include "util/runtime_error.h"
 #include "util/text.h"
 
@@ -74,13 +74,14 @@ std::optional<std::string> component(const FilterKind& kind, const char* name) {
 // The answer a filter left in the file it worked on; deleting or emptying it aborts.
 Outcome answer_in_file(const std::string& path) {
   std::string answer;
-  if (!isfile(path) || !ReadWholeFile(path, answer, false) || answer.empty()) return {Outcome::Kind::Aborted, {}};
+  if (!isfile(path) || !ReadWholeFile(path, answer) || answer.empty()) return {Outcome::Kind::Aborted, {}};
   return {Outcome::Kind::Answered, std::move(answer)};
 }
 
+// The file concerned is always a new name in the module's private folder.
 void write_file_concerned(const std::optional<std::string>& content, const std::string& path) {
   if (!content) return;
-  platform::write_file_atomic(path, *content);
+  platform::create_exclusive(path, *content);
   platform::DoEvents();
 }
 
@@ -140,8 +141,10 @@ void abort_message(WebMessage& msg) {
 void run_raw_interface_filter(const InterfaceSettings& settings, const FilterContext& ctx, WebMessage& msg) {
   std::optional<std::string> file = settings_file(kRawFilter, settings);
   if (!file) return;
-  FilterCall call{*file, std::nullopt, ctx.WatchedFolder + msg.WebFileName, msg.original_content};
-  Outcome outcome = run_filter(kRawFilter, settings, ctx, std::move(call), std::nullopt);
+  // The filter works on a private copy of the bytes read, never on the web file itself.
+  FilterTempFile temp(ctx.TempFolder);
+  FilterCall call{*file, std::nullopt, temp.path(), msg.original_content};
+  Outcome outcome = run_filter(kRawFilter, settings, ctx, std::move(call), msg.bytes);
   if (outcome.kind == Outcome::Kind::Answered) msg.content = std::move(outcome.answer);
   if (outcome.kind == Outcome::Kind::Aborted) abort_message(msg);
 }

@@ -19,13 +19,14 @@ namespace dexweb {
 
 // What the filters need from the running module.
 struct FilterContext {
-  std::string TempFolder;     // with a trailing '/'; the system's temporary folder when empty
-  std::string WatchedFolder;  // the folder of msg.WebFileName, with a trailing '/'
+  std::string TempFolder;     // private to the module's account, with a trailing '/'; when
+                              // empty, the filters that need a file fail
   // The filter program is stopped after this long and the message goes on unfiltered.
   std::chrono::seconds ProgramTimeLimit{60};
 };
 
-// On msg.original_content and the web file; the answer becomes msg.content.
+// On msg.original_content, or a private copy of msg.bytes for the filters that work on a
+// file (the web file itself is never handed over); the answer becomes msg.content.
 void run_raw_interface_filter(const InterfaceSettings& settings, const FilterContext& ctx, WebMessage& msg);
 // On msg.user, msg.frm and msg.message, which the answer replaces.
 void run_interface_filter(const InterfaceSettings& settings, const FilterContext& ctx, WebMessage& msg);

@@ -8,14 +8,16 @@
 namespace dexweb {
 
 class LeftoverFiles;
+class WriterWatch;
 
 inline constexpr int kMaxListedFiles = 100;
 inline constexpr const char* kMessageFileSuffix = ".msg";
 
 // Fills files (emptied first) with the first kMaxListedFiles ".msg" files of folder in
 // directory order, each name with its modification time (local) as the value, then sorts
-// them oldest first. Leftover files (worked but not deleted, or unreadable) are passed over
-// while unchanged. Raises RuntimeError when the folder cannot be listed.
-void ListMessageFiles(const std::string& folder, LeftoverFiles& leftovers, NVPList& files);
+// them oldest first. Leftover files (worked but not deleted, unreadable, kept for their bad
+// copy) are passed over while unchanged; links and other entries that are no plain files
+// are logged once and never listed. Raises RuntimeError when the folder cannot be listed.
+void ListMessageFiles(const std::string& folder, LeftoverFiles& leftovers, WriterWatch& writers, NVPList& files);
 
 }  // namespace dexweb

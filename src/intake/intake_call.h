@@ -15,6 +15,11 @@ namespace dexweb {
 
 // The error routine's name for the failing steps of a call.
 inline constexpr const char* kIntakeProcedure = "Procedure: check_for_messages";
+// A file that its writer may still hold is tested again after this pause...
+inline constexpr double kWriterPollSeconds = 0.3;
+// ...while one poll has waited less than this in all; then busy files are left for a later
+// poll at once, so that one writer cannot hold the files behind it.
+inline constexpr double kWriterWaitPerPoll = 3.0;
 
 struct IntakeCall {
   explicit IntakeCall(IntakeContext& context);
@@ -28,9 +33,14 @@ struct IntakeCall {
   FilterContext filter;
   NotifyContext notify;
   RowSource rows;
+  double writer_wait_left = kWriterWaitPerPoll;
 };
 
-// The per-file sequence, from waiting for the writer to deleting the file.
+// The per-file sequence, from opening the listed entry and waiting for its writer to
+// deleting the file.
 void ProcessMessageFile(IntakeCall& call, const std::string& name);
+// A link, pipe, socket, device or folder named like a message: logged once while it stays,
+// never followed or read.
+void LeaveNonRegularEntry(const std::string& folder, const std::string& name, LeftoverFiles& leftovers);
 
 }  // namespace dexweb

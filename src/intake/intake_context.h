@@ -12,6 +12,7 @@ class DBObject;
 class RecipientList;
 class BlackList;
 class LeftoverFiles;
+class WriterWatch;
 
 struct IntakeContext {
   DBObject& db;
@@ -21,9 +22,11 @@ struct IntakeContext {
   bool FirstPoll;
   std::string InterfaceName;  // "DexWeb"
   std::string MachineName;
-  std::string TempFolder;
+  std::string TempFolder;  // private to the module's account; empty when it could not be made
   // Files this run is done with that stay in the folder; owned by the form for the run.
   LeftoverFiles& leftover_files;
+  // Files whose writers may not have finished; owned by the form for the run.
+  WriterWatch& writers;
 };
 
 }  // namespace dexweb

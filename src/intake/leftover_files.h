@@ -1,35 +1,49 @@
 #pragma once
 // Web files that this run is done with but that stay in the watched folder: files worked
-// but not deleted (working one again would insert its rows again) and files that could not
-// be read. The scan passes them over while they stay as they were (same name, size and
-// modification time). The main form owns one for the whole run.
+// but not deleted (working one again would insert its rows again), files that could not be
+// read, entries that are no regular files (links, pipes, ...), and refused files whose bad
+// copy could not be made yet. The scan passes them over while they stay as they were (same
+// entry, size and times); a file kept for its bad copy is tried again at later polls. The
+// main form owns one for the whole run.
 
-#include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "platform/clock.h"
+#include "platform/folder_entry.h"
 
 namespace dexweb {
 
 class LeftoverFiles {
  public:
-  // Notes the file as it is now; false when it is gone (nothing to note).
+  // A refused file kept until its bad copy is made.
+  struct PendingCopy {
+    std::string name;
+    platform::FileStamp stamp;  // the file as it was read
+    std::string copy_path;
+    bool cut = false;           // only the read limit's bytes go into the copy
+  };
+
+  // Notes the entry as it is now (a link is described, not followed). True when it was not
+  // already noted as it is now, so that the caller logs it once; false also when it is gone.
   bool Remember(const std::string& folder, const std::string& name);
-  // True when the file is still as it was noted.
+  // Notes a refused file whose bad copy is still to be made.
+  void RememberPendingCopy(const std::string& folder, PendingCopy pending);
+  // True when the entry is still as it was noted.
   bool Unchanged(const std::string& folder, const std::string& name) const;
   // Forgets every file but the named ones of folder (the others have left it).
   void KeepOnly(const std::string& folder, const std::vector<std::string>& names);
+  void Forget(const std::string& folder, const std::string& name);
+  std::vector<PendingCopy> PendingCopies(const std::string& folder) const;
   int Count() const { return static_cast<int>(files_.size()); }
 
  private:
-  struct Stamp {
-    std::uint64_t size = 0;
-    platform::TimePoint modified;
-    bool operator==(const Stamp&) const = default;
+  struct Noted {
+    platform::FileStamp stamp;
+    std::optional<PendingCopy> pending;
   };
-  std::map<std::string, Stamp> files_;  // keyed by folder + name
+  std::map<std::string, Noted> files_;  // keyed by folder + name
 };
 
 }  // namespace dexweb

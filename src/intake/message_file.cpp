@@ -1,6 +1,7 @@
 // The per-file sequence of check_for_messages.
 #include <variant>
 
+#include "intake/bad_copies.h"
 #include "intake/file_helpers.h"
 #include "intake/intake_call.h"
 #include "intake/intake_log.h"
@@ -9,8 +10,10 @@
 #include "intake/text_helpers.h"
 #include "intake/web_file_parser.h"
 #include "intake/leftover_files.h"
+#include "intake/writer_watch.h"
 #include "logging/log_event.h"
-#include "platform/files.h"
+#include "platform/event_loop.h"
+#include "platform/folder_entry.h"
 #include "shell/error_policy.h"
 #include "util/text.h"
 
@@ -23,19 +26,29 @@ constexpr std::size_t kMessageLimit = 16000;
 
 std::string path_of(const IntakeCall& call, const WebMessage& msg) { return call.folder + msg.WebFileName; }
 
-void reject(IntakeCall& call, WebMessage& msg, const Refusal& refusal) {
-  Reject(msg, refusal, path_of(call, msg), call.notify);
+void reject(IntakeCall& call, WebMessage& msg, const Refusal& refusal) { Reject(msg, refusal, call.notify); }
+
+// Waits while the writer may still be busy, as long as the poll's waiting allowance lasts.
+bool writer_finished(IntakeCall& call, const platform::FolderEntry& entry, const std::string& name) {
+  for (;;) {
+    if (!call.ctx.writers.Busy(entry, name)) return true;
+    if (call.writer_wait_left <= 0) return false;
+    platform::wait_seconds(kWriterPollSeconds);
+    call.writer_wait_left -= kWriterPollSeconds;
+  }
 }
 
-bool read_message(IntakeCall& call, WebMessage& msg) {
+bool read_message(IntakeCall& call, const platform::FolderEntry& entry, WebMessage& msg) {
   const std::string path = path_of(call, msg);
-  if (!ReadWholeFile(path, msg.content, false)) {
+  if (!ReadEntry(entry, msg.bytes)) {
     monitor_status("bad");
     log_event("general", "monitor/disk/message", "general", "Unable to read web file: " + path);
     return false;
   }
-  if (auto info = platform::stat_path(path); info && info->size > kReadLimit)
-    log_detail("Only the first " + std::to_string(kReadLimit) + " bytes of the web file were read: " + path);
+  auto stamp = entry.current_stamp();
+  msg.cut = stamp && stamp->size > msg.bytes.size() && msg.bytes.size() == kReadLimit;
+  if (msg.cut) log_detail("Only the first " + std::to_string(kReadLimit) + " bytes of the web file were read: " + path);
+  msg.content = text::decode_bytes(msg.bytes);
   msg.original_content = msg.content;
   msg.BadCopyPath = MakeBadCopyPath();
   return true;
@@ -96,9 +109,19 @@ void work_message(IntakeCall& call, WebMessage& msg) {
   resolve_and_store(call, msg);
 }
 
-void finish_file(IntakeCall& call, const WebMessage& msg) {
+// A refused file whose bad copy could not be made stays until the copy exists.
+void keep_for_copy(IntakeCall& call, const platform::FolderEntry& entry, const WebMessage& msg) {
+  auto stamp = entry.current_stamp();
+  if (!stamp) return;
+  call.ctx.leftover_files.RememberPendingCopy(call.folder, {msg.WebFileName, *stamp, msg.BadCopyPath, msg.cut});
+  log_detail("The web file stays in the folder until its bad copy can be made: " + path_of(call, msg));
+}
+
+void finish_file(IntakeCall& call, const platform::FolderEntry& entry, const WebMessage& msg) {
   const std::string path = path_of(call, msg);
-  if (!DeleteFileWithRetries(path, 3, 0.5)) {
+  if (msg.bad_copy_pending) {
+    keep_for_copy(call, entry, msg);
+  } else if (!DeleteFileWithRetries(entry, 3, 0.5)) {
     log_detail("Error: Unable to delete web file");
     if (call.ctx.leftover_files.Remember(call.folder, msg.WebFileName))
       log_detail("The web file is not worked again while it stays as it is: " + path);
@@ -113,19 +136,29 @@ void leave_unread(IntakeCall& call, const WebMessage& msg) {
                path_of(call, msg));
 }
 
+void leave_busy(IntakeCall& call, const std::string& name) {
+  if (call.ctx.writers.FirstReport(name)) log_detail("Web file still open by its writer, left for a later poll: " + name);
+}
+
 }  // namespace
+
+void LeaveNonRegularEntry(const std::string& folder, const std::string& name, LeftoverFiles& leftovers) {
+  if (leftovers.Remember(folder, name)) log_general("Not a regular file, left alone: " + folder + name);
+}
 
 void ProcessMessageFile(IntakeCall& call, const std::string& name) {
   WebMessage msg;
   msg.WebFileName = name;
+  const platform::FolderEntry entry = platform::FolderEntry::open(path_of(call, msg));
+  using Status = platform::FolderEntry::Status;
+  if (entry.status() == Status::Gone) return;
+  if (entry.status() == Status::NotRegular) return LeaveNonRegularEntry(call.folder, name, call.ctx.leftover_files);
+  if (!writer_finished(call, entry, name)) return leave_busy(call, name);
+  call.ctx.writers.Forget(name);
   log_detail("Working on message: " + name);
-  if (!WaitForWriter(path_of(call, msg))) {
-    log_detail("Web file still open by its writer, left for a later poll: " + name);
-    return;
-  }
-  if (!read_message(call, msg)) return leave_unread(call, msg);
+  if (!read_message(call, entry, msg)) return leave_unread(call, msg);
   work_message(call, msg);
-  finish_file(call, msg);
+  finish_file(call, entry, msg);
 }
 
 }  // namespace dexweb

@@ -1,8 +1,6 @@
 #include "intake/refusals.h"
 
-#include "config/globals.h"
-#include "data/unique_ids.h"
-#include "intake/file_helpers.h"
+#include "intake/bad_copies.h"
 #include "intake/intake_log.h"
 #include "intake/text_helpers.h"
 #include "logging/log_event.h"
@@ -59,11 +57,7 @@ Refusal NoValidAdHocPins(const WebMessage& msg) {
 
 }  // namespace refusal
 
-std::string BadFolder() { return globals().Registry.Log_Dir + "badmsg/"; }
-
-std::string MakeBadCopyPath() { return BadFolder() + UniqueName() + ".web"; }
-
-void Reject(WebMessage& msg, const Refusal& r, const std::string& web_file_path, NotifyContext& notify) {
+void Reject(WebMessage& msg, const Refusal& r, NotifyContext& notify) {
   msg.error_text = r.reason;
   monitor_status("bad");
   log_event("general", "monitor/disk/message", "general",
@@ -72,9 +66,7 @@ void Reject(WebMessage& msg, const Refusal& r, const std::string& web_file_path,
   else log_detail(r.reason);
   SendNotifications(notify, MaskMessage(VariantToText(msg.message)), msg.Sender, r.notify_recipient, true,
                     r.notify_reason);
-  // A rejected file is deleted after this; without its folder the copy would be lost.
-  EnsureFolder(msg.BadCopyPath.substr(0, msg.BadCopyPath.rfind('/') + 1));
-  if (!CopyFileWithRetries(web_file_path, msg.BadCopyPath, 3, 0.5)) log_detail(r.copy_failure);
+  if (!SaveBadCopy(msg)) log_detail(r.copy_failure);
 }
 
 }  // namespace dexweb

@@ -32,14 +32,9 @@ Refusal AdHocItemWebServiceOff(const std::string& item);
 Refusal NoValidAdHocPins(const WebMessage& msg);
 }  // namespace refusal
 
-// Log_Dir + "badmsg/".
-std::string BadFolder();
-// BadFolder + UniqueName + ".web": where every copy of one web file goes.
-std::string MakeBadCopyPath();
-
 // Monitor "bad", the rejection line, the reason line, the notification (the message masked),
-// then the copy of web_file_path to msg.BadCopyPath (3 tries, 0.5 s apart; the bad folder
-// is created when missing). Sets msg.error_text to the reason.
-void Reject(WebMessage& msg, const Refusal& refusal, const std::string& web_file_path, NotifyContext& notify);
+// then the bad copy (SaveBadCopy; its failure line is refusal.copy_failure). Sets
+// msg.error_text to the reason.
+void Reject(WebMessage& msg, const Refusal& refusal, NotifyContext& notify);
 
 }  // namespace dexweb

@@ -3,11 +3,11 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -29,9 +29,12 @@ TimePoint to_time_point(const struct timespec& ts) {
   return TimePoint{duration_cast<system_clock::duration>(seconds{ts.tv_sec} + nanoseconds{ts.tv_nsec})};
 }
 
+// Logs, bad copies and mail files are for the module's account and its group, never for all.
+constexpr mode_t kCreateMode = 0640;
+
 Fd open_or_raise(const std::string& path, int flags, std::string_view what) {
   int fd;
-  do fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
+  do fd = ::open(path.c_str(), flags | O_CLOEXEC, kCreateMode);
   while (fd < 0 && errno == EINTR);
   if (fd < 0) raise_file_error(errno, std::string(what) + " " + path);
   return Fd(fd);
@@ -101,8 +104,20 @@ std::string read_file(const std::string& path, std::size_t limit) {
 }
 
 void append_file(const std::string& path, std::string_view bytes) {
+  std::size_t written = 0;
+  append_file(path, bytes, written);
+}
+
+void append_file(const std::string& path, std::string_view bytes, std::size_t& written) {
+  written = 0;
   Fd fd = open_or_raise(path, O_WRONLY | O_CREAT | O_APPEND, "open");
-  write_all(fd.get(), bytes, path);
+  while (written < bytes.size()) {
+    ssize_t n = ::write(fd.get(), bytes.data() + written, bytes.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) raise_file_error(errno, "write " + path);
+    if (n == 0) raise_file_error(EIO, "write " + path);
+    written += static_cast<std::size_t>(n);
+  }
 }
 
 void write_file_atomic(const std::string& path, std::string_view bytes) {
@@ -128,20 +143,6 @@ void rename_file(const std::string& from, const std::string& to) {
   if (::rename(from.c_str(), to.c_str()) != 0) raise_file_error(errno, "rename " + from);
 }
 
-void copy_file(const std::string& from, const std::string& to) {
-  Fd in = open_or_raise(from, O_RDONLY, "open");
-  Fd out = open_or_raise(to, O_WRONLY | O_CREAT | O_TRUNC, "create");
-  char buf[65536];
-  for (;;) {
-    ssize_t n = ::read(in.get(), buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) raise_file_error(errno, "read " + from);
-    if (n == 0) break;
-    write_all(out.get(), std::string_view(buf, static_cast<std::size_t>(n)), to);
-  }
-  if (::fsync(out.get()) != 0) raise_file_error(errno, "fsync " + to);
-}
-
 void make_dirs(const std::string& path) {
   std::string partial;
   for (std::size_t i = 0; i <= path.size(); ++i) {
@@ -160,8 +161,9 @@ std::vector<DirEntry> list_files(const std::string& folder, std::string_view suf
   while (dirent* e = ::readdir(dir.get())) {
     std::string name = e->d_name;
     if (name.size() < suffix.size() || !text::iequals(name.substr(name.size() - suffix.size()), suffix)) continue;
-    auto info = stat_path(folder + name);
-    if (info && info->is_regular) out.push_back({name, info->modified});
+    struct stat st {};
+    if (::fstatat(::dirfd(dir.get()), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    out.push_back({name, to_time_point(st.st_mtim), S_ISREG(st.st_mode)});
   }
   return out;
 }
@@ -173,20 +175,6 @@ std::string resolve_name_nocase(const std::string& folder, const std::string& na
     while (dirent* e = ::readdir(dir.get()))
       if (text::iequals(e->d_name, name)) return folder + e->d_name;
   return folder + name;
-}
-
-bool file_is_locked(const std::string& path) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd) return false;
-  if (::fcntl(fd.get(), F_SETLEASE, F_RDLCK) == 0) {
-    ::fcntl(fd.get(), F_SETLEASE, F_UNLCK);
-    return false;
-  }
-  if (errno == EAGAIN) return true;
-  // Leases need file ownership or CAP_LEASE; a writer's exclusive flock is the fallback test.
-  if (::flock(fd.get(), LOCK_SH | LOCK_NB) != 0) return errno == EWOULDBLOCK;
-  ::flock(fd.get(), LOCK_UN);
-  return false;
 }
 
 std::string temp_folder() {
@@ -206,6 +194,19 @@ std::string executable_path() {
   char buf[PATH_MAX];
   ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
   return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+}
+
+bool rename_no_replace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno == EEXIST) return false;
+  if (errno != EINVAL) raise_file_error(errno, "rename " + from);
+  // The file system has no no-replace rename: link() fails on an existing target as well.
+  if (::link(from.c_str(), to.c_str()) != 0) {
+    if (errno == EEXIST) return false;
+    raise_file_error(errno, "rename " + from);
+  }
+  if (::unlink(from.c_str()) != 0) raise_file_error(errno, "delete " + from);
+  return true;
 }
 
 }  // namespace dexweb::platform

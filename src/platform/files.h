@@ -34,31 +34,30 @@ std::optional<FileInfo> stat_path(const std::string& path);
 std::string read_file(const std::string& path, std::size_t limit = SIZE_MAX);
 // Appends bytes, creating the file when needed.
 void append_file(const std::string& path, std::string_view bytes);
+// The same, setting `written` to how many of the bytes reached the file, also when it then
+// raises (a full disk often takes the first part of a write and refuses the rest), so that
+// the caller can go on from there instead of writing those bytes a second time.
+void append_file(const std::string& path, std::string_view bytes, std::size_t& written);
 // Writes the whole file under a temporary name beside it, then renames it into place.
 void write_file_atomic(const std::string& path, std::string_view bytes);
 // Removes a file; a missing file is not an error.
 void remove_file(const std::string& path);
 void rename_file(const std::string& from, const std::string& to);
-// Copies a file's bytes; an existing target is replaced.
-void copy_file(const std::string& from, const std::string& to);
 // Creates the folder and its missing parents.
 void make_dirs(const std::string& path);
 
 struct DirEntry {
   std::string name;
   TimePoint modified;
+  bool regular = false;  // the entry itself is a plain file (a link is not followed)
 };
-// Regular files of folder whose names end with suffix (compared without regard to case),
-// in directory order.
+// Entries of folder whose names end with suffix (compared without regard to case), in
+// directory order, each described as it is itself: a link is never followed.
 std::vector<DirEntry> list_files(const std::string& folder, std::string_view suffix);
 
 // folder + name when that file exists; otherwise folder + the first entry whose name matches
 // without regard to case; otherwise folder + name again (so callers get the usual error).
 std::string resolve_name_nocase(const std::string& folder, const std::string& name);
-
-// True when another process holds the file open for writing (read-lease test, with a
-// non-blocking flock test where leases are not allowed).
-bool file_is_locked(const std::string& path);
 
 // $TMPDIR or /tmp, with a trailing '/'.
 std::string temp_folder();
@@ -66,5 +65,10 @@ std::string temp_folder();
 std::string host_name();
 // The absolute path of the running executable.
 std::string executable_path();
+
+// Renames from to to unless to exists: false when it does (nothing is changed), true once
+// renamed; any other failure raises the file error. Never replaces a file, also where the
+// file system refuses the no-replace rename (a hard link and an unlink stand in for it).
+bool rename_no_replace(const std::string& from, const std::string& to);
 
 }  // namespace dexweb::platform

@@ -5,6 +5,7 @@
 #include "logging/log_event.h"
 #include "logging/log_files.h"
 #include "platform/files.h"
+#include "platform/private_files.h"
 #include "platform/service_manager.h"
 #include "shell/process_exit.h"
 #include "shell/startup.h"
@@ -18,8 +19,8 @@ using std::chrono::milliseconds;
 namespace {
 
 bool poll_watched_folder(MainForm& f) {
-  IntakeContext ctx{*f.db, f.Settings, f.Recipients, f.Blacklist, f.FirstPoll,
-                    f.InterfaceName, f.MachineName, f.TempFolder, f.Leftovers};
+  IntakeContext ctx{*f.db,          f.Settings,    f.Recipients, f.Blacklist, f.FirstPoll,
+                    f.InterfaceName, f.MachineName, f.TempFolder, f.Leftovers, f.Writers};
   return dexweb::check_for_messages(ctx);
 }
 
@@ -45,10 +46,21 @@ void MainForm::Load() {
   InterfaceName = "DexWeb";
   std::string host = text::left(platform::host_name(), 40);
   MachineName = host.empty() ? " " : host;
-  TempFolder = platform::temp_folder();
+  TempFolder = make_private_temp_folder();
   FirstPoll = true;
   repeat_timer = loop_.add_timer(milliseconds{100}, [this] { PollTick(); }, false);
   tmrLog = loop_.add_timer(milliseconds{1000}, [this] { LogTick(); }, true);
+}
+
+// The filters' temporary files live where no other account can create or replace them.
+std::string MainForm::make_private_temp_folder() {
+  try {
+    PrivateTemp = std::make_unique<platform::PrivateFolder>();
+    return PrivateTemp->path();
+  } catch (const RuntimeError& e) {
+    log_event("general", "monitor/disk", "general", "Unable to create a private temporary folder: " + e.description());
+    return {};
+  }
 }
 
 void MainForm::EnablePollTimer() { loop_.set_enabled(repeat_timer, true); }
@@ -85,6 +97,7 @@ void MainForm::StopSequence(bool unloading) {
   log_event("general", "monitor", "stopped", "");
   pause();
   if (!globals().DbErrorHalted) step([&] { FreeDb(db); });
+  PrivateTemp.reset();
   begin_direct_write();
 }
 

@@ -16,7 +16,9 @@
 #include "intake/blacklist.h"
 #include "intake/leftover_files.h"
 #include "intake/recipient_list.h"
+#include "intake/writer_watch.h"
 #include "platform/event_loop.h"
+#include "platform/private_files.h"
 #include "util/datetime.h"
 
 namespace dexweb {
@@ -75,6 +77,8 @@ class MainForm {
   RecipientList Recipients;  // emptied before every poll
   BlackList Blacklist;       // read once, at the first refresh
   LeftoverFiles Leftovers;   // worked files that could not be deleted
+  WriterWatch Writers;       // web files whose writers may not have finished
+  std::unique_ptr<platform::PrivateFolder> PrivateTemp;  // removed at stop
 
   platform::EventLoop::TimerId repeat_timer = 0;
   platform::EventLoop::TimerId tmrLog = 0;
@@ -82,6 +86,7 @@ class MainForm {
  private:
   void StopSequence(bool unloading);
   void LogTick();
+  std::string make_private_temp_folder();
 
   // Steps of the tick, in their order.
   void OpenAtFirstTick();

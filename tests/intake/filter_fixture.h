@@ -26,7 +26,6 @@ class FilterTest : public ::testing::Test {
     globals().Registry.Prog_Dir = prog.dir();
     globals().Registry.DB_Dir = work.dir();
     ctx.TempFolder = temp.dir();
-    ctx.WatchedFolder = watched.dir();
     msg.WebFileName = "a.msg";
     set_web_text("user=bob\r\nmsg=hello");
   }
@@ -35,7 +34,7 @@ class FilterTest : public ::testing::Test {
   std::string web_path() const { return watched.file(msg.WebFileName); }
   void set_web_text(const std::string& text) {
     write_text(web_path(), text);
-    msg.content = msg.original_content = text;
+    msg.bytes = msg.content = msg.original_content = text;
   }
   // Parsed settings text; "<settings>" stands for the path of a filter settings file that
   // holds mode.

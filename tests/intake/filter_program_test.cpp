@@ -13,6 +13,7 @@ namespace {
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::StartsWith;
 
 // The file concerned is the last argument.
 constexpr const char* kLastArgument = "for f; do :; done\n";
@@ -36,12 +37,25 @@ TEST_F(FilterProgram, EachItemIsOneArgumentWithoutAShell) {
   msg.WebFileName = "it's $(x) a.msg";
   set_web_text("user=bob\r\nmsg=hi");
   run_raw_interface_filter(settings(raw + "\r\nrawinterfacefilterdebugfile=/logs/my log.txt /append"), ctx, msg);
-  EXPECT_THAT(recorded_arguments(), ElementsAre("settingsfile=" + filter_settings(), "debugfile=/logs/my log.txt",
-                                                "debugappend=true", web_path()));
+  const std::vector<std::string> args = recorded_arguments();
+  ASSERT_EQ(args.size(), 4u);
+  EXPECT_THAT(args, ElementsAre("settingsfile=" + filter_settings(), "debugfile=/logs/my log.txt", "debugappend=true",
+                                StartsWith(ctx.TempFolder + "VTXWeb")));
   std::filesystem::remove(work.file("args"));
   run_raw_interface_filter(settings(raw), ctx, msg);
-  EXPECT_THAT(recorded_arguments(), ElementsAre("settingsfile=" + filter_settings(), web_path()));
+  EXPECT_THAT(recorded_arguments(), ElementsAre("settingsfile=" + filter_settings(), StartsWith(ctx.TempFolder)));
   EXPECT_EQ(msg.content, "user=bob\r\nmsg=hi");
+  EXPECT_TRUE(temp_folder_empty());
+}
+
+TEST_F(FilterProgram, TheRawFilterGetsAPrivateCopyOfTheBytesReadNeverTheWebFile) {
+  install_program(std::string(kLastArgument) + "tr a-z A-Z < \"$f\" > \"$f.new\" && mv \"$f.new\" \"$f\"\n");
+  msg.bytes = "user=bob\r\nmsg=as read";
+  write_text(web_path(), "user=eve\r\nmsg=replaced since");
+  run_raw_interface_filter(settings(raw), ctx, msg);
+  EXPECT_EQ(msg.content, "USER=BOB\r\nMSG=AS READ");
+  EXPECT_EQ(read_text(web_path()), "user=eve\r\nmsg=replaced since");
+  EXPECT_TRUE(temp_folder_empty());
 }
 
 TEST_F(FilterProgram, ChangedFileIsReadBackWhateverTheExitStatus) {

@@ -52,7 +52,7 @@ std::string IntakeHarness::write_message(const std::string& name, const std::str
 }
 
 bool IntakeHarness::poll() {
-  IntakeContext ctx{db, settings, recipients, blacklist, first_poll, "DexWeb", kMachine, temp.dir(), leftovers};
+  IntakeContext ctx{db, settings, recipients, blacklist, first_poll, "DexWeb", kMachine, temp.dir(), leftovers, writers};
   recipients.Clear();
   const bool found = check_for_messages(ctx);
   first_poll = false;

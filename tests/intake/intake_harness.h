@@ -15,6 +15,7 @@
 #include "intake/blacklist.h"
 #include "intake/recipient_list.h"
 #include "intake/leftover_files.h"
+#include "intake/writer_watch.h"
 #include "platform/clock.h"
 #include "support/temp_dir.h"
 
@@ -71,6 +72,7 @@ class IntakeHarness {
   RecipientList recipients;
   BlackList blacklist;
   LeftoverFiles leftovers;
+  WriterWatch writers;
   bool first_poll = true;
 };
 

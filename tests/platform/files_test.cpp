@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "platform/folder_entry.h"
 #include "platform/instance_lock.h"
 #include "platform/process.h"
 #include "support/temp_dir.h"
@@ -40,30 +43,23 @@ TEST(Files, FixedNamesAreFoundWithoutRegardToCase) {
   EXPECT_EQ(resolve_name_nocase(dir.dir(), "velotrax.db"), dir.file("velotrax.db"));
 }
 
-TEST(Files, AFileOpenForWritingElsewhereIsLocked) {
+TEST(FolderEntryTest, AnEntryIsWorkedAsOpenedNeverThroughItsNameAgain) {
   test::TempDir dir;
-  std::string path = dir.file("a.msg");
-  test::write_text(path, "user=x");
-  EXPECT_FALSE(file_is_locked(path));
-  int ready[2], done[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  ASSERT_EQ(::pipe(done), 0);
-  pid_t child = ::fork();
-  if (child == 0) {  // a writer in another process that holds the file open
-    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND);
-    char c;
-    (void)!::write(ready[1], "r", 1);
-    (void)!::read(done[0], &c, 1);
-    ::close(fd);
-    ::_exit(0);
-  }
-  char c;
-  ASSERT_EQ(::read(ready[0], &c, 1), 1);
-  EXPECT_TRUE(file_is_locked(path));
-  (void)!::write(done[1], "g", 1);
-  ::waitpid(child, nullptr, 0);
-  EXPECT_FALSE(file_is_locked(path));
-  for (int fd : {ready[0], ready[1], done[0], done[1]}) ::close(fd);
+  const std::string path = dir.file("a.msg");
+  test::write_text(path, "first");
+  FolderEntry entry = FolderEntry::open(path);
+  ASSERT_EQ(entry.status(), FolderEntry::Status::Opened);
+  EXPECT_EQ(entry.writer(), WriterState::Closed);
+  // Another file takes the name: the opened one is still read, and the newcomer is not deleted.
+  ASSERT_EQ(::rename(path.c_str(), dir.file("moved").c_str()), 0);
+  test::write_text(path, "second");
+  EXPECT_EQ(entry.read(100), "first");
+  EXPECT_FALSE(entry.remove_if_same());
+  EXPECT_EQ(test::read_text(path), "second");
+
+  ASSERT_EQ(::symlink(path.c_str(), dir.file("link.msg").c_str()), 0);
+  EXPECT_EQ(FolderEntry::open(dir.file("link.msg")).status(), FolderEntry::Status::NotRegular);
+  EXPECT_EQ(FolderEntry::open(dir.file("none.msg")).status(), FolderEntry::Status::Gone);
 }
 
 TEST(Files, AtomicWriteReplacesWholeFile) {
@@ -75,13 +71,13 @@ TEST(Files, AtomicWriteReplacesWholeFile) {
   EXPECT_EQ(list_files(dir.dir(), ".tmp").size(), 0u);
 }
 
-TEST(Files, PipesInAFolderAreNeitherListedNorWaitedFor) {
+TEST(Files, PipesInAFolderAreNotPlainFilesNorWaitedFor) {
   test::TempDir dir;
   ASSERT_EQ(::mkfifo(dir.file("stuck.msg").c_str(), 0644), 0);
   test::write_text(dir.file("real.MSG"), "x");
   auto listed = list_files(dir.dir(), ".msg");
-  ASSERT_EQ(listed.size(), 1u);
-  EXPECT_EQ(listed[0].name, "real.MSG");
+  ASSERT_EQ(listed.size(), 2u);
+  EXPECT_EQ(std::count_if(listed.begin(), listed.end(), [](const DirEntry& e) { return e.regular; }), 1);
   EXPECT_THROW(read_file(dir.file("stuck.msg")), RuntimeError);
 }
 

@@ -1,6 +1,9 @@
+#include <sys/stat.h>
+
 #include <algorithm>
 
 #include "logging/log_event.h"
+#include "platform/files.h"
 #include "shell/module_fixture.h"
 
 namespace dexweb::test {
@@ -38,6 +41,20 @@ TEST_F(PollCycle, RunsTicksAndStopsWhenRunIsCleared) {
   auto got = monitor_.receive_all();
   EXPECT_TRUE(std::any_of(got.begin(), got.end(), [](auto& d) { return d.find("|running|") != std::string::npos; }));
   EXPECT_EQ(got.back().substr(got.back().size() - 10), "|stopped|\r");
+}
+
+TEST_F(PollCycle, FilterFilesLiveInAPrivateFolderRemovedAtStop) {
+  const std::string folder = form_->TempFolder;
+  ASSERT_FALSE(folder.empty());
+  EXPECT_EQ(folder.rfind(platform::temp_folder() + "VTXWeb.", 0), 0u) << folder;
+  struct stat st {};
+  ASSERT_EQ(::lstat(folder.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  write_text(folder + "left by a filter.txt", "x");
+  exec("UPDATE [control] SET [dexweb_run] = 0");
+  EXPECT_EQ(run_ticks(5), 0);
+  EXPECT_NE(::lstat(folder.c_str(), &st), 0);
 }
 
 TEST_F(PollCycle, PollsEveryTickWhileFilesRemain) {

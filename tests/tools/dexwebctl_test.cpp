@@ -10,6 +10,7 @@
 #include "intake/intake_harness.h"
 #include "intake/recipient_list.h"
 #include "intake/leftover_files.h"
+#include "intake/writer_watch.h"
 #include "support/child_process.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
@@ -44,7 +45,8 @@ class Dexwebctl : public ::testing::Test {
     RecipientList recipients;
     BlackList blacklist;
     LeftoverFiles leftovers;
-    IntakeContext ctx{db, settings, recipients, blacklist, true, "DexWeb", "host", "/tmp/", leftovers};
+    WriterWatch writers;
+    IntakeContext ctx{db, settings, recipients, blacklist, true, "DexWeb", "host", "", leftovers, writers};
     return check_for_messages(ctx);
   }
 

@@ -1,0 +1,84 @@
+#include "intake/bad_copies.h"
+
+#include "config/globals.h"
+#include "data/unique_ids.h"
+#include "intake/file_helpers.h"
+#include "intake/intake_log.h"
+#include "intake/leftover_files.h"
+#include "platform/event_loop.h"
+#include "platform/folder_entry.h"
+#include "platform/private_files.h"
+#include "util/runtime_error.h"
+
+namespace dexweb {
+namespace {
+
+constexpr int kCopyAttempts = 3;
+constexpr double kCopyPause = 0.5;
+// Unique names restart with the run: names already taken by earlier runs are skipped.
+constexpr int kNameAttempts = 1000;
+
+std::string folder_of(const std::string& path) { return path.substr(0, path.rfind('/') + 1); }
+
+bool write_copy(const std::string& path, const std::string& bytes) {
+  if (!EnsureFolder(folder_of(path))) return false;
+  try {
+    platform::write_new_file(path, bytes);
+    return true;
+  } catch (const RuntimeError&) {
+    return false;
+  }
+}
+
+void report_cut(const std::string& path, bool cut) {
+  if (cut) log_detail("The bad copy holds only the first " + std::to_string(kReadLimit) + " bytes of the web file: " + path);
+}
+
+bool write_copy_with_retries(const std::string& path, const std::string& bytes, bool cut) {
+  for (int i = 0; i < kCopyAttempts; ++i) {
+    if (write_copy(path, bytes)) {
+      report_cut(path, cut);
+      return true;
+    }
+    platform::wait_seconds(kCopyPause);
+  }
+  return false;
+}
+
+// Made again for a kept file, from the same file as it was read.
+void retry_one(const std::string& folder, const LeftoverFiles::PendingCopy& pending, LeftoverFiles& leftovers) {
+  platform::FolderEntry entry = platform::FolderEntry::open(folder + pending.name);
+  const auto now = entry.current_stamp();
+  if (!now || *now != pending.stamp) return leftovers.Forget(folder, pending.name);
+  std::string bytes;
+  if (!ReadEntry(entry, bytes) || !write_copy(pending.copy_path, bytes)) return;
+  report_cut(pending.copy_path, pending.cut);
+  log_detail("Bad copy made: " + pending.copy_path);
+  leftovers.Forget(folder, pending.name);
+  if (DeleteFileWithRetries(entry, 1, 0)) return;
+  log_detail("Error: Unable to delete web file");
+  leftovers.Remember(folder, pending.name);
+}
+
+}  // namespace
+
+std::string BadFolder() { return globals().Registry.log_folder() + "badmsg/"; }
+
+std::string MakeBadCopyPath() {
+  std::string path = BadFolder() + UniqueName() + ".web";
+  for (int i = 1; i < kNameAttempts && platform::stamp_entry(path); ++i) path = BadFolder() + UniqueName() + ".web";
+  return path;
+}
+
+bool SaveBadCopy(WebMessage& msg) {
+  if (msg.bad_copy_made) return true;
+  msg.bad_copy_made = write_copy_with_retries(msg.BadCopyPath, msg.bytes, msg.cut);
+  msg.bad_copy_pending = !msg.bad_copy_made;
+  return msg.bad_copy_made;
+}
+
+void RetryPendingCopies(const std::string& folder, LeftoverFiles& leftovers) {
+  for (const LeftoverFiles::PendingCopy& pending : leftovers.PendingCopies(folder)) retry_one(folder, pending, leftovers);
+}
+
+}  // namespace dexweb

@@ -1,0 +1,39 @@
+#include "intake/writer_watch.h"
+
+#include <chrono>
+#include <set>
+#include <utility>
+
+namespace dexweb {
+
+bool WriterWatch::Busy(const platform::FolderEntry& entry, const std::string& name) {
+  switch (entry.writer()) {
+    case platform::WriterState::Closed: return false;
+    case platform::WriterState::Open: return true;
+    case platform::WriterState::Unknown: break;
+  }
+  const auto stamp = entry.current_stamp();
+  if (!stamp) return true;
+  const platform::TimePoint now = platform::clock().now();
+  auto [look, first] = looks_.try_emplace(name, Look{*stamp, now});
+  if (first || look->second.stamp != *stamp) {
+    look->second.stamp = *stamp;
+    look->second.at = now;
+    return true;
+  }
+  return now - look->second.at < std::chrono::duration<double>(kQuietSeconds);
+}
+
+bool WriterWatch::FirstReport(const std::string& name) {
+  Look& look = looks_[name];
+  return !std::exchange(look.reported, true);
+}
+
+void WriterWatch::Forget(const std::string& name) { looks_.erase(name); }
+
+void WriterWatch::KeepOnly(const std::vector<std::string>& names) {
+  const std::set<std::string> present(names.begin(), names.end());
+  std::erase_if(looks_, [&](const auto& entry) { return !present.contains(entry.first); });
+}
+
+}  // namespace dexweb

@@ -1,0 +1,38 @@
+#pragma once
+// Whether a web file's writer has finished. The read-lease test answers at once where the
+// module may lease the file (its owner, or CAP_LEASE). For a file of another account it
+// cannot lease, the file counts as finished only once two looks at least kQuietSeconds
+// apart found it unchanged (size, times, identity); until then it is still being written.
+// The main form keeps one for the whole run, so that the looks span polls.
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/folder_entry.h"
+
+namespace dexweb {
+
+inline constexpr double kQuietSeconds = 1.0;
+
+class WriterWatch {
+ public:
+  // True while the opened file may still be written. Notes a first look when needed.
+  bool Busy(const platform::FolderEntry& entry, const std::string& name);
+  // True the first time a busy file is reported (the caller logs it once while it stays busy).
+  bool FirstReport(const std::string& name);
+  // The file was read or has left the folder.
+  void Forget(const std::string& name);
+  // Forgets every file but the named ones.
+  void KeepOnly(const std::vector<std::string>& names);
+
+ private:
+  struct Look {
+    platform::FileStamp stamp;
+    platform::TimePoint at;
+    bool reported = false;
+  };
+  std::map<std::string, Look> looks_;
+};
+
+}  // namespace dexweb

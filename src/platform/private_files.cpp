@@ -1,0 +1,87 @@
+#include "platform/private_files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+
+#include "platform/fd.h"
+#include "platform/files.h"
+
+namespace dexweb::platform {
+namespace {
+
+Fd create_new(const std::string& path, mode_t mode) {
+  int fd;
+  do fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) raise_file_error(errno, "create " + path);
+  return Fd(fd);
+}
+
+void write_bytes(const Fd& fd, std::string_view bytes, const std::string& path) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd.get(), bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) raise_file_error(errno, "write " + path);
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+// Writes the bytes to a file just created; the file is removed again when that fails.
+void fill(Fd fd, const std::string& path, std::string_view bytes, bool durable) {
+  try {
+    write_bytes(fd, bytes, path);
+    if (durable && ::fsync(fd.get()) != 0) raise_file_error(errno, "fsync " + path);
+  } catch (...) {
+    ::unlink(path.c_str());
+    throw;
+  }
+}
+
+}  // namespace
+
+void create_exclusive(const std::string& path, std::string_view bytes) {
+  fill(create_new(path, 0600), path, bytes, false);
+}
+
+void write_new_file(const std::string& path, std::string_view bytes) {
+  std::string tmp = path + ".partXXXXXX";
+  const int raw = ::mkostemp(tmp.data(), O_CLOEXEC);
+  if (raw < 0) raise_file_error(errno, "create " + tmp);
+  Fd fd(raw);
+  if (::fchmod(fd.get(), 0640) != 0) {
+    const int e = errno;
+    ::unlink(tmp.c_str());
+    raise_file_error(e, "create " + tmp);
+  }
+  fill(std::move(fd), tmp, bytes, true);
+  const int linked = ::link(tmp.c_str(), path.c_str());
+  const int e = errno;
+  ::unlink(tmp.c_str());
+  if (linked != 0) raise_file_error(e, "create " + path);
+}
+
+PrivateFolder::PrivateFolder() {
+  std::string pattern = temp_folder() + "VTXWeb.XXXXXX";
+  if (!::mkdtemp(pattern.data())) raise_file_error(errno, "create folder " + pattern);
+  path_ = pattern + "/";
+}
+
+PrivateFolder::~PrivateFolder() {
+  // Only files are made here; whatever a filter left behind goes with the folder.
+  struct DirCloser {
+    void operator()(DIR* d) const { ::closedir(d); }
+  };
+  if (std::unique_ptr<DIR, DirCloser> dir{::opendir(path_.c_str())})
+    while (dirent* e = ::readdir(dir.get()))
+      if (std::string_view(e->d_name) != "." && std::string_view(e->d_name) != "..")
+        ::unlink((path_ + e->d_name).c_str());
+  ::rmdir(path_.c_str());
+}
+
+}  // namespace dexweb::platform

@@ -1,0 +1,37 @@
+#pragma once
+// Files that must not meet another process's files: a private temporary folder, names
+// created exclusively, and copies that appear whole or not at all and never replace
+// anything.
+
+#include <string>
+#include <string_view>
+
+namespace dexweb::platform {
+
+// Creates path with the bytes; fails (raising error 58, file already exists) when any entry
+// already has that name, a link included. Mode 0600. Other failures raise the file error.
+void create_exclusive(const std::string& path, std::string_view bytes);
+
+// Writes the bytes under a temporary name in path's folder, flushes them to disk and links
+// the complete file to path, which it never replaces: an existing path raises error 58 and
+// leaves it as it was. Mode 0640. On any failure nothing is left behind under either name.
+void write_new_file(const std::string& path, std::string_view bytes);
+
+// A folder only this process's account can use (mkdtemp under the temporary folder, mode
+// 0700), removed with its files when the object goes.
+class PrivateFolder {
+ public:
+  // Raises the file error when the folder cannot be made.
+  PrivateFolder();
+  ~PrivateFolder();
+  PrivateFolder(const PrivateFolder&) = delete;
+  PrivateFolder& operator=(const PrivateFolder&) = delete;
+
+  // With a trailing '/'.
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace dexweb::platform
