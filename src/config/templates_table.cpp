@@ -14,7 +14,8 @@ constexpr int kGlobalRowType = 0;
 constexpr const char* kGlobalName = "global";
 
 std::string row_condition(int type, std::string_view name) {
-  return " (([type] =" + sql_number(type) + ") AND ([name] =" + sql_string(std::string(name)) + "))";
+  return " (([type] =" + sql_number(type) + ") AND (" +
+         current_dialect().equals_ignoring_case("[name]", sql_string(std::string(name))) + "))";
 }
 
 }  // namespace

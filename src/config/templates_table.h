@@ -1,6 +1,7 @@
 #pragma once
 // The rows of the templates table that hold interface settings: type 10 with the
-// interface's name, and type 0 named "global".
+// interface's name, and type 0 named "global", names compared without regard to case (a
+// row named "DexWeb" is the dexweb row), as on every database of the gateway.
 
 #include <string>
 #include <string_view>
@@ -16,7 +17,7 @@ inline constexpr int kDexWebInterface = 4;
 std::string interface_name(int interface_number);
 
 // The SELECT of the interface's row and the global row, with the current dialect's table
-// hint, in the module's bracketed SQL.
+// hint and name comparison, in the module's bracketed SQL.
 std::string templates_query(std::string_view interface_name);
 
 // Resets both records, then reads both rows (read-only, forward-only, default time-out,

@@ -15,6 +15,10 @@ std::string iso_date(DateTime value, char separator) {
   return buf;
 }
 
+std::string lower_equals(std::string_view column, std::string_view literal) {
+  return "LOWER(" + std::string(column) + ") = LOWER(" + std::string(literal) + ")";
+}
+
 constexpr const char* kCounterUpdate = "UPDATE [counters] SET [unique_id] = [unique_id] % 2000000000 + 1";
 
 class EmbeddedDialect final : public Dialect {
@@ -27,6 +31,9 @@ class EmbeddedDialect final : public Dialect {
   std::string table_hint() const override { return {}; }
   std::string select_top1(std::string_view rest) const override {
     return "SELECT " + std::string(rest) + " LIMIT 1";
+  }
+  std::string equals_ignoring_case(std::string_view column, std::string_view literal) const override {
+    return lower_equals(column, literal);
   }
   std::string counter_step(int record_id) const override {
     return std::string(kCounterUpdate) + " WHERE ([record_id] =" + sql_number(record_id) +
@@ -48,6 +55,9 @@ class SqlServerDialect final : public Dialect {
   std::string now_expression() const override { return " GetDate() "; }
   std::string table_hint() const override { return " WITH (NOLOCK)"; }
   std::string select_top1(std::string_view rest) const override { return "SELECT TOP 1 " + std::string(rest); }
+  std::string equals_ignoring_case(std::string_view column, std::string_view literal) const override {
+    return std::string(column) + " =" + std::string(literal);
+  }
   std::string counter_step(int) const override {
     return std::string(kCounterUpdate) + " OUTPUT [inserted].[unique_id]";
   }
@@ -82,6 +92,9 @@ class PostgreSqlDialect final : public Dialect {
   std::string table_hint() const override { return {}; }
   std::string select_top1(std::string_view rest) const override {
     return "SELECT " + std::string(rest) + " LIMIT 1";
+  }
+  std::string equals_ignoring_case(std::string_view column, std::string_view literal) const override {
+    return lower_equals(column, literal);
   }
   std::string counter_step(int) const override {
     return std::string(kCounterUpdate) + " RETURNING [unique_id]";

@@ -1,6 +1,6 @@
 #pragma once
 // What differs between the database kinds, one object per kind: literals, identifier
-// quoting, the table hint, "now", "top 1", the counter step, the isolation statement and
+// quoting, the table hint, "now", "top 1", name comparison, the counter step, the isolation statement and
 // the transaction wrapping of a statement batch. The module writes its SQL with bracketed
 // identifiers ([messages]); to_engine() turns that text into what the engine accepts.
 
@@ -29,6 +29,12 @@ class Dialect {
   // A SELECT of the first row only; rest is everything after the word SELECT
   // ("[a], [b] FROM [t] WHERE (...)").
   virtual std::string select_top1(std::string_view rest) const = 0;
+  // A condition that holds when the text column (as written in the module's SQL, "[name]")
+  // equals literal (a text literal as sql_string writes it) without regard to case, as names
+  // compare everywhere in the gateway. SQL Server compares so by its collation and gets the
+  // plain "[name] = 'x' "; the others compare both sides in lower case, which needs no
+  // change to an existing database.
+  virtual std::string equals_ignoring_case(std::string_view column, std::string_view literal) const = 0;
   // One atomic step of the shared counter that returns the new value as [unique_id].
   virtual std::string counter_step(int record_id) const = 0;
   // The statement that sets the session's isolation level; empty when the kind has none.

@@ -26,6 +26,9 @@ int get_unique(DBObject& db);
 int next_local_id();
 
 // ModuleName + ServerNow as yyyymmddhhnnss + next_local_id(), e.g. VTXWeb2026120419141942.
+// Unique within one run only: the sequence begins again at every start, so a name may be
+// one that a file of an earlier run still has. A writer that must not replace such a file
+// creates it without replacing and takes the next name while the name is taken.
 std::string UniqueName();
 
 }  // namespace dexweb

@@ -1,10 +1,12 @@
 #include "notify/mail_file.h"
 
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 
 #include "data/unique_ids.h"
+#include "notify/header_value.h"
 #include "platform/files.h"
 #include "util/text.h"
 
@@ -12,10 +14,12 @@ namespace dexweb {
 namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
+// Names tried for one file before the folder counts as full of them.
+constexpr int kNameTries = 1000;
 
 std::string from_line(const GatewaySettings& settings) {
-  if (text::trim(settings.postmaster).empty()) return "From: velotrax@" + settings.domain;
-  return "From: " + settings.postmaster;
+  if (text::trim(settings.postmaster).empty()) return "From: velotrax@" + header_value(settings.domain);
+  return "From: " + header_value(settings.postmaster);
 }
 
 void add_line(std::string& out, std::string_view line) {
@@ -43,16 +47,30 @@ std::string Rfc822Date(platform::TimePoint utc) {
 std::string Rfc822Date() { return Rfc822Date(platform::clock().now()); }
 
 std::string write_mail_file(const GatewaySettings& settings, std::string_view address, std::string_view text) {
-  const std::string path = settings.MailOutDir + UniqueName() + ".msg";
+  std::string name = UniqueName();
   std::string content;
-  add_line(content, "Message-ID: <" + UniqueName() + "@" + settings.domain + ">");
+  add_line(content, "Message-ID: <" + UniqueName() + "@" + header_value(settings.domain) + ">");
   add_line(content, "Date: " + Rfc822Date());
-  add_line(content, "X-WRTo: " + std::string(address));
-  add_line(content, "To: " + std::string(address));
+  add_line(content, "X-WRTo: " + header_value(address));
+  add_line(content, "To: " + header_value(address));
   add_line(content, from_line(settings));
   add_line(content, text);
-  platform::write_file_atomic(path, content);
-  return path;
+
+  // The sequence of UniqueName starts again with every run, so its name may belong to a
+  // file that the mail module has not sent yet.
+  const std::string staged = settings.MailOutDir + name + ".tmp";
+  platform::write_file_atomic(staged, content);
+  try {
+    for (int attempt = 1;; ++attempt) {
+      const std::string path = settings.MailOutDir + name + ".msg";
+      if (platform::rename_no_replace(staged, path)) return path;
+      if (attempt == kNameTries) platform::raise_file_error(EEXIST, "no free name for " + path);
+      name = UniqueName();
+    }
+  } catch (...) {
+    platform::remove_file(staged);
+    throw;
+  }
 }
 
 }  // namespace dexweb

@@ -22,9 +22,12 @@ std::string Rfc822Date();
 //   To: address
 //   From: postmaster, or velotrax@domain when postmaster is empty or blank
 //   text
-// The file appears under its name only when complete (it is written under a temporary name
-// that does not end in ".msg"). Raises the file error (52..76) when the folder is missing
-// or the file cannot be written; the folder is never created.
+// address, postmaster and domain are made one header line each (header_value); text is
+// written as it is. The file appears under its name only when complete (it is written under
+// a name that does not end in ".msg"), and it never replaces a file: while the name is
+// taken, the next UniqueName() is tried, up to 1000 names. Raises the file error (52..76)
+// when the folder is missing, the file cannot be written or no name was free (58); nothing
+// is left behind then. The folder is never created.
 std::string write_mail_file(const GatewaySettings& settings, std::string_view address, std::string_view text);
 
 }  // namespace dexweb

@@ -3,12 +3,10 @@
 #include <optional>
 
 #include "config/globals.h"
-#include "data/db_object.h"
-#include "data/dialect.h"
-#include "data/sql_literals.h"
 #include "notify/mail_file.h"
 #include "notify/notify_list.h"
 #include "notify/template_expansion.h"
+#include "notify/user_row.h"
 #include "platform/files.h"
 #include "shell/error_policy.h"
 #include "util/text.h"
@@ -47,18 +45,6 @@ std::string read_template(const std::string& path) {
   }
 }
 
-std::optional<UserColumns> find_user(DBObject& db, const std::string& recipient) {
-  // The statement's dialect and table hint are those of the open database.
-  db.OpenDb(1);
-  const std::string sql = current_dialect().select_top1(
-      "[full_name], [extra1], [extra2], [extra3], [extra4] FROM [users]" + globals().NoLockHint +
-      " WHERE ([user] =" + sql_string(recipient) + ")");
-  auto rs = db.OpenRecordset(sql, DBObject::kForwardOnly, true, true, -1, false);
-  if (!rs || rs->Eof()) return std::nullopt;
-  return UserColumns{rs->AsText("full_name"), rs->AsText("extra1"), rs->AsText("extra2"), rs->AsText("extra3"),
-                     rs->AsText("extra4")};
-}
-
 std::vector<std::string> read_list(const std::string& path) {
   return parse_notify_list(text::decode_bytes(platform::read_file(path)));
 }
@@ -72,19 +58,19 @@ void SendNotifications(NotifyContext& ctx, const std::string& message, const std
   if (!ctx.settings.dexmail_enabled) return;
   const auto files = notify_files(Failed);
   if (!files) return;
-  std::string mail_template = read_template(files->mail_template);
+  const std::string mail_template = read_template(files->mail_template);
   if (mail_template.empty()) return;
 
-  NotificationFields fields{message, ErrorMessage, Sender, Recipient, std::nullopt, {}};
-  fields.user = with_retry(kProcedure, [&] { return find_user(ctx.db, Recipient); });
-  const std::string expanded = expand_template(std::move(mail_template), fields);
+  NotificationFields fields{message, ErrorMessage, Sender, Recipient, std::nullopt};
+  fields.user = with_retry(kProcedure, [&] { return find_user_row(ctx.db, Recipient); });
+  const ExpandedTemplate expanded = expand_template(mail_template, fields);
 
   const auto items = with_retry(kProcedure, [&] { return read_list(files->list); });
   for (const std::string& item : items) {
-    fields.NotifyAddress = notify_address(item, Sender, ctx.settings.domain);
-    if (fields.NotifyAddress.empty()) continue;
-    const std::string text = expand_notify_address(expanded, fields);
-    with_retry(kProcedure, [&] { write_mail_file(ctx.settings, fields.NotifyAddress, text); });
+    const std::string address = notify_address(item, Sender, ctx.settings.domain);
+    if (address.empty()) continue;
+    const std::string text = expanded.for_address(address);
+    with_retry(kProcedure, [&] { write_mail_file(ctx.settings, address, text); });
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "notify/header_value.h"
 #include "util/text.h"
 
 namespace dexweb {
@@ -30,8 +31,6 @@ std::string read_item(std::string_view text, std::size_t& pos) {
   return item;
 }
 
-std::string first_line(std::string_view s) { return std::string(s.substr(0, s.find_first_of("\r\n"))); }
-
 }  // namespace
 
 std::vector<std::string> parse_notify_list(std::string_view text) {
@@ -56,8 +55,8 @@ bool is_mail_address(std::string_view text) {
 }
 
 std::string notify_address(std::string_view item, std::string_view sender, std::string_view domain) {
-  if (item != kSenderItem) return first_line(item);
-  std::string address = text::trim(first_line(sender));
+  if (item != kSenderItem) return header_value(item);
+  std::string address = text::trim(header_value(sender));
   // Without a sender there is nobody to tell: "@domain" would only bounce.
   if (address.empty()) return {};
   if (!is_mail_address(address)) address += "@" + std::string(domain);

@@ -1,10 +1,11 @@
 #include "notify/template_expansion.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
-#include <span>
 
 #include "config/globals.h"
+#include "notify/header_value.h"
 #include "platform/clock.h"
 #include "util/text.h"
 
@@ -32,7 +33,7 @@ std::optional<std::string> now_time(const Fields&) { return twelve_hour_time(Ser
 std::optional<std::string> now_military(const Fields&) { return military_time(ServerNow()); }
 std::string current_zone() { return platform::zone_name(platform::clock().now()); }
 
-constexpr std::array<Placeholder, 21> kPlaceholders{{
+constexpr std::array<Placeholder, 19> kPlaceholders{{
     {"%Message%", [](const Fields& f) -> std::optional<std::string> { return f.message; }},
     {"%ErrorMessage%", [](const Fields& f) -> std::optional<std::string> { return f.ErrorMessage; }},
     {"%Sender%", [](const Fields& f) -> std::optional<std::string> { return f.Sender; }},
@@ -52,25 +53,65 @@ constexpr std::array<Placeholder, 21> kPlaceholders{{
     {"%RequestedMilitaryTime%", now_military},
     {"%TimeZone%", [](const Fields&) -> std::optional<std::string> { return zone_capitals(current_zone()); }},
     {"%ShortTimeZone%", [](const Fields&) -> std::optional<std::string> { return zone_initial(current_zone()); }},
-    {"\t", [](const Fields&) -> std::optional<std::string> { return std::string(7, ' '); }},
-    {"%NotifyAddress%", [](const Fields& f) -> std::optional<std::string> { return f.NotifyAddress; }},
 }};
+constexpr std::string_view kNotifyAddress = "%NotifyAddress%";
+constexpr std::string_view kTabBlanks = "       ";
+constexpr std::string_view kHeaderEnd = "\r\n\r\n";
 
-std::string replace_each(std::string text, std::span<const Placeholder> placeholders, const Fields& fields) {
-  for (const Placeholder& p : placeholders) {
-    if (auto value = p.value(fields)) text = text::ireplace_all(text, p.token, *value);
+// The names are ASCII, and no other character folds to an ASCII letter, so comparing bytes
+// ASCII-wise is comparing without regard to case.
+bool token_at(std::string_view text, std::size_t pos, std::string_view token) {
+  if (text.size() - pos < token.size()) return false;
+  for (std::size_t i = 0; i < token.size(); ++i) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    if (lower(text[pos + i]) != lower(token[i])) return false;
   }
-  return text;
+  return true;
+}
+
+// Every name begins and ends with "%", so at most one of them matches at a place.
+const Placeholder* placeholder_at(std::string_view text, std::size_t pos) {
+  for (const Placeholder& p : kPlaceholders) {
+    if (token_at(text, pos, p.token)) return &p;
+  }
+  return nullptr;
+}
+
+std::string placed(std::string_view value, bool in_header) {
+  std::string text = text::replace_all(value, "\t", kTabBlanks);
+  return in_header ? header_value(text) : text;
 }
 
 }  // namespace
 
-std::string expand_template(std::string text, const NotificationFields& fields) {
-  return replace_each(std::move(text), std::span(kPlaceholders).first(kPlaceholders.size() - 1), fields);
+ExpandedTemplate expand_template(std::string_view text, const NotificationFields& fields) {
+  ExpandedTemplate out;
+  const std::size_t header_end = std::min(text.find(kHeaderEnd), text.size());
+  for (std::size_t pos = 0; pos < text.size();) {
+    std::string& piece = out.pieces_.back();
+    const Placeholder* p = text[pos] == '%' ? placeholder_at(text, pos) : nullptr;
+    if (p) {
+      auto value = p->value(fields);
+      piece += value ? placed(*value, pos < header_end) : std::string(text.substr(pos, p->token.size()));
+      pos += p->token.size();
+    } else if (text[pos] == '%' && token_at(text, pos, kNotifyAddress)) {
+      out.pieces_.emplace_back();
+      pos += kNotifyAddress.size();
+    } else if (text[pos] == '\t') {
+      piece += kTabBlanks;
+      ++pos;
+    } else {
+      piece += text[pos++];
+    }
+  }
+  return out;
 }
 
-std::string expand_notify_address(std::string text, const NotificationFields& fields) {
-  return replace_each(std::move(text), std::span(kPlaceholders).last(1), fields);
+std::string ExpandedTemplate::for_address(std::string_view address) const {
+  const std::string value = placed(address, true);
+  std::string out = pieces_.front();
+  for (std::size_t i = 1; i < pieces_.size(); ++i) out += value + pieces_[i];
+  return out;
 }
 
 std::string short_date(DateTime t) {

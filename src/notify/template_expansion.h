@@ -1,12 +1,19 @@
 #pragma once
-// The expansion of a notification template. Placeholders are replaced one kind after
-// another in a fixed order, each everywhere and without regard to case, so that text
-// brought in by one kind (a message holding "%Date%") is expanded by the later kinds. Time
-// values are ServerNow, read afresh for each kind.
+// The expansion of a notification template: one pass, left to right, over the template
+// text. Each placeholder found there (its name matched without regard to case) is replaced
+// by its value, and values are never searched for placeholders themselves: a message
+// holding "%FullName%" or "%Date%" arrives as typed, so a submitter cannot bring an
+// account's columns into a mail sent to an address of the submitter's choosing. Tabs, of
+// the template and of the values alike, become seven blanks. A value placed into the
+// template's header lines (all text before its first empty line, the first CR LF CR LF; the
+// whole template when there is none) is made one header line (header_value). Time values
+// are ServerNow, read for each placeholder.
 
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "util/datetime.h"
 
@@ -27,17 +34,27 @@ struct NotificationFields {
   std::string Recipient;
   // Without a row, "%FullName%" and "%Comment1%" to "%Comment4%" stay as they are.
   std::optional<UserColumns> user;
-  std::string NotifyAddress;
 };
 
-// Every placeholder but "%NotifyAddress%", in order: "%Message%", "%ErrorMessage%",
-// "%Sender%", "%Recipient%", "%OriginalRecipient%", "%LastRecipient%", "%FullName%",
-// "%Comment1%" to "%Comment4%", "%Date%", "%Time%", "%RequestedDate%", "%RequestedTime%",
-// "%MilitaryTime%", "%RequestedMilitaryTime%", "%TimeZone%", "%ShortTimeZone%", and a tab
-// (seven blanks).
-std::string expand_template(std::string text, const NotificationFields& fields);
-// "%NotifyAddress%", the last placeholder, replaced by fields.NotifyAddress.
-std::string expand_notify_address(std::string text, const NotificationFields& fields);
+// A template expanded alike for every address it goes to.
+class ExpandedTemplate {
+ public:
+  // The text with address, made one header line with its tabs as seven blanks, at each
+  // place where the template held "%NotifyAddress%".
+  std::string for_address(std::string_view address) const;
+
+ private:
+  friend ExpandedTemplate expand_template(std::string_view text, const NotificationFields& fields);
+  // The text between the places of "%NotifyAddress%".
+  std::vector<std::string> pieces_ = std::vector<std::string>(1);
+};
+
+// The placeholders: "%Message%", "%ErrorMessage%", "%Sender%", "%Recipient%",
+// "%OriginalRecipient%", "%LastRecipient%", "%FullName%", "%Comment1%" to "%Comment4%",
+// "%Date%", "%Time%", "%RequestedDate%", "%RequestedTime%", "%MilitaryTime%",
+// "%RequestedMilitaryTime%", "%TimeZone%", "%ShortTimeZone%"; "%NotifyAddress%" is filled
+// by ExpandedTemplate::for_address.
+ExpandedTemplate expand_template(std::string_view text, const NotificationFields& fields);
 
 // m/d/yyyy, e.g. 12/4/2026.
 std::string short_date(DateTime t);

@@ -20,18 +20,20 @@ void use(DatabaseKind kind) {
 }
 
 TEST(TemplatesQuery, ExactTextOfEachDialect) {
-  const std::string condition =
-      " WHERE ( (([type] = 10 ) AND ([name] = 'dexweb' )) OR (([type] = 0 ) AND ([name] = 'global' )) )";
   use(DatabaseKind::SqlServer);
   EXPECT_EQ(templates_query("dexweb"),
-            "SELECT [type], [name], [settings], [subject], [body] FROM [templates] WITH (NOLOCK)" + condition);
+            "SELECT [type], [name], [settings], [subject], [body] FROM [templates] WITH (NOLOCK)"
+            " WHERE ( (([type] = 10 ) AND ([name] = 'dexweb' )) OR (([type] = 0 ) AND ([name] = 'global' )) )");
   use(DatabaseKind::Embedded);
   EXPECT_EQ(templates_query("dexweb"),
-            "SELECT [type], [name], [settings], [subject], [body] FROM [templates]" + condition);
+            "SELECT [type], [name], [settings], [subject], [body] FROM [templates]"
+            " WHERE ( (([type] = 10 ) AND (LOWER([name]) = LOWER( 'dexweb' ))) OR"
+            " (([type] = 0 ) AND (LOWER([name]) = LOWER( 'global' ))) )");
   use(DatabaseKind::PostgreSql);
   EXPECT_EQ(current_dialect().to_engine(templates_query(interface_name(2))),
             "SELECT \"type\", \"name\", \"settings\", \"subject\", \"body\" FROM \"templates\" WHERE ( "
-            "((\"type\" = 10 ) AND (\"name\" = 'dexmail' )) OR ((\"type\" = 0 ) AND (\"name\" = 'global' )) )");
+            "((\"type\" = 10 ) AND (LOWER(\"name\") = LOWER( 'dexmail' ))) OR "
+            "((\"type\" = 0 ) AND (LOWER(\"name\") = LOWER( 'global' ))) )");
   reset_globals();
 }
 
@@ -68,6 +70,16 @@ TEST_P(TemplatesTable, ReadsOnlyTheInterfaceRowAndTheGlobalRow) {
   EXPECT_TRUE(global.has_content());
   EXPECT_FALSE(set(global, "from"));
   EXPECT_EQ(global.body().text, "%Message%");
+}
+
+TEST_P(TemplatesTable, NamesInAnyCaseAreTheInterfaceRowAndTheGlobalRow) {
+  add_row(10, "DexWeb", "'interfacefilter=/f/web.txt'");
+  add_row(0, "GLOBAL", "'from=everyone'");
+  DBObject db;
+  InterfaceSettings own, global;
+  load_templates(kDexWebInterface, db, own, global);
+  EXPECT_EQ(text(own, "interfacefilter"), "/f/web.txt");
+  EXPECT_EQ(text(global, "from"), "everyone");
 }
 
 TEST_P(TemplatesTable, AMissingRowLeavesDefaultsAndTheLastOfSeveralRowsWins) {

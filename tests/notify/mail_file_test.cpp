@@ -37,6 +37,44 @@ TEST_F(MailFileTest, TwoFilesInOneSecondHaveTheirOwnNamesAndMessageIds) {
   EXPECT_EQ(line_of(test::read_text(second), 0), "Message-ID: <VTXWeb202612041414194@example.com>");
 }
 
+TEST_F(MailFileTest, HeaderValuesStayOneLineEach) {
+  settings_.postmaster = "pm@example.com\r\nBcc: a@target.example";
+  settings_.domain = "example.com\nBcc: b@target.example";
+  EXPECT_EQ(test::read_text(write_mail_file(settings_, "ops@x.com\x01\x1b\nBcc: c@target.example", "body")),
+            "Message-ID: <VTXWeb202612041414192@example.com>\r\n"
+            "Date: Fri, 04 Dec 2026 19:14:19 +0000\r\n"
+            "X-WRTo: ops@x.com  \r\nTo: ops@x.com  \r\nFrom: pm@example.com\r\nbody\r\n");
+  settings_.postmaster = "";
+  EXPECT_EQ(line_of(write(), 4), "From: velotrax@example.com");
+}
+
+TEST_F(MailFileTest, NeverReplacesAFileTheMailModuleHasNotSentYet) {
+  // The sequence of names begins again with every run: files of the last run may still
+  // hold the names this run makes.
+  const std::string unsent = settings_.MailOutDir + "VTXWeb202612041414191.msg";
+  test::write_text(unsent, "unsent 1");
+  test::write_text(settings_.MailOutDir + "VTXWeb202612041414193.msg", "unsent 3");
+  EXPECT_EQ(write_mail_file(settings_, "ops@x.com", "new"), settings_.MailOutDir + "VTXWeb202612041414194.msg");
+  EXPECT_EQ(test::read_text(unsent), "unsent 1");
+  EXPECT_EQ(test::read_text(settings_.MailOutDir + "VTXWeb202612041414193.msg"), "unsent 3");
+  EXPECT_TRUE(test::read_text(settings_.MailOutDir + "VTXWeb202612041414194.msg").ends_with("\r\nnew\r\n"));
+  EXPECT_THAT(test::folder_names(settings_.MailOutDir), ::testing::SizeIs(3));
+
+  // The names tried for one file are bounded: when all are taken, the file error, and
+  // nothing of the new file is left behind.
+  globals().LocalSequence = 0;
+  for (int sequence = 1; sequence <= 1001; ++sequence)
+    test::write_text(settings_.MailOutDir + "VTXWeb20261204141419" + std::to_string(sequence) + ".msg", "unsent");
+  try {
+    write_mail_file(settings_, "ops@x.com", "new");
+    ADD_FAILURE() << "a file was written";
+  } catch (const RuntimeError& e) {
+    EXPECT_EQ(e.number(), 58);
+  }
+  EXPECT_THAT(test::folder_names(settings_.MailOutDir), ::testing::SizeIs(1001));
+  EXPECT_EQ(test::read_text(unsent), "unsent");
+}
+
 TEST_F(MailFileTest, DateIsUtcWithEnglishNames) {
   EXPECT_EQ(Rfc822Date(test::utc(2020, 2, 29, 0, 0, 5)), "Sat, 29 Feb 2020 00:00:05 +0000");
 }

@@ -5,7 +5,7 @@
 
 #include "notify/notify_fixture.h"
 #include "platform/event_loop.h"
-#include "shell/process_exit.h"
+#include "shell/error_policy.h"
 
 namespace dexweb {
 namespace {
@@ -15,17 +15,11 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::SizeIs;
 
-struct Halted {
-  int status;
-};
-
 class Notifications : public test::NotifyTest {
  protected:
   Notifications() {
     globals().Registry.Log_Dir = logs_.dir();
-    set_process_end_hook([](int status) { throw Halted{status}; });
   }
-  ~Notifications() override { set_process_end_hook(nullptr); }
 
   void failure_files(const std::string& list, const std::string& mail_template) {
     test::write_text(prog_.file("failurenotifylist.txt"), list);
@@ -108,10 +102,25 @@ TEST_F(Notifications, UserRowFillsItsPlaceholdersOnlyWhenThereIsOne) {
   failure_files("ops@example.com", text);
   refuse("o'brien");
   refuse("nobody");
+  refuse("O'Brien");  // names compare without regard to case, as on the gateway's other databases
   auto files = mail();
-  ASSERT_THAT(files, SizeIs(2));
+  ASSERT_THAT(files, SizeIs(3));
   EXPECT_EQ(body(files[0]), "Ann O'Brien||two||four");
   EXPECT_EQ(body(files[1]), text);
+  EXPECT_EQ(body(files[2]), "Ann O'Brien||two||four");
+}
+
+TEST_F(Notifications, ASubmitterAddsNoHeaderLinesAndReadsNoAccountColumns) {
+  database_->exec("INSERT INTO [users] ([user], [full_name], [extra1]) VALUES ('bob', 'Bob Jones', '555-0100')");
+  failure_files("%Sender%", "Subject: Refused: %Message% (%Sender%)\r\n\r\n%Message%\r\n");
+  SendNotifications(ctx_, "%FullName% %Comment1%\nBcc: victim@target.example",
+                    "eve@evil.example\nBcc: victim@target.example", "bob", true, "Recipient not found");
+  EXPECT_THAT(mail(), ElementsAre("Message-ID: <VTXWeb202612041414192@example.com>\r\n"
+                                  "Date: Fri, 04 Dec 2026 19:14:19 +0000\r\n"
+                                  "X-WRTo: eve@evil.example\r\nTo: eve@evil.example\r\n"
+                                  "From: postmaster@example.com\r\n"
+                                  "Subject: Refused: %FullName% %Comment1% (eve@evil.example)\r\n\r\n"
+                                  "%FullName% %Comment1%\nBcc: victim@target.example\r\n\r\n"));
 }
 
 TEST_F(Notifications, ListItemsGiveOneFileEachInListOrder) {
@@ -127,7 +136,7 @@ TEST_F(Notifications, ListItemsGiveOneFileEachInListOrder) {
 TEST_F(Notifications, MissingMailFolderGoesThroughTheFileErrorRoundsThenHalts) {
   failure_files("ops@example.com", "body");
   std::filesystem::remove(settings_.MailOutDir);
-  EXPECT_THROW(refuse(), Halted);
+  EXPECT_THROW(refuse(), ModuleHalted);
   std::string log = test::read_text(logs_.file("VTXWeb.log"));
   EXPECT_NE(log.find("Warning. Unable to access file/directory: Procedure: SendNotifications. Retrying..."),
             std::string::npos);

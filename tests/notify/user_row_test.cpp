@@ -1,0 +1,47 @@
+// The recipient's row of the users table: the statement of each dialect, and the row read
+// from a real database whatever the case of the name.
+#include "notify/user_row.h"
+
+#include <gtest/gtest.h>
+
+#include "config/globals.h"
+#include "data/db_object.h"
+#include "data/dialect.h"
+#include "data/engine_fixture.h"
+
+namespace dexweb {
+namespace {
+
+TEST(UserRowQuery, ExactTextOfEachDialect) {
+  const std::string columns = "[full_name], [extra1], [extra2], [extra3], [extra4] FROM [users]";
+  reset_globals();
+  globals().DbKind = DatabaseKind::SqlServer;
+  globals().UseSqlServer = true;
+  globals().NoLockHint = " WITH (NOLOCK)";
+  EXPECT_EQ(user_row_query("o'brien"), "SELECT TOP 1 " + columns + " WITH (NOLOCK) WHERE ([user] = 'o''brien' )");
+  reset_globals();
+  EXPECT_EQ(user_row_query("Bob"), "SELECT " + columns + " WHERE (LOWER([user]) = LOWER( 'Bob' )) LIMIT 1");
+  globals().DbKind = DatabaseKind::PostgreSql;
+  globals().UseSqlServer = true;
+  EXPECT_EQ(current_dialect().to_engine(user_row_query("Bob")),
+            "SELECT \"full_name\", \"extra1\", \"extra2\", \"extra3\", \"extra4\" FROM \"users\" "
+            "WHERE (LOWER(\"user\") = LOWER( 'Bob' )) LIMIT 1");
+  reset_globals();
+}
+
+class UserRow : public test::EngineTest {};
+DEXWEB_INSTANTIATE_ENGINES(UserRow);
+
+TEST_P(UserRow, FoundWhateverTheCaseOfTheName) {
+  database().exec("INSERT INTO users (\"user\", full_name, extra1, extra4) VALUES ('NoWeb', 'Ann Smith', 'one', NULL)");
+  DBObject db;
+  for (const std::string name : {"NOWEB", "noweb", "NoWeb"}) {
+    auto row = find_user_row(db, name);
+    ASSERT_TRUE(row) << name;
+    EXPECT_EQ(row->full_name + "|" + row->extra1 + "|" + row->extra4, "Ann Smith|one|") << name;
+  }
+  EXPECT_FALSE(find_user_row(db, "NoWe"));
+}
+
+}  // namespace
+}  // namespace dexweb
