@@ -1,5 +1,8 @@
 #include "logging/log_files.h"
 
+#include <cstdint>
+#include <variant>
+
 #include "config/globals.h"
 #include "logging/best_effort.h"
 #include "platform/files.h"
@@ -28,13 +31,41 @@ void wait_while_flushing(int steps) {
   for (int i = 0; i < steps && globals().FlushBusy; ++i) best_effort([] { platform::wait_seconds(kWaitStep); });
 }
 
+// A queue entry's value counts the bytes of its line (CR LF included) that are already in
+// the file: a full disk may take the first part of an append and refuse the rest, and the
+// next flush then goes on after that part instead of writing it twice. Only the first entry
+// can have such a part.
+std::size_t part_on_disk(const NVPList& queue) {
+  Variant value = queue.GetValueByIndex(1);
+  const std::int32_t* count = std::get_if<std::int32_t>(&value);
+  return count && *count > 0 ? static_cast<std::size_t>(*count) : 0;
+}
+
+// Log lines are sanitised to ASCII, so each entry is its name's bytes and CR LF.
+std::size_t entry_bytes(const NVPList& queue, int index) { return queue.GetNameByIndex(index).size() + 2; }
+
+// After an append of the first n entries that put `written` bytes into the file: drops the
+// entries that are wholly there and notes how much of the next one is.
+void drop_written(NVPList& queue, int n, std::size_t written) {
+  written += part_on_disk(queue);
+  int done = 0;
+  while (done < n && written >= entry_bytes(queue, done + 1)) written -= entry_bytes(queue, ++done);
+  if (done > 0) {
+    int first = 1;
+    queue.RemoveRange(first, done);
+  }
+  if (done < n) queue.SetValueByIndex(1, static_cast<std::int32_t>(written));
+}
+
 // A log folder that stays unwritable for days must not let the queue eat the memory of a
-// module that runs for years: past the limit the oldest lines give way.
+// module that runs for years: past the limit the oldest lines give way, all but one whose
+// first part is in the file already, so that the file's line is completed.
 void drop_oldest_beyond_limit(NVPList& queue) {
   int surplus = queue.Count() - kMaxQueuedLines;
   if (surplus <= 0) return;
-  int first = 1;
-  queue.RemoveRange(first, surplus);
+  int first = part_on_disk(queue) > 0 ? 2 : 1;
+  int last = first + surplus - 1;
+  queue.RemoveRange(first, last);
 }
 
 std::string log_folder() {
@@ -43,15 +74,20 @@ std::string log_folder() {
 }
 
 // Writes the queue's first n lines in one append and only then drops them, so that lines
-// queued meanwhile, and lines of a failed write, wait for the next flush.
+// queued meanwhile, and lines of a failed write, wait for the next flush. A write that fails
+// part-way drops what it wrote (see part_on_disk).
 void flush_queue(NVPList& queue, const std::string& path, clsStringBuilder& builder) {
   int n = queue.Count();
   if (n == 0 || globals().DirectBusy) return;
+  std::size_t skip = part_on_disk(queue);
+  std::string head = skip > 0 ? (queue.GetNameByIndex(1) + "\r\n").substr(skip) : std::string();
   builder.Clear();
-  for (int i = 1; i <= n; ++i) builder.AppendLine(queue.GetNameByIndex(i));
+  for (int i = skip > 0 ? 2 : 1; i <= n; ++i) builder.AppendLine(queue.GetNameByIndex(i));
+  std::size_t written = 0;
   try {
-    platform::append_file(path, builder.ToString());
+    platform::append_file(path, head + builder.ToString(), written);
   } catch (...) {
+    drop_written(queue, n, written);
     drop_oldest_beyond_limit(queue);
     throw;
   }

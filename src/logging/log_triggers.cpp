@@ -2,9 +2,12 @@
 
 #include <array>
 #include <optional>
+#include <utility>
 
 #include "config/globals.h"
 #include "logging/best_effort.h"
+#include "logging/log_event.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "util/escapes.h"
@@ -74,8 +77,11 @@ std::vector<LogTrigger> parse_triggers(std::string_view file_text, std::string_v
       if (!field) return rows;  // a record cut short by the end of the file is not a row
       fields[i] = std::move(*field);
     }
-    if (text::iequals(fields[0], module_name))
-      rows.push_back({decode_escapes(fields[1]), decode_escapes(fields[2]), decode_escapes(fields[3])});
+    if (!text::iequals(fields[0], module_name)) continue;
+    LogTrigger& row = rows.emplace_back();
+    row.match = decode_escapes(fields[1]);
+    row.command_line = decode_escapes(fields[2]);
+    row.continue_flag = decode_escapes(fields[3]);
   }
   return rows;
 }
@@ -101,14 +107,67 @@ std::vector<std::string> trigger_arguments(const LogTrigger& row, std::string_vi
   return args;
 }
 
+// Whether the row may start its program now: its last run has ended (and is reaped) and it
+// started fewer than the limit within the window that ends now.
+bool may_start(LogTrigger& row, platform::TimePoint now) {
+  while (!row.recent_starts.empty() && now - row.recent_starts.front() >= kTriggerStartWindow)
+    row.recent_starts.pop_front();
+  bool idle = !row.last_run.running();
+  return idle && row.recent_starts.size() < kTriggerStartLimit;
+}
+
+void start(LogTrigger& row, platform::TimePoint now, std::string_view stamp, std::string_view message) {
+  // A program that fails to start counts too, so a broken row cannot fork without end.
+  row.recent_starts.push_back(now);
+  row.last_run = platform::ChildProcess::start(trigger_arguments(row, stamp, message));
+}
+
+void hold_back(LogTrigger& row, platform::TimePoint now) {
+  if (row.held_back++ == 0) row.held_since = now;
+}
+
+// Marks the table's own line while it is being logged (see own_report).
+class OwnReport {
+ public:
+  OwnReport(LogTriggerTable& table, std::string text) : table_(table), previous_(std::move(table.own_report)) {
+    table_.own_report = std::move(text);
+  }
+  ~OwnReport() { table_.own_report = std::move(previous_); }
+  OwnReport(const OwnReport&) = delete;
+  OwnReport& operator=(const OwnReport&) = delete;
+
+ private:
+  LogTriggerTable& table_;
+  std::string previous_;
+};
+
+void log_held_back_rows(LogTriggerTable& table, platform::TimePoint now) {
+  for (LogTrigger& row : table.rows) {
+    if (row.held_back == 0) continue;
+    if (!may_start(row, now) && now - row.held_since < kTriggerStartWindow) continue;
+    // Cleared first: the report below lets events run, and they may report too.
+    int count = std::exchange(row.held_back, 0);
+    std::string line = "Log trigger \"" + row.match + "\" was held back " + std::to_string(count) +
+                       (count == 1 ? " time" : " times");
+    OwnReport own(table, line);
+    log_event("general", "monitor/disk", "general", line);
+  }
+}
+
 }  // namespace
 
 void run_log_triggers(std::string_view report_text, std::string_view stamp) {
   LogTriggerTable& table = globals().LogTriggers;
+  if (!table.own_report.empty() && report_text == table.own_report) return;
   if (!table.loaded) best_effort([&] { load_triggers(table); });
-  for (const LogTrigger& row : table.rows) {
+  const platform::TimePoint now = platform::clock().now();
+  best_effort([&] { log_held_back_rows(table, now); });
+  for (LogTrigger& row : table.rows) {
     if (report_text.find(row.match) == std::string_view::npos) continue;
-    best_effort([&] { platform::spawn_detached(trigger_arguments(row, stamp, report_text)); });
+    best_effort([&] {
+      if (may_start(row, now)) start(row, now, stamp, report_text);
+      else hold_back(row, now);
+    });
     if (row.continue_flag == "False") break;
   }
 }

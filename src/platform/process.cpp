@@ -1,6 +1,7 @@
 #include "platform/process.h"
 
 #include <fcntl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <csignal>
 #include <optional>
 #include <thread>
+#include <utility>
 
 #include "platform/event_loop.h"
 #include "platform/fd.h"
@@ -70,49 +72,43 @@ std::optional<int> exec_error(const Fd& report) {
   return n == static_cast<ssize_t>(sizeof error) ? std::optional<int>(error) : std::nullopt;
 }
 
-}  // namespace
-
-bool spawn_detached(const std::vector<std::string>& args) {
-  if (args.empty() || args[0].empty()) return false;
-  std::vector<char*> argv = c_argv(args);
-
-  // Fork twice: the intermediate child exits at once and is reaped here, so the program
-  // becomes init's child and never lingers as a zombie of this long-running process.
-  pid_t child = ::fork();
-  if (child < 0) return false;
-  if (child == 0) {
-    pid_t grandchild = ::fork();
-    if (grandchild == 0) {
-      ::execvp(argv[0], argv.data());
-      ::_exit(127);
-    }
-    ::_exit(grandchild < 0 ? 1 : 0);
-  }
-  int status = 0;
-  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-ProgramRun run_and_wait(const std::vector<std::string>& args, std::chrono::milliseconds limit) {
-  if (args.empty() || args[0].empty()) return {};
+// Forks and execs argv[0] (searched in PATH) without a shell, optionally as the leader of
+// a process group of its own; -1 when there is nothing to start or fork failed. report gets
+// the read end of a pipe on which the child sends its errno if exec fails (see exec_error).
+pid_t fork_exec(const std::vector<std::string>& args, bool own_group, Fd& report) {
+  if (args.empty() || args[0].empty()) return -1;
   std::vector<char*> argv = c_argv(args);
   int pipe_fds[2];
-  if (::pipe2(pipe_fds, O_CLOEXEC) != 0) return {};
-  Fd report(pipe_fds[0]), report_writer(pipe_fds[1]);
+  if (::pipe2(pipe_fds, O_CLOEXEC) != 0) return -1;
+  Fd reader(pipe_fds[0]), writer(pipe_fds[1]);
   pid_t pid = ::fork();
-  if (pid < 0) return {};
+  if (pid < 0) return -1;
   if (pid == 0) {
-    ::setpgid(0, 0);
+    if (own_group) ::setpgid(0, 0);
     ::execvp(argv[0], argv.data());
     int error = errno;
     [[maybe_unused]] ssize_t ignored = ::write(pipe_fds[1], &error, sizeof error);
     ::_exit(127);
   }
   // Also here, so that the group exists before the parent could kill it.
-  ::setpgid(pid, pid);
+  if (own_group) ::setpgid(pid, pid);
+  report = std::move(reader);
+  return pid;
+}
+
+void reap_blocking(pid_t pid) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+
+ProgramRun run_and_wait(const std::vector<std::string>& args, std::chrono::milliseconds limit) {
+  Fd report;
+  const pid_t pid = fork_exec(args, true, report);
+  if (pid < 0) return {};
   GroupChild child(pid);
-  report_writer.reset();
   if (std::optional<int> error = exec_error(report)) {
     child.kill_and_reap();
     return {ProgramRun::End::NotStarted, *error};
@@ -128,6 +124,52 @@ ProgramRun run_and_wait(const std::vector<std::string>& args, std::chrono::milli
     DoEvents();
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+}
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept
+    : pid_(std::exchange(other.pid_, -1)), pidfd_(std::move(other.pidfd_)) {}
+
+ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
+  if (this != &other) {
+    running();
+    pid_ = std::exchange(other.pid_, -1);
+    pidfd_ = std::move(other.pidfd_);
+  }
+  return *this;
+}
+
+ChildProcess::~ChildProcess() { running(); }
+
+ChildProcess ChildProcess::start(const std::vector<std::string>& args) {
+  Fd report;
+  const pid_t pid = fork_exec(args, false, report);
+  if (pid < 0) return {};
+  // Taken before anything could reap the child, so the descriptor names this process.
+  // glibc 2.36 declares pidfd_open without C linkage for C++: the system call is made directly.
+  Fd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+  if (exec_error(report)) {
+    reap_blocking(pid);
+    return {};
+  }
+  return ChildProcess(pid, std::move(pidfd));
+}
+
+bool ChildProcess::running() {
+  if (pid_ < 0) return false;
+  if (pidfd_) {
+    siginfo_t info{};
+    int r = ::waitid(P_PIDFD, static_cast<id_t>(pidfd_.get()), &info, WEXITED | WNOHANG);
+    // ECHILD: something else reaped it, so it has ended all the same.
+    if ((r == 0 && info.si_pid == 0) || (r < 0 && errno == EINTR)) return true;
+  } else {
+    // Kernels without pid descriptors: the pid stays ours until this reaps it.
+    int status = 0;
+    pid_t r = ::waitpid(pid_, &status, WNOHANG);
+    if (r == 0 || (r < 0 && errno == EINTR)) return true;
+  }
+  pid_ = -1;
+  pidfd_.reset();
+  return false;
 }
 
 std::vector<std::string> split_command_line(const std::string& line) {

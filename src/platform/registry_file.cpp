@@ -11,18 +11,48 @@
 namespace dexweb::platform {
 namespace {
 
+char32_t utf16_unit(std::string_view bytes, std::size_t i) {
+  return static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
+}
+
+// A surrogate without its partner stands for no character: it becomes U+FFFD, as an
+// unpaired unit cannot be written as UTF-8.
 std::string from_utf16le(std::string_view bytes) {
+  constexpr char32_t kReplacement = 0xFFFD;
   std::u32string out;
   for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    char32_t u = static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
-    if (u >= 0xD800 && u <= 0xDBFF && i + 3 < bytes.size()) {
-      char32_t lo = static_cast<unsigned char>(bytes[i + 2]) | (static_cast<unsigned char>(bytes[i + 3]) << 8);
-      u = 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00);
-      i += 2;
+    char32_t u = utf16_unit(bytes, i);
+    if (u >= 0xD800 && u <= 0xDBFF) {
+      char32_t lo = i + 3 < bytes.size() ? utf16_unit(bytes, i + 2) : 0;
+      if (lo >= 0xDC00 && lo <= 0xDFFF) {
+        out += 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00);
+        i += 2;
+      } else {
+        out += kReplacement;
+      }
+    } else if (u >= 0xDC00 && u <= 0xDFFF) {
+      out += kReplacement;
+    } else {
+      out += u;
     }
-    out += u;
   }
   return text::to_utf8(out);
+}
+
+// Lines end at CR LF, LF or a lone CR alike: a lone CR that ended no line here would end
+// one once the file is written back with LF line ends, and lines would change keys.
+std::vector<std::string> split_lines(std::string_view body) {
+  std::vector<std::string> lines(1);
+  for (std::size_t i = 0; i < body.size(); ++i) {
+    char c = body[i];
+    if (c != '\r' && c != '\n') {
+      lines.back() += c;
+      continue;
+    }
+    if (c == '\r' && i + 1 < body.size() && body[i + 1] == '\n') ++i;
+    lines.emplace_back();
+  }
+  return lines;
 }
 
 std::vector<std::string> load_lines(const std::string& path) {
@@ -36,17 +66,7 @@ std::vector<std::string> load_lines(const std::string& path) {
   if (raw.starts_with("\xFF\xFE")) body = from_utf16le(std::string_view(raw).substr(2));
   else if (raw.starts_with("\xEF\xBB\xBF")) body = text::decode_bytes(raw.substr(3));
   else body = text::decode_bytes(raw);
-  std::vector<std::string> lines;
-  std::size_t pos = 0;
-  while (pos <= body.size()) {
-    std::size_t nl = body.find('\n', pos);
-    std::string line = body.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-    if (nl == std::string::npos) break;
-    pos = nl + 1;
-  }
-  return lines;
+  return split_lines(body);
 }
 
 bool is_key_line(const std::string& line) { return line.size() >= 2 && line.front() == '[' && line.back() == ']'; }
@@ -100,6 +120,34 @@ std::string format_value(std::string_view name, const RegData& value) {
   return quote(name) + "=dword:" + buf;
 }
 
+constexpr std::size_t kNone = std::string::npos;
+
+// The line read() takes the value from: the first value line of that name in any section of
+// the key.
+std::size_t value_line(const std::vector<std::string>& lines, std::string_view key, std::string_view name) {
+  bool in_key = false;
+  std::string value_name, rhs;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (is_key_line(lines[i])) in_key = text::iequals(key_of(lines[i]), key);
+    else if (in_key && parse_value_line(lines[i], value_name, rhs) && text::iequals(value_name, name)) return i;
+  }
+  return kNone;
+}
+
+// Just after the last non-blank line of the key's first section.
+std::size_t first_section_end(const std::vector<std::string>& lines, std::string_view key) {
+  std::size_t end = kNone;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (is_key_line(lines[i])) {
+      if (end != kNone) break;
+      if (text::iequals(key_of(lines[i]), key)) end = i + 1;
+    } else if (end != kNone && !lines[i].empty()) {
+      end = i + 1;
+    }
+  }
+  return end;
+}
+
 }  // namespace
 
 std::string RegistryFile::default_path() {
@@ -108,14 +156,12 @@ std::string RegistryFile::default_path() {
 }
 
 std::optional<RegData> RegistryFile::read(std::string_view key, std::string_view name) const {
-  bool in_key = false;
+  std::vector<std::string> lines = load_lines(path_);
+  std::size_t at = value_line(lines, key, name);
+  if (at == kNone) return std::nullopt;
   std::string value_name, rhs;
-  for (const std::string& line : load_lines(path_)) {
-    if (is_key_line(line)) in_key = text::iequals(key_of(line), key);
-    else if (in_key && parse_value_line(line, value_name, rhs) && text::iequals(value_name, name))
-      return parse_data(rhs);
-  }
-  return std::nullopt;
+  parse_value_line(lines[at], value_name, rhs);
+  return parse_data(rhs);
 }
 
 bool RegistryFile::key_exists(std::string_view key) const {
@@ -125,29 +171,20 @@ bool RegistryFile::key_exists(std::string_view key) const {
 }
 
 void RegistryFile::write(std::string_view key, std::string_view name, const RegData& value) const {
+  // A line end inside the text would start a line of its own when read back: a value line,
+  // or even a key line that takes the values below it.
+  auto* text_value = std::get_if<std::string>(&value);
+  for (std::string_view part : {key, name, text_value ? std::string_view(*text_value) : std::string_view()})
+    if (part.find_first_of("\r\n") != std::string_view::npos)
+      throw RuntimeError(err::kInvalidProcedureCall, "line end in a registry key, name or value: " + std::string(key));
   std::vector<std::string> lines = load_lines(path_);
   while (!lines.empty() && lines.back().empty()) lines.pop_back();
   if (lines.empty()) lines.push_back("Windows Registry Editor Version 5.00");
-  std::string value_name, rhs;
-  std::size_t insert_at = std::string::npos;
-  bool in_key = false, done = false;
-  for (std::size_t i = 0; i < lines.size() && !done; ++i) {
-    if (is_key_line(lines[i])) {
-      if (in_key) break;
-      in_key = text::iequals(key_of(lines[i]), key);
-      if (in_key) insert_at = i + 1;
-    } else if (in_key) {
-      if (parse_value_line(lines[i], value_name, rhs) && text::iequals(value_name, name)) {
-        lines[i] = format_value(name, value);
-        done = true;
-      } else if (!lines[i].empty()) {
-        insert_at = i + 1;
-      }
-    }
-  }
-  if (!done && insert_at != std::string::npos) {
-    lines.insert(lines.begin() + static_cast<long>(insert_at), format_value(name, value));
-  } else if (!done) {
+  if (std::size_t at = value_line(lines, key, name); at != kNone) {
+    lines[at] = format_value(name, value);
+  } else if (std::size_t end = first_section_end(lines, key); end != kNone) {
+    lines.insert(lines.begin() + static_cast<long>(end), format_value(name, value));
+  } else {
     lines.push_back("");
     lines.push_back("[" + std::string(key) + "]");
     lines.push_back(format_value(name, value));

@@ -2,7 +2,10 @@
 // The registry of the platform: one text file in the registry export format
 // ("Windows Registry Editor Version 5.00" or "REGEDIT4"; [KEY] lines; "Name"="text" in which
 // a backslash escapes a backslash or a double quote; "Name"=dword:hex; ';' comments). Key paths and value names compare
-// without regard to case. A missing file is an empty registry.
+// without regard to case. A missing file is an empty registry. A file that starts with the
+// UTF-16 LE mark is UTF-16 (an unpaired surrogate reads as U+FFFD); any other is read as
+// UTF-8, with bytes that are not UTF-8 taken as Windows-1252. Lines end at CR LF, LF or a
+// lone CR alike, and "[]" is the key line of the empty key path, for reading and writing.
 
 #include <cstdint>
 #include <optional>
@@ -26,8 +29,10 @@ class RegistryFile {
   // the file, the key or the value is missing or unreadable.
   std::optional<RegData> read(std::string_view key, std::string_view name) const;
   bool key_exists(std::string_view key) const;
-  // Sets the value, keeping every other line; the file is rewritten atomically (written
-  // beside, then renamed). Raises RuntimeError when the file cannot be written.
+  // Sets the value where read() finds it (else last in the key's first section, else in a
+  // new section at the end), keeping every other line; the file is rewritten atomically
+  // (written beside, then renamed) as UTF-8 with LF line ends. Raises RuntimeError when the
+  // file cannot be written, or error 5 when key, name or text value holds a CR or LF.
   void write(std::string_view key, std::string_view name, const RegData& value) const;
 
  private:

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <filesystem>
 
 #include "logging/log_event.h"
@@ -65,6 +70,60 @@ TEST_F(LogFiles, LinesWaitWhileTheLogFolderIsMissingAndNeverGoToTheWorkingFolder
 
   globals().Registry.Log_Dir.clear();
   EXPECT_EQ(module_log_path(), "/var/log/velotrax/VTXWeb.log");
+}
+
+// A tmpfs of 64 KiB mounted for one test, unmounted at its end.
+class SmallFileSystem {
+ public:
+  explicit SmallFileSystem(std::string folder) : folder_(std::move(folder)) {
+    std::filesystem::create_directory(folder_);
+    mounted_ = ::mount("tmpfs", folder_.c_str(), "tmpfs", 0, "size=64k") == 0;
+  }
+  ~SmallFileSystem() {
+    if (mounted_) ::umount2(folder_.c_str(), MNT_DETACH);
+  }
+  SmallFileSystem(const SmallFileSystem&) = delete;
+  SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+  bool mounted() const { return mounted_; }
+
+ private:
+  std::string folder_;
+  bool mounted_ = false;
+};
+
+// A full disk takes the first part of an append and refuses the rest: the next flush goes
+// on after what reached the file, even when that ends inside a line.
+TEST_F(LogFiles, AFlushCutShortByAFullDiskNeverWritesALineTwice) {
+  std::string small = dir.file("small");
+  SmallFileSystem fs(small);
+  if (!fs.mounted()) GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+  globals().Registry.Log_Dir = small + "/";
+
+  int filler = ::open((small + "/filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(filler, 0);
+  const std::string page(4096, 'x');
+  off_t filled = 0;
+  for (ssize_t n; (n = ::write(filler, page.data(), page.size())) > 0;) filled += n;
+
+  std::string expected;
+  for (int i = 1; i <= 250; ++i) {
+    std::string text = "report " + std::to_string(i) + " of a burst while the disk is full";
+    log_event("general", "disk", "general", text);
+    expected += line(text);
+  }
+  // Space comes back one page at a time, so every flush but the last is cut short.
+  int short_flushes = 0;
+  for (int round = 0; round < 10 && globals().DiskLogQueue.Count() > 0; ++round) {
+    filled = std::max<off_t>(filled - static_cast<off_t>(page.size()), 0);
+    ASSERT_EQ(::ftruncate(filler, filled), 0);
+    flush_log_queues();
+    if (globals().DiskLogQueue.Count() > 0) ++short_flushes;
+    std::string written = read_text(small + "/VTXWeb.log");
+    ASSERT_EQ(written, expected.substr(0, written.size()));
+  }
+  ::close(filler);
+  EXPECT_GE(short_flushes, 2);
+  EXPECT_EQ(read_text(small + "/VTXWeb.log"), expected);
 }
 
 }  // namespace

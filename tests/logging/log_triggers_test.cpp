@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "logging/log_event.h"
@@ -31,6 +36,11 @@ class LogTriggers : public LoggingTest {
     return std::filesystem::exists(out) ? read_text(out) : std::string();
   }
   void trigger_file(const std::string& text) { write_text(dir.file("logmonitorinfo.TXT"), text); }
+  bool queued_line(const std::string& text) {
+    for (int i = 1; i <= globals().DiskLogQueue.Count(); ++i)
+      if (queued(i).ends_with("  " + text)) return true;
+    return false;
+  }
 };
 
 TEST_F(LogTriggers, WebInputStaysOneArgumentAndRunsNothingElse) {
@@ -72,6 +82,69 @@ TEST_F(LogTriggers, RunningReportsDoNotTriggerAndTheFileIsReadOnce) {
   trigger_file("VTXWeb,GO,\"" + script("later.sh") + "\",True\r\n");
   log_event("general", "disk", "general", "GO again");
   EXPECT_EQ(received("later.sh", 300), "");
+}
+
+// Children of this process that have not ended (zombies have).
+int running_children() {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream in(entry.path() / "stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(stat.substr(close + 1));
+    char state = 0;
+    long ppid = 0;
+    rest >> state >> ppid;
+    if (ppid == ::getpid() && state != 'Z') ++count;
+  }
+  return count;
+}
+
+void wait_for_children_to_end() {
+  for (int waited = 0; running_children() > 0 && waited < 10000; waited += 20)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_EQ(running_children(), 0);
+}
+
+int line_count(const std::string& path) {
+  std::string text = read_text(path);
+  return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// Senders can put a row's match text into a report; a flood of such reports must not become
+// a flood of processes.
+TEST_F(LogTriggers, AProgramRunsOnceAtATimeAndAFewTimesAMinute) {
+  std::string program = dir.file("alert.sh");
+  write_text(program, "#!/bin/sh\necho $$ >> \"$0.starts\"\nwhile [ ! -e \"$0.release\" ]; do sleep 0.02; done\n");
+  std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+  trigger_file("VTXWeb,Database error,\"" + program + " %Message%\",True\r\n");
+  std::string starts = program + ".starts";
+  const std::string report = "Message rejected. Recipient: 5551234 From: Database error <x@example.com>";
+
+  // The first program is still running (it waits for the release file) during the burst.
+  for (int i = 0; i < 20; ++i) log_event("general", "disk", "general", report);
+  write_text(program + ".release", "");
+  wait_for_children_to_end();
+  EXPECT_EQ(line_count(starts), 1);
+
+  // Each report now comes after the previous program ended: the count per minute holds.
+  for (int i = 0; i < 20; ++i) {
+    log_event("general", "disk", "general", report);
+    wait_for_children_to_end();
+  }
+  EXPECT_EQ(line_count(starts), static_cast<int>(kTriggerStartLimit));
+  // The lines about held-back matches contain the match text, yet start nothing.
+  EXPECT_TRUE(queued_line("Log trigger \"Database error\" was held back 19 times"));
+
+  clock.advance(kTriggerStartWindow);
+  log_event("general", "disk", "general", "an unrelated report");
+  EXPECT_TRUE(queued_line("Log trigger \"Database error\" was held back 16 times"));
+  log_event("general", "disk", "general", report);
+  wait_for_children_to_end();
+  EXPECT_EQ(line_count(starts), static_cast<int>(kTriggerStartLimit) + 1);
 }
 
 }  // namespace
