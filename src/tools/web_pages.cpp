@@ -2,6 +2,7 @@
 
 #include "tools/html.h"
 #include "tools/status_output.h"
+#include "tools/web_guard.h"
 
 namespace dexweb::ctl {
 namespace {
@@ -48,7 +49,7 @@ std::string messages_section(const std::vector<MessageFact>& messages) {
 
 }  // namespace
 
-std::string form_page(const FormValues& values, const std::vector<std::string>& problems) {
+std::string form_page(const std::string& token, const FormValues& values, const std::vector<std::string>& problems) {
   std::string body;
   if (!problems.empty()) {
     body += "<div class=\"problems\"><p>The message was not sent:</p><ul>";
@@ -56,14 +57,17 @@ std::string form_page(const FormValues& values, const std::vector<std::string>& 
     body += "</ul></div>\n";
   }
   body += "<form method=\"post\" action=\"/submit\" enctype=\"multipart/form-data\" accept-charset=\"utf-8\">\n";
+  body += "<input name=\"" + std::string(kFormTokenField) + "\" type=\"hidden\" value=\"" + html_escape(token) + "\">\n";
   for (const FormField& field : kFormFields) body += field_input(field, values);
   body += "<p><button type=\"submit\">Send</button></p></form>";
   return page("Send a message", body);
 }
 
-std::string written_page(const std::string& file_name) {
-  return page("Message accepted", "<p class=\"done\" id=\"done\">The message was written as <code>" + html_escape(file_name) +
-                                      "</code>; the module picks it up at its next poll.</p><p><a href=\"/\">Send another</a></p>");
+std::string queued_page(const std::string& file_name) {
+  return page("Message queued for delivery",
+              "<p class=\"done\" id=\"done\">The message was queued as <code>" + html_escape(file_name) +
+                  "</code> in the watched folder. The module reads it at its next poll and decides then whether it goes out: "
+                  "follow it on the <a id=\"follow\" href=\"/status\">status page</a>.</p><p><a href=\"/\">Send another</a></p>");
 }
 
 std::string status_page(const GatewayStatus& status) {

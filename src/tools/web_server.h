@@ -3,6 +3,12 @@
 // or URL-encoded), and the status page at "/status". A form that passes the checks of web_form.h
 // becomes one message file in the watched folder; a refused form writes nothing and gets
 // HTTP 400 with the problems; a body above kMaxFormBody gets HTTP 413.
+//
+// A post is refused with HTTP 403, writing nothing, when its Origin (or Referer) names
+// another site than its Host, or when it does not return the form token of this process
+// (web_guard.h); scripts take the token from the form page. A client that stalls is cut off
+// after kReadTimeoutSeconds without a byte; kWorkers connections are served at once, so a
+// few stalled ones leave room for the rest.
 
 #include <memory>
 #include <string>
@@ -13,6 +19,11 @@ class Server;
 
 namespace dexweb::ctl {
 
+inline constexpr int kReadTimeoutSeconds = 5;
+inline constexpr int kWriteTimeoutSeconds = 5;
+inline constexpr int kKeepAliveSeconds = 2;
+inline constexpr int kWorkers = 64;
+
 class WebServer {
  public:
   // registry_path names the gateway for the status page; watched_folder receives the files.
@@ -22,7 +33,7 @@ class WebServer {
   WebServer& operator=(const WebServer&) = delete;
 
   // Binds to host and port (0: any free port) and returns the port; raises RuntimeError
-  // when it cannot.
+  // when it cannot, also when another program listens on that port.
   int bind(const std::string& host, int port);
   // Serves until stop() (from another thread); requests are handled on worker threads.
   void run();
@@ -33,6 +44,7 @@ class WebServer {
 
   std::string registry_path_;
   std::string watched_folder_;
+  std::string form_token_;
   std::unique_ptr<httplib::Server> server_;
 };
 
