@@ -19,11 +19,11 @@ std::string as_folder(std::string path) {
   return path;
 }
 
-// Files are started only during the budget; the rest wait for the next poll.
+// Files are started only during the budget, and not once the module is asked to stop; the
+// rest wait for the next poll.
 void work_listed_files(IntakeCall& call) {
-  using namespace std::chrono;
-  const auto end = platform::clock().now() + duration_cast<system_clock::duration>(duration<double>(kPollBudgetSeconds));
-  for (int i = 1; i <= call.files.Count() && platform::clock().now() < end; ++i)
+  const platform::SteadyPoint end = platform::steady_after(kPollBudgetSeconds);
+  for (int i = 1; i <= call.files.Count() && platform::clock().steady_now() < end && !call.ctx.StopRequested(); ++i)
     ProcessMessageFile(call, call.files.GetNameByIndex(i));
 }
 

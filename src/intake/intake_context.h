@@ -2,6 +2,7 @@
 // What one poll of the watched folder works with: the main form's per-run state, lent for
 // the length of the call.
 
+#include <functional>
 #include <string>
 
 #include "config/gateway_settings.h"
@@ -27,6 +28,8 @@ struct IntakeContext {
   LeftoverFiles& leftover_files;
   // Files whose writers may not have finished; owned by the form for the run.
   WriterWatch& writers;
+  // True once the module was asked to stop: no further file is started.
+  std::function<bool()> StopRequested = [] { return false; };
 };
 
 }  // namespace dexweb

@@ -14,7 +14,7 @@ bool WriterWatch::Busy(const platform::FolderEntry& entry, const std::string& na
   }
   const auto stamp = entry.current_stamp();
   if (!stamp) return true;
-  const platform::TimePoint now = platform::clock().now();
+  const platform::SteadyPoint now = platform::clock().steady_now();
   auto [look, first] = looks_.try_emplace(name, Look{*stamp, now});
   if (first || look->second.stamp != *stamp) {
     look->second.stamp = *stamp;

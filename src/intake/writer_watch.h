@@ -29,7 +29,7 @@ class WriterWatch {
  private:
   struct Look {
     platform::FileStamp stamp;
-    platform::TimePoint at;
+    platform::SteadyPoint at;
     bool reported = false;
   };
   std::map<std::string, Look> looks_;

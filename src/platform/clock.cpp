@@ -14,8 +14,10 @@ Clock* g_clock = &g_system_clock;
 
 TimePoint SystemClock::now() const { return std::chrono::system_clock::now(); }
 
-int SystemClock::wait(std::span<pollfd> fds, TimePoint deadline) {
-  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now()).count();
+SteadyPoint SystemClock::steady_now() const { return std::chrono::steady_clock::now(); }
+
+int SystemClock::wait(std::span<pollfd> fds, SteadyPoint deadline) {
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - steady_now()).count();
   if (left < 0) left = 0;
   int rc = ::poll(fds.data(), fds.size(), static_cast<int>(std::min<long long>(left, 60'000)));
   return rc < 0 && errno == EINTR ? 0 : rc;
@@ -23,11 +25,19 @@ int SystemClock::wait(std::span<pollfd> fds, TimePoint deadline) {
 
 ManualClock::ManualClock(TimePoint start) : now_(start) {}
 
-int ManualClock::wait(std::span<pollfd> fds, TimePoint deadline) {
+int ManualClock::wait(std::span<pollfd> fds, SteadyPoint deadline) {
   int rc = ::poll(fds.data(), fds.size(), 0);
   if (rc < 0 && errno == EINTR) rc = 0;
-  if (rc == 0 && deadline > now_) now_ = deadline;
+  if (rc == 0 && deadline > steady_) {
+    now_ += std::chrono::duration_cast<TimePoint::duration>(deadline - steady_);
+    steady_ = deadline;
+  }
   return rc;
+}
+
+SteadyPoint steady_after(double seconds) {
+  return clock().steady_now() +
+         std::chrono::duration_cast<SteadyPoint::duration>(std::chrono::duration<double>(seconds));
 }
 
 Clock& clock() { return *g_clock; }

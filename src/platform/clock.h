@@ -1,7 +1,9 @@
 #pragma once
-// The one clock of the process. Every time read and every wait of the module goes through
-// it, so that tests can replace it with a manual clock on which a 300-second pause passes
-// in microseconds.
+// The one clock of the process (process-wide by design). Every time read and every wait of
+// the module goes through it, so that tests can replace it with a manual clock on which a
+// 300-second pause passes in microseconds. Intervals (timers, waits, budgets) run on the
+// steady time, which a step of the system clock does not move; the wall time is only for
+// time stamps and the gateway's clock.
 
 #include <poll.h>
 
@@ -14,37 +16,50 @@
 namespace dexweb::platform {
 
 using TimePoint = std::chrono::system_clock::time_point;
+using SteadyPoint = std::chrono::steady_clock::time_point;
 
 class Clock {
  public:
   virtual ~Clock() = default;
-  // Current UTC time.
+  // Current UTC time (wall clock).
   virtual TimePoint now() const = 0;
-  // Blocks until the deadline passes or one of fds is ready, as poll(2) does, and returns
-  // poll's result (0 when the deadline came first). EINTR counts as 0.
-  virtual int wait(std::span<pollfd> fds, TimePoint deadline) = 0;
+  // Monotonic time, for intervals only.
+  virtual SteadyPoint steady_now() const = 0;
+  // Blocks until the steady deadline passes or one of fds is ready, as poll(2) does, and
+  // returns poll's result (0 when the deadline came first). EINTR counts as 0.
+  virtual int wait(std::span<pollfd> fds, SteadyPoint deadline) = 0;
 };
 
-// The system's clock: waits really wait.
+// The system's clocks: waits really wait.
 class SystemClock final : public Clock {
  public:
   TimePoint now() const override;
-  int wait(std::span<pollfd> fds, TimePoint deadline) override;
+  SteadyPoint steady_now() const override;
+  int wait(std::span<pollfd> fds, SteadyPoint deadline) override;
 };
 
 // A clock that only moves when told to or when a wait would block: a wait that finds no
-// ready descriptor jumps straight to its deadline.
+// ready descriptor jumps straight to its deadline. advance moves both times; set moves the
+// wall time alone, as an operator's or NTP's step of the system clock does.
 class ManualClock final : public Clock {
  public:
   explicit ManualClock(TimePoint start);
   TimePoint now() const override { return now_; }
-  int wait(std::span<pollfd> fds, TimePoint deadline) override;
-  void advance(std::chrono::milliseconds d) { now_ += d; }
+  SteadyPoint steady_now() const override { return steady_; }
+  int wait(std::span<pollfd> fds, SteadyPoint deadline) override;
+  void advance(std::chrono::milliseconds d) {
+    now_ += d;
+    steady_ += d;
+  }
   void set(TimePoint t) { now_ = t; }
 
  private:
   TimePoint now_;
+  SteadyPoint steady_{};
 };
+
+// steady_now() + seconds.
+SteadyPoint steady_after(double seconds);
 
 // The process's clock (a SystemClock until replaced).
 Clock& clock();

@@ -48,7 +48,7 @@ struct EventLoop::Timer {
   Callback tick;
   bool enabled;
   bool running = false;
-  TimePoint due;
+  SteadyPoint due;
 };
 
 struct EventLoop::Watch {
@@ -61,7 +61,7 @@ EventLoop::~EventLoop() = default;
 
 EventLoop::TimerId EventLoop::add_timer(std::chrono::milliseconds interval, Callback tick, bool enabled) {
   auto t = std::make_unique<Timer>(Timer{next_id_++, interval, std::move(tick), enabled, false,
-                                         clock().now() + interval});
+                                         clock().steady_now() + interval});
   timers_.push_back(std::move(t));
   return timers_.back()->id;
 }
@@ -78,7 +78,7 @@ const EventLoop::Timer* EventLoop::find(TimerId id) const {
 
 void EventLoop::set_enabled(TimerId id, bool enabled) {
   if (Timer* t = find(id)) {
-    if (enabled && !t->enabled) t->due = clock().now() + t->interval;
+    if (enabled && !t->enabled) t->due = clock().steady_now() + t->interval;
     t->enabled = enabled;
   }
 }
@@ -91,7 +91,7 @@ bool EventLoop::enabled(TimerId id) const {
 void EventLoop::set_interval(TimerId id, std::chrono::milliseconds interval) {
   if (Timer* t = find(id)) {
     t->interval = interval;
-    t->due = clock().now() + interval;
+    t->due = clock().steady_now() + interval;
   }
 }
 
@@ -141,8 +141,8 @@ void EventLoop::drain_signals() {
       if (auto& action = p.actions[buf[i]]) action();
 }
 
-TimePoint EventLoop::next_timer_due(TimePoint limit) const {
-  TimePoint next = limit;
+SteadyPoint EventLoop::next_timer_due(SteadyPoint limit) const {
+  SteadyPoint next = limit;
   for (const auto& t : timers_)
     if (t && t->enabled && !t->running && t->tick && t->due < next) next = t->due;
   return next;
@@ -151,8 +151,8 @@ TimePoint EventLoop::next_timer_due(TimePoint limit) const {
 void EventLoop::fire_due_timers() {
   for (std::size_t i = 0; i < timers_.size(); ++i) {
     Timer* t = timers_[i].get();
-    if (!t || !t->enabled || t->running || !t->tick || t->due > clock().now()) continue;
-    t->due = clock().now() + t->interval;
+    if (!t || !t->enabled || t->running || !t->tick || t->due > clock().steady_now()) continue;
+    t->due = clock().steady_now() + t->interval;
     t->running = true;
     Callback tick = t->tick;  // the tick may replace or remove its own timer
     tick();
@@ -160,7 +160,7 @@ void EventLoop::fire_due_timers() {
   }
 }
 
-void EventLoop::run_once(TimePoint deadline) {
+void EventLoop::run_once(SteadyPoint deadline) {
   std::vector<pollfd> fds;
   fds.push_back({signal_pipe().read_end.get(), POLLIN, 0});
   for (const Watch& w : watches_) fds.push_back({w.fd, POLLIN, 0});
@@ -175,18 +175,17 @@ void EventLoop::run_once(TimePoint deadline) {
   fire_due_timers();
 }
 
-void EventLoop::process_pending() { run_once(clock().now()); }
+void EventLoop::process_pending() { run_once(clock().steady_now()); }
 
 void EventLoop::wait_seconds(double seconds) {
-  auto until = clock().now() + std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                                   std::chrono::duration<double>(seconds));
+  const SteadyPoint until = steady_after(seconds);
   process_pending();
-  while (clock().now() < until && !quit_) run_once(until);
+  while (clock().steady_now() < until) run_once(until);
   process_pending();
 }
 
-void EventLoop::run() {
-  while (!quit_) run_once(clock().now() + std::chrono::seconds(60));
+void EventLoop::run_until(const std::function<bool()>& done) {
+  while (!done()) run_once(clock().steady_now() + std::chrono::seconds(60));
 }
 
 EventLoop& event_loop() {

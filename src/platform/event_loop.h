@@ -49,27 +49,24 @@ class EventLoop {
 
   // Runs what is due now without blocking.
   void process_pending();
-  // Runs due events until `seconds` have passed on the process clock.
+  // Runs due events until `seconds` have passed on the process clock's steady time.
   void wait_seconds(double seconds);
-  // Runs events until quit() is called.
-  void run();
-  void quit() { quit_ = true; }
-  bool quitting() const { return quit_; }
+  // Runs events until done() holds; done is asked after each round of events.
+  void run_until(const std::function<bool()>& done);
 
  private:
   struct Timer;
   struct Watch;
-  void run_once(TimePoint deadline);
+  void run_once(SteadyPoint deadline);
   void fire_due_timers();
   void drain_signals();
-  TimePoint next_timer_due(TimePoint limit) const;
+  SteadyPoint next_timer_due(SteadyPoint limit) const;
   Timer* find(TimerId id);
   const Timer* find(TimerId id) const;
 
   std::vector<std::unique_ptr<Timer>> timers_;
   std::vector<Watch> watches_;
   TimerId next_id_ = 1;
-  bool quit_ = false;
 };
 
 // The loop of the process.

@@ -7,10 +7,9 @@
 #include "data/random.h"
 #include "logging/log_files.h"
 #include "logging/monitor_link.h"
+#include "logging/sanitize.h"
 #include "platform/event_loop.h"
 #include "platform/files.h"
-#include "shell/main_form.h"
-#include "shell/process_exit.h"
 
 namespace dexweb {
 namespace {
@@ -68,8 +67,11 @@ std::string line_for_monitor(const std::string& category, const std::string& tex
   return globals().ModuleName + "|" + format_datetime(ServerNow()) + "|" + category + "|" + text + "\r";
 }
 
-// Written straight away, not queued: the module may be about to end.
-void report(const std::string& text) {
+// Written straight away, not queued: the module may be about to end. An engine's error text
+// may hold line breaks and "|": sanitised like every other line.
+void report(const std::string& raw_text) {
+  clsStringBuilder builder;
+  const std::string text = sanitize_log_text(raw_text, builder);
   if (monitor_enabled()) send_to_monitors(line_for_monitor("general", text));
   if (globals().LogToDisk) {
     begin_direct_write();
@@ -92,8 +94,7 @@ void show_warning_window(const std::string& window_text) {
   report(text);
   if (monitor_enabled()) send_to_monitors(line_for_monitor("stopped", ""));
   globals().ProgramHalted = true;
-  if (MainForm* form = globals().Form) form->StopModule();
-  end_process(1);
+  throw ModuleHalted{};
 }
 
 void handle(const RuntimeError& e, std::string_view procedure) {

@@ -1,9 +1,10 @@
 #pragma once
 // The module's one error policy. A step that can fail runs inside with_retry: when it raises
 // a RuntimeError, the error routine classifies the error by number and either waits 1 to 2 s
-// and lets the step run again, warns after repeated failures, or halts the module (the stop
-// sequence runs and the process ends). Keep steps small, so that running one again repeats
-// no side effect.
+// and lets the step run again, warns after repeated failures, or halts the module: it writes
+// the halt line and throws ModuleHalted, which unwinds every procedure to the top of the
+// run; there the stop sequence runs and the run ends with status 1. Keep steps small, so
+// that running one again repeats no side effect.
 
 #include <string_view>
 #include <utility>
@@ -12,8 +13,15 @@
 
 namespace dexweb {
 
+// The run is over with status 1. Deliberately not a std::exception, so that no handler of
+// ordinary errors can swallow it on its way to the top of the run. stop_sequence is false
+// for a module that never started (the database refused at the first tick of a program).
+struct ModuleHalted {
+  bool stop_sequence = true;
+};
+
 // The error routine of the main form's procedures and of module procedures. Returns after
-// the retry wait, or halts (never returns).
+// the retry wait, or halts (throws ModuleHalted).
 void errorsub(const RuntimeError& error, std::string_view procedure);
 void module_errorsub(const RuntimeError& error, std::string_view procedure);
 

@@ -4,13 +4,15 @@
 #include "intake/check_for_messages.h"
 #include "logging/log_event.h"
 #include "logging/log_files.h"
+#include "logging/monitor_link.h"
 #include "platform/files.h"
 #include "platform/private_files.h"
 #include "platform/service_manager.h"
-#include "shell/process_exit.h"
 #include "shell/startup.h"
 #include "util/runtime_error.h"
 #include "util/text.h"
+
+#include <utility>
 
 namespace dexweb {
 
@@ -21,6 +23,7 @@ namespace {
 bool poll_watched_folder(MainForm& f) {
   IntakeContext ctx{*f.db,          f.Settings,    f.Recipients, f.Blacklist, f.FirstPoll,
                     f.InterfaceName, f.MachineName, f.TempFolder, f.Leftovers, f.Writers};
+  ctx.StopRequested = [&f] { return f.StopRequested(); };
   return dexweb::check_for_messages(ctx);
 }
 
@@ -73,8 +76,7 @@ void MainForm::LogTick() {
 
 bool MainForm::ServiceStart() {
   globals().ServiceStarted = true;
-  main2(*this);
-  return true;
+  return main2(*this);
 }
 
 void MainForm::StopSequence(bool unloading) {
@@ -101,20 +103,52 @@ void MainForm::StopSequence(bool unloading) {
   begin_direct_write();
 }
 
-void MainForm::Unload() {
-  StopSequence(true);
-  end_process(globals().ProgramHalted ? 1 : 0);
+bool MainForm::ServiceMode() const { return globals().Registry.Run_Type == "NTService"; }
+
+void MainForm::RequestStop(bool by_module) {
+  if (!stop_requested_) stop_by_module_ = by_module;
+  stop_requested_ = true;
 }
 
-void MainForm::ServiceStop() {
-  StopSequence(false);
-  end_process(globals().ProgramHalted ? 1 : 0);
+void MainForm::ReloadOnRequest() { reload_requested_ = true; }
+
+// An operator's SIGHUP, acted on between rounds of events so that no file's work sees the
+// blacklist change under it.
+void MainForm::ReloadIfRequested() {
+  if (!std::exchange(reload_requested_, false)) return;
+  read_monitor_settings();
+  try {
+    Blacklist.GetBlackList();
+  } catch (const RuntimeError& e) {
+    log_event("general", "monitor/disk", "general", "Unable to read the blacklist: " + e.description());
+  }
+  log_event("general", "monitor/disk", "general", "Blacklist and monitor settings read again");
 }
 
-void MainForm::StopModule() {
-  if (globals().Registry.Run_Type != "NTService") Unload();
-  platform::notify_service_manager("STOPPING=1");
-  ServiceStop();
+int MainForm::Run() {
+  try {
+    loop_.run_until([this] {
+      ReloadIfRequested();
+      return stop_requested_;
+    });
+  } catch (const ModuleHalted& halt) {
+    return Finish(halt);
+  }
+  return Finish();
+}
+
+int MainForm::Finish() {
+  const bool service = ServiceMode();
+  if (service && stop_by_module_) platform::notify_service_manager("STOPPING=1");
+  StopSequence(!service);
+  return globals().ProgramHalted ? 1 : 0;
+}
+
+int MainForm::Finish(const ModuleHalted& halt) {
+  if (!halt.stop_sequence) return 1;
+  stop_by_module_ = true;
+  Finish();
+  return 1;
 }
 
 }  // namespace dexweb

@@ -2,12 +2,14 @@
 // frmVTXWeb: the module's process anchor. It owns the per-run state that the poll cycle and
 // the intake share (the one database object, the copies of the settings and control rows,
 // the recipient dictionary and the blacklist), the two timers (repeat_timer: the poll
-// cycle; tmrLog: the log flush), and the handlers that start and stop the module: Load and
-// Unload in program mode, the service Start and Stop events in service mode. Every way out
-// runs the one stop sequence and ends the process.
+// cycle; tmrLog: the log flush), and the run itself: Run turns the event loop until a stop
+// is requested or the module halts, then runs the one stop sequence and returns the exit
+// status. A stop request (a signal, the control row) only sets a flag: it is acted on at
+// the top of the loop, between message files, never inside the work of one file.
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "config/gateway_settings.h"
@@ -19,6 +21,7 @@
 #include "intake/writer_watch.h"
 #include "platform/event_loop.h"
 #include "platform/private_files.h"
+#include "shell/error_policy.h"
 #include "util/datetime.h"
 
 namespace dexweb {
@@ -35,16 +38,26 @@ class MainForm {
   // Switches the poll timer on; its first tick comes 100 ms later.
   void EnablePollTimer();
 
-  // Program mode's close: the stop sequence with its short waits, then the process ends
-  // (status 1 after a halt, 0 otherwise).
-  [[noreturn]] void Unload();
   // The service Start event: true when the module was started.
   bool ServiceStart();
-  // The service Stop event (SIGTERM under the service manager).
-  [[noreturn]] void ServiceStop();
-  // The module stopping itself: program mode unloads the form; service mode tells the
-  // service manager it is stopping, then runs the Stop event.
-  [[noreturn]] void StopModule();
+
+  // Asks the run to end: from a signal or the service manager (by_module false), or from
+  // the module itself (the control row's run flag or pause; under the service manager it
+  // then says STOPPING=1). Only sets the flag.
+  void RequestStop(bool by_module);
+  bool StopRequested() const { return stop_requested_; }
+  // An operator's request (SIGHUP) to read the blacklist and the monitor settings again;
+  // acted on at the top of the loop. It never stops the module.
+  void ReloadOnRequest();
+
+  // Turns the event loop until a stop is requested or the module halts, then ends the run.
+  int Run();
+  // The end of the run: the stop sequence (program mode with its short waits), and the exit
+  // status: 1 after a halt, 0 otherwise.
+  int Finish();
+  // What the top of the run does with a halt that unwound to it: the stop sequence unless
+  // the module never started; always status 1.
+  int Finish(const ModuleHalted& halt);
 
   // One tick of repeat_timer (public for tests that drive the cycle tick by tick).
   void PollTick();
@@ -64,8 +77,10 @@ class MainForm {
   std::string TempFolder;
 
   // Poll-cycle state.
-  DateTime LastRefresh{};
-  DateTime LastPoll{};
+  // On the steady time; empty until the first refresh and poll, and a poll that found files
+  // empties LastPoll so that the next tick polls again.
+  std::optional<platform::SteadyPoint> LastRefresh;
+  std::optional<platform::SteadyPoint> LastPoll;
   DateTime LastVelotraxTime{};
   int SettingsRecordId = 0;
   int ControlRecordId = 0;
@@ -90,7 +105,10 @@ class MainForm {
 
   // Steps of the tick, in their order.
   void OpenAtFirstTick();
+  // Throws ModuleHalted.
   [[noreturn]] void RefuseDatabase(const std::string& text);
+  bool ServiceMode() const;
+  void ReloadIfRequested();
   void PrepareRecordIds();
   void Refresh(bool first_tick);
   void ReadSettingsRow();
@@ -107,6 +125,9 @@ class MainForm {
   platform::EventLoop& loop_;
   QueryObject query_;
   bool poll_again_ = false;
+  bool stop_requested_ = false;
+  bool stop_by_module_ = false;
+  bool reload_requested_ = false;
 };
 
 }  // namespace dexweb

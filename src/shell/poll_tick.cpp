@@ -1,6 +1,7 @@
 // The tick of repeat_timer: open at the first tick, refresh the settings and control rows,
 // obey pause and run, align the clock, poll the watched folder, ping the log hourly.
 #include <cmath>
+#include <limits>
 
 #include "config/globals.h"
 #include "data/dialect.h"
@@ -11,7 +12,6 @@
 #include "platform/clock.h"
 #include "shell/error_policy.h"
 #include "shell/main_form.h"
-#include "shell/process_exit.h"
 
 namespace dexweb {
 namespace {
@@ -23,8 +23,10 @@ constexpr int kPauseAtStartSeconds = 300;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 
-long long whole_seconds_between(DateTime a, DateTime b) {
-  return std::llabs(std::chrono::duration_cast<seconds>(a - b).count());
+// Whole seconds since `since` on the steady time; never is long ago.
+long long whole_seconds_since(const std::optional<platform::SteadyPoint>& since) {
+  if (!since) return std::numeric_limits<long long>::max();
+  return std::chrono::duration_cast<seconds>(platform::clock().steady_now() - *since).count();
 }
 
 std::string row_filter(int record_id) { return " WHERE ([record_id] =" + sql_number(record_id) + ")"; }
@@ -49,10 +51,10 @@ void MainForm::PollTick() {
   if (first_tick) OpenAtFirstTick();
   if (SettingsRecordId == 0) retried([&] { PrepareRecordIds(); });
 
-  DateTime now = platform::local_now();
-  bool refresh_due = whole_seconds_between(LastRefresh, now) >= 3;
-  bool poll_due = whole_seconds_between(LastPoll, now) >= Settings.dexweb_poll;
+  bool refresh_due = whole_seconds_since(LastRefresh) >= 3;
+  bool poll_due = whole_seconds_since(LastPoll) >= Settings.dexweb_poll;
   if (refresh_due) Refresh(first_tick);
+  if (stop_requested_) return;
   if (poll_due) Poll();
   HourlyPing();
   loop_.set_enabled(repeat_timer, true);
@@ -68,8 +70,12 @@ void MainForm::OpenAtFirstTick() {
   auto rs = retried([&] { return db->OpenRecordset("SELECT [dbversion], [log_to_disk], [log_level]" + from("settings")); });
   if (!rs || rs->Eof() || rs->AsLong("dbversion") != kRequiredDbVersion)
     RefuseDatabase("Module stopped. Database version conflict");
-  globals().LogToDisk = rs->AsBool("log_to_disk");
-  globals().LogLevel = rs->AsLong("log_level");
+  // A value that does not convert is the tick's error like any other: halt line, stop
+  // sequence and "stopped" datagram.
+  retried([&] {
+    globals().LogToDisk = rs->AsBool("log_to_disk");
+    globals().LogLevel = rs->AsLong("log_level");
+  });
   FreeRs(rs);
   globals().TimeOffset = milliseconds{0};
   if (globals().UseSqlServer) {
@@ -85,12 +91,13 @@ void MainForm::RefuseDatabase(const std::string& text) {
   flush_log_queues_after_running_flush();
   platform::DoEvents();
   globals().ProgramHalted = true;
-  if (globals().Registry.Run_Type == "NTService") StopModule();
+  // Under the service manager the module stops as it does for a halt; a program just ends.
+  if (ServiceMode()) throw ModuleHalted{};
   try {
     FreeDb(db);
   } catch (const RuntimeError&) {
   }
-  end_process(1);
+  throw ModuleHalted{false};
 }
 
 int MainForm::ReadRecordId(const std::string& table) {
@@ -146,7 +153,7 @@ void MainForm::WriteControlFlag(const std::string& field, bool value, bool whole
 }
 
 void MainForm::Refresh(bool first_tick) {
-  LastRefresh = platform::local_now();
+  LastRefresh = platform::clock().steady_now();
   read_monitor_settings();
   Settings.MailOutDir = globals().Registry.DB_Dir + "MailOut/";
   log_event("general", "monitor", "running", "");
@@ -157,21 +164,23 @@ void MainForm::Refresh(bool first_tick) {
   if (Settings.dexweb_pause) {
     if (!first_tick) {
       log_event("general", "monitor/disk", "general", "Running cleanup routine");
-      StopModule();
+      return RequestStop(true);
     }
     PauseAtStart();
+    if (stop_requested_) return;
   }
   AlignClock(first_tick);
-  if (!Settings.dexweb_run) StopModule();
-  LastRefresh = platform::local_now();
+  if (!Settings.dexweb_run) return RequestStop(true);
+  LastRefresh = platform::clock().steady_now();
 }
 
 void MainForm::PauseAtStart() {
   retried([&] { WriteControlFlag("dexweb_state", false, false); });
-  for (int i = 0; i < kPauseAtStartSeconds && Settings.dexweb_pause; ++i) {
+  for (int i = 0; i < kPauseAtStartSeconds && Settings.dexweb_pause && !stop_requested_; ++i) {
     platform::wait_seconds(1);
     retried([&] { ReadControlRow(); });
   }
+  if (stop_requested_) return;
   retried([&] { WriteControlFlag("dexweb_run", true, false); });
   Settings.dexweb_run = true;
   SyncPending = true;
@@ -179,16 +188,16 @@ void MainForm::PauseAtStart() {
 }
 
 void MainForm::Poll() {
-  LastPoll = platform::local_now();
+  LastPoll = platform::clock().steady_now();
   bool found = false;
   if (Settings.dexweb_run && check_for_messages) {
     Recipients.Clear();
     found = check_for_messages(*this);
   }
   FirstPoll = false;
-  LastPoll = platform::local_now();
+  LastPoll = platform::clock().steady_now();
   if (found) {
-    LastPoll -= seconds{Settings.dexweb_poll};
+    LastPoll.reset();
   } else if (loop_.interval(repeat_timer) < milliseconds{1000}) {
     loop_.set_interval(repeat_timer, milliseconds{1000});
   }

@@ -2,9 +2,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <ctime>
-#include <random>
 
 #include "config/globals.h"
 #include "config/registry_settings.h"
@@ -16,7 +13,6 @@
 #include "platform/service_manager.h"
 #include "shell/command_line.h"
 #include "shell/main_form.h"
-#include "shell/process_exit.h"
 #include "shell/service_install.h"
 #include "util/runtime_error.h"
 
@@ -37,13 +33,11 @@ bool database_findable(const std::string& db_dir) {
   return false;
 }
 
-void install_stop_signals(platform::EventLoop& loop, MainForm& form, bool service) {
-  if (service) {
-    loop.on_signal(SIGTERM, [&form] { form.ServiceStop(); });
-    loop.on_signal(SIGINT, [&form] { form.ServiceStop(); });
-  } else {
-    for (int signo : {SIGTERM, SIGINT, SIGHUP}) loop.on_signal(signo, [&form] { form.Unload(); });
-  }
+// The actions run on the loop (also inside a wait in the middle of a file's work), so they
+// only set flags or re-read what no file's work depends on.
+void install_signals(platform::EventLoop& loop, MainForm& form) {
+  for (int signo : {SIGTERM, SIGINT}) loop.on_signal(signo, [&form] { form.RequestStop(false); });
+  loop.on_signal(SIGHUP, [&form] { form.ReloadOnRequest(); });
   loop.ignore_signal(SIGPIPE);
 }
 
@@ -53,16 +47,17 @@ int start_service(platform::EventLoop& loop, MainForm& form) {
     refuse("Unable to start. Database not found... exiting");
     return kExitRefused;
   }
-  if (platform::notify_socket_present() && form.ServiceStart())
+  if (platform::notify_socket_present()) {
+    if (!form.ServiceStart()) return kExitRefused;
     platform::notify_service_manager("READY=1");
+  }
   for (int i = 0; i < 10 && !globals().ServiceStarted; ++i) loop.wait_seconds(0.5);
   if (!globals().ServiceStarted) {
     std::fputs("VTXWeb: Run_Type is NTService but no service manager started it "
                "(NOTIFY_SOCKET is not set)... exiting\n", stderr);
     return kExitRefused;
   }
-  loop.run();
-  return kExitNormal;
+  return form.Run();
 }
 
 int run_module(int argc, char** argv) {
@@ -85,12 +80,10 @@ int run_module(int argc, char** argv) {
     refuse("Another instance of " + globals().ModuleName + " is already running... exiting");
     return kExitRefused;
   }
-  bool service = globals().Registry.Run_Type == "NTService";
-  install_stop_signals(loop, form, service);
-  if (service) return start_service(loop, form);
-  main2(form);
-  loop.run();
-  return kExitNormal;
+  install_signals(loop, form);
+  if (globals().Registry.Run_Type == "NTService") return start_service(loop, form);
+  if (!main2(form)) return kExitRefused;
+  return form.Run();
 }
 
 }  // namespace
@@ -104,23 +97,23 @@ void refuse(std::string_view text) {
   std::fprintf(stderr, "%s\n", std::string(text).c_str());
 }
 
-void main2(MainForm& form) {
+bool main2(MainForm& form) {
   try {
     log_event("general", "monitor/disk", "general", "Module Started (v" + std::string(module_version()) + ")");
     flush_log_queues_after_running_flush();
     form.EnablePollTimer();
+    return true;
   } catch (const RuntimeError& e) {
     log_event("general", "monitor/disk", "general",
               "Error: " + std::to_string(e.number()) + " " + e.description() + " in main2");
     flush_log_queues_after_running_flush();
     platform::DoEvents();
-    end_process(kExitRefused);
+    return false;
   }
 }
 
 int Main(int argc, char** argv) {
   reset_globals();
-  std::srand(static_cast<unsigned>(std::time(nullptr)));
   try {
     return run_module(argc, argv);
   } catch (const RuntimeError& e) {

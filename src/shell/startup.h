@@ -8,12 +8,13 @@ namespace dexweb {
 
 class MainForm;
 
-// Runs the module; returns (or ends the process with) its exit status: 0 after a normal
-// stop, 1 after a halt or a refusal, 2 for an invalid command-line option.
+// Runs the module and returns its exit status: 0 after a normal stop, 1 after a halt or a
+// refusal, 2 for an invalid command-line option.
 int Main(int argc, char** argv);
 
-// Module start, in both modes: the start-up line, the log flush, the poll timer on.
-void main2(MainForm& form);
+// Module start, in both modes: the start-up line, the log flush, the poll timer on. False
+// when that failed (the line "Error: ... in main2" was logged): the run ends with status 1.
+bool main2(MainForm& form);
 
 // The module's version as "major.minor.revision".
 std::string_view module_version();

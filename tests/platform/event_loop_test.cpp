@@ -26,6 +26,17 @@ TEST_F(EventLoopTest, TimersFireEveryIntervalOnlyWhileEnabled) {
   EXPECT_EQ(ticks, 3);
 }
 
+TEST_F(EventLoopTest, AStepOfTheSystemClockMovesNoTimer) {
+  int ticks = 0;
+  loop_.add_timer(milliseconds{1000}, [&] { ++ticks; }, true);
+  clock_.set(clock_.now() - std::chrono::seconds(60));
+  loop_.wait_seconds(1.5);
+  EXPECT_EQ(ticks, 1);
+  clock_.set(clock_.now() + std::chrono::hours(1));
+  loop_.process_pending();
+  EXPECT_EQ(ticks, 1);
+}
+
 TEST_F(EventLoopTest, LongWaitsPassOnTheManualClockAtOnce) {
   auto start = clock_.now();
   loop_.wait_seconds(300);

@@ -16,8 +16,8 @@ class ErrorPolicy : public ModuleTest {
     for (int call = 1; call <= limit; ++call) {
       try {
         errorsub(e, "Procedure: repeat_timer");
-      } catch (const ProcessEnded& end) {
-        EXPECT_EQ(end.status, 1);
+      } catch (const ModuleHalted& halt) {
+        EXPECT_EQ(form_->Finish(halt), 1);
         return call;
       }
     }

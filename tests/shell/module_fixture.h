@@ -15,16 +15,11 @@
 #include "platform/event_loop.h"
 #include "platform/sqlite_db.h"
 #include "shell/main_form.h"
-#include "shell/process_exit.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "support/udp_listener.h"
 
 namespace dexweb::test {
-
-struct ProcessEnded {
-  int status;
-};
 
 class ModuleTest : public ::testing::Test {
  protected:
@@ -35,27 +30,26 @@ class ModuleTest : public ::testing::Test {
     write_text(registry_.file("velotrax.reg"),
                registry_text("", "", "\"VTM_Enabled\"=\"true\"\r\n\"VTM_Port\"=\"" + std::to_string(monitor_.port()) + "\"\r\n"));
     globals().Registry.Log_Dir = logs_.dir();
-    set_process_end_hook([](int status) { throw ProcessEnded{status}; });
     form_ = std::make_unique<MainForm>(platform::event_loop());
     globals().Form = form_.get();
     form_->Load();
   }
 
   void TearDown() override {
-    set_process_end_hook(nullptr);
     form_.reset();
     reset_globals();
   }
 
-  // Ticks once a second until the module ends the process; its status, or -1.
+  // Ticks once a second as the loop would, until the run ends; its exit status, or -1.
   int run_ticks(int ticks) {
     try {
       for (int i = 0; i < ticks; ++i) {
         form_->PollTick();
+        if (form_->StopRequested()) return form_->Finish();
         clock_.advance(std::chrono::seconds(1));
       }
-    } catch (const ProcessEnded& e) {
-      return e.status;
+    } catch (const ModuleHalted& halt) {
+      return form_->Finish(halt);
     }
     return -1;
   }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "logging/log_event.h"
+#include "logging/monitor_link.h"
 #include "platform/files.h"
 #include "shell/module_fixture.h"
 
@@ -55,6 +56,17 @@ TEST_F(PollCycle, FilterFilesLiveInAPrivateFolderRemovedAtStop) {
   exec("UPDATE [control] SET [dexweb_run] = 0");
   EXPECT_EQ(run_ticks(5), 0);
   EXPECT_NE(::lstat(folder.c_str(), &st), 0);
+}
+
+TEST_F(PollCycle, AValueThatDoesNotConvertAtTheFirstTickHaltsThroughTheErrorRoutine) {
+  exec("UPDATE [settings] SET [log_level] = 'high'");
+  read_monitor_settings();  // as the start-up does before the first tick
+  EXPECT_EQ(run_ticks(3), 1);
+  EXPECT_TRUE(logged("Program Halted. Error# 13 Type mismatch in Procedure: repeat_timer")) << log_text();
+  EXPECT_TRUE(logged("Module Stopped"));
+  auto got = monitor_.receive_all();
+  ASSERT_FALSE(got.empty());
+  EXPECT_EQ(got.back().substr(got.back().size() - 10), "|stopped|\r");
 }
 
 TEST_F(PollCycle, PollsEveryTickWhileFilesRemain) {

@@ -107,6 +107,17 @@ TEST_F(Startup, ProgramModeStartsRefusesASecondInstanceAndStopsOnSigterm) {
   EXPECT_NE(log().find("  Module Stopped\r\n"), std::string::npos);
 }
 
+TEST_F(Startup, SighupReadsTheBlacklistAgainAndNeverStops) {
+  ChildProcess module({DEXWEB_BIN}, env());
+  ASSERT_TRUE(wait_for_log("Module Started (v1.0.0)"));
+  module.signal(SIGHUP);
+  EXPECT_TRUE(wait_for_log("  Blacklist and monitor settings read again\r\n"));
+  EXPECT_EQ(module.wait(0.5), -1);  // still running
+  module.signal(SIGTERM);
+  EXPECT_EQ(module.wait(), 0);
+  EXPECT_NE(log().find("  Module Stopped\r\n"), std::string::npos);
+}
+
 TEST_F(Startup, ProgramModeObeysAPauseWrittenByAnotherProcess) {
   ChildProcess module({DEXWEB_BIN}, env());
   ASSERT_TRUE(wait_for_heartbeat());  // past the first tick: a pause now is a pause while running

@@ -65,7 +65,8 @@ TEST_F(CtlStatus, TheRunningModuleSeenThroughStatusAndMonitor) {
   submit("noweb");
   write_text(home + "data/MailOut/notice.msg", "mail");
 
-  ChildProcess module({DEXWEB_BIN}, {{"VELOTRAX_REGISTRY", home + "velotrax.reg"}});
+  // A lock folder of its own: another module running on this machine must not refuse it.
+  ChildProcess module({DEXWEB_BIN}, {{"VELOTRAX_REGISTRY", home + "velotrax.reg"}, {"XDG_RUNTIME_DIR", home}});
   EXPECT_TRUE(wait_until([&] { return files_in(home + "web").empty(); })) << module.stderr_text();
   const std::string running = status();
   EXPECT_TRUE(has(running, R"({"state":"running","processes":[)")) << running;
