@@ -5,11 +5,7 @@
 
 #include "config/globals.h"
 #include "intake/file_helpers.h"
-#include "intake/filter_buffer.h"
 #include "intake/filter_call.h"
-#include "intake/filter_library.h"
-#include "intake/filter_program.h"
-#include "intake/filter_temp_file.h"
 #include "intake/filter_text.h"
 #include "logging/log_event.h"
 #include "platform/event_loop.h"

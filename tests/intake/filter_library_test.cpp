@@ -2,7 +2,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "intake/filter_buffer.h"
 #include "intake/filter_call.h"
 #include "intake/filter_fixture.h"
 #include "support/temp_dir.h"
