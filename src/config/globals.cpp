@@ -9,8 +9,6 @@ Globals& globals() {
   return g;
 }
 
-void reset_globals() { globals() = Globals{}; }
-
 DateTime ServerNow() { return platform::local_now() + globals().TimeOffset; }
 
 }  // namespace dexweb

@@ -1,6 +1,7 @@
 #pragma once
-// The module-wide values, gathered in one place. Everything else that lives for the
-// process is owned by an object (the main form, the database object, the loop).
+// The module-wide values below the logging (the logging's own are in logging/log_state.h).
+// Everything else that lives for the process is owned by an object (the main form, the
+// database object, the loop).
 
 #include <chrono>
 #include <string>
@@ -8,10 +9,6 @@
 #include "util/datetime.h"
 
 #include "config/registry_settings.h"
-#include "logging/log_triggers.h"
-#include "logging/monitor_settings.h"
-#include "util/nvp_list.h"
-#include "util/string_builder.h"
 
 namespace dexweb {
 
@@ -26,8 +23,6 @@ struct Globals {
   bool ProgramHalted = false;
   bool DbErrorHalted = false;
   bool ServiceStarted = false;
-  bool LogToDisk = true;
-  int LogLevel = 3;
   // The error routine's counters: failed attempts in this round, warning rounds given.
   int RetryCount = 0;
   int RetryRound = 0;
@@ -53,23 +48,11 @@ struct Globals {
   int CountersRecordId = 0;
   int UniqueFailures = 0;
   int LocalSequence = 0;
-  // Logging: log_event calls in progress, the builder of the outermost one, the disk lines
-  // waiting for flush_log_queues (the line is the name, False the value) and the interlock
-  // of the two disk writers.
-  int LogDepth = 0;
-  clsStringBuilder LogBuilder;
-  NVPList DiskLogQueue;
-  NVPList MessageLogQueue;
-  NVPList GuiLogQueue;
-  bool FlushBusy = false;
-  bool DirectBusy = false;
-  LogTriggerTable LogTriggers;
-  MonitorSettings Monitor;
 };
 
+// The logging's module-wide values are in logging/log_state.h, whose reset_globals() puts
+// these and those back to their start values.
 Globals& globals();
-// Puts every value back to its start value (tests).
-void reset_globals();
 
 // Local time plus TimeOffset: every time stamp of the module.
 DateTime ServerNow();

@@ -1,7 +1,6 @@
 #include "config/interface_settings.h"
 
 #include "config/interface_settings_parser.h"
-#include "config/templates_table.h"
 
 namespace dexweb {
 namespace {
@@ -33,14 +32,6 @@ void overlay(InterfaceSettings& destination, const InterfaceSettings& source) {
     if (source.is_set(i)) destination.set(i, source.value(i));
   if (source.subject().set) destination.set_subject(source.subject().text);
   if (source.body().set) destination.set_body(source.body().text);
-}
-
-InterfaceSettings effective_interface_settings(DBObject& db) {
-  InterfaceSettings effective, own, global;
-  load_templates(kDexWebInterface, db, own, global);
-  overlay(effective, global);
-  overlay(effective, own);
-  return effective;
 }
 
 }  // namespace dexweb

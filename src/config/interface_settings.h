@@ -12,8 +12,6 @@
 
 namespace dexweb {
 
-class DBObject;
-
 using SettingValue = std::variant<std::string, bool, std::int32_t>;
 
 class InterfaceSettings {
@@ -77,9 +75,5 @@ inline constexpr FlagSetting kUseFilterDllFile = setting<bool>("usefilterdllfile
 // every setting and template that source set, with its set flag. The destination's
 // has-content flag is left as it was.
 void overlay(InterfaceSettings& destination, const InterfaceSettings& source);
-
-// Defaults, then the global row, then the row of interface 4 "dexweb", each field only
-// where the row set it. Database errors propagate.
-InterfaceSettings effective_interface_settings(DBObject& db);
 
 }  // namespace dexweb

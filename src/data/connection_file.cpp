@@ -14,14 +14,14 @@ namespace {
 constexpr const char* kCrLf = "\r\n";
 
 // The number that the value's leading digits form, rounded to a whole number; 0 when the
-// value does not start with one.
+// value does not start with one or the number is outside the 32-bit range.
 int leading_number(std::string_view value) {
   std::string s = text::ltrim(value);
   std::size_t end = 0;
   if (end < s.size() && (s[end] == '+' || s[end] == '-')) ++end;
   while (end < s.size() && (std::isdigit(static_cast<unsigned char>(s[end])) || s[end] == '.')) ++end;
   auto n = text::parse_number(s.substr(0, end));
-  return n ? static_cast<int>(text::round_half_even(*n)) : 0;
+  return n && *n >= -2147483648.5 && *n < 2147483647.5 ? static_cast<int>(text::round_half_even(*n)) : 0;
 }
 
 // Removes the entry and returns its value with every ";" deleted; nullopt when absent.

@@ -10,10 +10,10 @@
 #include "data/dialect.h"
 #include "data/error_numbers.h"
 #include "data/odbc_engine.h"
-#include "data/random.h"
 #include "data/sqlite_engine.h"
 #include "platform/event_loop.h"
 #include "platform/files.h"
+#include "util/random.h"
 #include "util/runtime_error.h"
 
 namespace dexweb {

@@ -41,8 +41,6 @@ class DbEngine;
 
 class DBObject {
  public:
-  static constexpr int kDynaset = 2, kSnapshot = 4, kForwardOnly = 8;
-
   DBObject();
   ~DBObject();
   DBObject(const DBObject&) = delete;
@@ -55,8 +53,6 @@ class DBObject {
 
   // The embedded database's connection while it is open; nullptr on a server or closed.
   platform::SqliteConnection* GetDb();
-  // Always false.
-  bool OpenCheck(std::string_view /*connection_string*/) const { return false; }
   bool IsOpen() const { return opened_; }
   // The server connection text after the file was processed (CR LF between clauses);
   // empty on the embedded database.
@@ -71,13 +67,9 @@ class DBObject {
   // Closes the connection (errors ignored), then lets the event loop run.
   void CloseDb();
 
-  // Runs a query and returns its rows; nullptr when ignore_failure swallowed a failure.
-  // Every recordset is a forward-only, read-only snapshot: rs_type, read_only and
-  // forward_only are accepted as callers pass them and change nothing. timeout -1 means
-  // DB_Short_Timeout.
-  std::unique_ptr<Recordset> OpenRecordset(std::string_view qry, int rs_type = kForwardOnly,
-                                           bool read_only = true, bool forward_only = true,
-                                           int timeout = -1, bool ignore_failure = false);
+  // Runs a query and returns its rows as a forward-only, read-only snapshot; nullptr when
+  // ignore_failure swallowed a failure. timeout -1 means DB_Short_Timeout.
+  std::unique_ptr<Recordset> OpenRecordset(std::string_view qry, int timeout = -1, bool ignore_failure = false);
   // Runs a statement. A blank statement does nothing.
   void Execute(std::string_view qry, int timeout = -1, bool ignore_failure = false);
   // Runs a statement and returns the rows it affected (0 for a blank statement or a

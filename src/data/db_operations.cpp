@@ -8,8 +8,8 @@
 #include "data/db_messages.h"
 #include "data/db_object.h"
 #include "data/dialect.h"
-#include "data/random.h"
 #include "platform/event_loop.h"
+#include "util/random.h"
 
 namespace dexweb {
 
@@ -107,8 +107,7 @@ DBObject::Outcome DBObject::run_step(StepPolicy& p, std::string_view sql, Step&&
   }
 }
 
-std::unique_ptr<Recordset> DBObject::OpenRecordset(std::string_view qry, int, bool, bool, int timeout,
-                                                   bool ignore_failure) {
+std::unique_ptr<Recordset> DBObject::OpenRecordset(std::string_view qry, int timeout, bool ignore_failure) {
   int t = timeout == -1 ? globals().Registry.DB_Short_Timeout : timeout;
   OpenDb(1);
   StepPolicy p = recordset_policy();

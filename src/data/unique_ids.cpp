@@ -4,9 +4,9 @@
 #include "data/db_log.h"
 #include "data/db_object.h"
 #include "data/dialect.h"
-#include "data/random.h"
+#include "logging/error_policy.h"
 #include "platform/event_loop.h"
-#include "shell/error_policy.h"
+#include "util/random.h"
 
 namespace dexweb {
 namespace {
@@ -37,7 +37,7 @@ int draw_counter(DBObject& db) {
     // The lock wait applies once the database is open (OpenRecordset opens it first).
     db.OpenDb(1);
     CounterStepScope scope(db);
-    rs = db.OpenRecordset(current_dialect().counter_step(globals().CountersRecordId), DBObject::kForwardOnly);
+    rs = db.OpenRecordset(current_dialect().counter_step(globals().CountersRecordId));
   }
   int id = rs && !rs->Eof() ? rs->AsLong("unique_id") : 0;
   FreeRs(rs);

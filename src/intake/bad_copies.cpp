@@ -2,10 +2,10 @@
 
 #include "config/globals.h"
 #include "data/unique_ids.h"
-#include "intake/file_helpers.h"
 #include "intake/intake_log.h"
 #include "intake/leftover_files.h"
 #include "platform/event_loop.h"
+#include "platform/file_helpers.h"
 #include "platform/folder_entry.h"
 #include "platform/private_files.h"
 #include "util/runtime_error.h"

@@ -4,8 +4,8 @@
 #include <cstdlib>
 
 #include "config/globals.h"
-#include "intake/file_helpers.h"
 #include "intake/intake_log.h"
+#include "platform/file_helpers.h"
 #include "platform/files.h"
 #include "util/text.h"
 #include "util/variant.h"

@@ -3,13 +3,14 @@
 #include <chrono>
 
 #include "config/globals.h"
+#include "data/templates_table.h"
 #include "intake/bad_copies.h"
-#include "intake/file_helpers.h"
 #include "intake/folder_scan.h"
 #include "intake/intake_call.h"
 #include "intake/intake_log.h"
+#include "logging/error_policy.h"
 #include "platform/clock.h"
-#include "shell/error_policy.h"
+#include "platform/file_helpers.h"
 
 namespace dexweb {
 namespace {

@@ -4,11 +4,11 @@
 #include <optional>
 
 #include "config/globals.h"
-#include "intake/file_helpers.h"
 #include "intake/filter_call.h"
 #include "intake/filter_text.h"
 #include "logging/log_event.h"
 #include "platform/event_loop.h"
+#include "platform/file_helpers.h"
 #include "platform/private_files.h"
 #include "util/runtime_error.h"
 #include "util/text.h"

@@ -2,19 +2,19 @@
 #include <variant>
 
 #include "intake/bad_copies.h"
-#include "intake/file_helpers.h"
 #include "intake/intake_call.h"
 #include "intake/intake_log.h"
+#include "intake/leftover_files.h"
 #include "intake/refusals.h"
 #include "intake/resolution.h"
 #include "intake/text_helpers.h"
 #include "intake/web_file_parser.h"
-#include "intake/leftover_files.h"
 #include "intake/writer_watch.h"
+#include "logging/error_policy.h"
 #include "logging/log_event.h"
 #include "platform/event_loop.h"
+#include "platform/file_helpers.h"
 #include "platform/folder_entry.h"
-#include "shell/error_policy.h"
 #include "util/text.h"
 
 namespace dexweb {

@@ -3,7 +3,7 @@
 #include "config/globals.h"
 #include "data/db_object.h"
 #include "intake/intake_log.h"
-#include "shell/error_policy.h"
+#include "logging/error_policy.h"
 #include "util/text.h"
 
 namespace dexweb {
@@ -32,7 +32,7 @@ void RecipientList::load(DBObject& db) {
   auto rs = db.OpenRecordset(
       "SELECT [user], [ad_hoc], [multi_page], [web_service], [group_list], [display_group] FROM [users]" +
           globals().NoLockHint,
-      DBObject::kForwardOnly, true, true, globals().Registry.DB_Long_Timeout, false);
+      globals().Registry.DB_Long_Timeout);
   for (; !rs->Eof(); rs->MoveNext()) {
     if (rs->IsNull("display_group") || rs->AsBool("display_group")) continue;
     const std::string name = rs->AsText("user");

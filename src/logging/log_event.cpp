@@ -5,9 +5,11 @@
 
 #include "config/globals.h"
 #include "logging/best_effort.h"
+#include "logging/log_state.h"
 #include "logging/log_triggers.h"
 #include "logging/monitor_link.h"
 #include "logging/sanitize.h"
+#include "platform/system_info.h"
 #include "util/text.h"
 
 namespace dexweb {
@@ -45,9 +47,9 @@ class DepthGuard {
 };
 
 void queue_disk_lines(Targets to, const std::string& stamp, const std::string& safe) {
-  Globals& g = globals();
-  if (to.disk) g.DiskLogQueue.Add(stamp + "  " + safe, false);
-  if (to.message) g.MessageLogQueue.Add(stamp + "  " + g.ModuleName + " " + safe, false);
+  LogState& s = log_state();
+  if (to.disk) s.DiskLogQueue.Add(stamp + "  " + safe, false);
+  if (to.message) s.MessageLogQueue.Add(stamp + "  " + globals().ModuleName + " " + safe, false);
 }
 
 void report_to_monitors(Targets to, const std::string& stamp, const std::string& category,
@@ -67,23 +69,24 @@ void report_to_monitors(Targets to, const std::string& stamp, const std::string&
 void log_event(std::string_view level, std::string_view target, std::string_view category,
                std::string_view text) {
   Globals& g = globals();
+  LogState& s = log_state();
   let_events_run();
   g.RetryCount = 0;
   g.RetryRound = 0;
-  if (!level_passes(level, g.LogLevel)) return;
+  if (!level_passes(level, s.LogLevel)) return;
 
-  DepthGuard depth(g.LogDepth);
+  DepthGuard depth(s.LogDepth);
   // Events run inside this call and may report too: only the outermost call may use the
   // shared builder.
   std::optional<clsStringBuilder> own;
   std::string stamp = format_datetime(ServerNow());
   if (category != "running") run_log_triggers(text, stamp);
   std::string safe;
-  best_effort([&] { safe = sanitize_log_text(text, depth.outermost() ? g.LogBuilder : own.emplace()); });
+  best_effort([&] { safe = sanitize_log_text(text, depth.outermost() ? s.LogBuilder : own.emplace(platform::page_size())); });
   let_events_run();
 
   Targets to = targets_of(target);
-  if (g.LogToDisk) best_effort([&] { queue_disk_lines(to, stamp, safe); });
+  if (s.LogToDisk) best_effort([&] { queue_disk_lines(to, stamp, safe); });
   if (to.monitor && monitor_enabled())
     best_effort([&] { report_to_monitors(to, stamp, text::to_lower(category), safe); });
   let_events_run();

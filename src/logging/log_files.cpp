@@ -5,7 +5,9 @@
 
 #include "config/globals.h"
 #include "logging/best_effort.h"
+#include "logging/log_state.h"
 #include "platform/files.h"
+#include "platform/system_info.h"
 
 namespace dexweb {
 namespace {
@@ -28,7 +30,7 @@ class BusyFlag {
 };
 
 void wait_while_flushing(int steps) {
-  for (int i = 0; i < steps && globals().FlushBusy; ++i) best_effort([] { platform::wait_seconds(kWaitStep); });
+  for (int i = 0; i < steps && log_state().FlushBusy; ++i) best_effort([] { platform::wait_seconds(kWaitStep); });
 }
 
 // A queue entry's value counts the bytes of its line (CR LF included) that are already in
@@ -78,7 +80,7 @@ std::string log_folder() {
 // part-way drops what it wrote (see part_on_disk).
 void flush_queue(NVPList& queue, const std::string& path, clsStringBuilder& builder) {
   int n = queue.Count();
-  if (n == 0 || globals().DirectBusy) return;
+  if (n == 0 || log_state().DirectBusy) return;
   std::size_t skip = part_on_disk(queue);
   std::string head = skip > 0 ? (queue.GetNameByIndex(1) + "\r\n").substr(skip) : std::string();
   builder.Clear();
@@ -96,24 +98,24 @@ void flush_queue(NVPList& queue, const std::string& path, clsStringBuilder& buil
   let_events_run();
 }
 
-bool all_queues_empty(const Globals& g) {
-  return g.DiskLogQueue.Count() == 0 && g.MessageLogQueue.Count() == 0 && g.GuiLogQueue.Count() == 0;
+bool all_queues_empty(const LogState& s) {
+  return s.DiskLogQueue.Count() == 0 && s.MessageLogQueue.Count() == 0 && s.GuiLogQueue.Count() == 0;
 }
 
 }  // namespace
 
 void flush_log_queues() {
-  Globals& g = globals();
-  if (all_queues_empty(g) || g.DirectBusy || g.FlushBusy) return;
-  BusyFlag busy(g.FlushBusy);
+  LogState& s = log_state();
+  if (all_queues_empty(s) || s.DirectBusy || s.FlushBusy) return;
+  BusyFlag busy(s.FlushBusy);
   best_effort([&] {
-    clsStringBuilder builder;
+    clsStringBuilder builder(platform::page_size());
     // An empty Log_Dir would make these names relative to the working folder, which is "/"
     // under the service manager: the queues use the same fallback folder as direct lines.
     std::string dir = log_folder();
-    best_effort([&] { flush_queue(g.DiskLogQueue, dir + g.ModuleName + ".log", builder); });
-    best_effort([&] { flush_queue(g.MessageLogQueue, dir + "Velotrax.log", builder); });
-    best_effort([&] { flush_queue(g.GuiLogQueue, dir + "VTGUI.log", builder); });
+    best_effort([&] { flush_queue(s.DiskLogQueue, dir + globals().ModuleName + ".log", builder); });
+    best_effort([&] { flush_queue(s.MessageLogQueue, dir + "Velotrax.log", builder); });
+    best_effort([&] { flush_queue(s.GuiLogQueue, dir + "VTGUI.log", builder); });
   });
 }
 
@@ -124,12 +126,12 @@ void flush_log_queues_after_running_flush() {
 
 void begin_direct_write() {
   flush_log_queues_after_running_flush();
-  globals().DirectBusy = true;
+  log_state().DirectBusy = true;
   wait_while_flushing(kDirectWaitSteps);
 }
 
 void end_direct_write() {
-  globals().DirectBusy = false;
+  log_state().DirectBusy = false;
   flush_log_queues_after_running_flush();
 }
 

@@ -7,6 +7,7 @@
 #include "config/globals.h"
 #include "logging/best_effort.h"
 #include "logging/log_event.h"
+#include "logging/log_state.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -157,7 +158,7 @@ void log_held_back_rows(LogTriggerTable& table, platform::TimePoint now) {
 }  // namespace
 
 void run_log_triggers(std::string_view report_text, std::string_view stamp) {
-  LogTriggerTable& table = globals().LogTriggers;
+  LogTriggerTable& table = log_state().LogTriggers;
   if (!table.own_report.empty() && report_text == table.own_report) return;
   if (!table.loaded) best_effort([&] { load_triggers(table); });
   const platform::TimePoint now = platform::clock().now();

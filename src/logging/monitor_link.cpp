@@ -5,6 +5,7 @@
 #include "config/globals.h"
 #include "config/registry.h"
 #include "logging/best_effort.h"
+#include "logging/log_state.h"
 #include "platform/net.h"
 #include "util/text.h"
 
@@ -37,7 +38,7 @@ bool is_octet(std::string_view part) {
 
 void read_monitor_settings() {
   best_effort([] {
-    MonitorSettings& m = globals().Monitor;
+    MonitorSettings& m = log_state().Monitor;
     m.Enabled = registry_flag(QueryValue(kMonitorKey, "VTM_Enabled"));
     m.Port = QueryValue(kMonitorKey, "VTM_Port");
     m.Host = kLocalMonitorHost;
@@ -49,10 +50,10 @@ void read_monitor_settings() {
   });
 }
 
-bool monitor_enabled() { return globals().Monitor.Enabled; }
+bool monitor_enabled() { return log_state().Monitor.Enabled; }
 
 void refresh_monitor_addresses() {
-  MonitorSettings& m = globals().Monitor;
+  MonitorSettings& m = log_state().Monitor;
   int minute_mark = civil(ServerNow()).minute + 1;
   bool due = m.LastRefreshMinute != minute_mark;
   if (due) m.LastRefreshMinute = minute_mark;
@@ -64,7 +65,7 @@ void refresh_monitor_addresses() {
 }
 
 void send_to_monitors(std::string_view payload) {
-  const MonitorSettings& m = globals().Monitor;
+  const MonitorSettings& m = log_state().Monitor;
   int port = port_number(m.Port);
   std::string bytes = text::encode_1252(payload);
   platform::send_udp(m.Host, port, bytes);

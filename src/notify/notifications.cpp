@@ -3,12 +3,12 @@
 #include <optional>
 
 #include "config/globals.h"
+#include "logging/error_policy.h"
 #include "notify/mail_file.h"
 #include "notify/notify_list.h"
 #include "notify/template_expansion.h"
 #include "notify/user_row.h"
 #include "platform/files.h"
-#include "shell/error_policy.h"
 #include "util/text.h"
 
 namespace dexweb {

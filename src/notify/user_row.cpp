@@ -17,7 +17,7 @@ std::string user_row_query(const std::string& recipient) {
 std::optional<UserColumns> find_user_row(DBObject& db, const std::string& recipient) {
   // Opened first, so that the dialect and table hint are those of the open database.
   db.OpenDb(1);
-  auto rs = db.OpenRecordset(user_row_query(recipient), DBObject::kForwardOnly, true, true, -1, false);
+  auto rs = db.OpenRecordset(user_row_query(recipient));
   if (!rs || rs->Eof()) return std::nullopt;
   return UserColumns{rs->AsText("full_name"), rs->AsText("extra1"), rs->AsText("extra2"), rs->AsText("extra3"),
                      rs->AsText("extra4")};

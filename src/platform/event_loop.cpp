@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <array>
 #include <csignal>
 #include <cerrno>
@@ -51,11 +50,6 @@ struct EventLoop::Timer {
   SteadyPoint due;
 };
 
-struct EventLoop::Watch {
-  int fd;
-  Callback on_readable;
-};
-
 EventLoop::EventLoop() = default;
 EventLoop::~EventLoop() = default;
 
@@ -83,11 +77,6 @@ void EventLoop::set_enabled(TimerId id, bool enabled) {
   }
 }
 
-bool EventLoop::enabled(TimerId id) const {
-  const Timer* t = find(id);
-  return t && t->enabled;
-}
-
 void EventLoop::set_interval(TimerId id, std::chrono::milliseconds interval) {
   if (Timer* t = find(id)) {
     t->interval = interval;
@@ -108,15 +97,6 @@ void EventLoop::remove_timer(TimerId id) {
       t->enabled = false;
       t->tick = nullptr;
     }
-}
-
-void EventLoop::watch_fd(int fd, Callback on_readable) {
-  unwatch_fd(fd);
-  watches_.push_back({fd, std::move(on_readable)});
-}
-
-void EventLoop::unwatch_fd(int fd) {
-  std::erase_if(watches_, [fd](const Watch& w) { return w.fd == fd; });
 }
 
 void EventLoop::on_signal(int signo, Callback action) {
@@ -161,17 +141,8 @@ void EventLoop::fire_due_timers() {
 }
 
 void EventLoop::run_once(SteadyPoint deadline) {
-  std::vector<pollfd> fds;
-  fds.push_back({signal_pipe().read_end.get(), POLLIN, 0});
-  for (const Watch& w : watches_) fds.push_back({w.fd, POLLIN, 0});
-  int ready = clock().wait(fds, next_timer_due(deadline));
-  if (ready > 0) {
-    if (fds[0].revents) drain_signals();
-    std::vector<Watch> ready_watches;
-    for (std::size_t i = 1; i < fds.size(); ++i)
-      if (fds[i].revents) ready_watches.push_back(watches_[i - 1]);
-    for (Watch& w : ready_watches) w.on_readable();
-  }
+  std::vector<pollfd> fds{{signal_pipe().read_end.get(), POLLIN, 0}};
+  if (clock().wait(fds, next_timer_due(deadline)) > 0 && fds[0].revents) drain_signals();
   fire_due_timers();
 }
 

@@ -6,7 +6,7 @@
 //
 // "Let window messages run" is process_pending(): whatever is due now runs, nothing blocks.
 // wait_seconds() keeps running due events until its time is up, so a wait inside a timer
-// tick still lets other timers, signals and sockets be served.
+// tick still lets other timers and signals be served.
 
 #include <chrono>
 #include <functional>
@@ -31,14 +31,9 @@ class EventLoop {
   // restarts the count.
   TimerId add_timer(std::chrono::milliseconds interval, Callback tick, bool enabled = false);
   void set_enabled(TimerId id, bool enabled);
-  bool enabled(TimerId id) const;
   void set_interval(TimerId id, std::chrono::milliseconds interval);
   std::chrono::milliseconds interval(TimerId id) const;
   void remove_timer(TimerId id);
-
-  // Runs `on_readable` on the loop whenever fd is readable. The caller keeps the fd open.
-  void watch_fd(int fd, Callback on_readable);
-  void unwatch_fd(int fd);
 
   // Installs a handler for signo whose only work is to note the signal; `action` then runs
   // on the loop. One action per signal; a later call replaces it.
@@ -56,7 +51,6 @@ class EventLoop {
 
  private:
   struct Timer;
-  struct Watch;
   void run_once(SteadyPoint deadline);
   void fire_due_timers();
   void drain_signals();
@@ -65,7 +59,6 @@ class EventLoop {
   const Timer* find(TimerId id) const;
 
   std::vector<std::unique_ptr<Timer>> timers_;
-  std::vector<Watch> watches_;
   TimerId next_id_ = 1;
 };
 

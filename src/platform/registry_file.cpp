@@ -66,6 +66,10 @@ std::vector<std::string> load_lines(const std::string& path) {
   if (raw.starts_with("\xFF\xFE")) body = from_utf16le(std::string_view(raw).substr(2));
   else if (raw.starts_with("\xEF\xBB\xBF")) body = text::decode_bytes(raw.substr(3));
   else body = text::decode_bytes(raw);
+  // A byte-order mark repeated after the first (a file converted twice) is no text either:
+  // kept, it would turn into the first line's start on the way back, and a later read that
+  // strips it would see a key line that this read did not.
+  while (body.starts_with("\xEF\xBB\xBF")) body.erase(0, 3);
   return split_lines(body);
 }
 

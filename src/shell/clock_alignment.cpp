@@ -1,10 +1,10 @@
 // Keeping ServerNow on the gateway's clock: the server's own clock on a server database,
 // otherwise the scheduler's velotrax_time, caught on the edge of its next step.
 #include "config/globals.h"
+#include "logging/error_policy.h"
 #include "logging/log_event.h"
 #include "logging/named_settings.h"
 #include "platform/clock.h"
-#include "shell/error_policy.h"
 #include "shell/main_form.h"
 
 namespace dexweb {

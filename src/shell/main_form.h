@@ -19,9 +19,9 @@
 #include "intake/leftover_files.h"
 #include "intake/recipient_list.h"
 #include "intake/writer_watch.h"
+#include "logging/error_policy.h"
 #include "platform/event_loop.h"
 #include "platform/private_files.h"
-#include "shell/error_policy.h"
 #include "util/datetime.h"
 
 namespace dexweb {

@@ -6,11 +6,12 @@
 #include "config/globals.h"
 #include "data/dialect.h"
 #include "data/sql_literals.h"
+#include "logging/error_policy.h"
 #include "logging/log_event.h"
 #include "logging/log_files.h"
+#include "logging/log_state.h"
 #include "logging/monitor_link.h"
 #include "platform/clock.h"
-#include "shell/error_policy.h"
 #include "shell/main_form.h"
 
 namespace dexweb {
@@ -73,8 +74,8 @@ void MainForm::OpenAtFirstTick() {
   // A value that does not convert is the tick's error like any other: halt line, stop
   // sequence and "stopped" datagram.
   retried([&] {
-    globals().LogToDisk = rs->AsBool("log_to_disk");
-    globals().LogLevel = rs->AsLong("log_level");
+    log_state().LogToDisk = rs->AsBool("log_to_disk");
+    log_state().LogLevel = rs->AsLong("log_level");
   });
   FreeRs(rs);
   globals().TimeOffset = milliseconds{0};
@@ -131,8 +132,8 @@ void MainForm::ReadSettingsRow() {
     Settings.log_level = rs->AsLong("log_level");
   }
   FreeRs(rs);
-  globals().LogToDisk = Settings.log_to_disk;
-  globals().LogLevel = Settings.log_level;
+  log_state().LogToDisk = Settings.log_to_disk;
+  log_state().LogLevel = Settings.log_level;
   Settings.retry_interval_text = std::to_string(Settings.retry_interval);
 }
 

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
+#include <vector>
 
 #include "config/globals.h"
 #include "platform/files.h"
@@ -25,10 +27,28 @@ bool ask_systemctl() { return !std::getenv("DEXWEB_UNIT_DIR") && platform::syste
 
 std::string unit_name() { return globals().ModuleName + ".service"; }
 
-// systemd splits unquoted assignments at blanks.
-std::string environment_line(const std::string& assignment) {
-  return assignment.find(' ') == std::string::npos ? "Environment=" + assignment
-                                                   : "Environment=\"" + assignment + "\"";
+// A value in systemd's double quotes: backslashes and quotes escaped, '%' doubled so that it
+// is no specifier, and in command lines '$' doubled so that it is no variable.
+std::string unit_quoted(std::string_view value, bool command) {
+  std::string out = "\"";
+  for (char c : value) {
+    if (c == '\\' || c == '"') out += '\\';
+    if (c == '%' || (command && c == '$')) out += c;
+    out += c;
+  }
+  return out + "\"";
+}
+
+// A value as one word: quoted when it holds blanks, quotes or backslashes, otherwise only its
+// '%' doubled.
+std::string unit_word(std::string_view value) {
+  if (value.find_first_of(" \t\"'\\") != std::string_view::npos) return unit_quoted(value, false);
+  std::string out;
+  for (char c : value) {
+    if (c == '%') out += c;
+    out += c;
+  }
+  return out;
 }
 
 std::string absolute(const std::string& path) {
@@ -37,26 +57,79 @@ std::string absolute(const std::string& path) {
   return std::string(pwd ? pwd : ".") + "/" + path;
 }
 
+bool under_home(const std::string& path) {
+  for (std::string_view top : {"/home/", "/root/", "/run/user/"})
+    if (path.starts_with(top)) return true;
+  return false;
+}
+
+// Runs systemctl; a failure goes to standard error. True when it succeeded.
+bool systemctl(const std::string& verb, const std::string& unit) {
+  const int status = platform::run_systemctl(verb, unit);
+  if (status == 0) return true;
+  std::fprintf(stderr, "systemctl %s %s failed (%s %d)\n", verb.c_str(), unit.c_str(),
+               status < 0 ? "did not finish," : "exit status", status);
+  return false;
+}
+
 }  // namespace
 
 std::string service_unit_text(const std::string& executable, const std::string& registry,
                               const CommandLine& cl) {
   std::string user = cl.account;
   if (user.starts_with(".\\")) user = user.substr(2);
+  // The module writes its data and log folders; "-" lets a folder be missing. A watched
+  // folder elsewhere needs a drop-in (systemctl edit) with its own ReadWritePaths=.
+  const std::string data = globals().Registry.DB_Dir.empty() ? "/var/lib/velotrax/" : absolute(globals().Registry.DB_Dir);
+  const std::string log = absolute(globals().Registry.log_folder());
+  const bool home_inside = under_home(registry) || under_home(data) || under_home(log);
   std::string text =
       "[Unit]\n"
       "Description=" + globals().ModuleName + " - Velotrax web message intake\n"
       "After=network-online.target\n"
+      // A halt ends the process with status 1 and systemd starts it again after RestartSec,
+      // so that an outage of the database is ridden out; five starts in ten minutes stop
+      // that ("start-limit-hit") until `systemctl reset-failed`.
+      "StartLimitIntervalSec=600\n"
+      "StartLimitBurst=5\n"
       "\n"
       "[Service]\n"
       "Type=notify\n"
-      "ExecStart=\"" + executable + "\"\n" +
-      environment_line("VELOTRAX_REGISTRY=" + registry) + "\n";
-  if (!user.empty()) text += "User=" + user + "\n";
-  // A halt ends the process with status 1 and the unit shows it as failed; systemd then
-  // tries again after a pause, so that an outage of the database is ridden out.
-  text += "Restart=on-failure\nRestartSec=30\n";
-  text += "\n[Install]\nWantedBy=multi-user.target\n";
+      "ExecStart=" + unit_quoted(executable, true) + "\n"
+      "Environment=" + unit_word("VELOTRAX_REGISTRY=" + registry) + "\n";
+  if (!user.empty()) text += "User=" + unit_word(user) + "\n";
+  text +=
+      "Restart=on-failure\n"
+      "RestartSec=30\n"
+      "RuntimeDirectory=dexweb\n"
+      "UMask=0027\n"
+      // Read leases on the web server's files tell whether a writer still holds one.
+      "CapabilityBoundingSet=CAP_LEASE\n"
+      "AmbientCapabilities=CAP_LEASE\n"
+      "NoNewPrivileges=yes\n"
+      "ProtectSystem=strict\n"
+      "ReadWritePaths=" + unit_word("-" + data) + " " + unit_word("-" + log) + "\n"
+      // A home under /home stays visible (read-only but for the paths above).
+      "ProtectHome=" + std::string(home_inside ? "read-only" : "yes") + "\n"
+      "PrivateTmp=yes\n"
+      "PrivateDevices=yes\n"
+      "ProtectKernelTunables=yes\n"
+      "ProtectKernelModules=yes\n"
+      "ProtectKernelLogs=yes\n"
+      "ProtectControlGroups=yes\n"
+      "ProtectClock=yes\n"
+      "ProtectHostname=yes\n"
+      "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6\n"
+      "RestrictNamespaces=yes\n"
+      "LockPersonality=yes\n"
+      "MemoryDenyWriteExecute=yes\n"
+      "RestrictRealtime=yes\n"
+      "RestrictSUIDSGID=yes\n"
+      "RemoveIPC=yes\n"
+      "SystemCallArchitectures=native\n"
+      "SystemCallFilter=@system-service\n"
+      "SystemCallErrorNumber=EPERM\n"
+      "\n[Install]\nWantedBy=multi-user.target\n";
   return text;
 }
 
@@ -69,26 +142,27 @@ int install_service(const CommandLine& cl) {
     std::fprintf(stderr, "Unable to install %s: %s\n", path.c_str(), e.description().c_str());
     return 1;
   }
-  if (ask_systemctl()) {
-    platform::run_systemctl("daemon-reload", "");
-    platform::run_systemctl("enable", globals().ModuleName);
-  }
   std::printf("Installed %s\n", path.c_str());
+  if (ask_systemctl() && !(systemctl("daemon-reload", "") && systemctl("enable", globals().ModuleName))) return 1;
   return 0;
 }
 
 int uninstall_service() {
   std::string path = unit_dir() + unit_name();
-  if (ask_systemctl()) platform::run_systemctl("disable", globals().ModuleName);
+  if (!platform::stat_path(path)) {
+    std::fprintf(stderr, "No unit to remove: %s does not exist\n", path.c_str());
+    return 1;
+  }
+  bool ok = !ask_systemctl() || systemctl("disable", globals().ModuleName);
   try {
     platform::remove_file(path);
   } catch (const RuntimeError& e) {
     std::fprintf(stderr, "Unable to remove %s: %s\n", path.c_str(), e.description().c_str());
     return 1;
   }
-  if (ask_systemctl()) platform::run_systemctl("daemon-reload", "");
+  if (ask_systemctl()) ok = systemctl("daemon-reload", "") && ok;
   std::printf("Removed %s\n", path.c_str());
-  return 0;
+  return ok ? 0 : 1;
 }
 
 }  // namespace dexweb

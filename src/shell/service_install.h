@@ -12,9 +12,11 @@ namespace dexweb {
 // The unit file's text for the executable, registry file and run-as account.
 std::string service_unit_text(const std::string& executable, const std::string& registry,
                               const CommandLine& cl);
-// Writes the unit (the password has no use on Linux and is not stored); 0 on success.
+// Writes the unit (the password has no use on Linux and is not stored); 0 on success, 1 when
+// the file cannot be written or systemctl failed (said on standard error).
 int install_service(const CommandLine& cl);
-// Disables and removes the unit; 0 on success (also when it was not installed).
+// Disables and removes the unit; 0 on success, 1 (saying so on standard error) when there is
+// no unit to remove or systemctl failed.
 int uninstall_service();
 
 }  // namespace dexweb

@@ -2,14 +2,17 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 
 #include "config/globals.h"
 #include "config/registry_settings.h"
 #include "logging/log_event.h"
 #include "logging/log_files.h"
+#include "logging/log_state.h"
 #include "logging/monitor_link.h"
 #include "platform/files.h"
 #include "platform/instance_lock.h"
+#include "platform/registry_file.h"
 #include "platform/service_manager.h"
 #include "shell/command_line.h"
 #include "shell/main_form.h"
@@ -22,7 +25,7 @@
 namespace dexweb {
 namespace {
 
-constexpr int kExitNormal = 0, kExitRefused = 1, kExitInvalidOption = 2;
+constexpr int kExitRefused = 1, kExitInvalidOption = 2;
 
 bool database_findable(const std::string& db_dir) {
   if (db_dir.empty()) return false;
@@ -75,9 +78,14 @@ int run_module(int argc, char** argv) {
     refuse("Invalid commandline option... exiting");
     return kExitInvalidOption;
   }
-  platform::InstanceLock lock(platform::executable_path());
-  if (!lock.acquired()) {
+  const std::string registry = platform::RegistryFile::default_path();
+  platform::InstanceLock lock(platform::instance_lock_folder(globals().Registry.DB_Dir, registry), registry);
+  if (lock.state() == platform::InstanceLock::State::HeldElsewhere) {
     refuse("Another instance of " + globals().ModuleName + " is already running... exiting");
+    return kExitRefused;
+  }
+  if (!lock.acquired()) {
+    refuse("Unable to start: cannot open the instance lock " + lock.path() + ": " + std::strerror(lock.error()));
     return kExitRefused;
   }
   install_signals(loop, form);

@@ -1,4 +1,4 @@
-#include "data/random.h"
+#include "util/random.h"
 
 #include <random>
 

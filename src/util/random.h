@@ -1,5 +1,5 @@
 #pragma once
-// Uniform random numbers for the data layer's waits and draws.
+// Uniform random numbers for the module's waits and draws.
 
 namespace dexweb {
 

@@ -8,13 +8,12 @@
 // Capacity is kept in bytes as two per character plus two for a terminator, and grows only
 // when a change needs more: to capacity × 1.6 + the new text's bytes, rounded up to a
 // multiple of the initial size (16384 rounded up to the page size). Clear returns it to the
-// initial size.
+// initial size. The page size is the caller's to give: those that want the system's pass
+// platform::page_size(); the default is the usual 4096.
 
 #include <cstddef>
 #include <string>
 #include <string_view>
-
-#include "platform/system_info.h"
 
 namespace dexweb {
 
@@ -23,7 +22,9 @@ class clsStringBuilder {
   // CompareMethod value for case-insensitive comparisons; any other value is exact.
   static constexpr int kTextCompare = 1;
 
-  clsStringBuilder() : clsStringBuilder(platform::page_size()) {}
+  static constexpr std::size_t kDefaultPageSize = 4096;
+
+  clsStringBuilder() : clsStringBuilder(kDefaultPageSize) {}
   // Raises RuntimeError 5 when page_size is 0.
   explicit clsStringBuilder(std::size_t page_size);
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "config/globals.h"
+#include "logging/log_state.h"
 #include "support/temp_dir.h"
 
 namespace dexweb {
@@ -42,6 +43,10 @@ TEST_F(ConnectionFile, RegistryWinsOverTheFile) {
   EXPECT_EQ(r.DB_Short_Timeout, 3);
   EXPECT_EQ(r.DB_Medium_Timeout, 0);
   EXPECT_EQ(r.DB_Long_Timeout, 45);
+  // Beyond 32 bits a number counts as none, as in the registry (it wrapped to a negative).
+  read("vtdbretries=12345678901234567890;\r\nvtdbshorttimeout=4294967297\r\n");
+  EXPECT_EQ(r.DB_Retries, 0);
+  EXPECT_EQ(r.DB_Short_Timeout, 0);
 }
 
 TEST_F(ConnectionFile, EncodedCredentialsBecomeTheLastClauses) {

@@ -1,6 +1,6 @@
 #include "data/error_numbers.h"
 
-#include "shell/error_policy.h"
+#include "logging/error_policy.h"
 
 #include <algorithm>
 #include <set>

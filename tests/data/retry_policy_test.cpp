@@ -59,7 +59,7 @@ TEST_F(RetryPolicy, PersistentFailureIsTriedFourTimesThenRaised) {
 
 TEST_F(RetryPolicy, IgnoreFailureLogsAndReturnsEmpty) {
   DBObject db;
-  EXPECT_EQ(db.OpenRecordset(kBadQuery, DBObject::kForwardOnly, true, true, -1, true), nullptr);
+  EXPECT_EQ(db.OpenRecordset(kBadQuery, -1, true), nullptr);
   EXPECT_EQ(log_.count_starting("DB open recordset retries failed, but ok to continue."), 1);
   EXPECT_EQ(db.ExecuteRA(kBadQuery, -1, true), 0);
   EXPECT_EQ(log_.count_starting("DB ExecuteRa retries failed, but ok to continue."), 1);

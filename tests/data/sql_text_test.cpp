@@ -6,6 +6,7 @@
 #include "data/dialect.h"
 #include "data/query_object.h"
 #include "data/sql_literals.h"
+#include "logging/log_state.h"
 
 namespace dexweb {
 namespace {

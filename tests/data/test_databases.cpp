@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "config/globals.h"
+#include "logging/log_state.h"
 #include "platform/odbc.h"
 #include "platform/sqlite_db.h"
 

@@ -12,6 +12,7 @@
 #include "data/db_object.h"
 #include "data/engine_fixture.h"
 #include "data/log_capture.h"
+#include "logging/log_state.h"
 #include "platform/clock.h"
 #include "platform/event_loop.h"
 #include "support/child_process.h"

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "config/globals.h"
+#include "logging/log_state.h"
 #include "support/temp_dir.h"
 
 namespace dexweb {

@@ -12,6 +12,7 @@
 #include "config/interface_settings.h"
 #include "config/interface_settings_parser.h"
 #include "intake/filters.h"
+#include "logging/log_state.h"
 #include "support/temp_dir.h"
 
 namespace dexweb::test {
@@ -68,7 +69,7 @@ class FilterTest : public ::testing::Test {
   // The texts of the log lines written so far.
   std::vector<std::string> logged() const {
     std::vector<std::string> lines;
-    const NVPList& queue = globals().DiskLogQueue;
+    const NVPList& queue = log_state().DiskLogQueue;
     for (int i = 1; i <= queue.Count(); ++i) {
       std::string line = queue.GetNameByIndex(i);
       lines.push_back(line.substr(line.find("  ") + 2));

@@ -7,6 +7,7 @@
 #include "data/query_object.h"
 #include "intake/check_for_messages.h"
 #include "intake/intake_context.h"
+#include "logging/log_state.h"
 
 namespace dexweb::test {
 std::vector<std::string> files_in(const std::string& folder) {
@@ -70,7 +71,7 @@ std::vector<MessageRow> IntakeHarness::rows() {
 
 std::vector<std::string> IntakeHarness::log_lines() const {
   std::vector<std::string> lines;
-  const NVPList& queue = globals().DiskLogQueue;
+  const NVPList& queue = log_state().DiskLogQueue;
   // "yyyy-mm-dd hh:nn:ss" and two blanks come first.
   for (int i = 1; i <= queue.Count(); ++i) lines.push_back(queue.GetNameByIndex(i).substr(21));
   return lines;
@@ -82,8 +83,8 @@ int IntakeHarness::count_logged(const std::string& line) const {
 }
 
 void IntakeHarness::clear_log() {
-  globals().DiskLogQueue.Clear();
-  globals().MessageLogQueue.Clear();
+  log_state().DiskLogQueue.Clear();
+  log_state().MessageLogQueue.Clear();
 }
 
 std::vector<std::string> IntakeHarness::web_files() const { return files_in(web.dir()); }

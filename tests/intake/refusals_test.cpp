@@ -5,6 +5,7 @@
 #include "config/globals.h"
 #include "intake/intake_harness.h"
 #include "intake/refusals.h"
+#include "logging/log_state.h"
 #include "support/udp_listener.h"
 
 namespace dexweb::test {
@@ -108,8 +109,8 @@ TEST(RefusalTexts, NotificationsNameTheirOwnRecipientAndReason) {
 
 TEST_F(Refusals, TheMonitorSeesBadThenTheRejectionLine) {
   UdpListener monitor;
-  globals().Monitor.Enabled = true;
-  globals().Monitor.Port = std::to_string(monitor.port());
+  log_state().Monitor.Enabled = true;
+  log_state().Monitor.Port = std::to_string(monitor.port());
   h.write_web_file("a.msg", "frm=Pat\r\nmsg=hi\r\n");
   h.poll();
   std::vector<std::string> statuses;

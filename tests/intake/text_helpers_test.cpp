@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "config/globals.h"
+#include "logging/log_state.h"
 
 namespace dexweb {
 namespace {

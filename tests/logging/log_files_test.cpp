@@ -24,23 +24,23 @@ TEST_F(LogFiles, FlushAppendsEachQueueToItsFile) {
   log_event("general", "disk", "general", "one");
   log_event("general", "disk/message", "general", "two");
   log_event("general", "disk", "general", "three");
-  globals().GuiLogQueue.Add("gui line", false);
+  log_state().GuiLogQueue.Add("gui line", false);
   flush_log_queues();
   EXPECT_EQ(read_text(dir.file("VTXWeb.log")), "earlier\r\n" + line("one") + line("two") + line("three"));
   EXPECT_EQ(read_text(dir.file("Velotrax.log")), line("VTXWeb two"));
   EXPECT_EQ(read_text(dir.file("VTGUI.log")), "gui line\r\n");
-  EXPECT_EQ(globals().DiskLogQueue.Count(), 0);
+  EXPECT_EQ(log_state().DiskLogQueue.Count(), 0);
 }
 
 TEST_F(LogFiles, LinesStayQueuedWhileDirectBusyOrWhenTheWriteFails) {
   log_event("general", "disk", "general", "waiting");
-  globals().DirectBusy = true;
+  log_state().DirectBusy = true;
   flush_log_queues();
-  globals().DirectBusy = false;
+  log_state().DirectBusy = false;
   globals().Registry.Log_Dir = dir.file("missing/");
   flush_log_queues();
-  EXPECT_EQ(globals().DiskLogQueue.Count(), 1);
-  EXPECT_FALSE(globals().FlushBusy);
+  EXPECT_EQ(log_state().DiskLogQueue.Count(), 1);
+  EXPECT_FALSE(log_state().FlushBusy);
 }
 
 TEST_F(LogFiles, DirectWriteComesAfterQueuedLinesAndWaitsBoundedlyForAFlush) {
@@ -48,14 +48,14 @@ TEST_F(LogFiles, DirectWriteComesAfterQueuedLinesAndWaitsBoundedlyForAFlush) {
   write_log_direct("direct | raw");
   EXPECT_EQ(read_text(dir.file("VTXWeb.log")), line("queued first") + line("direct | raw"));
 
-  globals().FlushBusy = true;  // a flush that never ends
+  log_state().FlushBusy = true;  // a flush that never ends
   auto before = clock.now();
   write_log_direct("went ahead");
   // 2 s before the flush, 1 s after setting DirectBusy (the line is stamped then), 2 s after.
   EXPECT_EQ(clock.now() - before, std::chrono::seconds(5));
   EXPECT_EQ(read_text(dir.file("VTXWeb.log")),
             line("queued first") + line("direct | raw") + "2024-03-05 14:07:12  went ahead\r\n");
-  EXPECT_FALSE(globals().DirectBusy);
+  EXPECT_FALSE(log_state().DirectBusy);
 }
 
 TEST_F(LogFiles, LinesWaitWhileTheLogFolderIsMissingAndNeverGoToTheWorkingFolder) {
@@ -63,7 +63,7 @@ TEST_F(LogFiles, LinesWaitWhileTheLogFolderIsMissingAndNeverGoToTheWorkingFolder
   globals().Registry.Log_Dir = later;
   log_event("general", "disk", "general", "kept");
   flush_log_queues();
-  EXPECT_EQ(globals().DiskLogQueue.Count(), 1);
+  EXPECT_EQ(log_state().DiskLogQueue.Count(), 1);
   std::filesystem::create_directory(later);
   flush_log_queues();
   EXPECT_EQ(read_text(later + "VTXWeb.log"), line("kept"));
@@ -113,11 +113,11 @@ TEST_F(LogFiles, AFlushCutShortByAFullDiskNeverWritesALineTwice) {
   }
   // Space comes back one page at a time, so every flush but the last is cut short.
   int short_flushes = 0;
-  for (int round = 0; round < 10 && globals().DiskLogQueue.Count() > 0; ++round) {
+  for (int round = 0; round < 10 && log_state().DiskLogQueue.Count() > 0; ++round) {
     filled = std::max<off_t>(filled - static_cast<off_t>(page.size()), 0);
     ASSERT_EQ(::ftruncate(filler, filled), 0);
     flush_log_queues();
-    if (globals().DiskLogQueue.Count() > 0) ++short_flushes;
+    if (log_state().DiskLogQueue.Count() > 0) ++short_flushes;
     std::string written = read_text(small + "/VTXWeb.log");
     ASSERT_EQ(written, expected.substr(0, written.size()));
   }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "config/globals.h"
+#include "logging/log_state.h"
 #include "logging/monitor_link.h"
 #include "platform/clock.h"
 #include "support/scoped_env.h"
@@ -31,7 +32,7 @@ class LoggingTest : public ::testing::Test {
     write_text(dir.file("velotrax.reg"), registry_text("", "", on + lines));
     read_monitor_settings();
   }
-  std::string queued(int index) { return globals().DiskLogQueue.GetNameByIndex(index); }
+  std::string queued(int index) { return log_state().DiskLogQueue.GetNameByIndex(index); }
 
   TempDir dir;
   ScopedEnv registry{"VELOTRAX_REGISTRY", dir.file("velotrax.reg")};

@@ -3,9 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "logging/error_policy.h"
 #include "notify/notify_fixture.h"
 #include "platform/event_loop.h"
-#include "shell/error_policy.h"
 
 namespace dexweb {
 namespace {

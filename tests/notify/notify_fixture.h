@@ -19,6 +19,7 @@
 #include "config/globals.h"
 #include "data/db_object.h"
 #include "data/test_databases.h"
+#include "logging/log_state.h"
 #include "notify/notifications.h"
 #include "platform/clock.h"
 #include "support/scoped_env.h"

@@ -81,13 +81,25 @@ TEST(Files, PipesInAFolderAreNotPlainFilesNorWaitedFor) {
   EXPECT_THROW(read_file(dir.file("stuck.msg")), RuntimeError);
 }
 
-TEST(InstanceLockTest, SecondHolderIsRefusedUntilTheFirstLetsGo) {
-  auto first = std::make_unique<InstanceLock>("/some/exe/path");
-  EXPECT_TRUE(first->acquired());
-  EXPECT_FALSE(InstanceLock("/some/exe/path").acquired());
-  EXPECT_TRUE(InstanceLock("/another/exe").acquired());
+TEST(InstanceLockTest, OneHolderPerHomeWhateverTheNameItIsGivenBy) {
+  test::TempDir dir;
+  const std::string folder = dir.file("lock");
+  test::write_text(dir.file("velotrax.reg"), "");
+  auto first = std::make_unique<InstanceLock>(folder, dir.file("velotrax.reg"));
+  ASSERT_TRUE(first->acquired());
+  EXPECT_EQ(InstanceLock::holder(folder, dir.file("velotrax.reg")), ::getpid());
+  // The same file through another spelling of its path is the same home.
+  EXPECT_EQ(InstanceLock(folder, dir.dir() + "./velotrax.reg").state(), InstanceLock::State::HeldElsewhere);
+  EXPECT_TRUE(InstanceLock(folder, dir.file("other.reg")).acquired());
   first.reset();
-  EXPECT_TRUE(InstanceLock("/some/exe/path").acquired());
+  EXPECT_EQ(InstanceLock::holder(folder, dir.file("velotrax.reg")), std::nullopt);
+  EXPECT_TRUE(InstanceLock(folder, dir.file("velotrax.reg")).acquired());
+  struct stat st {};
+  ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  // A folder that cannot be made is reported as such, never as another instance.
+  test::write_text(dir.file("plain"), "");
+  EXPECT_EQ(InstanceLock(dir.file("plain") + "/lock", dir.file("velotrax.reg")).state(), InstanceLock::State::CannotOpen);
 }
 
 TEST(CommandLineSplit, QuotesGroupWordsAndAreRemoved) {

@@ -57,6 +57,15 @@ TEST(RegistryFile, WritingAValueChangesNoOtherValue) {
   EXPECT_EQ(read_all(reg, probes), after);
 }
 
+TEST(RegistryFile, ARepeatedByteOrderMarkIsNoPartOfTheFirstLine) {
+  TempDir dir;
+  RegistryFile reg(dir.file("velotrax.reg"));
+  write_text(reg.path(), "\xEF\xBB\xBF\xEF\xBB\xBF[" + kMain + "]\r\n\"Prog_Dir\"=\"/opt/v/\"\r\n");
+  EXPECT_EQ(reg.read(kMain, "Prog_Dir"), RegData(std::string("/opt/v/")));
+  reg.write(kMain, "Log_Dir", std::string("/log/"));
+  EXPECT_EQ(reg.read(kMain, "Prog_Dir"), RegData(std::string("/opt/v/")));
+}
+
 TEST(RegistryFile, LoneSurrogatesInUtf16BecomeReplacementCharacters) {
   TempDir dir;
   RegistryFile reg(dir.file("velotrax.reg"));

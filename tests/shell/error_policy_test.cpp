@@ -1,4 +1,4 @@
-#include "shell/error_policy.h"
+#include "logging/error_policy.h"
 
 #include "shell/module_fixture.h"
 

@@ -11,6 +11,7 @@
 #include "config/globals.h"
 #include "data/test_databases.h"
 #include "logging/log_files.h"
+#include "logging/log_state.h"
 #include "platform/clock.h"
 #include "platform/event_loop.h"
 #include "platform/sqlite_db.h"
@@ -63,7 +64,7 @@ class ModuleTest : public ::testing::Test {
   }
 
   std::string log_text() {
-    globals().FlushBusy = globals().DirectBusy = false;
+    log_state().FlushBusy = log_state().DirectBusy = false;
     flush_log_queues();
     return read_text(logs_.file("VTXWeb.log"));
   }

@@ -107,6 +107,27 @@ TEST_F(Startup, ProgramModeStartsRefusesASecondInstanceAndStopsOnSigterm) {
   EXPECT_NE(log().find("  Module Stopped\r\n"), std::string::npos);
 }
 
+TEST_F(Startup, OneModulePerHomeWhateverTheCallersEnvironment) {
+  ChildProcess module({DEXWEB_BIN}, env());
+  ASSERT_TRUE(wait_for_log("Module Started (v1.0.0)"));
+  TempDir elsewhere;
+  std::filesystem::create_symlink(home_.file("velotrax.reg"), elsewhere.file("linked.reg"));
+  std::string err;
+  EXPECT_EQ(run_to_end({DEXWEB_BIN}, {{"VELOTRAX_REGISTRY", elsewhere.file("linked.reg")}, {"XDG_RUNTIME_DIR", elsewhere.dir()}},
+                       &err),
+            1);
+  EXPECT_NE(err.find("Another instance of VTXWeb is already running... exiting"), std::string::npos) << err;
+  module.signal(SIGTERM);
+  EXPECT_EQ(module.wait(), 0);
+
+  // A lock folder the module cannot use is reported as that.
+  write_text(db_->dir() + "lock-blocker", "");
+  EXPECT_EQ(run_to_end({DEXWEB_BIN}, {{"VELOTRAX_REGISTRY", home_.file("velotrax.reg")}, {"RUNTIME_DIRECTORY", db_->dir() + "lock-blocker/x"}},
+                       &err),
+            1);
+  EXPECT_NE(err.find("cannot open the instance lock "), std::string::npos) << err;
+}
+
 TEST_F(Startup, SighupReadsTheBlacklistAgainAndNeverStops) {
   ChildProcess module({DEXWEB_BIN}, env());
   ASSERT_TRUE(wait_for_log("Module Started (v1.0.0)"));

@@ -3,10 +3,11 @@
 
 #include "config/globals.h"
 #include "config/interface_settings.h"
-#include "config/templates_table.h"
 #include "data/db_object.h"
 #include "data/dialect.h"
 #include "data/engine_fixture.h"
+#include "data/templates_table.h"
+#include "logging/log_state.h"
 
 namespace dexweb {
 namespace {

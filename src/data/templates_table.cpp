@@ -1,6 +1,5 @@
-#include "config/templates_table.h"
+#include "data/templates_table.h"
 
-#include "config/interface_settings.h"
 #include "config/interface_settings_parser.h"
 #include "data/db_object.h"
 #include "data/dialect.h"
@@ -42,8 +41,7 @@ void load_templates(int interface_number, DBObject& db, InterfaceSettings& inter
                     InterfaceSettings& global_record) {
   interface_record.reset();
   global_record.reset();
-  std::unique_ptr<Recordset> rs = db.OpenRecordset(templates_query(interface_name(interface_number)),
-                                                   DBObject::kForwardOnly, true, true, -1, false);
+  std::unique_ptr<Recordset> rs = db.OpenRecordset(templates_query(interface_name(interface_number)));
   for (; rs && !rs->Eof(); rs->MoveNext()) {
     if (rs->IsNull("type")) continue;
     std::int32_t type = rs->AsLong("type");
@@ -53,6 +51,14 @@ void load_templates(int interface_number, DBObject& db, InterfaceSettings& inter
     parse_settings(record, rs->AsText("settings"), rs->AsText("subject"), rs->AsText("body"));
   }
   FreeRs(rs);
+}
+
+InterfaceSettings effective_interface_settings(DBObject& db) {
+  InterfaceSettings effective, own, global;
+  load_templates(kDexWebInterface, db, own, global);
+  overlay(effective, global);
+  overlay(effective, own);
+  return effective;
 }
 
 }  // namespace dexweb

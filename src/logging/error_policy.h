@@ -42,15 +42,4 @@ auto with_retry(std::string_view procedure, Step&& step) -> decltype(step()) {
   }
 }
 
-template <typename Step>
-auto with_module_retry(std::string_view procedure, Step&& step) -> decltype(step()) {
-  for (;;) {
-    try {
-      return step();
-    } catch (const RuntimeError& e) {
-      module_errorsub(e, procedure);
-    }
-  }
-}
-
 }  // namespace dexweb

@@ -1,4 +1,4 @@
-#include "intake/file_helpers.h"
+#include "platform/file_helpers.h"
 
 #include "platform/event_loop.h"
 #include "platform/files.h"

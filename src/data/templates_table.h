@@ -6,10 +6,11 @@
 #include <string>
 #include <string_view>
 
+#include "config/interface_settings.h"
+
 namespace dexweb {
 
 class DBObject;
-class InterfaceSettings;
 
 inline constexpr int kDexWebInterface = 4;
 
@@ -25,5 +26,9 @@ std::string templates_query(std::string_view interface_name);
 // wins. A missing row leaves its record at the defaults, without content.
 void load_templates(int interface_number, DBObject& db, InterfaceSettings& interface_record,
                     InterfaceSettings& global_record);
+
+// Defaults, then the global row, then the row of interface 4 "dexweb", each field only
+// where the row set it. Database errors propagate.
+InterfaceSettings effective_interface_settings(DBObject& db);
 
 }  // namespace dexweb

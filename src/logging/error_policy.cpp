@@ -1,15 +1,17 @@
-#include "shell/error_policy.h"
+#include "logging/error_policy.h"
 
 #include <cstdio>
 #include <string>
 
 #include "config/globals.h"
-#include "data/random.h"
 #include "logging/log_files.h"
+#include "logging/log_state.h"
 #include "logging/monitor_link.h"
 #include "logging/sanitize.h"
 #include "platform/event_loop.h"
 #include "platform/files.h"
+#include "platform/system_info.h"
+#include "util/random.h"
 
 namespace dexweb {
 namespace {
@@ -70,10 +72,10 @@ std::string line_for_monitor(const std::string& category, const std::string& tex
 // Written straight away, not queued: the module may be about to end. An engine's error text
 // may hold line breaks and "|": sanitised like every other line.
 void report(const std::string& raw_text) {
-  clsStringBuilder builder;
+  clsStringBuilder builder(platform::page_size());
   const std::string text = sanitize_log_text(raw_text, builder);
   if (monitor_enabled()) send_to_monitors(line_for_monitor("general", text));
-  if (globals().LogToDisk) {
+  if (log_state().LogToDisk) {
     begin_direct_write();
     try {
       platform::append_file(module_log_path(), format_datetime(ServerNow()) + "  " + text + "\r\n");
@@ -117,9 +119,8 @@ bool is_retryable_db_error(int number) {
 
 void errorsub(const RuntimeError& error, std::string_view procedure) { handle(error, procedure); }
 
-// The module twin: in the original design it could only stop a service; here a halt always
-// runs the stop sequence of the main form, so that "Module Stopped" and the monitor's
-// stop status are never missing.
+// The module twin: a halt from a module procedure runs the main form's stop sequence as
+// well, so that "Module Stopped" and the monitor's stop status are never missing.
 void module_errorsub(const RuntimeError& error, std::string_view procedure) { handle(error, procedure); }
 
 }  // namespace dexweb
