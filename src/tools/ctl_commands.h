@@ -16,12 +16,14 @@ inline constexpr int kDefaultMonitorPort = 7400;
 // system's).
 std::string registry_path(const Options& options);
 
-// init DIR [--port N]: makes a gateway home in DIR and prints the line that points the
-// module at it.
+// init DIR [--port N]: makes a gateway home in DIR. init --system [--root DIR] [--account A]
+// [--port N]: makes the production home in the system's folders (under DIR, else
+// $DEXWEB_SYSTEM_ROOT, else "/"), handed to the account A (default velotrax) when it exists.
+// Both print the folders, the accounts of the database and the commands to run next.
 int run_init(const std::vector<std::string>& args);
 // submit [--home DIR | --folder F] --user U [--from F] [--to LIST] [--message TEXT]: writes a
 // message file into the watched folder (of the registry in effect when neither is given)
-// and prints its path.
+// and prints its path. A watched folder that does not exist is refused, never created.
 int run_submit(const std::vector<std::string>& args);
 // monitor [--port N] [--address A] [--count N] [--colour auto|always|never]: shows the
 // module's monitor datagrams as they arrive (port: else the registry's Monitor VTM_Port,
@@ -33,5 +35,9 @@ int run_status(const std::vector<std::string>& args);
 // (default 127.0.0.1:8080; port 0 takes any free port). The watched folder is read from the
 // database once, at start. The URL it serves goes to standard output first.
 int run_serve(const std::vector<std::string>& args);
+// prune [--home DIR] [--days N] [--dry-run]: removes the bad copies (Log_Dir + "badmsg/" +
+// "*.web") older than N days (else the registry's Bad_Retention_Days, else 30), or with
+// --dry-run only lists them. Prints each path and a count.
+int run_prune(const std::vector<std::string>& args);
 
 }  // namespace dexweb::ctl

@@ -13,6 +13,10 @@ namespace {
 constexpr const char* kUsage =
     "usage: dexwebctl COMMAND [options]\n"
     "  init DIR [--port N]            make a gateway home in DIR (monitor port N, default 7400)\n"
+    "  init --system [--root DIR] [--account A] [--port N]\n"
+    "                                 make the production home in /etc/velotrax, /var/lib/velotrax,\n"
+    "                                 /var/log/velotrax (under DIR or $DEXWEB_SYSTEM_ROOT), owned by A\n"
+    "                                 (default velotrax) when that account exists\n"
     "  submit [--home DIR | --folder F] --user U [--from F] [--to LIST] [--message TEXT]\n"
     "                                 write a message file as the web form does\n"
     "  monitor [--port N] [--address A] [--count N] [--colour auto|always|never]\n"
@@ -20,6 +24,9 @@ constexpr const char* kUsage =
     "  status [--home DIR] [--json]   module state, waiting files, last rows and files\n"
     "  serve [--home DIR] [--listen ADDR:PORT]\n"
     "                                 the web form and status pages (default 127.0.0.1:8080)\n"
+    "  prune [--home DIR] [--days N] [--dry-run]\n"
+    "                                 remove bad copies older than N days (default: the registry's\n"
+    "                                 Bad_Retention_Days, else 30); mail files are never removed\n"
     "  help                           this text\n"
     "Without --home, the registry is $VELOTRAX_REGISTRY (default /etc/velotrax/velotrax.reg).\n";
 
@@ -30,7 +37,7 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"init", dexweb::ctl::run_init},       {"submit", dexweb::ctl::run_submit}, {"monitor", dexweb::ctl::run_monitor},
-    {"status", dexweb::ctl::run_status},   {"serve", dexweb::ctl::run_serve},
+    {"status", dexweb::ctl::run_status},   {"serve", dexweb::ctl::run_serve},   {"prune", dexweb::ctl::run_prune},
 };
 
 int dispatch(const std::vector<std::string>& args) {

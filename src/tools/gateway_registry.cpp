@@ -3,6 +3,7 @@
 #include "config/globals.h"
 #include "config/registry_settings.h"
 #include "data/db_object.h"
+#include "platform/files.h"
 #include "platform/registry_file.h"
 #include "util/runtime_error.h"
 
@@ -16,7 +17,13 @@ std::string registry_folder(const std::string& registry_path, std::string_view n
   return folder;
 }
 
+void require_registry_file(const std::string& registry_path) {
+  if (!platform::stat_path(registry_path))
+    throw RuntimeError(err::kFileNotFound, "registry file not found: " + registry_path);
+}
+
 void use_gateway_database(const std::string& registry_path) {
+  require_registry_file(registry_path);
   const std::string db_dir = registry_folder(registry_path, "DB_Dir");
   if (db_dir.empty()) throw RuntimeError(err::kFileNotFound, "No DB_Dir in the registry file " + registry_path);
   globals().Registry.DB_Dir = db_dir;

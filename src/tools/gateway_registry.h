@@ -14,8 +14,12 @@ namespace dexweb::ctl {
 // empty text when the file, the key or the value is missing.
 std::string registry_folder(const std::string& registry_path, std::string_view name);
 
+// Raises RuntimeError 53 "registry file not found: PATH" when the file is missing (a missing
+// registry would otherwise read as an empty one).
+void require_registry_file(const std::string& registry_path);
+
 // Points DBObject at the registry's DB_Dir, failing at once rather than retrying (a person
-// is waiting). Raises RuntimeError when the registry names no DB_Dir.
+// is waiting). Raises RuntimeError when the registry file is missing or names no DB_Dir.
 void use_gateway_database(const std::string& registry_path);
 
 // The settings row's dexwebcgi_path; raises RuntimeError when there is no settings row.

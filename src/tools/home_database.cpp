@@ -15,7 +15,7 @@ void insert(DBObject& db, const char* table, const std::vector<Variant>& fields)
 
 }  // namespace
 
-void seed_home_database(DBObject& db, const std::string& web_folder) {
+void seed_home_database(DBObject& db, const std::string& web_folder, bool accounts) {
   using S = std::string;
   const std::int32_t one = 1;
   insert(db, "settings",
@@ -26,6 +26,7 @@ void seed_home_database(DBObject& db, const std::string& web_folder) {
          {S("record_id"), one, S("dexweb_pause"), false, S("dexweb_run"), true, S("dexweb_state"), false,
           S("sched_state"), false});
   insert(db, "counters", {S("record_id"), one, S("unique_id"), std::int32_t{0}});
+  if (!accounts) return;
   for (const SeedAccount& a : kSeedAccounts)
     insert(db, "users",
            {S("user"), S(a.user), S("full_name"), S(a.full_name), S("ad_hoc"), a.ad_hoc, S("multi_page"),

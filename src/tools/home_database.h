@@ -26,7 +26,8 @@ inline constexpr SeedAccount kSeedAccounts[] = {
 };
 
 // The settings row (watched folder web_folder, dbversion 1100, poll every 2 s, log level 3,
-// log to disk), the control row (running), the counters row and the accounts.
-void seed_home_database(DBObject& db, const std::string& web_folder);
+// log to disk), the control row (running), the counters row and, with accounts, the
+// kSeedAccounts.
+void seed_home_database(DBObject& db, const std::string& web_folder, bool accounts);
 
 }  // namespace dexweb::ctl

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "data/schema_setup.h"
-#include "intake/file_helpers.h"
+#include "platform/file_helpers.h"
 #include "platform/files.h"
 #include "util/runtime_error.h"
 

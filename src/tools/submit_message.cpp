@@ -4,7 +4,6 @@
 
 #include "config/globals.h"
 #include "data/db_object.h"
-#include "intake/file_helpers.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "tools/gateway_registry.h"

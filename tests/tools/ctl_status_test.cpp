@@ -90,7 +90,7 @@ TEST_F(CtlStatus, FailsWithoutAGatewayAndRefusesBadOptions) {
   ASSERT_NO_FATAL_FAILURE(init());
   std::string err;
   EXPECT_EQ(run_ctl({"status", "--home", dir.dir() + "nowhere"}, nullptr, {}, &err), 1);
-  EXPECT_TRUE(has(err, "No DB_Dir")) << err;
+  EXPECT_TRUE(has(err, "registry file not found: " + dir.dir() + "nowhere/velotrax.reg")) << err;
   std::filesystem::remove(home + "data/velotrax.db");
   EXPECT_EQ(run_ctl({"status", "--home", home}, nullptr, {}, &err), 1);
   EXPECT_FALSE(std::filesystem::exists(home + "data/velotrax.db"));

@@ -11,6 +11,7 @@
 #include "intake/recipient_list.h"
 #include "intake/leftover_files.h"
 #include "intake/writer_watch.h"
+#include "logging/log_state.h"
 #include "support/child_process.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
@@ -64,7 +65,7 @@ class Dexwebctl : public ::testing::Test {
 TEST_F(Dexwebctl, InitMakesAHomeThatTheIntakeWorksIn) {
   std::string out;
   ASSERT_EQ(ctl({"init", home, "--port", "7411"}, &out), 0);
-  EXPECT_EQ(out, "export VELOTRAX_REGISTRY=" + home + "velotrax.reg\n");
+  EXPECT_NE(out.find("export VELOTRAX_REGISTRY=" + home + "velotrax.reg\n"), std::string::npos) << out;
   for (const char* folder : {"prog", "data", "data/MailOut", "log", "log/badmsg", "web"})
     EXPECT_TRUE(std::filesystem::is_directory(home + folder)) << folder;
   const std::string registry = read_text(home + "velotrax.reg");

@@ -1,0 +1,54 @@
+#include "tools/bad_retention.h"
+
+#include <algorithm>
+#include <chrono>
+#include <utility>
+
+#include "config/registry_settings.h"
+#include "platform/files.h"
+#include "platform/registry_file.h"
+#include "tools/gateway_registry.h"
+#include "util/text.h"
+
+namespace dexweb::ctl {
+
+long bad_retention_days(const std::string& registry_path) {
+  const auto value =
+      platform::RegistryFile(registry_path).read(std::string("HKEY_LOCAL_MACHINE\\") + kVelotraxKey, "Bad_Retention_Days");
+  if (!value) return kDefaultBadRetentionDays;
+  double days = 0;
+  if (const auto* number = std::get_if<std::uint32_t>(&*value)) {
+    days = *number;
+  } else {
+    const auto parsed = text::parse_number(std::get<std::string>(*value));
+    if (!parsed) return kDefaultBadRetentionDays;
+    days = *parsed;
+  }
+  if (days < 1 || days > kMaxBadRetentionDays || days != static_cast<double>(static_cast<long>(days)))
+    return kDefaultBadRetentionDays;
+  return static_cast<long>(days);
+}
+
+std::string bad_folder_of(const std::string& registry_path) {
+  std::string log_dir = registry_folder(registry_path, "Log_Dir");
+  if (log_dir.empty()) log_dir = RegistrySettings::kDefaultLogFolder;
+  return log_dir + "badmsg/";
+}
+
+std::vector<std::string> prune_bad_copies(const std::string& folder, long days, platform::TimePoint now,
+                                          bool dry_run) {
+  if (!platform::stat_path(folder)) return {};
+  const platform::TimePoint cutoff = now - std::chrono::hours(24) * days;
+  std::vector<std::pair<platform::TimePoint, std::string>> old;
+  for (const platform::DirEntry& entry : platform::list_files(folder, ".web"))
+    if (entry.regular && entry.modified < cutoff) old.emplace_back(entry.modified, folder + entry.name);
+  std::sort(old.begin(), old.end());
+  std::vector<std::string> paths;
+  for (auto& [modified, path] : old) {
+    if (!dry_run) platform::remove_file(path);
+    paths.push_back(std::move(path));
+  }
+  return paths;
+}
+
+}  // namespace dexweb::ctl

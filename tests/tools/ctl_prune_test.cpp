@@ -1,0 +1,79 @@
+// dexwebctl prune removes the bad copies older than the retention, and nothing else.
+#include <chrono>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.h"
+#include "tools/ctl_runner.h"
+
+namespace dexweb::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class CtlPrune : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(run_ctl({"init", home}), 0); }
+
+  // A file last modified `days` days ago.
+  void aged(const std::string& path, double days) {
+    write_text(path, "user=x\r\nmsg=y\r\n");
+    fs::last_write_time(path, fs::file_time_type::clock::now() -
+                                  std::chrono::duration_cast<fs::file_time_type::duration>(
+                                      std::chrono::duration<double, std::ratio<86400>>(days)));
+  }
+
+  std::string bad(const std::string& name) const { return home + "log/badmsg/" + name; }
+
+  TempDir dir;
+  std::string home = dir.dir() + "home/";
+};
+
+TEST_F(CtlPrune, RemovesOnlyBadCopiesOlderThanTheRetention) {
+  aged(bad("old.web"), 45);
+  aged(bad("older.WEB"), 90);
+  aged(bad("recent.web"), 10);
+  aged(bad("notes.txt"), 400);                        // not a bad copy
+  aged(home + "data/MailOut/ancient.msg", 400);       // mail files are never pruned
+  aged(home + "web/waiting.msg", 400);                // nor waiting messages
+  aged(dir.dir() + "elsewhere.web", 400);
+  fs::create_symlink(dir.dir() + "elsewhere.web", bad("link.web"));  // a link is left alone
+
+  std::string out;
+  ASSERT_EQ(run_ctl({"prune", "--home", home, "--dry-run"}, &out), 0);
+  EXPECT_EQ(out, "would remove " + bad("older.WEB") + "\nwould remove " + bad("old.web") +
+                     "\n2 bad copies older than 30 days to remove in " + home + "log/badmsg/\n");
+  EXPECT_TRUE(fs::exists(bad("old.web")));
+
+  ASSERT_EQ(run_ctl({"prune", "--home", home}, &out), 0);  // the default: 30 days
+  EXPECT_FALSE(fs::exists(bad("old.web")));
+  EXPECT_FALSE(fs::exists(bad("older.WEB")));
+  for (const std::string& kept : {bad("recent.web"), bad("notes.txt"), home + "data/MailOut/ancient.msg",
+                                  home + "web/waiting.msg", dir.dir() + "elsewhere.web"})
+    EXPECT_TRUE(fs::exists(kept)) << kept;
+  EXPECT_TRUE(fs::is_symlink(bad("link.web")));
+
+  ASSERT_EQ(run_ctl({"prune", "--home", home, "--days", "7"}, &out), 0);
+  EXPECT_FALSE(fs::exists(bad("recent.web")));
+  EXPECT_EQ(run_ctl({"prune", "--home", home, "--days", "0"}), 2);
+}
+
+TEST_F(CtlPrune, TheRegistryNamesTheRetention) {
+  aged(bad("twelve.web"), 12);
+  aged(bad("eight.web"), 8);
+  std::string reg = read_text(home + "velotrax.reg");
+  const auto at = reg.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wyndrose\\Velotrax]");
+  ASSERT_NE(at, std::string::npos);
+  reg.insert(reg.find('\n', at) + 1, "\"Bad_Retention_Days\"=dword:0000000a\n");  // 10 days
+  write_text(home + "velotrax.reg", reg);
+
+  std::string out;
+  ASSERT_EQ(run_ctl({"prune"}, &out, {{"VELOTRAX_REGISTRY", home + "velotrax.reg"}}), 0);
+  EXPECT_FALSE(fs::exists(bad("twelve.web")));
+  EXPECT_TRUE(fs::exists(bad("eight.web")));
+  EXPECT_NE(out.find("older than 10 days removed"), std::string::npos) << out;
+}
+
+}  // namespace
+}  // namespace dexweb::test
