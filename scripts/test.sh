@@ -9,3 +9,4 @@ source scripts/pg-cluster.sh
 trap pg_cluster_stop EXIT
 pg_cluster_start
 ctest --test-dir build --output-on-failure -j 2 --timeout 600
+bash scripts/fuzz.sh 5

@@ -1,0 +1,31 @@
+// The log sanitiser, with the reused builder of the outermost log call and a fresh one.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "fuzz_support.h"
+#include "logging/sanitize.h"
+#include "util/string_builder.h"
+
+namespace {
+
+using dexweb::fuzz::require;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  // Log text arrives from every corner of the module, not always decoded: take the bytes.
+  static dexweb::clsStringBuilder shared;
+  const std::string safe = dexweb::sanitize_log_text(input, shared);
+
+  require(dexweb::fuzz::is_printable_ascii(safe), "the result is printable ASCII");
+  require(safe.find('|') == std::string::npos, "the result holds no field separator");
+  if (dexweb::fuzz::is_printable_ascii(input) && input.find('|') == std::string_view::npos)
+    require(safe == input, "safe text passes unchanged");
+  dexweb::clsStringBuilder fresh;
+  require(dexweb::sanitize_log_text(input, fresh) == safe, "a reused builder gives the same result");
+  return 0;
+}

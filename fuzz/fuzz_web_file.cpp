@@ -1,0 +1,93 @@
+// A web message file as the intake reads it: decoded, NULs stripped, split into lines, the
+// fields taken, the recipient list split both ways and the message masked for notices.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "config/globals.h"
+#include "fuzz_support.h"
+#include "intake/recipient_items.h"
+#include "intake/text_helpers.h"
+#include "intake/web_file_parser.h"
+#include "util/text.h"
+
+namespace {
+
+using dexweb::fuzz::require;
+namespace text = dexweb::text;
+
+constexpr std::string_view kCrLf = "\r\n";
+
+bool blank_at_ends(std::string_view s) { return !s.empty() && (s.front() == ' ' || s.back() == ' '); }
+
+void check_lines(const std::string& content, const dexweb::NVPList& lines) {
+  // Joining the lines with CR LF gives the content back, less one final CR LF.
+  std::string joined;
+  for (int i = 1; i <= lines.Count(); ++i) {
+    if (i > 1) joined += kCrLf;
+    joined += lines.GetNameByIndex(i);
+  }
+  std::string expected = content;
+  if (expected.ends_with(kCrLf)) expected.resize(expected.size() - kCrLf.size());
+  require(joined == expected, "SplitLines joined by CR LF gives the content back");
+  for (int i = 1; i <= lines.Count(); ++i)
+    require(lines.GetNameByIndex(i).find(kCrLf) == std::string::npos, "no line holds a CR LF");
+}
+
+void check_fields(const dexweb::WebMessage& msg) {
+  require(!blank_at_ends(msg.user) && !blank_at_ends(msg.frm) && !blank_at_ends(msg.subject),
+          "user, frm and subject are trimmed");
+  require(msg.message.empty() || msg.message.front() != ' ', "the message starts trimmed");
+  for (const std::string* field : {&msg.user, &msg.frm, &msg.subject, &msg.message})
+    require(field->find('\0') == std::string::npos, "no field holds a NUL");
+}
+
+void check_recipients(std::string_view list, std::size_t limit) {
+  const auto items = dexweb::SplitRecipientList(list, limit);
+  require(items.size() <= dexweb::kMaxSeparatedItems + 1, "at most one item past the separated ones");
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const std::string& item = items[i];
+    require(!item.empty(), "no recipient item is empty");
+    require(text::length(item) <= limit, "every item is cut to the limit");
+    require(item.find_first_of(",;\t") == std::string::npos, "no item holds a comma, semicolon or tab");
+    if (i < dexweb::kMaxSeparatedItems)
+      require(item.find(' ') == std::string::npos, "a separated item holds no space");
+  }
+}
+
+void check_mask(const std::string& message, int n) {
+  dexweb::globals().Registry.Obfuscate_Msg_Chars = n;
+  const std::string masked = dexweb::MaskMessage(message);
+  if (n < 1) return require(masked == message, "no masking below one character");
+  const std::size_t keep = static_cast<std::size_t>(n);
+  const std::size_t length = text::length(message);
+  if (length <= 2 * keep) return require(masked.empty(), "a short message masks to nothing");
+  require(text::length(masked) == length, "masking keeps the length in characters");
+  require(text::left(masked, keep) == text::left(message, keep), "the first characters stay");
+  require(text::right(masked, keep) == text::right(message, keep), "the last characters stay");
+  const std::string middle = text::mid(masked, keep + 1, length - 2 * keep);
+  require(middle.find_first_not_of('.') == std::string::npos, "the characters between become dots");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  const std::string content = dexweb::StripNulls(text::decode_bytes(bytes));
+  require(content.find('\0') == std::string::npos, "StripNulls leaves no NUL");
+
+  dexweb::NVPList lines;
+  dexweb::SplitLines(content, lines);
+  check_lines(content, lines);
+
+  dexweb::WebMessage msg;
+  dexweb::ParseWebLines(lines, msg);
+  check_fields(msg);
+
+  check_recipients(msg.subject, dexweb::kAccountItemLimit);
+  check_recipients(msg.subject, dexweb::kAdHocItemLimit);
+  for (int n : {-1, 0, 1, 3, 10}) check_mask(msg.message, n);
+  return 0;
+}
