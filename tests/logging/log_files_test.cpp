@@ -1,5 +1,7 @@
 #include "logging/log_files.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -30,6 +32,10 @@ TEST_F(LogFiles, FlushAppendsEachQueueToItsFile) {
   EXPECT_EQ(read_text(dir.file("Velotrax.log")), line("VTXWeb two"));
   EXPECT_EQ(read_text(dir.file("VTGUI.log")), "gui line\r\n");
   EXPECT_EQ(log_state().DiskLogQueue.Count(), 0);
+  // A file the flush creates is for the module's account and its group only.
+  struct stat st {};
+  ASSERT_EQ(::stat(dir.file("Velotrax.log").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0137, 0u);
 }
 
 TEST_F(LogFiles, LinesStayQueuedWhileDirectBusyOrWhenTheWriteFails) {

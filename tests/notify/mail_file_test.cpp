@@ -1,5 +1,7 @@
 #include "notify/mail_file.h"
 
+#include <sys/stat.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -35,6 +37,10 @@ TEST_F(MailFileTest, TwoFilesInOneSecondHaveTheirOwnNamesAndMessageIds) {
   EXPECT_EQ(second, settings_.MailOutDir + "VTXWeb202612041414193.msg");
   EXPECT_EQ(line_of(test::read_text(first), 0), "Message-ID: <VTXWeb202612041414192@example.com>");
   EXPECT_EQ(line_of(test::read_text(second), 0), "Message-ID: <VTXWeb202612041414194@example.com>");
+  // For the module's account and its group only.
+  struct stat st {};
+  ASSERT_EQ(::stat(first.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0137, 0u);
 }
 
 TEST_F(MailFileTest, HeaderValuesStayOneLineEach) {
