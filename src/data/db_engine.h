@@ -18,6 +18,18 @@ class DbEngine {
   // Runs one or more statements; returns the rows they affected (0 when unknown).
   virtual long long Run(std::string_view sql, int timeout_seconds) = 0;
 
+  // Asked after a statement inside an open transaction failed: true when the engine still
+  // holds that transaction with the earlier statements' work, so the failed statement alone
+  // may run again. False when the transaction is gone or unusable (the engine rolled it
+  // back, the connection was lost, or a server may have aborted it): then the caller rolls
+  // back and runs the whole transaction again from its start.
+  virtual bool HoldsTransaction() const = 0;
+
+  // Called before the connection to a file that was replaced at its path is closed: leaves
+  // nothing of the old file at the path that the file there now would take for its own.
+  // Best effort; failures are ignored.
+  virtual void LeaveReplacedFile() noexcept {}
+
   // How many lock waits of JetLockDelay ms a statement makes before it fails as locked.
   // Only the embedded engine has this setting.
   virtual void SetLockRetry(int /*tries*/) {}

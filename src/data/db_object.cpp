@@ -12,6 +12,7 @@
 #include "data/odbc_engine.h"
 #include "data/sqlite_engine.h"
 #include "platform/event_loop.h"
+#include "platform/file_identity.h"
 #include "platform/files.h"
 #include "util/random.h"
 #include "util/runtime_error.h"
@@ -29,6 +30,15 @@ DBObject::~DBObject() = default;
 platform::SqliteConnection* DBObject::GetDb() {
   auto* embedded = dynamic_cast<SqliteEngine*>(engine_.get());
   return embedded ? &embedded->connection() : nullptr;
+}
+
+void DBObject::SetEngineDecoratorForTests(EngineDecorator decorate) {
+  decorate_ = std::move(decorate);
+  if (engine_ && decorate_) engine_ = decorate_(std::move(engine_));
+}
+
+void DBObject::install(std::unique_ptr<DbEngine> engine) {
+  engine_ = decorate_ ? decorate_(std::move(engine)) : std::move(engine);
 }
 
 void DBObject::SetLockRetry(int tries) {
@@ -108,7 +118,7 @@ void DBObject::open_server() {
   Globals& g = globals();
   g.DbKind = server->kind();
   g.NoLockHint = dialect_for(g.DbKind).table_hint();
-  engine_ = std::move(server);
+  install(std::move(server));
 }
 
 void DBObject::open_embedded() {
@@ -117,7 +127,23 @@ void DBObject::open_embedded() {
   g.JetLockRetry = 1000 / g.JetLockDelay;
   g.NoLockHint.clear();
   g.DbKind = DatabaseKind::Embedded;
-  engine_ = SqliteEngine::Open(platform::resolve_name_nocase(g.Registry.DB_Dir, kDatabaseFile));
+  const std::string path = platform::resolve_name_nocase(g.Registry.DB_Dir, kDatabaseFile);
+  // Taken before the open: a file swapped in meanwhile then looks replaced at the next
+  // check and is opened again, never the other way round.
+  opened_file_ = platform::file_identity(path);
+  install(SqliteEngine::Open(path));
+}
+
+void DBObject::CheckDatabaseFile() {
+  if (!opened_ || globals().UseSqlServer) return;
+  const std::string path = platform::resolve_name_nocase(globals().Registry.DB_Dir, kDatabaseFile);
+  const std::optional<platform::FileIdentity> now = platform::file_identity(path);
+  if (!now)
+    throw RuntimeError(err::kDbFileNotFound, "unable to open database file: " + path + " is missing", "SQLite");
+  if (now == opened_file_) return;
+  engine().LeaveReplacedFile();
+  CloseDb();
+  OpenDb(1);
 }
 
 void DBObject::CloseDb() {

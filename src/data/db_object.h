@@ -24,11 +24,15 @@
 // time-out, and a failure ends the call without a message or an error.
 // Waits let the event loop run (timers and signals may run meanwhile).
 
+#include <cstddef>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "data/recordset.h"
+#include "platform/file_identity.h"
 #include "util/nvp_list.h"
 
 namespace dexweb {
@@ -38,6 +42,7 @@ class SqliteConnection;
 }
 
 class DbEngine;
+class DbFailure;
 
 class DBObject {
  public:
@@ -90,6 +95,26 @@ class DBObject {
   // of its connection file: always raises RuntimeError 3251 (not supported).
   void UpdateDbPassword(std::string_view db_password);
 
+  // Called before a message's rows are stored: makes sure the open embedded database is
+  // the file now at DB_Dir + velotrax.db (compared by device and inode).
+  //   - Replaced (renamed over, or deleted and made anew): the old file is closed and the
+  //     new one opened, so no message goes into a file nobody reads any more. The poll
+  //     cycle reads the control row again at its next refresh (every 3 s), then from the
+  //     new file.
+  //   - No file there: RuntimeError 3024, the number of a failed open, raised at once and
+  //     not final, so the error routine retries, warns and halts as for any retryable
+  //     database error. Nothing is written; the connection stays as it is until a file is
+  //     back at the path.
+  // Nothing to do on a server or while closed (the next open takes the file at the path).
+  // A file replaced while the rows are being written is seen by the next call only.
+  void CheckDatabaseFile();
+
+  // For tests only (fault injection): every engine opened from now on, and the one open
+  // now, is handed to decorate, and the object uses the engine it returns; GetDb() then
+  // gives nullptr. An empty function stops the decoration at the next open.
+  using EngineDecorator = std::function<std::unique_ptr<DbEngine>(std::unique_ptr<DbEngine>)>;
+  void SetEngineDecoratorForTests(EngineDecorator decorate);
+
   // Lock waits of the embedded engine: tries of JetLockDelay ms before a statement fails
   // as locked (JetLockRetry after each open). No effect on a server or while closed.
   void SetLockRetry(int tries);
@@ -102,11 +127,21 @@ class DBObject {
 
   template <typename Step>
   Outcome run_step(StepPolicy& policy, std::string_view sql, Step&& step);
+  // Runs steps 0..count-1 that open, fill and commit one transaction (step(i) runs step i,
+  // text(i) is its SQL for the log, after(i) follows each success). Returns false when a
+  // swallowed failure ended it early.
+  template <typename Text, typename Step, typename After>
+  bool run_transaction(StepPolicy& policy, std::size_t count, Text&& text, Step&& step, After&& after);
+  // The retry policy after a failed step: true to run it again, false when the failure was
+  // swallowed; raises when giving up.
+  bool retry_after(StepPolicy& policy, const DbFailure& failure, std::string_view sql);
   template <typename Step>
   void open_step(int& attempts, int retries, Step&& step);
   void find_connection_file();
   void open_server();
   void open_embedded();
+  // The engine as the object keeps it (decorated for tests).
+  void install(std::unique_ptr<DbEngine> engine);
   void reconnect();
   DbEngine& engine();
   long long run_statement(const StepPolicy& texts, std::string_view qry, int timeout, bool ignore_failure,
@@ -122,6 +157,9 @@ class DBObject {
   std::string connection_string_;
   std::string driver_clauses_;
   std::unique_ptr<DbEngine> engine_;
+  EngineDecorator decorate_;
+  // The embedded file as it was just before the open: a file put there later differs.
+  std::optional<platform::FileIdentity> opened_file_;
 };
 
 // Releases a recordset (nothing when it holds none).

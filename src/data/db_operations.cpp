@@ -73,6 +73,32 @@ std::string raised_description(const DbFailure& f, std::string_view sql) {
 
 }  // namespace
 
+bool DBObject::retry_after(StepPolicy& p, const DbFailure& f, std::string_view sql) {
+  if (p.quiet) return false;
+  failed_ = true;
+  ++p.counter;
+  ++p.total;
+  const Globals& g = globals();
+  const bool server = g.UseSqlServer;
+  if (p.counter > g.Registry.DB_Retries || p.fail_on_first) {
+    if (p.ignore_failure) {
+      globals().RetryCount = globals().RetryRound = 100;
+      db_log("detail", p.ignored);
+      return false;
+    }
+    raise_final(f.number(), raised_description(f, sql), f.source());
+  }
+  if (p.counter == 1) {
+    platform::wait_seconds(first_wait(server, p.bulk));
+    return true;
+  }
+  log_retry(p, f, engine_ ? engine_->ErrorPrefix() : (server ? "ADO: " : "DAO: "), sql);
+  if (!p.bulk && p.default_timeout) *p.timeout = g.Registry.DB_Medium_Timeout;
+  platform::wait_seconds(g.Registry.DB_Medium_Timeout + rnd());
+  if (!p.bulk && server && (p.counter > 2 || p.counter == g.Registry.DB_Retries)) reconnect();
+  return true;
+}
+
 template <typename Step>
 DBObject::Outcome DBObject::run_step(StepPolicy& p, std::string_view sql, Step&& step) {
   p.counter = 0;
@@ -81,30 +107,37 @@ DBObject::Outcome DBObject::run_step(StepPolicy& p, std::string_view sql, Step&&
       step();
       return Outcome::Done;
     } catch (const DbFailure& f) {
-      if (p.quiet) return Outcome::Swallowed;
-      failed_ = true;
-      ++p.counter;
-      ++p.total;
-      const Globals& g = globals();
-      const bool server = g.UseSqlServer;
-      if (p.counter > g.Registry.DB_Retries || p.fail_on_first) {
-        if (p.ignore_failure) {
-          globals().RetryCount = globals().RetryRound = 100;
-          db_log("detail", p.ignored);
-          return Outcome::Swallowed;
-        }
-        raise_final(f.number(), raised_description(f, sql), f.source());
-      }
-      if (p.counter == 1) {
-        platform::wait_seconds(first_wait(server, p.bulk));
-        continue;
-      }
-      log_retry(p, f, engine_ ? engine_->ErrorPrefix() : (server ? "ADO: " : "DAO: "), sql);
-      if (!p.bulk && p.default_timeout) *p.timeout = g.Registry.DB_Medium_Timeout;
-      platform::wait_seconds(g.Registry.DB_Medium_Timeout + rnd());
-      if (!p.bulk && server && (p.counter > 2 || p.counter == g.Registry.DB_Retries)) reconnect();
+      if (!retry_after(p, f, sql)) return Outcome::Swallowed;
     }
   }
+}
+
+// p.counter counts the failures of the furthest step that has failed: running the steps
+// before it again, after a restart, does not renew its budget.
+template <typename Text, typename Step, typename After>
+bool DBObject::run_transaction(StepPolicy& p, std::size_t count, Text&& text, Step&& step, After&& after) {
+  p.counter = 0;
+  std::size_t failing = 0;
+  std::size_t next = 0;
+  while (next < count) {
+    try {
+      step(next);
+    } catch (const DbFailure& f) {
+      const bool held = engine_ && engine_->HoldsTransaction();
+      // Undone before the wait, so that no lock is held meanwhile.
+      if (!held) rollback();
+      if (next > failing) {
+        failing = next;
+        p.counter = 0;
+      }
+      if (!retry_after(p, f, text(next))) return false;
+      if (!held) next = 0;
+      continue;
+    }
+    after(next);
+    ++next;
+  }
+  return true;
 }
 
 std::unique_ptr<Recordset> DBObject::OpenRecordset(std::string_view qry, int timeout, bool ignore_failure) {
@@ -183,10 +216,17 @@ int DBObject::BulkExecute(NVPList& qry_list, bool fail_on_first_error, int timeo
 
 bool DBObject::bulk_batched(NVPList& list, StepPolicy& p, int& timeout, bool use_transaction) {
   const int short_timeout = globals().Registry.DB_Short_Timeout;
-  for (const StatementBatch& batch : batch_statements(current_dialect(), list, use_transaction)) {
-    if (timeout == -1) timeout = batch.statements * short_timeout;
-    if (run_step(p, batch.text, [&] { engine().Run(batch.text, timeout); }) == Outcome::Swallowed) return false;
-    platform::DoEvents();
+  const std::vector<StatementBatch> batches = batch_statements(current_dialect(), list, use_transaction);
+  auto text = [&](std::size_t i) -> std::string_view { return batches[i].text; };
+  auto step = [&](std::size_t i) {
+    if (timeout == -1) timeout = batches[i].statements * short_timeout;
+    engine().Run(batches[i].text, timeout);
+  };
+  auto after = [](std::size_t) { platform::DoEvents(); };
+  if (use_transaction) return run_transaction(p, batches.size(), text, step, after);
+  for (std::size_t i = 0; i < batches.size(); ++i) {
+    if (run_step(p, text(i), [&] { step(i); }) == Outcome::Swallowed) return false;
+    after(i);
   }
   return true;
 }
@@ -199,10 +239,27 @@ bool DBObject::bulk_singles(NVPList& list, StepPolicy& p, int& timeout, bool use
     prefix = dialect.batch_transaction_prefix();
     list.Add(dialect.batch_commit_entry());
   }
-  for (int i = 1; i <= list.Count(); ++i) {
-    std::string sql = (i == 1 ? prefix : std::string()) + list.GetNameByIndex(i);
+  // Step i sends entry i + 1; the first carries the prefix.
+  const std::size_t count = static_cast<std::size_t>(list.Count());
+  std::string sql;
+  auto text = [&](std::size_t) -> std::string_view { return sql; };
+  auto compose = [&](std::size_t i) {
+    sql = (i == 0 ? prefix : std::string()) + list.GetNameByIndex(static_cast<int>(i) + 1);
+  };
+  auto after = [](std::size_t i) {
+    if ((i + 1) % 50 == 0) platform::DoEvents();
+  };
+  if (use_transaction) {
+    auto step = [&](std::size_t i) {
+      compose(i);
+      engine().Run(sql, timeout);
+    };
+    return run_transaction(p, count, text, step, after);
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    compose(i);
     if (run_step(p, sql, [&] { engine().Run(sql, timeout); }) == Outcome::Swallowed) return false;
-    if (i % 50 == 0) platform::DoEvents();
+    after(i);
   }
   return true;
 }
@@ -210,15 +267,29 @@ bool DBObject::bulk_singles(NVPList& list, StepPolicy& p, int& timeout, bool use
 bool DBObject::bulk_embedded(NVPList& list, StepPolicy& p, int& timeout, bool use_transaction) {
   if (timeout == -1) timeout = globals().Registry.DB_Medium_Timeout;
   const Dialect& dialect = current_dialect();
-  auto step = [&](const std::string& sql) {
-    return run_step(p, sql, [&] { engine().Run(sql, timeout); }) == Outcome::Done;
+  const std::size_t entries = static_cast<std::size_t>(list.Count());
+  std::string sql;
+  auto text = [&](std::size_t) -> std::string_view { return sql; };
+  auto after = [&](std::size_t i) {
+    if (i > 0 && i <= entries && i % 50 == 0) platform::DoEvents();
   };
-  bool done = !use_transaction || step(dialect.begin_statement());
-  for (int i = 1; done && i <= list.Count(); ++i) {
-    done = step(list.GetNameByIndex(i));
-    if (i % 50 == 0) platform::DoEvents();
+  bool done = true;
+  if (use_transaction) {
+    // Step 0 begins, steps 1..entries are the entries, the last one commits.
+    auto step = [&](std::size_t i) {
+      if (i == 0) sql = dialect.begin_statement();
+      else if (i <= entries) sql = list.GetNameByIndex(static_cast<int>(i));
+      else sql = dialect.batch_commit_entry();
+      engine().Run(sql, timeout);
+    };
+    done = run_transaction(p, entries + 2, text, step, after);
+  } else {
+    for (std::size_t i = 1; done && i <= entries; ++i) {
+      sql = list.GetNameByIndex(static_cast<int>(i));
+      done = run_step(p, sql, [&] { engine().Run(sql, timeout); }) == Outcome::Done;
+      after(i);
+    }
   }
-  if (done && use_transaction) done = step(dialect.batch_commit_entry());
   platform::DoEvents();
   return done;
 }

@@ -8,7 +8,8 @@ namespace dexweb {
 namespace {
 
 // Numbers keep the meaning they have in the gateway's other modules: 3024 file not found,
-// 3043 disk or network error, 3146 ODBC call failed, 3151 ODBC connection failed, 3197
+// 3043 disk or network error (also a full disk: the error routine retries it, and the
+// disk may be freed meanwhile), 3146 ODBC call failed, 3151 ODBC connection failed, 3197
 // data changed, 3260/3262 locked, 3022 duplicate key, 3075 syntax, 3078 no such table,
 // 3265 no such item, 3059 login refused (reported by OpenDb as an authentication error).
 constexpr ErrorMapping kMappings[] = {
@@ -22,10 +23,10 @@ constexpr ErrorMapping kMappings[] = {
     {"sqlite:7", 3035, false},    // SQLITE_NOMEM
     {"sqlite:8", 3027, false},    // SQLITE_READONLY
     {"sqlite:9", 3146, true},     // SQLITE_INTERRUPT: the statement time-out
-    {"sqlite:10", 3043, true},    // SQLITE_IOERR
+    {"sqlite:10", 3043, true},    // SQLITE_IOERR (a write refused for space comes as SQLITE_FULL)
     {"sqlite:11", 3049, false},   // SQLITE_CORRUPT
     {"sqlite:12", 3000, false},   // SQLITE_NOTFOUND
-    {"sqlite:13", 3183, false},   // SQLITE_FULL
+    {"sqlite:13", 3043, true},    // SQLITE_FULL: disk full
     {"sqlite:14", 3024, true},    // SQLITE_CANTOPEN: file missing or share gone
     {"sqlite:15", 3050, true},    // SQLITE_PROTOCOL: lock protocol race
     {"sqlite:16", 3000, false},   // SQLITE_EMPTY
@@ -59,6 +60,7 @@ constexpr ErrorMapping kMappings[] = {
     {"42P01", 3078, false},  // undefined table
     {"42S22", 3265, false},  // column not found
     {"42703", 3265, false},  // undefined column
+    {"53100", 3043, true},   // disk full
     {"53300", 3151, true},   // too many connections
     {"55P03", 3260, true},   // lock not available
     {"57014", 3146, true},   // statement canceled (time-out)

@@ -30,6 +30,10 @@ int sqlstate_error_number(std::string_view state);
 namespace err {
 inline constexpr int kDbReserved = 3000;
 inline constexpr int kDbInvalidArgument = 3001;
+// The database file is not there (or cannot be opened); retryable.
+inline constexpr int kDbFileNotFound = 3024;
+// Disk or network error, also a full disk (SQLite's SQLITE_FULL, a server's 53100); retryable.
+inline constexpr int kDbDiskFull = 3043;
 inline constexpr int kDbNotValidPassword = 3031;
 inline constexpr int kDbCanceledByUser = 3059;
 inline constexpr int kDbItemNotFound = 3265;

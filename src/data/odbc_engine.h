@@ -25,6 +25,9 @@ class OdbcEngine final : public DbEngine {
   std::unique_ptr<Recordset> Query(std::string_view sql, int timeout_seconds) override;
   long long Run(std::string_view sql, int timeout_seconds) override;
   std::string_view ErrorPrefix() const override { return "ADO: "; }
+  // Never: after a failure PostgreSQL keeps the transaction only in an aborted state, SQL
+  // Server (XACT_ABORT) has rolled it back, and a lost connection took it along.
+  bool HoldsTransaction() const override { return false; }
 
  private:
   std::unique_ptr<platform::OdbcEnvironment> env_;

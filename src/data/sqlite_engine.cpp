@@ -74,6 +74,14 @@ void SqliteEngine::SetLockRetry(int tries) {
   db_.set_busy_timeout(std::chrono::milliseconds(globals().JetLockDelay * std::max(tries, 1)));
 }
 
+void SqliteEngine::LeaveReplacedFile() noexcept {
+  try {
+    db_.exec("PRAGMA wal_checkpoint(TRUNCATE)");
+  } catch (const platform::SqliteError&) {
+    // Another connection still reads the old file; nothing more can be done from here.
+  }
+}
+
 std::unique_ptr<Recordset> SqliteEngine::Query(std::string_view sql, int timeout_seconds) {
   return with_deadline(db_, timeout_seconds, [&] {
     std::string_view rest;

@@ -20,6 +20,13 @@ class SqliteEngine final : public DbEngine {
   std::unique_ptr<Recordset> Query(std::string_view sql, int timeout_seconds) override;
   long long Run(std::string_view sql, int timeout_seconds) override;
   void SetLockRetry(int tries) override;
+  // SQLite ends the transaction itself on some failures (a full disk, an I/O error, an
+  // interrupted statement): true while it is still open.
+  bool HoldsTransaction() const override { return db_.in_transaction(); }
+  // The write-ahead log beside the path still belongs to the old file, and SQLite does not
+  // clear it when it closes a moved file: the new file would read the old one's pages from
+  // it. The log is emptied into the old file first.
+  void LeaveReplacedFile() noexcept override;
   std::string_view ErrorPrefix() const override { return "DAO: "; }
 
   platform::SqliteConnection& connection() { return db_; }

@@ -70,6 +70,8 @@ void WriteMessageRows(DBObject& db, const std::vector<std::string>& statements) 
   // A fresh list for every call: on a server BulkExecute appends its commit to the list.
   NVPList list;
   for (const std::string& statement : statements) list.Add(statement, false);
+  // Never into a database file that was deleted or replaced under the connection.
+  db.CheckDatabaseFile();
   db.BulkExecute(list, false, -1, false, false, true);
 }
 

@@ -1,0 +1,220 @@
+// A message's rows are stored all or none on every engine, whatever statement fails and
+// however the engine fails it, and only into the database file at the configured path.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "config/globals.h"
+#include "data/db_object.h"
+#include "data/engine_fixture.h"
+#include "data/fault_engine.h"
+#include "data/query_object.h"
+#include "intake/message_rows.h"
+#include "logging/error_policy.h"
+#include "support/temp_dir.h"
+#include "util/runtime_error.h"
+
+namespace dexweb {
+namespace {
+
+using test::Fault;
+using test::FaultPlan;
+
+constexpr int kRows = 20;
+
+// kRows rows of one message. Each row is long enough to travel in a server batch of its
+// own, so that every statement of the message is a separate engine call on every engine.
+std::vector<std::string> message_rows(int transaction_id) {
+  WebMessage msg;
+  msg.message = std::string(11000, 'x');
+  msg.frm = "sender";
+  msg.TransactionId = transaction_id;
+  const RowSource source{"DexWeb", "gateway-1", "60"};
+  QueryObject q;
+  std::vector<std::string> rows;
+  for (int i = 1; i <= kRows; ++i) rows.push_back(BuildMessageRow(q, msg, AccountRecipient("u" + std::to_string(i)), source));
+  return rows;
+}
+
+// Rows as another connection sees them (committed rows only).
+int stored(std::string_view where = "") {
+  DBObject other;
+  auto rs = other.OpenRecordset("SELECT COUNT(*) AS n FROM [messages]" + globals().NoLockHint + std::string(where));
+  return rs->AsLong("n");
+}
+
+void clear_messages() {
+  DBObject other;
+  other.Execute("DELETE FROM [messages]");
+}
+
+// One way an engine fails a statement. On a server the fault is a real failing statement;
+// what happens to the transaction then is the ODBC driver's choice, set by the level of
+// rollback on errors in its connection clauses (psqlODBC "Protocol=7.4-<level>"): 0 leaves
+// it aborted on the server (later statements fail until a rollback), 1 rolls it back, 2
+// (the default) rolls back the failed statement only.
+struct FaultCase {
+  Fault fault;
+  int driver_rollback = -1;
+  std::string name() const {
+    switch (fault) {
+      case Fault::SqliteFull: return "SQLITE_FULL";
+      case Fault::SqliteInterrupt: return "SQLITE_INTERRUPT";
+      case Fault::ServerAbort: return "server failure, driver rollback level " + std::to_string(driver_rollback);
+    }
+    return {};
+  }
+  // The number the failure is raised with.
+  int number() const {
+    switch (fault) {
+      case Fault::SqliteFull: return 3043;       // disk full: retryable
+      case Fault::SqliteInterrupt: return 3146;  // statement time-out: retryable
+      case Fault::ServerAbort: return 3464;      // the division by zero that fails it
+    }
+    return 0;
+  }
+};
+
+class MessageTransaction : public test::EngineTest {
+ protected:
+  std::vector<FaultCase> cases() const {
+    if (GetParam() == "sqlite") return {{Fault::SqliteFull}, {Fault::SqliteInterrupt}};
+    return {{Fault::ServerAbort, 0}, {Fault::ServerAbort, 1}, {Fault::ServerAbort, 2}};
+  }
+  // Engine calls per message: BEGIN, the rows and COMMIT on SQLite; on a server the first
+  // batch carries BEGIN and the COMMIT travels alone.
+  int calls_per_message() const { return GetParam() == "sqlite" ? kRows + 2 : kRows + 1; }
+
+  // A database object whose engine fails its k-th call as c says.
+  std::unique_ptr<DBObject> faulty_db(const FaultCase& c, const std::shared_ptr<FaultPlan>& plan) {
+    if (c.driver_rollback >= 0) {
+      const std::string file = database().dir() + "SqlServerConnectionString.txt";
+      if (clauses_.empty()) clauses_ = test::read_text(file);
+      test::write_text(file, clauses_ + "Protocol=7.4-" + std::to_string(c.driver_rollback) + ";\r\n");
+    }
+    auto db = std::make_unique<DBObject>();
+    db->OpenDb(1);
+    test::inject_faults(*db, plan);
+    return db;
+  }
+
+ private:
+  std::string clauses_;
+};
+DEXWEB_INSTANTIATE_ENGINES(MessageTransaction);
+
+// Without retries the failure is raised: none of the rows stays, the number is the
+// engine's, and the same object then stores the whole message exactly once.
+TEST_P(MessageTransaction, AFailedStatementLeavesNoRowAndTheNextCallStoresAll) {
+  globals().Registry.DB_Retries = 0;
+  for (const FaultCase& c : cases()) {
+    for (int k = 1; k <= calls_per_message(); ++k) {
+      SCOPED_TRACE(c.name() + " at call " + std::to_string(k));
+      auto plan = std::make_shared<FaultPlan>(FaultPlan{c.fault, k});
+      auto db = faulty_db(c, plan);
+      const auto rows = message_rows(k);
+      try {
+        WriteMessageRows(*db, rows);
+        ADD_FAILURE() << "no error raised";
+      } catch (const RuntimeError& e) {
+        EXPECT_EQ(e.number(), c.number());
+      }
+      EXPECT_EQ(plan->fired, 1);
+      EXPECT_EQ(stored(), 0);
+      WriteMessageRows(*db, rows);
+      EXPECT_EQ(stored(), kRows);
+      clear_messages();
+    }
+  }
+}
+
+// With a retry the call itself recovers: a transaction that the engine ended or aborted is
+// run again from its start, never its remaining statements alone, so every call stores
+// exactly the message's rows. The cases take turns over k.
+TEST_P(MessageTransaction, ARetryRunsTheWholeMessageAgain) {
+  globals().Registry.DB_Retries = 1;
+  const std::vector<FaultCase> all = cases();
+  std::string counts;
+  for (int k = 1; k <= calls_per_message(); ++k) {
+    const FaultCase& c = all[static_cast<std::size_t>(k) % all.size()];
+    SCOPED_TRACE(c.name() + " at call " + std::to_string(k));
+    auto plan = std::make_shared<FaultPlan>(FaultPlan{c.fault, k});
+    auto db = faulty_db(c, plan);
+    std::string raised;
+    try {
+      WriteMessageRows(*db, message_rows(k));
+    } catch (const RuntimeError& e) {
+      raised = " raised " + std::to_string(e.number());
+    }
+    EXPECT_EQ(plan->fired, 1);
+    EXPECT_EQ(raised, "");
+    const int n = stored();
+    EXPECT_EQ(n, kRows);
+    EXPECT_EQ(stored(" WHERE [transaction] = " + std::to_string(k)), n);
+    counts += " k" + std::to_string(k) + ":" + std::to_string(n) + raised;
+    clear_messages();
+  }
+  RecordProperty("rows_stored", counts);
+}
+
+// Runs of the message again count against the failing statement's budget: a failure that
+// persists ends the call after DB_Retries + 1 attempts with nothing stored.
+TEST_P(MessageTransaction, APersistentFailureUsesOneBudget) {
+  globals().Registry.DB_Retries = 1;
+  auto plan = std::make_shared<FaultPlan>(FaultPlan{cases().front().fault, kRows / 2, true});
+  auto db = faulty_db(cases().front(), plan);
+  EXPECT_THROW(WriteMessageRows(*db, message_rows(1)), RuntimeError);
+  EXPECT_EQ(plan->fired, 2);
+  EXPECT_EQ(stored(), 0);
+  plan->armed = false;
+  WriteMessageRows(*db, message_rows(2));
+  EXPECT_EQ(stored(), kRows);
+}
+
+// The file at DB_Dir + velotrax.db is the one that gets the rows.
+TEST(MessageDatabaseFile, ADeletedFileStoresNothingUntilItIsBack) {
+  auto database = test::make_sqlite_database();
+  const std::string path = database->dir() + "velotrax.db", kept = database->dir() + "kept.db";
+  DBObject db;
+  WriteMessageRows(db, message_rows(1));
+  std::filesystem::create_hard_link(path, kept);
+  std::filesystem::remove(path);
+
+  globals().RetryCount = globals().RetryRound = 0;
+  try {
+    WriteMessageRows(db, message_rows(2));
+    FAIL() << "no error raised";
+  } catch (const RuntimeError& e) {
+    EXPECT_EQ(e.number(), 3024);
+    EXPECT_TRUE(is_retryable_db_error(e.number()));
+  }
+  // Not final: the error routine's own retries and warning apply.
+  EXPECT_EQ(globals().RetryCount, 0);
+  // The file that was deleted (still open) got nothing of the second message.
+  EXPECT_EQ(db.OpenRecordset("SELECT COUNT(*) AS n FROM [messages]")->AsLong("n"), kRows);
+
+  std::filesystem::rename(kept, path);
+  WriteMessageRows(db, message_rows(2));
+  EXPECT_EQ(stored(" WHERE [transaction] = 2"), kRows);
+  EXPECT_EQ(stored(), 2 * kRows);
+}
+
+TEST(MessageDatabaseFile, AReplacedFileGetsTheNextMessage) {
+  auto database = test::make_sqlite_database();
+  const std::string path = database->dir() + "velotrax.db", fresh = database->dir() + "fresh.db";
+  database->exec("VACUUM INTO '" + fresh + "'");
+  DBObject db;
+  WriteMessageRows(db, message_rows(1));
+  std::filesystem::rename(fresh, path);
+
+  WriteMessageRows(db, message_rows(2));
+  EXPECT_EQ(stored(" WHERE [transaction] = 2"), kRows);
+  EXPECT_EQ(stored(), kRows);
+  // The object goes on with the new file.
+  EXPECT_EQ(db.OpenRecordset("SELECT COUNT(*) AS n FROM [messages]")->AsLong("n"), kRows);
+}
+
+}  // namespace
+}  // namespace dexweb
