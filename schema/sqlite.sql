@@ -84,3 +84,14 @@ CREATE TABLE IF NOT EXISTS [templates] (
   [subject]   TEXT,
   [body]      TEXT
 );
+
+-- DexWeb's own record of the web files it worked (identity unique), pruned after
+-- Worked_Files_Retention_Days; the module creates it when missing.
+CREATE TABLE IF NOT EXISTS [worked_files] (
+  [file_key]  VARCHAR(64) NOT NULL PRIMARY KEY,
+  [name]      VARCHAR(255) NOT NULL,
+  [refused]   BOOLEAN NOT NULL DEFAULT 0,
+  [bad_copy]  VARCHAR(1024) NOT NULL DEFAULT '',
+  [worked_by] VARCHAR(80) NOT NULL DEFAULT '',
+  [worked_at] DATETIME NOT NULL
+);

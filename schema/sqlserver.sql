@@ -95,3 +95,16 @@ CREATE TABLE [templates] (
   [body]      NVARCHAR(MAX)
 );
 GO
+
+-- DexWeb's own record of the web files it worked (identity unique), pruned after
+-- Worked_Files_Retention_Days; the module creates it when missing and it may.
+IF OBJECT_ID(N'[worked_files]', N'U') IS NULL
+CREATE TABLE [worked_files] (
+  [file_key]  NVARCHAR(64) NOT NULL PRIMARY KEY,
+  [name]      NVARCHAR(255) NOT NULL,
+  [refused]   BIT NOT NULL DEFAULT 0,
+  [bad_copy]  NVARCHAR(1024) NOT NULL DEFAULT '',
+  [worked_by] NVARCHAR(80) NOT NULL DEFAULT '',
+  [worked_at] DATETIME2(0) NOT NULL
+);
+GO

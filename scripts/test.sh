@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with warnings as errors, starts a throw-away PostgreSQL
-# cluster and runs the whole test suite.
+# cluster and runs the whole test suite, then the crash test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh test
@@ -9,4 +9,6 @@ source scripts/pg-cluster.sh
 trap pg_cluster_stop EXIT
 pg_cluster_start
 ctest --test-dir build --output-on-failure -j 2 --timeout 600
+# Rows exactly once under SIGKILL: SQLite, PostgreSQL, two modules on one folder.
+bash scripts/crash-test.sh 3 200
 bash scripts/fuzz.sh 5

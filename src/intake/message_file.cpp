@@ -1,5 +1,7 @@
 // The per-file sequence of check_for_messages.
+#include <optional>
 #include <variant>
+#include <vector>
 
 #include "intake/bad_copies.h"
 #include "intake/intake_call.h"
@@ -9,6 +11,7 @@
 #include "intake/resolution.h"
 #include "intake/text_helpers.h"
 #include "intake/web_file_parser.h"
+#include "intake/worked_files.h"
 #include "intake/writer_watch.h"
 #include "logging/error_policy.h"
 #include "logging/log_event.h"
@@ -54,27 +57,22 @@ bool read_message(IntakeCall& call, const platform::FolderEntry& entry, WebMessa
   return true;
 }
 
-bool parse_and_validate(IntakeCall& call, WebMessage& msg) {
+// The refusal of an invalid message, or none when it is valid.
+std::optional<Refusal> parse_and_validate(IntakeCall& call, WebMessage& msg) {
   msg.content = StripNulls(msg.content);
   call.lines.Clear();
   SplitLines(msg.content, call.lines);
   ParseWebLines(call.lines, msg);
-  if (msg.user.empty()) {
-    reject(call, msg, refusal::NoUserField(msg));
-    return false;
-  }
+  if (msg.user.empty()) return refusal::NoUserField(msg);
   msg.user = text::left(msg.user, kUserLimit);
   msg.OriginalRecipient = msg.user;
   // frm keeps the sender as given: the query builder quotes the row's texts itself.
   msg.frm = text::left(msg.frm, kSenderLimit);
   msg.Sender = msg.frm;
-  if (msg.message.empty()) {
-    reject(call, msg, refusal::NoMessageField(msg));
-    return false;
-  }
+  if (msg.message.empty()) return refusal::NoMessageField(msg);
   msg.message = text::left(msg.message, kMessageLimit);
   msg.user = text::trim(msg.user);
-  return true;
+  return std::nullopt;
 }
 
 void report(IntakeCall& call, WebMessage& msg, const RecipientOutcome& outcome) {
@@ -88,25 +86,55 @@ void report(IntakeCall& call, WebMessage& msg, const RecipientOutcome& outcome) 
   }
 }
 
-// The rows are committed before anything is reported, so that a failure leaves neither rows
-// nor notifications behind and the file can be worked again from the start.
-void resolve_and_store(IntakeCall& call, WebMessage& msg) {
+// The file being worked and its record.
+struct FileRecord {
+  WorkedFiles& record;
+  std::string key;
+};
+
+// Commits the file's record with its rows. False when another module recorded the file
+// first: it reports the file, this one drops it.
+bool store(IntakeCall& call, const WebMessage& msg, FileRecord& file, const std::vector<std::string>& statements,
+           bool refused) {
+  WorkedFileRow row{file.key, text::decode_bytes(msg.WebFileName), refused, refused ? msg.BadCopyPath : "",
+                    file.record.RunName()};
+  if (file.record.Store(statements, row)) return true;
+  log_detail("The web file was worked already and is not worked again: " + path_of(call, msg));
+  return false;
+}
+
+// The rows and the record are committed before anything is reported, so that a failure
+// leaves neither rows nor notifications behind and the file can be worked again from the
+// start.
+void resolve_and_store(IntakeCall& call, WebMessage& msg, FileRecord& file) {
   ResolutionContext resolution{call.ctx.db, call.ctx.recipients, call.ctx.blacklist, call.query, call.rows};
   const std::vector<RecipientOutcome> outcomes = ResolveRecipients(resolution, msg);
   std::vector<std::string> statements;
-  for (const RecipientOutcome& outcome : outcomes)
+  bool refused = false;
+  for (const RecipientOutcome& outcome : outcomes) {
     if (const auto* row = std::get_if<AcceptedRow>(&outcome)) statements.push_back(row->statement);
-  if (!statements.empty()) with_retry(kIntakeProcedure, [&] { WriteMessageRows(call.ctx.db, statements); });
+    refused = refused || std::holds_alternative<Refusal>(outcome);
+  }
+  if (!store(call, msg, file, statements, refused)) return;
   for (const RecipientOutcome& outcome : outcomes) report(call, msg, outcome);
 }
 
-void work_message(IntakeCall& call, WebMessage& msg) {
+void work_message(IntakeCall& call, WebMessage& msg, FileRecord& file) {
   run_raw_interface_filter(call.interface_settings, call.filter, msg);
-  if (msg.FilterAborted) return log_detail("Filter requested abort");
-  if (!parse_and_validate(call, msg)) return;
+  if (msg.FilterAborted) {
+    if (store(call, msg, file, {}, false)) log_detail("Filter requested abort");
+    return;
+  }
+  if (const std::optional<Refusal> invalid = parse_and_validate(call, msg)) {
+    if (store(call, msg, file, {}, true)) reject(call, msg, *invalid);
+    return;
+  }
   run_interface_filter(call.interface_settings, call.filter, msg);
-  if (msg.FilterAborted) return log_detail("Filter requested abort");
-  resolve_and_store(call, msg);
+  if (msg.FilterAborted) {
+    if (store(call, msg, file, {}, false)) log_detail("Filter requested abort");
+    return;
+  }
+  resolve_and_store(call, msg, file);
 }
 
 // A refused file whose bad copy could not be made stays until the copy exists.
@@ -136,6 +164,18 @@ void leave_unread(IntakeCall& call, const WebMessage& msg) {
                path_of(call, msg));
 }
 
+// A file recorded as worked gets no new rows and no reports: its bad copy is made where it
+// is missing, then it is deleted (or left, never to be worked again).
+void finish_recorded(IntakeCall& call, const platform::FolderEntry& entry, WebMessage& msg, const WorkedEntry& found) {
+  log_detail("The web file was worked already and is not worked again: " + path_of(call, msg));
+  if (found.refused && !found.bad_copy.empty() && !platform::stamp_entry(found.bad_copy)) {
+    msg.BadCopyPath = found.bad_copy;
+    if (SaveBadCopy(msg)) log_detail("Bad copy made: " + found.bad_copy);
+    else log_detail("Unable to copy web file to bad folder.");
+  }
+  finish_file(call, entry, msg);
+}
+
 void leave_busy(IntakeCall& call, const std::string& name) {
   if (call.ctx.writers.FirstReport(name)) log_detail("Web file still open by its writer, left for a later poll: " + name);
 }
@@ -157,7 +197,14 @@ void ProcessMessageFile(IntakeCall& call, const std::string& name) {
   call.ctx.writers.Forget(name);
   log_detail("Working on message: " + name);
   if (!read_message(call, entry, msg)) return leave_unread(call, msg);
-  work_message(call, msg);
+  WorkedFiles record(call.ctx.db, call.ctx.leftover_files.worked_state(), call.ctx.MachineName);
+  with_retry(kIntakeProcedure, [&] { record.Prepare(); });
+  FileRecord file{record, FileIdentity(name, entry.stamp(), msg.bytes)};
+  if (record.Enabled()) {
+    if (auto found = with_retry(kIntakeProcedure, [&] { return record.Find(file.key); }))
+      return finish_recorded(call, entry, msg, *found);
+  }
+  work_message(call, msg, file);
   finish_file(call, entry, msg);
 }
 

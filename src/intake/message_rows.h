@@ -33,7 +33,8 @@ struct RowSource {
 // The INSERT of the 28 columns of one row, built with q (cleared first).
 std::string BuildMessageRow(QueryObject& q, const WebMessage& msg, const RowRecipient& to, const RowSource& source);
 
-// Runs the statements in one transaction. On failure nothing of them stays and the
+// Runs the statements in one transaction (the caller puts the file's record of
+// intake/worked_files.h among them, so that it commits with the rows). On failure nothing of them stays and the
 // data layer's RuntimeError is raised; running the call again repeats no row.
 void WriteMessageRows(DBObject& db, const std::vector<std::string>& statements);
 

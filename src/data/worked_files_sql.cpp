@@ -1,0 +1,81 @@
+#include "data/worked_files_sql.h"
+
+#include "data/dialect.h"
+#include "util/text.h"
+
+namespace dexweb::worked_files_sql {
+namespace {
+
+std::string literal(std::string_view value, std::size_t limit) {
+  return "'" + text::replace_all(text::left(std::string(value), limit), "'", "''") + "'";
+}
+
+constexpr const char* kSqliteTable =
+    "CREATE TABLE IF NOT EXISTS [worked_files] (\r\n"
+    "  [file_key]  VARCHAR(64) NOT NULL PRIMARY KEY,\r\n"
+    "  [name]      VARCHAR(255) NOT NULL,\r\n"
+    "  [refused]   BOOLEAN NOT NULL DEFAULT 0,\r\n"
+    "  [bad_copy]  VARCHAR(1024) NOT NULL DEFAULT '',\r\n"
+    "  [worked_by] VARCHAR(80) NOT NULL DEFAULT '',\r\n"
+    "  [worked_at] DATETIME NOT NULL\r\n"
+    ")";
+
+constexpr const char* kPostgreSqlTable =
+    "CREATE TABLE IF NOT EXISTS [worked_files] (\r\n"
+    "  [file_key]  VARCHAR(64) NOT NULL PRIMARY KEY,\r\n"
+    "  [name]      VARCHAR(255) NOT NULL,\r\n"
+    "  [refused]   BOOLEAN NOT NULL DEFAULT FALSE,\r\n"
+    "  [bad_copy]  VARCHAR(1024) NOT NULL DEFAULT '',\r\n"
+    "  [worked_by] VARCHAR(80) NOT NULL DEFAULT '',\r\n"
+    "  [worked_at] TIMESTAMP(0) NOT NULL\r\n"
+    ")";
+
+constexpr const char* kSqlServerTable =
+    "IF OBJECT_ID(N'[worked_files]', N'U') IS NULL\r\n"
+    "CREATE TABLE [worked_files] (\r\n"
+    "  [file_key]  NVARCHAR(64) NOT NULL PRIMARY KEY,\r\n"
+    "  [name]      NVARCHAR(255) NOT NULL,\r\n"
+    "  [refused]   BIT NOT NULL DEFAULT 0,\r\n"
+    "  [bad_copy]  NVARCHAR(1024) NOT NULL DEFAULT '',\r\n"
+    "  [worked_by] NVARCHAR(80) NOT NULL DEFAULT '',\r\n"
+    "  [worked_at] DATETIME2(0) NOT NULL\r\n"
+    ")";
+
+}  // namespace
+
+std::string create_table(const Dialect& dialect) {
+  switch (dialect.kind()) {
+    case DatabaseKind::SqlServer: return kSqlServerTable;
+    case DatabaseKind::PostgreSql: return kPostgreSqlTable;
+    default: return kSqliteTable;
+  }
+}
+
+std::string exists_query(const Dialect& dialect) {
+  switch (dialect.kind()) {
+    case DatabaseKind::SqlServer:
+      return "SELECT CASE WHEN OBJECT_ID(N'[worked_files]', N'U') IS NULL THEN 0 ELSE 1 END AS [found]";
+    case DatabaseKind::PostgreSql:
+      return "SELECT CASE WHEN to_regclass('worked_files') IS NULL THEN 0 ELSE 1 END AS [found]";
+    default:
+      return "SELECT COUNT(*) AS [found] FROM [sqlite_master] WHERE [type] = 'table' AND [name] = 'worked_files'";
+  }
+}
+
+std::string lookup(const Dialect& dialect, std::string_view file_key) {
+  return dialect.select_top1("[refused], [bad_copy], [worked_by] FROM [worked_files] WHERE [file_key] = " +
+                             literal(file_key, 64));
+}
+
+std::string insert(const Dialect& dialect, const WorkedFileRow& row) {
+  return "INSERT INTO [worked_files] ([file_key], [name], [refused], [bad_copy], [worked_by], [worked_at]) VALUES (" +
+         literal(row.file_key, 64) + ", " + literal(row.name, kWorkedNameLimit) + ", " +
+         dialect.boolean_literal(row.refused) + ", " + literal(row.bad_copy, kWorkedPathLimit) + ", " +
+         literal(row.worked_by, kWorkedByLimit) + "," + dialect.now_expression() + ")";
+}
+
+std::string prune(const Dialect& dialect, DateTime cutoff) {
+  return "DELETE FROM [worked_files] WHERE [worked_at] < " + dialect.date_literal(cutoff);
+}
+
+}  // namespace dexweb::worked_files_sql

@@ -1,0 +1,126 @@
+#include "intake/worked_files.h"
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+
+#include "config/globals.h"
+#include "config/registry.h"
+#include "config/registry_settings.h"
+#include "data/db_object.h"
+#include "data/dialect.h"
+#include "intake/intake_call.h"
+#include "intake/intake_log.h"
+#include "intake/message_rows.h"
+#include "logging/error_policy.h"
+#include "util/random.h"
+#include "util/text.h"
+
+namespace dexweb {
+namespace {
+
+constexpr double kPruneEverySeconds = 3600;
+
+std::uint64_t fnv1a(std::uint64_t hash, std::string_view bytes) {
+  for (unsigned char c : bytes) {
+    hash ^= c;
+    hash *= 0x100000001b3ULL;
+  }
+  return hash;
+}
+
+std::string run_name(const std::string& machine) {
+  char number[16];
+  std::snprintf(number, sizeof number, "%08x", static_cast<unsigned>(rnd() * 4294967296.0));
+  return text::left(text::trim(machine), kWorkedByLimit - 9) + " " + number;
+}
+
+}  // namespace
+
+std::string FileIdentity(const std::string& name, const platform::FileStamp& stamp, const std::string& bytes) {
+  std::uint64_t hash = fnv1a(0xcbf29ce484222325ULL, name);
+  hash = fnv1a(hash, std::string_view("\0", 1));
+  hash = fnv1a(hash, bytes);
+  const auto nanoseconds =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(stamp.modified.time_since_epoch()).count();
+  char key[80];
+  std::snprintf(key, sizeof key, "%016llx-%llu-%lld", static_cast<unsigned long long>(hash),
+                static_cast<unsigned long long>(stamp.size), static_cast<long long>(nanoseconds));
+  return key;
+}
+
+int WorkedRetentionDays() {
+  const auto days = text::parse_number(text::trim(QueryValue(kVelotraxKey, "Worked_Files_Retention_Days")));
+  if (!days || *days < 1 || *days > 36500) return kDefaultWorkedRetentionDays;
+  return static_cast<int>(*days);
+}
+
+WorkedFiles::WorkedFiles(DBObject& db, WorkedFilesState& state, const std::string& machine)
+    : db_(db), state_(state) {
+  if (state_.run_name.empty()) state_.run_name = run_name(machine);
+}
+
+void WorkedFiles::Prepare() {
+  const Dialect& dialect = current_dialect();
+  if (state_.table == WorkedFilesState::Table::Unchecked) {
+    // Quiet: an account without the right to create tables fails here without retries.
+    db_.Execute(worked_files_sql::create_table(dialect), 0);
+    auto rs = db_.OpenRecordset(worked_files_sql::exists_query(dialect), -1, true);
+    const bool ready = rs && !rs->Eof() && rs->AsLong("found") == 1;
+    state_.table = ready ? WorkedFilesState::Table::Ready : WorkedFilesState::Table::Unavailable;
+    if (!ready)
+      log_general("Warning - the table worked_files is missing and could not be created: a web file found again "
+                  "after a crash may be worked twice");
+  }
+  if (!Enabled()) return;
+  const platform::SteadyPoint now = platform::clock().steady_now();
+  if (state_.next_prune && now < *state_.next_prune) return;
+  state_.next_prune = platform::steady_after(kPruneEverySeconds);
+  const DateTime cutoff = ServerNow() - std::chrono::hours(24) * WorkedRetentionDays();
+  db_.Execute(worked_files_sql::prune(dialect, cutoff), -1, true);
+}
+
+std::optional<WorkedEntry> WorkedFiles::Find(const std::string& file_key) {
+  auto rs = db_.OpenRecordset(worked_files_sql::lookup(current_dialect(), file_key));
+  if (!rs || rs->Eof()) return std::nullopt;
+  return WorkedEntry{rs->AsBool("refused"), rs->AsText("bad_copy"), rs->AsText("worked_by")};
+}
+
+// One attempt without the retry policy's waits: a second module's commit of the same file
+// makes the record's INSERT fail at once, and most failures need no retry. A quiet failure
+// leaves Failed() as it was set before, a success clears it: that tells the two apart.
+bool WorkedFiles::write_quietly(const std::vector<std::string>& statements) {
+  NVPList list;
+  for (const std::string& statement : statements) list.Add(statement, false);
+  const bool was_failed = db_.Failed();
+  db_.SetFailed(true);
+  db_.BulkExecute(list, false, 0, false, false, true);
+  if (!db_.Failed()) return true;
+  db_.SetFailed(was_failed);
+  return false;
+}
+
+bool WorkedFiles::Store(const std::vector<std::string>& statements, const WorkedFileRow& row) {
+  if (!Enabled()) {
+    if (!statements.empty()) with_retry(kIntakeProcedure, [&] { WriteMessageRows(db_, statements); });
+    return true;
+  }
+  // The record comes first: a second module waits on the key and fails before its rows.
+  std::vector<std::string> all{worked_files_sql::insert(current_dialect(), row)};
+  all.insert(all.end(), statements.begin(), statements.end());
+  // The quiet first attempt must not write into a database file that left its path either.
+  with_retry(kIntakeProcedure, [&] { db_.CheckDatabaseFile(); });
+  if (write_quietly(all)) return true;
+  return with_retry(kIntakeProcedure, [&]() -> bool {
+    if (auto found = Find(row.file_key)) return found->worked_by == row.worked_by;
+    try {
+      WriteMessageRows(db_, all);
+      return true;
+    } catch (const RuntimeError&) {
+      if (auto found = Find(row.file_key)) return found->worked_by == row.worked_by;
+      throw;
+    }
+  });
+}
+
+}  // namespace dexweb

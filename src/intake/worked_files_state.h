@@ -1,0 +1,19 @@
+#pragma once
+// What one run of the module knows about the record of worked files: whether the table is
+// there, when it is next pruned, and the name the run signs its records with.
+
+#include <optional>
+#include <string>
+
+#include "platform/clock.h"
+
+namespace dexweb {
+
+struct WorkedFilesState {
+  enum class Table { Unchecked, Ready, Unavailable };
+  Table table = Table::Unchecked;
+  std::optional<platform::SteadyPoint> next_prune;  // none: at the next poll
+  std::string run_name;                             // host and a random run number
+};
+
+}  // namespace dexweb
