@@ -1,26 +1,121 @@
 #!/usr/bin/env bash
-# Intake throughput and memory: N message files to a three-person group on a fresh embedded
-# gateway home, timed from the module's start until the watched folder is empty.
-#   bash scripts/bench-intake.sh [N] [MESSAGE_CHARS]
+# Intake throughput, CPU, memory and pickup latency of the module (Release build) beside a
+# minimal reference program (bench/reference_intake.cpp) that does the same durable work.
+# Each size gets a fresh embedded gateway home and one generated backlog of web files to
+# "staff" (a group of three: three rows per file), which both programs drain in turn.
+#   bash scripts/bench-intake.sh [--sizes "1000 10000"] [--big] [--chars N] [--samples N]
+#     --big          adds 100000 files (takes minutes)
+#     --chars N      message characters per file (default 1000)
+#     --samples N    pickup latency samples (default 50; 0 skips the pickup test)
+#   BUILD=dir (default build-bench) is configured and built here; DEXWEB_BIN and
+#   DEXWEBCTL_BIN measure the programs of another build instead (an older tree, say).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-n=${1:-500}
-chars=${2:-3000}
-home=$(mktemp -d /tmp/dexweb-bench.XXXXXX)
-trap 'rm -rf "$home"' EXIT
-build/dexwebctl init "$home" >/dev/null
-export VELOTRAX_REGISTRY=$home/velotrax.reg XDG_RUNTIME_DIR=$home
-text=$(head -c "$chars" /dev/zero | tr '\0' x)
-for i in $(seq 1 "$n"); do
-  build/dexwebctl submit --home "$home" --user staff --from bench --to "bob amy joe" --message "$i $text" >/dev/null
+sizes="1000 10000"
+chars=1000
+samples=50
+while [ $# -gt 0 ]; do
+  case $1 in
+    --sizes) sizes=$2; shift 2 ;;
+    --big) sizes="$sizes 100000"; shift ;;
+    --chars) chars=$2; shift 2 ;;
+    --samples) samples=$2; shift 2 ;;
+    *) echo "unknown argument: $1" >&2; exit 2 ;;
+  esac
 done
-start=$(date +%s.%N)
-build/dexweb &
-pid=$!
-while [ -n "$(ls "$home/web")" ]; do sleep 0.1; done
-end=$(date +%s.%N)
-peak=$(awk '/VmHWM/ {print $2, $3}' "/proc/$pid/status")
-kill -TERM "$pid"; wait "$pid" || true
-rows=$(sqlite3 "$home/data/velotrax.db" "SELECT COUNT(*) FROM messages")
-awk -v n="$n" -v rows="$rows" -v s="$start" -v e="$end" -v peak="$peak" 'BEGIN {
-  t = e - s; printf "%d files, %d rows in %.2f s (start-up included): %.0f files/s, %.0f rows/s; peak RSS %s\n", n, rows, t, n / t, rows / t, peak }'
+
+build=${BUILD:-build-bench}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DDEXWEB_BENCH=ON >/dev/null
+targets="reference_intake bench_files"
+[ -n "${DEXWEB_BIN:-}" ] || targets="$targets dexweb"
+[ -n "${DEXWEBCTL_BIN:-}" ] || targets="$targets dexwebctl"
+cmake --build "$build" --target $targets >/dev/null
+dexweb=$(realpath "${DEXWEB_BIN:-$build/dexweb}")
+dexwebctl=$(realpath "${DEXWEBCTL_BIN:-$build/dexwebctl}")
+reference=$(realpath "$build/reference_intake")
+files=$(realpath "$build/bench_files")
+
+work=$(mktemp -d /tmp/dexweb-bench.XXXXXX)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# True while the folder still holds a message file.
+has_messages() { [ -n "$(find "$1" -maxdepth 1 -name '*.msg' -print -quit)" ]; }
+# CPU time of a running process in microseconds (user + system, from the scheduler).
+cpu_us() { awk '{ printf "%d", $1 / 1000 }' "/proc/$1/schedstat"; }
+peak_kib() { awk '/VmHWM/ { print $2 }' "/proc/$1/status"; }
+now_ns() { date +%s%N; }
+# p50 and p90 of the numbers on standard input.
+percentiles() { sort -n | awk '{ v[NR] = $1 } END { if (NR == 0) { print "- -"; exit }
+  i50 = int((NR + 1) * 0.5); i90 = int(NR * 0.9 + 0.5); if (i90 < 1) i90 = 1; if (i90 > NR) i90 = NR
+  printf "%.0f %.0f\n", v[i50], v[i90] }'; }
+
+# A fresh home in $1 (module) with its database copied to $1/ref (reference).
+make_home() {
+  "$dexwebctl" init "$1" >/dev/null
+  mkdir -p "$1/ref/web"
+  cp "$1/data/velotrax.db" "$1/ref/velotrax.db"
+}
+
+start_module() {
+  VELOTRAX_REGISTRY=$1/velotrax.reg XDG_RUNTIME_DIR=$1 "$dexweb" >/dev/null 2>&1 &
+  echo $!
+}
+
+stop() { kill -TERM "$1" 2>/dev/null || true; wait "$1" 2>/dev/null || true; }
+
+results=()
+for n in $sizes; do
+  home=$work/home$n
+  make_home "$home"
+  "$files" make "$home/web" "$n" "$chars"
+  cp -a "$home/web/." "$home/ref/web/"
+  sync
+
+  t0=$(now_ns)
+  pid=$(start_module "$home"); pids+=("$pid")
+  while has_messages "$home/web"; do sleep 0.02; done
+  t1=$(now_ns)
+  m_cpu=$(cpu_us "$pid"); m_rss=$(peak_kib "$pid")
+  stop "$pid"
+  m_rows=$(sqlite3 "$home/data/velotrax.db" "SELECT COUNT(*) FROM messages")
+
+  t2=$(now_ns)
+  read -r _ r_cpu r_rss < <("$reference" drain "$home/ref/velotrax.db" "$home/ref/web")
+  t3=$(now_ns)
+  r_rows=$(sqlite3 "$home/ref/velotrax.db" "SELECT COUNT(*) FROM messages")
+  results+=("$n $m_rows $t0 $t1 $m_cpu $m_rss $r_rows $t2 $t3 $r_cpu $r_rss")
+  rm -rf "$home"
+done
+
+printf '%-7s | %-9s %-9s %-7s %-8s | %-9s %-9s %-7s %-8s | %s\n' files module/s rows µs/file "RSS KiB" ref/s rows µs/file "RSS KiB" "CPU ratio"
+for r in "${results[@]}"; do
+  read -r n mr t0 t1 mc ms rr t2 t3 rc rs <<<"$r"
+  awk -v n="$n" -v mr="$mr" -v t0="$t0" -v t1="$t1" -v mc="$mc" -v ms="$ms" \
+      -v rr="$rr" -v t2="$t2" -v t3="$t3" -v rc="$rc" -v rs="$rs" 'BEGIN {
+    mt = (t1 - t0) / 1e9; rt = (t3 - t2) / 1e9
+    printf "%-7d | %-9.0f %-9d %-7.0f %-8d | %-9.0f %-9d %-7.0f %-8d | %.2f\n",
+      n, n / mt, mr, mc / n, ms, n / rt, rr, rc / n, rs, (rc > 0 ? mc / rc : 0) }'
+done
+
+if [ "$samples" -gt 0 ]; then
+  home=$work/pickup
+  make_home "$home"
+  pid=$(start_module "$home"); pids+=("$pid")
+  sleep 3  # the first ticks: database opened, settings read
+  m_lat=$("$files" pickup "$home/data/velotrax.db" "$home/web" "$samples" | percentiles)
+  stop "$pid"
+  "$reference" watch "$home/ref/velotrax.db" "$home/ref/web" &
+  rpid=$!; pids+=("$rpid")
+  sleep 0.5
+  r_lat=$("$files" pickup "$home/ref/velotrax.db" "$home/ref/web" "$samples" | percentiles)
+  stop "$rpid"
+  read -r m50 m90 <<<"$m_lat"
+  read -r r50 r90 <<<"$r_lat"
+  echo "pickup latency, rename to committed row ($samples samples): module p50 ${m50} ms p90 ${m90} ms;" \
+       "reference p50 ${r50} ms p90 ${r90} ms"
+fi

@@ -39,6 +39,7 @@ RegistrySettings read_registry_settings() {
   read_numeric("DB_Retries", 3, s.DB_Retries, s.DB_Retries_Set);
   s.Run_Type = QueryValue(kServicesKey, "Run_Type");
   s.Obfuscate_Msg_Chars = to_int32(QueryValue(kVelotraxKey, "Obfuscate_Msg_Chars"));
+  s.Instant_Pickup = text::to_lower(text::trim(QueryValue(kVelotraxKey, "Instant_Pickup"))) != "false";
   return s;
 }
 

@@ -23,6 +23,10 @@ struct RegistrySettings {
   bool DB_Retries_Set = false;
   std::string Run_Type;
   int Obfuscate_Msg_Chars = 0;
+  // Instant_Pickup: a file landing in the watched folder starts a poll at once, and a poll
+  // that found files is followed by the next without waiting for the timer. "false" (any
+  // case) turns it off: one poll per timer tick, no folder watch.
+  bool Instant_Pickup = true;
 
   // Log_Dir, or the default log folder when it is empty: the log files and the bad folder
   // go there (the working folder of a service is "/").

@@ -1,31 +1,27 @@
 #include "intake/folder_scan.h"
 
-#include <vector>
-
 #include "intake/intake_call.h"
 #include "intake/leftover_files.h"
 #include "intake/writer_watch.h"
-#include "platform/files.h"
+#include "platform/folder_listing.h"
 
 namespace dexweb {
 
 void ListMessageFiles(const std::string& folder, LeftoverFiles& leftovers, WriterWatch& writers, NVPList& files) {
   files.Clear();
-  const std::vector<platform::DirEntry> entries = platform::list_files(folder, kMessageFileSuffix);
-  std::vector<std::string> present;
-  present.reserve(entries.size());
-  for (const platform::DirEntry& entry : entries) present.push_back(entry.name);
-  leftovers.KeepOnly(folder, present);
-  writers.KeepOnly(present);
-  for (const platform::DirEntry& entry : entries) {
-    if (files.Count() == kMaxListedFiles) break;
-    if (leftovers.Count() > 0 && leftovers.Unchanged(folder, entry.name)) continue;
-    if (!entry.regular) {
-      LeaveNonRegularEntry(folder, entry.name, leftovers);
-      continue;
+  leftovers.ForgetGone(folder);
+  writers.ForgetGone(folder);
+  // The walk ends with the last file a poll may take: a large backlog costs each poll only
+  // the entries it takes, not a listing of the whole folder.
+  platform::walk_folder(folder, kMessageFileSuffix, [&](const std::string& name, const platform::FileStamp& stamp) {
+    if (leftovers.Count() > 0 && leftovers.Unchanged(folder, name, stamp)) return true;
+    if (!stamp.regular) {
+      LeaveNonRegularEntry(folder, name, leftovers);
+      return true;
     }
-    files.Add(entry.name, platform::to_local(entry.modified));
-  }
+    files.Add(name, platform::to_local(stamp.modified));
+    return files.Count() < kMaxListedFiles;
+  });
   files.SortByValue();
 }
 

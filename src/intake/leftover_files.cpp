@@ -1,6 +1,5 @@
 #include "intake/leftover_files.h"
 
-#include <set>
 
 namespace dexweb {
 
@@ -20,17 +19,17 @@ void LeftoverFiles::RememberPendingCopy(const std::string& folder, PendingCopy p
   files_[key] = Noted{stamp, std::move(pending)};
 }
 
-bool LeftoverFiles::Unchanged(const std::string& folder, const std::string& name) const {
+bool LeftoverFiles::Unchanged(const std::string& folder, const std::string& name,
+                              const platform::FileStamp& now) const {
   auto found = files_.find(folder + name);
-  if (found == files_.end()) return false;
-  auto stamp = platform::stamp_entry(folder + name);
-  return stamp && *stamp == found->second.stamp;
+  return found != files_.end() && now == found->second.stamp;
 }
 
-void LeftoverFiles::KeepOnly(const std::string& folder, const std::vector<std::string>& names) {
-  std::set<std::string> present;
-  for (const std::string& name : names) present.insert(folder + name);
-  std::erase_if(files_, [&](const auto& entry) { return !present.contains(entry.first); });
+void LeftoverFiles::ForgetGone(const std::string& folder) {
+  std::erase_if(files_, [&](const auto& entry) {
+    return entry.first.starts_with(folder) && entry.first.find('/', folder.size()) == std::string::npos &&
+           !platform::stamp_entry(entry.first);
+  });
 }
 
 void LeftoverFiles::Forget(const std::string& folder, const std::string& name) { files_.erase(folder + name); }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "intake/worked_files_state.h"
 #include "platform/folder_entry.h"
 
 namespace dexweb {
@@ -30,13 +31,17 @@ class LeftoverFiles {
   bool Remember(const std::string& folder, const std::string& name);
   // Notes a refused file whose bad copy is still to be made.
   void RememberPendingCopy(const std::string& folder, PendingCopy pending);
-  // True when the entry is still as it was noted.
-  bool Unchanged(const std::string& folder, const std::string& name) const;
-  // Forgets every file but the named ones of folder (the others have left it).
-  void KeepOnly(const std::string& folder, const std::vector<std::string>& names);
+  // True when the entry, described now as `now`, is still as it was noted.
+  bool Unchanged(const std::string& folder, const std::string& name, const platform::FileStamp& now) const;
+  // Forgets the files of folder that have left it (one look at each noted file).
+  void ForgetGone(const std::string& folder);
   void Forget(const std::string& folder, const std::string& name);
   std::vector<PendingCopy> PendingCopies(const std::string& folder) const;
   int Count() const { return static_cast<int>(files_.size()); }
+
+  // The run's knowledge of the record of worked files, which outlives the run
+  // (intake/worked_files.h).
+  WorkedFilesState& worked_state() { return worked_state_; }
 
  private:
   struct Noted {
@@ -44,6 +49,7 @@ class LeftoverFiles {
     std::optional<PendingCopy> pending;
   };
   std::map<std::string, Noted> files_;  // keyed by folder + name
+  WorkedFilesState worked_state_;
 };
 
 }  // namespace dexweb

@@ -1,7 +1,6 @@
 #include "intake/writer_watch.h"
 
 #include <chrono>
-#include <set>
 #include <utility>
 
 namespace dexweb {
@@ -31,9 +30,8 @@ bool WriterWatch::FirstReport(const std::string& name) {
 
 void WriterWatch::Forget(const std::string& name) { looks_.erase(name); }
 
-void WriterWatch::KeepOnly(const std::vector<std::string>& names) {
-  const std::set<std::string> present(names.begin(), names.end());
-  std::erase_if(looks_, [&](const auto& entry) { return !present.contains(entry.first); });
+void WriterWatch::ForgetGone(const std::string& folder) {
+  std::erase_if(looks_, [&](const auto& entry) { return !platform::stamp_entry(folder + entry.first); });
 }
 
 }  // namespace dexweb

@@ -23,8 +23,8 @@ class WriterWatch {
   bool FirstReport(const std::string& name);
   // The file was read or has left the folder.
   void Forget(const std::string& name);
-  // Forgets every file but the named ones.
-  void KeepOnly(const std::vector<std::string>& names);
+  // Forgets the files that have left folder (one look at each watched file).
+  void ForgetGone(const std::string& folder);
 
  private:
   struct Look {

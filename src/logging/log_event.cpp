@@ -9,6 +9,8 @@
 #include "logging/log_triggers.h"
 #include "logging/monitor_link.h"
 #include "logging/sanitize.h"
+#include "logging/stderr_echo.h"
+#include "platform/clock.h"
 #include "platform/system_info.h"
 #include "util/text.h"
 
@@ -52,6 +54,12 @@ void queue_disk_lines(Targets to, const std::string& stamp, const std::string& s
   if (to.message) s.MessageLogQueue.Add(stamp + "  " + globals().ModuleName + " " + safe, false);
 }
 
+void count_message_reports(std::string_view text) {
+  LogState& s = log_state();
+  if (text.starts_with("Message accepted.")) ++s.MessagesAccepted;
+  else if (text.starts_with("Message rejected.")) ++s.MessagesRefused;
+}
+
 void report_to_monitors(Targets to, const std::string& stamp, const std::string& category,
                         const std::string& safe) {
   refresh_monitor_addresses();
@@ -62,6 +70,20 @@ void report_to_monitors(Targets to, const std::string& stamp, const std::string&
   std::string fields = "|" + stamp + "|" + category + "|" + shown + "\r";
   send_to_monitors(globals().ModuleName + fields);
   if (to.message) send_to_monitors("Velotrax" + fields);
+}
+
+// ServerNow as log text, formatted only when its second changed: local time and the offset
+// differ from the UTC clock by whole seconds' worth of zone, so the UTC second plus the
+// offset tells when the text changes.
+const std::string& time_stamp() {
+  LogState& s = log_state();
+  const auto second =
+      std::chrono::floor<std::chrono::seconds>(platform::clock().now() + globals().TimeOffset);
+  if (s.StampText.empty() || second != s.StampSecond) {
+    s.StampText = format_datetime(ServerNow());
+    s.StampSecond = second;
+  }
+  return s.StampText;
 }
 
 }  // namespace
@@ -79,13 +101,16 @@ void log_event(std::string_view level, std::string_view target, std::string_view
   // Events run inside this call and may report too: only the outermost call may use the
   // shared builder.
   std::optional<clsStringBuilder> own;
-  std::string stamp = format_datetime(ServerNow());
+  const std::string stamp = time_stamp();
   if (category != "running") run_log_triggers(text, stamp);
   std::string safe;
   best_effort([&] { safe = sanitize_log_text(text, depth.outermost() ? s.LogBuilder : own.emplace(platform::page_size())); });
   let_events_run();
 
   Targets to = targets_of(target);
+  count_message_reports(text);
+  if (to.disk && text::to_lower(level) == "general" && echoes_log_lines())
+    best_effort([&] { echo_line(stamp + "  " + safe); });
   if (s.LogToDisk) best_effort([&] { queue_disk_lines(to, stamp, safe); });
   if (to.monitor && monitor_enabled())
     best_effort([&] { report_to_monitors(to, stamp, text::to_lower(category), safe); });

@@ -3,6 +3,9 @@
 // calls in progress, the lines waiting for the log timer, the interlock of the two disk
 // writers, the log triggers and the monitor link. They live for the process.
 
+#include <chrono>
+#include <string>
+
 #include "logging/log_triggers.h"
 #include "logging/monitor_settings.h"
 #include "platform/system_info.h"
@@ -26,6 +29,13 @@ struct LogState {
   bool DirectBusy = false;
   LogTriggerTable LogTriggers;
   MonitorSettings Monitor;
+  // The time stamp of log lines, formatted once per second: the second (UTC plus the
+  // gateway's offset) it was formatted for, and its text.
+  std::chrono::sys_seconds StampSecond{};
+  std::string StampText;
+  // "Message accepted." and "Message rejected." reports of this run (per recipient).
+  long long MessagesAccepted = 0;
+  long long MessagesRefused = 0;
 };
 
 LogState& log_state();

@@ -7,6 +7,7 @@
 #include "logging/best_effort.h"
 #include "logging/log_state.h"
 #include "platform/net.h"
+#include "platform/udp_sender.h"
 #include "util/text.h"
 
 namespace dexweb {
@@ -65,13 +66,13 @@ void refresh_monitor_addresses() {
 }
 
 void send_to_monitors(std::string_view payload) {
-  const MonitorSettings& m = log_state().Monitor;
+  MonitorSettings& m = log_state().Monitor;
   int port = port_number(m.Port);
   std::string bytes = text::encode_1252(payload);
-  platform::send_udp(m.Host, port, bytes);
+  m.Sender.send(m.Host, port, bytes);
   let_events_run();
   for (const FurtherMonitor& further : m.Further)
-    if (further.enabled && !further.resolved.empty()) platform::send_udp(further.resolved, port, bytes);
+    if (further.enabled && !further.resolved.empty()) m.Sender.send(further.resolved, port, bytes);
 }
 
 bool is_ipv4(std::string_view text) {

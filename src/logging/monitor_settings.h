@@ -4,6 +4,8 @@
 #include <array>
 #include <string>
 
+#include "platform/udp_sender.h"
+
 namespace dexweb {
 
 inline constexpr const char* kLocalMonitorHost = "127.0.0.1";
@@ -22,6 +24,8 @@ struct MonitorSettings {
   std::array<FurtherMonitor, 3> Further;
   // Minute of the hour (of ServerNow) of the last address refresh, plus 1; 0 before the first.
   int LastRefreshMinute = 0;
+  // One socket for every datagram of the run.
+  platform::UdpSender Sender;
 };
 
 }  // namespace dexweb

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <csignal>
 #include <cerrno>
 
@@ -31,9 +32,14 @@ SignalPipe& signal_pipe() {
 }
 
 int g_signal_write_fd = -1;
+// Set by the handler next to the pipe write, so that the loop knows without a system call
+// whether the pipe holds anything.
+std::atomic<bool> g_signal_noted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void note_signal(int signo) {
   int saved = errno;
+  g_signal_noted.store(true, std::memory_order_relaxed);
   unsigned char b = static_cast<unsigned char>(signo);
   if (g_signal_write_fd >= 0) [[maybe_unused]] auto r = ::write(g_signal_write_fd, &b, 1);
   errno = saved;
@@ -99,6 +105,24 @@ void EventLoop::remove_timer(TimerId id) {
     }
 }
 
+void EventLoop::fire_soon(TimerId id) {
+  if (Timer* t = find(id); t && t->enabled) t->due = clock().steady_now();
+}
+
+EventLoop::ReaderId EventLoop::add_reader(int fd, Callback ready) {
+  readers_.push_back(Reader{next_reader_, fd, std::move(ready)});
+  return next_reader_++;
+}
+
+void EventLoop::remove_reader(ReaderId id) {
+  // Emptied, not erased, for the same reason as timers.
+  for (Reader& r : readers_)
+    if (r.id == id) {
+      r.fd = -1;
+      r.ready = nullptr;
+    }
+}
+
 void EventLoop::on_signal(int signo, Callback action) {
   SignalPipe& p = signal_pipe();
   g_signal_write_fd = p.write_end.get();
@@ -116,6 +140,7 @@ void EventLoop::drain_signals() {
   SignalPipe& p = signal_pipe();
   unsigned char buf[64];
   ssize_t n;
+  g_signal_noted.store(false, std::memory_order_relaxed);
   while ((n = ::read(p.read_end.get(), buf, sizeof buf)) > 0)
     for (ssize_t i = 0; i < n; ++i)
       if (auto& action = p.actions[buf[i]]) action();
@@ -141,12 +166,34 @@ void EventLoop::fire_due_timers() {
 }
 
 void EventLoop::run_once(SteadyPoint deadline) {
+  std::erase_if(readers_, [](const Reader& r) { return r.fd < 0; });
   std::vector<pollfd> fds{{signal_pipe().read_end.get(), POLLIN, 0}};
-  if (clock().wait(fds, next_timer_due(deadline)) > 0 && fds[0].revents) drain_signals();
+  for (const Reader& r : readers_) fds.push_back({r.fd, POLLIN, 0});
+  if (clock().wait(fds, next_timer_due(deadline)) > 0) {
+    if (fds[0].revents) drain_signals();
+    // A reader's callback may add or remove readers: the walk goes by id.
+    std::vector<ReaderId> ready;
+    for (std::size_t i = 1; i < fds.size(); ++i)
+      if (fds[i].revents) ready.push_back(readers_[i - 1].id);
+    for (ReaderId id : ready)
+      for (std::size_t i = 0; i < readers_.size(); ++i)
+        if (readers_[i].id == id && readers_[i].ready) {
+          Callback callback = readers_[i].ready;
+          callback();
+          break;
+        }
+  }
   fire_due_timers();
 }
 
-void EventLoop::process_pending() { run_once(clock().steady_now()); }
+bool EventLoop::anything_due() const {
+  return g_signal_noted.load(std::memory_order_relaxed) ||
+         next_timer_due(SteadyPoint::max()) <= clock().steady_now();
+}
+
+void EventLoop::process_pending() {
+  if (anything_due()) run_once(clock().steady_now());
+}
 
 void EventLoop::wait_seconds(double seconds) {
   const SteadyPoint until = steady_after(seconds);

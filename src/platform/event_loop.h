@@ -5,8 +5,10 @@
 // handler; the loop runs the registered callback on its own thread.
 //
 // "Let window messages run" is process_pending(): whatever is due now runs, nothing blocks.
-// wait_seconds() keeps running due events until its time is up, so a wait inside a timer
-// tick still lets other timers and signals be served.
+// It costs no system call unless a signal was noted or a timer is due, so it may be called
+// often. wait_seconds() keeps running due events until its time is up, so a wait inside a
+// timer tick still lets other timers and signals be served. Readers (descriptors watched
+// for input) are served by the loop's waits, not by process_pending().
 
 #include <chrono>
 #include <functional>
@@ -34,6 +36,16 @@ class EventLoop {
   void set_interval(TimerId id, std::chrono::milliseconds interval);
   std::chrono::milliseconds interval(TimerId id) const;
   void remove_timer(TimerId id);
+  // The timer, when enabled, fires at the next round of the loop (after signals and any
+  // other due timer have had their turn), then keeps its interval. A disabled timer stays
+  // disabled.
+  void fire_soon(TimerId id);
+
+  // `ready` runs on the loop whenever fd has input; the caller keeps fd open until it
+  // removes the reader.
+  using ReaderId = int;
+  ReaderId add_reader(int fd, Callback ready);
+  void remove_reader(ReaderId id);
 
   // Installs a handler for signo whose only work is to note the signal; `action` then runs
   // on the loop. One action per signal; a later call replaces it.
@@ -51,7 +63,13 @@ class EventLoop {
 
  private:
   struct Timer;
+  struct Reader {
+    ReaderId id;
+    int fd;
+    Callback ready;
+  };
   void run_once(SteadyPoint deadline);
+  bool anything_due() const;
   void fire_due_timers();
   void drain_signals();
   SteadyPoint next_timer_due(SteadyPoint limit) const;
@@ -60,6 +78,8 @@ class EventLoop {
 
   std::vector<std::unique_ptr<Timer>> timers_;
   TimerId next_id_ = 1;
+  std::vector<Reader> readers_;
+  ReaderId next_reader_ = 1;
 };
 
 // The loop of the process.

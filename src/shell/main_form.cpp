@@ -139,7 +139,8 @@ int MainForm::Run() {
 
 int MainForm::Finish() {
   const bool service = ServiceMode();
-  if (service && stop_by_module_) platform::notify_service_manager("STOPPING=1");
+  // Whoever asked for the stop, a service manager that started the process hears of it.
+  platform::notify_service_manager("STOPPING=1");
   StopSequence(!service);
   return globals().ProgramHalted ? 1 : 0;
 }

@@ -21,6 +21,7 @@
 #include "intake/writer_watch.h"
 #include "logging/error_policy.h"
 #include "platform/event_loop.h"
+#include "platform/folder_watch.h"
 #include "platform/private_files.h"
 #include "util/datetime.h"
 
@@ -118,6 +119,10 @@ class MainForm {
   void WaitForSchedulerTick();
   void Poll();
   void HourlyPing();
+  bool InstantPickup() const;
+  // Watches the watched folder while instant pickup is on; the timer alone where it cannot.
+  void WatchFolder();
+  void FilesLanded();
 
   int ReadRecordId(const std::string& table);
   void WriteControlFlag(const std::string& field, bool value, bool whole_table);
@@ -125,6 +130,9 @@ class MainForm {
   platform::EventLoop& loop_;
   QueryObject query_;
   bool poll_again_ = false;
+  // Instant pickup: the folder watch, and a landing noticed that no poll has seen yet.
+  std::unique_ptr<platform::FolderWatch> folder_watch_;
+  bool files_landed_ = false;
   bool stop_requested_ = false;
   bool stop_by_module_ = false;
   bool reload_requested_ = false;

@@ -2,17 +2,21 @@
 // obey pause and run, align the clock, poll the watched folder, ping the log hourly.
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "config/globals.h"
 #include "data/dialect.h"
 #include "data/sql_literals.h"
+#include "intake/folder_scan.h"
 #include "logging/error_policy.h"
 #include "logging/log_event.h"
 #include "logging/log_files.h"
 #include "logging/log_state.h"
 #include "logging/monitor_link.h"
+#include "logging/stderr_echo.h"
 #include "platform/clock.h"
 #include "shell/main_form.h"
+#include "shell/poll_report.h"
 
 namespace dexweb {
 namespace {
@@ -56,9 +60,36 @@ void MainForm::PollTick() {
   bool poll_due = whole_seconds_since(LastPoll) >= Settings.dexweb_poll;
   if (refresh_due) Refresh(first_tick);
   if (stop_requested_) return;
+  if (InstantPickup()) {
+    if (refresh_due) WatchFolder();
+    poll_due = poll_due || std::exchange(files_landed_, false);
+  }
+  poll_again_ = false;
   if (poll_due) Poll();
   HourlyPing();
   loop_.set_enabled(repeat_timer, true);
+  // The next poll comes as soon as the loop has served what is due (signals, the log
+  // flush); every tick still refreshes on its own cadence.
+  if (InstantPickup() && (poll_again_ || files_landed_)) loop_.fire_soon(repeat_timer);
+}
+
+bool MainForm::InstantPickup() const { return globals().Registry.Instant_Pickup; }
+
+void MainForm::WatchFolder() {
+  std::string folder = Settings.dexwebcgi_path;
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  if (folder_watch_ && folder_watch_->watching() && folder_watch_->folder() == folder) return;
+  folder_watch_.reset();
+  if (folder.empty()) return;
+  folder_watch_ = platform::FolderWatch::start(loop_, folder, kMessageFileSuffix, [this] { FilesLanded(); });
+  // Files that landed before the watch began are found by the next poll.
+  if (folder_watch_) files_landed_ = true;
+}
+
+// Only a flag while a tick runs (its timer is disabled then): the tick's end looks at it.
+void MainForm::FilesLanded() {
+  files_landed_ = true;
+  loop_.fire_soon(repeat_timer);
 }
 
 void MainForm::OpenAtFirstTick() {
@@ -88,6 +119,7 @@ void MainForm::OpenAtFirstTick() {
 
 void MainForm::RefuseDatabase(const std::string& text) {
   log_event("general", "monitor/disk", "general", text);
+  if (!echoes_log_lines()) echo_line(globals().ModuleName + ": " + text);
   log_event("general", "monitor", "stopped", "");
   flush_log_queues_after_running_flush();
   platform::DoEvents();
@@ -194,11 +226,13 @@ void MainForm::Poll() {
   if (Settings.dexweb_run && check_for_messages) {
     Recipients.Clear();
     found = check_for_messages(*this);
+    report_poll(*this);
   }
   FirstPoll = false;
   LastPoll = platform::clock().steady_now();
   if (found) {
     LastPoll.reset();
+    poll_again_ = true;
   } else if (loop_.interval(repeat_timer) < milliseconds{1000}) {
     loop_.set_interval(repeat_timer, milliseconds{1000});
   }

@@ -1,0 +1,45 @@
+#pragma once
+// Notice of files landing in a folder: a file renamed into it or closed after writing there
+// whose name ends with a given suffix (without regard to case). The watch runs on the event
+// loop: `landed` runs on the loop's thread once per batch of notices read together, however
+// many files the batch names, so a burst of arrivals makes few calls. Only a hint: the
+// caller still lists the folder to learn what is there.
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/event_loop.h"
+#include "platform/fd.h"
+
+namespace dexweb::platform {
+
+class FolderWatch {
+ public:
+  // nullptr when the folder cannot be watched (missing, a file system without notices such
+  // as many network shares, the user's watch limit reached): the caller falls back on its
+  // timer. Never throws.
+  static std::unique_ptr<FolderWatch> start(EventLoop& loop, const std::string& folder, std::string_view suffix,
+                                            EventLoop::Callback landed);
+  ~FolderWatch();
+  FolderWatch(const FolderWatch&) = delete;
+  FolderWatch& operator=(const FolderWatch&) = delete;
+
+  const std::string& folder() const { return folder_; }
+  // False once the folder went away (deleted, moved, unmounted): no more notices come.
+  bool watching() const { return watching_; }
+
+ private:
+  FolderWatch(EventLoop& loop, Fd fd, std::string folder, std::string suffix, EventLoop::Callback landed);
+  void read_notices();
+
+  EventLoop& loop_;
+  Fd fd_;
+  std::string folder_;
+  std::string suffix_;
+  EventLoop::Callback landed_;
+  EventLoop::ReaderId reader_ = 0;
+  bool watching_ = true;
+};
+
+}  // namespace dexweb::platform
