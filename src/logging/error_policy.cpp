@@ -8,6 +8,7 @@
 #include "logging/log_state.h"
 #include "logging/monitor_link.h"
 #include "logging/sanitize.h"
+#include "logging/stderr_echo.h"
 #include "platform/event_loop.h"
 #include "platform/files.h"
 #include "platform/system_info.h"
@@ -70,10 +71,12 @@ std::string line_for_monitor(const std::string& category, const std::string& tex
 }
 
 // Written straight away, not queued: the module may be about to end. An engine's error text
-// may hold line breaks and "|": sanitised like every other line.
-void report(const std::string& raw_text) {
+// may hold line breaks and "|": sanitised like every other line. Standard error gets the
+// line too (the journal under systemd), unless the warning window says it there.
+void report(const std::string& raw_text, bool to_stderr = true) {
   clsStringBuilder builder(platform::page_size());
   const std::string text = sanitize_log_text(raw_text, builder);
+  if (to_stderr) echo_line(globals().ModuleName + ": " + text);
   if (monitor_enabled()) send_to_monitors(line_for_monitor("general", text));
   if (log_state().LogToDisk) {
     begin_direct_write();
@@ -86,8 +89,10 @@ void report(const std::string& raw_text) {
   }
 }
 
+bool warning_window_shown() { return globals().Registry.Run_Type == "Application"; }
+
 void show_warning_window(const std::string& window_text) {
-  if (globals().Registry.Run_Type != "Application") return;
+  if (!warning_window_shown()) return;
   std::fprintf(stderr, "%s Warning Message: %s\n", globals().ModuleName.c_str(), window_text.c_str());
   std::fflush(stderr);
 }
@@ -103,7 +108,7 @@ void handle(const RuntimeError& e, std::string_view procedure) {
   Verdict v = judge(e, procedure);
   if (v.kind == Verdict::Halt) halt(v.text);
   if (v.kind == Verdict::Warn) {
-    report(v.text);
+    report(v.text, !warning_window_shown());
     show_warning_window(v.window_text);
   }
   platform::wait_seconds(1 + rnd());

@@ -73,6 +73,11 @@ InstanceLock::InstanceLock(const std::string& folder, const std::string& registr
   state_ = State::Acquired;
 }
 
+std::string InstanceLock::state_path(const std::string& folder, const std::string& registry_path) {
+  std::string path = lock_path(folder, registry_path);
+  return path.substr(0, path.size() - 5) + ".state";
+}
+
 std::optional<pid_t> InstanceLock::holder(const std::string& folder, const std::string& registry_path) {
   Fd fd(::open(lock_path(folder, registry_path).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
   if (!fd) return std::nullopt;

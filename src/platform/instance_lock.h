@@ -39,6 +39,8 @@ class InstanceLock {
   // The pid of the process that holds the lock at folder for registry_path; nullopt when
   // nobody holds it or it cannot be examined.
   static std::optional<pid_t> holder(const std::string& folder, const std::string& registry_path);
+  // The small state file that the holder keeps beside the lock file (its last poll).
+  static std::string state_path(const std::string& folder, const std::string& registry_path);
 
  private:
   Fd fd_;

@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 #include <cstddef>
 #include <cstdlib>
@@ -32,6 +33,17 @@ bool notify_service_manager(std::string_view state) {
   auto addr_len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + len);
   return ::sendto(sock.get(), state.data(), state.size(), MSG_NOSIGNAL,
                   reinterpret_cast<const sockaddr*>(&addr), addr_len) >= 0;
+}
+
+std::optional<std::chrono::microseconds> watchdog_interval() {
+  const char* usec = std::getenv("WATCHDOG_USEC");
+  if (!usec || !*usec) return std::nullopt;
+  const char* pid = std::getenv("WATCHDOG_PID");
+  if (pid && *pid && std::strtol(pid, nullptr, 10) != ::getpid()) return std::nullopt;
+  char* end = nullptr;
+  const long long value = std::strtoll(usec, &end, 10);
+  if (*end != '\0' || value <= 0) return std::nullopt;
+  return std::chrono::microseconds(value);
 }
 
 bool systemd_running() {

@@ -2,6 +2,8 @@
 // The service manager's side of the platform (systemd): the notification socket that
 // stands for the Start event, and the commands that register a unit.
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,6 +14,9 @@ bool notify_socket_present();
 // Sends one notification ("READY=1", "STOPPING=1"); false when there is no socket or the
 // send failed.
 bool notify_service_manager(std::string_view state);
+// The watchdog interval the service manager asks for ($WATCHDOG_USEC, for this process when
+// $WATCHDOG_PID names one); nullopt when there is none.
+std::optional<std::chrono::microseconds> watchdog_interval();
 // True when systemd is the running init (so systemctl can be asked).
 bool systemd_running();
 // Runs systemctl with the arguments and waits; its exit status, or -1.

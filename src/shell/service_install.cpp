@@ -95,6 +95,8 @@ std::string service_unit_text(const std::string& executable, const std::string& 
       "\n"
       "[Service]\n"
       "Type=notify\n"
+      // The module feeds the watchdog after each poll: one stuck in a wait is restarted.
+      "WatchdogSec=60\n"
       "ExecStart=" + unit_quoted(executable, true) + "\n"
       "Environment=" + unit_word("VELOTRAX_REGISTRY=" + registry) + "\n";
   if (!user.empty()) text += "User=" + unit_word(user) + "\n";
@@ -133,8 +135,29 @@ std::string service_unit_text(const std::string& executable, const std::string& 
   return text;
 }
 
+namespace {
+
+// What would make the unit fail or run otherwise than meant; the unit is written anyway.
+void warn_about_registry(const std::string& given) {
+  const std::string registry = absolute(given);
+  if (given.empty() || given[0] != '/')
+    std::fprintf(stderr, "Warning: the registry path %s is relative; the unit names %s\n", given.c_str(),
+                 registry.c_str());
+  if (!platform::stat_path(registry)) {
+    std::fprintf(stderr, "Warning: the registry file %s does not exist; the module will find no database\n",
+                 registry.c_str());
+    return;
+  }
+  if (globals().Registry.Run_Type != "NTService")
+    std::fprintf(stderr, "Warning: the registry says Run_Type \"%s\"; set \"NTService\" for a service\n",
+                 globals().Registry.Run_Type.c_str());
+}
+
+}  // namespace
+
 int install_service(const CommandLine& cl) {
   std::string path = unit_dir() + unit_name();
+  warn_about_registry(platform::RegistryFile::default_path());
   try {
     std::string registry = absolute(platform::RegistryFile::default_path());
     platform::write_file_atomic(path, service_unit_text(platform::executable_path(), registry, cl));

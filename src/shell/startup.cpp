@@ -1,5 +1,7 @@
 #include "shell/startup.h"
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -10,12 +12,14 @@
 #include "logging/log_files.h"
 #include "logging/log_state.h"
 #include "logging/monitor_link.h"
+#include "logging/stderr_echo.h"
 #include "platform/files.h"
 #include "platform/instance_lock.h"
 #include "platform/registry_file.h"
 #include "platform/service_manager.h"
 #include "shell/command_line.h"
 #include "shell/main_form.h"
+#include "shell/poll_report.h"
 #include "shell/service_install.h"
 #include "util/runtime_error.h"
 
@@ -36,6 +40,26 @@ bool database_findable(const std::string& db_dir) {
   return false;
 }
 
+// A service manager that started the process (whatever Run_Type says) learns that the
+// module runs. Until the first poll the watchdog allows for a pause at start.
+void tell_ready() {
+  if (!platform::notify_socket_present()) return;
+  std::string state = "READY=1\nSTATUS=Started, waiting for the first poll";
+  if (const auto configured = platform::watchdog_interval())
+    state += "\nWATCHDOG_USEC=" +
+             std::to_string(std::max<std::chrono::microseconds>(*configured, kFirstPollAllowance).count());
+  platform::notify_service_manager(state);
+}
+
+// A registry file that is not there reads as empty, which leaves the module without a
+// database: say so at once rather than only at the refusal of the first tick.
+void warn_missing_registry(const std::string& registry) {
+  if (platform::stat_path(registry)) return;
+  const std::string text = "Warning: registry file not found: " + registry + " (read as empty)";
+  write_log_direct(text);
+  echo_line(globals().ModuleName + ": " + text);
+}
+
 // The actions run on the loop (also inside a wait in the middle of a file's work), so they
 // only set flags or re-read what no file's work depends on.
 void install_signals(platform::EventLoop& loop, MainForm& form) {
@@ -52,7 +76,7 @@ int start_service(platform::EventLoop& loop, MainForm& form) {
   }
   if (platform::notify_socket_present()) {
     if (!form.ServiceStart()) return kExitRefused;
-    platform::notify_service_manager("READY=1");
+    tell_ready();
   }
   for (int i = 0; i < 10 && !globals().ServiceStarted; ++i) loop.wait_seconds(0.5);
   if (!globals().ServiceStarted) {
@@ -79,6 +103,7 @@ int run_module(int argc, char** argv) {
     return kExitInvalidOption;
   }
   const std::string registry = platform::RegistryFile::default_path();
+  warn_missing_registry(registry);
   platform::InstanceLock lock(platform::instance_lock_folder(globals().Registry.DB_Dir, registry), registry);
   if (lock.state() == platform::InstanceLock::State::HeldElsewhere) {
     refuse("Another instance of " + globals().ModuleName + " is already running... exiting");
@@ -91,6 +116,7 @@ int run_module(int argc, char** argv) {
   install_signals(loop, form);
   if (globals().Registry.Run_Type == "NTService") return start_service(loop, form);
   if (!main2(form)) return kExitRefused;
+  tell_ready();
   return form.Run();
 }
 
@@ -122,6 +148,10 @@ bool main2(MainForm& form) {
 
 int Main(int argc, char** argv) {
   reset_globals();
+  if (join_arguments(argc, argv) == "--version") {
+    std::printf("dexweb %s\n", std::string(module_version()).c_str());
+    return 0;
+  }
   try {
     return run_module(argc, argv);
   } catch (const RuntimeError& e) {

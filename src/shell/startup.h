@@ -9,7 +9,8 @@ namespace dexweb {
 class MainForm;
 
 // Runs the module and returns its exit status: 0 after a normal stop, 1 after a halt or a
-// refusal, 2 for an invalid command-line option.
+// refusal, 2 for an invalid command-line option. The command line "--version" alone prints
+// "dexweb VERSION" and returns 0 without touching the home.
 int Main(int argc, char** argv);
 
 // Module start, in both modes: the start-up line, the log flush, the poll timer on. False

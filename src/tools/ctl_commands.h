@@ -39,5 +39,18 @@ int run_serve(const std::vector<std::string>& args);
 // "*.web") older than N days (else the registry's Bad_Retention_Days, else 30), or with
 // --dry-run only lists them. Prints each path and a count.
 int run_prune(const std::vector<std::string>& args);
+// check [--home DIR] [--account A] [--as service|program]: checks the registry, the
+// database, the folders (writable by A, default the registry file's owner) and the filter;
+// one line "ok ..." or "problem ..." each, then the count. Status 1 when there is a problem.
+// --as: how the module will be started (default: service for /etc/velotrax/velotrax.reg).
+int run_check(const std::vector<std::string>& args);
+// pause, resume, stop [--home DIR]: write the control row as the gateway's tools do
+// (dexweb_pause true, dexweb_pause false, dexweb_run false); the module obeys at its next
+// refresh.
+int run_pause(const std::vector<std::string>& args);
+int run_resume(const std::vector<std::string>& args);
+int run_stop(const std::vector<std::string>& args);
+// version: prints "dexwebctl VERSION".
+int run_version(const std::vector<std::string>& args);
 
 }  // namespace dexweb::ctl

@@ -23,10 +23,17 @@ constexpr const char* kUsage =
     "                                 show the module's monitor datagrams live\n"
     "  status [--home DIR] [--json]   module state, waiting files, last rows and files\n"
     "  serve [--home DIR] [--listen ADDR:PORT]\n"
-    "                                 the web form and status pages (default 127.0.0.1:8080)\n"
+    "                                 the web form and status pages (default 127.0.0.1:8080), and\n"
+    "                                 /healthz, /status.json, /metrics for machines\n"
     "  prune [--home DIR] [--days N] [--dry-run]\n"
     "                                 remove bad copies older than N days (default: the registry's\n"
     "                                 Bad_Retention_Days, else 30); mail files are never removed\n"
+    "  check [--home DIR] [--account A] [--as service|program]\n"
+    "                                 check registry, database, folders (writable by A, default the\n"
+    "                                 registry's owner) and filter; one line each, status 1 on a problem\n"
+    "  pause | resume | stop [--home DIR]\n"
+    "                                 write the control row (dexweb_pause true / false, dexweb_run false)\n"
+    "  version                        the version\n"
     "  help                           this text\n"
     "Without --home, the registry is $VELOTRAX_REGISTRY (default /etc/velotrax/velotrax.reg).\n";
 
@@ -38,10 +45,13 @@ struct Command {
 constexpr Command kCommands[] = {
     {"init", dexweb::ctl::run_init},       {"submit", dexweb::ctl::run_submit}, {"monitor", dexweb::ctl::run_monitor},
     {"status", dexweb::ctl::run_status},   {"serve", dexweb::ctl::run_serve},   {"prune", dexweb::ctl::run_prune},
+    {"check", dexweb::ctl::run_check},     {"pause", dexweb::ctl::run_pause},   {"resume", dexweb::ctl::run_resume},
+    {"stop", dexweb::ctl::run_stop},       {"version", dexweb::ctl::run_version},
 };
 
 int dispatch(const std::vector<std::string>& args) {
   if (args.empty()) throw dexweb::ctl::UsageError("no command");
+  if (args[0] == "--version") return dexweb::ctl::run_version({});
   if (args[0] == "help" || args[0] == "--help" || args[0] == "-h") {
     std::fputs(kUsage, stdout);
     return 0;

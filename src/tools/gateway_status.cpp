@@ -5,7 +5,7 @@
 #include "config/globals.h"
 #include "data/db_object.h"
 #include "platform/files.h"
-#include "platform/process_probe.h"
+#include "platform/clock.h"
 #include "tools/gateway_registry.h"
 #include "util/datetime.h"
 
@@ -13,7 +13,6 @@ namespace dexweb::ctl {
 namespace {
 
 constexpr const char* kDefaultLogDir = "/var/log/velotrax/";
-constexpr const char* kModuleProcess = "dexweb";
 
 FolderFacts folder_facts(const std::string& folder, std::string_view suffix) {
   FolderFacts facts;
@@ -22,6 +21,8 @@ FolderFacts folder_facts(const std::string& folder, std::string_view suffix) {
   auto entries = platform::list_files(folder, suffix);
   facts.count = entries.size();
   std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.modified > b.modified; });
+  if (!entries.empty())
+    facts.oldest_epoch = std::chrono::duration_cast<std::chrono::seconds>(entries.back().modified.time_since_epoch()).count();
   entries.resize(std::min(entries.size(), kStatusRows));
   for (const auto& e : entries) facts.newest.push_back({e.name, format_datetime(platform::to_local(e.modified))});
   return facts;
@@ -52,26 +53,36 @@ std::vector<MessageFact> read_last_messages(DBObject& db) {
   return rows;
 }
 
+long long count_messages(DBObject& db) {
+  auto rs = db.OpenRecordset("SELECT COUNT(*) AS [n] FROM [messages]" + globals().NoLockHint);
+  return rs->Eof() ? 0 : rs->AsLong("n");
+}
+
 }  // namespace
 
 GatewayStatus read_gateway_status(const std::string& registry_path) {
   use_gateway_database(registry_path);
   GatewayStatus status;
-  status.processes = platform::processes_named(kModuleProcess);
+  const std::string db_dir = registry_folder(registry_path, "DB_Dir");
+  status.module = find_module(registry_path, db_dir);
+  status.now_epoch =
+      std::chrono::duration_cast<std::chrono::seconds>(platform::clock().now().time_since_epoch()).count();
   DBObject db;
   read_control(db, status);
   status.waiting = folder_facts(read_watched_folder(db), ".msg");
   status.messages = read_last_messages(db);
+  status.message_rows = count_messages(db);
   db.CloseDb();
   std::string log_dir = registry_folder(registry_path, "Log_Dir");
   if (log_dir.empty()) log_dir = kDefaultLogDir;
   status.bad_copies = folder_facts(log_dir + "badmsg/", ".web");
-  status.mail_files = folder_facts(registry_folder(registry_path, "DB_Dir") + "MailOut/", ".msg");
+  status.mail_files = folder_facts(db_dir + "MailOut/", ".msg");
+  status.activity = read_log_activity(log_dir, platform::local_now(), kStatusRows);
   return status;
 }
 
 std::string state_word(const GatewayStatus& status) {
-  if (status.processes.empty()) return "stopped";
+  if (!status.module.pid) return "stopped";
   if (status.control_found && !status.run) return "stopping";
   return status.pause ? "paused" : "running";
 }

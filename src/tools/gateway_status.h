@@ -3,8 +3,12 @@
 // waits in the watched folder, the last rows it wrote and the last files it left.
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "tools/log_activity.h"
+#include "tools/module_presence.h"
 
 namespace dexweb::ctl {
 
@@ -21,16 +25,20 @@ struct FolderFacts {
   std::string folder;
   std::size_t count = 0;         // every matching file
   std::vector<FileFact> newest;  // the newest few, newest first
+  long long oldest_epoch = 0;    // modification time of the oldest, seconds since the epoch (0: none)
 };
 
 struct GatewayStatus {
-  std::vector<int> processes;  // ids of the processes named "dexweb" on this computer
+  ModulePresence module;  // the holder of this home's instance lock and its last poll
+  long long now_epoch = 0;  // when the facts were read, seconds since the epoch
   bool control_found = false;
   bool run = false, pause = false, state = false;  // the control row's dexweb_* flags
   FolderFacts waiting;     // *.msg in the watched folder
   FolderFacts bad_copies;  // *.web in Log_Dir + badmsg/
   FolderFacts mail_files;  // *.msg in DB_Dir + MailOut/
   std::vector<MessageFact> messages;  // the last rows of messages, newest first
+  long long message_rows = 0;         // every row of messages
+  LogActivity activity;               // the log file's last hour and refusals
 };
 
 // How many files and rows of each kind are shown.
@@ -40,7 +48,7 @@ inline constexpr std::size_t kStatusRows = 10;
 // read. Missing folders count as empty.
 GatewayStatus read_gateway_status(const std::string& registry_path);
 
-// One word for the module's state: "stopped" without a process, else "stopping" when the
+// One word for the module's state: "stopped" when nobody holds the home's lock, else "stopping" when the
 // control row says not to run, "paused" when it says to pause, "running" otherwise.
 std::string state_word(const GatewayStatus& status);
 // The control row's flags as "dexweb_run true, dexweb_pause false, dexweb_state true", or

@@ -35,9 +35,27 @@ std::string folder_json(const FolderFacts& facts) {
   return out + "]}";
 }
 
-std::string pids_text(const std::vector<int>& pids, const char* separator) {
+std::string refusal_json(const RefusalFact& r) {
+  return "{\"when\":" + json_string(r.when) + ",\"recipient\":" + json_string(r.recipient) + ",\"sender\":" +
+         json_string(r.sender) + ",\"source\":" + json_string(r.source) + ",\"reason\":" + json_string(r.reason) + "}";
+}
+
+std::string poll_json(const GatewayStatus& s) {
+  const auto& poll = s.module.poll;
+  if (!poll) return "null";
+  return "{\"last_poll\":" + std::to_string(poll->last_poll) + ",\"seconds_since\":" +
+         std::to_string(s.now_epoch - poll->last_poll) + ",\"interval\":" + std::to_string(poll->poll_interval) +
+         ",\"accepted\":" + std::to_string(poll->accepted) + ",\"refused\":" + std::to_string(poll->refused) +
+         ",\"waiting\":" + std::to_string(poll->waiting) + "}";
+}
+
+std::string module_text(const GatewayStatus& s) {
   std::string out;
-  for (std::size_t i = 0; i < pids.size(); ++i) out += (i ? separator : "") + std::to_string(pids[i]);
+  if (s.module.pid) out += "process: " + std::to_string(*s.module.pid) + "\n";
+  if (const auto& poll = s.module.poll)
+    out += "last poll: " + std::to_string(s.now_epoch - poll->last_poll) + " s ago (every " +
+           std::to_string(poll->poll_interval) + " s); this run: accepted " + std::to_string(poll->accepted) +
+           ", refused " + std::to_string(poll->refused) + "\n";
   return out;
 }
 
@@ -64,7 +82,7 @@ std::string message_excerpt(const std::string& message, std::size_t width) {
 
 std::string status_text(const GatewayStatus& s) {
   std::string out = "module: " + state_word(s) + " (" + control_summary(s) + ")\n";
-  if (!s.processes.empty()) out += "processes: " + pids_text(s.processes, " ") + "\n";
+  out += module_text(s);
   out += folder_text("waiting", s.waiting);
   out += "last messages: " + std::to_string(s.messages.size()) + "\n";
   for (const MessageFact& m : s.messages)
@@ -72,16 +90,25 @@ std::string status_text(const GatewayStatus& s) {
            message_excerpt(m.message) + "\n";
   out += folder_text("bad copies", s.bad_copies);
   out += folder_text("mail files", s.mail_files);
+  out += "recent refusals: " + std::to_string(s.activity.refusals.size()) + "\n";
+  for (const RefusalFact& r : s.activity.refusals)
+    out += "  " + r.when + "  " + text::decode_bytes(r.recipient) + ": " +
+           (r.reason.empty() ? std::string("(reason not logged)") : text::decode_bytes(r.reason)) + "\n";
   return out;
 }
 
 std::string status_json(const GatewayStatus& s) {
-  std::string out = "{\"state\":" + json_string(state_word(s)) + ",\"processes\":[" + pids_text(s.processes, ",") + "],\"control\":{\"found\":" + json_bool(s.control_found) +
+  const std::string pid = s.module.pid ? std::to_string(*s.module.pid) : "";
+  std::string out = "{\"state\":" + json_string(state_word(s)) + ",\"processes\":[" + pid + "],\"pid\":" +
+                    (pid.empty() ? "null" : pid) + ",\"poll\":" + poll_json(s) +
+                    ",\"message_rows\":" + std::to_string(s.message_rows) + ",\"control\":{\"found\":" + json_bool(s.control_found) +
                     ",\"run\":" + json_bool(s.run) + ",\"pause\":" + json_bool(s.pause) + ",\"state\":" +
                     json_bool(s.state) + "},\"waiting\":" + folder_json(s.waiting) +
                     ",\"bad_copies\":" + folder_json(s.bad_copies) + ",\"mail_files\":" + folder_json(s.mail_files) +
                     ",\"messages\":[";
   for (std::size_t i = 0; i < s.messages.size(); ++i) out += (i ? "," : "") + message_json(s.messages[i]);
+  out += "],\"refusals\":[";
+  for (std::size_t i = 0; i < s.activity.refusals.size(); ++i) out += (i ? "," : "") + refusal_json(s.activity.refusals[i]);
   return out + "]}\n";
 }
 

@@ -1,5 +1,7 @@
 #include "tools/web_pages.h"
 
+#include <algorithm>
+
 #include "tools/html.h"
 #include "tools/status_output.h"
 #include "tools/web_guard.h"
@@ -47,6 +49,44 @@ std::string messages_section(const std::vector<MessageFact>& messages) {
   return out + "</table>\n";
 }
 
+std::string refusals_section(const std::vector<RefusalFact>& refusals) {
+  std::string out = "<h2>Recent refusals</h2><table id=\"refusals\"><tr><th>when</th><th>recipient</th><th>from</th><th>why</th><th>bad copy</th></tr>";
+  for (const RefusalFact& r : refusals)
+    out += "<tr><td>" + html_escape(r.when) + "</td><td>" + html_escape(r.recipient) + "</td><td>" + html_escape(r.sender) +
+           "</td><td>" + html_escape(r.reason.empty() ? "(reason not logged at this log level)" : r.reason) + "</td><td>" +
+           html_escape(r.source) + "</td></tr>";
+  return out + "</table>\n";
+}
+
+// Bars per minute, the oldest minute on the left; accepted green above the axis, refused
+// red below it, scaled to the busiest minute.
+std::string activity_chart(const LogActivity& activity) {
+  constexpr int kBar = 8, kHalf = 50;
+  int most = 1;
+  for (std::size_t i = 0; i < kActivityMinutes; ++i) most = std::max({most, activity.accepted[i], activity.refused[i]});
+  const int width = static_cast<int>(kActivityMinutes) * kBar;
+  std::string svg = "<svg id=\"activity\" xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(width) +
+                    "\" height=\"" + std::to_string(2 * kHalf + 1) + "\" role=\"img\"><title>Accepted and refused per minute, last hour</title>";
+  svg += "<line x1=\"0\" y1=\"" + std::to_string(kHalf) + "\" x2=\"" + std::to_string(width) + "\" y2=\"" +
+         std::to_string(kHalf) + "\" stroke=\"#999\"/>";
+  long long accepted = 0, refused = 0;
+  for (std::size_t i = 0; i < kActivityMinutes; ++i) {
+    const int x = width - static_cast<int>(i + 1) * kBar;
+    const int up = activity.accepted[i] * kHalf / most, down = activity.refused[i] * kHalf / most;
+    accepted += activity.accepted[i];
+    refused += activity.refused[i];
+    if (up > 0)
+      svg += "<rect class=\"accepted\" x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(kHalf - up) + "\" width=\"" +
+             std::to_string(kBar - 1) + "\" height=\"" + std::to_string(up) + "\" fill=\"#2a2\"/>";
+    if (down > 0)
+      svg += "<rect class=\"refused\" x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(kHalf + 1) + "\" width=\"" +
+             std::to_string(kBar - 1) + "\" height=\"" + std::to_string(down) + "\" fill=\"#c22\"/>";
+  }
+  return "<h2>Last hour</h2><p>accepted <strong id=\"hour-accepted\">" + std::to_string(accepted) +
+         "</strong>, refused <strong id=\"hour-refused\">" + std::to_string(refused) + "</strong> (per minute, busiest " +
+         std::to_string(most) + ")</p>" + svg + "</svg>\n";
+}
+
 }  // namespace
 
 std::string form_page(const std::string& token, const FormValues& values, const std::vector<std::string>& problems) {
@@ -73,7 +113,8 @@ std::string queued_page(const std::string& file_name) {
 std::string status_page(const GatewayStatus& status) {
   std::string body = "<p>Module: <strong id=\"state\">" + html_escape(state_word(status)) + "</strong> (" +
                      html_escape(control_summary(status)) + ")</p>\n";
-  body += folder_section("Waiting", status.waiting) + messages_section(status.messages) +
+  body += activity_chart(status.activity) + folder_section("Waiting", status.waiting) +
+          messages_section(status.messages) + refusals_section(status.activity.refusals) +
           folder_section("Bad copies", status.bad_copies) + folder_section("Mail files", status.mail_files);
   return page("DexWeb status", body, kStatusRefreshSeconds);
 }

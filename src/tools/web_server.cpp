@@ -8,6 +8,8 @@
 
 #include "platform/listen_socket.h"
 #include "tools/gateway_status.h"
+#include "tools/health.h"
+#include "tools/status_output.h"
 #include "tools/web_form.h"
 #include "tools/web_guard.h"
 #include "tools/web_pages.h"
@@ -21,6 +23,13 @@ constexpr const char* kHtml = "text/html; charset=utf-8";
 // The module's database object and globals are single-threaded; the server's workers take
 // turns through this lock for everything that touches them or the folders.
 std::mutex gateway_lock;
+
+void send_text(httplib::Response& res, int status, const std::string& body, const char* type) {
+  res.status = status;
+  res.set_header("X-Content-Type-Options", "nosniff");
+  res.set_header("Cache-Control", "no-store");
+  res.set_content(body, type);
+}
 
 void send_page(httplib::Response& res, int status, const std::string& html) {
   res.status = status;
@@ -97,6 +106,27 @@ void WebServer::add_routes() {
     } catch (const RuntimeError& e) {
       send_page(res, 500, failure_page("The message could not be written: " + e.description()));
     }
+  });
+  // For machines: plain answers, a 503 with the reason when the gateway cannot be read.
+  const auto machine_route = [this](const char* path, auto answer) {
+    server_->Get(path, [this, answer](const httplib::Request&, httplib::Response& res) {
+      try {
+        const std::lock_guard lock(gateway_lock);
+        answer(res, read_gateway_status(registry_path_));
+      } catch (const RuntimeError& e) {
+        send_text(res, 503, "the gateway could not be read: " + e.description() + "\n", "text/plain; charset=utf-8");
+      }
+    });
+  };
+  machine_route("/healthz", [](httplib::Response& res, const GatewayStatus& status) {
+    const Health health = judge_health(status);
+    send_text(res, health.healthy ? 200 : 503, health.reason + "\n", "text/plain; charset=utf-8");
+  });
+  machine_route("/status.json", [](httplib::Response& res, const GatewayStatus& status) {
+    send_text(res, 200, status_json(status), "application/json");
+  });
+  machine_route("/metrics", [](httplib::Response& res, const GatewayStatus& status) {
+    send_text(res, 200, metrics_text(status), "text/plain; version=0.0.4; charset=utf-8");
   });
   server_->Get("/status", [this](const httplib::Request&, httplib::Response& res) {
     try {

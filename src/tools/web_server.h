@@ -1,6 +1,8 @@
 #pragma once
 // The operator's web server: the message form at "/", its target "/submit" (POST, multipart
-// or URL-encoded), and the status page at "/status". A form that passes the checks of web_form.h
+// or URL-encoded), the status page at "/status", and for machines "/healthz" (200 or 503
+// with a one-line reason, tools/health.h), "/status.json" (what `status --json` prints) and
+// "/metrics" (Prometheus text format). A form that passes the checks of web_form.h
 // becomes one message file in the watched folder; a refused form writes nothing and gets
 // HTTP 400 with the problems; a body above kMaxFormBody gets HTTP 413.
 //

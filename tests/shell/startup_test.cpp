@@ -8,12 +8,15 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "data/test_databases.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 #include "support/udp_listener.h"
+#include "intake/intake_harness.h"
+#include "tools/ctl_runner.h"
 
 namespace dexweb::test {
 namespace {
@@ -34,6 +37,15 @@ class NotifySocket {
     char buf[512];
     ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
     return std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
+  }
+  // Receives until a datagram starts with prefix; that datagram, or nothing.
+  std::optional<std::string> receive_until(const std::string& prefix) {
+    for (int i = 0; i < 200; ++i) {
+      std::string d = receive();
+      if (d == "<nothing>") return std::nullopt;
+      if (d.starts_with(prefix)) return d;
+    }
+    return std::nullopt;
   }
 
  private:
@@ -169,10 +181,10 @@ TEST_F(Startup, ServiceModeTellsTheServiceManagerAndStops) {
   auto e = env();
   e["NOTIFY_SOCKET"] = home_.file("notify");
   ChildProcess module({DEXWEB_BIN}, e);
-  EXPECT_EQ(notify.receive(), "READY=1");
+  EXPECT_TRUE(notify.receive().starts_with("READY=1\nSTATUS="));
   ASSERT_TRUE(wait_for_log("Module Started"));
   db_->exec("UPDATE [control] SET [dexweb_run] = 0");  // the module stops itself
-  EXPECT_EQ(notify.receive(), "STOPPING=1");
+  EXPECT_TRUE(notify.receive_until("STOPPING=1"));
   EXPECT_EQ(module.wait(), 0);
   EXPECT_NE(log().find("  Module Stopped\r\n"), std::string::npos);
 }
@@ -188,6 +200,110 @@ TEST_F(Startup, InstallWritesTheUnitAndUninstallRemovesIt) {
   EXPECT_EQ(unit.find("secret"), std::string::npos);
   EXPECT_EQ(run_to_end({DEXWEB_BIN, "uninstall"}, env()), 0);
   EXPECT_FALSE(std::filesystem::exists(home_.file("VTXWeb.service")));
+}
+
+TEST_F(Startup, VersionPrintsAndTouchesNothing) {
+  std::string out, err;
+  ChildProcess version({DEXWEB_BIN, "--version"}, env());
+  EXPECT_EQ(version.wait(), 0);
+  EXPECT_EQ(version.stdout_text(), "dexweb 1.0.0\n");
+  EXPECT_FALSE(std::filesystem::exists(home_.file("VTXWeb.log")));
+  // Only the option alone: anything else stays an invalid command line.
+  EXPECT_EQ(run_to_end({DEXWEB_BIN, "--version", "x"}, env(), &err), 2);
+}
+
+// Each refusal and halt of a program is one line on standard error, not only in the log.
+TEST_F(Startup, RefusalsAndHaltsOfAProgramReachStandardError) {
+  std::string err;
+  EXPECT_EQ(run_to_end({DEXWEB_BIN}, {{"VELOTRAX_REGISTRY", home_.file("nope.reg")}, {"XDG_RUNTIME_DIR", home_.dir()}}, &err), 1);
+  EXPECT_NE(err.find("registry file not found: " + home_.file("nope.reg")), std::string::npos) << err;
+  EXPECT_NE(err.find("VTXWeb: Failed to open database\n"), std::string::npos) << err;
+
+  // A database made from the schema alone has no settings row.
+  db_->exec("DELETE FROM [settings]");
+  EXPECT_EQ(run_to_end({DEXWEB_BIN}, env(), &err), 1);
+  EXPECT_NE(err.find("VTXWeb: Module stopped. Database version conflict\n"), std::string::npos) << err;
+
+  db_->exec("INSERT INTO [settings] ([record_id], [dbversion], [dexweb_poll]) VALUES (1, 1100, 1)");
+  ChildProcess module({DEXWEB_BIN}, env());
+  ASSERT_TRUE(wait_for_log("Module Started"));
+  db_->exec("DROP TABLE [control]");  // the next refresh fails for good: a halt
+  EXPECT_EQ(module.wait(), 1);
+  EXPECT_NE(module.stderr_text().find("VTXWeb: Program Halted. Database error: "), std::string::npos) << module.stderr_text();
+}
+
+// A home as dexwebctl makes it, with accounts, so that messages are accepted and refused.
+class StartupHome : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(run_ctl({"init", home}), 0); }
+  std::map<std::string, std::string> env() { return {{"VELOTRAX_REGISTRY", home + "velotrax.reg"}}; }
+  void submit(const std::string& user) {
+    ASSERT_EQ(run_ctl({"submit", "--home", home, "--user", user, "--to", "bob", "--message", "hi"}), 0);
+  }
+  void control(const std::string& command) { ASSERT_EQ(run_ctl({command, "--home", home}), 0); }
+
+  TempDir dir;
+  std::string home = dir.dir() + "home/";
+};
+
+// Run_Type "Application" under systemd (Type=notify): ready, fed after each poll, a status
+// line with the counts, and the stop.
+TEST_F(StartupHome, AnApplicationUnderAServiceManagerReportsReadyPollsAndStop) {
+  NotifySocket notify(dir.file("notify"));
+  auto e = env();
+  e["NOTIFY_SOCKET"] = dir.file("notify");
+  e["WATCHDOG_USEC"] = "60000000";
+  control("pause");  // paused at start: no poll runs, so the watchdog must not be fed
+  ChildProcess module({DEXWEB_BIN}, e);
+  const auto ready = notify.receive_until("READY=1");
+  ASSERT_TRUE(ready) << module.stderr_text();
+  EXPECT_NE(ready->find("\nWATCHDOG_USEC=330000000"), std::string::npos) << *ready;
+  EXPECT_EQ(notify.receive(3000), "<nothing>");
+
+  submit("bob");
+  submit("noweb");
+  control("resume");
+  const auto first = notify.receive_until("WATCHDOG_USEC=");
+  ASSERT_TRUE(first);
+  EXPECT_EQ(*first, "WATCHDOG_USEC=60000000");
+  EXPECT_TRUE(notify.receive_until("WATCHDOG=1"));
+  std::optional<std::string> status;
+  ASSERT_TRUE(wait_until([&] { return (status = notify.receive_until("STATUS=")) && status->find("waiting 0") != std::string::npos; }));
+  // bob's message gives bob's row and one for the recipient bob; noweb's is refused.
+  EXPECT_TRUE(std::regex_search(*status, std::regex("^STATUS=Last poll [0-9: -]{19}: accepted 2, refused 1, waiting 0$"))) << *status;
+
+  // The state file beside the lock carries the same facts to dexwebctl.
+  std::string json;
+  ASSERT_EQ(run_ctl({"status", "--home", home, "--json"}, &json), 0);
+  EXPECT_TRUE(std::regex_search(json, std::regex(R"("pid":[0-9]+,"poll":\{"last_poll":[0-9]+,"seconds_since":[0-9]+,"interval":2,"accepted":2,"refused":1,"waiting":0\})"))) << json;
+
+  module.signal(SIGTERM);
+  EXPECT_TRUE(notify.receive_until("STOPPING=1"));
+  EXPECT_EQ(module.wait(), 0);
+}
+
+// On a terminal the general log lines show as they happen; elsewhere a normal run says
+// nothing on standard error.
+TEST_F(StartupHome, OnATerminalTheLogLinesShow) {
+  submit("bob");
+  ChildProcess quiet({DEXWEB_BIN}, env());
+  ASSERT_TRUE(wait_until([&] { return files_in(home + "web").empty(); }));
+  quiet.signal(SIGTERM);
+  EXPECT_EQ(quiet.wait(), 0);
+  EXPECT_EQ(quiet.stderr_text(), "");
+
+  submit("bob");
+  submit("noweb");
+  // script gives the module a pseudo-terminal and copies what it shows to its output.
+  ChildProcess terminal({"/usr/bin/script", "-q", "-e", "-c", DEXWEB_BIN, "/dev/null"}, env());
+  ASSERT_TRUE(wait_until([&] { return terminal.stdout_text().find("Message rejected.") != std::string::npos; }))
+      << terminal.stdout_text();
+  control("stop");
+  EXPECT_EQ(terminal.wait(), 0);
+  const std::string shown = terminal.stdout_text();
+  for (const char* line : {"  Module Started (v1.0.0)\r\n", "  Message accepted. Recipient: bob ",
+                           "  Message rejected. Recipient: noweb ", "  Module Stopped\r\n"})
+    EXPECT_NE(shown.find(line), std::string::npos) << line << "\n" << shown;
 }
 
 }  // namespace

@@ -39,7 +39,7 @@ TEST_F(CtlStatus, ShowsANewHomeAndTheFilesWaitingInIt) {
   std::string json = status();
   EXPECT_TRUE(has(json, R"("control":{"found":true,"run":true,"pause":false,"state":false},)")) << json;
   EXPECT_TRUE(has(json, R"("waiting":{"folder":")" + home + R"(web/","count":0,"newest":[]})")) << json;
-  EXPECT_TRUE(has(json, R"("messages":[]})")) << json;
+  EXPECT_TRUE(has(json, R"("messages":[],"refusals":[]})")) << json;
 
   submit("bob");
   write_text(home + "web/odd\"name\n.msg", "user=bob\r\nmsg=x\r\n");
@@ -77,7 +77,7 @@ TEST_F(CtlStatus, TheRunningModuleSeenThroughStatusAndMonitor) {
 
   const std::string json = status();
   EXPECT_TRUE(has(json, R"("messages":[{"record_id":"1","user":"bob","pin":"","frm":"Pat","requested":")")) << json;
-  EXPECT_TRUE(has(json, R"(","message":"hi"}]})")) << json;
+  EXPECT_TRUE(has(json, R"(","message":"hi"}],"refusals":[{)")) << json;
   EXPECT_TRUE(has(json, R"("bad_copies":{"folder":")" + home + R"(log/badmsg/","count":1,)")) << json;
   EXPECT_TRUE(has(json, R"("mail_files":{"folder":")" + home + R"(data/MailOut/","count":1,"newest":[{"name":"notice.msg",)"))
       << json;

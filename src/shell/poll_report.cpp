@@ -1,0 +1,71 @@
+#include "shell/poll_report.h"
+
+#include <algorithm>
+
+#include "config/globals.h"
+#include "logging/log_state.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/instance_lock.h"
+#include "platform/registry_file.h"
+#include "platform/service_manager.h"
+#include "shell/main_form.h"
+#include "util/runtime_error.h"
+
+namespace dexweb {
+namespace {
+
+using std::chrono::microseconds;
+using std::chrono::seconds;
+
+std::size_t files_waiting(const std::string& folder) {
+  if (folder.empty()) return 0;
+  try {
+    return platform::list_files(folder, ".msg").size();
+  } catch (const RuntimeError&) {
+    return 0;
+  }
+}
+
+// After the first poll the watchdog's time is what the unit set, but never shorter than
+// two poll intervals and a margin, so that a slow poll setting is no reason for a restart.
+void tell_watchdog(const MainForm& form) {
+  const auto configured = platform::watchdog_interval();
+  if (!configured) return;
+  if (form.FirstPoll) {
+    const microseconds wanted = std::max<microseconds>(*configured, seconds(2L * form.Settings.dexweb_poll + 10));
+    platform::notify_service_manager("WATCHDOG_USEC=" + std::to_string(wanted.count()));
+  }
+  platform::notify_service_manager("WATCHDOG=1");
+}
+
+}  // namespace
+
+std::string poll_state_text(long long last_poll_epoch, long poll_interval, long long accepted, long long refused,
+                            std::size_t waiting) {
+  return "last_poll=" + std::to_string(last_poll_epoch) + "\npoll_interval=" + std::to_string(poll_interval) +
+         "\naccepted=" + std::to_string(accepted) + "\nrefused=" + std::to_string(refused) +
+         "\nwaiting=" + std::to_string(waiting) + "\n";
+}
+
+void report_poll(const MainForm& form) {
+  const LogState& counts = log_state();
+  const std::size_t waiting = files_waiting(form.Settings.dexwebcgi_path);
+  if (platform::notify_socket_present()) {
+    tell_watchdog(form);
+    platform::notify_service_manager("STATUS=Last poll " + format_datetime(ServerNow()) + ": accepted " +
+                                     std::to_string(counts.MessagesAccepted) + ", refused " +
+                                     std::to_string(counts.MessagesRefused) + ", waiting " + std::to_string(waiting));
+  }
+  const std::string registry = platform::RegistryFile::default_path();
+  const std::string folder = platform::instance_lock_folder(globals().Registry.DB_Dir, registry);
+  const long long epoch = std::chrono::duration_cast<seconds>(platform::clock().now().time_since_epoch()).count();
+  try {
+    platform::write_file_atomic(platform::InstanceLock::state_path(folder, registry),
+                                poll_state_text(epoch, form.Settings.dexweb_poll, counts.MessagesAccepted,
+                                                counts.MessagesRefused, waiting));
+  } catch (const RuntimeError&) {
+  }
+}
+
+}  // namespace dexweb

@@ -1,0 +1,31 @@
+#pragma once
+// What the module tells after each poll that really ran: the service manager's watchdog
+// ("WATCHDOG=1" when $WATCHDOG_USEC is set) and its one status line (last poll, messages
+// accepted and refused in this run, files waiting), and the state file beside the instance
+// lock that `dexwebctl serve` reads for /healthz and /metrics:
+//   last_poll=EPOCH SECONDS
+//   poll_interval=SECONDS
+//   accepted=N
+//   refused=N
+//   waiting=N
+// A module stuck in a wait polls no more, so the watchdog is not fed and systemd restarts it.
+
+#include <chrono>
+#include <string>
+
+namespace dexweb {
+
+class MainForm;
+
+// The watchdog allowance up to the first poll, which a pause at start (up to 300 s) may delay.
+inline constexpr std::chrono::seconds kFirstPollAllowance{330};
+
+// Sends the notifications and writes the state file; failures are ignored (the poll cycle
+// goes on whatever the service manager or the lock folder say).
+void report_poll(const MainForm& form);
+
+// The state file's text.
+std::string poll_state_text(long long last_poll_epoch, long poll_interval, long long accepted, long long refused,
+                            std::size_t waiting);
+
+}  // namespace dexweb

@@ -1,0 +1,34 @@
+#pragma once
+// `dexwebctl check`: everything the module needs from a home, checked before it runs. Each
+// check gives one line, "ok ..." or "problem ...".
+
+#include <string>
+#include <vector>
+
+namespace dexweb::ctl {
+
+struct CheckLine {
+  bool ok;
+  std::string text;  // without the leading word
+};
+
+struct CheckRequest {
+  std::string registry_path;
+  // The account the module will run as: folders must be writable by it.
+  std::string account;
+  // True when systemd will start the module (Run_Type must then be "NTService"), false for
+  // a start as a program (where "NTService" makes the module wait for a service manager
+  // and end).
+  bool as_service = false;
+};
+
+// The registry file line by line: its header, lines that are no key, value, comment or
+// blank, unknown keys below the product's key and unknown values in the module's keys,
+// relative folders, and Run_Type against how the module will be started.
+std::vector<CheckLine> check_registry(const CheckRequest& request);
+// The database (opens; dbversion 1100; the settings and control rows; the worked-files
+// table where present), the connection-string file, the folders (exist, writable by the
+// account) and the filter components of Prog_Dir.
+std::vector<CheckLine> check_home(const CheckRequest& request);
+
+}  // namespace dexweb::ctl
