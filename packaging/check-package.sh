@@ -60,7 +60,7 @@ done
 grep -qx 'ExecStart=/usr/bin/dexweb' "$units/VTXWeb.service" || fail "VTXWeb ExecStart"
 grep -qx 'ExecStart=/usr/bin/dexwebctl prune' "$units/dexweb-prune.service" || fail "dexweb-prune ExecStart"
 grep -qx 'ConditionPathExists=/etc/velotrax/velotrax.reg' "$units/VTXWeb.service" || fail "VTXWeb starts without a registry"
-grep -qx 'WatchdogSec=60' "$units/VTXWeb.service" || fail "VTXWeb has no watchdog"
+grep -qx 'WatchdogSec=180' "$units/VTXWeb.service" || fail "VTXWeb has no watchdog"
 for directive in NoNewPrivileges=yes ProtectSystem=strict 'ReadWritePaths=/var/lib/velotrax /var/log/velotrax' \
                  PrivateTmp=yes ProtectHome=yes RuntimeDirectory=dexweb UMask=0027 \
                  'RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6' SystemCallFilter=@system-service \

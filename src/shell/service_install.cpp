@@ -96,7 +96,7 @@ std::string service_unit_text(const std::string& executable, const std::string& 
       "[Service]\n"
       "Type=notify\n"
       // The module feeds the watchdog after each poll: one stuck in a wait is restarted.
-      "WatchdogSec=60\n"
+      "WatchdogSec=180\n"
       "ExecStart=" + unit_quoted(executable, true) + "\n"
       "Environment=" + unit_word("VELOTRAX_REGISTRY=" + registry) + "\n";
   if (!user.empty()) text += "User=" + unit_word(user) + "\n";

@@ -46,7 +46,7 @@ int run_monitor(const std::vector<std::string>& args) {
     std::fflush(stdout);
     ++shown;
   }
-  std::printf("good %ld, bad %ld\n", tally.good, tally.bad);
+  std::printf("%s\n", tally.text().c_str());
   return 0;
 }
 

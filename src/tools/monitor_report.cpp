@@ -60,13 +60,17 @@ bool Tally::count(const MonitorReport& report) {
   return true;
 }
 
+std::string Tally::text() const {
+  return "recipients: good " + std::to_string(good) + ", bad " + std::to_string(bad);
+}
+
 std::string report_line(std::string_view datagram, Tally& tally, bool colour) {
   const auto report = parse_report(datagram);
   if (!report) return std::string(19, ' ') + "  " + padded_category("?", colour) + "  " + printable(datagram);
   std::string line = printable(report->time) + "  " + padded_category(printable(text::to_lower(report->category)), colour) + "  ";
   if (report->module != kOwnModule) line += "[" + printable(report->module) + "] ";
   line += printable(report->text);
-  if (tally.count(*report)) line += "  (good " + std::to_string(tally.good) + ", bad " + std::to_string(tally.bad) + ")";
+  if (tally.count(*report)) line += "  (" + tally.text() + ")";
   return line;
 }
 

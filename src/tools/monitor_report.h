@@ -22,6 +22,10 @@ std::optional<MonitorReport> parse_report(std::string_view datagram);
 struct Tally {
   long good = 0;
   long bad = 0;
+  // The module reports "good" once per row it stores (an accepted recipient) and "bad" once
+  // per refusal (a refused recipient, or a whole message): both are counted per recipient,
+  // which the text says.
+  std::string text() const;
   // Counts the report when it is a good or bad one of a module (the gateway's message-log
   // copies, module "Velotrax", repeat the module's own reports); true when it counted.
   bool count(const MonitorReport& report);

@@ -35,11 +35,11 @@ TEST_F(CtlMonitor, ShowsEachDatagramAsOneLineWithTheTally) {
   ASSERT_EQ(monitor->wait(), 0);
   EXPECT_EQ(monitor->stdout_text(),
             "2026-03-05 14:20:00  running  DexWeb started\n"
-            "2026-03-05 14:20:01  good     Accepted a|b  (good 1, bad 0)\n"
+            "2026-03-05 14:20:01  good     Accepted a|b  (recipients: good 1, bad 0)\n"
             "2026-03-05 14:20:01  good     [Velotrax] Accepted copy\n"
-            "2026-03-05 14:20:02  bad      Refused  (good 1, bad 1)\n"
+            "2026-03-05 14:20:02  bad      Refused  (recipients: good 1, bad 1)\n"
             "                     ?        no fields?[2J??\n"
-            "good 1, bad 1\n");
+            "recipients: good 1, bad 1\n");
 }
 
 TEST_F(CtlMonitor, ColoursCategoriesWhenAsked) {
@@ -48,9 +48,9 @@ TEST_F(CtlMonitor, ColoursCategoriesWhenAsked) {
   send(port, "VTXWeb|2026-03-05 14:20:02|general|plain\r");
   ASSERT_EQ(monitor->wait(), 0);
   EXPECT_EQ(monitor->stdout_text(),
-            "2026-03-05 14:20:01  \x1b[32mgood   \x1b[0m  ok  (good 1, bad 0)\n"
+            "2026-03-05 14:20:01  \x1b[32mgood   \x1b[0m  ok  (recipients: good 1, bad 0)\n"
             "2026-03-05 14:20:02  general  plain\n"
-            "good 1, bad 0\n");
+            "recipients: good 1, bad 0\n");
 }
 
 TEST_F(CtlMonitor, ListensOnTheRegistrysMonitorPort) {
@@ -65,7 +65,7 @@ TEST_F(CtlMonitor, ListensOnTheRegistrysMonitorPort) {
   EXPECT_EQ(port, free_port);
   send(port, "VTXWeb|2026-03-05 14:20:01|bad|no\r");
   ASSERT_EQ(monitor->wait(), 0);
-  EXPECT_EQ(monitor->stdout_text(), "2026-03-05 14:20:01  bad      no  (good 0, bad 1)\ngood 0, bad 1\n");
+  EXPECT_EQ(monitor->stdout_text(), "2026-03-05 14:20:01  bad      no  (recipients: good 0, bad 1)\nrecipients: good 0, bad 1\n");
 }
 
 TEST_F(CtlMonitor, RefusesBadOptions) {

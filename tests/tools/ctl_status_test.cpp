@@ -70,7 +70,7 @@ TEST_F(CtlStatus, TheRunningModuleSeenThroughStatusAndMonitor) {
   EXPECT_TRUE(wait_until([&] { return files_in(home + "web").empty(); })) << module.stderr_text();
   const std::string running = status();
   EXPECT_TRUE(has(running, R"({"state":"running","processes":[)")) << running;
-  EXPECT_TRUE(wait_until([&] { return has(monitor.stdout_text(), "(good 1, bad 1)"); })) << monitor.stdout_text();
+  EXPECT_TRUE(wait_until([&] { return has(monitor.stdout_text(), "(recipients: good 1, bad 1)"); })) << monitor.stdout_text();
   EXPECT_TRUE(has(monitor.stdout_text(), "  running  ")) << monitor.stdout_text();
   module.signal(SIGTERM);
   EXPECT_EQ(module.wait(), 0) << module.stderr_text();

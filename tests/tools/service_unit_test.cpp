@@ -31,7 +31,7 @@ TEST(ServiceUnit, InstallEscapesPathsHardensTheUnitAndUninstallNeedsOne) {
         "RuntimeDirectory=dexweb", "UMask=0027", "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6",
         "SystemCallFilter=@system-service", "MemoryDenyWriteExecute=yes", "PrivateDevices=yes",
         "CapabilityBoundingSet=CAP_LEASE", "AmbientCapabilities=CAP_LEASE", "StartLimitIntervalSec=600",
-        "StartLimitBurst=5", "Restart=on-failure", "RestartSec=30", "WatchdogSec=60"})
+        "StartLimitBurst=5", "Restart=on-failure", "RestartSec=30", "WatchdogSec=180"})
     EXPECT_NE(unit.find("\n" + std::string(line) + "\n"), std::string::npos) << line;
 
   // systemd itself reads the unit: no syntax complaint, and the exposure stays low.
