@@ -26,10 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string path = dexweb::fuzz::write_input_file(
       "SqlServerConnectionString.txt", std::string_view(reinterpret_cast<const char*>(data), size));
   // The registry left every timeout unset, so that the file's values are all applied.
-  dexweb::globals().Registry = dexweb::RegistrySettings{};
+  dexweb::globals().registry = dexweb::RegistrySettings{};
   const dexweb::ServerConnection connection = dexweb::read_connection_file(path);
 
-  require(is_isolation_level(dexweb::globals().SqlIsolationLevel), "the isolation level is one of the five");
+  require(is_isolation_level(dexweb::globals().sql_isolation_level), "the isolation level is one of the five");
   const std::string& lines = connection.connection_string;
   require(lines.empty() || lines.ends_with("\r\n"), "the connection string ends each clause with CR LF");
   require(connection.driver_clauses.empty() || connection.driver_clauses.ends_with(";"),

@@ -18,14 +18,14 @@ using dexweb::fuzz::require;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   // Log text arrives from every corner of the module, not always decoded: take the bytes.
-  static dexweb::clsStringBuilder shared;
+  static dexweb::StringBuilder shared;
   const std::string safe = dexweb::sanitize_log_text(input, shared);
 
   require(dexweb::fuzz::is_printable_ascii(safe), "the result is printable ASCII");
   require(safe.find('|') == std::string::npos, "the result holds no field separator");
   if (dexweb::fuzz::is_printable_ascii(input) && input.find('|') == std::string_view::npos)
     require(safe == input, "safe text passes unchanged");
-  dexweb::clsStringBuilder fresh;
+  dexweb::StringBuilder fresh;
   require(dexweb::sanitize_log_text(input, fresh) == safe, "a reused builder gives the same result");
   return 0;
 }

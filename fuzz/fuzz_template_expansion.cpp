@@ -35,9 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   dexweb::NotificationFields fields;
   fields.message = parts[0];
-  fields.ErrorMessage = parts[1];
-  fields.Sender = parts[2];
-  fields.Recipient = parts[3];
+  fields.error_message = parts[1];
+  fields.sender = parts[2];
+  fields.recipient = parts[3];
   const std::string address(parts[4]);
   if (!parts[5].empty()) fields.user = dexweb::UserColumns{std::string(parts[5]), "one", "two", "three", "four"};
   const std::string mail_template = text::left(parts[6], dexweb::kTemplateMaxChars);

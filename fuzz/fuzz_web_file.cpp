@@ -45,7 +45,7 @@ void check_fields(const dexweb::WebMessage& msg) {
 }
 
 void check_recipients(std::string_view list, std::size_t limit) {
-  const auto items = dexweb::SplitRecipientList(list, limit);
+  const auto items = dexweb::split_recipient_list(list, limit);
   require(items.size() <= dexweb::kMaxSeparatedItems + 1, "at most one item past the separated ones");
   for (std::size_t i = 0; i < items.size(); ++i) {
     const std::string& item = items[i];
@@ -58,8 +58,8 @@ void check_recipients(std::string_view list, std::size_t limit) {
 }
 
 void check_mask(const std::string& message, int n) {
-  dexweb::globals().Registry.Obfuscate_Msg_Chars = n;
-  const std::string masked = dexweb::MaskMessage(message);
+  dexweb::globals().registry.Obfuscate_Msg_Chars = n;
+  const std::string masked = dexweb::mask_message(message);
   if (n < 1) return require(masked == message, "no masking below one character");
   const std::size_t keep = static_cast<std::size_t>(n);
   const std::size_t length = text::length(message);
@@ -75,15 +75,15 @@ void check_mask(const std::string& message, int n) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
-  const std::string content = dexweb::StripNulls(text::decode_bytes(bytes));
+  const std::string content = dexweb::strip_nulls(text::decode_bytes(bytes));
   require(content.find('\0') == std::string::npos, "StripNulls leaves no NUL");
 
   dexweb::NVPList lines;
-  dexweb::SplitLines(content, lines);
+  dexweb::split_web_lines(content, lines);
   check_lines(content, lines);
 
   dexweb::WebMessage msg;
-  dexweb::ParseWebLines(lines, msg);
+  dexweb::parse_web_lines(lines, msg);
   check_fields(msg);
 
   check_recipients(msg.subject, dexweb::kAccountItemLimit);

@@ -1,5 +1,5 @@
 #pragma once
-// The main form's copies of the gateway's settings row and control row, refreshed by the
+// The daemon's copies of the gateway's settings row and control row, refreshed by the
 // poll cycle at least every few seconds and read by the intake and the notifications.
 
 #include <string>
@@ -25,7 +25,7 @@ struct GatewaySettings {
   bool sched_state = false;
   DateTime velotrax_time{};
   // DB_Dir + "MailOut/", set at every refresh
-  std::string MailOutDir;
+  std::string mail_out_dir;
 };
 
 }  // namespace dexweb

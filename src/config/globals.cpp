@@ -9,6 +9,6 @@ Globals& globals() {
   return g;
 }
 
-DateTime ServerNow() { return platform::local_now() + globals().TimeOffset; }
+DateTime server_now() { return platform::local_now() + globals().time_offset; }
 
 }  // namespace dexweb

@@ -1,6 +1,6 @@
 #pragma once
 // The module-wide values below the logging (the logging's own are in logging/log_state.h).
-// Everything else that lives for the process is owned by an object (the main form, the
+// Everything else that lives for the process is owned by an object (the daemon, the
 // database object, the loop).
 
 #include <chrono>
@@ -12,49 +12,49 @@
 
 namespace dexweb {
 
-class MainForm;
+class Daemon;
 
 // The database behind DBObject: the embedded file, or a server reached over ODBC whose
 // dialect follows the DBMS the driver reports.
 enum class DatabaseKind { Embedded, SqlServer, PostgreSql };
 
 struct Globals {
-  std::string ModuleName = "VTXWeb";
-  bool ProgramHalted = false;
-  bool DbErrorHalted = false;
-  bool ServiceStarted = false;
+  std::string module_name = "VTXWeb";
+  bool program_halted = false;
+  bool db_error_halted = false;
+  bool service_started = false;
   // The error routine's counters: failed attempts in this round, warning rounds given.
-  int RetryCount = 0;
-  int RetryRound = 0;
-  // ServerNow = local time + TimeOffset (the gateway's clock).
-  std::chrono::milliseconds TimeOffset{0};
-  RegistrySettings Registry;
-  // The main form while the module runs (not owned): module procedures reach its timers
+  int retry_count = 0;
+  int retry_round = 0;
+  // server_now = local time + time_offset (the gateway's clock).
+  std::chrono::milliseconds time_offset{0};
+  RegistrySettings registry;
+  // The daemon while the module runs (not owned): module procedures reach its timers
   // and its stop sequence through it.
-  MainForm* Form = nullptr;
-  // The database kind, published by DBObject::OpenDb. UseSqlServer (a server database) is
-  // never reset once set; DbKind names the server's dialect.
-  bool UseSqlServer = false;
-  DatabaseKind DbKind = DatabaseKind::Embedded;
+  Daemon* daemon = nullptr;
+  // The database kind, published by DBObject::OpenDb. use_sql_server (a server database) is
+  // never reset once set; db_kind names the server's dialect.
+  bool use_sql_server = false;
+  DatabaseKind db_kind = DatabaseKind::Embedded;
   // Written directly after a bracketed table name in SELECTs (" WITH (NOLOCK)" on SQL Server).
-  std::string NoLockHint;
-  std::string SqlIsolationLevel = "READ COMMITTED";
-  // Lock waits of the embedded database, drawn at each open: JetLockDelay ms (25 to 74),
-  // JetLockRetry = 1000 / JetLockDelay tries.
-  int JetLockDelay = 25;
-  int JetLockRetry = 40;
+  std::string no_lock_hint;
+  std::string sql_isolation_level = "READ COMMITTED";
+  // Lock waits of the embedded database, drawn at each open: lock_delay_ms ms (25 to 74),
+  // lock_retries = 1000 / lock_delay_ms tries.
+  int lock_delay_ms = 25;
+  int lock_retries = 40;
   // Unique ids: the counters row's key, failed allocations since the last success, and
-  // the sequence behind UniqueName.
-  int CountersRecordId = 0;
-  int UniqueFailures = 0;
-  int LocalSequence = 0;
+  // the sequence behind unique_name.
+  int counters_record_id = 0;
+  int unique_failures = 0;
+  int local_sequence = 0;
 };
 
 // The logging's module-wide values are in logging/log_state.h, whose reset_globals() puts
 // these and those back to their start values.
 Globals& globals();
 
-// Local time plus TimeOffset: every time stamp of the module.
-DateTime ServerNow();
+// Local time plus time_offset: every time stamp of the module.
+DateTime server_now();
 
 }  // namespace dexweb

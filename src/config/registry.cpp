@@ -14,18 +14,18 @@ platform::RegistryFile registry() { return platform::RegistryFile(platform::Regi
 
 }  // namespace
 
-std::string QueryValue(std::string_view key_path, std::string_view value_name) {
+std::string query_value(std::string_view key_path, std::string_view value_name) {
   auto value = registry().read(full_key(key_path), value_name);
   if (!value) return {};
   if (auto* s = std::get_if<std::string>(&*value)) return *s;
   return std::to_string(std::get<std::uint32_t>(*value));
 }
 
-bool ValueExists(std::string_view key_path, std::string_view value_name) {
+bool value_exists(std::string_view key_path, std::string_view value_name) {
   return registry().read(full_key(key_path), value_name).has_value();
 }
 
-void SetKeyValue(std::string_view key_path, std::string_view value_name,
+void set_key_value(std::string_view key_path, std::string_view value_name,
                  const std::variant<std::string, std::uint32_t>& value) {
   try {
     registry().write(full_key(key_path), value_name, value);

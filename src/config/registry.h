@@ -11,11 +11,11 @@
 namespace dexweb {
 
 // The value's text, or empty text when the key or the value is missing.
-std::string QueryValue(std::string_view key_path, std::string_view value_name);
+std::string query_value(std::string_view key_path, std::string_view value_name);
 // True when the key exists and holds the value.
-bool ValueExists(std::string_view key_path, std::string_view value_name);
+bool value_exists(std::string_view key_path, std::string_view value_name);
 // Writes a string (REG_SZ) or a number (REG_DWORD); failures are ignored.
-void SetKeyValue(std::string_view key_path, std::string_view value_name,
+void set_key_value(std::string_view key_path, std::string_view value_name,
                  const std::variant<std::string, std::uint32_t>& value);
 
 }  // namespace dexweb

@@ -17,7 +17,7 @@ int to_int32(const std::string& s) {
 }
 
 void read_numeric(const char* name, int fallback, int& field, bool& set) {
-  int v = to_int32(QueryValue(kVelotraxKey, name));
+  int v = to_int32(query_value(kVelotraxKey, name));
   set = v != 0;
   field = set ? v : fallback;
 }
@@ -26,20 +26,20 @@ void read_numeric(const char* name, int fallback, int& field, bool& set) {
 
 RegistrySettings read_registry_settings() {
   RegistrySettings s;
-  s.Prog_Dir = QueryValue(kVelotraxKey, "Prog_Dir");
-  s.DB_Dir = QueryValue(kVelotraxKey, "DB_Dir");
-  s.Log_Dir = QueryValue(kVelotraxKey, "Log_Dir");
-  s.DB_Password = decode_db_password(QueryValue(kVelotraxKey, "DB_Password"));
+  s.Prog_Dir = query_value(kVelotraxKey, "Prog_Dir");
+  s.DB_Dir = query_value(kVelotraxKey, "DB_Dir");
+  s.Log_Dir = query_value(kVelotraxKey, "Log_Dir");
+  s.DB_Password = decode_db_password(query_value(kVelotraxKey, "DB_Password"));
   s.SyncTimeWithServer = true;
-  if (ValueExists(kVelotraxKey, "SyncTimeWithServer"))
-    s.SyncTimeWithServer = text::to_lower(text::trim(QueryValue(kVelotraxKey, "SyncTimeWithServer"))) == "true";
+  if (value_exists(kVelotraxKey, "SyncTimeWithServer"))
+    s.SyncTimeWithServer = text::to_lower(text::trim(query_value(kVelotraxKey, "SyncTimeWithServer"))) == "true";
   read_numeric("DB_Short_Timeout", 2, s.DB_Short_Timeout, s.DB_Short_Timeout_Set);
   read_numeric("DB_Medium_Timeout", 5, s.DB_Medium_Timeout, s.DB_Medium_Timeout_Set);
   read_numeric("DB_Long_Timeout", 20, s.DB_Long_Timeout, s.DB_Long_Timeout_Set);
   read_numeric("DB_Retries", 3, s.DB_Retries, s.DB_Retries_Set);
-  s.Run_Type = QueryValue(kServicesKey, "Run_Type");
-  s.Obfuscate_Msg_Chars = to_int32(QueryValue(kVelotraxKey, "Obfuscate_Msg_Chars"));
-  s.Instant_Pickup = text::to_lower(text::trim(QueryValue(kVelotraxKey, "Instant_Pickup"))) != "false";
+  s.Run_Type = query_value(kServicesKey, "Run_Type");
+  s.Obfuscate_Msg_Chars = to_int32(query_value(kVelotraxKey, "Obfuscate_Msg_Chars"));
+  s.Instant_Pickup = text::to_lower(text::trim(query_value(kVelotraxKey, "Instant_Pickup"))) != "false";
   return s;
 }
 

@@ -1,4 +1,4 @@
-#include "data/blanks.h"
+#include "data/internal/blanks.h"
 
 #include "util/text.h"
 

@@ -1,6 +1,6 @@
-#include "data/bulk_batches.h"
+#include "data/internal/bulk_batches.h"
 
-#include "data/blanks.h"
+#include "data/internal/blanks.h"
 #include "util/text.h"
 
 namespace dexweb {

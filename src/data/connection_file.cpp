@@ -79,9 +79,9 @@ ServerConnection read_connection_file(const std::string& path) {
 
   Globals& g = globals();
   auto isolation = take(list, "vtsqlisolation");
-  g.SqlIsolationLevel = isolation_level_for(isolation.value_or(""));
+  g.sql_isolation_level = isolation_level_for(isolation.value_or(""));
 
-  RegistrySettings& r = g.Registry;
+  RegistrySettings& r = g.registry;
   apply_setting(list, "vtdbshorttimeout", r.DB_Short_Timeout_Set, r.DB_Short_Timeout);
   apply_setting(list, "vtdbmediumtimeout", r.DB_Medium_Timeout_Set, r.DB_Medium_Timeout);
   apply_setting(list, "vtdblongtimeout", r.DB_Long_Timeout_Set, r.DB_Long_Timeout);

@@ -21,7 +21,7 @@ struct ServerConnection {
   std::string driver_clauses;
 };
 
-// Reads and processes the file, writing globals().SqlIsolationLevel and the registry
+// Reads and processes the file, writing globals().sql_isolation_level and the registry
 // settings the file may override. Raises the file's RuntimeError when it cannot be read.
 ServerConnection read_connection_file(const std::string& path);
 

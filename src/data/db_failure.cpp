@@ -1,4 +1,4 @@
-#include "data/db_failure.h"
+#include "data/internal/db_failure.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "data/db_log.h"
+#include "data/internal/db_log.h"
 
 #include "logging/log_event.h"
 

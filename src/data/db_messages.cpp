@@ -1,4 +1,4 @@
-#include "data/db_messages.h"
+#include "data/internal/db_messages.h"
 
 #include "config/globals.h"
 #include "util/runtime_error.h"
@@ -14,8 +14,8 @@ std::string with_engine_lines(const std::string& description, const std::vector<
 }
 
 void raise_final(int number, std::string description, std::string source) {
-  globals().RetryCount = 100;
-  globals().RetryRound = 100;
+  globals().retry_count = 100;
+  globals().retry_round = 100;
   throw RuntimeError(number, std::move(description), std::move(source));
 }
 

@@ -4,13 +4,13 @@
 
 #include "config/globals.h"
 #include "data/connection_file.h"
-#include "data/db_failure.h"
-#include "data/db_log.h"
-#include "data/db_messages.h"
+#include "data/internal/db_failure.h"
+#include "data/internal/db_log.h"
+#include "data/internal/db_messages.h"
 #include "data/dialect.h"
-#include "data/error_numbers.h"
-#include "data/odbc_engine.h"
-#include "data/sqlite_engine.h"
+#include "data/internal/error_numbers.h"
+#include "data/internal/odbc_engine.h"
+#include "data/internal/sqlite_engine.h"
 #include "platform/event_loop.h"
 #include "platform/file_identity.h"
 #include "platform/files.h"
@@ -78,21 +78,21 @@ void DBObject::open_step(int& attempts, int retries, Step&& step) {
 
     const Globals& g = globals();
     db_log("detail", "Warning - DbObject.OpenDb:" + signed_number(number) + " " + description + " - Retrying...");
-    for (const auto& line : lines) db_log("detail", std::string(g.UseSqlServer ? "ADO: " : "DAO: ") + line);
-    platform::wait_seconds(g.Registry.DB_Short_Timeout + rnd());
+    for (const auto& line : lines) db_log("detail", std::string(g.use_sql_server ? "ADO: " : "DAO: ") + line);
+    platform::wait_seconds(g.registry.DB_Short_Timeout + rnd());
   }
 }
 
 bool DBObject::OpenDb(int retries) {
   if (opened_) return true;
-  if (retries == -1) retries = globals().Registry.DB_Retries;
+  if (retries == -1) retries = globals().registry.DB_Retries;
   int attempts = 0;
   open_step(attempts, retries, [&] { find_connection_file(); });
-  if (globals().UseSqlServer) {
+  if (globals().use_sql_server) {
     open_step(attempts, retries, [&] { open_server(); });
-    const std::string isolation = current_dialect().isolation_statement(globals().SqlIsolationLevel);
+    const std::string isolation = current_dialect().isolation_statement(globals().sql_isolation_level);
     if (!isolation.empty())
-      open_step(attempts, retries, [&] { engine_->Run(isolation, globals().Registry.DB_Short_Timeout); });
+      open_step(attempts, retries, [&] { engine_->Run(isolation, globals().registry.DB_Short_Timeout); });
   } else {
     open_step(attempts, retries, [&] { open_embedded(); });
   }
@@ -103,31 +103,31 @@ bool DBObject::OpenDb(int retries) {
 // While the embedded database is in use the file is looked for at every open.
 void DBObject::find_connection_file() {
   if (!connection_string_.empty()) return;
-  const std::string& dir = globals().Registry.DB_Dir;
+  const std::string& dir = globals().registry.DB_Dir;
   std::string path = platform::resolve_name_nocase(dir, kConnectionFile);
   auto info = platform::stat_path(path);
   if (!info || info->is_dir) return;
   ServerConnection server = read_connection_file(path);
   connection_string_ = server.connection_string;
   driver_clauses_ = server.driver_clauses;
-  globals().UseSqlServer = true;
+  globals().use_sql_server = true;
 }
 
 void DBObject::open_server() {
   auto server = OdbcEngine::Connect(driver_clauses_);
   Globals& g = globals();
-  g.DbKind = server->kind();
-  g.NoLockHint = dialect_for(g.DbKind).table_hint();
+  g.db_kind = server->kind();
+  g.no_lock_hint = dialect_for(g.db_kind).table_hint();
   install(std::move(server));
 }
 
 void DBObject::open_embedded() {
   Globals& g = globals();
-  g.JetLockDelay = static_cast<int>(rnd() * 50) + 25;
-  g.JetLockRetry = 1000 / g.JetLockDelay;
-  g.NoLockHint.clear();
-  g.DbKind = DatabaseKind::Embedded;
-  const std::string path = platform::resolve_name_nocase(g.Registry.DB_Dir, kDatabaseFile);
+  g.lock_delay_ms = static_cast<int>(rnd() * 50) + 25;
+  g.lock_retries = 1000 / g.lock_delay_ms;
+  g.no_lock_hint.clear();
+  g.db_kind = DatabaseKind::Embedded;
+  const std::string path = platform::resolve_name_nocase(g.registry.DB_Dir, kDatabaseFile);
   // Taken before the open: a file swapped in meanwhile then looks replaced at the next
   // check and is opened again, never the other way round.
   opened_file_ = platform::file_identity(path);
@@ -135,8 +135,8 @@ void DBObject::open_embedded() {
 }
 
 void DBObject::CheckDatabaseFile() {
-  if (!opened_ || globals().UseSqlServer) return;
-  const std::string path = platform::resolve_name_nocase(globals().Registry.DB_Dir, kDatabaseFile);
+  if (!opened_ || globals().use_sql_server) return;
+  const std::string path = platform::resolve_name_nocase(globals().registry.DB_Dir, kDatabaseFile);
   const std::optional<platform::FileIdentity> now = platform::file_identity(path);
   if (!now)
     throw RuntimeError(err::kDbFileNotFound, "unable to open database file: " + path + " is missing", "SQLite");
@@ -151,14 +151,14 @@ void DBObject::CloseDb() {
     engine_.reset();
     opened_ = false;
   }
-  platform::DoEvents();
+  platform::process_pending();
 }
 
 void DBObject::reconnect() {
   CloseDb();
-  platform::DoEvents();
+  platform::process_pending();
   OpenDb(1);
-  platform::DoEvents();
+  platform::process_pending();
 }
 
 void DBObject::UpdateDbPassword(std::string_view) {
@@ -167,12 +167,12 @@ void DBObject::UpdateDbPassword(std::string_view) {
                      "DBObject");
 }
 
-void FreeRs(std::unique_ptr<Recordset>& rs) {
+void free_recordset(std::unique_ptr<Recordset>& rs) {
   if (rs) rs->Close();
   rs.reset();
 }
 
-void FreeDb(std::unique_ptr<DBObject>& db) {
+void free_database(std::unique_ptr<DBObject>& db) {
   if (db) db->CloseDb();
   db.reset();
 }

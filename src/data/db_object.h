@@ -4,8 +4,8 @@
 //
 // The kind is decided at the first OpenDb and published in globals(): when DB_Dir holds
 // SqlServerConnectionString.txt (any case) the server named there is used over ODBC
-// (UseSqlServer true, dialect from the DBMS the driver reports); otherwise the embedded
-// SQLite file DB_Dir + velotrax.db (UseSqlServer false, NoLockHint empty).
+// (use_sql_server true, dialect from the DBMS the driver reports); otherwise the embedded
+// SQLite file DB_Dir + velotrax.db (use_sql_server false, no_lock_hint empty).
 //
 // Retry policy of OpenRecordset, Execute, ExecuteRA and BulkExecute (each failing step has
 // its own budget of DB_Retries retries, DB_Retries + 1 attempts):
@@ -16,7 +16,7 @@
 //     DB_Medium_Timeout when the caller gave none, a wait of DB_Medium_Timeout + [0,1) s,
 //     and on a server (OpenRecordset, Execute, ExecuteRA) a reconnect once the count is
 //     above 2 or equals DB_Retries;
-//   - giving up sets RetryCount and RetryRound to 100, then either logs the operation's
+//   - giving up sets retry_count and retry_round to 100, then either logs the operation's
 //     "ok to continue" line and returns empty (ignore_failure) or raises RuntimeError with
 //     the engine's number and source and the description, each engine error on its own
 //     line, and "SQL: " + statement.
@@ -65,7 +65,7 @@ class DBObject {
 
   // Opens the database unless it is open. retries -1 means DB_Retries. A failure is
   // retried (warning line, wait DB_Short_Timeout + [0,1) s) while the attempts do not
-  // exceed retries; then RetryCount and RetryRound are set to 100 and RuntimeError is
+  // exceed retries; then retry_count and retry_round are set to 100 and RuntimeError is
   // raised with the engine's number. Errors 3001 ("Invalid argument in connection
   // string"), 3031 and 3059 (raised as 3031 "DB authentication error") are raised at once.
   bool OpenDb(int retries = -1);
@@ -115,8 +115,8 @@ class DBObject {
   using EngineDecorator = std::function<std::unique_ptr<DbEngine>(std::unique_ptr<DbEngine>)>;
   void SetEngineDecoratorForTests(EngineDecorator decorate);
 
-  // Lock waits of the embedded engine: tries of JetLockDelay ms before a statement fails
-  // as locked (JetLockRetry after each open). No effect on a server or while closed.
+  // Lock waits of the embedded engine: tries of lock_delay_ms ms before a statement fails
+  // as locked (lock_retries after each open). No effect on a server or while closed.
   void SetLockRetry(int tries);
 
   // How an operation treats its failing steps (internal to the operations).
@@ -163,8 +163,8 @@ class DBObject {
 };
 
 // Releases a recordset (nothing when it holds none).
-void FreeRs(std::unique_ptr<Recordset>& rs);
+void free_recordset(std::unique_ptr<Recordset>& rs);
 // Closes and releases the database object (nothing when it holds none).
-void FreeDb(std::unique_ptr<DBObject>& db);
+void free_database(std::unique_ptr<DBObject>& db);
 
 }  // namespace dexweb

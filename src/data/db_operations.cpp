@@ -1,11 +1,11 @@
 // DBObject's queries and statements under the retry policy described in db_object.h.
 #include "config/globals.h"
-#include "data/blanks.h"
-#include "data/bulk_batches.h"
-#include "data/db_engine.h"
-#include "data/db_failure.h"
-#include "data/db_log.h"
-#include "data/db_messages.h"
+#include "data/internal/blanks.h"
+#include "data/internal/bulk_batches.h"
+#include "data/internal/db_engine.h"
+#include "data/internal/db_failure.h"
+#include "data/internal/db_log.h"
+#include "data/internal/db_messages.h"
 #include "data/db_object.h"
 #include "data/dialect.h"
 #include "platform/event_loop.h"
@@ -79,10 +79,10 @@ bool DBObject::retry_after(StepPolicy& p, const DbFailure& f, std::string_view s
   ++p.counter;
   ++p.total;
   const Globals& g = globals();
-  const bool server = g.UseSqlServer;
-  if (p.counter > g.Registry.DB_Retries || p.fail_on_first) {
+  const bool server = g.use_sql_server;
+  if (p.counter > g.registry.DB_Retries || p.fail_on_first) {
     if (p.ignore_failure) {
-      globals().RetryCount = globals().RetryRound = 100;
+      globals().retry_count = globals().retry_round = 100;
       db_log("detail", p.ignored);
       return false;
     }
@@ -93,9 +93,9 @@ bool DBObject::retry_after(StepPolicy& p, const DbFailure& f, std::string_view s
     return true;
   }
   log_retry(p, f, engine_ ? engine_->ErrorPrefix() : (server ? "ADO: " : "DAO: "), sql);
-  if (!p.bulk && p.default_timeout) *p.timeout = g.Registry.DB_Medium_Timeout;
-  platform::wait_seconds(g.Registry.DB_Medium_Timeout + rnd());
-  if (!p.bulk && server && (p.counter > 2 || p.counter == g.Registry.DB_Retries)) reconnect();
+  if (!p.bulk && p.default_timeout) *p.timeout = g.registry.DB_Medium_Timeout;
+  platform::wait_seconds(g.registry.DB_Medium_Timeout + rnd());
+  if (!p.bulk && server && (p.counter > 2 || p.counter == g.registry.DB_Retries)) reconnect();
   return true;
 }
 
@@ -141,7 +141,7 @@ bool DBObject::run_transaction(StepPolicy& p, std::size_t count, Text&& text, St
 }
 
 std::unique_ptr<Recordset> DBObject::OpenRecordset(std::string_view qry, int timeout, bool ignore_failure) {
-  int t = timeout == -1 ? globals().Registry.DB_Short_Timeout : timeout;
+  int t = timeout == -1 ? globals().registry.DB_Short_Timeout : timeout;
   OpenDb(1);
   StepPolicy p = recordset_policy();
   p.ignore_failure = ignore_failure;
@@ -159,13 +159,13 @@ void DBObject::Execute(std::string_view qry, int timeout, bool ignore_failure) {
 }
 
 long long DBObject::ExecuteRA(std::string_view qry, int timeout, bool ignore_failure) {
-  return run_statement(execute_ra_policy(), qry, timeout, ignore_failure, !globals().UseSqlServer);
+  return run_statement(execute_ra_policy(), qry, timeout, ignore_failure, !globals().use_sql_server);
 }
 
 long long DBObject::run_statement(const StepPolicy& texts, std::string_view qry, int timeout, bool ignore_failure,
                                   bool open_first) {
   StepPolicy p = texts;
-  int t = timeout == -1 ? globals().Registry.DB_Short_Timeout : timeout;
+  int t = timeout == -1 ? globals().registry.DB_Short_Timeout : timeout;
   if (timeout == 0) {
     t = 1;
     p.quiet = true;
@@ -198,7 +198,7 @@ int DBObject::BulkExecute(NVPList& qry_list, bool fail_on_first_error, int timeo
   // statements to commit.
   bool completed = false;
   try {
-    if (!globals().UseSqlServer) completed = bulk_embedded(qry_list, p, timeout, use_transaction);
+    if (!globals().use_sql_server) completed = bulk_embedded(qry_list, p, timeout, use_transaction);
     else if (send_singles) completed = bulk_singles(qry_list, p, timeout, use_transaction);
     else completed = bulk_batched(qry_list, p, timeout, use_transaction);
   } catch (...) {
@@ -215,14 +215,14 @@ int DBObject::BulkExecute(NVPList& qry_list, bool fail_on_first_error, int timeo
 }
 
 bool DBObject::bulk_batched(NVPList& list, StepPolicy& p, int& timeout, bool use_transaction) {
-  const int short_timeout = globals().Registry.DB_Short_Timeout;
+  const int short_timeout = globals().registry.DB_Short_Timeout;
   const std::vector<StatementBatch> batches = batch_statements(current_dialect(), list, use_transaction);
   auto text = [&](std::size_t i) -> std::string_view { return batches[i].text; };
   auto step = [&](std::size_t i) {
     if (timeout == -1) timeout = batches[i].statements * short_timeout;
     engine().Run(batches[i].text, timeout);
   };
-  auto after = [](std::size_t) { platform::DoEvents(); };
+  auto after = [](std::size_t) { platform::process_pending(); };
   if (use_transaction) return run_transaction(p, batches.size(), text, step, after);
   for (std::size_t i = 0; i < batches.size(); ++i) {
     if (run_step(p, text(i), [&] { step(i); }) == Outcome::Swallowed) return false;
@@ -232,7 +232,7 @@ bool DBObject::bulk_batched(NVPList& list, StepPolicy& p, int& timeout, bool use
 }
 
 bool DBObject::bulk_singles(NVPList& list, StepPolicy& p, int& timeout, bool use_transaction) {
-  if (timeout == -1) timeout = globals().Registry.DB_Medium_Timeout;
+  if (timeout == -1) timeout = globals().registry.DB_Medium_Timeout;
   const Dialect& dialect = current_dialect();
   std::string prefix;
   if (use_transaction) {
@@ -247,7 +247,7 @@ bool DBObject::bulk_singles(NVPList& list, StepPolicy& p, int& timeout, bool use
     sql = (i == 0 ? prefix : std::string()) + list.GetNameByIndex(static_cast<int>(i) + 1);
   };
   auto after = [](std::size_t i) {
-    if ((i + 1) % 50 == 0) platform::DoEvents();
+    if ((i + 1) % 50 == 0) platform::process_pending();
   };
   if (use_transaction) {
     auto step = [&](std::size_t i) {
@@ -265,13 +265,13 @@ bool DBObject::bulk_singles(NVPList& list, StepPolicy& p, int& timeout, bool use
 }
 
 bool DBObject::bulk_embedded(NVPList& list, StepPolicy& p, int& timeout, bool use_transaction) {
-  if (timeout == -1) timeout = globals().Registry.DB_Medium_Timeout;
+  if (timeout == -1) timeout = globals().registry.DB_Medium_Timeout;
   const Dialect& dialect = current_dialect();
   const std::size_t entries = static_cast<std::size_t>(list.Count());
   std::string sql;
   auto text = [&](std::size_t) -> std::string_view { return sql; };
   auto after = [&](std::size_t i) {
-    if (i > 0 && i <= entries && i % 50 == 0) platform::DoEvents();
+    if (i > 0 && i <= entries && i % 50 == 0) platform::process_pending();
   };
   bool done = true;
   if (use_transaction) {
@@ -290,7 +290,7 @@ bool DBObject::bulk_embedded(NVPList& list, StepPolicy& p, int& timeout, bool us
       after(i);
     }
   }
-  platform::DoEvents();
+  platform::process_pending();
   return done;
 }
 

@@ -27,7 +27,7 @@ class EmbeddedDialect final : public Dialect {
   std::string quote_identifier(std::string_view name) const override { return "[" + std::string(name) + "]"; }
   std::string boolean_literal(bool value) const override { return value ? "True" : "False"; }
   std::string date_literal(DateTime value) const override { return iso_date(value, ' '); }
-  std::string now_expression() const override { return " " + date_literal(ServerNow()) + " "; }
+  std::string now_expression() const override { return " " + date_literal(server_now()) + " "; }
   std::string table_hint() const override { return {}; }
   std::string select_top1(std::string_view rest) const override {
     return "SELECT " + std::string(rest) + " LIMIT 1";
@@ -152,6 +152,6 @@ const Dialect& dialect_for(DatabaseKind kind) {
   }
 }
 
-const Dialect& current_dialect() { return dialect_for(globals().DbKind); }
+const Dialect& current_dialect() { return dialect_for(globals().db_kind); }
 
 }  // namespace dexweb

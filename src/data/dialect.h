@@ -52,7 +52,7 @@ class Dialect {
 };
 
 const Dialect& dialect_for(DatabaseKind kind);
-// The dialect of the database the module uses now (globals().DbKind).
+// The dialect of the database the module uses now (globals().db_kind).
 const Dialect& current_dialect();
 
 }  // namespace dexweb

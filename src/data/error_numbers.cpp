@@ -1,4 +1,4 @@
-#include "data/error_numbers.h"
+#include "data/internal/error_numbers.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,9 +1,9 @@
-#include "data/odbc_engine.h"
+#include "data/internal/odbc_engine.h"
 
 #include <limits>
 
-#include "data/db_failure.h"
-#include "data/error_numbers.h"
+#include "data/internal/db_failure.h"
+#include "data/internal/error_numbers.h"
 #include "util/text.h"
 
 namespace dexweb {

@@ -1,6 +1,6 @@
 #include "data/recordset.h"
 
-#include "data/error_numbers.h"
+#include "data/internal/error_numbers.h"
 #include "util/runtime_error.h"
 #include "util/text.h"
 

@@ -11,7 +11,7 @@ std::string sql_string(const Variant& value) {
 }
 
 std::string sql_date(const Variant& value) {
-  DateTime when = ServerNow();
+  DateTime when = server_now();
   if (auto* d = std::get_if<DateTime>(&value)) {
     when = *d;
   } else if (auto* s = std::get_if<std::string>(&value)) {

@@ -12,11 +12,11 @@ namespace dexweb {
 // Blank, quote, the text with every quote doubled, quote, blank: it's -> " 'it''s' ".
 // A Null value gives " NULL ".
 std::string sql_string(const Variant& value);
-// The date literal of value when it is a date or text that reads as one, else of ServerNow.
+// The date literal of value when it is a date or text that reads as one, else of server_now.
 std::string sql_date(const Variant& value);
 // Blank, the value's text form, blank. A Null value gives " NULL ".
 std::string sql_number(const Variant& value);
-// The database's "now": the server's own clock on a server, ServerNow's literal otherwise.
+// The database's "now": the server's own clock on a server, server_now's literal otherwise.
 std::string db_now();
 
 }  // namespace dexweb

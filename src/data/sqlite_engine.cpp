@@ -1,10 +1,10 @@
-#include "data/sqlite_engine.h"
+#include "data/internal/sqlite_engine.h"
 
 #include <limits>
 
 #include "config/globals.h"
-#include "data/db_failure.h"
-#include "data/error_numbers.h"
+#include "data/internal/db_failure.h"
+#include "data/internal/error_numbers.h"
 #include "util/text.h"
 
 namespace dexweb {
@@ -62,7 +62,7 @@ void raise_db_failure(const platform::SqliteError& e) {
 std::unique_ptr<SqliteEngine> SqliteEngine::Open(const std::string& path) {
   try {
     auto engine = std::make_unique<SqliteEngine>(platform::SqliteConnection::open(path));
-    engine->SetLockRetry(globals().JetLockRetry);
+    engine->SetLockRetry(globals().lock_retries);
     engine->db_.exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;");
     return engine;
   } catch (const platform::SqliteError& e) {
@@ -71,7 +71,7 @@ std::unique_ptr<SqliteEngine> SqliteEngine::Open(const std::string& path) {
 }
 
 void SqliteEngine::SetLockRetry(int tries) {
-  db_.set_busy_timeout(std::chrono::milliseconds(globals().JetLockDelay * std::max(tries, 1)));
+  db_.set_busy_timeout(std::chrono::milliseconds(globals().lock_delay_ms * std::max(tries, 1)));
 }
 
 void SqliteEngine::LeaveReplacedFile() noexcept {

@@ -50,7 +50,7 @@ void load_templates(int interface_number, DBObject& db, InterfaceSettings& inter
     record.reset();
     parse_settings(record, rs->AsText("settings"), rs->AsText("subject"), rs->AsText("body"));
   }
-  FreeRs(rs);
+  free_recordset(rs);
 }
 
 InterfaceSettings effective_interface_settings(DBObject& db) {

@@ -1,7 +1,7 @@
 #include "data/unique_ids.h"
 
 #include "config/globals.h"
-#include "data/db_log.h"
+#include "data/internal/db_log.h"
 #include "data/db_object.h"
 #include "data/dialect.h"
 #include "logging/error_policy.h"
@@ -16,12 +16,12 @@ namespace {
 class CounterStepScope {
  public:
   explicit CounterStepScope(DBObject& db)
-      : db_(db), retries_(std::exchange(globals().Registry.DB_Retries, 0)) {
+      : db_(db), retries_(std::exchange(globals().registry.DB_Retries, 0)) {
     db_.SetLockRetry(1);
   }
   ~CounterStepScope() {
-    db_.SetLockRetry(globals().JetLockRetry);
-    globals().Registry.DB_Retries = retries_;
+    db_.SetLockRetry(globals().lock_retries);
+    globals().registry.DB_Retries = retries_;
   }
   CounterStepScope(const CounterStepScope&) = delete;
   CounterStepScope& operator=(const CounterStepScope&) = delete;
@@ -37,10 +37,10 @@ int draw_counter(DBObject& db) {
     // The lock wait applies once the database is open (OpenRecordset opens it first).
     db.OpenDb(1);
     CounterStepScope scope(db);
-    rs = db.OpenRecordset(current_dialect().counter_step(globals().CountersRecordId));
+    rs = db.OpenRecordset(current_dialect().counter_step(globals().counters_record_id));
   }
   int id = rs && !rs->Eof() ? rs->AsLong("unique_id") : 0;
-  FreeRs(rs);
+  free_recordset(rs);
   return id;
 }
 
@@ -50,14 +50,14 @@ int get_unique2(DBObject& db) {
   Globals& g = globals();
   try {
     int id = draw_counter(db);
-    g.UniqueFailures = 0;
+    g.unique_failures = 0;
     return id;
   } catch (const RuntimeError& e) {
     db_log("detail", "Get_Unique2 warning: " + std::to_string(e.number()) + " " + e.description());
-    if (++g.UniqueFailures > 10) {
-      g.RetryCount = 100;
-      g.RetryRound = 100;
-      module_errorsub(e, "Procedure: get_unique2");
+    if (++g.unique_failures > 10) {
+      g.retry_count = 100;
+      g.retry_round = 100;
+      on_error(e, "Procedure: get_unique2");
     }
     return -1;
   }
@@ -67,7 +67,7 @@ int get_unique(DBObject& db) {
   int id = get_unique2(db);
   int retries = 0;
   while (id == -1 && retries < 5) {
-    if (retries > 0) platform::wait_seconds(globals().Registry.DB_Short_Timeout + rnd());
+    if (retries > 0) platform::wait_seconds(globals().registry.DB_Short_Timeout + rnd());
     ++retries;
     id = get_unique2(db);
   }
@@ -81,13 +81,13 @@ int get_unique(DBObject& db) {
 }
 
 int next_local_id() {
-  int& sequence = globals().LocalSequence;
+  int& sequence = globals().local_sequence;
   sequence = sequence >= kMaxUniqueId ? 1 : sequence + 1;
   return sequence;
 }
 
-std::string UniqueName() {
-  return globals().ModuleName + format_compact(ServerNow()) + std::to_string(next_local_id());
+std::string unique_name() {
+  return globals().module_name + format_compact(server_now()) + std::to_string(next_local_id());
 }
 
 }  // namespace dexweb

@@ -13,8 +13,8 @@ inline constexpr int kMaxUniqueId = 2000000000;
 // One attempt at the shared counter: one atomic step that wraps from 2000000000 to 1 and
 // returns the new value; 0 when the counters table has no row; -1 when the attempt failed
 // (logged as "Get_Unique2 warning: "). The statement gets no retries of its own; on the
-// embedded database its lock wait is a single try of JetLockDelay ms. The eleventh failed
-// attempt since the last success hands the error to module_errorsub, which halts.
+// embedded database its lock wait is a single try of lock_delay_ms ms. The eleventh failed
+// attempt since the last success hands the error to on_error, which halts.
 int get_unique2(DBObject& db);
 
 // An id that never fails: up to six attempts of get_unique2 (waits of DB_Short_Timeout
@@ -25,10 +25,10 @@ int get_unique(DBObject& db);
 // The module's own sequence: 1, 2, ... 2000000000, then 1 again. Not kept across runs.
 int next_local_id();
 
-// ModuleName + ServerNow as yyyymmddhhnnss + next_local_id(), e.g. VTXWeb2026120419141942.
+// module_name + server_now as yyyymmddhhnnss + next_local_id(), e.g. VTXWeb2026120419141942.
 // Unique within one run only: the sequence begins again at every start, so a name may be
 // one that a file of an earlier run still has. A writer that must not replace such a file
 // creates it without replacing and takes the next name while the name is taken.
-std::string UniqueName();
+std::string unique_name();
 
 }  // namespace dexweb

@@ -1,8 +1,8 @@
-#include "intake/bad_copies.h"
+#include "intake/internal/bad_copies.h"
 
 #include "config/globals.h"
 #include "data/unique_ids.h"
-#include "intake/intake_log.h"
+#include "intake/internal/intake_log.h"
 #include "intake/leftover_files.h"
 #include "platform/event_loop.h"
 #include "platform/file_helpers.h"
@@ -21,7 +21,7 @@ constexpr int kNameAttempts = 1000;
 std::string folder_of(const std::string& path) { return path.substr(0, path.rfind('/') + 1); }
 
 bool write_copy(const std::string& path, const std::string& bytes) {
-  if (!EnsureFolder(folder_of(path))) return false;
+  if (!ensure_folder(folder_of(path))) return false;
   try {
     platform::write_new_file(path, bytes);
     return true;
@@ -49,36 +49,36 @@ bool write_copy_with_retries(const std::string& path, const std::string& bytes, 
 void retry_one(const std::string& folder, const LeftoverFiles::PendingCopy& pending, LeftoverFiles& leftovers) {
   platform::FolderEntry entry = platform::FolderEntry::open(folder + pending.name);
   const auto now = entry.current_stamp();
-  if (!now || *now != pending.stamp) return leftovers.Forget(folder, pending.name);
+  if (!now || *now != pending.stamp) return leftovers.forget(folder, pending.name);
   std::string bytes;
-  if (!ReadEntry(entry, bytes) || !write_copy(pending.copy_path, bytes)) return;
+  if (!read_entry(entry, bytes) || !write_copy(pending.copy_path, bytes)) return;
   report_cut(pending.copy_path, pending.cut);
   log_detail("Bad copy made: " + pending.copy_path);
-  leftovers.Forget(folder, pending.name);
-  if (DeleteFileWithRetries(entry, 1, 0)) return;
+  leftovers.forget(folder, pending.name);
+  if (delete_with_retries(entry, 1, 0)) return;
   log_detail("Error: Unable to delete web file");
-  leftovers.Remember(folder, pending.name);
+  leftovers.remember(folder, pending.name);
 }
 
 }  // namespace
 
-std::string BadFolder() { return globals().Registry.log_folder() + "badmsg/"; }
+std::string bad_folder() { return globals().registry.log_folder() + "badmsg/"; }
 
-std::string MakeBadCopyPath() {
-  std::string path = BadFolder() + UniqueName() + ".web";
-  for (int i = 1; i < kNameAttempts && platform::stamp_entry(path); ++i) path = BadFolder() + UniqueName() + ".web";
+std::string make_bad_copy_path() {
+  std::string path = bad_folder() + unique_name() + ".web";
+  for (int i = 1; i < kNameAttempts && platform::stamp_entry(path); ++i) path = bad_folder() + unique_name() + ".web";
   return path;
 }
 
-bool SaveBadCopy(WebMessage& msg) {
+bool save_bad_copy(WebMessage& msg) {
   if (msg.bad_copy_made) return true;
-  msg.bad_copy_made = write_copy_with_retries(msg.BadCopyPath, msg.bytes, msg.cut);
+  msg.bad_copy_made = write_copy_with_retries(msg.bad_copy_path, msg.bytes, msg.cut);
   msg.bad_copy_pending = !msg.bad_copy_made;
   return msg.bad_copy_made;
 }
 
-void RetryPendingCopies(const std::string& folder, LeftoverFiles& leftovers) {
-  for (const LeftoverFiles::PendingCopy& pending : leftovers.PendingCopies(folder)) retry_one(folder, pending, leftovers);
+void retry_pending_copies(const std::string& folder, LeftoverFiles& leftovers) {
+  for (const LeftoverFiles::PendingCopy& pending : leftovers.pending_copies(folder)) retry_one(folder, pending, leftovers);
 }
 
 }  // namespace dexweb

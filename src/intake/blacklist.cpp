@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "config/globals.h"
-#include "intake/intake_log.h"
+#include "intake/internal/intake_log.h"
 #include "platform/file_helpers.h"
 #include "platform/files.h"
 #include "util/text.h"
@@ -61,28 +61,28 @@ std::vector<std::string> file_lines(std::string_view content) {
 
 }  // namespace
 
-std::string BlackListEntry(std::string_view line) {
+std::string blacklist_entry(std::string_view line) {
   const std::string number = number_prefix(line);
   const double value = std::strtod(number.c_str(), nullptr);
   return text::trim(to_text(Variant{value == 0 ? 0.0 : value}));
 }
 
-void BlackList::GetBlackList() {
+void BlackList::load() {
   entries_.clear();
-  const std::string path = platform::resolve_name_nocase(globals().Registry.DB_Dir, "blacklist");
-  if (!isfile(path)) return;
+  const std::string path = platform::resolve_name_nocase(globals().registry.DB_Dir, "blacklist");
+  if (!is_file(path)) return;
   const std::vector<std::string> lines = file_lines(text::decode_bytes(platform::read_file(path, kReadLimit)));
   for (const std::string& line : lines) {
-    if (BlackListCount() == kMaxEntries) {
+    if (blacklist_count() == kMaxEntries) {
       log_detail("Blacklist holds " + std::to_string(lines.size()) + " lines; only the first " +
                  std::to_string(kMaxEntries) + " are used");
       break;
     }
-    entries_.push_back(BlackListEntry(line));
+    entries_.push_back(blacklist_entry(line));
   }
 }
 
-bool BlackList::InBlackList(std::string_view pin) const {
+bool BlackList::in_blacklist(std::string_view pin) const {
   for (const std::string& entry : entries_)
     if (entry.size() <= pin.size() && pin.substr(0, entry.size()) == entry) return true;
   return false;

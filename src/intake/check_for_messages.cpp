@@ -4,10 +4,10 @@
 
 #include "config/globals.h"
 #include "data/templates_table.h"
-#include "intake/bad_copies.h"
+#include "intake/internal/bad_copies.h"
 #include "intake/folder_scan.h"
-#include "intake/intake_call.h"
-#include "intake/intake_log.h"
+#include "intake/internal/intake_call.h"
+#include "intake/internal/intake_log.h"
 #include "logging/error_policy.h"
 #include "platform/clock.h"
 #include "platform/file_helpers.h"
@@ -24,8 +24,8 @@ std::string as_folder(std::string path) {
 // rest wait for the next poll.
 void work_listed_files(IntakeCall& call) {
   const platform::SteadyPoint end = platform::steady_after(kPollBudgetSeconds);
-  for (int i = 1; i <= call.files.Count() && platform::clock().steady_now() < end && !call.ctx.StopRequested(); ++i)
-    ProcessMessageFile(call, call.files.GetNameByIndex(i));
+  for (int i = 1; i <= call.files.Count() && platform::clock().steady_now() < end && !call.ctx.stop_requested(); ++i)
+    process_message_file(call, call.files.GetNameByIndex(i));
 }
 
 }  // namespace
@@ -34,22 +34,22 @@ IntakeCall::IntakeCall(IntakeContext& context)
     : ctx(context),
       folder(as_folder(context.settings.dexwebcgi_path)),
       notify{context.db, context.settings},
-      rows{context.InterfaceName, context.MachineName, context.settings.retry_interval_text} {
-  filter.TempFolder = context.TempFolder;
+      rows{context.interface_name, context.machine_name, context.settings.retry_interval_text} {
+  filter.temp_folder = context.temp_folder;
   lines.SetCaseSensitive(false);
   lines.SetGrowSize(50);
 }
 
 bool check_for_messages(IntakeContext& ctx) {
-  globals().RetryCount = 0;
-  globals().RetryRound = 0;
+  globals().retry_count = 0;
+  globals().retry_round = 0;
   IntakeCall call(ctx);
-  if (!isdir(call.folder)) {
-    if (ctx.FirstPoll) log_general("Unable to access folder: " + call.folder);
+  if (!is_dir(call.folder)) {
+    if (ctx.first_poll) log_general("Unable to access folder: " + call.folder);
     return false;
   }
-  RetryPendingCopies(call.folder, ctx.leftover_files);
-  with_retry(kIntakeProcedure, [&] { ListMessageFiles(call.folder, ctx.leftover_files, ctx.writers, call.files); });
+  retry_pending_copies(call.folder, ctx.leftover_files);
+  with_retry(kIntakeProcedure, [&] { list_message_files(call.folder, ctx.leftover_files, ctx.writers, call.files); });
   if (call.files.Count() == 0) return false;
   call.interface_settings = with_retry(kIntakeProcedure, [&] { return effective_interface_settings(ctx.db); });
   work_listed_files(call);

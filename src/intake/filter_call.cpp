@@ -1,4 +1,4 @@
-#include "intake/filter_call.h"
+#include "intake/internal/filter_call.h"
 
 #include <algorithm>
 #include <exception>
@@ -96,7 +96,7 @@ void run_filter_program(const std::string& program, const FilterCall& call, std:
 }
 
 FilterTempFile::FilterTempFile(const std::string& temp_folder)
-    : path_(temp_folder.empty() ? std::string() : temp_folder + UniqueName() + ".txt") {}
+    : path_(temp_folder.empty() ? std::string() : temp_folder + unique_name() + ".txt") {}
 
 FilterTempFile::~FilterTempFile() {
   try {

@@ -1,4 +1,4 @@
-#include "intake/filter_text.h"
+#include "intake/internal/filter_text.h"
 
 namespace dexweb {
 namespace {

@@ -1,11 +1,11 @@
-#include "intake/filters.h"
+#include "intake/internal/filters.h"
 
 #include <exception>
 #include <optional>
 
 #include "config/globals.h"
-#include "intake/filter_call.h"
-#include "intake/filter_text.h"
+#include "intake/internal/filter_call.h"
+#include "intake/internal/filter_text.h"
 #include "logging/log_event.h"
 #include "platform/event_loop.h"
 #include "platform/file_helpers.h"
@@ -61,8 +61,8 @@ bool run_step(const FilterKind& kind, Step&& step) {
 
 // The component at Prog_Dir + name, or nullopt after the "not found" line.
 std::optional<std::string> component(const FilterKind& kind, const char* name) {
-  std::string path = globals().Registry.Prog_Dir + name;
-  if (isfile(path)) return path;
+  std::string path = globals().registry.Prog_Dir + name;
+  if (is_file(path)) return path;
   detail("Unable to apply " + std::string(kind.title) + " - " + name + " not found");
   return std::nullopt;
 }
@@ -70,7 +70,7 @@ std::optional<std::string> component(const FilterKind& kind, const char* name) {
 // The answer a filter left in the file it worked on; deleting or emptying it aborts.
 Outcome answer_in_file(const std::string& path) {
   std::string answer;
-  if (!isfile(path) || !ReadWholeFile(path, answer) || answer.empty()) return {Outcome::Kind::Aborted, {}};
+  if (!is_file(path) || !read_whole_file(path, answer) || answer.empty()) return {Outcome::Kind::Aborted, {}};
   return {Outcome::Kind::Answered, std::move(answer)};
 }
 
@@ -78,7 +78,7 @@ Outcome answer_in_file(const std::string& path) {
 void write_file_concerned(const std::optional<std::string>& content, const std::string& path) {
   if (!content) return;
   platform::create_exclusive(path, *content);
-  platform::DoEvents();
+  platform::process_pending();
 }
 
 Outcome through_library_text(const FilterKind& kind, const std::string& library, FilterCall call) {
@@ -122,13 +122,13 @@ std::optional<std::string> settings_file(const FilterKind& kind, const Interface
   if (!settings.is_set(kind.settings_key)) return std::nullopt;
   const std::string& file = settings.value(kind.settings_key);
   detail(std::string(kind.applying) + file);
-  if (isfile(file)) return file;
+  if (is_file(file)) return file;
   detail("Unable to apply " + std::string(kind.title) + " - " + file + " not found");
   return std::nullopt;
 }
 
 void abort_message(WebMessage& msg) {
-  msg.FilterAborted = true;
+  msg.filter_aborted = true;
   detail("Message aborted - the filter has deleted the original message");
 }
 
@@ -138,7 +138,7 @@ void run_raw_interface_filter(const InterfaceSettings& settings, const FilterCon
   std::optional<std::string> file = settings_file(kRawFilter, settings);
   if (!file) return;
   // The filter works on a private copy of the bytes read, never on the web file itself.
-  FilterTempFile temp(ctx.TempFolder);
+  FilterTempFile temp(ctx.temp_folder);
   FilterCall call{*file, std::nullopt, temp.path(), msg.original_content};
   Outcome outcome = run_filter(kRawFilter, settings, ctx, std::move(call), msg.bytes);
   if (outcome.kind == Outcome::Kind::Answered) msg.content = std::move(outcome.answer);
@@ -149,7 +149,7 @@ void run_interface_filter(const InterfaceSettings& settings, const FilterContext
   std::optional<std::string> file = settings_file(kInterfaceFilter, settings);
   if (!file) return;
   std::string text = interface_filter_text(msg);
-  FilterTempFile temp(ctx.TempFolder);
+  FilterTempFile temp(ctx.temp_folder);
   FilterCall call{*file, std::nullopt, temp.path(), text};
   Outcome outcome = run_filter(kInterfaceFilter, settings, ctx, std::move(call), text + "\r\n");
   if (outcome.kind == Outcome::Kind::Answered) apply_interface_answer(msg, outcome.answer);

@@ -19,6 +19,6 @@ inline constexpr const char* kMessageFileSuffix = ".msg";
 // not deleted, unreadable, kept for their bad copy) are passed over while unchanged and
 // forgotten once gone; links and other entries that are no plain files are logged once and
 // never listed. Raises RuntimeError when the folder cannot be listed.
-void ListMessageFiles(const std::string& folder, LeftoverFiles& leftovers, WriterWatch& writers, NVPList& files);
+void list_message_files(const std::string& folder, LeftoverFiles& leftovers, WriterWatch& writers, NVPList& files);
 
 }  // namespace dexweb

@@ -1,5 +1,5 @@
 #pragma once
-// What one poll of the watched folder works with: the main form's per-run state, lent for
+// What one poll of the watched folder works with: the daemon's per-run state, lent for
 // the length of the call.
 
 #include <functional>
@@ -20,16 +20,16 @@ struct IntakeContext {
   const GatewaySettings& settings;
   RecipientList& recipients;
   const BlackList& blacklist;
-  bool FirstPoll;
-  std::string InterfaceName;  // "DexWeb"
-  std::string MachineName;
-  std::string TempFolder;  // private to the module's account; empty when it could not be made
-  // Files this run is done with that stay in the folder; owned by the form for the run.
+  bool first_poll;
+  std::string interface_name;  // "DexWeb"
+  std::string machine_name;
+  std::string temp_folder;  // private to the module's account; empty when it could not be made
+  // Files this run is done with that stay in the folder; owned by the daemon for the run.
   LeftoverFiles& leftover_files;
-  // Files whose writers may not have finished; owned by the form for the run.
+  // Files whose writers may not have finished; owned by the daemon for the run.
   WriterWatch& writers;
   // True once the module was asked to stop: no further file is started.
-  std::function<bool()> StopRequested = [] { return false; };
+  std::function<bool()> stop_requested = [] { return false; };
 };
 
 }  // namespace dexweb

@@ -1,4 +1,4 @@
-#include "intake/intake_log.h"
+#include "intake/internal/intake_log.h"
 
 #include "logging/log_event.h"
 

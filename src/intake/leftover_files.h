@@ -4,7 +4,7 @@
 // read, entries that are no regular files (links, pipes, ...), and refused files whose bad
 // copy could not be made yet. The scan passes them over while they stay as they were (same
 // entry, size and times); a file kept for its bad copy is tried again at later polls. The
-// main form owns one for the whole run.
+// daemon owns one for the whole run.
 
 #include <map>
 #include <optional>
@@ -28,16 +28,16 @@ class LeftoverFiles {
 
   // Notes the entry as it is now (a link is described, not followed). True when it was not
   // already noted as it is now, so that the caller logs it once; false also when it is gone.
-  bool Remember(const std::string& folder, const std::string& name);
+  bool remember(const std::string& folder, const std::string& name);
   // Notes a refused file whose bad copy is still to be made.
-  void RememberPendingCopy(const std::string& folder, PendingCopy pending);
+  void remember_pending_copy(const std::string& folder, PendingCopy pending);
   // True when the entry, described now as `now`, is still as it was noted.
-  bool Unchanged(const std::string& folder, const std::string& name, const platform::FileStamp& now) const;
+  bool unchanged(const std::string& folder, const std::string& name, const platform::FileStamp& now) const;
   // Forgets the files of folder that have left it (one look at each noted file).
-  void ForgetGone(const std::string& folder);
-  void Forget(const std::string& folder, const std::string& name);
-  std::vector<PendingCopy> PendingCopies(const std::string& folder) const;
-  int Count() const { return static_cast<int>(files_.size()); }
+  void forget_gone(const std::string& folder);
+  void forget(const std::string& folder, const std::string& name);
+  std::vector<PendingCopy> pending_copies(const std::string& folder) const;
+  int count() const { return static_cast<int>(files_.size()); }
 
   // The run's knowledge of the record of worked files, which outlives the run
   // (intake/worked_files.h).

@@ -3,15 +3,15 @@
 #include <variant>
 #include <vector>
 
-#include "intake/bad_copies.h"
-#include "intake/intake_call.h"
-#include "intake/intake_log.h"
+#include "intake/internal/bad_copies.h"
+#include "intake/internal/intake_call.h"
+#include "intake/internal/intake_log.h"
 #include "intake/leftover_files.h"
-#include "intake/refusals.h"
-#include "intake/resolution.h"
+#include "intake/internal/refusals.h"
+#include "intake/internal/resolution.h"
 #include "intake/text_helpers.h"
 #include "intake/web_file_parser.h"
-#include "intake/worked_files.h"
+#include "intake/internal/worked_files.h"
 #include "intake/writer_watch.h"
 #include "logging/error_policy.h"
 #include "logging/log_event.h"
@@ -27,14 +27,14 @@ constexpr std::size_t kUserLimit = 40;
 constexpr std::size_t kSenderLimit = 80;
 constexpr std::size_t kMessageLimit = 16000;
 
-std::string path_of(const IntakeCall& call, const WebMessage& msg) { return call.folder + msg.WebFileName; }
+std::string path_of(const IntakeCall& call, const WebMessage& msg) { return call.folder + msg.file_name; }
 
-void reject(IntakeCall& call, WebMessage& msg, const Refusal& refusal) { Reject(msg, refusal, call.notify); }
+void reject(IntakeCall& call, WebMessage& msg, const Refusal& refusal) { reject_message(msg, refusal, call.notify); }
 
 // Waits while the writer may still be busy, as long as the poll's waiting allowance lasts.
 bool writer_finished(IntakeCall& call, const platform::FolderEntry& entry, const std::string& name) {
   for (;;) {
-    if (!call.ctx.writers.Busy(entry, name)) return true;
+    if (!call.ctx.writers.busy(entry, name)) return true;
     if (call.writer_wait_left <= 0) return false;
     platform::wait_seconds(kWriterPollSeconds);
     call.writer_wait_left -= kWriterPollSeconds;
@@ -43,7 +43,7 @@ bool writer_finished(IntakeCall& call, const platform::FolderEntry& entry, const
 
 bool read_message(IntakeCall& call, const platform::FolderEntry& entry, WebMessage& msg) {
   const std::string path = path_of(call, msg);
-  if (!ReadEntry(entry, msg.bytes)) {
+  if (!read_entry(entry, msg.bytes)) {
     monitor_status("bad");
     log_event("general", "monitor/disk/message", "general", "Unable to read web file: " + path);
     return false;
@@ -53,23 +53,23 @@ bool read_message(IntakeCall& call, const platform::FolderEntry& entry, WebMessa
   if (msg.cut) log_detail("Only the first " + std::to_string(kReadLimit) + " bytes of the web file were read: " + path);
   msg.content = text::decode_bytes(msg.bytes);
   msg.original_content = msg.content;
-  msg.BadCopyPath = MakeBadCopyPath();
+  msg.bad_copy_path = make_bad_copy_path();
   return true;
 }
 
 // The refusal of an invalid message, or none when it is valid.
 std::optional<Refusal> parse_and_validate(IntakeCall& call, WebMessage& msg) {
-  msg.content = StripNulls(msg.content);
+  msg.content = strip_nulls(msg.content);
   call.lines.Clear();
-  SplitLines(msg.content, call.lines);
-  ParseWebLines(call.lines, msg);
-  if (msg.user.empty()) return refusal::NoUserField(msg);
+  split_web_lines(msg.content, call.lines);
+  parse_web_lines(call.lines, msg);
+  if (msg.user.empty()) return refusal::no_user_field(msg);
   msg.user = text::left(msg.user, kUserLimit);
-  msg.OriginalRecipient = msg.user;
+  msg.original_recipient = msg.user;
   // frm keeps the sender as given: the query builder quotes the row's texts itself.
   msg.frm = text::left(msg.frm, kSenderLimit);
-  msg.Sender = msg.frm;
-  if (msg.message.empty()) return refusal::NoMessageField(msg);
+  msg.sender = msg.frm;
+  if (msg.message.empty()) return refusal::no_message_field(msg);
   msg.message = text::left(msg.message, kMessageLimit);
   msg.user = text::trim(msg.user);
   return std::nullopt;
@@ -78,7 +78,7 @@ std::optional<Refusal> parse_and_validate(IntakeCall& call, WebMessage& msg) {
 void report(IntakeCall& call, WebMessage& msg, const RecipientOutcome& outcome) {
   if (const auto* row = std::get_if<AcceptedRow>(&outcome)) {
     monitor_status("good");
-    log_general("Message accepted. Recipient: " + row->recipient + " Sender: " + msg.Sender);
+    log_general("Message accepted. Recipient: " + row->recipient + " Sender: " + msg.sender);
   } else if (const auto* refused = std::get_if<Refusal>(&outcome)) {
     reject(call, msg, *refused);
   } else {
@@ -96,9 +96,9 @@ struct FileRecord {
 // first: it reports the file, this one drops it.
 bool store(IntakeCall& call, const WebMessage& msg, FileRecord& file, const std::vector<std::string>& statements,
            bool refused) {
-  WorkedFileRow row{file.key, text::decode_bytes(msg.WebFileName), refused, refused ? msg.BadCopyPath : "",
-                    file.record.RunName()};
-  if (file.record.Store(statements, row)) return true;
+  WorkedFileRow row{file.key, text::decode_bytes(msg.file_name), refused, refused ? msg.bad_copy_path : "",
+                    file.record.current_run_name()};
+  if (file.record.store(statements, row)) return true;
   log_detail("The web file was worked already and is not worked again: " + path_of(call, msg));
   return false;
 }
@@ -108,7 +108,7 @@ bool store(IntakeCall& call, const WebMessage& msg, FileRecord& file, const std:
 // start.
 void resolve_and_store(IntakeCall& call, WebMessage& msg, FileRecord& file) {
   ResolutionContext resolution{call.ctx.db, call.ctx.recipients, call.ctx.blacklist, call.query, call.rows};
-  const std::vector<RecipientOutcome> outcomes = ResolveRecipients(resolution, msg);
+  const std::vector<RecipientOutcome> outcomes = resolve_recipients(resolution, msg);
   std::vector<std::string> statements;
   bool refused = false;
   for (const RecipientOutcome& outcome : outcomes) {
@@ -121,7 +121,7 @@ void resolve_and_store(IntakeCall& call, WebMessage& msg, FileRecord& file) {
 
 void work_message(IntakeCall& call, WebMessage& msg, FileRecord& file) {
   run_raw_interface_filter(call.interface_settings, call.filter, msg);
-  if (msg.FilterAborted) {
+  if (msg.filter_aborted) {
     if (store(call, msg, file, {}, false)) log_detail("Filter requested abort");
     return;
   }
@@ -130,7 +130,7 @@ void work_message(IntakeCall& call, WebMessage& msg, FileRecord& file) {
     return;
   }
   run_interface_filter(call.interface_settings, call.filter, msg);
-  if (msg.FilterAborted) {
+  if (msg.filter_aborted) {
     if (store(call, msg, file, {}, false)) log_detail("Filter requested abort");
     return;
   }
@@ -141,7 +141,7 @@ void work_message(IntakeCall& call, WebMessage& msg, FileRecord& file) {
 void keep_for_copy(IntakeCall& call, const platform::FolderEntry& entry, const WebMessage& msg) {
   auto stamp = entry.current_stamp();
   if (!stamp) return;
-  call.ctx.leftover_files.RememberPendingCopy(call.folder, {msg.WebFileName, *stamp, msg.BadCopyPath, msg.cut});
+  call.ctx.leftover_files.remember_pending_copy(call.folder, {msg.file_name, *stamp, msg.bad_copy_path, msg.cut});
   log_detail("The web file stays in the folder until its bad copy can be made: " + path_of(call, msg));
 }
 
@@ -149,17 +149,17 @@ void finish_file(IntakeCall& call, const platform::FolderEntry& entry, const Web
   const std::string path = path_of(call, msg);
   if (msg.bad_copy_pending) {
     keep_for_copy(call, entry, msg);
-  } else if (!DeleteFileWithRetries(entry, 3, 0.5)) {
+  } else if (!delete_with_retries(entry, 3, 0.5)) {
     log_detail("Error: Unable to delete web file");
-    if (call.ctx.leftover_files.Remember(call.folder, msg.WebFileName))
+    if (call.ctx.leftover_files.remember(call.folder, msg.file_name))
       log_detail("The web file is not worked again while it stays as it is: " + path);
   }
-  log_detail("Completed working on message: " + msg.WebFileName);
+  log_detail("Completed working on message: " + msg.file_name);
 }
 
 // A file that could not be read may still hold a message: it is kept, not deleted.
 void leave_unread(IntakeCall& call, const WebMessage& msg) {
-  if (call.ctx.leftover_files.Remember(call.folder, msg.WebFileName))
+  if (call.ctx.leftover_files.remember(call.folder, msg.file_name))
     log_detail("The unreadable web file is left in the folder and not tried again while it stays as it is: " +
                path_of(call, msg));
 }
@@ -169,38 +169,38 @@ void leave_unread(IntakeCall& call, const WebMessage& msg) {
 void finish_recorded(IntakeCall& call, const platform::FolderEntry& entry, WebMessage& msg, const WorkedEntry& found) {
   log_detail("The web file was worked already and is not worked again: " + path_of(call, msg));
   if (found.refused && !found.bad_copy.empty() && !platform::stamp_entry(found.bad_copy)) {
-    msg.BadCopyPath = found.bad_copy;
-    if (SaveBadCopy(msg)) log_detail("Bad copy made: " + found.bad_copy);
+    msg.bad_copy_path = found.bad_copy;
+    if (save_bad_copy(msg)) log_detail("Bad copy made: " + found.bad_copy);
     else log_detail("Unable to copy web file to bad folder.");
   }
   finish_file(call, entry, msg);
 }
 
 void leave_busy(IntakeCall& call, const std::string& name) {
-  if (call.ctx.writers.FirstReport(name)) log_detail("Web file still open by its writer, left for a later poll: " + name);
+  if (call.ctx.writers.first_report(name)) log_detail("Web file still open by its writer, left for a later poll: " + name);
 }
 
 }  // namespace
 
-void LeaveNonRegularEntry(const std::string& folder, const std::string& name, LeftoverFiles& leftovers) {
-  if (leftovers.Remember(folder, name)) log_general("Not a regular file, left alone: " + folder + name);
+void leave_non_regular_entry(const std::string& folder, const std::string& name, LeftoverFiles& leftovers) {
+  if (leftovers.remember(folder, name)) log_general("Not a regular file, left alone: " + folder + name);
 }
 
-void ProcessMessageFile(IntakeCall& call, const std::string& name) {
+void process_message_file(IntakeCall& call, const std::string& name) {
   WebMessage msg;
-  msg.WebFileName = name;
+  msg.file_name = name;
   const platform::FolderEntry entry = platform::FolderEntry::open(path_of(call, msg));
   using Status = platform::FolderEntry::Status;
   if (entry.status() == Status::Gone) return;
-  if (entry.status() == Status::NotRegular) return LeaveNonRegularEntry(call.folder, name, call.ctx.leftover_files);
+  if (entry.status() == Status::NotRegular) return leave_non_regular_entry(call.folder, name, call.ctx.leftover_files);
   if (!writer_finished(call, entry, name)) return leave_busy(call, name);
-  call.ctx.writers.Forget(name);
+  call.ctx.writers.forget(name);
   log_detail("Working on message: " + name);
   if (!read_message(call, entry, msg)) return leave_unread(call, msg);
-  WorkedFiles record(call.ctx.db, call.ctx.leftover_files.worked_state(), call.ctx.MachineName);
-  with_retry(kIntakeProcedure, [&] { record.Prepare(); });
+  WorkedFiles record(call.ctx.db, call.ctx.leftover_files.worked_state(), call.ctx.machine_name);
+  with_retry(kIntakeProcedure, [&] { record.prepare(); });
   FileRecord file{record, FileIdentity(name, entry.stamp(), msg.bytes)};
-  if (record.Enabled()) {
+  if (record.enabled()) {
     if (auto found = with_retry(kIntakeProcedure, [&] { return record.Find(file.key); }))
       return finish_recorded(call, entry, msg, *found);
   }

@@ -17,16 +17,16 @@ constexpr std::size_t kMachineNameLimit = 40;
 
 DateTime last_try(const std::string& retry_interval) {
   const auto seconds = text::parse_number(retry_interval).value_or(0);
-  return ServerNow() - std::chrono::milliseconds(text::round_half_even((seconds + 1) * 1000));
+  return server_now() - std::chrono::milliseconds(text::round_half_even((seconds + 1) * 1000));
 }
 
 }  // namespace
 
-RowRecipient AccountRecipient(const std::string& item) { return {item, "", item}; }
+RowRecipient account_recipient(const std::string& item) { return {item, "", item}; }
 
-RowRecipient AdHocRecipient(const std::string& user, const std::string& pin) { return {user, pin, user + "-" + pin}; }
+RowRecipient ad_hoc_recipient(const std::string& user, const std::string& pin) { return {user, pin, user + "-" + pin}; }
 
-std::string BuildMessageRow(QueryObject& q, const WebMessage& msg, const RowRecipient& to, const RowSource& source) {
+std::string build_message_row(QueryObject& q, const WebMessage& msg, const RowRecipient& to, const RowSource& source) {
   constexpr int kAsWritten = 1;
   const std::string now = db_now();
   const std::string none;
@@ -53,7 +53,7 @@ std::string BuildMessageRow(QueryObject& q, const WebMessage& msg, const RowReci
   q.Add("station", kWebStation);
   q.Add("retries", zero);
   q.Add("last_try", last_try(source.retry_interval));
-  q.Add("transaction", std::int32_t{msg.TransactionId});
+  q.Add("transaction", std::int32_t{msg.transaction_id});
   q.Add("creator_name", source.creator_name);
   q.Add("creator_machine", text::left(source.creator_machine, kMachineNameLimit));
   q.Add("original_recipient", to.recipient);
@@ -66,7 +66,7 @@ std::string BuildMessageRow(QueryObject& q, const WebMessage& msg, const RowReci
   return q.Build(QueryObject::kNone, "", {}, "");
 }
 
-void WriteMessageRows(DBObject& db, const std::vector<std::string>& statements) {
+void write_message_rows(DBObject& db, const std::vector<std::string>& statements) {
   // A fresh list for every call: on a server BulkExecute appends its commit to the list.
   NVPList list;
   for (const std::string& statement : statements) list.Add(statement, false);

@@ -19,9 +19,9 @@ struct RowRecipient {
   std::string recipient;  // original_recipient and last_recipient; also the name logged
 };
 // A user of the gateway named in the message (or its account itself).
-RowRecipient AccountRecipient(const std::string& item);
+RowRecipient account_recipient(const std::string& item);
 // A PIN typed by the sender for the ad-hoc account user.
-RowRecipient AdHocRecipient(const std::string& user, const std::string& pin);
+RowRecipient ad_hoc_recipient(const std::string& user, const std::string& pin);
 
 // What every row of the run shares.
 struct RowSource {
@@ -31,11 +31,11 @@ struct RowSource {
 };
 
 // The INSERT of the 28 columns of one row, built with q (cleared first).
-std::string BuildMessageRow(QueryObject& q, const WebMessage& msg, const RowRecipient& to, const RowSource& source);
+std::string build_message_row(QueryObject& q, const WebMessage& msg, const RowRecipient& to, const RowSource& source);
 
 // Runs the statements in one transaction (the caller puts the file's record of
 // intake/worked_files.h among them, so that it commits with the rows). On failure nothing of them stays and the
 // data layer's RuntimeError is raised; running the call again repeats no row.
-void WriteMessageRows(DBObject& db, const std::vector<std::string>& statements);
+void write_message_rows(DBObject& db, const std::vector<std::string>& statements);
 
 }  // namespace dexweb

@@ -4,7 +4,7 @@
 
 namespace dexweb {
 
-std::string CollapseSpaces(std::string_view in) {
+std::string collapse_spaces(std::string_view in) {
   std::string out;
   out.reserve(in.size());
   for (char c : in)
@@ -12,11 +12,11 @@ std::string CollapseSpaces(std::string_view in) {
   return out;
 }
 
-std::vector<std::string> SplitRecipientList(std::string_view list, std::size_t item_limit) {
+std::vector<std::string> split_recipient_list(std::string_view list, std::size_t item_limit) {
   std::string spaced(list);
   for (char& c : spaced)
     if (c == ';' || c == ',' || c == '\t') c = ' ';
-  const std::string all = text::trim(CollapseSpaces(spaced));
+  const std::string all = text::trim(collapse_spaces(spaced));
   // Collapsed and trimmed, so every space separates two non-empty items.
   std::string_view rest = all;
   std::vector<std::string> items;

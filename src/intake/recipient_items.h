@@ -13,10 +13,10 @@ inline constexpr std::size_t kAdHocItemLimit = 80;
 inline constexpr std::size_t kMaxSeparatedItems = 500;
 
 // Runs of spaces become one space.
-std::string CollapseSpaces(std::string_view text);
+std::string collapse_spaces(std::string_view text);
 
 // Items separated by spaces, commas, semicolons or tabs, each cut to item_limit characters.
 // After kMaxSeparatedItems items the rest of the list, cut to the limit, is one last item.
-std::vector<std::string> SplitRecipientList(std::string_view list, std::size_t item_limit);
+std::vector<std::string> split_recipient_list(std::string_view list, std::size_t item_limit);
 
 }  // namespace dexweb

@@ -2,7 +2,7 @@
 
 #include "config/globals.h"
 #include "data/db_object.h"
-#include "intake/intake_log.h"
+#include "intake/internal/intake_log.h"
 #include "logging/error_policy.h"
 #include "util/text.h"
 
@@ -13,15 +13,15 @@ bool flag(const Recordset& rs, std::string_view column) { return !rs.IsNull(colu
 
 }  // namespace
 
-void RecipientList::GetRecipientList(DBObject& db) {
+void RecipientList::ensure_loaded(DBObject& db) {
   if (!entries_.empty()) return;
-  globals().RetryCount = 0;
-  globals().RetryRound = 0;
+  globals().retry_count = 0;
+  globals().retry_round = 0;
   with_retry("Procedure: GetRecipientList", [&] { load(db); });
 }
 
-std::optional<clsWebRecipient> RecipientList::FindWebRecipient(DBObject& db, std::string_view user) {
-  GetRecipientList(db);
+std::optional<WebRecipient> RecipientList::find_web_recipient(DBObject& db, std::string_view user) {
+  ensure_loaded(db);
   auto found = entries_.find(text::to_lower(user));
   if (found == entries_.end()) return std::nullopt;
   return found->second;
@@ -31,16 +31,16 @@ void RecipientList::load(DBObject& db) {
   entries_.clear();
   auto rs = db.OpenRecordset(
       "SELECT [user], [ad_hoc], [multi_page], [web_service], [group_list], [display_group] FROM [users]" +
-          globals().NoLockHint,
-      globals().Registry.DB_Long_Timeout);
+          globals().no_lock_hint,
+      globals().registry.DB_Long_Timeout);
   for (; !rs->Eof(); rs->MoveNext()) {
     if (rs->IsNull("display_group") || rs->AsBool("display_group")) continue;
     const std::string name = rs->AsText("user");
-    clsWebRecipient r{flag(*rs, "ad_hoc"), flag(*rs, "multi_page"), flag(*rs, "web_service"), flag(*rs, "group_list")};
+    WebRecipient r{flag(*rs, "ad_hoc"), flag(*rs, "multi_page"), flag(*rs, "web_service"), flag(*rs, "group_list")};
     if (!entries_.emplace(text::to_lower(name), r).second)
       log_debug("User name ignored, another row has it in other case: " + name);
   }
-  FreeRs(rs);
+  free_recordset(rs);
 }
 
 }  // namespace dexweb

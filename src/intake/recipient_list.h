@@ -1,6 +1,6 @@
 #pragma once
 // The accounts of the gateway's users table that the web may address, keyed by user name
-// without regard to case. The main form owns one list; the poll cycle empties it before
+// without regard to case. The daemon owns one list; the poll cycle empties it before
 // every poll, and the first lookup of the poll loads it again, so each poll sees the table
 // as it is then.
 
@@ -14,7 +14,7 @@ namespace dexweb {
 class DBObject;
 
 // The flags of one account.
-struct clsWebRecipient {
+struct WebRecipient {
   bool ad_hoc = false;      // the account stands for PINs typed by the sender
   bool multi_page = false;
   bool web_service = false;  // the account may receive messages from the web
@@ -27,17 +27,17 @@ class RecipientList {
   // flag counts as false; of two names that differ only in case the first row is kept.
   // Database errors go through the error routine ("Procedure: GetRecipientList") and the
   // load runs again.
-  void GetRecipientList(DBObject& db);
+  void ensure_loaded(DBObject& db);
   // Loads the list if needed, then the account stored under user, if any.
-  std::optional<clsWebRecipient> FindWebRecipient(DBObject& db, std::string_view user);
+  std::optional<WebRecipient> find_web_recipient(DBObject& db, std::string_view user);
 
-  void Clear() { entries_.clear(); }
-  int Count() const { return static_cast<int>(entries_.size()); }
+  void clear() { entries_.clear(); }
+  int count() const { return static_cast<int>(entries_.size()); }
 
  private:
   void load(DBObject& db);
 
-  std::map<std::string, clsWebRecipient> entries_;  // keyed by the lower-case name
+  std::map<std::string, WebRecipient> entries_;  // keyed by the lower-case name
 };
 
 }  // namespace dexweb

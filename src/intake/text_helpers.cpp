@@ -5,7 +5,7 @@
 
 namespace dexweb {
 
-std::string StripNulls(std::string_view text) {
+std::string strip_nulls(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (char c : text)
@@ -13,23 +13,23 @@ std::string StripNulls(std::string_view text) {
   return out;
 }
 
-std::string TextBefore(std::string_view text, std::string_view delimiter, std::string_view fallback) {
+std::string text_before(std::string_view text, std::string_view delimiter, std::string_view fallback) {
   const std::size_t at = delimiter.empty() ? std::string::npos : text::ifind(text, delimiter);
   return std::string(at == std::string::npos ? fallback : text.substr(0, at));
 }
 
-std::string TextAfter(std::string_view text, std::string_view delimiter, std::string_view fallback) {
+std::string text_after(std::string_view text, std::string_view delimiter, std::string_view fallback) {
   const std::size_t at = delimiter.empty() ? std::string::npos : text::ifind(text, delimiter);
   if (at == std::string::npos || at + 1 == text.size()) return std::string(fallback);
   return std::string(text.substr(std::min(text.size(), at + delimiter.size())));
 }
 
-std::string DoubleQuotes(std::string_view text) { return text::replace_all(text, "'", "''"); }
+std::string double_quotes(std::string_view text) { return text::replace_all(text, "'", "''"); }
 
-std::string VariantToText(const Variant& value) { return is_null(value) ? std::string() : to_text(value); }
+std::string variant_to_text(const Variant& value) { return is_null(value) ? std::string() : to_text(value); }
 
-std::string MaskMessage(std::string_view message) {
-  const int n = globals().Registry.Obfuscate_Msg_Chars;
+std::string mask_message(std::string_view message) {
+  const int n = globals().registry.Obfuscate_Msg_Chars;
   if (n < 1) return std::string(message);
   const std::size_t keep = static_cast<std::size_t>(n);
   const std::size_t length = text::length(message);

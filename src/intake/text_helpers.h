@@ -10,20 +10,20 @@
 namespace dexweb {
 
 // The text without any NUL character.
-std::string StripNulls(std::string_view text);
+std::string strip_nulls(std::string_view text);
 // The text before the first occurrence of delimiter (found without regard to case), or
 // fallback when there is none.
-std::string TextBefore(std::string_view text, std::string_view delimiter, std::string_view fallback);
+std::string text_before(std::string_view text, std::string_view delimiter, std::string_view fallback);
 // The text after the first occurrence of delimiter (found without regard to case), or
 // fallback when there is none or it starts at the last character.
-std::string TextAfter(std::string_view text, std::string_view delimiter, std::string_view fallback);
+std::string text_after(std::string_view text, std::string_view delimiter, std::string_view fallback);
 // Every single quote doubled: O'Brien -> O''Brien.
-std::string DoubleQuotes(std::string_view text);
+std::string double_quotes(std::string_view text);
 // The value as text; Null becomes empty text.
-std::string VariantToText(const Variant& value);
+std::string variant_to_text(const Variant& value);
 // The text as notifications show it, with N = the Obfuscate_Msg_Chars setting: unchanged when
 // N < 1; otherwise the first N and last N characters with a "." for each one between, and
 // empty text when the text holds at most 2N characters.
-std::string MaskMessage(std::string_view text);
+std::string mask_message(std::string_view text);
 
 }  // namespace dexweb

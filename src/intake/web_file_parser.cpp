@@ -11,7 +11,7 @@ namespace {
 constexpr std::string_view kCrLf = "\r\n";
 
 // The value of a field line: what follows its key.
-std::string field_value(const std::string& line) { return TextAfter(line, "=", ""); }
+std::string field_value(const std::string& line) { return text_after(line, "=", ""); }
 
 // Joins the message from the "msg=" line at index on: each part followed by CR LF, then the
 // last CR LF taken off again.
@@ -28,7 +28,7 @@ std::string message_from(const NVPList& lines, int index) {
 
 }  // namespace
 
-void SplitLines(std::string_view content, NVPList& lines) {
+void split_web_lines(std::string_view content, NVPList& lines) {
   while (!content.empty()) {
     const std::size_t end = content.find(kCrLf);
     if (end == std::string_view::npos) {
@@ -40,7 +40,7 @@ void SplitLines(std::string_view content, NVPList& lines) {
   }
 }
 
-void ParseWebLines(const NVPList& lines, WebMessage& msg) {
+void parse_web_lines(const NVPList& lines, WebMessage& msg) {
   msg.user.clear();
   msg.frm.clear();
   msg.subject.clear();

@@ -13,11 +13,11 @@ namespace dexweb {
 
 // Adds one entry per line of content to lines (the line as the name, False as the value).
 // Only CR LF ends a line; a final CR LF adds no empty line.
-void SplitLines(std::string_view content, NVPList& lines);
+void split_web_lines(std::string_view content, NVPList& lines);
 
 // Sets user (lower case, trimmed), frm, subject (each trimmed) and message from the lines;
 // the four are emptied first. The message is the trimmed rest of the "msg=" line and every
 // later line, joined by CR LF.
-void ParseWebLines(const NVPList& lines, WebMessage& msg);
+void parse_web_lines(const NVPList& lines, WebMessage& msg);
 
 }  // namespace dexweb

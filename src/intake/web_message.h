@@ -6,26 +6,26 @@
 namespace dexweb {
 
 struct WebMessage {
-  std::string WebFileName;      // name in the watched folder, without the folder
+  std::string file_name;      // name in the watched folder, without the folder
   std::string bytes;            // the bytes read (at most the read limit): the raw filter's
                                 // hand-off and the bad copy, never the file again
   bool cut = false;             // the file held more than was read
   std::string content;          // the text read; after the raw filter, the filtered text
   std::string original_content; // the text as read: the raw filter's input
   std::string user;             // lower case, trimmed, at most 40 characters
-  std::string OriginalRecipient;
-  std::string Sender;           // frm after the 80-character cut, as given
+  std::string original_recipient;
+  std::string sender;           // frm after the 80-character cut, as given
   std::string frm;              // the sender for the row and the interface filter; its quotes are
                                 // not doubled, since the query builder quotes every text itself
   std::string subject;          // the recipient list
   std::string message;          // at most 16000 characters
-  std::string BadCopyPath;      // every bad copy of this file goes here
+  std::string bad_copy_path;      // every bad copy of this file goes here
   bool bad_copy_made = false;   // one copy serves every refusal of the file
   bool bad_copy_pending = false;  // the copy failed: the file stays until it can be made
   std::string error_text;       // the reason of the last refusal
-  bool FilterAborted = false;
-  int TransactionId = 0;        // one unique id per message, in every row of it
-  bool AnyAccepted = false;     // some recipient got a row
+  bool filter_aborted = false;
+  int transaction_id = 0;        // one unique id per message, in every row of it
+  bool any_accepted = false;     // some recipient got a row
 };
 
 }  // namespace dexweb

@@ -1,4 +1,4 @@
-#include "intake/worked_files.h"
+#include "intake/internal/worked_files.h"
 
 #include <chrono>
 #include <cstdint>
@@ -9,8 +9,8 @@
 #include "config/registry_settings.h"
 #include "data/db_object.h"
 #include "data/dialect.h"
-#include "intake/intake_call.h"
-#include "intake/intake_log.h"
+#include "intake/internal/intake_call.h"
+#include "intake/internal/intake_log.h"
 #include "intake/message_rows.h"
 #include "logging/error_policy.h"
 #include "util/random.h"
@@ -49,8 +49,8 @@ std::string FileIdentity(const std::string& name, const platform::FileStamp& sta
   return key;
 }
 
-int WorkedRetentionDays() {
-  const auto days = text::parse_number(text::trim(QueryValue(kVelotraxKey, "Worked_Files_Retention_Days")));
+int worked_retention_days() {
+  const auto days = text::parse_number(text::trim(query_value(kVelotraxKey, "Worked_Files_Retention_Days")));
   if (!days || *days < 1 || *days > 36500) return kDefaultWorkedRetentionDays;
   return static_cast<int>(*days);
 }
@@ -60,7 +60,7 @@ WorkedFiles::WorkedFiles(DBObject& db, WorkedFilesState& state, const std::strin
   if (state_.run_name.empty()) state_.run_name = run_name(machine);
 }
 
-void WorkedFiles::Prepare() {
+void WorkedFiles::prepare() {
   const Dialect& dialect = current_dialect();
   if (state_.table == WorkedFilesState::Table::Unchecked) {
     // Quiet: an account without the right to create tables fails here without retries.
@@ -72,11 +72,11 @@ void WorkedFiles::Prepare() {
       log_general("Warning - the table worked_files is missing and could not be created: a web file found again "
                   "after a crash may be worked twice");
   }
-  if (!Enabled()) return;
+  if (!enabled()) return;
   const platform::SteadyPoint now = platform::clock().steady_now();
   if (state_.next_prune && now < *state_.next_prune) return;
   state_.next_prune = platform::steady_after(kPruneEverySeconds);
-  const DateTime cutoff = ServerNow() - std::chrono::hours(24) * WorkedRetentionDays();
+  const DateTime cutoff = server_now() - std::chrono::hours(24) * worked_retention_days();
   db_.Execute(worked_files_sql::prune(dialect, cutoff), -1, true);
 }
 
@@ -100,9 +100,9 @@ bool WorkedFiles::write_quietly(const std::vector<std::string>& statements) {
   return false;
 }
 
-bool WorkedFiles::Store(const std::vector<std::string>& statements, const WorkedFileRow& row) {
-  if (!Enabled()) {
-    if (!statements.empty()) with_retry(kIntakeProcedure, [&] { WriteMessageRows(db_, statements); });
+bool WorkedFiles::store(const std::vector<std::string>& statements, const WorkedFileRow& row) {
+  if (!enabled()) {
+    if (!statements.empty()) with_retry(kIntakeProcedure, [&] { write_message_rows(db_, statements); });
     return true;
   }
   // The record comes first: a second module waits on the key and fails before its rows.
@@ -114,7 +114,7 @@ bool WorkedFiles::Store(const std::vector<std::string>& statements, const Worked
   return with_retry(kIntakeProcedure, [&]() -> bool {
     if (auto found = Find(row.file_key)) return found->worked_by == row.worked_by;
     try {
-      WriteMessageRows(db_, all);
+      write_message_rows(db_, all);
       return true;
     } catch (const RuntimeError&) {
       if (auto found = Find(row.file_key)) return found->worked_by == row.worked_by;

@@ -5,7 +5,7 @@
 
 namespace dexweb {
 
-bool WriterWatch::Busy(const platform::FolderEntry& entry, const std::string& name) {
+bool WriterWatch::busy(const platform::FolderEntry& entry, const std::string& name) {
   switch (entry.writer()) {
     case platform::WriterState::Closed: return false;
     case platform::WriterState::Open: return true;
@@ -23,14 +23,14 @@ bool WriterWatch::Busy(const platform::FolderEntry& entry, const std::string& na
   return now - look->second.at < std::chrono::duration<double>(kQuietSeconds);
 }
 
-bool WriterWatch::FirstReport(const std::string& name) {
+bool WriterWatch::first_report(const std::string& name) {
   Look& look = looks_[name];
   return !std::exchange(look.reported, true);
 }
 
-void WriterWatch::Forget(const std::string& name) { looks_.erase(name); }
+void WriterWatch::forget(const std::string& name) { looks_.erase(name); }
 
-void WriterWatch::ForgetGone(const std::string& folder) {
+void WriterWatch::forget_gone(const std::string& folder) {
   std::erase_if(looks_, [&](const auto& entry) { return !platform::stamp_entry(folder + entry.first); });
 }
 

@@ -3,7 +3,7 @@
 // module may lease the file (its owner, or CAP_LEASE). For a file of another account it
 // cannot lease, the file counts as finished only once two looks at least kQuietSeconds
 // apart found it unchanged (size, times, identity); until then it is still being written.
-// The main form keeps one for the whole run, so that the looks span polls.
+// The daemon keeps one for the whole run, so that the looks span polls.
 
 #include <map>
 #include <string>
@@ -18,13 +18,13 @@ inline constexpr double kQuietSeconds = 1.0;
 class WriterWatch {
  public:
   // True while the opened file may still be written. Notes a first look when needed.
-  bool Busy(const platform::FolderEntry& entry, const std::string& name);
+  bool busy(const platform::FolderEntry& entry, const std::string& name);
   // True the first time a busy file is reported (the caller logs it once while it stays busy).
-  bool FirstReport(const std::string& name);
+  bool first_report(const std::string& name);
   // The file was read or has left the folder.
-  void Forget(const std::string& name);
+  void forget(const std::string& name);
   // Forgets the files that have left folder (one look at each watched file).
-  void ForgetGone(const std::string& folder);
+  void forget_gone(const std::string& folder);
 
  private:
   struct Look {

@@ -22,7 +22,7 @@ enum class ErrorClass { Database, File, Other };
 struct Verdict {
   enum Kind { Retry, Warn, Halt } kind;
   std::string text;         // monitor and disk text of a warning or halt
-  std::string window_text;  // the warning window's text
+  std::string warning_text;  // the text of the "Warning Message" line on standard error
 };
 
 constexpr int kRetryableDbErrors[] = {3002, 3006, 3008, 3009, 3024, 3040, 3043, 3044, 3045, 3046,
@@ -41,23 +41,23 @@ ErrorClass classify(int n) {
 Verdict judge(const RuntimeError& e, std::string_view procedure) {
   Globals& g = globals();
   std::string p(procedure), nd = std::to_string(e.number()) + " " + e.description() + " in " + p;
-  g.RetryCount += 1;
+  g.retry_count += 1;
   switch (classify(e.number())) {
     case ErrorClass::Database:
-      if (!is_retryable_db_error(e.number())) g.RetryCount = g.RetryRound = 100;
-      if (g.RetryCount < 6) return {Verdict::Retry, {}, {}};
-      g.RetryRound += 1;
-      g.RetryCount = 0;
-      if (g.RetryRound < 2)
+      if (!is_retryable_db_error(e.number())) g.retry_count = g.retry_round = 100;
+      if (g.retry_count < 6) return {Verdict::Retry, {}, {}};
+      g.retry_round += 1;
+      g.retry_count = 0;
+      if (g.retry_round < 2)
         return {Verdict::Warn, "Warning. Unable to access database: " + p + ". Retrying...",
                 "Unable to access database. Retrying..."};
-      g.DbErrorHalted = true;
+      g.db_error_halted = true;
       return {Verdict::Halt, "Program Halted. Database error: " + nd, {}};
     case ErrorClass::File:
-      if (g.RetryCount < 11) return {Verdict::Retry, {}, {}};
-      g.RetryRound += 1;
-      g.RetryCount = 0;
-      if (g.RetryRound < 5)
+      if (g.retry_count < 11) return {Verdict::Retry, {}, {}};
+      g.retry_round += 1;
+      g.retry_count = 0;
+      if (g.retry_round < 5)
         return {Verdict::Warn, "Warning. Unable to access file/directory: " + p + ". Retrying...",
                 "Unable to access file/directory. Retrying..."};
       return {Verdict::Halt, "Program Halted. File/Directory error: " + nd, {}};
@@ -67,40 +67,40 @@ Verdict judge(const RuntimeError& e, std::string_view procedure) {
 }
 
 std::string line_for_monitor(const std::string& category, const std::string& text) {
-  return globals().ModuleName + "|" + format_datetime(ServerNow()) + "|" + category + "|" + text + "\r";
+  return globals().module_name + "|" + format_datetime(server_now()) + "|" + category + "|" + text + "\r";
 }
 
 // Written straight away, not queued: the module may be about to end. An engine's error text
 // may hold line breaks and "|": sanitised like every other line. Standard error gets the
-// line too (the journal under systemd), unless the warning window says it there.
+// line too (the journal under systemd), unless the "Warning Message" line says it there.
 void report(const std::string& raw_text, bool to_stderr = true) {
-  clsStringBuilder builder(platform::page_size());
+  StringBuilder builder(platform::page_size());
   const std::string text = sanitize_log_text(raw_text, builder);
-  if (to_stderr) echo_line(globals().ModuleName + ": " + text);
+  if (to_stderr) echo_line(globals().module_name + ": " + text);
   if (monitor_enabled()) send_to_monitors(line_for_monitor("general", text));
-  if (log_state().LogToDisk) {
+  if (log_state().log_to_disk) {
     begin_direct_write();
     try {
-      platform::append_file(module_log_path(), format_datetime(ServerNow()) + "  " + text + "\r\n");
+      platform::append_file(module_log_path(), format_datetime(server_now()) + "  " + text + "\r\n");
     } catch (const RuntimeError&) {
     }
-    platform::DoEvents();
+    platform::process_pending();
     end_direct_write();
   }
 }
 
-bool warning_window_shown() { return globals().Registry.Run_Type == "Application"; }
+bool warning_line_shown() { return globals().registry.Run_Type == "Application"; }
 
-void show_warning_window(const std::string& window_text) {
-  if (!warning_window_shown()) return;
-  std::fprintf(stderr, "%s Warning Message: %s\n", globals().ModuleName.c_str(), window_text.c_str());
+void show_warning_line(const std::string& warning_text) {
+  if (!warning_line_shown()) return;
+  std::fprintf(stderr, "%s Warning Message: %s\n", globals().module_name.c_str(), warning_text.c_str());
   std::fflush(stderr);
 }
 
 [[noreturn]] void halt(const std::string& text) {
   report(text);
   if (monitor_enabled()) send_to_monitors(line_for_monitor("stopped", ""));
-  globals().ProgramHalted = true;
+  globals().program_halted = true;
   throw ModuleHalted{};
 }
 
@@ -108,8 +108,8 @@ void handle(const RuntimeError& e, std::string_view procedure) {
   Verdict v = judge(e, procedure);
   if (v.kind == Verdict::Halt) halt(v.text);
   if (v.kind == Verdict::Warn) {
-    report(v.text, !warning_window_shown());
-    show_warning_window(v.window_text);
+    report(v.text, !warning_line_shown());
+    show_warning_line(v.warning_text);
   }
   platform::wait_seconds(1 + rnd());
 }
@@ -122,10 +122,6 @@ bool is_retryable_db_error(int number) {
   return false;
 }
 
-void errorsub(const RuntimeError& error, std::string_view procedure) { handle(error, procedure); }
-
-// The module twin: a halt from a module procedure runs the main form's stop sequence as
-// well, so that "Module Stopped" and the monitor's stop status are never missing.
-void module_errorsub(const RuntimeError& error, std::string_view procedure) { handle(error, procedure); }
+void on_error(const RuntimeError& error, std::string_view procedure) { handle(error, procedure); }
 
 }  // namespace dexweb

@@ -20,16 +20,16 @@ struct ModuleHalted {
   bool stop_sequence = true;
 };
 
-// The error routine of the main form's procedures and of module procedures. Returns after
-// the retry wait, or halts (throws ModuleHalted).
-void errorsub(const RuntimeError& error, std::string_view procedure);
-void module_errorsub(const RuntimeError& error, std::string_view procedure);
+// The error routine of every procedure of the daemon. Returns after the retry wait, or halts
+// (throws ModuleHalted); a halt always runs the stop sequence, so that "Module Stopped" and
+// the monitor's stop status are never missing.
+void on_error(const RuntimeError& error, std::string_view procedure);
 
 // True for the database error numbers that a retry can cure (locks, time-outs, lost
 // connections).
 bool is_retryable_db_error(int number);
 
-// Runs step until it succeeds; each failure goes through errorsub with procedure
+// Runs step until it succeeds; each failure goes through on_error with procedure
 // ("Procedure: " + name).
 template <typename Step>
 auto with_retry(std::string_view procedure, Step&& step) -> decltype(step()) {
@@ -37,7 +37,7 @@ auto with_retry(std::string_view procedure, Step&& step) -> decltype(step()) {
     try {
       return step();
     } catch (const RuntimeError& e) {
-      errorsub(e, procedure);
+      on_error(e, procedure);
     }
   }
 }

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "config/globals.h"
-#include "logging/best_effort.h"
+#include "logging/internal/best_effort.h"
 #include "logging/log_state.h"
 #include "logging/log_triggers.h"
 #include "logging/monitor_link.h"
@@ -34,7 +34,7 @@ bool level_passes(std::string_view level, int log_level) {
   return l == "general" || (l == "detail" && log_level >= 2) || (l == "debug" && log_level >= 3);
 }
 
-// Counts this call in LogDepth for its whole length, also when a step fails.
+// Counts this call in log_depth for its whole length, also when a step fails.
 class DepthGuard {
  public:
   explicit DepthGuard(int& depth) : depth_(depth), entry_(depth) { ++depth_; }
@@ -50,14 +50,14 @@ class DepthGuard {
 
 void queue_disk_lines(Targets to, const std::string& stamp, const std::string& safe) {
   LogState& s = log_state();
-  if (to.disk) s.DiskLogQueue.Add(stamp + "  " + safe, false);
-  if (to.message) s.MessageLogQueue.Add(stamp + "  " + globals().ModuleName + " " + safe, false);
+  if (to.disk) s.disk_log_queue.push_back({stamp + "  " + safe});
+  if (to.message) s.message_log_queue.push_back({stamp + "  " + globals().module_name + " " + safe});
 }
 
 void count_message_reports(std::string_view text) {
   LogState& s = log_state();
-  if (text.starts_with("Message accepted.")) ++s.MessagesAccepted;
-  else if (text.starts_with("Message rejected.")) ++s.MessagesRefused;
+  if (text.starts_with("Message accepted.")) ++s.messages_accepted;
+  else if (text.starts_with("Message rejected.")) ++s.messages_refused;
 }
 
 void report_to_monitors(Targets to, const std::string& stamp, const std::string& category,
@@ -68,22 +68,22 @@ void report_to_monitors(Targets to, const std::string& stamp, const std::string&
                           ? safe.substr(0, kMonitorTextLimit) + " (truncated in monitor)"
                           : safe;
   std::string fields = "|" + stamp + "|" + category + "|" + shown + "\r";
-  send_to_monitors(globals().ModuleName + fields);
+  send_to_monitors(globals().module_name + fields);
   if (to.message) send_to_monitors("Velotrax" + fields);
 }
 
-// ServerNow as log text, formatted only when its second changed: local time and the offset
+// server_now as log text, formatted only when its second changed: local time and the offset
 // differ from the UTC clock by whole seconds' worth of zone, so the UTC second plus the
 // offset tells when the text changes.
 const std::string& time_stamp() {
   LogState& s = log_state();
   const auto second =
-      std::chrono::floor<std::chrono::seconds>(platform::clock().now() + globals().TimeOffset);
-  if (s.StampText.empty() || second != s.StampSecond) {
-    s.StampText = format_datetime(ServerNow());
-    s.StampSecond = second;
+      std::chrono::floor<std::chrono::seconds>(platform::clock().now() + globals().time_offset);
+  if (s.stamp_text.empty() || second != s.stamp_second) {
+    s.stamp_text = format_datetime(server_now());
+    s.stamp_second = second;
   }
-  return s.StampText;
+  return s.stamp_text;
 }
 
 }  // namespace
@@ -93,25 +93,25 @@ void log_event(std::string_view level, std::string_view target, std::string_view
   Globals& g = globals();
   LogState& s = log_state();
   let_events_run();
-  g.RetryCount = 0;
-  g.RetryRound = 0;
-  if (!level_passes(level, s.LogLevel)) return;
+  g.retry_count = 0;
+  g.retry_round = 0;
+  if (!level_passes(level, s.log_level)) return;
 
-  DepthGuard depth(s.LogDepth);
+  DepthGuard depth(s.log_depth);
   // Events run inside this call and may report too: only the outermost call may use the
   // shared builder.
-  std::optional<clsStringBuilder> own;
+  std::optional<StringBuilder> own;
   const std::string stamp = time_stamp();
   if (category != "running") run_log_triggers(text, stamp);
   std::string safe;
-  best_effort([&] { safe = sanitize_log_text(text, depth.outermost() ? s.LogBuilder : own.emplace(platform::page_size())); });
+  best_effort([&] { safe = sanitize_log_text(text, depth.outermost() ? s.log_builder : own.emplace(platform::page_size())); });
   let_events_run();
 
   Targets to = targets_of(target);
   count_message_reports(text);
   if (to.disk && text::to_lower(level) == "general" && echoes_log_lines())
     best_effort([&] { echo_line(stamp + "  " + safe); });
-  if (s.LogToDisk) best_effort([&] { queue_disk_lines(to, stamp, safe); });
+  if (s.log_to_disk) best_effort([&] { queue_disk_lines(to, stamp, safe); });
   if (to.monitor && monitor_enabled())
     best_effort([&] { report_to_monitors(to, stamp, text::to_lower(category), safe); });
   let_events_run();

@@ -1,6 +1,6 @@
 #pragma once
 // The module's single reporting call.
-//   level:    "general", "detail" or "debug" (any case); reports above LogLevel are dropped
+//   level:    "general", "detail" or "debug" (any case); reports above log_level are dropped
 //   target:   text containing "monitor", "disk" and/or "message", e.g. "monitor/disk"
 //   category: "general", "good", "bad", "running" or "stopped" (the monitor's status)
 //   text:     the report

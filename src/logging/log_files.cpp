@@ -1,10 +1,9 @@
 #include "logging/log_files.h"
 
-#include <cstdint>
-#include <variant>
+#include <cstddef>
 
 #include "config/globals.h"
-#include "logging/best_effort.h"
+#include "logging/internal/best_effort.h"
 #include "logging/log_state.h"
 #include "platform/files.h"
 #include "platform/system_info.h"
@@ -16,7 +15,7 @@ constexpr std::string_view kDefaultLogFolder = "/var/log/velotrax/";
 constexpr double kWaitStep = 0.1;
 constexpr int kFlushWaitSteps = 20;
 constexpr int kDirectWaitSteps = 10;
-constexpr int kMaxQueuedLines = 100000;
+constexpr std::size_t kMaxQueuedLines = 100000;
 
 class BusyFlag {
  public:
@@ -30,61 +29,48 @@ class BusyFlag {
 };
 
 void wait_while_flushing(int steps) {
-  for (int i = 0; i < steps && log_state().FlushBusy; ++i) best_effort([] { platform::wait_seconds(kWaitStep); });
+  for (int i = 0; i < steps && log_state().flush_busy; ++i) best_effort([] { platform::wait_seconds(kWaitStep); });
 }
 
-// A queue entry's value counts the bytes of its line (CR LF included) that are already in
-// the file: a full disk may take the first part of an append and refuse the rest, and the
-// next flush then goes on after that part instead of writing it twice. Only the first entry
-// can have such a part.
-std::size_t part_on_disk(const NVPList& queue) {
-  Variant value = queue.GetValueByIndex(1);
-  const std::int32_t* count = std::get_if<std::int32_t>(&value);
-  return count && *count > 0 ? static_cast<std::size_t>(*count) : 0;
-}
-
-// Log lines are sanitised to ASCII, so each entry is its name's bytes and CR LF.
-std::size_t entry_bytes(const NVPList& queue, int index) { return queue.GetNameByIndex(index).size() + 2; }
+// Log lines are sanitised to ASCII, so each entry is its line's bytes and CR LF.
+std::size_t entry_bytes(const QueuedLine& q) { return q.line.size() + 2; }
 
 // After an append of the first n entries that put `written` bytes into the file: drops the
-// entries that are wholly there and notes how much of the next one is.
-void drop_written(NVPList& queue, int n, std::size_t written) {
-  written += part_on_disk(queue);
-  int done = 0;
-  while (done < n && written >= entry_bytes(queue, done + 1)) written -= entry_bytes(queue, ++done);
-  if (done > 0) {
-    int first = 1;
-    queue.RemoveRange(first, done);
-  }
-  if (done < n) queue.SetValueByIndex(1, static_cast<std::int32_t>(written));
+// entries that are wholly there and notes how much of the next one is (see QueuedLine).
+void drop_written(LogQueue& queue, std::size_t n, std::size_t written) {
+  if (queue.empty()) return;
+  written += queue.front().written;
+  std::size_t done = 0;
+  while (done < n && written >= entry_bytes(queue[done])) written -= entry_bytes(queue[done++]);
+  queue.erase(queue.begin(), queue.begin() + static_cast<std::ptrdiff_t>(done));
+  if (done < n) queue.front().written = written;
 }
 
 // A log folder that stays unwritable for days must not let the queue eat the memory of a
 // module that runs for years: past the limit the oldest lines give way, all but one whose
 // first part is in the file already, so that the file's line is completed.
-void drop_oldest_beyond_limit(NVPList& queue) {
-  int surplus = queue.Count() - kMaxQueuedLines;
-  if (surplus <= 0) return;
-  int first = part_on_disk(queue) > 0 ? 2 : 1;
-  int last = first + surplus - 1;
-  queue.RemoveRange(first, last);
+void drop_oldest_beyond_limit(LogQueue& queue) {
+  if (queue.size() <= kMaxQueuedLines) return;
+  const std::size_t surplus = queue.size() - kMaxQueuedLines;
+  const auto first = queue.begin() + (queue.front().written > 0 ? 1 : 0);
+  queue.erase(first, first + static_cast<std::ptrdiff_t>(surplus));
 }
 
 std::string log_folder() {
-  const std::string& dir = globals().Registry.Log_Dir;
+  const std::string& dir = globals().registry.Log_Dir;
   return dir.empty() ? std::string(kDefaultLogFolder) : dir;
 }
 
 // Writes the queue's first n lines in one append and only then drops them, so that lines
 // queued meanwhile, and lines of a failed write, wait for the next flush. A write that fails
-// part-way drops what it wrote (see part_on_disk).
-void flush_queue(NVPList& queue, const std::string& path, clsStringBuilder& builder) {
-  int n = queue.Count();
-  if (n == 0 || log_state().DirectBusy) return;
-  std::size_t skip = part_on_disk(queue);
-  std::string head = skip > 0 ? (queue.GetNameByIndex(1) + "\r\n").substr(skip) : std::string();
+// part-way drops what it wrote (see QueuedLine).
+void flush_queue(LogQueue& queue, const std::string& path, StringBuilder& builder) {
+  const std::size_t n = queue.size();
+  if (n == 0 || log_state().direct_busy) return;
+  const std::size_t skip = queue.front().written;
+  std::string head = skip > 0 ? (queue.front().line + "\r\n").substr(skip) : std::string();
   builder.Clear();
-  for (int i = skip > 0 ? 2 : 1; i <= n; ++i) builder.AppendLine(queue.GetNameByIndex(i));
+  for (std::size_t i = skip > 0 ? 1 : 0; i < n; ++i) builder.AppendLine(queue[i].line);
   std::size_t written = 0;
   try {
     platform::append_file(path, head + builder.ToString(), written);
@@ -93,29 +79,28 @@ void flush_queue(NVPList& queue, const std::string& path, clsStringBuilder& buil
     drop_oldest_beyond_limit(queue);
     throw;
   }
-  int first = 1;
-  queue.RemoveRange(first, n);
+  queue.erase(queue.begin(), queue.begin() + static_cast<std::ptrdiff_t>(n));
   let_events_run();
 }
 
 bool all_queues_empty(const LogState& s) {
-  return s.DiskLogQueue.Count() == 0 && s.MessageLogQueue.Count() == 0 && s.GuiLogQueue.Count() == 0;
+  return s.disk_log_queue.empty() && s.message_log_queue.empty() && s.gui_log_queue.empty();
 }
 
 }  // namespace
 
 void flush_log_queues() {
   LogState& s = log_state();
-  if (all_queues_empty(s) || s.DirectBusy || s.FlushBusy) return;
-  BusyFlag busy(s.FlushBusy);
+  if (all_queues_empty(s) || s.direct_busy || s.flush_busy) return;
+  BusyFlag busy(s.flush_busy);
   best_effort([&] {
-    clsStringBuilder builder(platform::page_size());
+    StringBuilder builder(platform::page_size());
     // An empty Log_Dir would make these names relative to the working folder, which is "/"
     // under the service manager: the queues use the same fallback folder as direct lines.
     std::string dir = log_folder();
-    best_effort([&] { flush_queue(s.DiskLogQueue, dir + globals().ModuleName + ".log", builder); });
-    best_effort([&] { flush_queue(s.MessageLogQueue, dir + "Velotrax.log", builder); });
-    best_effort([&] { flush_queue(s.GuiLogQueue, dir + "VTGUI.log", builder); });
+    best_effort([&] { flush_queue(s.disk_log_queue, dir + globals().module_name + ".log", builder); });
+    best_effort([&] { flush_queue(s.message_log_queue, dir + "Velotrax.log", builder); });
+    best_effort([&] { flush_queue(s.gui_log_queue, dir + "VTGUI.log", builder); });
   });
 }
 
@@ -126,12 +111,12 @@ void flush_log_queues_after_running_flush() {
 
 void begin_direct_write() {
   flush_log_queues_after_running_flush();
-  log_state().DirectBusy = true;
+  log_state().direct_busy = true;
   wait_while_flushing(kDirectWaitSteps);
 }
 
 void end_direct_write() {
-  log_state().DirectBusy = false;
+  log_state().direct_busy = false;
   flush_log_queues_after_running_flush();
 }
 
@@ -139,13 +124,13 @@ void write_log_direct(std::string_view text) {
   begin_direct_write();
   let_events_run();
   best_effort([&] {
-    std::string line = format_datetime(ServerNow()) + "  " + std::string(text) + "\r\n";
+    std::string line = format_datetime(server_now()) + "  " + std::string(text) + "\r\n";
     platform::append_file(module_log_path(), line);
   });
   let_events_run();
   end_direct_write();
 }
 
-std::string module_log_path() { return log_folder() + globals().ModuleName + ".log"; }
+std::string module_log_path() { return log_folder() + globals().module_name + ".log"; }
 
 }  // namespace dexweb

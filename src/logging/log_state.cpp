@@ -4,6 +4,12 @@
 
 namespace dexweb {
 
+std::string queued_text(const LogQueue& queue) {
+  std::string out;
+  for (const QueuedLine& q : queue) out.append(q.line).append("\r\n");
+  return out;
+}
+
 LogState& log_state() {
   static LogState state;
   return state;

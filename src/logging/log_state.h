@@ -4,38 +4,52 @@
 // writers, the log triggers and the monitor link. They live for the process.
 
 #include <chrono>
+#include <cstddef>
+#include <deque>
 #include <string>
 
 #include "logging/log_triggers.h"
 #include "logging/monitor_settings.h"
 #include "platform/system_info.h"
-#include "util/nvp_list.h"
 #include "util/string_builder.h"
 
 namespace dexweb {
 
+// A line waiting in a log queue, and how many of its bytes (CR LF included) are in the file
+// already: a full disk may take the first part of an append and refuse the rest, and the
+// next flush then goes on after that part. Only the first line of a queue can have one.
+struct QueuedLine {
+  std::string line;
+  std::size_t written = 0;
+};
+using LogQueue = std::deque<QueuedLine>;
+
+// The queue's lines, each followed by CR LF: what its file gets at the next flush when
+// nothing of them is written yet.
+std::string queued_text(const LogQueue& queue);
+
 struct LogState {
-  bool LogToDisk = true;
-  int LogLevel = 3;
+  bool log_to_disk = true;
+  int log_level = 3;
   // log_event calls in progress and the builder of the outermost one.
-  int LogDepth = 0;
-  clsStringBuilder LogBuilder{platform::page_size()};
-  // Disk lines waiting for flush_log_queues: the line is the name, False the value.
-  NVPList DiskLogQueue;
-  NVPList MessageLogQueue;
-  NVPList GuiLogQueue;
+  int log_depth = 0;
+  StringBuilder log_builder{platform::page_size()};
+  // Disk lines waiting for flush_log_queues, oldest first.
+  LogQueue disk_log_queue;
+  LogQueue message_log_queue;
+  LogQueue gui_log_queue;
   // The interlock of the queued and the direct disk writer.
-  bool FlushBusy = false;
-  bool DirectBusy = false;
-  LogTriggerTable LogTriggers;
-  MonitorSettings Monitor;
+  bool flush_busy = false;
+  bool direct_busy = false;
+  LogTriggerTable log_triggers;
+  MonitorSettings monitor;
   // The time stamp of log lines, formatted once per second: the second (UTC plus the
   // gateway's offset) it was formatted for, and its text.
-  std::chrono::sys_seconds StampSecond{};
-  std::string StampText;
+  std::chrono::sys_seconds stamp_second{};
+  std::string stamp_text;
   // "Message accepted." and "Message rejected." reports of this run (per recipient).
-  long long MessagesAccepted = 0;
-  long long MessagesRefused = 0;
+  long long messages_accepted = 0;
+  long long messages_refused = 0;
 };
 
 LogState& log_state();

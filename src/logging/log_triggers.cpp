@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "config/globals.h"
-#include "logging/best_effort.h"
+#include "logging/internal/best_effort.h"
 #include "logging/log_event.h"
 #include "logging/log_state.h"
 #include "platform/clock.h"
@@ -90,10 +90,10 @@ std::vector<LogTrigger> parse_triggers(std::string_view file_text, std::string_v
 void load_triggers(LogTriggerTable& table) {
   table.loaded = true;
   const Globals& g = globals();
-  std::string path = platform::resolve_name_nocase(g.Registry.DB_Dir, std::string(kTriggerFile));
+  std::string path = platform::resolve_name_nocase(g.registry.DB_Dir, std::string(kTriggerFile));
   auto info = platform::stat_path(path);
   if (!info || info->is_dir) return;
-  table.rows = parse_triggers(text::decode_bytes(platform::read_file(path)), g.ModuleName);
+  table.rows = parse_triggers(text::decode_bytes(platform::read_file(path)), g.module_name);
 }
 
 std::vector<std::string> trigger_arguments(const LogTrigger& row, std::string_view stamp,
@@ -101,7 +101,7 @@ std::vector<std::string> trigger_arguments(const LogTrigger& row, std::string_vi
   std::vector<std::string> args = platform::split_command_line(row.command_line);
   for (std::string& arg : args) {
     arg = text::ireplace_all(arg, "%DateTime%", stamp);
-    arg = text::ireplace_all(arg, "%Module%", globals().ModuleName);
+    arg = text::ireplace_all(arg, "%Module%", globals().module_name);
     // Last, so that placeholders inside the message stay as the sender wrote them.
     arg = text::ireplace_all(arg, "%Message%", message);
   }
@@ -158,7 +158,7 @@ void log_held_back_rows(LogTriggerTable& table, platform::TimePoint now) {
 }  // namespace
 
 void run_log_triggers(std::string_view report_text, std::string_view stamp) {
-  LogTriggerTable& table = log_state().LogTriggers;
+  LogTriggerTable& table = log_state().log_triggers;
   if (!table.own_report.empty() && report_text == table.own_report) return;
   if (!table.loaded) best_effort([&] { load_triggers(table); });
   const platform::TimePoint now = platform::clock().now();

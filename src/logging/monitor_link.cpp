@@ -4,7 +4,7 @@
 
 #include "config/globals.h"
 #include "config/registry.h"
-#include "logging/best_effort.h"
+#include "logging/internal/best_effort.h"
 #include "logging/log_state.h"
 #include "platform/net.h"
 #include "platform/udp_sender.h"
@@ -39,26 +39,26 @@ bool is_octet(std::string_view part) {
 
 void read_monitor_settings() {
   best_effort([] {
-    MonitorSettings& m = log_state().Monitor;
-    m.Enabled = registry_flag(QueryValue(kMonitorKey, "VTM_Enabled"));
-    m.Port = QueryValue(kMonitorKey, "VTM_Port");
-    m.Host = kLocalMonitorHost;
-    for (std::size_t i = 0; i < m.Further.size(); ++i) {
-      FurtherMonitor& further = m.Further[i];
-      further.address = QueryValue(kMonitorKey, "VTM_IP" + std::to_string(i + 1));
+    MonitorSettings& m = log_state().monitor;
+    m.enabled = registry_flag(query_value(kMonitorKey, "VTM_Enabled"));
+    m.port = query_value(kMonitorKey, "VTM_Port");
+    m.host = kLocalMonitorHost;
+    for (std::size_t i = 0; i < m.further.size(); ++i) {
+      FurtherMonitor& further = m.further[i];
+      further.address = query_value(kMonitorKey, "VTM_IP" + std::to_string(i + 1));
       further.enabled = is_ipv4(further.address);
     }
   });
 }
 
-bool monitor_enabled() { return log_state().Monitor.Enabled; }
+bool monitor_enabled() { return log_state().monitor.enabled; }
 
 void refresh_monitor_addresses() {
-  MonitorSettings& m = log_state().Monitor;
-  int minute_mark = civil(ServerNow()).minute + 1;
-  bool due = m.LastRefreshMinute != minute_mark;
-  if (due) m.LastRefreshMinute = minute_mark;
-  for (FurtherMonitor& further : m.Further) {
+  MonitorSettings& m = log_state().monitor;
+  int minute_mark = civil(server_now()).minute + 1;
+  bool due = m.last_refresh_minute != minute_mark;
+  if (due) m.last_refresh_minute = minute_mark;
+  for (FurtherMonitor& further : m.further) {
     if (!further.enabled || (further.address == further.cached_name && !due)) continue;
     further.cached_name = further.address;
     further.resolved = resolve_host(further.address);
@@ -66,13 +66,13 @@ void refresh_monitor_addresses() {
 }
 
 void send_to_monitors(std::string_view payload) {
-  MonitorSettings& m = log_state().Monitor;
-  int port = port_number(m.Port);
+  MonitorSettings& m = log_state().monitor;
+  int port = port_number(m.port);
   std::string bytes = text::encode_1252(payload);
-  m.Sender.send(m.Host, port, bytes);
+  m.sender.send(m.host, port, bytes);
   let_events_run();
-  for (const FurtherMonitor& further : m.Further)
-    if (further.enabled && !further.resolved.empty()) m.Sender.send(further.resolved, port, bytes);
+  for (const FurtherMonitor& further : m.further)
+    if (further.enabled && !further.resolved.empty()) m.sender.send(further.resolved, port, bytes);
 }
 
 bool is_ipv4(std::string_view text) {

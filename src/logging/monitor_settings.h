@@ -18,14 +18,14 @@ struct FurtherMonitor {
 };
 
 struct MonitorSettings {
-  bool Enabled = false;
-  std::string Port;  // VTM_Port as text
-  std::string Host = kLocalMonitorHost;
-  std::array<FurtherMonitor, 3> Further;
-  // Minute of the hour (of ServerNow) of the last address refresh, plus 1; 0 before the first.
-  int LastRefreshMinute = 0;
+  bool enabled = false;
+  std::string port;  // VTM_Port as text
+  std::string host = kLocalMonitorHost;
+  std::array<FurtherMonitor, 3> further;
+  // Minute of the hour (of server_now) of the last address refresh, plus 1; 0 before the first.
+  int last_refresh_minute = 0;
   // One socket for every datagram of the run.
-  platform::UdpSender Sender;
+  platform::UdpSender sender;
 };
 
 }  // namespace dexweb

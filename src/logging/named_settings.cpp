@@ -79,7 +79,7 @@ std::int32_t number_of(std::string_view value) {
 
 Variant convert(const NamedSetting& row) {
   if (row.as == As::kLocalMonitor) return std::string(kLocalMonitorHost);
-  std::string value = QueryValue(row.key, row.value);
+  std::string value = query_value(row.key, row.value);
   switch (row.as) {
     case As::kFlag: return text::to_lower(value) == "true";
     case As::kNumber: return number_of(value);

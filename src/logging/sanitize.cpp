@@ -9,7 +9,7 @@ bool is_safe(char32_t cp) { return cp >= U' ' && cp <= U'~' && cp != U'|'; }
 
 }  // namespace
 
-std::string sanitize_log_text(std::string_view text, clsStringBuilder& builder) {
+std::string sanitize_log_text(std::string_view text, StringBuilder& builder) {
   builder.Clear();
   std::u32string chars = text::to_u32(text);
   std::size_t run_start = 0;

@@ -1,4 +1,4 @@
-#include "notify/header_value.h"
+#include "notify/internal/header_value.h"
 
 namespace dexweb {
 

@@ -1,4 +1,4 @@
-#include "notify/mail_file.h"
+#include "notify/internal/mail_file.h"
 
 #include <array>
 #include <cerrno>
@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "data/unique_ids.h"
-#include "notify/header_value.h"
+#include "notify/internal/header_value.h"
 #include "platform/files.h"
 #include "util/text.h"
 
@@ -29,7 +29,7 @@ void add_line(std::string& out, std::string_view line) {
 
 }  // namespace
 
-std::string Rfc822Date(platform::TimePoint utc) {
+std::string rfc822_date(platform::TimePoint utc) {
   using namespace std::chrono;
   static constexpr std::array<const char*, 7> kDays{"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
   static constexpr std::array<const char*, 12> kMonths{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -44,28 +44,28 @@ std::string Rfc822Date(platform::TimePoint utc) {
   return buf;
 }
 
-std::string Rfc822Date() { return Rfc822Date(platform::clock().now()); }
+std::string rfc822_date() { return rfc822_date(platform::clock().now()); }
 
 std::string write_mail_file(const GatewaySettings& settings, std::string_view address, std::string_view text) {
-  std::string name = UniqueName();
+  std::string name = unique_name();
   std::string content;
-  add_line(content, "Message-ID: <" + UniqueName() + "@" + header_value(settings.domain) + ">");
-  add_line(content, "Date: " + Rfc822Date());
+  add_line(content, "Message-ID: <" + unique_name() + "@" + header_value(settings.domain) + ">");
+  add_line(content, "Date: " + rfc822_date());
   add_line(content, "X-WRTo: " + header_value(address));
   add_line(content, "To: " + header_value(address));
   add_line(content, from_line(settings));
   add_line(content, text);
 
-  // The sequence of UniqueName starts again with every run, so its name may belong to a
+  // The sequence of unique_name starts again with every run, so its name may belong to a
   // file that the mail module has not sent yet.
-  const std::string staged = settings.MailOutDir + name + ".tmp";
+  const std::string staged = settings.mail_out_dir + name + ".tmp";
   platform::write_file_atomic(staged, content);
   try {
     for (int attempt = 1;; ++attempt) {
-      const std::string path = settings.MailOutDir + name + ".msg";
+      const std::string path = settings.mail_out_dir + name + ".msg";
       if (platform::rename_no_replace(staged, path)) return path;
       if (attempt == kNameTries) platform::raise_file_error(EEXIST, "no free name for " + path);
-      name = UniqueName();
+      name = unique_name();
     }
   } catch (...) {
     platform::remove_file(staged);

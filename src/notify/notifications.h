@@ -8,7 +8,7 @@
 // dexmail_enabled is false, when either file is missing, or when the template is empty or
 // cannot be read. Only the template's first 5412 characters are used.
 //
-// Failures of the user lookup, the list read and each mail file go through errorsub with
+// Failures of the user lookup, the list read and each mail file go through on_error with
 // "Procedure: SendNotifications" and are retried step by step: mail files already written
 // for earlier addresses are not written again.
 
@@ -23,13 +23,13 @@ class DBObject;
 // What a notification needs from the running module.
 struct NotifyContext {
   DBObject& db;
-  const GatewaySettings& settings;  // dexmail_enabled, postmaster, domain, MailOutDir
+  const GatewaySettings& settings;  // dexmail_enabled, postmaster, domain, mail_out_dir
 };
 
-// Writes one mail file for each item of the notify list, in list order. Resets RetryCount
-// and RetryRound. message, Sender and Recipient are the web message's; ErrorMessage the
+// Writes one mail file for each item of the notify list, in list order. Resets retry_count
+// and retry_round. message, sender and recipient are the web message's; error_message the
 // reason of a failure.
-void SendNotifications(NotifyContext& ctx, const std::string& message, const std::string& Sender,
-                       const std::string& Recipient, bool Failed, const std::string& ErrorMessage);
+void send_notifications(NotifyContext& ctx, const std::string& message, const std::string& sender,
+                        const std::string& recipient, bool failed, const std::string& error_message);
 
 }  // namespace dexweb

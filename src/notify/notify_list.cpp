@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "notify/header_value.h"
+#include "notify/internal/header_value.h"
 #include "util/text.h"
 
 namespace dexweb {

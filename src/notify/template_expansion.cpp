@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "config/globals.h"
-#include "notify/header_value.h"
+#include "notify/internal/header_value.h"
 #include "platform/clock.h"
 #include "util/text.h"
 
@@ -28,18 +28,18 @@ std::optional<std::string> user_column(const Fields& f) {
   return (*f.user).*Column;
 }
 
-std::optional<std::string> now_date(const Fields&) { return short_date(ServerNow()); }
-std::optional<std::string> now_time(const Fields&) { return twelve_hour_time(ServerNow()); }
-std::optional<std::string> now_military(const Fields&) { return military_time(ServerNow()); }
+std::optional<std::string> now_date(const Fields&) { return short_date(server_now()); }
+std::optional<std::string> now_time(const Fields&) { return twelve_hour_time(server_now()); }
+std::optional<std::string> now_military(const Fields&) { return military_time(server_now()); }
 std::string current_zone() { return platform::zone_name(platform::clock().now()); }
 
 constexpr std::array<Placeholder, 19> kPlaceholders{{
     {"%Message%", [](const Fields& f) -> std::optional<std::string> { return f.message; }},
-    {"%ErrorMessage%", [](const Fields& f) -> std::optional<std::string> { return f.ErrorMessage; }},
-    {"%Sender%", [](const Fields& f) -> std::optional<std::string> { return f.Sender; }},
-    {"%Recipient%", [](const Fields& f) -> std::optional<std::string> { return f.Recipient; }},
-    {"%OriginalRecipient%", [](const Fields& f) -> std::optional<std::string> { return f.Recipient; }},
-    {"%LastRecipient%", [](const Fields& f) -> std::optional<std::string> { return f.Recipient; }},
+    {"%ErrorMessage%", [](const Fields& f) -> std::optional<std::string> { return f.error_message; }},
+    {"%Sender%", [](const Fields& f) -> std::optional<std::string> { return f.sender; }},
+    {"%Recipient%", [](const Fields& f) -> std::optional<std::string> { return f.recipient; }},
+    {"%OriginalRecipient%", [](const Fields& f) -> std::optional<std::string> { return f.recipient; }},
+    {"%LastRecipient%", [](const Fields& f) -> std::optional<std::string> { return f.recipient; }},
     {"%FullName%", user_column<&UserColumns::full_name>},
     {"%Comment1%", user_column<&UserColumns::extra1>},
     {"%Comment2%", user_column<&UserColumns::extra2>},

@@ -7,7 +7,7 @@
 // the template and of the values alike, become seven blanks. A value placed into the
 // template's header lines (all text before its first empty line, the first CR LF CR LF; the
 // whole template when there is none) is made one header line (header_value). Time values
-// are ServerNow, read for each placeholder.
+// are server_now, read for each placeholder.
 
 #include <cstddef>
 #include <optional>
@@ -29,9 +29,9 @@ struct UserColumns {
 
 struct NotificationFields {
   std::string message;
-  std::string ErrorMessage;
-  std::string Sender;
-  std::string Recipient;
+  std::string error_message;
+  std::string sender;
+  std::string recipient;
   // Without a row, "%FullName%" and "%Comment1%" to "%Comment4%" stay as they are.
   std::optional<UserColumns> user;
 };

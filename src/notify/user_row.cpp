@@ -1,4 +1,4 @@
-#include "notify/user_row.h"
+#include "notify/internal/user_row.h"
 
 #include "config/globals.h"
 #include "data/db_object.h"
@@ -10,7 +10,7 @@ namespace dexweb {
 std::string user_row_query(const std::string& recipient) {
   const Dialect& dialect = current_dialect();
   return dialect.select_top1("[full_name], [extra1], [extra2], [extra3], [extra4] FROM [users]" +
-                             globals().NoLockHint + " WHERE (" +
+                             globals().no_lock_hint + " WHERE (" +
                              dialect.equals_ignoring_case("[user]", sql_string(recipient)) + ")");
 }
 

@@ -1,10 +1,11 @@
 #pragma once
-// The process's single-threaded event loop: it stands in for a window message loop.
+// The process's single-threaded event loop: every timer, signal and watched descriptor of
+// the daemon is served here, on the main thread.
 // Timers fire on the loop's thread; a disabled timer never fires and a timer whose tick is
 // still running is not fired again from a nested wait. Signals only set a flag inside the
 // handler; the loop runs the registered callback on its own thread.
 //
-// "Let window messages run" is process_pending(): whatever is due now runs, nothing blocks.
+// process_pending() lets whatever is due now run; nothing blocks.
 // It costs no system call unless a signal was noted or a timer is due, so it may be called
 // often. wait_seconds() keeps running due events until its time is up, so a wait inside a
 // timer tick still lets other timers and signals be served. Readers (descriptors watched
@@ -86,7 +87,7 @@ class EventLoop {
 EventLoop& event_loop();
 
 // Shorthands on the process's loop, named as the rest of the module knows them.
-inline void DoEvents() { event_loop().process_pending(); }
+inline void process_pending() { event_loop().process_pending(); }
 inline void wait_seconds(double seconds) { event_loop().wait_seconds(seconds); }
 
 }  // namespace dexweb::platform

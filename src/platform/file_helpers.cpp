@@ -22,17 +22,17 @@ bool succeeds(Step&& step) {
 
 }  // namespace
 
-bool isfile(const std::string& path) {
+bool is_file(const std::string& path) {
   auto info = platform::stat_path(path);
   return info && !info->is_dir;
 }
 
-bool isdir(const std::string& path) {
+bool is_dir(const std::string& path) {
   auto info = platform::stat_path(path);
   return info && info->is_dir;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& out, std::size_t limit) {
+bool read_whole_file(const std::string& path, std::string& out, std::size_t limit) {
   out.clear();
   std::string bytes;
   if (!succeeds([&] { bytes = platform::read_file(path, limit); })) return false;
@@ -40,13 +40,13 @@ bool ReadWholeFile(const std::string& path, std::string& out, std::size_t limit)
   return true;
 }
 
-bool ReadEntry(const platform::FolderEntry& entry, std::string& bytes) {
+bool read_entry(const platform::FolderEntry& entry, std::string& bytes) {
   bytes.clear();
   if (entry.status() != platform::FolderEntry::Status::Opened) return false;
   return succeeds([&] { bytes = entry.read(kReadLimit); });
 }
 
-bool DeleteFileWithRetries(const platform::FolderEntry& entry, int attempts, double pause) {
+bool delete_with_retries(const platform::FolderEntry& entry, int attempts, double pause) {
   for (int i = 0; i < attempts; ++i) {
     if (succeeds([&] { entry.remove_if_same(); })) return true;
     platform::wait_seconds(pause);
@@ -54,9 +54,9 @@ bool DeleteFileWithRetries(const platform::FolderEntry& entry, int attempts, dou
   return false;
 }
 
-bool EnsureFolder(const std::string& path) {
-  if (isdir(path)) return true;
-  return succeeds([&] { platform::make_dirs(path); }) && isdir(path);
+bool ensure_folder(const std::string& path) {
+  if (is_dir(path)) return true;
+  return succeeds([&] { platform::make_dirs(path); }) && is_dir(path);
 }
 
 }  // namespace dexweb

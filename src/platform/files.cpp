@@ -70,7 +70,7 @@ int file_error_number(int e) {
     case EBUSY:
     case ETXTBSY:
     case EAGAIN: return err::kPermissionDenied;
-    case EXDEV: return 74;  // rename with different drive
+    case EXDEV: return 74;  // rename across file systems
     default: return err::kInputOutput;
   }
 }

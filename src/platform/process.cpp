@@ -121,7 +121,7 @@ ProgramRun run_and_wait(const std::vector<std::string>& args, std::chrono::milli
       child.kill_and_reap();
       return {ProgramRun::End::TimedOut, SIGKILL};
     }
-    DoEvents();
+    process_pending();
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }

@@ -1,4 +1,4 @@
-#include "platform/process_probe.h"
+#include "platform/internal/process_probe.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,11 +1,11 @@
-// Keeping ServerNow on the gateway's clock: the server's own clock on a server database,
+// Keeping server_now on the gateway's clock: the server's own clock on a server database,
 // otherwise the scheduler's velotrax_time, caught on the edge of its next step.
 #include "config/globals.h"
 #include "logging/error_policy.h"
 #include "logging/log_event.h"
 #include "logging/named_settings.h"
 #include "platform/clock.h"
-#include "shell/main_form.h"
+#include "shell/internal/daemon.h"
 
 namespace dexweb {
 namespace {
@@ -23,41 +23,41 @@ bool scheduler_shares_this_clock() {
 
 }  // namespace
 
-void MainForm::AlignClock(bool first_tick) {
-  if (!Settings.sched_state && !first_tick && !SyncPending) {
-    SyncPending = true;
+void Daemon::align_clock(bool at_first_tick) {
+  if (!settings.sched_state && !at_first_tick && !sync_pending) {
+    sync_pending = true;
     log_detail(kUnsynchronized);
   }
-  FirstTick = false;
-  if (!SyncPending || !Settings.sched_state || Settings.velotrax_time == LastVelotraxTime) return;
-  if (!globals().Registry.SyncTimeWithServer) {
-    SyncPending = false;
-  } else if (globals().UseSqlServer) {
-    SyncPending = false;  // the offset was taken from the server at the first tick
+  first_tick = false;
+  if (!sync_pending || !settings.sched_state || settings.velotrax_time == last_velotrax_time) return;
+  if (!globals().registry.SyncTimeWithServer) {
+    sync_pending = false;
+  } else if (globals().use_sql_server) {
+    sync_pending = false;  // the offset was taken from the server at the first tick
     log_detail(kSynchronized);
   } else if (scheduler_shares_this_clock()) {
-    globals().TimeOffset = std::chrono::milliseconds{0};
-    SyncPending = false;
+    globals().time_offset = std::chrono::milliseconds{0};
+    sync_pending = false;
     log_detail(kSynchronized);
   } else {
-    WaitForSchedulerTick();
+    wait_for_scheduler_tick();
   }
 }
 
-void MainForm::WaitForSchedulerTick() {
-  LastVelotraxTime = Settings.velotrax_time;
-  for (int i = 0; i < kSchedulerTickWaits && Settings.velotrax_time == LastVelotraxTime; ++i) {
+void Daemon::wait_for_scheduler_tick() {
+  last_velotrax_time = settings.velotrax_time;
+  for (int i = 0; i < kSchedulerTickWaits && settings.velotrax_time == last_velotrax_time; ++i) {
     platform::wait_seconds(0.5);
-    with_retry("Procedure: repeat_timer", [&] { ReadControlRow(); });
+    with_retry("Procedure: repeat_timer", [&] { read_control_row(); });
   }
-  if (Settings.velotrax_time == LastVelotraxTime) {
-    globals().TimeOffset = std::chrono::milliseconds{0};
-    SyncPending = true;
+  if (settings.velotrax_time == last_velotrax_time) {
+    globals().time_offset = std::chrono::milliseconds{0};
+    sync_pending = true;
     log_detail(kUnsynchronized);
   } else {
-    globals().TimeOffset =
-        std::chrono::duration_cast<std::chrono::milliseconds>(Settings.velotrax_time - platform::local_now());
-    SyncPending = false;
+    globals().time_offset =
+        std::chrono::duration_cast<std::chrono::milliseconds>(settings.velotrax_time - platform::local_now());
+    sync_pending = false;
     log_detail(kSynchronized);
   }
 }

@@ -1,4 +1,4 @@
-#include "shell/poll_report.h"
+#include "shell/internal/poll_report.h"
 
 #include <algorithm>
 
@@ -9,7 +9,7 @@
 #include "platform/instance_lock.h"
 #include "platform/registry_file.h"
 #include "platform/service_manager.h"
-#include "shell/main_form.h"
+#include "shell/internal/daemon.h"
 #include "util/runtime_error.h"
 
 namespace dexweb {
@@ -29,11 +29,11 @@ std::size_t files_waiting(const std::string& folder) {
 
 // After the first poll the watchdog's time is what the unit set, but never shorter than
 // two poll intervals and a margin, so that a slow poll setting is no reason for a restart.
-void tell_watchdog(const MainForm& form) {
+void tell_watchdog(const Daemon& daemon) {
   const auto configured = platform::watchdog_interval();
   if (!configured) return;
-  if (form.FirstPoll) {
-    const microseconds wanted = std::max<microseconds>(*configured, seconds(2L * form.Settings.dexweb_poll + 10));
+  if (daemon.first_poll) {
+    const microseconds wanted = std::max<microseconds>(*configured, seconds(2L * daemon.settings.dexweb_poll + 10));
     platform::notify_service_manager("WATCHDOG_USEC=" + std::to_string(wanted.count()));
   }
   platform::notify_service_manager("WATCHDOG=1");
@@ -48,22 +48,22 @@ std::string poll_state_text(long long last_poll_epoch, long poll_interval, long 
          "\nwaiting=" + std::to_string(waiting) + "\n";
 }
 
-void report_poll(const MainForm& form) {
+void report_poll(const Daemon& daemon) {
   const LogState& counts = log_state();
-  const std::size_t waiting = files_waiting(form.Settings.dexwebcgi_path);
+  const std::size_t waiting = files_waiting(daemon.settings.dexwebcgi_path);
   if (platform::notify_socket_present()) {
-    tell_watchdog(form);
-    platform::notify_service_manager("STATUS=Last poll " + format_datetime(ServerNow()) + ": accepted " +
-                                     std::to_string(counts.MessagesAccepted) + ", refused " +
-                                     std::to_string(counts.MessagesRefused) + ", waiting " + std::to_string(waiting));
+    tell_watchdog(daemon);
+    platform::notify_service_manager("STATUS=Last poll " + format_datetime(server_now()) + ": accepted " +
+                                     std::to_string(counts.messages_accepted) + ", refused " +
+                                     std::to_string(counts.messages_refused) + ", waiting " + std::to_string(waiting));
   }
   const std::string registry = platform::RegistryFile::default_path();
-  const std::string folder = platform::instance_lock_folder(globals().Registry.DB_Dir, registry);
+  const std::string folder = platform::instance_lock_folder(globals().registry.DB_Dir, registry);
   const long long epoch = std::chrono::duration_cast<seconds>(platform::clock().now().time_since_epoch()).count();
   try {
     platform::write_file_atomic(platform::InstanceLock::state_path(folder, registry),
-                                poll_state_text(epoch, form.Settings.dexweb_poll, counts.MessagesAccepted,
-                                                counts.MessagesRefused, waiting));
+                                poll_state_text(epoch, daemon.settings.dexweb_poll, counts.messages_accepted,
+                                                counts.messages_refused, waiting));
   } catch (const RuntimeError&) {
   }
 }

@@ -1,4 +1,4 @@
-// The tick of repeat_timer: open at the first tick, refresh the settings and control rows,
+// The tick of poll_timer: open at the first tick, refresh the settings and control rows,
 // obey pause and run, align the clock, poll the watched folder, ping the log hourly.
 #include <cmath>
 #include <limits>
@@ -15,8 +15,8 @@
 #include "logging/monitor_link.h"
 #include "logging/stderr_echo.h"
 #include "platform/clock.h"
-#include "shell/main_form.h"
-#include "shell/poll_report.h"
+#include "shell/internal/daemon.h"
+#include "shell/internal/poll_report.h"
 
 namespace dexweb {
 namespace {
@@ -36,7 +36,7 @@ long long whole_seconds_since(const std::optional<platform::SteadyPoint>& since)
 
 std::string row_filter(int record_id) { return " WHERE ([record_id] =" + sql_number(record_id) + ")"; }
 
-std::string from(const std::string& table) { return " FROM [" + table + "]" + globals().NoLockHint; }
+std::string from(const std::string& table) { return " FROM [" + table + "]" + globals().no_lock_hint; }
 
 template <typename Step>
 auto retried(Step&& step) {
@@ -45,208 +45,208 @@ auto retried(Step&& step) {
 
 }  // namespace
 
-void MainForm::PollTick() {
-  globals().RetryCount = 0;
-  globals().RetryRound = 0;
-  loop_.set_enabled(repeat_timer, false);
-  if (loop_.interval(repeat_timer) != milliseconds{1000}) loop_.set_interval(repeat_timer, milliseconds{1000});
+void Daemon::poll_tick() {
+  globals().retry_count = 0;
+  globals().retry_round = 0;
+  loop_.set_enabled(poll_timer, false);
+  if (loop_.interval(poll_timer) != milliseconds{1000}) loop_.set_interval(poll_timer, milliseconds{1000});
   if (!db) db = std::make_unique<DBObject>();
   query_.Clear();
-  bool first_tick = FirstTick;
-  if (first_tick) OpenAtFirstTick();
-  if (SettingsRecordId == 0) retried([&] { PrepareRecordIds(); });
+  bool at_first_tick = first_tick;
+  if (at_first_tick) open_at_first_tick();
+  if (settings_record_id == 0) retried([&] { prepare_record_ids(); });
 
-  bool refresh_due = whole_seconds_since(LastRefresh) >= 3;
-  bool poll_due = whole_seconds_since(LastPoll) >= Settings.dexweb_poll;
-  if (refresh_due) Refresh(first_tick);
+  bool refresh_due = whole_seconds_since(last_refresh) >= 3;
+  bool poll_due = whole_seconds_since(last_poll) >= settings.dexweb_poll;
+  if (refresh_due) refresh(at_first_tick);
   if (stop_requested_) return;
   if (InstantPickup()) {
-    if (refresh_due) WatchFolder();
+    if (refresh_due) watch_folder();
     poll_due = poll_due || std::exchange(files_landed_, false);
   }
   poll_again_ = false;
-  if (poll_due) Poll();
-  HourlyPing();
-  loop_.set_enabled(repeat_timer, true);
+  if (poll_due) poll_folder();
+  hourly_ping();
+  loop_.set_enabled(poll_timer, true);
   // The next poll comes as soon as the loop has served what is due (signals, the log
   // flush); every tick still refreshes on its own cadence.
-  if (InstantPickup() && (poll_again_ || files_landed_)) loop_.fire_soon(repeat_timer);
+  if (InstantPickup() && (poll_again_ || files_landed_)) loop_.fire_soon(poll_timer);
 }
 
-bool MainForm::InstantPickup() const { return globals().Registry.Instant_Pickup; }
+bool Daemon::InstantPickup() const { return globals().registry.Instant_Pickup; }
 
-void MainForm::WatchFolder() {
-  std::string folder = Settings.dexwebcgi_path;
+void Daemon::watch_folder() {
+  std::string folder = settings.dexwebcgi_path;
   if (!folder.empty() && folder.back() != '/') folder += '/';
   if (folder_watch_ && folder_watch_->watching() && folder_watch_->folder() == folder) return;
   folder_watch_.reset();
   if (folder.empty()) return;
-  folder_watch_ = platform::FolderWatch::start(loop_, folder, kMessageFileSuffix, [this] { FilesLanded(); });
+  folder_watch_ = platform::FolderWatch::start(loop_, folder, kMessageFileSuffix, [this] { files_landed(); });
   // Files that landed before the watch began are found by the next poll.
   if (folder_watch_) files_landed_ = true;
 }
 
 // Only a flag while a tick runs (its timer is disabled then): the tick's end looks at it.
-void MainForm::FilesLanded() {
+void Daemon::files_landed() {
   files_landed_ = true;
-  loop_.fire_soon(repeat_timer);
+  loop_.fire_soon(poll_timer);
 }
 
-void MainForm::OpenAtFirstTick() {
+void Daemon::open_at_first_tick() {
   bool opened = false;
   try {
     opened = db->OpenDb();
   } catch (const RuntimeError&) {
   }
-  if (!opened) RefuseDatabase("Failed to open database");
+  if (!opened) refuse_database("Failed to open database");
   auto rs = retried([&] { return db->OpenRecordset("SELECT [dbversion], [log_to_disk], [log_level]" + from("settings")); });
   if (!rs || rs->Eof() || rs->AsLong("dbversion") != kRequiredDbVersion)
-    RefuseDatabase("Module stopped. Database version conflict");
+    refuse_database("Module stopped. Database version conflict");
   // A value that does not convert is the tick's error like any other: halt line, stop
   // sequence and "stopped" datagram.
   retried([&] {
-    log_state().LogToDisk = rs->AsBool("log_to_disk");
-    log_state().LogLevel = rs->AsLong("log_level");
+    log_state().log_to_disk = rs->AsBool("log_to_disk");
+    log_state().log_level = rs->AsLong("log_level");
   });
-  FreeRs(rs);
-  globals().TimeOffset = milliseconds{0};
-  if (globals().UseSqlServer) {
+  free_recordset(rs);
+  globals().time_offset = milliseconds{0};
+  if (globals().use_sql_server) {
     auto server = retried([&] { return db->OpenRecordset("SELECT" + current_dialect().now_expression() + "AS server_time"); });
     if (server && !server->Eof())
-      globals().TimeOffset = std::chrono::duration_cast<milliseconds>(server->AsDate("server_time") - platform::local_now());
+      globals().time_offset = std::chrono::duration_cast<milliseconds>(server->AsDate("server_time") - platform::local_now());
   }
 }
 
-void MainForm::RefuseDatabase(const std::string& text) {
+void Daemon::refuse_database(const std::string& text) {
   log_event("general", "monitor/disk", "general", text);
-  if (!echoes_log_lines()) echo_line(globals().ModuleName + ": " + text);
+  if (!echoes_log_lines()) echo_line(globals().module_name + ": " + text);
   log_event("general", "monitor", "stopped", "");
   flush_log_queues_after_running_flush();
-  platform::DoEvents();
-  globals().ProgramHalted = true;
+  platform::process_pending();
+  globals().program_halted = true;
   // Under the service manager the module stops as it does for a halt; a program just ends.
-  if (ServiceMode()) throw ModuleHalted{};
+  if (service_mode()) throw ModuleHalted{};
   try {
-    FreeDb(db);
+    free_database(db);
   } catch (const RuntimeError&) {
   }
   throw ModuleHalted{false};
 }
 
-int MainForm::ReadRecordId(const std::string& table) {
+int Daemon::read_record_id(const std::string& table) {
   auto rs = db->OpenRecordset("SELECT [record_id]" + from(table));
   int id = rs && !rs->Eof() ? rs->AsLong("record_id") : 0;
-  FreeRs(rs);
+  free_recordset(rs);
   return id;
 }
 
-void MainForm::PrepareRecordIds() {
-  SettingsRecordId = ReadRecordId("settings");
-  SettingsQuery =
+void Daemon::prepare_record_ids() {
+  settings_record_id = read_record_id("settings");
+  settings_query =
       "SELECT [dexmail_enabled], [postmaster], [domain], [dexwebcgi_path], [retry_interval], [dexweb_poll], "
-      "[log_to_disk], [log_level]" + from("settings") + row_filter(SettingsRecordId);
-  ControlRecordId = ReadRecordId("control");
-  ControlQuery = "SELECT [dexweb_pause], [dexweb_run], [sched_state], [velotrax_time]" + from("control") +
-                 row_filter(ControlRecordId);
-  globals().CountersRecordId = ReadRecordId("counters");
+      "[log_to_disk], [log_level]" + from("settings") + row_filter(settings_record_id);
+  control_record_id = read_record_id("control");
+  control_query = "SELECT [dexweb_pause], [dexweb_run], [sched_state], [velotrax_time]" + from("control") +
+                 row_filter(control_record_id);
+  globals().counters_record_id = read_record_id("counters");
 }
 
-void MainForm::ReadSettingsRow() {
-  auto rs = db->OpenRecordset(SettingsQuery);
+void Daemon::read_settings_row() {
+  auto rs = db->OpenRecordset(settings_query);
   if (rs && !rs->Eof()) {
-    Settings.dexmail_enabled = rs->AsBool("dexmail_enabled");
-    Settings.postmaster = rs->AsText("postmaster");
-    Settings.domain = rs->AsText("domain");
-    Settings.dexwebcgi_path = rs->AsText("dexwebcgi_path");
-    Settings.retry_interval = rs->AsLong("retry_interval");
-    Settings.dexweb_poll = rs->AsLong("dexweb_poll");
-    Settings.log_to_disk = rs->AsBool("log_to_disk");
-    Settings.log_level = rs->AsLong("log_level");
+    settings.dexmail_enabled = rs->AsBool("dexmail_enabled");
+    settings.postmaster = rs->AsText("postmaster");
+    settings.domain = rs->AsText("domain");
+    settings.dexwebcgi_path = rs->AsText("dexwebcgi_path");
+    settings.retry_interval = rs->AsLong("retry_interval");
+    settings.dexweb_poll = rs->AsLong("dexweb_poll");
+    settings.log_to_disk = rs->AsBool("log_to_disk");
+    settings.log_level = rs->AsLong("log_level");
   }
-  FreeRs(rs);
-  log_state().LogToDisk = Settings.log_to_disk;
-  log_state().LogLevel = Settings.log_level;
-  Settings.retry_interval_text = std::to_string(Settings.retry_interval);
+  free_recordset(rs);
+  log_state().log_to_disk = settings.log_to_disk;
+  log_state().log_level = settings.log_level;
+  settings.retry_interval_text = std::to_string(settings.retry_interval);
 }
 
-void MainForm::ReadControlRow() {
-  auto rs = db->OpenRecordset(ControlQuery);
+void Daemon::read_control_row() {
+  auto rs = db->OpenRecordset(control_query);
   if (rs && !rs->Eof()) {
-    Settings.dexweb_pause = rs->AsBool("dexweb_pause");
-    Settings.dexweb_run = rs->AsBool("dexweb_run");
-    Settings.sched_state = rs->AsBool("sched_state");
-    Settings.velotrax_time = rs->IsNull("velotrax_time") ? DateTime{} : rs->AsDate("velotrax_time");
+    settings.dexweb_pause = rs->AsBool("dexweb_pause");
+    settings.dexweb_run = rs->AsBool("dexweb_run");
+    settings.sched_state = rs->AsBool("sched_state");
+    settings.velotrax_time = rs->IsNull("velotrax_time") ? DateTime{} : rs->AsDate("velotrax_time");
   }
-  FreeRs(rs);
+  free_recordset(rs);
 }
 
-void MainForm::WriteControlFlag(const std::string& field, bool value, bool whole_table) {
-  std::string where = whole_table ? "" : "[record_id] =" + sql_number(ControlRecordId);
+void Daemon::write_control_flag(const std::string& field, bool value, bool whole_table) {
+  std::string where = whole_table ? "" : "[record_id] =" + sql_number(control_record_id);
   db->Execute(query_.Build(QueryObject::kUpdate, "control", {field, value}, where));
 }
 
-void MainForm::Refresh(bool first_tick) {
-  LastRefresh = platform::clock().steady_now();
+void Daemon::refresh(bool at_first_tick) {
+  last_refresh = platform::clock().steady_now();
   read_monitor_settings();
-  Settings.MailOutDir = globals().Registry.DB_Dir + "MailOut/";
+  settings.mail_out_dir = globals().registry.DB_Dir + "MailOut/";
   log_event("general", "monitor", "running", "");
-  retried([&] { ReadSettingsRow(); });
-  retried([&] { ReadControlRow(); });
-  platform::DoEvents();
-  if (first_tick && load_blacklist) retried([&] { load_blacklist(*this); });
-  if (Settings.dexweb_pause) {
-    if (!first_tick) {
+  retried([&] { read_settings_row(); });
+  retried([&] { read_control_row(); });
+  platform::process_pending();
+  if (at_first_tick && load_blacklist) retried([&] { load_blacklist(*this); });
+  if (settings.dexweb_pause) {
+    if (!at_first_tick) {
       log_event("general", "monitor/disk", "general", "Running cleanup routine");
-      return RequestStop(true);
+      return request_stop(true);
     }
-    PauseAtStart();
+    pause_at_start();
     if (stop_requested_) return;
   }
-  AlignClock(first_tick);
-  if (!Settings.dexweb_run) return RequestStop(true);
-  LastRefresh = platform::clock().steady_now();
+  align_clock(at_first_tick);
+  if (!settings.dexweb_run) return request_stop(true);
+  last_refresh = platform::clock().steady_now();
 }
 
-void MainForm::PauseAtStart() {
-  retried([&] { WriteControlFlag("dexweb_state", false, false); });
-  for (int i = 0; i < kPauseAtStartSeconds && Settings.dexweb_pause && !stop_requested_; ++i) {
+void Daemon::pause_at_start() {
+  retried([&] { write_control_flag("dexweb_state", false, false); });
+  for (int i = 0; i < kPauseAtStartSeconds && settings.dexweb_pause && !stop_requested_; ++i) {
     platform::wait_seconds(1);
-    retried([&] { ReadControlRow(); });
+    retried([&] { read_control_row(); });
   }
   if (stop_requested_) return;
-  retried([&] { WriteControlFlag("dexweb_run", true, false); });
-  Settings.dexweb_run = true;
-  SyncPending = true;
+  retried([&] { write_control_flag("dexweb_run", true, false); });
+  settings.dexweb_run = true;
+  sync_pending = true;
   log_event("general", "monitor/disk", "general", "Module resumed");
 }
 
-void MainForm::Poll() {
-  LastPoll = platform::clock().steady_now();
+void Daemon::poll_folder() {
+  last_poll = platform::clock().steady_now();
   bool found = false;
-  if (Settings.dexweb_run && check_for_messages) {
-    Recipients.Clear();
+  if (settings.dexweb_run && check_for_messages) {
+    recipients.clear();
     found = check_for_messages(*this);
     report_poll(*this);
   }
-  FirstPoll = false;
-  LastPoll = platform::clock().steady_now();
+  first_poll = false;
+  last_poll = platform::clock().steady_now();
   if (found) {
-    LastPoll.reset();
+    last_poll.reset();
     poll_again_ = true;
-  } else if (loop_.interval(repeat_timer) < milliseconds{1000}) {
-    loop_.set_interval(repeat_timer, milliseconds{1000});
+  } else if (loop_.interval(poll_timer) < milliseconds{1000}) {
+    loop_.set_interval(poll_timer, milliseconds{1000});
   }
 }
 
-void MainForm::HourlyPing() {
-  int hour = civil(ServerNow()).hour;
-  if (hour == LogPingHour) return;
-  LogPingHour = hour;
-  if (!globals().UseSqlServer) {
+void Daemon::hourly_ping() {
+  int hour = civil(server_now()).hour;
+  if (hour == log_ping_hour) return;
+  log_ping_hour = hour;
+  if (!globals().use_sql_server) {
     // The embedded database is closed once an hour so that its file can be backed up or
     // compacted by other tools; the next operation opens it again.
-    platform::DoEvents();
-    FreeDb(db);
+    platform::process_pending();
+    free_database(db);
     platform::wait_seconds(3);
   }
   log_event("detail", "monitor/disk", "general", "Log ping...");

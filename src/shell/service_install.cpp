@@ -1,4 +1,4 @@
-#include "shell/service_install.h"
+#include "shell/internal/service_install.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -25,7 +25,7 @@ std::string unit_dir() {
 
 bool ask_systemctl() { return !std::getenv("DEXWEB_UNIT_DIR") && platform::systemd_running(); }
 
-std::string unit_name() { return globals().ModuleName + ".service"; }
+std::string unit_name() { return globals().module_name + ".service"; }
 
 // A value in systemd's double quotes: backslashes and quotes escaped, '%' doubled so that it
 // is no specifier, and in command lines '$' doubled so that it is no variable.
@@ -80,12 +80,12 @@ std::string service_unit_text(const std::string& executable, const std::string& 
   if (user.starts_with(".\\")) user = user.substr(2);
   // The module writes its data and log folders; "-" lets a folder be missing. A watched
   // folder elsewhere needs a drop-in (systemctl edit) with its own ReadWritePaths=.
-  const std::string data = globals().Registry.DB_Dir.empty() ? "/var/lib/velotrax/" : absolute(globals().Registry.DB_Dir);
-  const std::string log = absolute(globals().Registry.log_folder());
+  const std::string data = globals().registry.DB_Dir.empty() ? "/var/lib/velotrax/" : absolute(globals().registry.DB_Dir);
+  const std::string log = absolute(globals().registry.log_folder());
   const bool home_inside = under_home(registry) || under_home(data) || under_home(log);
   std::string text =
       "[Unit]\n"
-      "Description=" + globals().ModuleName + " - Velotrax web message intake\n"
+      "Description=" + globals().module_name + " - Velotrax web message intake\n"
       "After=network-online.target\n"
       // A halt ends the process with status 1 and systemd starts it again after RestartSec,
       // so that an outage of the database is ridden out; five starts in ten minutes stop
@@ -148,9 +148,9 @@ void warn_about_registry(const std::string& given) {
                  registry.c_str());
     return;
   }
-  if (globals().Registry.Run_Type != "NTService")
+  if (globals().registry.Run_Type != "NTService")
     std::fprintf(stderr, "Warning: the registry says Run_Type \"%s\"; set \"NTService\" for a service\n",
-                 globals().Registry.Run_Type.c_str());
+                 globals().registry.Run_Type.c_str());
 }
 
 }  // namespace
@@ -166,7 +166,7 @@ int install_service(const CommandLine& cl) {
     return 1;
   }
   std::printf("Installed %s\n", path.c_str());
-  if (ask_systemctl() && !(systemctl("daemon-reload", "") && systemctl("enable", globals().ModuleName))) return 1;
+  if (ask_systemctl() && !(systemctl("daemon-reload", "") && systemctl("enable", globals().module_name))) return 1;
   return 0;
 }
 
@@ -176,7 +176,7 @@ int uninstall_service() {
     std::fprintf(stderr, "No unit to remove: %s does not exist\n", path.c_str());
     return 1;
   }
-  bool ok = !ask_systemctl() || systemctl("disable", globals().ModuleName);
+  bool ok = !ask_systemctl() || systemctl("disable", globals().module_name);
   try {
     platform::remove_file(path);
   } catch (const RuntimeError& e) {

@@ -18,9 +18,9 @@
 #include "platform/registry_file.h"
 #include "platform/service_manager.h"
 #include "shell/command_line.h"
-#include "shell/main_form.h"
-#include "shell/poll_report.h"
-#include "shell/service_install.h"
+#include "shell/internal/daemon.h"
+#include "shell/internal/poll_report.h"
+#include "shell/internal/service_install.h"
 #include "util/runtime_error.h"
 
 #define DEXWEB_STR2(x) #x
@@ -57,43 +57,43 @@ void warn_missing_registry(const std::string& registry) {
   if (platform::stat_path(registry)) return;
   const std::string text = "Warning: registry file not found: " + registry + " (read as empty)";
   write_log_direct(text);
-  echo_line(globals().ModuleName + ": " + text);
+  echo_line(globals().module_name + ": " + text);
 }
 
 // The actions run on the loop (also inside a wait in the middle of a file's work), so they
 // only set flags or re-read what no file's work depends on.
-void install_signals(platform::EventLoop& loop, MainForm& form) {
-  for (int signo : {SIGTERM, SIGINT}) loop.on_signal(signo, [&form] { form.RequestStop(false); });
-  loop.on_signal(SIGHUP, [&form] { form.ReloadOnRequest(); });
+void install_signals(platform::EventLoop& loop, Daemon& daemon) {
+  for (int signo : {SIGTERM, SIGINT}) loop.on_signal(signo, [&daemon] { daemon.request_stop(false); });
+  loop.on_signal(SIGHUP, [&daemon] { daemon.reload_on_request(); });
   loop.ignore_signal(SIGPIPE);
 }
 
 // Service mode: the notification socket stands for the Start event.
-int start_service(platform::EventLoop& loop, MainForm& form) {
-  if (!database_findable(globals().Registry.DB_Dir)) {
+int start_service(platform::EventLoop& loop, Daemon& daemon) {
+  if (!database_findable(globals().registry.DB_Dir)) {
     refuse("Unable to start. Database not found... exiting");
     return kExitRefused;
   }
   if (platform::notify_socket_present()) {
-    if (!form.ServiceStart()) return kExitRefused;
+    if (!daemon.service_start()) return kExitRefused;
     tell_ready();
   }
-  for (int i = 0; i < 10 && !globals().ServiceStarted; ++i) loop.wait_seconds(0.5);
-  if (!globals().ServiceStarted) {
+  for (int i = 0; i < 10 && !globals().service_started; ++i) loop.wait_seconds(0.5);
+  if (!globals().service_started) {
     std::fputs("VTXWeb: Run_Type is NTService but no service manager started it "
                "(NOTIFY_SOCKET is not set)... exiting\n", stderr);
     return kExitRefused;
   }
-  return form.Run();
+  return daemon.run();
 }
 
 int run_module(int argc, char** argv) {
-  globals().Registry = read_registry_settings();
+  globals().registry = read_registry_settings();
   read_monitor_settings();
   platform::EventLoop& loop = platform::event_loop();
-  MainForm form(loop);
-  globals().Form = &form;
-  form.Load();
+  Daemon daemon(loop);
+  globals().daemon = &daemon;
+  daemon.load();
 
   CommandLine cl = parse_command_line(join_arguments(argc, argv));
   if (cl.option == "install") return install_service(cl);
@@ -104,20 +104,20 @@ int run_module(int argc, char** argv) {
   }
   const std::string registry = platform::RegistryFile::default_path();
   warn_missing_registry(registry);
-  platform::InstanceLock lock(platform::instance_lock_folder(globals().Registry.DB_Dir, registry), registry);
+  platform::InstanceLock lock(platform::instance_lock_folder(globals().registry.DB_Dir, registry), registry);
   if (lock.state() == platform::InstanceLock::State::HeldElsewhere) {
-    refuse("Another instance of " + globals().ModuleName + " is already running... exiting");
+    refuse("Another instance of " + globals().module_name + " is already running... exiting");
     return kExitRefused;
   }
   if (!lock.acquired()) {
     refuse("Unable to start: cannot open the instance lock " + lock.path() + ": " + std::strerror(lock.error()));
     return kExitRefused;
   }
-  install_signals(loop, form);
-  if (globals().Registry.Run_Type == "NTService") return start_service(loop, form);
-  if (!main2(form)) return kExitRefused;
+  install_signals(loop, daemon);
+  if (globals().registry.Run_Type == "NTService") return start_service(loop, daemon);
+  if (!start_module(daemon)) return kExitRefused;
   tell_ready();
-  return form.Run();
+  return daemon.run();
 }
 
 }  // namespace
@@ -131,22 +131,22 @@ void refuse(std::string_view text) {
   std::fprintf(stderr, "%s\n", std::string(text).c_str());
 }
 
-bool main2(MainForm& form) {
+bool start_module(Daemon& daemon) {
   try {
     log_event("general", "monitor/disk", "general", "Module Started (v" + std::string(module_version()) + ")");
     flush_log_queues_after_running_flush();
-    form.EnablePollTimer();
+    daemon.enable_poll_timer();
     return true;
   } catch (const RuntimeError& e) {
     log_event("general", "monitor/disk", "general",
               "Error: " + std::to_string(e.number()) + " " + e.description() + " in main2");
     flush_log_queues_after_running_flush();
-    platform::DoEvents();
+    platform::process_pending();
     return false;
   }
 }
 
-int Main(int argc, char** argv) {
+int run_daemon(int argc, char** argv) {
   reset_globals();
   if (join_arguments(argc, argv) == "--version") {
     std::printf("dexweb %s\n", std::string(module_version()).c_str());
@@ -157,7 +157,7 @@ int Main(int argc, char** argv) {
   } catch (const RuntimeError& e) {
     write_log_direct("Startup error in Main:" + std::to_string(e.number()) + " " + e.description());
     std::fprintf(stderr, "Startup error in Main:%d %s\n", e.number(), e.description().c_str());
-    platform::DoEvents();
+    platform::process_pending();
     return kExitRefused;
   } catch (const std::exception& e) {
     // Not one of the module's own errors (out of memory, a library's exception): still a

@@ -6,16 +6,16 @@
 
 namespace dexweb {
 
-class MainForm;
+class Daemon;
 
 // Runs the module and returns its exit status: 0 after a normal stop, 1 after a halt or a
 // refusal, 2 for an invalid command-line option. The command line "--version" alone prints
 // "dexweb VERSION" and returns 0 without touching the home.
-int Main(int argc, char** argv);
+int run_daemon(int argc, char** argv);
 
 // Module start, in both modes: the start-up line, the log flush, the poll timer on. False
 // when that failed (the line "Error: ... in main2" was logged): the run ends with status 1.
-bool main2(MainForm& form);
+bool start_module(Daemon& daemon);
 
 // The module's version as "major.minor.revision".
 std::string_view module_version();

@@ -14,7 +14,7 @@ namespace {
 
 int monitor_port(const Options& options) {
   if (const auto port = options.number("port", 0, 65535)) return static_cast<int>(*port);
-  const auto configured = text::parse_number(QueryValue(kMonitorKey, "VTM_Port"));
+  const auto configured = text::parse_number(query_value(kMonitorKey, "VTM_Port"));
   if (configured && *configured >= 1 && *configured <= 65535) return static_cast<int>(*configured);
   return kDefaultMonitorPort;
 }

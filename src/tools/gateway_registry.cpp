@@ -26,12 +26,12 @@ void use_gateway_database(const std::string& registry_path) {
   require_registry_file(registry_path);
   const std::string db_dir = registry_folder(registry_path, "DB_Dir");
   if (db_dir.empty()) throw RuntimeError(err::kFileNotFound, "No DB_Dir in the registry file " + registry_path);
-  globals().Registry.DB_Dir = db_dir;
-  globals().Registry.DB_Retries = 0;
+  globals().registry.DB_Dir = db_dir;
+  globals().registry.DB_Retries = 0;
 }
 
 std::string read_watched_folder(DBObject& db) {
-  auto rs = db.OpenRecordset("SELECT [dexwebcgi_path] FROM [settings]" + globals().NoLockHint);
+  auto rs = db.OpenRecordset("SELECT [dexwebcgi_path] FROM [settings]" + globals().no_lock_hint);
   if (rs->Eof()) throw RuntimeError(err::kFileNotFound, "The settings row names no watched folder");
   return rs->AsText("dexwebcgi_path");
 }

@@ -21,7 +21,7 @@ std::string find_schema_file(DatabaseKind kind) {
   candidates.push_back(exe_dir + "../schema/" + name);
   candidates.push_back(exe_dir + "../share/dexweb/schema/" + name);
   for (const std::string& path : candidates)
-    if (isfile(path)) return path;
+    if (is_file(path)) return path;
   throw RuntimeError(err::kFileNotFound, "Schema file " + name + " not found beside " + exe);
 }
 

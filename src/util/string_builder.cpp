@@ -21,13 +21,13 @@ std::size_t bytes_of(std::u32string_view chars) { return chars.size() * 2; }
 
 }  // namespace
 
-clsStringBuilder::clsStringBuilder(std::size_t page_size) {
+StringBuilder::StringBuilder(std::size_t page_size) {
   if (page_size == 0) throw RuntimeError(err::kInvalidProcedureCall, "Cannot obtain page size");
   initial_size_ = round_up(kInitialBytes, page_size);
   resize(initial_size_);
 }
 
-void clsStringBuilder::resize(std::size_t bytes) {
+void StringBuilder::resize(std::size_t bytes) {
   if (bytes < capacity_) {
     std::u32string smaller;
     smaller.reserve(bytes / 2);
@@ -39,13 +39,13 @@ void clsStringBuilder::resize(std::size_t bytes) {
   capacity_ = bytes;
 }
 
-void clsStringBuilder::grow_for(std::size_t bytes_needed, std::size_t new_bytes) {
+void StringBuilder::grow_for(std::size_t bytes_needed, std::size_t new_bytes) {
   if (bytes_needed <= capacity_) return;
   auto grown = text::round_half_even(static_cast<double>(capacity_) * 1.6 + static_cast<double>(new_bytes));
   resize(round_up(static_cast<std::size_t>(grown), initial_size_));
 }
 
-void clsStringBuilder::record(Change change, std::size_t index, std::size_t length, std::u32string saved) {
+void StringBuilder::record(Change change, std::size_t index, std::size_t length, std::u32string saved) {
   if (undoing_) return;
   last_change_ = change;
   change_index_ = index;
@@ -53,20 +53,20 @@ void clsStringBuilder::record(Change change, std::size_t index, std::size_t leng
   saved_ = std::move(saved);
 }
 
-void clsStringBuilder::append_chars(std::u32string_view chars, std::u32string_view line_end) {
+void StringBuilder::append_chars(std::u32string_view chars, std::u32string_view line_end) {
   grow_for(used_bytes() + bytes_of(chars) + bytes_of(line_end) + kTerminatorBytes, bytes_of(chars));
   record(Change::kAppend, text_.size(), 0);
   text_.append(chars).append(line_end);
 }
 
-void clsStringBuilder::insert_chars(std::size_t index, std::u32string_view chars) {
+void StringBuilder::insert_chars(std::size_t index, std::u32string_view chars) {
   if (chars.empty() || index > text_.size()) return;
   grow_for(used_bytes() + bytes_of(chars) + kTerminatorBytes, bytes_of(chars));
   text_.insert(index, chars);
   record(Change::kInsert, index, chars.size());
 }
 
-void clsStringBuilder::overwrite_chars(std::size_t index, std::u32string_view chars) {
+void StringBuilder::overwrite_chars(std::size_t index, std::u32string_view chars) {
   if (chars.empty() || index > text_.size()) return;
   grow_for((index + chars.size()) * 2 + kTerminatorBytes, bytes_of(chars));
   std::size_t covered = std::min(chars.size(), text_.size() - index);
@@ -74,45 +74,45 @@ void clsStringBuilder::overwrite_chars(std::size_t index, std::u32string_view ch
   text_.replace(index, covered, chars);
 }
 
-void clsStringBuilder::remove_chars(std::size_t index, std::size_t count) {
+void StringBuilder::remove_chars(std::size_t index, std::size_t count) {
   if (index >= text_.size() || count == 0) return;
   count = std::min(count, text_.size() - index);
   record(Change::kRemove, index, 0, text_.substr(index, count));
   text_.erase(index, count);
 }
 
-void clsStringBuilder::Append(std::string_view text) {
+void StringBuilder::Append(std::string_view text) {
   if (!text.empty()) append_chars(text::to_u32(text), {});
 }
 
-void clsStringBuilder::AppendLine(std::string_view text) { append_chars(text::to_u32(text), kCrLf); }
+void StringBuilder::AppendLine(std::string_view text) { append_chars(text::to_u32(text), kCrLf); }
 
-void clsStringBuilder::Insert(long position, std::string_view text) {
+void StringBuilder::Insert(long position, std::string_view text) {
   if (position >= 1) insert_chars(static_cast<std::size_t>(position - 1), text::to_u32(text));
 }
 
-void clsStringBuilder::Overwrite(long position, std::string_view text) {
+void StringBuilder::Overwrite(long position, std::string_view text) {
   if (position >= 1) overwrite_chars(static_cast<std::size_t>(position - 1), text::to_u32(text));
 }
 
-void clsStringBuilder::Remove(long start_pos, long length) {
+void StringBuilder::Remove(long start_pos, long length) {
   if (start_pos >= 1 && length > 0)
     remove_chars(static_cast<std::size_t>(start_pos - 1), static_cast<std::size_t>(length));
 }
 
-void clsStringBuilder::Clear() {
+void StringBuilder::Clear() {
   if (text_.empty()) return;
   text_.clear();
   last_change_ = Change::kNone;
   resize(initial_size_);
 }
 
-void clsStringBuilder::SetStringData(std::string_view text) {
+void StringBuilder::SetStringData(std::string_view text) {
   Clear();
   Append(text);
 }
 
-bool clsStringBuilder::Undo() {
+bool StringBuilder::Undo() {
   if (last_change_ == Change::kNone) return false;
   undoing_ = true;
   switch (last_change_) {
@@ -128,26 +128,26 @@ bool clsStringBuilder::Undo() {
   return true;
 }
 
-bool clsStringBuilder::undo_if(Change change) { return last_change_ == change && Undo(); }
-bool clsStringBuilder::UndoAppend() { return undo_if(Change::kAppend); }
-bool clsStringBuilder::UndoInsert() { return undo_if(Change::kInsert); }
-bool clsStringBuilder::UndoOverwrite() { return undo_if(Change::kOverwrite); }
-bool clsStringBuilder::UndoRemove() { return undo_if(Change::kRemove); }
+bool StringBuilder::undo_if(Change change) { return last_change_ == change && Undo(); }
+bool StringBuilder::UndoAppend() { return undo_if(Change::kAppend); }
+bool StringBuilder::UndoInsert() { return undo_if(Change::kInsert); }
+bool StringBuilder::UndoOverwrite() { return undo_if(Change::kOverwrite); }
+bool StringBuilder::UndoRemove() { return undo_if(Change::kRemove); }
 
-std::string clsStringBuilder::ToString() const { return text::to_utf8(text_); }
+std::string StringBuilder::ToString() const { return text::to_utf8(text_); }
 
-std::string clsStringBuilder::ToStringLeft(long length) const {
+std::string StringBuilder::ToStringLeft(long length) const {
   if (length <= 0) return {};
   return text::to_utf8(std::u32string_view(text_).substr(0, static_cast<std::size_t>(length)));
 }
 
-std::string clsStringBuilder::ToStringRight(long length) const {
+std::string StringBuilder::ToStringRight(long length) const {
   if (length <= 0) return {};
   std::size_t n = std::min(static_cast<std::size_t>(length), text_.size());
   return text::to_utf8(std::u32string_view(text_).substr(text_.size() - n));
 }
 
-std::string clsStringBuilder::ToStringMid(long start_pos, long length) const {
+std::string StringBuilder::ToStringMid(long start_pos, long length) const {
   if (start_pos < 1 || start_pos > Length() || length <= 0) return {};
   auto from = static_cast<std::size_t>(start_pos - 1);
   return text::to_utf8(std::u32string_view(text_).substr(from, static_cast<std::size_t>(length)));

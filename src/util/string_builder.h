@@ -17,16 +17,16 @@
 
 namespace dexweb {
 
-class clsStringBuilder {
+class StringBuilder {
  public:
   // CompareMethod value for case-insensitive comparisons; any other value is exact.
   static constexpr int kTextCompare = 1;
 
   static constexpr std::size_t kDefaultPageSize = 4096;
 
-  clsStringBuilder() : clsStringBuilder(kDefaultPageSize) {}
+  StringBuilder() : StringBuilder(kDefaultPageSize) {}
   // Raises RuntimeError 5 when page_size is 0.
-  explicit clsStringBuilder(std::size_t page_size);
+  explicit StringBuilder(std::size_t page_size);
 
   // Replaces every occurrence from the left; replacement text is not searched again.
   void SearchAndReplace(std::string_view search, std::string_view replacement,

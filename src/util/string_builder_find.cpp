@@ -37,13 +37,13 @@ bool ends_with(Chars s, Chars suffix, bool ignore_case) {
 
 }  // namespace
 
-long clsStringBuilder::Find(long start_pos, std::string_view search_text, std::string_view delimiter,
+long StringBuilder::Find(long start_pos, std::string_view search_text, std::string_view delimiter,
                             int compare_method) const {
   return find_chars(start_pos, text::to_u32(search_text), text::to_u32(delimiter),
                     compare_method == kTextCompare);
 }
 
-long clsStringBuilder::find_chars(long start_pos, Chars search_chars, Chars delimiter,
+long StringBuilder::find_chars(long start_pos, Chars search_chars, Chars delimiter,
                                   bool ignore_case) const {
   if (start_pos < 1 || start_pos > Length() + 1 || search_chars.empty() || text_.empty()) return 0;
   if (!delimiter.empty()) return find_token(start_pos, search_chars, delimiter, ignore_case);
@@ -54,7 +54,7 @@ long clsStringBuilder::find_chars(long start_pos, Chars search_chars, Chars deli
 // The token may stand first (only when the search starts at 1), between two delimiters, or
 // last (only when it lies at or after start_pos, so that a caller stepping through the
 // tokens comes to an end).
-long clsStringBuilder::find_token(long start_pos, Chars token, Chars delimiter, bool ignore_case) const {
+long StringBuilder::find_token(long start_pos, Chars token, Chars delimiter, bool ignore_case) const {
   Chars all = text_;
   std::u32string first = std::u32string(token).append(delimiter);
   if (start_pos == 1 && (same_chars(all, token, ignore_case) || starts_with(all, first, ignore_case)))
@@ -69,7 +69,7 @@ long clsStringBuilder::find_token(long start_pos, Chars token, Chars delimiter, 
   return last >= start_pos && ends_with(all, tail, ignore_case) ? last : 0;
 }
 
-void clsStringBuilder::SearchAndReplace(std::string_view search_text, std::string_view replacement,
+void StringBuilder::SearchAndReplace(std::string_view search_text, std::string_view replacement,
                                         int compare_method) {
   if (search_text.empty()) return;
   std::u32string from = text::to_u32(search_text), to = text::to_u32(replacement);

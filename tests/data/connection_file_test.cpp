@@ -24,18 +24,18 @@ TEST_F(ConnectionFile, ModuleKeysAreTakenOutAndClausesPassThrough) {
                 "vtSqlIsolation=serializable\r\nServer=db1;\r\n  Database=velotrax;  \r\n");
   EXPECT_EQ(c.connection_string, "Driver={ODBC Driver 18 for SQL Server};\r\nServer=db1;\r\nDatabase=velotrax;\r\n");
   EXPECT_EQ(c.driver_clauses, "Driver={ODBC Driver 18 for SQL Server};Server=db1;Database=velotrax;");
-  EXPECT_EQ(globals().SqlIsolationLevel, "SERIALIZABLE");
-  EXPECT_EQ(globals().Registry.DB_Retries, 3);
+  EXPECT_EQ(globals().sql_isolation_level, "SERIALIZABLE");
+  EXPECT_EQ(globals().registry.DB_Retries, 3);
 }
 
 TEST_F(ConnectionFile, LinuxLineEndsAndMissingSemicolons) {
   auto c = read("Driver=x\nServer=y;\nvtsqlisolation=chaos\n");
   EXPECT_EQ(c.driver_clauses, "Driver=x;Server=y;");
-  EXPECT_EQ(globals().SqlIsolationLevel, "READ COMMITTED");
+  EXPECT_EQ(globals().sql_isolation_level, "READ COMMITTED");
 }
 
 TEST_F(ConnectionFile, RegistryWinsOverTheFile) {
-  RegistrySettings& r = globals().Registry;
+  RegistrySettings& r = globals().registry;
   r.DB_Long_Timeout = 45;
   r.DB_Long_Timeout_Set = true;
   read("vtdbretries=5;\r\nvtdbshorttimeout=2.6\r\nvtdbmediumtimeout=abc\r\nvtdblongtimeout=90\r\n");

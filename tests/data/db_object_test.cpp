@@ -69,7 +69,7 @@ TEST_P(DbObjectEngines, MessageRowReadsBackEqual) {
     add_message_fields(q, text, last_try);
     db.Execute(q.Build());
   }
-  auto rs = db.OpenRecordset("SELECT * FROM [messages]" + globals().NoLockHint + " ORDER BY [record_id]");
+  auto rs = db.OpenRecordset("SELECT * FROM [messages]" + globals().no_lock_hint + " ORDER BY [record_id]");
   for (const auto& text : texts) {
     ASSERT_FALSE(rs->Eof());
     EXPECT_EQ(rs->AsText("message"), text);
@@ -121,16 +121,16 @@ TEST_P(DbObjectEngines, OpenDbPublishesTheKind) {
   EXPECT_TRUE(db.OpenDb(1));
   EXPECT_TRUE(db.IsOpen());
   EXPECT_TRUE(db.OpenDb(1));
-  EXPECT_EQ(globals().NoLockHint, "");
+  EXPECT_EQ(globals().no_lock_hint, "");
   if (GetParam() == "sqlite") {
-    EXPECT_FALSE(globals().UseSqlServer);
+    EXPECT_FALSE(globals().use_sql_server);
     EXPECT_NE(db.GetDb(), nullptr);
-    EXPECT_GE(globals().JetLockDelay, 25);
-    EXPECT_LE(globals().JetLockDelay, 74);
-    EXPECT_EQ(globals().JetLockRetry, 1000 / globals().JetLockDelay);
+    EXPECT_GE(globals().lock_delay_ms, 25);
+    EXPECT_LE(globals().lock_delay_ms, 74);
+    EXPECT_EQ(globals().lock_retries, 1000 / globals().lock_delay_ms);
   } else {
-    EXPECT_TRUE(globals().UseSqlServer);
-    EXPECT_EQ(globals().DbKind, DatabaseKind::PostgreSql);
+    EXPECT_TRUE(globals().use_sql_server);
+    EXPECT_EQ(globals().db_kind, DatabaseKind::PostgreSql);
     EXPECT_EQ(db.GetDb(), nullptr);
     EXPECT_NE(db.ConnectionString().find("ConnSettings="), std::string::npos);
   }

@@ -15,9 +15,9 @@
 #include <memory>
 #include <string_view>
 
-#include "data/db_engine.h"
-#include "data/db_failure.h"
-#include "data/sqlite_engine.h"
+#include "data/internal/db_engine.h"
+#include "data/internal/db_failure.h"
+#include "data/internal/sqlite_engine.h"
 #include "platform/sqlite_db.h"
 
 namespace dexweb::test {

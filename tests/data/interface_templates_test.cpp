@@ -16,8 +16,8 @@ using test::EngineTest;
 
 void use(DatabaseKind kind) {
   reset_globals();
-  globals().DbKind = kind;
-  globals().UseSqlServer = kind != DatabaseKind::Embedded;
+  globals().db_kind = kind;
+  globals().use_sql_server = kind != DatabaseKind::Embedded;
 }
 
 TEST(TemplatesQuery, ExactTextOfEachDialect) {

@@ -30,18 +30,18 @@ std::vector<std::string> message_rows(int transaction_id) {
   WebMessage msg;
   msg.message = std::string(11000, 'x');
   msg.frm = "sender";
-  msg.TransactionId = transaction_id;
+  msg.transaction_id = transaction_id;
   const RowSource source{"DexWeb", "gateway-1", "60"};
   QueryObject q;
   std::vector<std::string> rows;
-  for (int i = 1; i <= kRows; ++i) rows.push_back(BuildMessageRow(q, msg, AccountRecipient("u" + std::to_string(i)), source));
+  for (int i = 1; i <= kRows; ++i) rows.push_back(build_message_row(q, msg, account_recipient("u" + std::to_string(i)), source));
   return rows;
 }
 
 // Rows as another connection sees them (committed rows only).
 int stored(std::string_view where = "") {
   DBObject other;
-  auto rs = other.OpenRecordset("SELECT COUNT(*) AS n FROM [messages]" + globals().NoLockHint + std::string(where));
+  auto rs = other.OpenRecordset("SELECT COUNT(*) AS n FROM [messages]" + globals().no_lock_hint + std::string(where));
   return rs->AsLong("n");
 }
 
@@ -108,7 +108,7 @@ DEXWEB_INSTANTIATE_ENGINES(MessageTransaction);
 // Without retries the failure is raised: none of the rows stays, the number is the
 // engine's, and the same object then stores the whole message exactly once.
 TEST_P(MessageTransaction, AFailedStatementLeavesNoRowAndTheNextCallStoresAll) {
-  globals().Registry.DB_Retries = 0;
+  globals().registry.DB_Retries = 0;
   for (const FaultCase& c : cases()) {
     for (int k = 1; k <= calls_per_message(); ++k) {
       SCOPED_TRACE(c.name() + " at call " + std::to_string(k));
@@ -116,14 +116,14 @@ TEST_P(MessageTransaction, AFailedStatementLeavesNoRowAndTheNextCallStoresAll) {
       auto db = faulty_db(c, plan);
       const auto rows = message_rows(k);
       try {
-        WriteMessageRows(*db, rows);
+        write_message_rows(*db, rows);
         ADD_FAILURE() << "no error raised";
       } catch (const RuntimeError& e) {
         EXPECT_EQ(e.number(), c.number());
       }
       EXPECT_EQ(plan->fired, 1);
       EXPECT_EQ(stored(), 0);
-      WriteMessageRows(*db, rows);
+      write_message_rows(*db, rows);
       EXPECT_EQ(stored(), kRows);
       clear_messages();
     }
@@ -134,7 +134,7 @@ TEST_P(MessageTransaction, AFailedStatementLeavesNoRowAndTheNextCallStoresAll) {
 // run again from its start, never its remaining statements alone, so every call stores
 // exactly the message's rows. The cases take turns over k.
 TEST_P(MessageTransaction, ARetryRunsTheWholeMessageAgain) {
-  globals().Registry.DB_Retries = 1;
+  globals().registry.DB_Retries = 1;
   const std::vector<FaultCase> all = cases();
   std::string counts;
   for (int k = 1; k <= calls_per_message(); ++k) {
@@ -144,7 +144,7 @@ TEST_P(MessageTransaction, ARetryRunsTheWholeMessageAgain) {
     auto db = faulty_db(c, plan);
     std::string raised;
     try {
-      WriteMessageRows(*db, message_rows(k));
+      write_message_rows(*db, message_rows(k));
     } catch (const RuntimeError& e) {
       raised = " raised " + std::to_string(e.number());
     }
@@ -162,14 +162,14 @@ TEST_P(MessageTransaction, ARetryRunsTheWholeMessageAgain) {
 // Runs of the message again count against the failing statement's budget: a failure that
 // persists ends the call after DB_Retries + 1 attempts with nothing stored.
 TEST_P(MessageTransaction, APersistentFailureUsesOneBudget) {
-  globals().Registry.DB_Retries = 1;
+  globals().registry.DB_Retries = 1;
   auto plan = std::make_shared<FaultPlan>(FaultPlan{cases().front().fault, kRows / 2, true});
   auto db = faulty_db(cases().front(), plan);
-  EXPECT_THROW(WriteMessageRows(*db, message_rows(1)), RuntimeError);
+  EXPECT_THROW(write_message_rows(*db, message_rows(1)), RuntimeError);
   EXPECT_EQ(plan->fired, 2);
   EXPECT_EQ(stored(), 0);
   plan->armed = false;
-  WriteMessageRows(*db, message_rows(2));
+  write_message_rows(*db, message_rows(2));
   EXPECT_EQ(stored(), kRows);
 }
 
@@ -178,25 +178,25 @@ TEST(MessageDatabaseFile, ADeletedFileStoresNothingUntilItIsBack) {
   auto database = test::make_sqlite_database();
   const std::string path = database->dir() + "velotrax.db", kept = database->dir() + "kept.db";
   DBObject db;
-  WriteMessageRows(db, message_rows(1));
+  write_message_rows(db, message_rows(1));
   std::filesystem::create_hard_link(path, kept);
   std::filesystem::remove(path);
 
-  globals().RetryCount = globals().RetryRound = 0;
+  globals().retry_count = globals().retry_round = 0;
   try {
-    WriteMessageRows(db, message_rows(2));
+    write_message_rows(db, message_rows(2));
     FAIL() << "no error raised";
   } catch (const RuntimeError& e) {
     EXPECT_EQ(e.number(), 3024);
     EXPECT_TRUE(is_retryable_db_error(e.number()));
   }
   // Not final: the error routine's own retries and warning apply.
-  EXPECT_EQ(globals().RetryCount, 0);
+  EXPECT_EQ(globals().retry_count, 0);
   // The file that was deleted (still open) got nothing of the second message.
   EXPECT_EQ(db.OpenRecordset("SELECT COUNT(*) AS n FROM [messages]")->AsLong("n"), kRows);
 
   std::filesystem::rename(kept, path);
-  WriteMessageRows(db, message_rows(2));
+  write_message_rows(db, message_rows(2));
   EXPECT_EQ(stored(" WHERE [transaction] = 2"), kRows);
   EXPECT_EQ(stored(), 2 * kRows);
 }
@@ -206,10 +206,10 @@ TEST(MessageDatabaseFile, AReplacedFileGetsTheNextMessage) {
   const std::string path = database->dir() + "velotrax.db", fresh = database->dir() + "fresh.db";
   database->exec("VACUUM INTO '" + fresh + "'");
   DBObject db;
-  WriteMessageRows(db, message_rows(1));
+  write_message_rows(db, message_rows(1));
   std::filesystem::rename(fresh, path);
 
-  WriteMessageRows(db, message_rows(2));
+  write_message_rows(db, message_rows(2));
   EXPECT_EQ(stored(" WHERE [transaction] = 2"), kRows);
   EXPECT_EQ(stored(), kRows);
   // The object goes on with the new file.

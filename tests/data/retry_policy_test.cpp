@@ -21,8 +21,8 @@ class RetryPolicy : public ::testing::Test {
  protected:
   void SetUp() override {
     database_ = test::make_sqlite_database();
-    globals().Registry.DB_Retries = 3;
-    globals().Registry.DB_Medium_Timeout = 5;
+    globals().registry.DB_Retries = 3;
+    globals().registry.DB_Medium_Timeout = 5;
   }
   double elapsed() const { return std::chrono::duration<double>(clock_.now() - start_).count(); }
 
@@ -53,8 +53,8 @@ TEST_F(RetryPolicy, PersistentFailureIsTriedFourTimesThenRaised) {
   EXPECT_GE(elapsed(), 10.5);
   EXPECT_LT(elapsed(), 13.0);
   EXPECT_TRUE(db.Failed());
-  EXPECT_EQ(globals().RetryCount, 100);
-  EXPECT_EQ(globals().RetryRound, 100);
+  EXPECT_EQ(globals().retry_count, 100);
+  EXPECT_EQ(globals().retry_round, 100);
 }
 
 TEST_F(RetryPolicy, IgnoreFailureLogsAndReturnsEmpty) {
@@ -99,7 +99,7 @@ TEST_F(RetryPolicy, SuccessAfterRetriesIsLogged) {
 }
 
 TEST_F(RetryPolicy, OpenFailsAfterItsRetriesWithTheEngineText) {
-  globals().Registry.DB_Dir = database_->dir() + "missing/";
+  globals().registry.DB_Dir = database_->dir() + "missing/";
   DBObject db;
   try {
     db.OpenDb(1);
@@ -113,7 +113,7 @@ TEST_F(RetryPolicy, OpenFailsAfterItsRetriesWithTheEngineText) {
   EXPECT_EQ(log_.count_starting("DAO: unable to open database file"), 1);
   EXPECT_GE(elapsed(), 2.0);  // one wait of DB_Short_Timeout + [0,1)
   EXPECT_LT(elapsed(), 3.0);
-  EXPECT_EQ(globals().RetryRound, 100);
+  EXPECT_EQ(globals().retry_round, 100);
 }
 
 // On a server a persistent failure reconnects before the fourth attempt; here the failure
@@ -121,7 +121,7 @@ TEST_F(RetryPolicy, OpenFailsAfterItsRetriesWithTheEngineText) {
 TEST(RetryPolicyServer, ReconnectsBeforeTheFourthAttempt) {
   auto database = test::make_postgresql_database();
   if (!database) GTEST_SKIP() << "DEXWEB_TEST_PG_ODBC is not set";
-  globals().Registry.DB_Retries = 3;
+  globals().registry.DB_Retries = 3;
   platform::ManualClock clock{std::chrono::system_clock::now()};
   platform::ScopedClock scoped{clock};
   test::LogCapture log;

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "config/globals.h"
-#include "data/bulk_batches.h"
+#include "data/internal/bulk_batches.h"
 #include "data/dialect.h"
 #include "data/query_object.h"
 #include "data/sql_literals.h"
@@ -15,8 +15,8 @@ class SqlText : public ::testing::Test {
  protected:
   void SetUp() override { reset_globals(); }
   void use(DatabaseKind kind) {
-    globals().DbKind = kind;
-    globals().UseSqlServer = kind != DatabaseKind::Embedded;
+    globals().db_kind = kind;
+    globals().use_sql_server = kind != DatabaseKind::Embedded;
   }
 };
 

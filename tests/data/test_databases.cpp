@@ -23,8 +23,8 @@ std::string schema_text(const std::string& engine) {
 
 void point_globals_at(const std::string& dir) {
   reset_globals();
-  globals().Registry.DB_Dir = dir;
-  globals().CountersRecordId = 1;
+  globals().registry.DB_Dir = dir;
+  globals().counters_record_id = 1;
 }
 
 class SqliteDatabase final : public TestDatabase {

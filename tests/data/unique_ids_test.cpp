@@ -54,10 +54,10 @@ TEST_P(UniqueIds, SixFailuresFallBackToARandomId) {
   EXPECT_LE(id, 1999999999);
   EXPECT_EQ(log.count_starting("Get_Unique2 warning: "), 6);
   EXPECT_EQ(log.count_starting("get_unique failed, using random unique id"), 1);
-  EXPECT_EQ(globals().UniqueFailures, 6);
+  EXPECT_EQ(globals().unique_failures, 6);
   // The statement gets no retries of its own and the setting is put back.
   EXPECT_EQ(log.count_starting("Warning - DbObject.OpenRecordset:"), 0);
-  EXPECT_EQ(globals().Registry.DB_Retries, 3);
+  EXPECT_EQ(globals().registry.DB_Retries, 3);
 }
 
 TEST(UniqueIdsEmbedded, SuccessOnTheThirdAttemptIsLogged) {
@@ -76,19 +76,19 @@ TEST(UniqueIdsEmbedded, SuccessOnTheThirdAttemptIsLogged) {
   loop.remove_timer(timer);
   EXPECT_EQ(log.count_starting("Get_Unique2 warning: "), 2);
   EXPECT_EQ(log.count_starting("get_unique retry was successful"), 1);
-  EXPECT_EQ(globals().UniqueFailures, 0);
+  EXPECT_EQ(globals().unique_failures, 0);
 }
 
 TEST(UniqueNames, SequenceWrapsAndNamesCarryTheTime) {
   reset_globals();
   EXPECT_EQ(next_local_id(), 1);
-  globals().LocalSequence = kMaxUniqueId - 1;
+  globals().local_sequence = kMaxUniqueId - 1;
   EXPECT_EQ(next_local_id(), kMaxUniqueId);
-  std::string name = UniqueName();
+  std::string name = unique_name();
   EXPECT_TRUE(name.starts_with("VTXWeb")) << name;
   EXPECT_EQ(name.size(), 6u + 14u + 1u);
   EXPECT_EQ(name.back(), '1');
-  EXPECT_NE(UniqueName(), UniqueName());
+  EXPECT_NE(unique_name(), unique_name());
 }
 
 // ---- two processes drawing from one counter row ----
@@ -98,8 +98,8 @@ TEST(UniqueIdsChild, DrawIds) {
   const char* dir = ::getenv("DEXWEB_CHILD_DB_DIR");
   if (!dir) GTEST_SKIP() << "runs as a child process only";
   reset_globals();
-  globals().Registry.DB_Dir = dir;
-  globals().CountersRecordId = 1;
+  globals().registry.DB_Dir = dir;
+  globals().counters_record_id = 1;
   int count = std::atoi(::getenv("DEXWEB_CHILD_COUNT"));
   std::ofstream out(::getenv("DEXWEB_CHILD_OUT"));
   DBObject db;

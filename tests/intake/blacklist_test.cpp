@@ -10,20 +10,20 @@ namespace dexweb {
 namespace {
 
 TEST(BlackListEntry, TheNumberAtTheStartOfTheLine) {
-  EXPECT_EQ(BlackListEntry("12-34"), "12");
-  EXPECT_EQ(BlackListEntry("1 2 3"), "123");
-  EXPECT_EQ(BlackListEntry("  0451 # office"), "451");
-  EXPECT_EQ(BlackListEntry(""), "0");
-  EXPECT_EQ(BlackListEntry("none"), "0");
-  EXPECT_EQ(BlackListEntry("-7"), "-7");
-  EXPECT_EQ(BlackListEntry("1.5x"), "1.5");
+  EXPECT_EQ(blacklist_entry("12-34"), "12");
+  EXPECT_EQ(blacklist_entry("1 2 3"), "123");
+  EXPECT_EQ(blacklist_entry("  0451 # office"), "451");
+  EXPECT_EQ(blacklist_entry(""), "0");
+  EXPECT_EQ(blacklist_entry("none"), "0");
+  EXPECT_EQ(blacklist_entry("-7"), "-7");
+  EXPECT_EQ(blacklist_entry("1.5x"), "1.5");
 }
 
 class BlackListFile : public ::testing::Test {
  protected:
   BlackListFile() {
     reset_globals();
-    globals().Registry.DB_Dir = dir.dir();
+    globals().registry.DB_Dir = dir.dir();
   }
   ~BlackListFile() override { reset_globals(); }
   test::TempDir dir;
@@ -32,28 +32,28 @@ class BlackListFile : public ::testing::Test {
 
 TEST_F(BlackListFile, EntriesArePrefixesOfPins) {
   test::write_text(dir.file("BlackList"), "555\n12-34\r\n\r\n");
-  list.GetBlackList();
-  EXPECT_EQ(list.Entries(), (std::vector<std::string>{"555", "12", "0"}));
-  EXPECT_TRUE(list.InBlackList("5551234"));
-  EXPECT_TRUE(list.InBlackList("12"));
-  EXPECT_TRUE(list.InBlackList("0800"));
-  EXPECT_FALSE(list.InBlackList("55"));
-  EXPECT_FALSE(list.InBlackList("1"));
-  EXPECT_FALSE(list.InBlackList(""));
+  list.load();
+  EXPECT_EQ(list.entries(), (std::vector<std::string>{"555", "12", "0"}));
+  EXPECT_TRUE(list.in_blacklist("5551234"));
+  EXPECT_TRUE(list.in_blacklist("12"));
+  EXPECT_TRUE(list.in_blacklist("0800"));
+  EXPECT_FALSE(list.in_blacklist("55"));
+  EXPECT_FALSE(list.in_blacklist("1"));
+  EXPECT_FALSE(list.in_blacklist(""));
 }
 
 TEST_F(BlackListFile, NoFileNoEntriesAndALongFileKeepsItsFirst100) {
-  list.GetBlackList();
-  EXPECT_EQ(list.BlackListCount(), 0);
-  EXPECT_FALSE(list.InBlackList("0"));
+  list.load();
+  EXPECT_EQ(list.blacklist_count(), 0);
+  EXPECT_FALSE(list.in_blacklist("0"));
 
   std::string lines;
   for (int i = 1; i <= 150; ++i) lines += std::to_string(1000 + i) + "\r\n";
   test::write_text(dir.file("blacklist"), lines);
-  list.GetBlackList();
-  EXPECT_EQ(list.BlackListCount(), 100);
-  EXPECT_TRUE(list.InBlackList("1100"));
-  EXPECT_FALSE(list.InBlackList("1101"));
+  list.load();
+  EXPECT_EQ(list.blacklist_count(), 100);
+  EXPECT_TRUE(list.in_blacklist("1100"));
+  EXPECT_FALSE(list.in_blacklist("1101"));
 }
 
 }  // namespace

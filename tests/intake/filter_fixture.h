@@ -11,7 +11,7 @@
 #include "config/globals.h"
 #include "config/interface_settings.h"
 #include "config/interface_settings_parser.h"
-#include "intake/filters.h"
+#include "intake/internal/filters.h"
 #include "logging/log_state.h"
 #include "support/temp_dir.h"
 
@@ -24,15 +24,15 @@ class FilterTest : public ::testing::Test {
  protected:
   FilterTest() {
     reset_globals();
-    globals().Registry.Prog_Dir = prog.dir();
-    globals().Registry.DB_Dir = work.dir();
-    ctx.TempFolder = temp.dir();
-    msg.WebFileName = "a.msg";
+    globals().registry.Prog_Dir = prog.dir();
+    globals().registry.DB_Dir = work.dir();
+    ctx.temp_folder = temp.dir();
+    msg.file_name = "a.msg";
     set_web_text("user=bob\r\nmsg=hello");
   }
   ~FilterTest() override { reset_globals(); }
 
-  std::string web_path() const { return watched.file(msg.WebFileName); }
+  std::string web_path() const { return watched.file(msg.file_name); }
   void set_web_text(const std::string& text) {
     write_text(web_path(), text);
     msg.bytes = msg.content = msg.original_content = text;
@@ -61,19 +61,15 @@ class FilterTest : public ::testing::Test {
     std::filesystem::permissions(prog.file("vtfilter"), mode);
   }
   void set_fields(const std::string& user, const std::string& frm, const std::string& message) {
-    msg.user = msg.OriginalRecipient = user;
-    msg.frm = msg.Sender = frm;
+    msg.user = msg.original_recipient = user;
+    msg.frm = msg.sender = frm;
     msg.message = message;
   }
 
   // The texts of the log lines written so far.
   std::vector<std::string> logged() const {
     std::vector<std::string> lines;
-    const NVPList& queue = log_state().DiskLogQueue;
-    for (int i = 1; i <= queue.Count(); ++i) {
-      std::string line = queue.GetNameByIndex(i);
-      lines.push_back(line.substr(line.find("  ") + 2));
-    }
+    for (const QueuedLine& q : log_state().disk_log_queue) lines.push_back(q.line.substr(q.line.find("  ") + 2));
     return lines;
   }
   bool temp_folder_empty() const { return std::filesystem::is_empty(temp.dir()); }

@@ -2,7 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "intake/filter_call.h"
+#include "intake/internal/filter_call.h"
 #include "intake/filter_fixture.h"
 #include "support/temp_dir.h"
 
@@ -28,24 +28,24 @@ TEST_F(FilterLibrary, RawFilterAnswerBecomesTheContent) {
   run_raw_interface_filter(settings(raw_text_mode, "upper"), ctx, msg);
   EXPECT_EQ(msg.content, "USER=BOB\r\nMSG=HELLO");
   EXPECT_EQ(msg.original_content, "user=bob\r\nmsg=hello");
-  EXPECT_FALSE(msg.FilterAborted);
+  EXPECT_FALSE(msg.filter_aborted);
   EXPECT_THAT(logged(), ElementsAre("Applying raw interface filter: " + filter_settings()));
 }
 
 TEST_F(FilterLibrary, EmptyAnswerAbortsEitherFilter) {
   run_raw_interface_filter(settings(raw_text_mode, "abort"), ctx, msg);
-  EXPECT_TRUE(msg.FilterAborted);
+  EXPECT_TRUE(msg.filter_aborted);
   EXPECT_THAT(logged(), Contains(kAborted));
   set_fields("bob", "me", "hi");
-  msg.FilterAborted = false;
+  msg.filter_aborted = false;
   run_interface_filter(settings(text_mode, "abort"), ctx, msg);
-  EXPECT_TRUE(msg.FilterAborted);
+  EXPECT_TRUE(msg.filter_aborted);
 }
 
 TEST_F(FilterLibrary, BufferCarriesThePathsTheAppendFlagAndTheText) {
   run_raw_interface_filter(settings(raw_text_mode + "\r\nrawinterfacefilterdebugfile=/logs/f.log /Append", "echo"), ctx,
                            msg);
-  EXPECT_THAT(msg.content, StartsWith("debug=/logs/f.log|append=1|file=" + ctx.TempFolder + "VTXWeb"));
+  EXPECT_THAT(msg.content, StartsWith("debug=/logs/f.log|append=1|file=" + ctx.temp_folder + "VTXWeb"));
   EXPECT_THAT(msg.content, EndsWith(".txt|text=user=bob\r\nmsg=hello"));
   // A folder named append is part of the path, not the option.
   run_raw_interface_filter(settings(raw_text_mode + "\r\nrawinterfacefilterdebugfile=/var/append/f.log", "echo"), ctx,
@@ -59,8 +59,8 @@ TEST_F(FilterLibrary, InterfaceFilterReplacesTheFieldsButNotTheNamesInLogs) {
   EXPECT_EQ(msg.user, "BOB");
   EXPECT_EQ(msg.frm, "ME@EXAMPLE.ORG");
   EXPECT_EQ(msg.message, "HELLO\r\nSECOND LINE");
-  EXPECT_EQ(msg.OriginalRecipient, "bob");
-  EXPECT_EQ(msg.Sender, "me@example.org");
+  EXPECT_EQ(msg.original_recipient, "bob");
+  EXPECT_EQ(msg.sender, "me@example.org");
   EXPECT_THAT(logged(), ElementsAre("Applying filter: " + filter_settings()));
 }
 
@@ -68,7 +68,7 @@ TEST_F(FilterLibrary, InterfaceTextModeNamesATempFileButLeavesNoneBehind) {
   set_fields("bob", "me", "hi");
   run_interface_filter(settings(text_mode, "echo"), ctx, msg);
   // The echo has no line break after its first line: the whole answer is the recipient.
-  EXPECT_THAT(msg.user, HasSubstr("|file=" + ctx.TempFolder + "VTXWeb"));
+  EXPECT_THAT(msg.user, HasSubstr("|file=" + ctx.temp_folder + "VTXWeb"));
   EXPECT_THAT(msg.user, HasSubstr(".txt|text=bob"));
   EXPECT_TRUE(temp_folder_empty());
 }
@@ -88,11 +88,11 @@ TEST_F(FilterLibrary, FileModeWorksOnTheFileConcerned) {
 
 TEST_F(FilterLibrary, FileModeDeletionAborts) {
   run_raw_interface_filter(settings(raw_file_mode, "file-delete"), ctx, msg);
-  EXPECT_TRUE(msg.FilterAborted);
-  msg.FilterAborted = false;
+  EXPECT_TRUE(msg.filter_aborted);
+  msg.filter_aborted = false;
   set_fields("bob", "me", "hi");
   run_interface_filter(settings(file_mode, "file-delete"), ctx, msg);
-  EXPECT_TRUE(msg.FilterAborted);
+  EXPECT_TRUE(msg.filter_aborted);
   EXPECT_EQ(msg.user, "bob");
 }
 
@@ -124,7 +124,7 @@ TEST_F(FilterLibrary, MissingPiecesSkipTheFilterWithALine) {
   EXPECT_THAT(logged(), Contains("Unable to apply Interface Filter - vtfilter.so not found"));
   EXPECT_EQ(msg.content, "user=bob\r\nmsg=hello");
   EXPECT_EQ(msg.user, "bob");
-  EXPECT_FALSE(msg.FilterAborted);
+  EXPECT_FALSE(msg.filter_aborted);
 }
 
 TEST_F(FilterLibrary, ALibraryThatCannotBeLoadedLeavesTheMessageUnchanged) {
@@ -135,14 +135,14 @@ TEST_F(FilterLibrary, ALibraryThatCannotBeLoadedLeavesTheMessageUnchanged) {
   EXPECT_THAT(lines[1], HasSubstr("Unable to apply Raw Interface Filter: Error in loading DLL"));
   EXPECT_EQ(lines[2], kLeftUnchanged);
   EXPECT_EQ(msg.content, "user=bob\r\nmsg=hello");
-  EXPECT_FALSE(msg.FilterAborted);
+  EXPECT_FALSE(msg.filter_aborted);
 }
 
 TEST_F(FilterLibrary, NothingHappensWithoutTheKey) {
   run_raw_interface_filter(settings("usefilterdll=true\r\ninterfacefilter=<settings>", "abort"), ctx, msg);
   run_interface_filter(settings("usefilterdll=true\r\nrawinterfacefilter=<settings>", "abort"), ctx, msg);
   EXPECT_TRUE(logged().empty());
-  EXPECT_FALSE(msg.FilterAborted);
+  EXPECT_FALSE(msg.filter_aborted);
 }
 
 TEST(FilterBufferLayout, FieldsAreCutWithoutSplittingACharacter) {

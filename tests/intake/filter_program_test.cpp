@@ -34,16 +34,16 @@ class FilterProgram : public FilterTest {
 
 TEST_F(FilterProgram, EachItemIsOneArgumentWithoutAShell) {
   record_arguments();
-  msg.WebFileName = "it's $(x) a.msg";
+  msg.file_name = "it's $(x) a.msg";
   set_web_text("user=bob\r\nmsg=hi");
   run_raw_interface_filter(settings(raw + "\r\nrawinterfacefilterdebugfile=/logs/my log.txt /append"), ctx, msg);
   const std::vector<std::string> args = recorded_arguments();
   ASSERT_EQ(args.size(), 4u);
   EXPECT_THAT(args, ElementsAre("settingsfile=" + filter_settings(), "debugfile=/logs/my log.txt", "debugappend=true",
-                                StartsWith(ctx.TempFolder + "VTXWeb")));
+                                StartsWith(ctx.temp_folder + "VTXWeb")));
   std::filesystem::remove(work.file("args"));
   run_raw_interface_filter(settings(raw), ctx, msg);
-  EXPECT_THAT(recorded_arguments(), ElementsAre("settingsfile=" + filter_settings(), StartsWith(ctx.TempFolder)));
+  EXPECT_THAT(recorded_arguments(), ElementsAre("settingsfile=" + filter_settings(), StartsWith(ctx.temp_folder)));
   EXPECT_EQ(msg.content, "user=bob\r\nmsg=hi");
   EXPECT_TRUE(temp_folder_empty());
 }
@@ -62,7 +62,7 @@ TEST_F(FilterProgram, ChangedFileIsReadBackWhateverTheExitStatus) {
   install_program(std::string(kLastArgument) + "tr a-z A-Z < \"$f\" > \"$f.new\" && mv \"$f.new\" \"$f\"\nexit 3\n");
   run_raw_interface_filter(settings(raw), ctx, msg);
   EXPECT_EQ(msg.content, "USER=BOB\r\nMSG=HELLO");
-  EXPECT_FALSE(msg.FilterAborted);
+  EXPECT_FALSE(msg.filter_aborted);
 }
 
 TEST_F(FilterProgram, InterfaceFilterGetsTheFieldsInATempFileThatIsRemoved) {
@@ -74,21 +74,21 @@ TEST_F(FilterProgram, InterfaceFilterGetsTheFieldsInATempFileThatIsRemoved) {
   EXPECT_EQ(msg.user, "alice");
   EXPECT_EQ(msg.frm, "someone");
   EXPECT_EQ(msg.message, "new text");
-  EXPECT_EQ(msg.OriginalRecipient, "bob");
+  EXPECT_EQ(msg.original_recipient, "bob");
   EXPECT_TRUE(temp_folder_empty());
 }
 
 TEST_F(FilterProgram, DeletedOrEmptiedFileAborts) {
   install_program(std::string(kLastArgument) + "rm \"$f\"\n");
   run_raw_interface_filter(settings(raw), ctx, msg);
-  EXPECT_TRUE(msg.FilterAborted);
+  EXPECT_TRUE(msg.filter_aborted);
   EXPECT_THAT(logged(), Contains(kAborted));
 
   install_program(std::string(kLastArgument) + ": > \"$f\"\n");
-  msg.FilterAborted = false;
+  msg.filter_aborted = false;
   set_fields("bob", "me", "hi");
   run_interface_filter(settings(interface), ctx, msg);
-  EXPECT_TRUE(msg.FilterAborted);
+  EXPECT_TRUE(msg.filter_aborted);
   EXPECT_TRUE(temp_folder_empty());
 }
 
@@ -99,7 +99,7 @@ TEST_F(FilterProgram, AProgramThatCannotStartOrCrashesLeavesTheMessageUnchanged)
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_THAT(lines[1], HasSubstr("Unable to apply Raw Interface Filter: Permission denied"));
   EXPECT_EQ(lines[2], kLeftUnchanged);
-  EXPECT_FALSE(msg.FilterAborted);
+  EXPECT_FALSE(msg.filter_aborted);
   EXPECT_TRUE(read_text(web_path()) == msg.content);
 
   install_program(std::string(kLastArgument) + ": > \"$f\"\nkill -9 $$\n");
@@ -107,7 +107,7 @@ TEST_F(FilterProgram, AProgramThatCannotStartOrCrashesLeavesTheMessageUnchanged)
   run_interface_filter(settings(interface), ctx, msg);
   EXPECT_THAT(logged(),
               Contains("Unable to apply Interface Filter: " + prog.file("vtfilter") + " was ended by signal 9"));
-  EXPECT_FALSE(msg.FilterAborted);
+  EXPECT_FALSE(msg.filter_aborted);
   EXPECT_EQ(msg.user, "bob");
   EXPECT_TRUE(temp_folder_empty());
 }
@@ -125,7 +125,7 @@ TEST_F(FilterProgram, AHangingProgramIsStoppedAtTheLimit) {
                                     kLeftUnchanged));
   EXPECT_EQ(msg.user, "bob");
   EXPECT_EQ(msg.message, "hi");
-  EXPECT_FALSE(msg.FilterAborted);
+  EXPECT_FALSE(msg.filter_aborted);
   EXPECT_TRUE(temp_folder_empty());
 }
 

@@ -19,11 +19,11 @@ std::vector<std::string> files_in(const std::string& folder) {
 }
 
 IntakeHarness::IntakeHarness(std::unique_ptr<TestDatabase> db_under_test) : database(std::move(db_under_test)) {
-  globals().Registry.Log_Dir = logs.dir();
+  globals().registry.Log_Dir = logs.dir();
   settings.dexwebcgi_path = web.dir();
   settings.retry_interval = 60;
   settings.retry_interval_text = "60";
-  settings.MailOutDir = globals().Registry.DB_Dir + "MailOut/";
+  settings.mail_out_dir = globals().registry.DB_Dir + "MailOut/";
 }
 
 IntakeHarness::~IntakeHarness() {
@@ -54,7 +54,7 @@ std::string IntakeHarness::write_message(const std::string& name, const std::str
 
 bool IntakeHarness::poll() {
   IntakeContext ctx{db, settings, recipients, blacklist, first_poll, "DexWeb", kMachine, temp.dir(), leftovers, writers};
-  recipients.Clear();
+  recipients.clear();
   const bool found = check_for_messages(ctx);
   first_poll = false;
   return found;
@@ -62,7 +62,7 @@ bool IntakeHarness::poll() {
 
 std::vector<MessageRow> IntakeHarness::rows() {
   std::vector<MessageRow> out;
-  auto rs = db.OpenRecordset("SELECT * FROM [messages]" + globals().NoLockHint + " ORDER BY [record_id]");
+  auto rs = db.OpenRecordset("SELECT * FROM [messages]" + globals().no_lock_hint + " ORDER BY [record_id]");
   for (; !rs->Eof(); rs->MoveNext())
     out.push_back({rs->AsText("user"), rs->AsText("pin"), rs->AsText("message"), rs->AsText("frm"),
                    rs->AsText("original_recipient"), rs->AsText("last_recipient"), rs->AsLong("transaction")});
@@ -71,9 +71,9 @@ std::vector<MessageRow> IntakeHarness::rows() {
 
 std::vector<std::string> IntakeHarness::log_lines() const {
   std::vector<std::string> lines;
-  const NVPList& queue = log_state().DiskLogQueue;
+  const LogQueue& queue = log_state().disk_log_queue;
   // "yyyy-mm-dd hh:nn:ss" and two blanks come first.
-  for (int i = 1; i <= queue.Count(); ++i) lines.push_back(queue.GetNameByIndex(i).substr(21));
+  for (const QueuedLine& q : queue) lines.push_back(q.line.substr(21));
   return lines;
 }
 
@@ -83,8 +83,8 @@ int IntakeHarness::count_logged(const std::string& line) const {
 }
 
 void IntakeHarness::clear_log() {
-  log_state().DiskLogQueue.Clear();
-  log_state().MessageLogQueue.Clear();
+  log_state().disk_log_queue.clear();
+  log_state().message_log_queue.clear();
 }
 
 std::vector<std::string> IntakeHarness::web_files() const { return files_in(web.dir()); }

@@ -1,6 +1,6 @@
 #pragma once
 // A module state for intake tests: a real database (SQLite, or PostgreSQL when asked), a
-// watched folder, a log folder, the form's per-run objects, and a manual clock, so that the
+// watched folder, a log folder, the daemon's per-run objects, and a manual clock, so that the
 // waits of the intake pass at once.
 
 #include <gtest/gtest.h>

@@ -14,10 +14,10 @@ namespace {
 class MessageRows : public IntakeEngineTest {};
 DEXWEB_INSTANTIATE_ENGINES(MessageRows);
 
-// The time columns: ServerNow on the embedded database, the server's clock on a server.
+// The time columns: server_now on the embedded database, the server's clock on a server.
 void expect_now(const Recordset& rs, const char* column, DateTime server_now) {
   const DateTime value = rs.AsDate(column);
-  if (!globals().UseSqlServer) {
+  if (!globals().use_sql_server) {
     EXPECT_EQ(format_datetime(value), format_datetime(server_now)) << column;
   } else {
     const auto real_now = platform::to_local(platform::SystemClock().now());
@@ -32,9 +32,9 @@ TEST_P(MessageRows, EveryColumnOfAnAccountAndAnAdHocRow) {
   h.write_web_file("a.msg", "user=sales\r\nfrm=O'Brien\r\nmsg=It's \"quoted\" [x]\r\nline two\r\n", 10);
   h.write_web_file("b.msg", "user=adhoc\r\nfrm=Pat\r\nsubject=123\r\nmsg=pin\r\n", 5);
   h.poll();
-  const DateTime now = ServerNow();
+  const DateTime now = server_now();
 
-  auto rs = h.db.OpenRecordset("SELECT * FROM [messages]" + globals().NoLockHint + " ORDER BY [record_id]");
+  auto rs = h.db.OpenRecordset("SELECT * FROM [messages]" + globals().no_lock_hint + " ORDER BY [record_id]");
   std::vector<std::string> users, pins, recipients;
   std::vector<int> transactions;
   for (; !rs->Eof(); rs->MoveNext()) {
@@ -70,14 +70,14 @@ TEST_P(MessageRows, AFailedTransactionLeavesNoRowAndCanBeRunAgain) {
   msg.message = "hi";
   QueryObject q;
   const RowSource source{"DexWeb", "m", "60"};
-  std::vector<std::string> statements{BuildMessageRow(q, msg, AccountRecipient("bob"), source),
+  std::vector<std::string> statements{build_message_row(q, msg, account_recipient("bob"), source),
                                       "INSERT INTO [messages] ([no_such_column]) VALUES (1)"};
-  EXPECT_THROW(WriteMessageRows(h.db, statements), RuntimeError);
+  EXPECT_THROW(write_message_rows(h.db, statements), RuntimeError);
   EXPECT_TRUE(h.rows().empty());
 
-  statements[1] = BuildMessageRow(q, msg, AccountRecipient("amy"), source);
-  WriteMessageRows(h.db, statements);
-  WriteMessageRows(h.db, {BuildMessageRow(q, msg, AccountRecipient("joe"), source)});
+  statements[1] = build_message_row(q, msg, account_recipient("amy"), source);
+  write_message_rows(h.db, statements);
+  write_message_rows(h.db, {build_message_row(q, msg, account_recipient("joe"), source)});
   ASSERT_EQ(h.rows().size(), 3u);
   EXPECT_EQ(h.rows()[1].user, "amy");
 }

@@ -4,7 +4,7 @@
 
 #include "config/globals.h"
 #include "intake/intake_harness.h"
-#include "intake/refusals.h"
+#include "intake/internal/refusals.h"
 #include "logging/log_state.h"
 #include "support/udp_listener.h"
 
@@ -94,23 +94,23 @@ TEST_F(Refusals, AdHocPinsOfWebDisabledUsersAreRefused) {
 TEST(RefusalTexts, NotificationsNameTheirOwnRecipientAndReason) {
   WebMessage msg;
   msg.user = "adhoc";
-  msg.OriginalRecipient = "adhoc ";
-  const Refusal none = refusal::NoValidAdHocPins(msg);
+  msg.original_recipient = "adhoc ";
+  const Refusal none = refusal::no_valid_ad_hoc_pins(msg);
   EXPECT_EQ(none.recipient, "adhoc ");
   EXPECT_EQ(none.notify_recipient, "adhoc");
-  EXPECT_EQ(refusal::NoValidRecipients(msg).notify_reason, "No valid Velotrax recipients in message");
-  const Refusal pin = refusal::AdHocItemWebServiceOff("off");
+  EXPECT_EQ(refusal::no_valid_recipients(msg).notify_reason, "No valid Velotrax recipients in message");
+  const Refusal pin = refusal::ad_hoc_item_web_service_off("off");
   EXPECT_EQ(pin.notify_reason, "Ad-hoc PIN/ID is a recipient with the web service disabled");
   EXPECT_TRUE(pin.general_reason);
-  EXPECT_EQ(refusal::ItemNotFound("x").copy_failure, "Unable to copy ascii file to bad folder.");
-  EXPECT_EQ(refusal::ItemNotValid("x").copy_failure, "Unable to copy ascii file to bad folder.");
-  EXPECT_EQ(refusal::OwnerNotFound(msg).copy_failure, "Unable to copy web file to bad folder.");
+  EXPECT_EQ(refusal::item_not_found("x").copy_failure, "Unable to copy ascii file to bad folder.");
+  EXPECT_EQ(refusal::item_not_valid("x").copy_failure, "Unable to copy ascii file to bad folder.");
+  EXPECT_EQ(refusal::owner_not_found(msg).copy_failure, "Unable to copy web file to bad folder.");
 }
 
 TEST_F(Refusals, TheMonitorSeesBadThenTheRejectionLine) {
   UdpListener monitor;
-  log_state().Monitor.Enabled = true;
-  log_state().Monitor.Port = std::to_string(monitor.port());
+  log_state().monitor.enabled = true;
+  log_state().monitor.port = std::to_string(monitor.port());
   h.write_web_file("a.msg", "frm=Pat\r\nmsg=hi\r\n");
   h.poll();
   std::vector<std::string> statuses;
@@ -124,7 +124,7 @@ TEST_F(Refusals, TheMonitorSeesBadThenTheRejectionLine) {
 }
 
 TEST_F(Refusals, AMissingBadFolderIsCreated) {
-  globals().Registry.Log_Dir = h.logs.dir() + "new/deeper/";
+  globals().registry.Log_Dir = h.logs.dir() + "new/deeper/";
   h.write_web_file("a.msg", "msg=hi\r\n");
   h.poll();
   EXPECT_EQ(files_in(h.logs.dir() + "new/deeper/badmsg/").size(), 1u);

@@ -9,27 +9,27 @@ namespace dexweb {
 namespace {
 
 TEST(TextHelpers, TextBeforeAndAfterTheFirstDelimiter) {
-  EXPECT_EQ(TextBefore("a=b=c", "=", "none"), "a");
-  EXPECT_EQ(TextBefore("abc", "=", "none"), "none");
-  EXPECT_EQ(TextBefore("oneXtwo", "x", "none"), "one");
-  EXPECT_EQ(TextAfter("a=b=c", "=", "none"), "b=c");
-  EXPECT_EQ(TextAfter("abc=", "=", "none"), "none");
-  EXPECT_EQ(TextAfter("abc", "=", "none"), "none");
-  EXPECT_EQ(TextAfter("a\r\n", "\r\n", "none"), "");
-  EXPECT_EQ(StripNulls(std::string("a\0b\0", 4)), "ab");
-  EXPECT_EQ(DoubleQuotes("it's 'x'"), "it''s ''x''");
-  EXPECT_EQ(VariantToText(Null{}), "");
-  EXPECT_EQ(VariantToText(std::int32_t{42}), "42");
+  EXPECT_EQ(text_before("a=b=c", "=", "none"), "a");
+  EXPECT_EQ(text_before("abc", "=", "none"), "none");
+  EXPECT_EQ(text_before("oneXtwo", "x", "none"), "one");
+  EXPECT_EQ(text_after("a=b=c", "=", "none"), "b=c");
+  EXPECT_EQ(text_after("abc=", "=", "none"), "none");
+  EXPECT_EQ(text_after("abc", "=", "none"), "none");
+  EXPECT_EQ(text_after("a\r\n", "\r\n", "none"), "");
+  EXPECT_EQ(strip_nulls(std::string("a\0b\0", 4)), "ab");
+  EXPECT_EQ(double_quotes("it's 'x'"), "it''s ''x''");
+  EXPECT_EQ(variant_to_text(Null{}), "");
+  EXPECT_EQ(variant_to_text(std::int32_t{42}), "42");
 }
 
 TEST(TextHelpers, MaskMessageKeepsNCharactersAtEachEnd) {
   reset_globals();
-  EXPECT_EQ(MaskMessage("Hello world"), "Hello world");
-  globals().Registry.Obfuscate_Msg_Chars = 3;
-  EXPECT_EQ(MaskMessage("Hello world"), "Hel.....rld");
-  EXPECT_EQ(MaskMessage("Hello"), "");
-  EXPECT_EQ(MaskMessage("Hello!"), "");
-  EXPECT_EQ(MaskMessage("\xC3\xA9\xC3\xA9\xC3\xA9-\xC3\xA9\xC3\xA9\xC3\xA9"), "\xC3\xA9\xC3\xA9\xC3\xA9.\xC3\xA9\xC3\xA9\xC3\xA9");
+  EXPECT_EQ(mask_message("Hello world"), "Hello world");
+  globals().registry.Obfuscate_Msg_Chars = 3;
+  EXPECT_EQ(mask_message("Hello world"), "Hel.....rld");
+  EXPECT_EQ(mask_message("Hello"), "");
+  EXPECT_EQ(mask_message("Hello!"), "");
+  EXPECT_EQ(mask_message("\xC3\xA9\xC3\xA9\xC3\xA9-\xC3\xA9\xC3\xA9\xC3\xA9"), "\xC3\xA9\xC3\xA9\xC3\xA9.\xC3\xA9\xC3\xA9\xC3\xA9");
   reset_globals();
 }
 

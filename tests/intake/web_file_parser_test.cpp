@@ -7,16 +7,16 @@ namespace {
 
 WebMessage parse(const std::string& content) {
   NVPList lines;
-  SplitLines(content, lines);
+  split_web_lines(content, lines);
   WebMessage msg;
   msg.message = "left over";
-  ParseWebLines(lines, msg);
+  parse_web_lines(lines, msg);
   return msg;
 }
 
 TEST(WebFileParser, OnlyCrLfEndsALine) {
   NVPList lines;
-  SplitLines("a\rb\nc\r\n\r\nd\r\n", lines);
+  split_web_lines("a\rb\nc\r\n\r\nd\r\n", lines);
   ASSERT_EQ(lines.Count(), 3);
   EXPECT_EQ(lines.GetNameByIndex(1), "a\rb\nc");
   EXPECT_EQ(lines.GetNameByIndex(2), "");

@@ -1,7 +1,7 @@
 // The record of worked files: a file found again (left by a crash between the commit and the
 // deletion, undeletable, or copied back with the same bytes and time) gets no new rows and
 // no new reports, across restarts; the record is the arbiter between two modules.
-#include "intake/worked_files.h"
+#include "intake/internal/worked_files.h"
 
 #include <gtest/gtest.h>
 

@@ -13,30 +13,30 @@ using LogEvent = LoggingTest;
 using Lines = std::vector<std::string>;
 
 TEST_F(LogEvent, LevelFilterFollowsLogLevelAndResetsTheRetryCounters) {
-  globals().RetryCount = 4;
-  log_state().LogLevel = 1;
+  globals().retry_count = 4;
+  log_state().log_level = 1;
   log_event("detail", "disk", "general", "d1");
   log_event("General", "disk", "general", "g1");
-  log_state().LogLevel = 2;
+  log_state().log_level = 2;
   log_event("DETAIL", "disk", "general", "d2");
   log_event("debug", "disk", "general", "x2");
-  log_state().LogLevel = 3;
+  log_state().log_level = 3;
   log_event("Debug", "disk", "general", "x3");
   log_event("info", "disk", "general", "i3");
-  EXPECT_EQ(log_state().DiskLogQueue.NamesAsString(),
+  EXPECT_EQ(queued_text(log_state().disk_log_queue),
             std::string(kStamp) + "  g1\r\n" + kStamp + "  d2\r\n" + kStamp + "  x3\r\n");
-  EXPECT_EQ(globals().RetryCount, 0);
+  EXPECT_EQ(globals().retry_count, 0);
 }
 
 TEST_F(LogEvent, TextIsSanitisedAndQueuedPerTarget) {
   log_event("general", "monitor", "general", "monitor only");
   log_event("general", "Disk/Message", "general", "a|b\tc\r\n caf\xc3\xa9 \xe2\x82\xac~");
   std::string safe = "a<124>b<9>c<13><10> caf<233> <8364>~";
-  EXPECT_EQ(log_state().DiskLogQueue.NamesAsString(), std::string(kStamp) + "  " + safe + "\r\n");
-  EXPECT_EQ(log_state().MessageLogQueue.GetNameByIndex(1), std::string(kStamp) + "  VTXWeb " + safe);
-  log_state().LogToDisk = false;
+  EXPECT_EQ(queued_text(log_state().disk_log_queue), std::string(kStamp) + "  " + safe + "\r\n");
+  EXPECT_EQ(log_state().message_log_queue.at(0).line, std::string(kStamp) + "  VTXWeb " + safe);
+  log_state().log_to_disk = false;
   log_event("general", "disk", "general", "not kept");
-  EXPECT_EQ(log_state().DiskLogQueue.Count(), 1);
+  EXPECT_EQ(log_state().disk_log_queue.size(), 1u);
 }
 
 TEST_F(LogEvent, DatagramsCarryModuleTimeCategoryAndTruncatedText) {
@@ -64,16 +64,16 @@ TEST_F(LogEvent, AReportMadeByAnEventInsideAReportKeepsBothTexts) {
   auto& loop = platform::event_loop();
   // Fires whenever events run; reports once, from inside the outer call.
   auto timer = loop.add_timer(std::chrono::milliseconds{0}, [&] {
-    if (log_state().LogDepth == 0 || !depths.empty()) return;
-    depths.push_back(log_state().LogDepth);
+    if (log_state().log_depth == 0 || !depths.empty()) return;
+    depths.push_back(log_state().log_depth);
     log_event("general", "disk", "general", "inner|text");
   }, true);
   log_event("general", "disk", "general", "outer|text");
   loop.remove_timer(timer);
 
   EXPECT_EQ(depths, std::vector<int>{1});
-  EXPECT_EQ(log_state().LogDepth, 0);
-  EXPECT_EQ(log_state().DiskLogQueue.NamesAsString(),
+  EXPECT_EQ(log_state().log_depth, 0);
+  EXPECT_EQ(queued_text(log_state().disk_log_queue),
             std::string(kStamp) + "  inner<124>text\r\n" + kStamp + "  outer<124>text\r\n");
 }
 

@@ -26,12 +26,12 @@ TEST_F(LogFiles, FlushAppendsEachQueueToItsFile) {
   log_event("general", "disk", "general", "one");
   log_event("general", "disk/message", "general", "two");
   log_event("general", "disk", "general", "three");
-  log_state().GuiLogQueue.Add("gui line", false);
+  log_state().gui_log_queue.push_back({"gui line"});
   flush_log_queues();
   EXPECT_EQ(read_text(dir.file("VTXWeb.log")), "earlier\r\n" + line("one") + line("two") + line("three"));
   EXPECT_EQ(read_text(dir.file("Velotrax.log")), line("VTXWeb two"));
   EXPECT_EQ(read_text(dir.file("VTGUI.log")), "gui line\r\n");
-  EXPECT_EQ(log_state().DiskLogQueue.Count(), 0);
+  EXPECT_EQ(log_state().disk_log_queue.size(), 0u);
   // A file the flush creates is for the module's account and its group only.
   struct stat st {};
   ASSERT_EQ(::stat(dir.file("Velotrax.log").c_str(), &st), 0);
@@ -40,13 +40,13 @@ TEST_F(LogFiles, FlushAppendsEachQueueToItsFile) {
 
 TEST_F(LogFiles, LinesStayQueuedWhileDirectBusyOrWhenTheWriteFails) {
   log_event("general", "disk", "general", "waiting");
-  log_state().DirectBusy = true;
+  log_state().direct_busy = true;
   flush_log_queues();
-  log_state().DirectBusy = false;
-  globals().Registry.Log_Dir = dir.file("missing/");
+  log_state().direct_busy = false;
+  globals().registry.Log_Dir = dir.file("missing/");
   flush_log_queues();
-  EXPECT_EQ(log_state().DiskLogQueue.Count(), 1);
-  EXPECT_FALSE(log_state().FlushBusy);
+  EXPECT_EQ(log_state().disk_log_queue.size(), 1u);
+  EXPECT_FALSE(log_state().flush_busy);
 }
 
 TEST_F(LogFiles, DirectWriteComesAfterQueuedLinesAndWaitsBoundedlyForAFlush) {
@@ -54,27 +54,27 @@ TEST_F(LogFiles, DirectWriteComesAfterQueuedLinesAndWaitsBoundedlyForAFlush) {
   write_log_direct("direct | raw");
   EXPECT_EQ(read_text(dir.file("VTXWeb.log")), line("queued first") + line("direct | raw"));
 
-  log_state().FlushBusy = true;  // a flush that never ends
+  log_state().flush_busy = true;  // a flush that never ends
   auto before = clock.now();
   write_log_direct("went ahead");
-  // 2 s before the flush, 1 s after setting DirectBusy (the line is stamped then), 2 s after.
+  // 2 s before the flush, 1 s after setting direct_busy (the line is stamped then), 2 s after.
   EXPECT_EQ(clock.now() - before, std::chrono::seconds(5));
   EXPECT_EQ(read_text(dir.file("VTXWeb.log")),
             line("queued first") + line("direct | raw") + "2024-03-05 14:07:12  went ahead\r\n");
-  EXPECT_FALSE(log_state().DirectBusy);
+  EXPECT_FALSE(log_state().direct_busy);
 }
 
 TEST_F(LogFiles, LinesWaitWhileTheLogFolderIsMissingAndNeverGoToTheWorkingFolder) {
   std::string later = dir.dir() + "later/";
-  globals().Registry.Log_Dir = later;
+  globals().registry.Log_Dir = later;
   log_event("general", "disk", "general", "kept");
   flush_log_queues();
-  EXPECT_EQ(log_state().DiskLogQueue.Count(), 1);
+  EXPECT_EQ(log_state().disk_log_queue.size(), 1u);
   std::filesystem::create_directory(later);
   flush_log_queues();
   EXPECT_EQ(read_text(later + "VTXWeb.log"), line("kept"));
 
-  globals().Registry.Log_Dir.clear();
+  globals().registry.Log_Dir.clear();
   EXPECT_EQ(module_log_path(), "/var/log/velotrax/VTXWeb.log");
 }
 
@@ -103,7 +103,7 @@ TEST_F(LogFiles, AFlushCutShortByAFullDiskNeverWritesALineTwice) {
   std::string small = dir.file("small");
   SmallFileSystem fs(small);
   if (!fs.mounted()) GTEST_SKIP() << "mounting a tmpfs is not permitted here";
-  globals().Registry.Log_Dir = small + "/";
+  globals().registry.Log_Dir = small + "/";
 
   int filler = ::open((small + "/filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
   ASSERT_GE(filler, 0);
@@ -119,11 +119,11 @@ TEST_F(LogFiles, AFlushCutShortByAFullDiskNeverWritesALineTwice) {
   }
   // Space comes back one page at a time, so every flush but the last is cut short.
   int short_flushes = 0;
-  for (int round = 0; round < 10 && log_state().DiskLogQueue.Count() > 0; ++round) {
+  for (int round = 0; round < 10 && !log_state().disk_log_queue.empty(); ++round) {
     filled = std::max<off_t>(filled - static_cast<off_t>(page.size()), 0);
     ASSERT_EQ(::ftruncate(filler, filled), 0);
     flush_log_queues();
-    if (log_state().DiskLogQueue.Count() > 0) ++short_flushes;
+    if (!log_state().disk_log_queue.empty()) ++short_flushes;
     std::string written = read_text(small + "/VTXWeb.log");
     ASSERT_EQ(written, expected.substr(0, written.size()));
   }

@@ -37,7 +37,7 @@ class LogTriggers : public LoggingTest {
   }
   void trigger_file(const std::string& text) { write_text(dir.file("logmonitorinfo.TXT"), text); }
   bool queued_line(const std::string& text) {
-    for (int i = 1; i <= log_state().DiskLogQueue.Count(); ++i)
+    for (int i = 1; i <= static_cast<int>(log_state().disk_log_queue.size()); ++i)
       if (queued(i).ends_with("  " + text)) return true;
     return false;
   }
@@ -70,7 +70,7 @@ TEST_F(LogTriggers, ContinueFlagFalseStopsAfterAMatchingRow) {
   EXPECT_EQ(received("two.sh"), "0\n");
   EXPECT_EQ(received("three.sh", 300), "");
   EXPECT_EQ(received("other.sh", 0) + received("skipped.sh", 0), "");
-  EXPECT_EQ(log_state().LogTriggers.rows.size(), 4u);
+  EXPECT_EQ(log_state().log_triggers.rows.size(), 4u);
 }
 
 TEST_F(LogTriggers, RunningReportsDoNotTriggerAndTheFileIsReadOnce) {

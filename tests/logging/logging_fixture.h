@@ -21,8 +21,8 @@ class LoggingTest : public ::testing::Test {
 
   LoggingTest() {
     reset_globals();
-    globals().Registry.Log_Dir = dir.dir();
-    globals().Registry.DB_Dir = dir.dir();
+    globals().registry.Log_Dir = dir.dir();
+    globals().registry.DB_Dir = dir.dir();
   }
   ~LoggingTest() override { reset_globals(); }
 
@@ -32,7 +32,7 @@ class LoggingTest : public ::testing::Test {
     write_text(dir.file("velotrax.reg"), registry_text("", "", on + lines));
     read_monitor_settings();
   }
-  std::string queued(int index) { return log_state().DiskLogQueue.GetNameByIndex(index); }
+  std::string queued(int index) { return log_state().disk_log_queue.at(static_cast<std::size_t>(index - 1)).line; }
 
   TempDir dir;
   ScopedEnv registry{"VELOTRAX_REGISTRY", dir.file("velotrax.reg")};

@@ -1,4 +1,4 @@
-#include "notify/mail_file.h"
+#include "notify/internal/mail_file.h"
 
 #include <sys/stat.h>
 
@@ -33,8 +33,8 @@ TEST_F(MailFileTest, FromLineAndDomain) {
 TEST_F(MailFileTest, TwoFilesInOneSecondHaveTheirOwnNamesAndMessageIds) {
   std::string first = write_mail_file(settings_, "a@x.com", "1");
   std::string second = write_mail_file(settings_, "b@x.com", "2");
-  EXPECT_EQ(first, settings_.MailOutDir + "VTXWeb202612041414191.msg");
-  EXPECT_EQ(second, settings_.MailOutDir + "VTXWeb202612041414193.msg");
+  EXPECT_EQ(first, settings_.mail_out_dir + "VTXWeb202612041414191.msg");
+  EXPECT_EQ(second, settings_.mail_out_dir + "VTXWeb202612041414193.msg");
   EXPECT_EQ(line_of(test::read_text(first), 0), "Message-ID: <VTXWeb202612041414192@example.com>");
   EXPECT_EQ(line_of(test::read_text(second), 0), "Message-ID: <VTXWeb202612041414194@example.com>");
   // For the module's account and its group only.
@@ -57,32 +57,32 @@ TEST_F(MailFileTest, HeaderValuesStayOneLineEach) {
 TEST_F(MailFileTest, NeverReplacesAFileTheMailModuleHasNotSentYet) {
   // The sequence of names begins again with every run: files of the last run may still
   // hold the names this run makes.
-  const std::string unsent = settings_.MailOutDir + "VTXWeb202612041414191.msg";
+  const std::string unsent = settings_.mail_out_dir + "VTXWeb202612041414191.msg";
   test::write_text(unsent, "unsent 1");
-  test::write_text(settings_.MailOutDir + "VTXWeb202612041414193.msg", "unsent 3");
-  EXPECT_EQ(write_mail_file(settings_, "ops@x.com", "new"), settings_.MailOutDir + "VTXWeb202612041414194.msg");
+  test::write_text(settings_.mail_out_dir + "VTXWeb202612041414193.msg", "unsent 3");
+  EXPECT_EQ(write_mail_file(settings_, "ops@x.com", "new"), settings_.mail_out_dir + "VTXWeb202612041414194.msg");
   EXPECT_EQ(test::read_text(unsent), "unsent 1");
-  EXPECT_EQ(test::read_text(settings_.MailOutDir + "VTXWeb202612041414193.msg"), "unsent 3");
-  EXPECT_TRUE(test::read_text(settings_.MailOutDir + "VTXWeb202612041414194.msg").ends_with("\r\nnew\r\n"));
-  EXPECT_THAT(test::folder_names(settings_.MailOutDir), ::testing::SizeIs(3));
+  EXPECT_EQ(test::read_text(settings_.mail_out_dir + "VTXWeb202612041414193.msg"), "unsent 3");
+  EXPECT_TRUE(test::read_text(settings_.mail_out_dir + "VTXWeb202612041414194.msg").ends_with("\r\nnew\r\n"));
+  EXPECT_THAT(test::folder_names(settings_.mail_out_dir), ::testing::SizeIs(3));
 
   // The names tried for one file are bounded: when all are taken, the file error, and
   // nothing of the new file is left behind.
-  globals().LocalSequence = 0;
+  globals().local_sequence = 0;
   for (int sequence = 1; sequence <= 1001; ++sequence)
-    test::write_text(settings_.MailOutDir + "VTXWeb20261204141419" + std::to_string(sequence) + ".msg", "unsent");
+    test::write_text(settings_.mail_out_dir + "VTXWeb20261204141419" + std::to_string(sequence) + ".msg", "unsent");
   try {
     write_mail_file(settings_, "ops@x.com", "new");
     ADD_FAILURE() << "a file was written";
   } catch (const RuntimeError& e) {
     EXPECT_EQ(e.number(), 58);
   }
-  EXPECT_THAT(test::folder_names(settings_.MailOutDir), ::testing::SizeIs(1001));
+  EXPECT_THAT(test::folder_names(settings_.mail_out_dir), ::testing::SizeIs(1001));
   EXPECT_EQ(test::read_text(unsent), "unsent");
 }
 
 TEST_F(MailFileTest, DateIsUtcWithEnglishNames) {
-  EXPECT_EQ(Rfc822Date(test::utc(2020, 2, 29, 0, 0, 5)), "Sat, 29 Feb 2020 00:00:05 +0000");
+  EXPECT_EQ(rfc822_date(test::utc(2020, 2, 29, 0, 0, 5)), "Sat, 29 Feb 2020 00:00:05 +0000");
 }
 
 TEST_F(MailFileTest, FileCutShortLeavesNoMessageFile) {
@@ -97,7 +97,7 @@ TEST_F(MailFileTest, FileCutShortLeavesNoMessageFile) {
   }
   ASSERT_TRUE(failure);
   EXPECT_THAT(failure->number(), ::testing::AllOf(::testing::Ge(52), ::testing::Le(76)));
-  EXPECT_THAT(test::folder_names(settings_.MailOutDir), ::testing::IsEmpty());
+  EXPECT_THAT(test::folder_names(settings_.mail_out_dir), ::testing::IsEmpty());
 }
 
 }  // namespace

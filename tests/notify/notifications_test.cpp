@@ -18,7 +18,7 @@ using ::testing::SizeIs;
 class Notifications : public test::NotifyTest {
  protected:
   Notifications() {
-    globals().Registry.Log_Dir = logs_.dir();
+    globals().registry.Log_Dir = logs_.dir();
   }
 
   void failure_files(const std::string& list, const std::string& mail_template) {
@@ -26,7 +26,7 @@ class Notifications : public test::NotifyTest {
     test::write_text(prog_.file("failure.mtp"), mail_template);
   }
   void refuse(const std::string& recipient = "bob") {
-    SendNotifications(ctx_, "Hel.....rld", "jane", recipient, true, "Recipient not found");
+    send_notifications(ctx_, "Hel.....rld", "jane", recipient, true, "Recipient not found");
   }
   // The text after the five header lines, without the final CR LF.
   static std::string body(const std::string& content) {
@@ -39,7 +39,7 @@ class Notifications : public test::NotifyTest {
 };
 
 TEST_F(Notifications, RefusalWritesOneCompleteFilePerAddress) {
-  globals().TimeOffset = std::chrono::seconds{90};  // in the names only, not in the Date line
+  globals().time_offset = std::chrono::seconds{90};  // in the names only, not in the Date line
   failure_files("ops@example.com\r\n%Sender%\r\n",
                 "Subject: Message for %Recipient% refused\r\n\r\n"
                 "Reason: %ErrorMessage%\r\nMessage: %Message%\r\nSent on %Date%\r\n");
@@ -49,7 +49,7 @@ TEST_F(Notifications, RefusalWritesOneCompleteFilePerAddress) {
       "From: postmaster@example.com\r\n"
       "Subject: Message for nobody refused\r\n\r\n"
       "Reason: Recipient not found\r\nMessage: Hel.....rld\r\nSent on 12/4/2026\r\n\r\n";
-  EXPECT_THAT(test::folder_names(settings_.MailOutDir),
+  EXPECT_THAT(test::folder_names(settings_.mail_out_dir),
               ElementsAre("VTXWeb202612041415491.msg", "VTXWeb202612041415493.msg"));
   EXPECT_THAT(mail(), ElementsAre("Message-ID: <VTXWeb202612041415492@example.com>\r\n"
                                   "Date: Fri, 04 Dec 2026 19:14:19 +0000\r\n"
@@ -64,10 +64,10 @@ TEST_F(Notifications, NothingWhileMailIsDisabledOrAFileIsMissingOrTheTemplateEmp
   settings_.dexmail_enabled = false;
   refuse();
   settings_.dexmail_enabled = true;
-  SendNotifications(ctx_, "m", "jane", "bob", false, "");  // no success files
+  send_notifications(ctx_, "m", "jane", "bob", false, "");  // no success files
   failure_files("ops@example.com", "");
   refuse();
-  EXPECT_THAT(test::folder_names(settings_.MailOutDir), IsEmpty());
+  EXPECT_THAT(test::folder_names(settings_.mail_out_dir), IsEmpty());
 }
 
 TEST_F(Notifications, OutcomeChoosesThePairWhateverTheCaseOfTheNames) {
@@ -76,7 +76,7 @@ TEST_F(Notifications, OutcomeChoosesThePairWhateverTheCaseOfTheNames) {
   test::write_text(prog_.file("successnotifylist.txt"), "ok@example.com");
   test::write_text(prog_.file("Success.mtp"), "delivered");
   refuse();
-  SendNotifications(ctx_, "m", "jane", "bob", false, "");
+  send_notifications(ctx_, "m", "jane", "bob", false, "");
   auto files = mail();
   ASSERT_THAT(files, SizeIs(2));
   EXPECT_EQ(line_of(files[0], 3) + " " + body(files[0]), "To: fail@example.com failed");
@@ -113,7 +113,7 @@ TEST_F(Notifications, UserRowFillsItsPlaceholdersOnlyWhenThereIsOne) {
 TEST_F(Notifications, ASubmitterAddsNoHeaderLinesAndReadsNoAccountColumns) {
   database_->exec("INSERT INTO [users] ([user], [full_name], [extra1]) VALUES ('bob', 'Bob Jones', '555-0100')");
   failure_files("%Sender%", "Subject: Refused: %Message% (%Sender%)\r\n\r\n%Message%\r\n");
-  SendNotifications(ctx_, "%FullName% %Comment1%\nBcc: victim@target.example",
+  send_notifications(ctx_, "%FullName% %Comment1%\nBcc: victim@target.example",
                     "eve@evil.example\nBcc: victim@target.example", "bob", true, "Recipient not found");
   EXPECT_THAT(mail(), ElementsAre("Message-ID: <VTXWeb202612041414192@example.com>\r\n"
                                   "Date: Fri, 04 Dec 2026 19:14:19 +0000\r\n"
@@ -135,7 +135,7 @@ TEST_F(Notifications, ListItemsGiveOneFileEachInListOrder) {
 
 TEST_F(Notifications, MissingMailFolderGoesThroughTheFileErrorRoundsThenHalts) {
   failure_files("ops@example.com", "body");
-  std::filesystem::remove(settings_.MailOutDir);
+  std::filesystem::remove(settings_.mail_out_dir);
   EXPECT_THROW(refuse(), ModuleHalted);
   std::string log = test::read_text(logs_.file("VTXWeb.log"));
   EXPECT_NE(log.find("Warning. Unable to access file/directory: Procedure: SendNotifications. Retrying..."),
@@ -157,8 +157,8 @@ TEST_F(Notifications, RetryResumesAtTheFailedAddress) {
   limit.reset();
   loop.remove_timer(timer);
 
-  EXPECT_GT(globals().RetryCount, 0);
-  EXPECT_THAT(test::folder_names(settings_.MailOutDir), SizeIs(2));
+  EXPECT_GT(globals().retry_count, 0);
+  EXPECT_THAT(test::folder_names(settings_.mail_out_dir), SizeIs(2));
   EXPECT_THAT(mail(), ElementsAre(::testing::EndsWith("for ops@example.com\r\n"),
                                   ::testing::EndsWith("for " + long_address + "\r\n")));
 }

@@ -80,12 +80,12 @@ inline std::string line_of(const std::string& content, int n) {
 class NotifyTest : public ::testing::Test {
  protected:
   NotifyTest() {
-    globals().Registry.Prog_Dir = prog_.dir();
+    globals().registry.Prog_Dir = prog_.dir();
     settings_.dexmail_enabled = true;
     settings_.domain = "example.com";
     settings_.postmaster = "postmaster@example.com";
-    settings_.MailOutDir = database_->dir() + "MailOut/";
-    std::filesystem::create_directory(settings_.MailOutDir);
+    settings_.mail_out_dir = database_->dir() + "MailOut/";
+    std::filesystem::create_directory(settings_.mail_out_dir);
   }
   ~NotifyTest() override { reset_globals(); }
 
@@ -93,12 +93,12 @@ class NotifyTest : public ::testing::Test {
   // then the sequence number).
   std::vector<std::string> mail() const {
     std::vector<std::string> names;
-    for (const std::string& name : folder_names(settings_.MailOutDir))
+    for (const std::string& name : folder_names(settings_.mail_out_dir))
       if (name.ends_with(".msg")) names.push_back(name);
     auto sequence = [](const std::string& name) { return std::stol(name.substr(20)); };
     std::sort(names.begin(), names.end(), [&](auto& a, auto& b) { return sequence(a) < sequence(b); });
     std::vector<std::string> contents;
-    for (const std::string& name : names) contents.push_back(read_text(settings_.MailOutDir + name));
+    for (const std::string& name : names) contents.push_back(read_text(settings_.mail_out_dir + name));
     return contents;
   }
 

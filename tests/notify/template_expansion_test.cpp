@@ -26,7 +26,7 @@ TEST_F(TemplateExpansion, PlaceholdersInAnyCaseOnceLeftToRightAndValuesAsTyped) 
             "jane|x%Message%|x%Message%|%12/4/2026");
   // A submitter's text cannot pull the account's columns or the notified address.
   fields_.message = "%FullName% %Comment1% %NotifyAddress%";
-  fields_.Sender = "%fullname%";
+  fields_.sender = "%fullname%";
   EXPECT_EQ(expand("Subject: for %FullName% from %Sender%\r\n\r\n%Message% to %NotifyAddress%"),
             "Subject: for Ann Smith from %fullname%\r\n\r\n%FullName% %Comment1% %NotifyAddress% to ops@example.com");
   fields_.user.reset();
@@ -35,8 +35,8 @@ TEST_F(TemplateExpansion, PlaceholdersInAnyCaseOnceLeftToRightAndValuesAsTyped) 
 
 TEST_F(TemplateExpansion, ValuesInTheHeaderLinesStayOneLine) {
   fields_.message = "line one\r\nBcc: victim@target.example\nline three";
-  fields_.Sender = "eve@evil.example\nBcc: victim@target.example";
-  fields_.Recipient = "bob\x0b\x7f\xc2\x85x\tz";
+  fields_.sender = "eve@evil.example\nBcc: victim@target.example";
+  fields_.recipient = "bob\x0b\x7f\xc2\x85x\tz";
   const std::string body = "line one\r\nBcc: victim@target.example\nline three";
   EXPECT_EQ(expand("Subject: %Message% from %Sender%\r\nX-For: %Recipient%\r\n\r\n%Message%|%Sender%"),
             "Subject: line one from eve@evil.example\r\nX-For: bob   x       z\r\n\r\n" + body +
@@ -47,7 +47,7 @@ TEST_F(TemplateExpansion, ValuesInTheHeaderLinesStayOneLine) {
 }
 
 TEST_F(TemplateExpansion, TimeValuesAreServerNow) {
-  globals().TimeOffset = std::chrono::hours{10};  // 14:14 local becomes 00:14 of the next day
+  globals().time_offset = std::chrono::hours{10};  // 14:14 local becomes 00:14 of the next day
   EXPECT_EQ(expand("%RequestedDate% %Time% %RequestedTime% %RequestedMilitaryTime%"),
             "12/5/2026 12:14 AM 12:14 AM 0014");
   EXPECT_EQ(twelve_hour_time(make_datetime(2026, 1, 1, 12, 30)), "12:30 PM");

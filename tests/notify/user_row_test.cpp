@@ -1,6 +1,6 @@
 // The recipient's row of the users table: the statement of each dialect, and the row read
 // from a real database whatever the case of the name.
-#include "notify/user_row.h"
+#include "notify/internal/user_row.h"
 
 #include <gtest/gtest.h>
 
@@ -16,14 +16,14 @@ namespace {
 TEST(UserRowQuery, ExactTextOfEachDialect) {
   const std::string columns = "[full_name], [extra1], [extra2], [extra3], [extra4] FROM [users]";
   reset_globals();
-  globals().DbKind = DatabaseKind::SqlServer;
-  globals().UseSqlServer = true;
-  globals().NoLockHint = " WITH (NOLOCK)";
+  globals().db_kind = DatabaseKind::SqlServer;
+  globals().use_sql_server = true;
+  globals().no_lock_hint = " WITH (NOLOCK)";
   EXPECT_EQ(user_row_query("o'brien"), "SELECT TOP 1 " + columns + " WITH (NOLOCK) WHERE ([user] = 'o''brien' )");
   reset_globals();
   EXPECT_EQ(user_row_query("Bob"), "SELECT " + columns + " WHERE (LOWER([user]) = LOWER( 'Bob' )) LIMIT 1");
-  globals().DbKind = DatabaseKind::PostgreSql;
-  globals().UseSqlServer = true;
+  globals().db_kind = DatabaseKind::PostgreSql;
+  globals().use_sql_server = true;
   EXPECT_EQ(current_dialect().to_engine(user_row_query("Bob")),
             "SELECT \"full_name\", \"extra1\", \"extra2\", \"extra3\", \"extra4\" FROM \"users\" "
             "WHERE (LOWER(\"user\") = LOWER( 'Bob' )) LIMIT 1");

@@ -12,12 +12,12 @@ class ErrorPolicy : public ModuleTest {
   int calls_until_halt(int number, int limit = 100) {
     RuntimeError e(number, "Something failed");
     // As inside a tick: the poll timer is off while a step is being retried.
-    platform::event_loop().set_enabled(form_->repeat_timer, false);
+    platform::event_loop().set_enabled(daemon_->poll_timer, false);
     for (int call = 1; call <= limit; ++call) {
       try {
-        errorsub(e, "Procedure: repeat_timer");
+        on_error(e, "Procedure: repeat_timer");
       } catch (const ModuleHalted& halt) {
-        EXPECT_EQ(form_->Finish(halt), 1);
+        EXPECT_EQ(daemon_->finish(halt), 1);
         return call;
       }
     }
@@ -42,8 +42,8 @@ TEST_F(ErrorPolicy, RetryableDatabaseErrorWarnsOnceThenHaltsWithoutTouchingTheDa
   EXPECT_EQ(count("  Warning. Unable to access database: Procedure: repeat_timer. Retrying...\r\n"), 1);
   EXPECT_EQ(count("  Program Halted. Database error: 3024 Something failed in Procedure: repeat_timer\r\n"), 1);
   EXPECT_TRUE(logged("Module Stopped"));
-  EXPECT_TRUE(globals().DbErrorHalted);
-  EXPECT_TRUE(form_->db && form_->db->IsOpen());
+  EXPECT_TRUE(globals().db_error_halted);
+  EXPECT_TRUE(daemon_->db && daemon_->db->IsOpen());
   EXPECT_EQ(scalar("SELECT [dexweb_state] FROM [control]"), "1");
   auto got = monitor_.receive_all();
   EXPECT_NE(got.back().find("|stopped|"), std::string::npos);
@@ -59,8 +59,8 @@ TEST_F(ErrorPolicy, FileErrorWarnsFourTimesThenHaltsAndClosesTheDatabase) {
   EXPECT_EQ(calls_until_halt(53), 55);
   EXPECT_EQ(count("Warning. Unable to access file/directory: Procedure: repeat_timer. Retrying..."), 4);
   EXPECT_TRUE(logged("Program Halted. File/Directory error: 53 Something failed in Procedure: repeat_timer"));
-  EXPECT_TRUE(globals().ProgramHalted);
-  EXPECT_FALSE(form_->db);
+  EXPECT_TRUE(globals().program_halted);
+  EXPECT_FALSE(daemon_->db);
   EXPECT_EQ(scalar("SELECT [dexweb_state] FROM [control]"), "1");
 }
 
@@ -70,9 +70,9 @@ TEST_F(ErrorPolicy, OtherErrorsHaltAtOnce) {
 }
 
 TEST_F(ErrorPolicy, AFreshStartEndsTheBurst) {
-  for (int i = 0; i < 5; ++i) errorsub(RuntimeError(3024, "busy"), "Procedure: repeat_timer");
+  for (int i = 0; i < 5; ++i) on_error(RuntimeError(3024, "busy"), "Procedure: repeat_timer");
   EXPECT_EQ(run_ticks(1), -1);  // the tick starts afresh
-  EXPECT_EQ(globals().RetryCount, 0);
+  EXPECT_EQ(globals().retry_count, 0);
   EXPECT_EQ(calls_until_halt(3024), 12);
 }
 

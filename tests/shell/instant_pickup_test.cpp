@@ -24,7 +24,7 @@ class InstantPickup : public ModuleTest {
     ModuleTest::SetUp();
     exec("UPDATE [settings] SET [dexwebcgi_path] = '" + web_.dir() + "'");
     // Takes every message file there is, as a poll with room for all of them would.
-    form_->check_for_messages = [this](MainForm&) {
+    daemon_->check_for_messages = [this](Daemon&) {
       PollSeen seen{clock_.steady_now(), {}};
       for (const auto& entry : std::filesystem::directory_iterator(web_.dir())) {
         seen.names.push_back(entry.path().filename().string());
@@ -39,7 +39,7 @@ class InstantPickup : public ModuleTest {
   // Turns the process's loop with the poll timer on until done() holds or two minutes of
   // the manual clock have passed.
   void run_until(const std::function<bool()>& done) {
-    form_->EnablePollTimer();
+    daemon_->enable_poll_timer();
     const platform::SteadyPoint give_up = clock_.steady_now() + std::chrono::minutes(2);
     platform::event_loop().run_until([&] { return done() || clock_.steady_now() >= give_up; });
   }
@@ -87,7 +87,7 @@ TEST_F(InstantPickup, ABurstOfFiftyFilesStartsFewPollsNotFifty) {
 
 TEST_F(InstantPickup, PollsFollowEachOtherWhileFilesKeepComingAndTheRefreshKeepsItsCadence) {
   // Every poll finds files and its work takes 0.4 s.
-  form_->check_for_messages = [this](MainForm&) {
+  daemon_->check_for_messages = [this](Daemon&) {
     polls_.push_back({clock_.steady_now(), {"x.msg"}});
     clock_.advance(std::chrono::milliseconds(400));
     return true;
@@ -104,11 +104,11 @@ TEST_F(InstantPickup, PollsFollowEachOtherWhileFilesKeepComingAndTheRefreshKeeps
 TEST_F(InstantPickup, SwitchedOffTheTimerAloneDecidesAsBefore) {
   write_text(registry_.file("velotrax.reg"), registry_text("\"Instant_Pickup\"=\"False\"\r\n", ""));
   ASSERT_FALSE(read_registry_settings().Instant_Pickup);
-  globals().Registry.Instant_Pickup = false;
+  globals().registry.Instant_Pickup = false;
 
   // Files remaining: one poll per one-second tick.
   int remaining = 3;
-  form_->check_for_messages = [&](MainForm&) {
+  daemon_->check_for_messages = [&](Daemon&) {
     polls_.push_back({clock_.steady_now(), {}});
     return remaining-- > 0;
   };

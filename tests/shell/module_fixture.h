@@ -1,6 +1,6 @@
 #pragma once
 // The running module in one process: a real SQLite gateway database, a log folder, a UDP
-// monitor, the main form on the process's event loop, and a manual clock, so that the
+// monitor, the daemon on the process's event loop, and a manual clock, so that the
 // poll cycle's waits of minutes pass at once. The end of the process becomes an exception.
 
 #include <gtest/gtest.h>
@@ -15,7 +15,7 @@
 #include "platform/clock.h"
 #include "platform/event_loop.h"
 #include "platform/sqlite_db.h"
-#include "shell/main_form.h"
+#include "shell/internal/daemon.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "support/udp_listener.h"
@@ -30,14 +30,14 @@ class ModuleTest : public ::testing::Test {
     exec("INSERT INTO [control] ([record_id], [dexweb_run], [dexweb_state]) VALUES (1, 1, 1)");
     write_text(registry_.file("velotrax.reg"),
                registry_text("", "", "\"VTM_Enabled\"=\"true\"\r\n\"VTM_Port\"=\"" + std::to_string(monitor_.port()) + "\"\r\n"));
-    globals().Registry.Log_Dir = logs_.dir();
-    form_ = std::make_unique<MainForm>(platform::event_loop());
-    globals().Form = form_.get();
-    form_->Load();
+    globals().registry.Log_Dir = logs_.dir();
+    daemon_ = std::make_unique<Daemon>(platform::event_loop());
+    globals().daemon = daemon_.get();
+    daemon_->load();
   }
 
   void TearDown() override {
-    form_.reset();
+    daemon_.reset();
     reset_globals();
   }
 
@@ -45,12 +45,12 @@ class ModuleTest : public ::testing::Test {
   int run_ticks(int ticks) {
     try {
       for (int i = 0; i < ticks; ++i) {
-        form_->PollTick();
-        if (form_->StopRequested()) return form_->Finish();
+        daemon_->poll_tick();
+        if (daemon_->stop_requested()) return daemon_->finish();
         clock_.advance(std::chrono::seconds(1));
       }
     } catch (const ModuleHalted& halt) {
-      return form_->Finish(halt);
+      return daemon_->finish(halt);
     }
     return -1;
   }
@@ -64,7 +64,7 @@ class ModuleTest : public ::testing::Test {
   }
 
   std::string log_text() {
-    log_state().FlushBusy = log_state().DirectBusy = false;
+    log_state().flush_busy = log_state().direct_busy = false;
     flush_log_queues();
     return read_text(logs_.file("VTXWeb.log"));
   }
@@ -78,7 +78,7 @@ class ModuleTest : public ::testing::Test {
   UdpListener monitor_;
   ScopedEnv registry_env_{"VELOTRAX_REGISTRY", registry_.file("velotrax.reg")};
   std::unique_ptr<TestDatabase> db_;
-  std::unique_ptr<MainForm> form_;
+  std::unique_ptr<Daemon> daemon_;
 };
 
 }  // namespace dexweb::test

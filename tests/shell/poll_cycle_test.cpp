@@ -32,7 +32,7 @@ class PollCycle : public ModuleTest {};
 
 TEST_F(PollCycle, RunsTicksAndStopsWhenRunIsCleared) {
   int polls = 0;
-  form_->check_for_messages = [&](MainForm&) { return ++polls, false; };
+  daemon_->check_for_messages = [&](Daemon&) { return ++polls, false; };
   EXPECT_EQ(run_ticks(10), -1);
   EXPECT_EQ(polls, 1);  // the first tick polls; the next poll is 60 s later
   exec("UPDATE [control] SET [dexweb_run] = 0");
@@ -45,7 +45,7 @@ TEST_F(PollCycle, RunsTicksAndStopsWhenRunIsCleared) {
 }
 
 TEST_F(PollCycle, FilterFilesLiveInAPrivateFolderRemovedAtStop) {
-  const std::string folder = form_->TempFolder;
+  const std::string folder = daemon_->temp_folder;
   ASSERT_FALSE(folder.empty());
   EXPECT_EQ(folder.rfind(platform::temp_folder() + "VTXWeb.", 0), 0u) << folder;
   struct stat st {};
@@ -71,7 +71,7 @@ TEST_F(PollCycle, AValueThatDoesNotConvertAtTheFirstTickHaltsThroughTheErrorRout
 
 TEST_F(PollCycle, PollsEveryTickWhileFilesRemain) {
   int polls = 0;
-  form_->check_for_messages = [&](MainForm&) { return ++polls < 4; };
+  daemon_->check_for_messages = [&](Daemon&) { return ++polls < 4; };
   run_ticks(8);
   EXPECT_EQ(polls, 4);
 }
@@ -81,9 +81,9 @@ TEST_F(PollCycle, MissingDatabaseOrWrongVersionStopsAtFirstTick) {
   EXPECT_EQ(run_ticks(1), 1);
   EXPECT_TRUE(logged("Module stopped. Database version conflict"));
 
-  globals().Registry.DB_Dir = logs_.dir() + "nowhere/";
-  form_->db.reset();
-  form_->FirstTick = true;
+  globals().registry.DB_Dir = logs_.dir() + "nowhere/";
+  daemon_->db.reset();
+  daemon_->first_tick = true;
   EXPECT_EQ(run_ticks(1), 1);
   EXPECT_TRUE(logged("Failed to open database"));
 }
@@ -120,7 +120,7 @@ TEST_F(PollCycle, ClockFollowsTheSchedulersStep) {
   run_ticks(1);
   EXPECT_TRUE(logged("Time synchronized with database"));
   // The scheduler's clock is an hour ahead, caught 1.5 s after the tick began.
-  auto offset = std::chrono::duration_cast<seconds>(globals().TimeOffset).count();
+  auto offset = std::chrono::duration_cast<seconds>(globals().time_offset).count();
   EXPECT_NEAR(offset, 3600, 2);
 }
 
@@ -130,16 +130,16 @@ TEST_F(PollCycle, ClockStaysLocalWhenTheSchedulerDoesNotStep) {
   run_ticks(1);
   EXPECT_EQ(clock_.now() - start, seconds(5 + 1));  // ten half-second waits, then the next tick
   EXPECT_TRUE(logged("Unable to synchronize time with database. Using local time."));
-  EXPECT_EQ(globals().TimeOffset.count(), 0);
-  EXPECT_TRUE(form_->SyncPending);
+  EXPECT_EQ(globals().time_offset.count(), 0);
+  EXPECT_TRUE(daemon_->sync_pending);
 }
 
 TEST_F(PollCycle, SchedulerOnThisMachineSharesItsClock) {
   write_text(registry_.file("velotrax.reg"), registry_text("", "\"Sched_Run\"=\"True\"\r\n"));
   exec("UPDATE [control] SET [sched_state] = 1, [velotrax_time] = '2026-03-05 15:20:00'");
-  globals().TimeOffset = seconds(99);
+  globals().time_offset = seconds(99);
   run_ticks(1);
-  EXPECT_EQ(globals().TimeOffset.count(), 0);
+  EXPECT_EQ(globals().time_offset.count(), 0);
   EXPECT_TRUE(logged("Time synchronized with database"));
 }
 
@@ -147,7 +147,7 @@ TEST_F(PollCycle, HourlyPingClosesTheEmbeddedDatabase) {
   run_ticks(1);
   clock_.advance(std::chrono::minutes(45));
   run_ticks(1);
-  EXPECT_FALSE(form_->db);
+  EXPECT_FALSE(daemon_->db);
   EXPECT_TRUE(logged("Log ping..."));
   EXPECT_EQ(run_ticks(3), -1);  // the next operations open it again
 }

@@ -37,7 +37,7 @@ class Dexwebctl : public ::testing::Test {
   // The module's view of the home: registry, settings row, one poll.
   bool poll() {
     ScopedEnv registry("VELOTRAX_REGISTRY", home + "velotrax.reg");
-    globals().Registry = read_registry_settings();
+    globals().registry = read_registry_settings();
     DBObject db;
     GatewaySettings settings;
     auto rs = db.OpenRecordset("SELECT [dexwebcgi_path], [retry_interval] FROM [settings]");
@@ -85,7 +85,7 @@ TEST_F(Dexwebctl, InitMakesAHomeThatTheIntakeWorksIn) {
 
   EXPECT_TRUE(poll());
   EXPECT_TRUE(files_in(home + "web").empty());
-  globals().Registry.DB_Dir = home + "data/";
+  globals().registry.DB_Dir = home + "data/";
   EXPECT_EQ(column("SELECT [user] AS v FROM [messages] ORDER BY [record_id]"),
             (std::vector<std::string>{"sales", "bob", "amy"}));
   EXPECT_EQ(column("SELECT [message] AS v FROM [messages] WHERE [user] = 'bob'"),

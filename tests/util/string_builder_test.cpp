@@ -7,18 +7,18 @@
 namespace dexweb {
 namespace {
 
-clsStringBuilder with_text(std::string_view text) {
-  clsStringBuilder sb;
+StringBuilder with_text(std::string_view text) {
+  StringBuilder sb;
   sb.Append(text);
   return sb;
 }
 
 TEST(StringBuilder, CapacityStartsPageAlignedGrowsByOnePointSixAndClearShrinks) {
-  EXPECT_EQ(clsStringBuilder(65536).InitialSize(), 65536u);
-  EXPECT_EQ(clsStringBuilder(5000).InitialSize(), 20000u);
-  EXPECT_THROW(clsStringBuilder(0), RuntimeError);
+  EXPECT_EQ(StringBuilder(65536).InitialSize(), 65536u);
+  EXPECT_EQ(StringBuilder(5000).InitialSize(), 20000u);
+  EXPECT_THROW(StringBuilder(0), RuntimeError);
 
-  clsStringBuilder sb(4096);
+  StringBuilder sb(4096);
   sb.Append(std::string(8191, 'x'));  // 16382 bytes and the terminator: exactly full
   EXPECT_EQ(sb.Capacity(), 16384u);
   sb.Append("y");  // 16384 * 1.6 + 2 -> 32768
@@ -30,7 +30,7 @@ TEST(StringBuilder, CapacityStartsPageAlignedGrowsByOnePointSixAndClearShrinks) 
 }
 
 TEST(StringBuilder, PositionsAndLengthsCountCodePoints) {
-  clsStringBuilder sb = with_text("h\xc3\xa9llo \xe2\x82\xac!");
+  StringBuilder sb = with_text("h\xc3\xa9llo \xe2\x82\xac!");
   EXPECT_EQ(sb.Length(), 8);
   EXPECT_EQ(sb.ToStringLeft(2), "h\xc3\xa9");
   EXPECT_EQ(sb.ToStringRight(20), "h\xc3\xa9llo \xe2\x82\xac!");
@@ -40,7 +40,7 @@ TEST(StringBuilder, PositionsAndLengthsCountCodePoints) {
 }
 
 TEST(StringBuilder, AppendAndAppendLineUndo) {
-  clsStringBuilder sb = with_text("abc");
+  StringBuilder sb = with_text("abc");
   sb.Append("def");
   sb.Append("");  // changes nothing, not even the undo record
   EXPECT_TRUE(sb.UndoAppend());
@@ -51,7 +51,7 @@ TEST(StringBuilder, AppendAndAppendLineUndo) {
 }
 
 TEST(StringBuilder, InsertOverwriteRemoveAndTheirUndo) {
-  clsStringBuilder sb = with_text("abc");
+  StringBuilder sb = with_text("abc");
   sb.Insert(0, "X");
   sb.Insert(5, "X");
   sb.Insert(4, "d");
@@ -73,9 +73,9 @@ TEST(StringBuilder, InsertOverwriteRemoveAndTheirUndo) {
 }
 
 TEST(StringBuilder, Find) {
-  clsStringBuilder sb = with_text("abcABCabc");
+  StringBuilder sb = with_text("abcABCabc");
   EXPECT_EQ(sb.Find(1, "ABC"), 4);
-  EXPECT_EQ(sb.Find(5, "ABC", "", clsStringBuilder::kTextCompare), 7);
+  EXPECT_EQ(sb.Find(5, "ABC", "", StringBuilder::kTextCompare), 7);
   EXPECT_EQ(sb.Find(11, "a"), 0);
   EXPECT_EQ(with_text("a;b;c").Find(1, "b", ";"), 3);
   EXPECT_EQ(with_text("b;c").Find(1, "b", ";"), 1);
@@ -85,11 +85,11 @@ TEST(StringBuilder, Find) {
 }
 
 TEST(StringBuilder, SearchAndReplaceNeverSearchesReplacementText) {
-  clsStringBuilder sb = with_text("aXa");
+  StringBuilder sb = with_text("aXa");
   sb.SearchAndReplace("a", "aa");
   EXPECT_EQ(sb.ToString(), "aaXaa");
-  clsStringBuilder folded = with_text("%NAME%, %name%-");
-  folded.SearchAndReplace("%Name%", "", clsStringBuilder::kTextCompare);
+  StringBuilder folded = with_text("%NAME%, %name%-");
+  folded.SearchAndReplace("%Name%", "", StringBuilder::kTextCompare);
   EXPECT_EQ(folded.ToString(), ", -");
 }
 

@@ -35,7 +35,7 @@ inline constexpr int kDefaultWorkedRetentionDays = 7;
 std::string FileIdentity(const std::string& name, const platform::FileStamp& stamp, const std::string& bytes);
 
 // Worked_Files_Retention_Days from the registry; the default when missing or below 1.
-int WorkedRetentionDays();
+int worked_retention_days();
 
 // A file's record as found.
 struct WorkedEntry {
@@ -50,11 +50,11 @@ class WorkedFiles {
 
   // Once per run: creates the table where missing (one warning when it cannot be made);
   // then, at most once an hour, prunes old records. Failures of the prune are logged only.
-  void Prepare();
+  void prepare();
   // False when the table is not available this run.
-  bool Enabled() const { return state_.table == WorkedFilesState::Table::Ready; }
+  bool enabled() const { return state_.table == WorkedFilesState::Table::Ready; }
   // The name this run signs its records with.
-  const std::string& RunName() const { return state_.run_name; }
+  const std::string& current_run_name() const { return state_.run_name; }
 
   // The file's record, when it was worked. Raises the data layer's RuntimeError.
   std::optional<WorkedEntry> Find(const std::string& file_key);
@@ -63,7 +63,7 @@ class WorkedFiles {
   // policy. True when the file is this run's to report (the commit was this run's); false
   // when another module recorded it first, and then nothing of this call stays. Without
   // the table, only the statements are written (true).
-  bool Store(const std::vector<std::string>& statements, const WorkedFileRow& row);
+  bool store(const std::vector<std::string>& statements, const WorkedFileRow& row);
 
  private:
   bool write_quietly(const std::vector<std::string>& statements);

@@ -14,18 +14,18 @@ namespace dexweb {
 class LeftoverFiles;
 
 // The log folder (Log_Dir, or its default) + "badmsg/".
-std::string BadFolder();
-// BadFolder + UniqueName + ".web", a name that no file has yet.
-std::string MakeBadCopyPath();
+std::string bad_folder();
+// bad_folder + unique_name + ".web", a name that no file has yet.
+std::string make_bad_copy_path();
 
-// Writes msg.bytes to msg.BadCopyPath unless this file's copy was made already: 3 tries,
+// Writes msg.bytes to msg.bad_copy_path unless this file's copy was made already: 3 tries,
 // 0.5 s apart, the bad folder created when missing. False when the copy could not be made
 // (msg.bad_copy_pending is then set).
-bool SaveBadCopy(WebMessage& msg);
+bool save_bad_copy(WebMessage& msg);
 
 // Tries again the copies of the files of folder that were kept for them; a file whose copy
 // is made is deleted and forgotten, a file that changed meanwhile is forgotten (it is
 // another file now, worked as such).
-void RetryPendingCopies(const std::string& folder, LeftoverFiles& leftovers);
+void retry_pending_copies(const std::string& folder, LeftoverFiles& leftovers);
 
 }  // namespace dexweb

@@ -5,7 +5,7 @@
 
 #include "config/interface_settings.h"
 #include "data/query_object.h"
-#include "intake/filters.h"
+#include "intake/internal/filters.h"
 #include "intake/intake_context.h"
 #include "intake/message_rows.h"
 #include "notify/notifications.h"
@@ -38,9 +38,9 @@ struct IntakeCall {
 
 // The per-file sequence, from opening the listed entry and waiting for its writer to
 // deleting the file.
-void ProcessMessageFile(IntakeCall& call, const std::string& name);
+void process_message_file(IntakeCall& call, const std::string& name);
 // A link, pipe, socket, device or folder named like a message: logged once while it stays,
 // never followed or read.
-void LeaveNonRegularEntry(const std::string& folder, const std::string& name, LeftoverFiles& leftovers);
+void leave_non_regular_entry(const std::string& folder, const std::string& name, LeftoverFiles& leftovers);
 
 }  // namespace dexweb

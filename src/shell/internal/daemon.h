@@ -1,8 +1,8 @@
 #pragma once
-// frmVTXWeb: the module's process anchor. It owns the per-run state that the poll cycle and
+// The daemon: the module's process anchor. It owns the per-run state that the poll cycle and
 // the intake share (the one database object, the copies of the settings and control rows,
-// the recipient dictionary and the blacklist), the two timers (repeat_timer: the poll
-// cycle; tmrLog: the log flush), and the run itself: Run turns the event loop until a stop
+// the recipient dictionary and the blacklist), the two timers (poll_timer: the poll
+// cycle; log_timer: the log flush), and the run itself: run turns the event loop until a stop
 // is requested or the module halts, then runs the one stop sequence and returns the exit
 // status. A stop request (a signal, the control row) only sets a flag: it is acted on at
 // the top of the loop, between message files, never inside the work of one file.
@@ -27,105 +27,105 @@
 
 namespace dexweb {
 
-class MainForm {
+class Daemon {
  public:
-  explicit MainForm(platform::EventLoop& loop);
-  ~MainForm();
-  MainForm(const MainForm&) = delete;
-  MainForm& operator=(const MainForm&) = delete;
+  explicit Daemon(platform::EventLoop& loop);
+  ~Daemon();
+  Daemon(const Daemon&) = delete;
+  Daemon& operator=(const Daemon&) = delete;
 
   // The load handler: sets the per-run fields and creates the timers.
-  void Load();
+  void load();
   // Switches the poll timer on; its first tick comes 100 ms later.
-  void EnablePollTimer();
+  void enable_poll_timer();
 
   // The service Start event: true when the module was started.
-  bool ServiceStart();
+  bool service_start();
 
   // Asks the run to end: from a signal or the service manager (by_module false), or from
   // the module itself (the control row's run flag or pause; under the service manager it
   // then says STOPPING=1). Only sets the flag.
-  void RequestStop(bool by_module);
-  bool StopRequested() const { return stop_requested_; }
+  void request_stop(bool by_module);
+  bool stop_requested() const { return stop_requested_; }
   // An operator's request (SIGHUP) to read the blacklist and the monitor settings again;
   // acted on at the top of the loop. It never stops the module.
-  void ReloadOnRequest();
+  void reload_on_request();
 
   // Turns the event loop until a stop is requested or the module halts, then ends the run.
-  int Run();
+  int run();
   // The end of the run: the stop sequence (program mode with its short waits), and the exit
   // status: 1 after a halt, 0 otherwise.
-  int Finish();
+  int finish();
   // What the top of the run does with a halt that unwound to it: the stop sequence unless
   // the module never started; always status 1.
-  int Finish(const ModuleHalted& halt);
+  int finish(const ModuleHalted& halt);
 
-  // One tick of repeat_timer (public for tests that drive the cycle tick by tick).
-  void PollTick();
+  // One tick of poll_timer (public for tests that drive the cycle tick by tick).
+  void poll_tick();
 
   // The poll of the watched folder (true when it held message files) and the blacklist's
   // load at the first refresh: the intake's, unless a test replaces them.
-  std::function<bool(MainForm&)> check_for_messages;
-  std::function<void(MainForm&)> load_blacklist;
+  std::function<bool(Daemon&)> check_for_messages;
+  std::function<void(Daemon&)> load_blacklist;
 
   // Per-run fields of the load handler.
-  bool SyncPending = true;
-  bool FirstTick = true;
-  bool FirstPoll = true;
-  int LogPingHour = 0;
-  std::string InterfaceName = "DexWeb";
-  std::string MachineName;
-  std::string TempFolder;
+  bool sync_pending = true;
+  bool first_tick = true;
+  bool first_poll = true;
+  int log_ping_hour = 0;
+  std::string interface_name = "DexWeb";
+  std::string machine_name;
+  std::string temp_folder;
 
-  // Poll-cycle state.
+  // poll_folder-cycle state.
   // On the steady time; empty until the first refresh and poll, and a poll that found files
-  // empties LastPoll so that the next tick polls again.
-  std::optional<platform::SteadyPoint> LastRefresh;
-  std::optional<platform::SteadyPoint> LastPoll;
-  DateTime LastVelotraxTime{};
-  int SettingsRecordId = 0;
-  int ControlRecordId = 0;
-  std::string SettingsQuery;
-  std::string ControlQuery;
-  GatewaySettings Settings;
+  // empties last_poll so that the next tick polls again.
+  std::optional<platform::SteadyPoint> last_refresh;
+  std::optional<platform::SteadyPoint> last_poll;
+  DateTime last_velotrax_time{};
+  int settings_record_id = 0;
+  int control_record_id = 0;
+  std::string settings_query;
+  std::string control_query;
+  GatewaySettings settings;
 
   std::unique_ptr<DBObject> db;
-  RecipientList Recipients;  // emptied before every poll
-  BlackList Blacklist;       // read once, at the first refresh
-  LeftoverFiles Leftovers;   // worked files that could not be deleted
-  WriterWatch Writers;       // web files whose writers may not have finished
-  std::unique_ptr<platform::PrivateFolder> PrivateTemp;  // removed at stop
+  RecipientList recipients;  // emptied before every poll
+  BlackList blacklist;       // read once, at the first refresh
+  LeftoverFiles leftovers;   // worked files that could not be deleted
+  WriterWatch writers;       // web files whose writers may not have finished
+  std::unique_ptr<platform::PrivateFolder> private_temp;  // removed at stop
 
-  platform::EventLoop::TimerId repeat_timer = 0;
-  platform::EventLoop::TimerId tmrLog = 0;
+  platform::EventLoop::TimerId poll_timer = 0;
+  platform::EventLoop::TimerId log_timer = 0;
 
  private:
-  void StopSequence(bool unloading);
-  void LogTick();
+  void stop_sequence(bool unloading);
+  void log_tick();
   std::string make_private_temp_folder();
 
   // Steps of the tick, in their order.
-  void OpenAtFirstTick();
+  void open_at_first_tick();
   // Throws ModuleHalted.
-  [[noreturn]] void RefuseDatabase(const std::string& text);
-  bool ServiceMode() const;
-  void ReloadIfRequested();
-  void PrepareRecordIds();
-  void Refresh(bool first_tick);
-  void ReadSettingsRow();
-  void ReadControlRow();
-  void PauseAtStart();
-  void AlignClock(bool first_tick);
-  void WaitForSchedulerTick();
-  void Poll();
-  void HourlyPing();
+  [[noreturn]] void refuse_database(const std::string& text);
+  bool service_mode() const;
+  void reload_if_requested();
+  void prepare_record_ids();
+  void refresh(bool at_first_tick);
+  void read_settings_row();
+  void read_control_row();
+  void pause_at_start();
+  void align_clock(bool at_first_tick);
+  void wait_for_scheduler_tick();
+  void poll_folder();
+  void hourly_ping();
   bool InstantPickup() const;
   // Watches the watched folder while instant pickup is on; the timer alone where it cannot.
-  void WatchFolder();
-  void FilesLanded();
+  void watch_folder();
+  void files_landed();
 
-  int ReadRecordId(const std::string& table);
-  void WriteControlFlag(const std::string& field, bool value, bool whole_table);
+  int read_record_id(const std::string& table);
+  void write_control_flag(const std::string& field, bool value, bool whole_table);
 
   platform::EventLoop& loop_;
   QueryObject query_;

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "data/db_engine.h"
+#include "data/internal/db_engine.h"
 #include "data/dialect.h"
 #include "platform/odbc.h"
 

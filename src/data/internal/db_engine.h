@@ -30,7 +30,7 @@ class DbEngine {
   // Best effort; failures are ignored.
   virtual void LeaveReplacedFile() noexcept {}
 
-  // How many lock waits of JetLockDelay ms a statement makes before it fails as locked.
+  // How many lock waits of lock_delay_ms ms a statement makes before it fails as locked.
   // Only the embedded engine has this setting.
   virtual void SetLockRetry(int /*tries*/) {}
 

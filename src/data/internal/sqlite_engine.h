@@ -1,12 +1,12 @@
 #pragma once
 // The embedded engine: the SQLite file in the gateway's data folder, in WAL mode with
-// synchronous commits. Lock waits follow the Jet model: a statement that meets another
-// process's lock waits JetLockDelay ms per try, for JetLockRetry tries.
+// synchronous commits. A statement that meets another process's lock
+// waits lock_delay_ms ms per try, for lock_retries tries.
 
 #include <memory>
 #include <string>
 
-#include "data/db_engine.h"
+#include "data/internal/db_engine.h"
 #include "platform/sqlite_db.h"
 
 namespace dexweb {

@@ -21,20 +21,20 @@ struct Refusal {
 
 // The refusals, by what caused them.
 namespace refusal {
-Refusal NoUserField(const WebMessage& msg);
-Refusal NoMessageField(const WebMessage& msg);
-Refusal OwnerNotFound(const WebMessage& msg);
-Refusal OwnerWebServiceOff(const WebMessage& msg);
-Refusal ItemNotFound(const std::string& item);
-Refusal ItemNotValid(const std::string& item);
-Refusal NoValidRecipients(const WebMessage& msg);
-Refusal AdHocItemWebServiceOff(const std::string& item);
-Refusal NoValidAdHocPins(const WebMessage& msg);
+Refusal no_user_field(const WebMessage& msg);
+Refusal no_message_field(const WebMessage& msg);
+Refusal owner_not_found(const WebMessage& msg);
+Refusal owner_web_service_off(const WebMessage& msg);
+Refusal item_not_found(const std::string& item);
+Refusal item_not_valid(const std::string& item);
+Refusal no_valid_recipients(const WebMessage& msg);
+Refusal ad_hoc_item_web_service_off(const std::string& item);
+Refusal no_valid_ad_hoc_pins(const WebMessage& msg);
 }  // namespace refusal
 
 // Monitor "bad", the rejection line, the reason line, the notification (the message masked),
-// then the bad copy (SaveBadCopy; its failure line is refusal.copy_failure). Sets
+// then the bad copy (save_bad_copy; its failure line is refusal.copy_failure). Sets
 // msg.error_text to the reason.
-void Reject(WebMessage& msg, const Refusal& refusal, NotifyContext& notify);
+void reject_message(WebMessage& msg, const Refusal& refusal, NotifyContext& notify);
 
 }  // namespace dexweb

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "intake/message_rows.h"
-#include "intake/refusals.h"
+#include "intake/internal/refusals.h"
 #include "intake/web_message.h"
 
 namespace dexweb {
@@ -37,7 +37,7 @@ struct ResolutionContext {
   const RowSource& rows;
 };
 
-// Takes msg.TransactionId once the account passed its checks, and sets msg.AnyAccepted.
-std::vector<RecipientOutcome> ResolveRecipients(ResolutionContext& ctx, WebMessage& msg);
+// Takes msg.transaction_id once the account passed its checks, and sets msg.any_accepted.
+std::vector<RecipientOutcome> resolve_recipients(ResolutionContext& ctx, WebMessage& msg);
 
 }  // namespace dexweb

@@ -22,7 +22,7 @@ SplitLine split_first_line(std::string_view text);
 std::string interface_filter_text(const WebMessage& msg);
 
 // Replaces the recipient field, frm and message with the answer's three parts.
-// OriginalRecipient and Sender keep the values they had before the filter.
+// original_recipient and sender keep the values they had before the filter.
 void apply_interface_answer(WebMessage& msg, std::string_view answer);
 
 }  // namespace dexweb

@@ -77,7 +77,7 @@ std::string call_run_filter(const std::string& library_path, const FilterCall& c
 // or had to be stopped at the limit.
 void run_filter_program(const std::string& program, const FilterCall& call, std::chrono::seconds limit);
 
-// temp_folder + UniqueName() + ".txt", in the module's private temporary folder; the name
+// temp_folder + unique_name() + ".txt", in the module's private temporary folder; the name
 // is empty when there is no such folder (the filter step then fails). The file is removed
 // when the object goes, whatever the filter did with it.
 class FilterTempFile {

@@ -7,7 +7,7 @@
 // A missing settings file, library or program skips the filter; a failing filter (an
 // error, a program that could not start, crashed or overran its time limit) leaves the
 // message unchanged; either way with detail log lines. A filter that deletes the file it
-// works on or answers with empty text sets msg.FilterAborted.
+// works on or answers with empty text sets msg.filter_aborted.
 
 #include <chrono>
 #include <string>
@@ -19,7 +19,7 @@ namespace dexweb {
 
 // What the filters need from the running module.
 struct FilterContext {
-  std::string TempFolder;     // private to the module's account, with a trailing '/'; when
+  std::string temp_folder;     // private to the module's account, with a trailing '/'; when
                               // empty, the filters that need a file fail
   // The filter program is stopped after this long and the message goes on unfiltered.
   std::chrono::seconds ProgramTimeLimit{60};

@@ -18,6 +18,6 @@ void best_effort(Step&& step) noexcept {
 }
 
 // Lets due timers and signals run, without letting their errors into the caller.
-inline void let_events_run() noexcept { best_effort([] { platform::DoEvents(); }); }
+inline void let_events_run() noexcept { best_effort([] { platform::process_pending(); }); }
 
 }  // namespace dexweb

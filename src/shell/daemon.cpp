@@ -1,0 +1,155 @@
+#include "shell/internal/daemon.h"
+
+#include "config/globals.h"
+#include "intake/check_for_messages.h"
+#include "logging/log_event.h"
+#include "logging/log_files.h"
+#include "logging/monitor_link.h"
+#include "platform/files.h"
+#include "platform/private_files.h"
+#include "platform/service_manager.h"
+#include "shell/startup.h"
+#include "util/runtime_error.h"
+#include "util/text.h"
+
+#include <utility>
+
+namespace dexweb {
+
+using std::chrono::milliseconds;
+
+namespace {
+
+bool poll_watched_folder(Daemon& f) {
+  IntakeContext ctx{*f.db,          f.settings,    f.recipients, f.blacklist, f.first_poll,
+                    f.interface_name, f.machine_name, f.temp_folder, f.leftovers, f.writers};
+  ctx.stop_requested = [&f] { return f.stop_requested(); };
+  return dexweb::check_for_messages(ctx);
+}
+
+}  // namespace
+
+Daemon::Daemon(platform::EventLoop& loop)
+    : check_for_messages(poll_watched_folder),
+      load_blacklist([](Daemon& f) { f.blacklist.load(); }),
+      loop_(loop) {}
+
+Daemon::~Daemon() {
+  loop_.remove_timer(poll_timer);
+  loop_.remove_timer(log_timer);
+  if (globals().daemon == this) globals().daemon = nullptr;
+}
+
+void Daemon::load() {
+  globals().retry_count = 0;
+  globals().retry_round = 0;
+  sync_pending = true;
+  first_tick = true;
+  log_ping_hour = civil(server_now()).hour;
+  interface_name = "DexWeb";
+  std::string host = text::left(platform::host_name(), 40);
+  machine_name = host.empty() ? " " : host;
+  temp_folder = make_private_temp_folder();
+  first_poll = true;
+  poll_timer = loop_.add_timer(milliseconds{100}, [this] { poll_tick(); }, false);
+  log_timer = loop_.add_timer(milliseconds{1000}, [this] { log_tick(); }, true);
+}
+
+// The filters' temporary files live where no other account can create or replace them.
+std::string Daemon::make_private_temp_folder() {
+  try {
+    private_temp = std::make_unique<platform::PrivateFolder>();
+    return private_temp->path();
+  } catch (const RuntimeError& e) {
+    log_event("general", "monitor/disk", "general", "Unable to create a private temporary folder: " + e.description());
+    return {};
+  }
+}
+
+void Daemon::enable_poll_timer() { loop_.set_enabled(poll_timer, true); }
+
+void Daemon::log_tick() {
+  loop_.set_enabled(log_timer, false);
+  flush_log_queues();
+  loop_.set_enabled(log_timer, true);
+}
+
+bool Daemon::service_start() {
+  globals().service_started = true;
+  return start_module(*this);
+}
+
+void Daemon::stop_sequence(bool unloading) {
+  // Every step is attempted: an error in one never keeps the process from ending.
+  auto step = [](auto&& action) {
+    try {
+      action();
+    } catch (const RuntimeError&) {
+    }
+  };
+  auto pause = [&] {
+    if (unloading) step([] { platform::wait_seconds(0.1); });
+  };
+  loop_.set_enabled(log_timer, false);
+  loop_.set_enabled(poll_timer, false);
+  if (!globals().program_halted && db) step([&] { write_control_flag("dexweb_state", false, true); });
+  pause();
+  log_event("general", "monitor/disk", "general", "Module Stopped");
+  pause();
+  log_event("general", "monitor", "stopped", "");
+  pause();
+  if (!globals().db_error_halted) step([&] { free_database(db); });
+  private_temp.reset();
+  begin_direct_write();
+}
+
+bool Daemon::service_mode() const { return globals().registry.Run_Type == "NTService"; }
+
+void Daemon::request_stop(bool by_module) {
+  if (!stop_requested_) stop_by_module_ = by_module;
+  stop_requested_ = true;
+}
+
+void Daemon::reload_on_request() { reload_requested_ = true; }
+
+// An operator's SIGHUP, acted on between rounds of events so that no file's work sees the
+// blacklist change under it.
+void Daemon::reload_if_requested() {
+  if (!std::exchange(reload_requested_, false)) return;
+  read_monitor_settings();
+  try {
+    blacklist.load();
+  } catch (const RuntimeError& e) {
+    log_event("general", "monitor/disk", "general", "Unable to read the blacklist: " + e.description());
+  }
+  log_event("general", "monitor/disk", "general", "Blacklist and monitor settings read again");
+}
+
+int Daemon::run() {
+  try {
+    loop_.run_until([this] {
+      reload_if_requested();
+      return stop_requested_;
+    });
+  } catch (const ModuleHalted& halt) {
+    return finish(halt);
+  }
+  return finish();
+}
+
+int Daemon::finish() {
+  const bool service = service_mode();
+  // Whoever asked for the stop, a service manager that started the process hears of it.
+  platform::notify_service_manager("STOPPING=1");
+  stop_sequence(!service);
+  return globals().program_halted ? 1 : 0;
+}
+
+int Daemon::finish(const ModuleHalted& halt) {
+  if (!halt.stop_sequence) return 1;
+  stop_by_module_ = true;
+  finish();
+  return 1;
+}
+
+}  // namespace dexweb
