@@ -8,6 +8,7 @@
 #include "config/globals.h"
 #include "config/registry_settings.h"
 #include "data/connection_file.h"
+#include "data/database_settings.h"
 #include "fuzz_support.h"
 
 namespace {
@@ -26,8 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string path = dexweb::fuzz::write_input_file(
       "SqlServerConnectionString.txt", std::string_view(reinterpret_cast<const char*>(data), size));
   // The registry left every timeout unset, so that the file's values are all applied.
-  dexweb::globals().registry = dexweb::RegistrySettings{};
-  const dexweb::ServerConnection connection = dexweb::read_connection_file(path);
+  dexweb::DatabaseSettings settings = dexweb::database_settings(dexweb::RegistrySettings{});
+  const dexweb::ServerConnection connection = dexweb::read_connection_file(path, settings);
 
   require(is_isolation_level(dexweb::globals().sql_isolation_level), "the isolation level is one of the five");
   const std::string& lines = connection.connection_string;

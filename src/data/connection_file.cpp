@@ -3,7 +3,6 @@
 #include <cctype>
 
 #include "config/globals.h"
-#include "config/registry_settings.h"
 #include "platform/files.h"
 #include "util/nvp_list.h"
 #include "util/text.h"
@@ -69,7 +68,7 @@ std::string isolation_level_for(std::string_view value) {
   return "READ COMMITTED";
 }
 
-ServerConnection read_connection_file(const std::string& path) {
+ServerConnection read_connection_file(const std::string& path, DatabaseSettings& settings) {
   std::string content = text::replace_all(text::decode_bytes(platform::read_file(path)), "\r\n", "\n");
   content = text::replace_all(content, "\n", kCrLf);
   NVPList list;
@@ -77,15 +76,14 @@ ServerConnection read_connection_file(const std::string& path) {
   list.LoadFromString(content, kCrLf, "=");
   drop_comments(list);
 
-  Globals& g = globals();
   auto isolation = take(list, "vtsqlisolation");
-  g.sql_isolation_level = isolation_level_for(isolation.value_or(""));
+  globals().sql_isolation_level = isolation_level_for(isolation.value_or(""));
 
-  RegistrySettings& r = g.registry;
-  apply_setting(list, "vtdbshorttimeout", r.DB_Short_Timeout_Set, r.DB_Short_Timeout);
-  apply_setting(list, "vtdbmediumtimeout", r.DB_Medium_Timeout_Set, r.DB_Medium_Timeout);
-  apply_setting(list, "vtdblongtimeout", r.DB_Long_Timeout_Set, r.DB_Long_Timeout);
-  apply_setting(list, "vtdbretries", r.DB_Retries_Set, r.DB_Retries);
+  DatabaseSettings& s = settings;
+  apply_setting(list, "vtdbshorttimeout", s.short_timeout_set, s.short_timeout);
+  apply_setting(list, "vtdbmediumtimeout", s.medium_timeout_set, s.medium_timeout);
+  apply_setting(list, "vtdblongtimeout", s.long_timeout_set, s.long_timeout);
+  apply_setting(list, "vtdbretries", s.retries_set, s.retries);
   apply_credential(list, "vtencrypteduid", "UID");
   apply_credential(list, "vtencryptedpwd", "PWD");
 

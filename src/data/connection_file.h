@@ -11,6 +11,8 @@
 
 #include <string>
 
+#include "data/database_settings.h"
+
 namespace dexweb {
 
 struct ServerConnection {
@@ -21,9 +23,10 @@ struct ServerConnection {
   std::string driver_clauses;
 };
 
-// Reads and processes the file, writing globals().sql_isolation_level and the registry
-// settings the file may override. Raises the file's RuntimeError when it cannot be read.
-ServerConnection read_connection_file(const std::string& path);
+// Reads and processes the file, writing globals().sql_isolation_level and into settings the
+// values the file may fill in (those the registry left unset). Raises the file's
+// RuntimeError when it cannot be read.
+ServerConnection read_connection_file(const std::string& path, DatabaseSettings& settings);
 
 // The isolation level a vtsqlisolation value selects.
 std::string isolation_level_for(std::string_view value);

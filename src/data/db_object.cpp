@@ -24,7 +24,7 @@ constexpr const char* kConnectionFile = "SqlServerConnectionString.txt";
 constexpr const char* kDatabaseFile = "velotrax.db";
 }  // namespace
 
-DBObject::DBObject() = default;
+DBObject::DBObject(DatabaseSettings settings) : settings_(std::move(settings)) {}
 DBObject::~DBObject() = default;
 
 platform::SqliteConnection* DBObject::GetDb() {
@@ -79,20 +79,20 @@ void DBObject::open_step(int& attempts, int retries, Step&& step) {
     const Globals& g = globals();
     db_log("detail", "Warning - DbObject.OpenDb:" + signed_number(number) + " " + description + " - Retrying...");
     for (const auto& line : lines) db_log("detail", std::string(g.use_sql_server ? "ADO: " : "DAO: ") + line);
-    platform::wait_seconds(g.registry.DB_Short_Timeout + rnd());
+    platform::wait_seconds(settings_.short_timeout + rnd());
   }
 }
 
 bool DBObject::OpenDb(int retries) {
   if (opened_) return true;
-  if (retries == -1) retries = globals().registry.DB_Retries;
+  if (retries == -1) retries = settings_.retries;
   int attempts = 0;
   open_step(attempts, retries, [&] { find_connection_file(); });
   if (globals().use_sql_server) {
     open_step(attempts, retries, [&] { open_server(); });
     const std::string isolation = current_dialect().isolation_statement(globals().sql_isolation_level);
     if (!isolation.empty())
-      open_step(attempts, retries, [&] { engine_->Run(isolation, globals().registry.DB_Short_Timeout); });
+      open_step(attempts, retries, [&] { engine_->Run(isolation, settings_.short_timeout); });
   } else {
     open_step(attempts, retries, [&] { open_embedded(); });
   }
@@ -103,11 +103,10 @@ bool DBObject::OpenDb(int retries) {
 // While the embedded database is in use the file is looked for at every open.
 void DBObject::find_connection_file() {
   if (!connection_string_.empty()) return;
-  const std::string& dir = globals().registry.DB_Dir;
-  std::string path = platform::resolve_name_nocase(dir, kConnectionFile);
+  std::string path = platform::resolve_name_nocase(settings_.db_dir, kConnectionFile);
   auto info = platform::stat_path(path);
   if (!info || info->is_dir) return;
-  ServerConnection server = read_connection_file(path);
+  ServerConnection server = read_connection_file(path, settings_);
   connection_string_ = server.connection_string;
   driver_clauses_ = server.driver_clauses;
   globals().use_sql_server = true;
@@ -127,7 +126,7 @@ void DBObject::open_embedded() {
   g.lock_retries = 1000 / g.lock_delay_ms;
   g.no_lock_hint.clear();
   g.db_kind = DatabaseKind::Embedded;
-  const std::string path = platform::resolve_name_nocase(g.registry.DB_Dir, kDatabaseFile);
+  const std::string path = platform::resolve_name_nocase(settings_.db_dir, kDatabaseFile);
   // Taken before the open: a file swapped in meanwhile then looks replaced at the next
   // check and is opened again, never the other way round.
   opened_file_ = platform::file_identity(path);
@@ -136,7 +135,7 @@ void DBObject::open_embedded() {
 
 void DBObject::CheckDatabaseFile() {
   if (!opened_ || globals().use_sql_server) return;
-  const std::string path = platform::resolve_name_nocase(globals().registry.DB_Dir, kDatabaseFile);
+  const std::string path = platform::resolve_name_nocase(settings_.db_dir, kDatabaseFile);
   const std::optional<platform::FileIdentity> now = platform::file_identity(path);
   if (!now)
     throw RuntimeError(err::kDbFileNotFound, "unable to open database file: " + path + " is missing", "SQLite");

@@ -2,6 +2,9 @@
 // DBObject: the module's one connection to the gateway database, and every query and
 // statement of the module with its retries.
 //
+// The object works with the DatabaseSettings it was made with: DB_Dir, DB_Short_Timeout and
+// the others below are its db_dir, short_timeout and so on.
+//
 // The kind is decided at the first OpenDb and published in globals(): when DB_Dir holds
 // SqlServerConnectionString.txt (any case) the server named there is used over ODBC
 // (use_sql_server true, dialect from the DBMS the driver reports); otherwise the embedded
@@ -31,6 +34,7 @@
 #include <string>
 #include <string_view>
 
+#include "data/database_settings.h"
 #include "data/recordset.h"
 #include "platform/file_identity.h"
 #include "util/nvp_list.h"
@@ -46,10 +50,16 @@ class DbFailure;
 
 class DBObject {
  public:
-  DBObject();
+  explicit DBObject(DatabaseSettings settings);
   ~DBObject();
   DBObject(const DBObject&) = delete;
   DBObject& operator=(const DBObject&) = delete;
+
+  // The settings in force: those given, with the values a server's connection-string file
+  // filled in once it was read.
+  const DatabaseSettings& Settings() const { return settings_; }
+  // Sets DB_Retries for the calls that follow.
+  void SetRetries(int retries) { settings_.retries = retries; }
 
   // True while an operation is handling an error, and after a failure until the next
   // success.
@@ -152,6 +162,7 @@ class DBObject {
   bool bulk_singles(NVPList& list, StepPolicy& policy, int& timeout, bool use_transaction);
   bool bulk_embedded(NVPList& list, StepPolicy& policy, int& timeout, bool use_transaction);
 
+  DatabaseSettings settings_;
   bool failed_ = false;
   bool opened_ = false;
   std::string connection_string_;

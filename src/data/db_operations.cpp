@@ -80,7 +80,7 @@ bool DBObject::retry_after(StepPolicy& p, const DbFailure& f, std::string_view s
   ++p.total;
   const Globals& g = globals();
   const bool server = g.use_sql_server;
-  if (p.counter > g.registry.DB_Retries || p.fail_on_first) {
+  if (p.counter > settings_.retries || p.fail_on_first) {
     if (p.ignore_failure) {
       globals().retry_count = globals().retry_round = 100;
       db_log("detail", p.ignored);
@@ -93,9 +93,9 @@ bool DBObject::retry_after(StepPolicy& p, const DbFailure& f, std::string_view s
     return true;
   }
   log_retry(p, f, engine_ ? engine_->ErrorPrefix() : (server ? "ADO: " : "DAO: "), sql);
-  if (!p.bulk && p.default_timeout) *p.timeout = g.registry.DB_Medium_Timeout;
-  platform::wait_seconds(g.registry.DB_Medium_Timeout + rnd());
-  if (!p.bulk && server && (p.counter > 2 || p.counter == g.registry.DB_Retries)) reconnect();
+  if (!p.bulk && p.default_timeout) *p.timeout = settings_.medium_timeout;
+  platform::wait_seconds(settings_.medium_timeout + rnd());
+  if (!p.bulk && server && (p.counter > 2 || p.counter == settings_.retries)) reconnect();
   return true;
 }
 
@@ -141,7 +141,7 @@ bool DBObject::run_transaction(StepPolicy& p, std::size_t count, Text&& text, St
 }
 
 std::unique_ptr<Recordset> DBObject::OpenRecordset(std::string_view qry, int timeout, bool ignore_failure) {
-  int t = timeout == -1 ? globals().registry.DB_Short_Timeout : timeout;
+  int t = timeout == -1 ? settings_.short_timeout : timeout;
   OpenDb(1);
   StepPolicy p = recordset_policy();
   p.ignore_failure = ignore_failure;
@@ -165,7 +165,7 @@ long long DBObject::ExecuteRA(std::string_view qry, int timeout, bool ignore_fai
 long long DBObject::run_statement(const StepPolicy& texts, std::string_view qry, int timeout, bool ignore_failure,
                                   bool open_first) {
   StepPolicy p = texts;
-  int t = timeout == -1 ? globals().registry.DB_Short_Timeout : timeout;
+  int t = timeout == -1 ? settings_.short_timeout : timeout;
   if (timeout == 0) {
     t = 1;
     p.quiet = true;
@@ -215,7 +215,7 @@ int DBObject::BulkExecute(NVPList& qry_list, bool fail_on_first_error, int timeo
 }
 
 bool DBObject::bulk_batched(NVPList& list, StepPolicy& p, int& timeout, bool use_transaction) {
-  const int short_timeout = globals().registry.DB_Short_Timeout;
+  const int short_timeout = settings_.short_timeout;
   const std::vector<StatementBatch> batches = batch_statements(current_dialect(), list, use_transaction);
   auto text = [&](std::size_t i) -> std::string_view { return batches[i].text; };
   auto step = [&](std::size_t i) {
@@ -232,7 +232,7 @@ bool DBObject::bulk_batched(NVPList& list, StepPolicy& p, int& timeout, bool use
 }
 
 bool DBObject::bulk_singles(NVPList& list, StepPolicy& p, int& timeout, bool use_transaction) {
-  if (timeout == -1) timeout = globals().registry.DB_Medium_Timeout;
+  if (timeout == -1) timeout = settings_.medium_timeout;
   const Dialect& dialect = current_dialect();
   std::string prefix;
   if (use_transaction) {
@@ -265,7 +265,7 @@ bool DBObject::bulk_singles(NVPList& list, StepPolicy& p, int& timeout, bool use
 }
 
 bool DBObject::bulk_embedded(NVPList& list, StepPolicy& p, int& timeout, bool use_transaction) {
-  if (timeout == -1) timeout = globals().registry.DB_Medium_Timeout;
+  if (timeout == -1) timeout = settings_.medium_timeout;
   const Dialect& dialect = current_dialect();
   const std::size_t entries = static_cast<std::size_t>(list.Count());
   std::string sql;

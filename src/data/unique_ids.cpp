@@ -16,12 +16,13 @@ namespace {
 class CounterStepScope {
  public:
   explicit CounterStepScope(DBObject& db)
-      : db_(db), retries_(std::exchange(globals().registry.DB_Retries, 0)) {
+      : db_(db), retries_(db.Settings().retries) {
+    db_.SetRetries(0);
     db_.SetLockRetry(1);
   }
   ~CounterStepScope() {
     db_.SetLockRetry(globals().lock_retries);
-    globals().registry.DB_Retries = retries_;
+    db_.SetRetries(retries_);
   }
   CounterStepScope(const CounterStepScope&) = delete;
   CounterStepScope& operator=(const CounterStepScope&) = delete;
@@ -67,7 +68,7 @@ int get_unique(DBObject& db) {
   int id = get_unique2(db);
   int retries = 0;
   while (id == -1 && retries < 5) {
-    if (retries > 0) platform::wait_seconds(globals().registry.DB_Short_Timeout + rnd());
+    if (retries > 0) platform::wait_seconds(db.Settings().short_timeout + rnd());
     ++retries;
     id = get_unique2(db);
   }

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "config/globals.h"
+#include "data/database_settings.h"
 #include "data/dialect.h"
 #include "data/sql_literals.h"
 #include "intake/folder_scan.h"
@@ -50,7 +51,7 @@ void Daemon::poll_tick() {
   globals().retry_round = 0;
   loop_.set_enabled(poll_timer, false);
   if (loop_.interval(poll_timer) != milliseconds{1000}) loop_.set_interval(poll_timer, milliseconds{1000});
-  if (!db) db = std::make_unique<DBObject>();
+  if (!db) db = std::make_unique<DBObject>(database_settings(globals().registry));
   query_.Clear();
   bool at_first_tick = first_tick;
   if (at_first_tick) open_at_first_tick();

@@ -14,8 +14,7 @@ namespace {
 int write_control_flag(const std::vector<std::string>& args, const char* field, bool value) {
   const Options options(args, {"home"});
   if (!options.words().empty()) throw UsageError("unexpected word " + options.words()[0]);
-  use_gateway_database(registry_path(options));
-  DBObject db;
+  DBObject db(gateway_database_settings(registry_path(options)));
   QueryObject query;
   db.Execute(query.Build(QueryObject::kUpdate, "control", {std::string(field), value}, ""));
   db.CloseDb();

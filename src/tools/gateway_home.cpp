@@ -77,8 +77,9 @@ void init_home(const HomeLayout& home, int monitor_port) {
     platform::make_dirs(on_disk(home, *folder));
   const std::string schema = platform::read_file(find_schema_file(DatabaseKind::Embedded));
   create_embedded_database_file(on_disk(home, home.database));
-  globals().registry.DB_Dir = on_disk(home, home.data);
-  DBObject db;
+  DatabaseSettings settings;
+  settings.db_dir = on_disk(home, home.data);
+  DBObject db(std::move(settings));
   create_schema(db, schema);
   seed_home_database(db, home.web, home.seed_accounts);
   db.CloseDb();

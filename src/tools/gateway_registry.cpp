@@ -22,12 +22,14 @@ void require_registry_file(const std::string& registry_path) {
     throw RuntimeError(err::kFileNotFound, "registry file not found: " + registry_path);
 }
 
-void use_gateway_database(const std::string& registry_path) {
+DatabaseSettings gateway_database_settings(const std::string& registry_path) {
   require_registry_file(registry_path);
   const std::string db_dir = registry_folder(registry_path, "DB_Dir");
   if (db_dir.empty()) throw RuntimeError(err::kFileNotFound, "No DB_Dir in the registry file " + registry_path);
-  globals().registry.DB_Dir = db_dir;
-  globals().registry.DB_Retries = 0;
+  DatabaseSettings settings;
+  settings.db_dir = db_dir;
+  settings.retries = 0;
+  return settings;
 }
 
 std::string read_watched_folder(DBObject& db) {

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "data/database_settings.h"
+
 namespace dexweb {
 class DBObject;
 }
@@ -18,9 +20,10 @@ std::string registry_folder(const std::string& registry_path, std::string_view n
 // registry would otherwise read as an empty one).
 void require_registry_file(const std::string& registry_path);
 
-// Points DBObject at the registry's DB_Dir, failing at once rather than retrying (a person
-// is waiting). Raises RuntimeError when the registry file is missing or names no DB_Dir.
-void use_gateway_database(const std::string& registry_path);
+// The settings of a DBObject on the registry's DB_Dir, failing at once rather than retrying
+// (a person is waiting). Raises RuntimeError when the registry file is missing or names no
+// DB_Dir.
+DatabaseSettings gateway_database_settings(const std::string& registry_path);
 
 // The settings row's dexwebcgi_path; raises RuntimeError when there is no settings row.
 std::string read_watched_folder(DBObject& db);

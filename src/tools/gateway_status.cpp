@@ -61,13 +61,13 @@ long long count_messages(DBObject& db) {
 }  // namespace
 
 GatewayStatus read_gateway_status(const std::string& registry_path) {
-  use_gateway_database(registry_path);
+  DatabaseSettings settings = gateway_database_settings(registry_path);
   GatewayStatus status;
   const std::string db_dir = registry_folder(registry_path, "DB_Dir");
   status.module = find_module(registry_path, db_dir);
   status.now_epoch =
       std::chrono::duration_cast<std::chrono::seconds>(platform::clock().now().time_since_epoch()).count();
-  DBObject db;
+  DBObject db(std::move(settings));
   read_control(db, status);
   status.waiting = folder_facts(read_watched_folder(db), ".msg");
   status.messages = read_last_messages(db);

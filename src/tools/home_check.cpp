@@ -213,8 +213,7 @@ void check_database(const CheckRequest& request, const std::string& db_dir, std:
   if (db_dir.empty()) return out.push_back(problem("no DB_Dir: no database"));
   check_connection_file(db_dir, out);
   try {
-    use_gateway_database(request.registry_path);
-    DBObject db;
+    DBObject db(gateway_database_settings(request.registry_path));
     if (!db.OpenDb(0)) return out.push_back(problem("database: cannot be opened"));
     out.push_back(ok(globals().use_sql_server ? "database server: login works" : "database opens"));
     check_rows(db, out);

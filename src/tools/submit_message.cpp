@@ -50,8 +50,7 @@ std::string submit_web_message(const std::string& folder_path, const WebSubmissi
 }
 
 std::string watched_folder_of(const std::string& registry_path) {
-  use_gateway_database(registry_path);
-  DBObject db;
+  DBObject db(gateway_database_settings(registry_path));
   std::string folder = read_watched_folder(db);
   db.CloseDb();
   return folder;

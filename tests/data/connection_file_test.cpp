@@ -14,9 +14,10 @@ class ConnectionFile : public ::testing::Test {
   void SetUp() override { reset_globals(); }
   ServerConnection read(const std::string& text) {
     test::write_text(dir_.file("c.txt"), text);
-    return read_connection_file(dir_.file("c.txt"));
+    return read_connection_file(dir_.file("c.txt"), settings_);
   }
   test::TempDir dir_;
+  DatabaseSettings settings_;
 };
 
 TEST_F(ConnectionFile, ModuleKeysAreTakenOutAndClausesPassThrough) {
@@ -25,7 +26,7 @@ TEST_F(ConnectionFile, ModuleKeysAreTakenOutAndClausesPassThrough) {
   EXPECT_EQ(c.connection_string, "Driver={ODBC Driver 18 for SQL Server};\r\nServer=db1;\r\nDatabase=velotrax;\r\n");
   EXPECT_EQ(c.driver_clauses, "Driver={ODBC Driver 18 for SQL Server};Server=db1;Database=velotrax;");
   EXPECT_EQ(globals().sql_isolation_level, "SERIALIZABLE");
-  EXPECT_EQ(globals().registry.DB_Retries, 3);
+  EXPECT_EQ(settings_.retries, 3);
 }
 
 TEST_F(ConnectionFile, LinuxLineEndsAndMissingSemicolons) {
@@ -35,18 +36,20 @@ TEST_F(ConnectionFile, LinuxLineEndsAndMissingSemicolons) {
 }
 
 TEST_F(ConnectionFile, RegistryWinsOverTheFile) {
-  RegistrySettings& r = globals().registry;
-  r.DB_Long_Timeout = 45;
-  r.DB_Long_Timeout_Set = true;
+  RegistrySettings registry;
+  registry.DB_Long_Timeout = 45;
+  registry.DB_Long_Timeout_Set = true;
+  settings_ = database_settings(registry);
+  const DatabaseSettings& r = settings_;
   read("vtdbretries=5;\r\nvtdbshorttimeout=2.6\r\nvtdbmediumtimeout=abc\r\nvtdblongtimeout=90\r\n");
-  EXPECT_EQ(r.DB_Retries, 5);
-  EXPECT_EQ(r.DB_Short_Timeout, 3);
-  EXPECT_EQ(r.DB_Medium_Timeout, 0);
-  EXPECT_EQ(r.DB_Long_Timeout, 45);
+  EXPECT_EQ(r.retries, 5);
+  EXPECT_EQ(r.short_timeout, 3);
+  EXPECT_EQ(r.medium_timeout, 0);
+  EXPECT_EQ(r.long_timeout, 45);
   // Beyond 32 bits a number counts as none, as in the registry (it wrapped to a negative).
   read("vtdbretries=12345678901234567890;\r\nvtdbshorttimeout=4294967297\r\n");
-  EXPECT_EQ(r.DB_Retries, 0);
-  EXPECT_EQ(r.DB_Short_Timeout, 0);
+  EXPECT_EQ(r.retries, 0);
+  EXPECT_EQ(r.short_timeout, 0);
 }
 
 TEST_F(ConnectionFile, EncodedCredentialsBecomeTheLastClauses) {

@@ -62,7 +62,7 @@ TEST_P(DbObjectEngines, MessageRowReadsBackEqual) {
       "It's a \"quoted\" 'text'; -- not a comment [not a name]",
       "Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x93\x9f pager",
       long_text()};
-  DBObject db;
+  DBObject db(database().settings());
   QueryObject q;
   const DateTime last_try = make_datetime(2026, 12, 4, 19, 13, 18);
   for (const auto& text : texts) {
@@ -89,7 +89,7 @@ TEST_P(DbObjectEngines, MessageRowReadsBackEqual) {
 }
 
 TEST_P(DbObjectEngines, NullsAndUnknownColumns) {
-  DBObject db;
+  DBObject db(database().settings());
   db.Execute("INSERT INTO [users] ([user], [web_service]) VALUES ( 'amy' , " +
              std::string(GetParam() == "sqlite" ? "True" : "TRUE") + ")");
   auto rs = db.OpenRecordset("SELECT [user], [full_name], [web_service] FROM [users]");
@@ -106,7 +106,7 @@ TEST_P(DbObjectEngines, NullsAndUnknownColumns) {
 }
 
 TEST_P(DbObjectEngines, ExecuteRaCountsRowsAndBlankStatementsDoNothing) {
-  DBObject db;
+  DBObject db(database().settings());
   db.Execute("INSERT INTO [users] ([user]) VALUES ('a')");
   db.Execute("INSERT INTO [users] ([user]) VALUES ('b')");
   EXPECT_EQ(db.ExecuteRA("UPDATE [users] SET [full_name] = 'x'"), 2);
@@ -116,7 +116,7 @@ TEST_P(DbObjectEngines, ExecuteRaCountsRowsAndBlankStatementsDoNothing) {
 }
 
 TEST_P(DbObjectEngines, OpenDbPublishesTheKind) {
-  DBObject db;
+  DBObject db(database().settings());
   EXPECT_FALSE(db.IsOpen());
   EXPECT_TRUE(db.OpenDb(1));
   EXPECT_TRUE(db.IsOpen());
@@ -139,7 +139,7 @@ TEST_P(DbObjectEngines, OpenDbPublishesTheKind) {
 }
 
 TEST_P(DbObjectEngines, BulkExecuteInOneTransaction) {
-  DBObject db;
+  DBObject db(database().settings());
   NVPList list;
   for (int i = 0; i < 120; ++i) list.Add("INSERT INTO [users] ([user]) VALUES ('u" + std::to_string(i) + "')  ");
   db.BulkExecute(list, false, -1, false, false, true);
@@ -151,13 +151,13 @@ TEST_P(DbObjectEngines, BulkExecuteInOneTransaction) {
   failing.Add("INSERT INTO [no_such_table] ([x]) VALUES (1)");
   EXPECT_THROW(db.BulkExecute(failing, true, -1, false, false, true), RuntimeError);
   db.Execute("INSERT INTO [users] ([user]) VALUES ('after')");
-  DBObject other;
+  DBObject other(database().settings());
   EXPECT_EQ(other.OpenRecordset("SELECT COUNT(*) AS n FROM [users]")->AsLong("n"), 121);
 }
 
 TEST(DbObject, UpdateDbPasswordIsNotSupported) {
   auto database = test::make_sqlite_database();
-  DBObject db;
+  DBObject db(database->settings());
   try {
     db.UpdateDbPassword("secret");
     FAIL();

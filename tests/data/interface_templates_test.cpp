@@ -59,7 +59,7 @@ TEST_P(TemplatesTable, ReadsOnlyTheInterfaceRowAndTheGlobalRow) {
   add_row(3, "dexweb", "'from=other type'");
   add_row(10, "dexweb", "'interfacefilter=/f/web.txt\r\nusefilterdll=TRUE'", "'S'", "''");
   add_row(0, "global", "NULL", "NULL", "'%Message%'");
-  DBObject db;
+  DBObject db(database().settings());
   InterfaceSettings own, global;
   load_templates(kDexWebInterface, db, own, global);
   EXPECT_TRUE(own.has_content());
@@ -76,7 +76,7 @@ TEST_P(TemplatesTable, ReadsOnlyTheInterfaceRowAndTheGlobalRow) {
 TEST_P(TemplatesTable, NamesInAnyCaseAreTheInterfaceRowAndTheGlobalRow) {
   add_row(10, "DexWeb", "'interfacefilter=/f/web.txt'");
   add_row(0, "GLOBAL", "'from=everyone'");
-  DBObject db;
+  DBObject db(database().settings());
   InterfaceSettings own, global;
   load_templates(kDexWebInterface, db, own, global);
   EXPECT_EQ(text(own, "interfacefilter"), "/f/web.txt");
@@ -86,7 +86,7 @@ TEST_P(TemplatesTable, NamesInAnyCaseAreTheInterfaceRowAndTheGlobalRow) {
 TEST_P(TemplatesTable, AMissingRowLeavesDefaultsAndTheLastOfSeveralRowsWins) {
   add_row(0, "global", "'from=first'");
   add_row(0, "global", "'to=second'");
-  DBObject db;
+  DBObject db(database().settings());
   InterfaceSettings own, global;
   own.set_has_content();
   load_templates(kDexWebInterface, db, own, global);
@@ -98,7 +98,7 @@ TEST_P(TemplatesTable, AMissingRowLeavesDefaultsAndTheLastOfSeveralRowsWins) {
 TEST_P(TemplatesTable, EffectiveSettingsLayTheInterfaceRowOverTheGlobalRow) {
   add_row(0, "global", "'interfacefilter=/f/global.txt\r\nrawinterfacefilter=/f/raw.txt\r\nusefilterdll=true'");
   add_row(10, "dexweb", "'interfacefilter=\r\nusefilterdllfile=true'");
-  DBObject db;
+  DBObject db(database().settings());
   InterfaceSettings effective = effective_interface_settings(db);
   EXPECT_TRUE(effective.is_set(settings_key::kInterfaceFilter));
   EXPECT_EQ(effective.value(settings_key::kInterfaceFilter), "");

@@ -39,14 +39,14 @@ std::vector<std::string> message_rows(int transaction_id) {
 }
 
 // Rows as another connection sees them (committed rows only).
-int stored(std::string_view where = "") {
-  DBObject other;
+int stored(const test::TestDatabase& database, std::string_view where = "") {
+  DBObject other(database.settings());
   auto rs = other.OpenRecordset("SELECT COUNT(*) AS n FROM [messages]" + globals().no_lock_hint + std::string(where));
   return rs->AsLong("n");
 }
 
-void clear_messages() {
-  DBObject other;
+void clear_messages(const test::TestDatabase& database) {
+  DBObject other(database.settings());
   other.Execute("DELETE FROM [messages]");
 }
 
@@ -94,11 +94,16 @@ class MessageTransaction : public test::EngineTest {
       if (clauses_.empty()) clauses_ = test::read_text(file);
       test::write_text(file, clauses_ + "Protocol=7.4-" + std::to_string(c.driver_rollback) + ";\r\n");
     }
-    auto db = std::make_unique<DBObject>();
+    DatabaseSettings settings = database().settings();
+    settings.retries = retries_;
+    auto db = std::make_unique<DBObject>(std::move(settings));
     db->OpenDb(1);
     test::inject_faults(*db, plan);
     return db;
   }
+
+  // DB_Retries of the objects faulty_db makes.
+  int retries_ = 3;
 
  private:
   std::string clauses_;
@@ -108,7 +113,7 @@ DEXWEB_INSTANTIATE_ENGINES(MessageTransaction);
 // Without retries the failure is raised: none of the rows stays, the number is the
 // engine's, and the same object then stores the whole message exactly once.
 TEST_P(MessageTransaction, AFailedStatementLeavesNoRowAndTheNextCallStoresAll) {
-  globals().registry.DB_Retries = 0;
+  retries_ = 0;
   for (const FaultCase& c : cases()) {
     for (int k = 1; k <= calls_per_message(); ++k) {
       SCOPED_TRACE(c.name() + " at call " + std::to_string(k));
@@ -122,10 +127,10 @@ TEST_P(MessageTransaction, AFailedStatementLeavesNoRowAndTheNextCallStoresAll) {
         EXPECT_EQ(e.number(), c.number());
       }
       EXPECT_EQ(plan->fired, 1);
-      EXPECT_EQ(stored(), 0);
+      EXPECT_EQ(stored(database()), 0);
       write_message_rows(*db, rows);
-      EXPECT_EQ(stored(), kRows);
-      clear_messages();
+      EXPECT_EQ(stored(database()), kRows);
+      clear_messages(database());
     }
   }
 }
@@ -134,7 +139,7 @@ TEST_P(MessageTransaction, AFailedStatementLeavesNoRowAndTheNextCallStoresAll) {
 // run again from its start, never its remaining statements alone, so every call stores
 // exactly the message's rows. The cases take turns over k.
 TEST_P(MessageTransaction, ARetryRunsTheWholeMessageAgain) {
-  globals().registry.DB_Retries = 1;
+  retries_ = 1;
   const std::vector<FaultCase> all = cases();
   std::string counts;
   for (int k = 1; k <= calls_per_message(); ++k) {
@@ -150,11 +155,11 @@ TEST_P(MessageTransaction, ARetryRunsTheWholeMessageAgain) {
     }
     EXPECT_EQ(plan->fired, 1);
     EXPECT_EQ(raised, "");
-    const int n = stored();
+    const int n = stored(database());
     EXPECT_EQ(n, kRows);
-    EXPECT_EQ(stored(" WHERE [transaction] = " + std::to_string(k)), n);
+    EXPECT_EQ(stored(database(), " WHERE [transaction] = " + std::to_string(k)), n);
     counts += " k" + std::to_string(k) + ":" + std::to_string(n) + raised;
-    clear_messages();
+    clear_messages(database());
   }
   RecordProperty("rows_stored", counts);
 }
@@ -162,22 +167,22 @@ TEST_P(MessageTransaction, ARetryRunsTheWholeMessageAgain) {
 // Runs of the message again count against the failing statement's budget: a failure that
 // persists ends the call after DB_Retries + 1 attempts with nothing stored.
 TEST_P(MessageTransaction, APersistentFailureUsesOneBudget) {
-  globals().registry.DB_Retries = 1;
+  retries_ = 1;
   auto plan = std::make_shared<FaultPlan>(FaultPlan{cases().front().fault, kRows / 2, true});
   auto db = faulty_db(cases().front(), plan);
   EXPECT_THROW(write_message_rows(*db, message_rows(1)), RuntimeError);
   EXPECT_EQ(plan->fired, 2);
-  EXPECT_EQ(stored(), 0);
+  EXPECT_EQ(stored(database()), 0);
   plan->armed = false;
   write_message_rows(*db, message_rows(2));
-  EXPECT_EQ(stored(), kRows);
+  EXPECT_EQ(stored(database()), kRows);
 }
 
 // The file at DB_Dir + velotrax.db is the one that gets the rows.
 TEST(MessageDatabaseFile, ADeletedFileStoresNothingUntilItIsBack) {
   auto database = test::make_sqlite_database();
   const std::string path = database->dir() + "velotrax.db", kept = database->dir() + "kept.db";
-  DBObject db;
+  DBObject db(database->settings());
   write_message_rows(db, message_rows(1));
   std::filesystem::create_hard_link(path, kept);
   std::filesystem::remove(path);
@@ -197,21 +202,21 @@ TEST(MessageDatabaseFile, ADeletedFileStoresNothingUntilItIsBack) {
 
   std::filesystem::rename(kept, path);
   write_message_rows(db, message_rows(2));
-  EXPECT_EQ(stored(" WHERE [transaction] = 2"), kRows);
-  EXPECT_EQ(stored(), 2 * kRows);
+  EXPECT_EQ(stored(*database, " WHERE [transaction] = 2"), kRows);
+  EXPECT_EQ(stored(*database), 2 * kRows);
 }
 
 TEST(MessageDatabaseFile, AReplacedFileGetsTheNextMessage) {
   auto database = test::make_sqlite_database();
   const std::string path = database->dir() + "velotrax.db", fresh = database->dir() + "fresh.db";
   database->exec("VACUUM INTO '" + fresh + "'");
-  DBObject db;
+  DBObject db(database->settings());
   write_message_rows(db, message_rows(1));
   std::filesystem::rename(fresh, path);
 
   write_message_rows(db, message_rows(2));
-  EXPECT_EQ(stored(" WHERE [transaction] = 2"), kRows);
-  EXPECT_EQ(stored(), kRows);
+  EXPECT_EQ(stored(*database, " WHERE [transaction] = 2"), kRows);
+  EXPECT_EQ(stored(*database), kRows);
   // The object goes on with the new file.
   EXPECT_EQ(db.OpenRecordset("SELECT COUNT(*) AS n FROM [messages]")->AsLong("n"), kRows);
 }

@@ -21,12 +21,14 @@ class RetryPolicy : public ::testing::Test {
  protected:
   void SetUp() override {
     database_ = test::make_sqlite_database();
-    globals().registry.DB_Retries = 3;
-    globals().registry.DB_Medium_Timeout = 5;
+    settings_ = database_->settings();
+    settings_.retries = 3;
+    settings_.medium_timeout = 5;
   }
   double elapsed() const { return std::chrono::duration<double>(clock_.now() - start_).count(); }
 
   std::unique_ptr<test::TestDatabase> database_;
+  DatabaseSettings settings_;
   platform::TimePoint start_ = std::chrono::system_clock::now();
   platform::ManualClock clock_{start_};
   platform::ScopedClock scoped_{clock_};
@@ -34,7 +36,7 @@ class RetryPolicy : public ::testing::Test {
 };
 
 TEST_F(RetryPolicy, PersistentFailureIsTriedFourTimesThenRaised) {
-  DBObject db;
+  DBObject db(settings_);
   try {
     db.Execute(kBadQuery);
     FAIL();
@@ -58,7 +60,7 @@ TEST_F(RetryPolicy, PersistentFailureIsTriedFourTimesThenRaised) {
 }
 
 TEST_F(RetryPolicy, IgnoreFailureLogsAndReturnsEmpty) {
-  DBObject db;
+  DBObject db(settings_);
   EXPECT_EQ(db.OpenRecordset(kBadQuery, -1, true), nullptr);
   EXPECT_EQ(log_.count_starting("DB open recordset retries failed, but ok to continue."), 1);
   EXPECT_EQ(db.ExecuteRA(kBadQuery, -1, true), 0);
@@ -67,7 +69,7 @@ TEST_F(RetryPolicy, IgnoreFailureLogsAndReturnsEmpty) {
 }
 
 TEST_F(RetryPolicy, TimeoutZeroIsOneQuietAttempt) {
-  DBObject db;
+  DBObject db(settings_);
   db.OpenDb(1);
   auto before = clock_.now();
   db.Execute(kBadQuery, 0);
@@ -82,7 +84,7 @@ TEST_F(RetryPolicy, TimeoutZeroIsOneQuietAttempt) {
 
 // Another connection holds the write lock until a timer releases it during the retry waits.
 TEST_F(RetryPolicy, SuccessAfterRetriesIsLogged) {
-  DBObject db;
+  DBObject db(settings_);
   db.OpenDb(1);
   db.SetLockRetry(1);
   auto holder = platform::SqliteConnection::open(database_->dir() + "velotrax.db");
@@ -99,8 +101,8 @@ TEST_F(RetryPolicy, SuccessAfterRetriesIsLogged) {
 }
 
 TEST_F(RetryPolicy, OpenFailsAfterItsRetriesWithTheEngineText) {
-  globals().registry.DB_Dir = database_->dir() + "missing/";
-  DBObject db;
+  settings_.db_dir = database_->dir() + "missing/";
+  DBObject db(settings_);
   try {
     db.OpenDb(1);
     FAIL();
@@ -121,11 +123,12 @@ TEST_F(RetryPolicy, OpenFailsAfterItsRetriesWithTheEngineText) {
 TEST(RetryPolicyServer, ReconnectsBeforeTheFourthAttempt) {
   auto database = test::make_postgresql_database();
   if (!database) GTEST_SKIP() << "DEXWEB_TEST_PG_ODBC is not set";
-  globals().registry.DB_Retries = 3;
+  DatabaseSettings settings = database->settings();
+  settings.retries = 3;
   platform::ManualClock clock{std::chrono::system_clock::now()};
   platform::ScopedClock scoped{clock};
   test::LogCapture log;
-  DBObject db;
+  DBObject db(settings);
   db.Execute("SET default_transaction_read_only = on");
   db.Execute("INSERT INTO [users] ([user]) VALUES ('written')");
   EXPECT_EQ(log.count_starting("Warning - DbObject.Execute:"), 2);

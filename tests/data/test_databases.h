@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "data/database_settings.h"
 #include "support/temp_dir.h"
 
 namespace dexweb::test {
@@ -17,6 +18,13 @@ class TestDatabase {
   virtual ~TestDatabase() = default;
   // DB_Dir of the database (set into globals() by the constructors).
   std::string dir() const { return folder_.dir(); }
+  // The settings of a DBObject on this database: DB_Dir, the rest at the registry's
+  // defaults.
+  DatabaseSettings settings() const {
+    DatabaseSettings s;
+    s.db_dir = dir();
+    return s;
+  }
   // Runs SQL directly on the engine, outside the module's DBObject.
   virtual void exec(const std::string& sql) = 0;
   // The counters row's value.

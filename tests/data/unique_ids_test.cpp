@@ -26,7 +26,7 @@ class UniqueIds : public EngineTest {};
 DEXWEB_INSTANTIATE_ENGINES(UniqueIds);
 
 TEST_P(UniqueIds, CounterStepsAndWrapsAt2000000000) {
-  DBObject db;
+  DBObject db(database().settings());
   EXPECT_EQ(get_unique(db), 1);
   EXPECT_EQ(get_unique(db), 2);
   database().set_counter(kMaxUniqueId - 1);
@@ -38,7 +38,7 @@ TEST_P(UniqueIds, CounterStepsAndWrapsAt2000000000) {
 TEST_P(UniqueIds, EmptyCountersTableGivesZeroWithoutRetry) {
   database().exec("DELETE FROM counters");
   test::LogCapture log;
-  DBObject db;
+  DBObject db(database().settings());
   EXPECT_EQ(get_unique(db), 0);
   EXPECT_TRUE(log.lines.empty());
 }
@@ -48,7 +48,7 @@ TEST_P(UniqueIds, SixFailuresFallBackToARandomId) {
   platform::ManualClock clock{std::chrono::system_clock::now()};
   platform::ScopedClock scoped{clock};
   test::LogCapture log;
-  DBObject db;
+  DBObject db(database().settings());
   int id = get_unique(db);
   EXPECT_GE(id, 1000000000);
   EXPECT_LE(id, 1999999999);
@@ -57,7 +57,7 @@ TEST_P(UniqueIds, SixFailuresFallBackToARandomId) {
   EXPECT_EQ(globals().unique_failures, 6);
   // The statement gets no retries of its own and the setting is put back.
   EXPECT_EQ(log.count_starting("Warning - DbObject.OpenRecordset:"), 0);
-  EXPECT_EQ(globals().registry.DB_Retries, 3);
+  EXPECT_EQ(db.Settings().retries, 3);
 }
 
 TEST(UniqueIdsEmbedded, SuccessOnTheThirdAttemptIsLogged) {
@@ -71,7 +71,7 @@ TEST(UniqueIdsEmbedded, SuccessOnTheThirdAttemptIsLogged) {
     if (!std::exchange(back, true)) database->exec("ALTER TABLE counters_away RENAME TO counters");
   }, true);
   test::LogCapture log;
-  DBObject db;
+  DBObject db(database->settings());
   EXPECT_EQ(get_unique(db), 1);
   loop.remove_timer(timer);
   EXPECT_EQ(log.count_starting("Get_Unique2 warning: "), 2);
@@ -102,7 +102,9 @@ TEST(UniqueIdsChild, DrawIds) {
   globals().counters_record_id = 1;
   int count = std::atoi(::getenv("DEXWEB_CHILD_COUNT"));
   std::ofstream out(::getenv("DEXWEB_CHILD_OUT"));
-  DBObject db;
+  DatabaseSettings settings;
+  settings.db_dir = dir;
+  DBObject db(std::move(settings));
   for (int i = 0; i < count; ++i) out << get_unique(db) << '\n';
 }
 

@@ -67,7 +67,7 @@ class IntakeHarness {
   TempDir web, logs, temp;
   platform::ManualClock clock{platform::from_local(make_datetime(2026, 12, 4, 19, 14, 19))};
   platform::ScopedClock use_clock{clock};
-  DBObject db;
+  DBObject db{database->settings()};
   GatewaySettings settings;
   RecipientList recipients;
   BlackList blacklist;

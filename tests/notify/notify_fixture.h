@@ -107,7 +107,7 @@ class NotifyTest : public ::testing::Test {
   ScopedTimeZone zone_{"EST5EDT,M3.2.0,M11.1.0"};
   platform::ManualClock clock_{utc(2026, 12, 4, 19, 14, 19)};
   platform::ScopedClock scoped_clock_{clock_};
-  DBObject db_;
+  DBObject db_{database_->settings()};
   GatewaySettings settings_;
   NotifyContext ctx_{db_, settings_};
 };

@@ -35,7 +35,7 @@ DEXWEB_INSTANTIATE_ENGINES(UserRow);
 
 TEST_P(UserRow, FoundWhateverTheCaseOfTheName) {
   database().exec("INSERT INTO users (\"user\", full_name, extra1, extra4) VALUES ('NoWeb', 'Ann Smith', 'one', NULL)");
-  DBObject db;
+  DBObject db(database().settings());
   for (const std::string name : {"NOWEB", "noweb", "NoWeb"}) {
     auto row = find_user_row(db, name);
     ASSERT_TRUE(row) << name;

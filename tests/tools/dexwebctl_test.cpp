@@ -38,7 +38,7 @@ class Dexwebctl : public ::testing::Test {
   bool poll() {
     ScopedEnv registry("VELOTRAX_REGISTRY", home + "velotrax.reg");
     globals().registry = read_registry_settings();
-    DBObject db;
+    DBObject db(database_settings(globals().registry));
     GatewaySettings settings;
     auto rs = db.OpenRecordset("SELECT [dexwebcgi_path], [retry_interval] FROM [settings]");
     settings.dexwebcgi_path = rs->AsText("dexwebcgi_path");
@@ -52,7 +52,9 @@ class Dexwebctl : public ::testing::Test {
   }
 
   std::vector<std::string> column(const std::string& sql) {
-    DBObject db;
+    DatabaseSettings settings;
+    settings.db_dir = home + "data/";
+    DBObject db(std::move(settings));
     std::vector<std::string> values;
     for (auto rs = db.OpenRecordset(sql); !rs->Eof(); rs->MoveNext()) values.push_back(rs->AsText("v"));
     return values;
@@ -85,7 +87,6 @@ TEST_F(Dexwebctl, InitMakesAHomeThatTheIntakeWorksIn) {
 
   EXPECT_TRUE(poll());
   EXPECT_TRUE(files_in(home + "web").empty());
-  globals().registry.DB_Dir = home + "data/";
   EXPECT_EQ(column("SELECT [user] AS v FROM [messages] ORDER BY [record_id]"),
             (std::vector<std::string>{"sales", "bob", "amy"}));
   EXPECT_EQ(column("SELECT [message] AS v FROM [messages] WHERE [user] = 'bob'"),
