@@ -22,7 +22,20 @@ TimePoint time_point_of(const struct timespec& ts) {
   return TimePoint{duration_cast<system_clock::duration>(seconds{ts.tv_sec} + nanoseconds{ts.tv_nsec})};
 }
 
+bool has_suffix(std::string_view name, std::string_view suffix) {
+  return name.size() >= suffix.size() && text::iequals(name.substr(name.size() - suffix.size()), suffix);
+}
+
 }  // namespace
+
+std::size_t count_names(const std::string& folder, std::string_view suffix) {
+  std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
+  if (!dir) raise_file_error(errno, "list " + folder);
+  std::size_t count = 0;
+  while (dirent* e = ::readdir(dir.get()))
+    if (has_suffix(e->d_name, suffix)) ++count;
+  return count;
+}
 
 void walk_folder(const std::string& folder, std::string_view suffix,
                  const std::function<bool(const std::string& name, const FileStamp& stamp)>& visit) {
@@ -31,8 +44,7 @@ void walk_folder(const std::string& folder, std::string_view suffix,
   std::string name;
   while (dirent* e = ::readdir(dir.get())) {
     name = e->d_name;
-    if (name.size() < suffix.size() || !text::iequals(std::string_view(name).substr(name.size() - suffix.size()), suffix))
-      continue;
+    if (!has_suffix(name, suffix)) continue;
     struct stat st {};
     if (::fstatat(::dirfd(dir.get()), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     const FileStamp stamp{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),

@@ -6,6 +6,7 @@
 #include "logging/log_state.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/folder_listing.h"
 #include "platform/instance_lock.h"
 #include "platform/registry_file.h"
 #include "platform/service_manager.h"
@@ -21,7 +22,7 @@ using std::chrono::seconds;
 std::size_t files_waiting(const std::string& folder) {
   if (folder.empty()) return 0;
   try {
-    return platform::list_files(folder, ".msg").size();
+    return platform::count_names(folder, ".msg");
   } catch (const RuntimeError&) {
     return 0;
   }
@@ -48,7 +49,12 @@ std::string poll_state_text(long long last_poll_epoch, long poll_interval, long 
          "\nwaiting=" + std::to_string(waiting) + "\n";
 }
 
-void report_poll(const Daemon& daemon) {
+void report_poll(Daemon& daemon) {
+  // Polls follow each other at once while files keep landing: the report, which counts the
+  // waiting files and writes the state file durably, goes out at most once a second.
+  const platform::SteadyPoint now = platform::clock().steady_now();
+  if (daemon.last_poll_report && now - *daemon.last_poll_report < kReportInterval) return;
+  daemon.last_poll_report = now;
   const LogState& counts = log_state();
   const std::size_t waiting = files_waiting(daemon.settings.dexwebcgi_path);
   if (platform::notify_socket_present()) {

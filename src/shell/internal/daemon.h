@@ -82,6 +82,8 @@ class Daemon {
   // empties last_poll so that the next tick polls again.
   std::optional<platform::SteadyPoint> last_refresh;
   std::optional<platform::SteadyPoint> last_poll;
+  // When the last poll was reported to the service manager and the state file.
+  std::optional<platform::SteadyPoint> last_poll_report;
   DateTime last_velotrax_time{};
   int settings_record_id = 0;
   int control_record_id = 0;

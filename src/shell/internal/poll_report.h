@@ -20,9 +20,11 @@ class Daemon;
 // The watchdog allowance up to the first poll, which a pause at start (up to 300 s) may delay.
 inline constexpr std::chrono::seconds kFirstPollAllowance{330};
 
-// Sends the notifications and writes the state file; failures are ignored (the poll cycle
-// goes on whatever the service manager or the lock folder say).
-void report_poll(const Daemon& daemon);
+// At most once a report interval: sends the notifications and writes the state file;
+// failures are ignored (the poll cycle goes on whatever the service manager or the lock
+// folder say).
+inline constexpr std::chrono::seconds kReportInterval{1};
+void report_poll(Daemon& daemon);
 
 // The state file's text.
 std::string poll_state_text(long long last_poll_epoch, long poll_interval, long long accepted, long long refused,
