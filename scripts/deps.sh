@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages needed to build DexWeb; with "test", also those its test
-# suite uses (PostgreSQL and its ODBC driver, GoogleTest, Chromium). Safe to run again.
+# suite uses (PostgreSQL and its ODBC driver, GoogleTest, Chromium); with "fuzz", clang and
+# its sanitizer runtimes for the fuzz targets. Safe to run again.
 set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config libsqlite3-dev sqlite3 unixodbc unixodbc-dev
           libcpp-httplib-dev)
-if [ "${1:-}" = "test" ]; then
-  packages+=(odbc-postgresql postgresql libgtest-dev libgmock-dev chromium chromium-driver)
-fi
+case "${1:-}" in
+  test) packages+=(odbc-postgresql postgresql libgtest-dev libgmock-dev chromium chromium-driver) ;;
+  fuzz) packages+=(clang libclang-rt-14-dev) ;;
+esac
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -9,17 +9,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 build=build-fuzz
 
-packages=(clang libclang-rt-14-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update -qq
-  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+scripts/deps.sh fuzz
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DDEXWEB_FUZZ=ON -DDEXWEB_TESTS=OFF -DDEXWEB_WERROR=OFF >/dev/null
 cmake --build "$build" --target dexweb_fuzzers
