@@ -128,6 +128,10 @@ class DBObject {
   // Lock waits of the embedded engine: tries of lock_delay_ms ms before a statement fails
   // as locked (lock_retries after each open). No effect on a server or while closed.
   void SetLockRetry(int tries);
+  // Whether the commits that follow are durable on their own (see DbEngine). No effect on
+  // a server or while closed; every open starts durable, and a connection that cannot be
+  // made durable again is closed.
+  void SetDurableCommits(bool durable) noexcept;
 
   // How an operation treats its failing steps (internal to the operations).
   struct StepPolicy;

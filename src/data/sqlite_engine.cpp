@@ -13,17 +13,27 @@ namespace {
 constexpr const char* kSource = "SQLite";
 
 // Values are typed by the column's declared type, as the schema files write them.
-Variant value_of(const platform::SqliteStatement& st, int i) {
+struct ColumnKind {
+  bool is_flag = false;
+  bool is_date = false;
+  bool is_small = false;
+};
+
+ColumnKind column_kind(const std::string& declared) {
+  const std::string decl = text::to_upper(declared);
+  return {decl.find("BOOL") != std::string::npos || decl == "BIT",
+          decl.find("DATE") != std::string::npos || decl.find("TIME") != std::string::npos,
+          decl.find("SMALLINT") != std::string::npos};
+}
+
+Variant value_of(const platform::SqliteStatement& st, int i, const ColumnKind& kind) {
   using platform::SqliteType;
   SqliteType type = st.column_type(i);
   if (type == SqliteType::Null) return Null{};
-  std::string decl = text::to_upper(st.column_decltype(i));
-  bool is_flag = decl.find("BOOL") != std::string::npos || decl == "BIT";
-  bool is_date = decl.find("DATE") != std::string::npos || decl.find("TIME") != std::string::npos;
   if (type == SqliteType::Integer) {
     std::int64_t n = st.column_int(i);
-    if (is_flag) return n != 0;
-    if (decl.find("SMALLINT") != std::string::npos && n >= std::numeric_limits<std::int16_t>::min() &&
+    if (kind.is_flag) return n != 0;
+    if (kind.is_small && n >= std::numeric_limits<std::int16_t>::min() &&
         n <= std::numeric_limits<std::int16_t>::max())
       return static_cast<std::int16_t>(n);
     if (n >= std::numeric_limits<std::int32_t>::min() && n <= std::numeric_limits<std::int32_t>::max())
@@ -32,10 +42,10 @@ Variant value_of(const platform::SqliteStatement& st, int i) {
   }
   if (type == SqliteType::Float) return st.column_double(i);
   std::string s = st.column_text(i);
-  if (is_date) {
+  if (kind.is_date) {
     if (auto t = parse_datetime(text::trim(s))) return *t;
   }
-  if (is_flag) return flag_from_text(s);
+  if (kind.is_flag) return flag_from_text(s);
   return s;
 }
 
@@ -74,6 +84,10 @@ void SqliteEngine::SetLockRetry(int tries) {
   db_.set_busy_timeout(std::chrono::milliseconds(globals().lock_delay_ms * std::max(tries, 1)));
 }
 
+void SqliteEngine::SetDurableCommits(bool durable) {
+  Run(durable ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL", 0);
+}
+
 void SqliteEngine::LeaveReplacedFile() noexcept {
   try {
     db_.exec("PRAGMA wal_checkpoint(TRUNCATE)");
@@ -82,19 +96,40 @@ void SqliteEngine::LeaveReplacedFile() noexcept {
   }
 }
 
+std::optional<platform::SqliteStatement> SqliteEngine::first_statement(std::string_view sql, std::string_view& rest) {
+  if (auto kept = cache_.take(sql)) {
+    rest = {};
+    return kept;
+  }
+  platform::SqliteStatement st = db_.prepare(sql, &rest);
+  if (!st) return std::nullopt;
+  return st;
+}
+
+void SqliteEngine::keep(std::string_view sql, std::string_view rest, platform::SqliteStatement st) {
+  if (text::trim(rest).empty()) cache_.give_back(sql, std::move(st));
+}
+
 std::unique_ptr<Recordset> SqliteEngine::Query(std::string_view sql, int timeout_seconds) {
   return with_deadline(db_, timeout_seconds, [&] {
     std::string_view rest;
-    platform::SqliteStatement st = db_.prepare(sql, &rest);
+    std::optional<platform::SqliteStatement> st = first_statement(sql, rest);
     std::vector<std::string> names;
     std::vector<Recordset::Row> rows;
     if (st) {
-      for (int i = 0; i < st.column_count(); ++i) names.push_back(st.column_name(i));
-      while (st.step()) {
+      const int columns = st->column_count();
+      std::vector<ColumnKind> kinds;
+      for (int i = 0; i < columns; ++i) {
+        names.push_back(st->column_name(i));
+        kinds.push_back(column_kind(st->column_decltype(i)));
+      }
+      while (st->step()) {
         Recordset::Row row;
-        for (int i = 0; i < st.column_count(); ++i) row.push_back(value_of(st, i));
+        row.reserve(columns);
+        for (int i = 0; i < columns; ++i) row.push_back(value_of(*st, i, kinds[i]));
         rows.push_back(std::move(row));
       }
+      keep(sql, rest, std::move(*st));
     }
     return std::make_unique<Recordset>(std::move(names), std::move(rows));
   });
@@ -103,8 +138,13 @@ std::unique_ptr<Recordset> SqliteEngine::Query(std::string_view sql, int timeout
 long long SqliteEngine::Run(std::string_view sql, int timeout_seconds) {
   return with_deadline(db_, timeout_seconds, [&] {
     const long long before = db_.total_changes();
-    std::string_view rest = sql;
-    while (!rest.empty()) {
+    std::string_view rest;
+    if (std::optional<platform::SqliteStatement> st = first_statement(sql, rest)) {
+      while (st->step()) {
+      }
+      keep(sql, rest, std::move(*st));
+    }
+    while (!text::trim(rest).empty()) {
       platform::SqliteStatement st = db_.prepare(rest, &rest);
       if (!st) break;
       while (st.step()) {

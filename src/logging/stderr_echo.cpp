@@ -7,7 +7,11 @@
 
 namespace dexweb {
 
-bool echoes_log_lines() { return platform::is_terminal(2); }
+bool echoes_log_lines() {
+  // Standard error stays what it was at the start; asked for every log line otherwise.
+  static const bool terminal = platform::is_terminal(2);
+  return terminal;
+}
 
 void echo_line(std::string_view text) {
   std::string line(text);

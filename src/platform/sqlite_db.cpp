@@ -44,6 +44,8 @@ bool SqliteStatement::step() {
   throw_for(db_, rc);
 }
 
+void SqliteStatement::reset() noexcept { sqlite3_reset(stmt_); }
+
 int SqliteStatement::column_count() const { return sqlite3_column_count(stmt_); }
 
 std::string SqliteStatement::column_name(int i) const {

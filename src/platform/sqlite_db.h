@@ -47,6 +47,9 @@ class SqliteStatement {
   explicit operator bool() const { return stmt_ != nullptr; }
   // Runs to the next row: true when a row is ready, false when the statement is done.
   bool step();
+  // Makes the statement ready to run again from its start (its error, if any, was thrown by
+  // step already).
+  void reset() noexcept;
 
   int column_count() const;
   std::string column_name(int i) const;

@@ -155,6 +155,23 @@ TEST_P(DbObjectEngines, BulkExecuteInOneTransaction) {
   EXPECT_EQ(other.OpenRecordset("SELECT COUNT(*) AS n FROM [users]")->AsLong("n"), 121);
 }
 
+// The same texts run again and again (their prepared statements kept between runs) still
+// see what another connection committed since, and a failed run leaves nothing stuck.
+TEST_P(DbObjectEngines, RepeatedStatementsSeeOtherConnectionsCommits) {
+  DBObject db(database().settings());
+  DBObject other(database().settings());
+  const std::string count = "SELECT COUNT(*) AS n FROM [users]";
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(db.OpenRecordset(count)->AsLong("n"), i);
+    other.Execute("INSERT INTO [users] ([user]) VALUES ('u" + std::to_string(i) + "')");
+  }
+  // Quiet: one attempt, failing in its step (NOT NULL), not in its parse.
+  for (int i = 0; i < 3; ++i) db.Execute("INSERT INTO [users] ([user]) VALUES (NULL)", 0);
+  db.Execute("INSERT INTO [users] ([user]) VALUES ('last')");
+  EXPECT_EQ(other.OpenRecordset(count)->AsLong("n"), 5);
+  EXPECT_EQ(db.OpenRecordset(count)->AsLong("n"), 5);
+}
+
 TEST(DbObject, UpdateDbPasswordIsNotSupported) {
   auto database = test::make_sqlite_database();
   DBObject db(database->settings());

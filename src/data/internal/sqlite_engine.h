@@ -4,9 +4,11 @@
 // waits lock_delay_ms ms per try, for lock_retries tries.
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "data/internal/db_engine.h"
+#include "data/internal/statement_cache.h"
 #include "platform/sqlite_db.h"
 
 namespace dexweb {
@@ -20,6 +22,9 @@ class SqliteEngine final : public DbEngine {
   std::unique_ptr<Recordset> Query(std::string_view sql, int timeout_seconds) override;
   long long Run(std::string_view sql, int timeout_seconds) override;
   void SetLockRetry(int tries) override;
+  // In WAL mode a commit without its own flush is still atomic, and the next synchronous
+  // commit flushes the log up to and past it.
+  void SetDurableCommits(bool durable) override;
   // SQLite ends the transaction itself on some failures (a full disk, an I/O error, an
   // interrupted statement): true while it is still open.
   bool HoldsTransaction() const override { return db_.in_transaction(); }
@@ -32,7 +37,13 @@ class SqliteEngine final : public DbEngine {
   platform::SqliteConnection& connection() { return db_; }
 
  private:
+  // The first statement of sql, kept or newly prepared; rest receives the text after it.
+  std::optional<platform::SqliteStatement> first_statement(std::string_view sql, std::string_view& rest);
+  // Offers a finished statement to the cache when it was all of sql.
+  void keep(std::string_view sql, std::string_view rest, platform::SqliteStatement st);
+
   platform::SqliteConnection db_;
+  StatementCache cache_;  // after db_: its statements are finalized before the connection closes
 };
 
 // Numbers a SQLite failure in the module's numbering.

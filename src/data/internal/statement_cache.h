@@ -1,0 +1,40 @@
+#pragma once
+// Prepared statements of one SQLite connection kept for texts that come again (the
+// transaction's BEGIN and COMMIT, the counter step, lookups of the same name), so that
+// their parse and plan are paid once. A text is kept from its second run on: texts seen
+// once, such as a message's INSERT with its values written in, never displace the kept
+// ones. Destroy the cache before its connection.
+
+#include <cstddef>
+#include <list>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/sqlite_db.h"
+
+namespace dexweb {
+
+class StatementCache {
+ public:
+  explicit StatementCache(std::size_t capacity = 32) : capacity_(capacity), seen_(kSeenSlots, 0) {}
+
+  // The kept statement of sql, taken out of the cache (ready to run); nullopt when none.
+  std::optional<platform::SqliteStatement> take(std::string_view sql);
+  // Offers back a statement that ran to its end: kept when sql was offered before.
+  void give_back(std::string_view sql, platform::SqliteStatement statement);
+
+ private:
+  static constexpr std::size_t kSeenSlots = 256;
+  using Entry = std::pair<std::string, platform::SqliteStatement>;
+
+  std::size_t capacity_;
+  std::list<Entry> entries_;  // most recently used first
+  std::unordered_map<std::string_view, std::list<Entry>::iterator> index_;
+  // Hashes of texts offered once, by slot: a text is kept when its slot holds its hash.
+  std::vector<std::size_t> seen_;
+};
+
+}  // namespace dexweb
