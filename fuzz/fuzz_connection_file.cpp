@@ -5,7 +5,6 @@
 #include <string>
 #include <string_view>
 
-#include "config/globals.h"
 #include "config/registry_settings.h"
 #include "data/connection_file.h"
 #include "data/database_settings.h"
@@ -30,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   dexweb::DatabaseSettings settings = dexweb::database_settings(dexweb::RegistrySettings{});
   const dexweb::ServerConnection connection = dexweb::read_connection_file(path, settings);
 
-  require(is_isolation_level(dexweb::globals().sql_isolation_level), "the isolation level is one of the five");
+  require(is_isolation_level(settings.isolation_level), "the isolation level is one of the five");
   const std::string& lines = connection.connection_string;
   require(lines.empty() || lines.ends_with("\r\n"), "the connection string ends each clause with CR LF");
   require(connection.driver_clauses.empty() || connection.driver_clauses.ends_with(";"),

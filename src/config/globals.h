@@ -14,10 +14,6 @@ namespace dexweb {
 
 class Daemon;
 
-// The database behind DBObject: the embedded file, or a server reached over ODBC whose
-// dialect follows the DBMS the driver reports.
-enum class DatabaseKind { Embedded, SqlServer, PostgreSql };
-
 struct Globals {
   std::string module_name = "VTXWeb";
   bool program_halted = false;
@@ -32,22 +28,6 @@ struct Globals {
   // The daemon while the module runs (not owned): module procedures reach its timers
   // and its stop sequence through it.
   Daemon* daemon = nullptr;
-  // The database kind, published by DBObject::OpenDb. use_sql_server (a server database) is
-  // never reset once set; db_kind names the server's dialect.
-  bool use_sql_server = false;
-  DatabaseKind db_kind = DatabaseKind::Embedded;
-  // Written directly after a bracketed table name in SELECTs (" WITH (NOLOCK)" on SQL Server).
-  std::string no_lock_hint;
-  std::string sql_isolation_level = "READ COMMITTED";
-  // Lock waits of the embedded database, drawn at each open: lock_delay_ms ms (25 to 74),
-  // lock_retries = 1000 / lock_delay_ms tries.
-  int lock_delay_ms = 25;
-  int lock_retries = 40;
-  // Unique ids: the counters row's key, failed allocations since the last success, and
-  // the sequence behind unique_name.
-  int counters_record_id = 0;
-  int unique_failures = 0;
-  int local_sequence = 0;
 };
 
 // The logging's module-wide values are in logging/log_state.h, whose reset_globals() puts

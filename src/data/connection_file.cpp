@@ -2,7 +2,6 @@
 
 #include <cctype>
 
-#include "config/globals.h"
 #include "platform/files.h"
 #include "util/nvp_list.h"
 #include "util/text.h"
@@ -77,9 +76,8 @@ ServerConnection read_connection_file(const std::string& path, DatabaseSettings&
   drop_comments(list);
 
   auto isolation = take(list, "vtsqlisolation");
-  globals().sql_isolation_level = isolation_level_for(isolation.value_or(""));
-
   DatabaseSettings& s = settings;
+  s.isolation_level = isolation_level_for(isolation.value_or(""));
   apply_setting(list, "vtdbshorttimeout", s.short_timeout_set, s.short_timeout);
   apply_setting(list, "vtdbmediumtimeout", s.medium_timeout_set, s.medium_timeout);
   apply_setting(list, "vtdblongtimeout", s.long_timeout_set, s.long_timeout);

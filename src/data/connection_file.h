@@ -23,8 +23,8 @@ struct ServerConnection {
   std::string driver_clauses;
 };
 
-// Reads and processes the file, writing globals().sql_isolation_level and into settings the
-// values the file may fill in (those the registry left unset). Raises the file's
+// Reads and processes the file, writing into settings its isolation level and the values
+// the file may fill in (those the registry left unset). Raises the file's
 // RuntimeError when it cannot be read.
 ServerConnection read_connection_file(const std::string& path, DatabaseSettings& settings);
 

@@ -17,6 +17,8 @@ struct DatabaseSettings {
   int medium_timeout = 5;
   int long_timeout = 20;
   int retries = 3;
+  // A server session's isolation level, from the connection-string file.
+  std::string isolation_level = "READ COMMITTED";
   // True when the registry gave the value: only then does it win over the
   // connection-string file.
   bool short_timeout_set = false;

@@ -2,7 +2,6 @@
 // db_operations.cpp.
 #include "data/db_object.h"
 
-#include "config/globals.h"
 #include "data/connection_file.h"
 #include "data/internal/db_failure.h"
 #include "data/internal/db_log.h"
@@ -90,9 +89,8 @@ void DBObject::open_step(int& attempts, int retries, Step&& step) {
     if (number == err::kDbCanceledByUser) raise_final(err::kDbNotValidPassword, "DB authentication error", source);
     if (++attempts > retries) raise_final(number, with_engine_lines(description, lines), source);
 
-    const Globals& g = globals();
     db_log("detail", "Warning - DbObject.OpenDb:" + signed_number(number) + " " + description + " - Retrying...");
-    for (const auto& line : lines) db_log("detail", std::string(g.use_sql_server ? "ADO: " : "DAO: ") + line);
+    for (const auto& line : lines) db_log("detail", std::string(uses_server_ ? "ADO: " : "DAO: ") + line);
     platform::wait_seconds(settings_.short_timeout + rnd());
   }
 }
@@ -102,9 +100,9 @@ bool DBObject::OpenDb(int retries) {
   if (retries == -1) retries = settings_.retries;
   int attempts = 0;
   open_step(attempts, retries, [&] { find_connection_file(); });
-  if (globals().use_sql_server) {
+  if (uses_server_) {
     open_step(attempts, retries, [&] { open_server(); });
-    const std::string isolation = current_dialect().isolation_statement(globals().sql_isolation_level);
+    const std::string isolation = SqlDialect().isolation_statement(settings_.isolation_level);
     if (!isolation.empty())
       open_step(attempts, retries, [&] { engine_->Run(isolation, settings_.short_timeout); });
   } else {
@@ -123,32 +121,27 @@ void DBObject::find_connection_file() {
   ServerConnection server = read_connection_file(path, settings_);
   connection_string_ = server.connection_string;
   driver_clauses_ = server.driver_clauses;
-  globals().use_sql_server = true;
+  uses_server_ = true;
 }
 
 void DBObject::open_server() {
   auto server = OdbcEngine::Connect(driver_clauses_);
-  Globals& g = globals();
-  g.db_kind = server->kind();
-  g.no_lock_hint = dialect_for(g.db_kind).table_hint();
+  kind_ = server->kind();
   install(std::move(server));
 }
 
 void DBObject::open_embedded() {
-  Globals& g = globals();
-  g.lock_delay_ms = static_cast<int>(rnd() * 50) + 25;
-  g.lock_retries = 1000 / g.lock_delay_ms;
-  g.no_lock_hint.clear();
-  g.db_kind = DatabaseKind::Embedded;
+  lock_delay_ms_ = static_cast<int>(rnd() * 50) + 25;
+  kind_ = DatabaseKind::Embedded;
   const std::string path = platform::resolve_name_nocase(settings_.db_dir, kDatabaseFile);
   // Taken before the open: a file swapped in meanwhile then looks replaced at the next
   // check and is opened again, never the other way round.
   opened_file_ = platform::file_identity(path);
-  install(SqliteEngine::Open(path));
+  install(SqliteEngine::Open(path, lock_delay_ms_, LockRetries()));
 }
 
 void DBObject::CheckDatabaseFile() {
-  if (!opened_ || globals().use_sql_server) return;
+  if (!opened_ || uses_server_) return;
   const std::string path = platform::resolve_name_nocase(settings_.db_dir, kDatabaseFile);
   const std::optional<platform::FileIdentity> now = platform::file_identity(path);
   if (!now)

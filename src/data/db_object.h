@@ -5,10 +5,10 @@
 // The object works with the DatabaseSettings it was made with: DB_Dir, DB_Short_Timeout and
 // the others below are its db_dir, short_timeout and so on.
 //
-// The kind is decided at the first OpenDb and published in globals(): when DB_Dir holds
-// SqlServerConnectionString.txt (any case) the server named there is used over ODBC
-// (use_sql_server true, dialect from the DBMS the driver reports); otherwise the embedded
-// SQLite file DB_Dir + velotrax.db (use_sql_server false, no_lock_hint empty).
+// The kind is decided at the first OpenDb: when DB_Dir holds SqlServerConnectionString.txt
+// (any case) the server named there is used over ODBC (UsesServer(), dialect from the DBMS
+// the driver reports); otherwise the embedded SQLite file DB_Dir + velotrax.db (embedded
+// dialect, no table hint).
 //
 // Retry policy of OpenRecordset, Execute, ExecuteRA and BulkExecute (each failing step has
 // its own budget of DB_Retries retries, DB_Retries + 1 attempts):
@@ -35,6 +35,7 @@
 #include <string_view>
 
 #include "data/database_settings.h"
+#include "data/dialect.h"
 #include "data/recordset.h"
 #include "platform/file_identity.h"
 #include "util/nvp_list.h"
@@ -60,6 +61,19 @@ class DBObject {
   const DatabaseSettings& Settings() const { return settings_; }
   // Sets DB_Retries for the calls that follow.
   void SetRetries(int retries) { settings_.retries = retries; }
+
+  // The dialect of the database opened last (embedded before the first open), and whether a
+  // server's connection file was found: once found, the object stays a server's.
+  const Dialect& SqlDialect() const { return dialect_for(kind_); }
+  bool UsesServer() const { return uses_server_; }
+
+  // The shared counter's row (read from the database at start) and the failed counter
+  // steps since the last success (see data/unique_ids.h).
+  struct CounterState {
+    int record_id = 0;
+    int failures = 0;
+  };
+  CounterState& Counter() { return counter_; }
 
   // True while an operation is handling an error, and after a failure until the next
   // success.
@@ -125,9 +139,12 @@ class DBObject {
   using EngineDecorator = std::function<std::unique_ptr<DbEngine>(std::unique_ptr<DbEngine>)>;
   void SetEngineDecoratorForTests(EngineDecorator decorate);
 
-  // Lock waits of the embedded engine: tries of lock_delay_ms ms before a statement fails
-  // as locked (lock_retries after each open). No effect on a server or while closed.
+  // Lock waits of the embedded engine: tries of LockDelayMs() ms before a statement fails
+  // as locked (LockRetries() after each open). The delay is drawn at each open (25 to 74
+  // ms) and the tries make about a second. No effect on a server or while closed.
   void SetLockRetry(int tries);
+  int LockDelayMs() const { return lock_delay_ms_; }
+  int LockRetries() const { return 1000 / lock_delay_ms_; }
   // Whether the commits that follow are durable on their own (see DbEngine). No effect on
   // a server or while closed; every open starts durable, and a connection that cannot be
   // made durable again is closed.
@@ -167,6 +184,10 @@ class DBObject {
   bool bulk_embedded(NVPList& list, StepPolicy& policy, int& timeout, bool use_transaction);
 
   DatabaseSettings settings_;
+  DatabaseKind kind_ = DatabaseKind::Embedded;
+  bool uses_server_ = false;
+  int lock_delay_ms_ = 25;
+  CounterState counter_;
   bool failed_ = false;
   bool opened_ = false;
   std::string connection_string_;

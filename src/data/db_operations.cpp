@@ -78,8 +78,7 @@ bool DBObject::retry_after(StepPolicy& p, const DbFailure& f, std::string_view s
   failed_ = true;
   ++p.counter;
   ++p.total;
-  const Globals& g = globals();
-  const bool server = g.use_sql_server;
+  const bool server = uses_server_;
   if (p.counter > settings_.retries || p.fail_on_first) {
     if (p.ignore_failure) {
       globals().retry_count = globals().retry_round = 100;
@@ -159,7 +158,7 @@ void DBObject::Execute(std::string_view qry, int timeout, bool ignore_failure) {
 }
 
 long long DBObject::ExecuteRA(std::string_view qry, int timeout, bool ignore_failure) {
-  return run_statement(execute_ra_policy(), qry, timeout, ignore_failure, !globals().use_sql_server);
+  return run_statement(execute_ra_policy(), qry, timeout, ignore_failure, !uses_server_);
 }
 
 long long DBObject::run_statement(const StepPolicy& texts, std::string_view qry, int timeout, bool ignore_failure,
@@ -198,7 +197,7 @@ int DBObject::BulkExecute(NVPList& qry_list, bool fail_on_first_error, int timeo
   // statements to commit.
   bool completed = false;
   try {
-    if (!globals().use_sql_server) completed = bulk_embedded(qry_list, p, timeout, use_transaction);
+    if (!uses_server_) completed = bulk_embedded(qry_list, p, timeout, use_transaction);
     else if (send_singles) completed = bulk_singles(qry_list, p, timeout, use_transaction);
     else completed = bulk_batched(qry_list, p, timeout, use_transaction);
   } catch (...) {
@@ -216,7 +215,7 @@ int DBObject::BulkExecute(NVPList& qry_list, bool fail_on_first_error, int timeo
 
 bool DBObject::bulk_batched(NVPList& list, StepPolicy& p, int& timeout, bool use_transaction) {
   const int short_timeout = settings_.short_timeout;
-  const std::vector<StatementBatch> batches = batch_statements(current_dialect(), list, use_transaction);
+  const std::vector<StatementBatch> batches = batch_statements(SqlDialect(), list, use_transaction);
   auto text = [&](std::size_t i) -> std::string_view { return batches[i].text; };
   auto step = [&](std::size_t i) {
     if (timeout == -1) timeout = batches[i].statements * short_timeout;
@@ -233,7 +232,7 @@ bool DBObject::bulk_batched(NVPList& list, StepPolicy& p, int& timeout, bool use
 
 bool DBObject::bulk_singles(NVPList& list, StepPolicy& p, int& timeout, bool use_transaction) {
   if (timeout == -1) timeout = settings_.medium_timeout;
-  const Dialect& dialect = current_dialect();
+  const Dialect& dialect = SqlDialect();
   std::string prefix;
   if (use_transaction) {
     prefix = dialect.batch_transaction_prefix();
@@ -266,7 +265,7 @@ bool DBObject::bulk_singles(NVPList& list, StepPolicy& p, int& timeout, bool use
 
 bool DBObject::bulk_embedded(NVPList& list, StepPolicy& p, int& timeout, bool use_transaction) {
   if (timeout == -1) timeout = settings_.medium_timeout;
-  const Dialect& dialect = current_dialect();
+  const Dialect& dialect = SqlDialect();
   const std::size_t entries = static_cast<std::size_t>(list.Count());
   std::string sql;
   auto text = [&](std::size_t) -> std::string_view { return sql; };
@@ -297,7 +296,7 @@ bool DBObject::bulk_embedded(NVPList& list, StepPolicy& p, int& timeout, bool us
 void DBObject::rollback() noexcept {
   if (!engine_) return;
   try {
-    engine_->Run(current_dialect().rollback_statement(), 0);
+    engine_->Run(SqlDialect().rollback_statement(), 0);
   } catch (const DbFailure&) {
     // No transaction was open, or the connection is gone with it.
   }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "config/globals.h"
 #include "data/sql_literals.h"
 
 namespace dexweb {
@@ -151,7 +152,5 @@ const Dialect& dialect_for(DatabaseKind kind) {
     default: return embedded;
   }
 }
-
-const Dialect& current_dialect() { return dialect_for(globals().db_kind); }
 
 }  // namespace dexweb

@@ -7,10 +7,13 @@
 #include <string>
 #include <string_view>
 
-#include "config/globals.h"
 #include "util/datetime.h"
 
 namespace dexweb {
+
+// The database behind DBObject: the embedded file, or a server reached over ODBC whose
+// dialect follows the DBMS the driver reports.
+enum class DatabaseKind { Embedded, SqlServer, PostgreSql };
 
 class Dialect {
  public:
@@ -52,7 +55,5 @@ class Dialect {
 };
 
 const Dialect& dialect_for(DatabaseKind kind);
-// The dialect of the database the module uses now (globals().db_kind).
-const Dialect& current_dialect();
 
 }  // namespace dexweb

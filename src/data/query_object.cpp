@@ -28,7 +28,7 @@ int QueryObject::Add(std::string_view name, const Variant& value, int force_type
   return fields_.Add(name, value, force_type);
 }
 
-std::string QueryObject::literal(int index) const {
+std::string QueryObject::literal(const Dialect& dialect, int index) const {
   int type = fields_.GetTypeByIndex(index);
   Variant value;
   try {
@@ -39,15 +39,15 @@ std::string QueryObject::literal(int index) const {
   }
   if (is_null(value)) return "NULL";
   switch (type) {
-    case vt::kDate: return sql_date(value);
+    case vt::kDate: return sql_date(dialect, value);
     case vt::kString: return sql_string(value);
-    case vt::kBoolean: return current_dialect().boolean_literal(to_bool(value));
+    case vt::kBoolean: return dialect.boolean_literal(to_bool(value));
     case vt::kRecord: return "[" + to_text(value) + "]";
     default: return to_text(value);
   }
 }
 
-std::string QueryObject::Build(int quick_type, std::string_view quick_table,
+std::string QueryObject::Build(const Dialect& dialect, int quick_type, std::string_view quick_table,
                                const std::vector<Variant>& quick_fields, std::string_view quick_where) {
   if (!quick_table.empty() && quick_type != kNone) {
     Clear();
@@ -70,7 +70,7 @@ std::string QueryObject::Build(int quick_type, std::string_view quick_table,
     out += "VALUES (";
     out += kCrLf;
     for (int i = 1; i <= n; ++i) {
-      out += literal(i);
+      out += literal(dialect, i);
       if (i < n) separator(out, i);
     }
     out += ")";
@@ -81,7 +81,7 @@ std::string QueryObject::Build(int quick_type, std::string_view quick_table,
     out += "SET";
     out += kCrLf;
     for (int i = 1; i <= n; ++i) {
-      out += "[" + fields_.GetNameByIndex(i) + "] = " + literal(i);
+      out += "[" + fields_.GetNameByIndex(i) + "] = " + literal(dialect, i);
       if (i < n) separator(out, i);
     }
     out += kCrLf;

@@ -1,6 +1,6 @@
 #pragma once
 // Builds the module's INSERT and UPDATE statements from field names and values, writing
-// every value as the SQL literal of its type for the database in use:
+// every value as the SQL literal of its type in the dialect given:
 //   7 date -> sql_date, 8 text -> sql_string, 11 Boolean -> the dialect's True/False,
 //   36 column reference -> [value], Null -> NULL, anything else -> the value's text form
 //   (so ForceType 1 puts a ready SQL expression such as db_now() into the statement).
@@ -14,6 +14,8 @@
 #include "util/variant.h"
 
 namespace dexweb {
+
+class Dialect;
 
 class QueryObject {
  public:
@@ -30,7 +32,7 @@ class QueryObject {
   // The statement; empty text when QueryType is neither update nor insert. With a quick
   // table (and a quick type other than kNone) the object is first cleared and refilled from
   // the quick arguments: quick_fields holds name, value, name, value, ...
-  std::string Build(int quick_type = kNone, std::string_view quick_table = {},
+  std::string Build(const Dialect& dialect, int quick_type = kNone, std::string_view quick_table = {},
                     const std::vector<Variant>& quick_fields = {}, std::string_view quick_where = {});
   // Empties the fields, the table name and the condition; QueryType becomes kNone.
   void Clear();
@@ -39,7 +41,7 @@ class QueryObject {
   int Add(std::string_view name, const Variant& value, int force_type = 0);
 
  private:
-  std::string literal(int index) const;
+  std::string literal(const Dialect& dialect, int index) const;
 
   int query_type_ = kUpdate;
   std::string table_name_;

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "config/globals.h"
+#include "data/dialect.h"
 
 namespace dexweb {
 

@@ -1,5 +1,6 @@
 #include "data/sql_literals.h"
 
+#include "config/globals.h"
 #include "data/dialect.h"
 #include "util/text.h"
 
@@ -10,14 +11,14 @@ std::string sql_string(const Variant& value) {
   return " '" + text::replace_all(to_text(value), "'", "''") + "' ";
 }
 
-std::string sql_date(const Variant& value) {
+std::string sql_date(const Dialect& dialect, const Variant& value) {
   DateTime when = server_now();
   if (auto* d = std::get_if<DateTime>(&value)) {
     when = *d;
   } else if (auto* s = std::get_if<std::string>(&value)) {
     if (auto parsed = parse_datetime(text::trim(*s))) when = *parsed;
   }
-  return current_dialect().date_literal(when);
+  return dialect.date_literal(when);
 }
 
 std::string sql_number(const Variant& value) {
@@ -25,6 +26,6 @@ std::string sql_number(const Variant& value) {
   return " " + to_text(value) + " ";
 }
 
-std::string db_now() { return current_dialect().now_expression(); }
+std::string db_now(const Dialect& dialect) { return dialect.now_expression(); }
 
 }  // namespace dexweb

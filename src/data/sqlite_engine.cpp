@@ -2,7 +2,6 @@
 
 #include <limits>
 
-#include "config/globals.h"
 #include "data/internal/db_failure.h"
 #include "data/internal/error_numbers.h"
 #include "util/text.h"
@@ -69,10 +68,10 @@ void raise_db_failure(const platform::SqliteError& e) {
   throw DbFailure(sqlite_error_number(e.code(), e.extended_code()), e.code_text(), {e.message()}, kSource);
 }
 
-std::unique_ptr<SqliteEngine> SqliteEngine::Open(const std::string& path) {
+std::unique_ptr<SqliteEngine> SqliteEngine::Open(const std::string& path, int lock_delay_ms, int lock_retries) {
   try {
-    auto engine = std::make_unique<SqliteEngine>(platform::SqliteConnection::open(path));
-    engine->SetLockRetry(globals().lock_retries);
+    auto engine = std::make_unique<SqliteEngine>(platform::SqliteConnection::open(path), lock_delay_ms);
+    engine->SetLockRetry(lock_retries);
     engine->db_.exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;");
     return engine;
   } catch (const platform::SqliteError& e) {
@@ -81,7 +80,7 @@ std::unique_ptr<SqliteEngine> SqliteEngine::Open(const std::string& path) {
 }
 
 void SqliteEngine::SetLockRetry(int tries) {
-  db_.set_busy_timeout(std::chrono::milliseconds(globals().lock_delay_ms * std::max(tries, 1)));
+  db_.set_busy_timeout(std::chrono::milliseconds(lock_delay_ms_ * std::max(tries, 1)));
 }
 
 void SqliteEngine::SetDurableCommits(bool durable) {

@@ -12,9 +12,9 @@ constexpr int kInterfaceRowType = 10;
 constexpr int kGlobalRowType = 0;
 constexpr const char* kGlobalName = "global";
 
-std::string row_condition(int type, std::string_view name) {
+std::string row_condition(const Dialect& dialect, int type, std::string_view name) {
   return " (([type] =" + sql_number(type) + ") AND (" +
-         current_dialect().equals_ignoring_case("[name]", sql_string(std::string(name))) + "))";
+         dialect.equals_ignoring_case("[name]", sql_string(std::string(name))) + "))";
 }
 
 }  // namespace
@@ -30,18 +30,18 @@ std::string interface_name(int interface_number) {
   }
 }
 
-std::string templates_query(std::string_view interface_name) {
+std::string templates_query(const Dialect& dialect, std::string_view interface_name) {
   return "SELECT [type], [name], [settings], [subject], [body]"
          " FROM [templates]" +
-         current_dialect().table_hint() + " WHERE (" + row_condition(kInterfaceRowType, interface_name) + " OR" +
-         row_condition(kGlobalRowType, kGlobalName) + " )";
+         dialect.table_hint() + " WHERE (" + row_condition(dialect, kInterfaceRowType, interface_name) + " OR" +
+         row_condition(dialect, kGlobalRowType, kGlobalName) + " )";
 }
 
 void load_templates(int interface_number, DBObject& db, InterfaceSettings& interface_record,
                     InterfaceSettings& global_record) {
   interface_record.reset();
   global_record.reset();
-  std::unique_ptr<Recordset> rs = db.OpenRecordset(templates_query(interface_name(interface_number)));
+  std::unique_ptr<Recordset> rs = db.OpenRecordset(templates_query(db.SqlDialect(), interface_name(interface_number)));
   for (; rs && !rs->Eof(); rs->MoveNext()) {
     if (rs->IsNull("type")) continue;
     std::int32_t type = rs->AsLong("type");

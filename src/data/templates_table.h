@@ -11,15 +11,16 @@
 namespace dexweb {
 
 class DBObject;
+class Dialect;
 
 inline constexpr int kDexWebInterface = 4;
 
 // 1 "dexascii", 2 "dexmail", 4 "dexweb", 5 "dextap", 6 "dexserial", any other "gui".
 std::string interface_name(int interface_number);
 
-// The SELECT of the interface's row and the global row, with the current dialect's table
-// hint and name comparison, in the module's bracketed SQL.
-std::string templates_query(std::string_view interface_name);
+// The SELECT of the interface's row and the global row, with the dialect's table hint and
+// name comparison, in the module's bracketed SQL.
+std::string templates_query(const Dialect& dialect, std::string_view interface_name);
 
 // Resets both records, then reads both rows (read-only, forward-only, default time-out,
 // failures raised) and parses each into its record; of several rows of one kind the last

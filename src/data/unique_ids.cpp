@@ -25,7 +25,7 @@ class CounterStepScope {
   }
   ~CounterStepScope() {
     db_.SetDurableCommits(true);
-    db_.SetLockRetry(globals().lock_retries);
+    db_.SetLockRetry(db_.LockRetries());
     db_.SetRetries(retries_);
   }
   CounterStepScope(const CounterStepScope&) = delete;
@@ -42,7 +42,7 @@ int draw_counter(DBObject& db) {
     // The lock wait applies once the database is open (OpenRecordset opens it first).
     db.OpenDb(1);
     CounterStepScope scope(db);
-    rs = db.OpenRecordset(current_dialect().counter_step(globals().counters_record_id));
+    rs = db.OpenRecordset(db.SqlDialect().counter_step(db.Counter().record_id));
   }
   int id = rs && !rs->Eof() ? rs->AsLong("unique_id") : 0;
   free_recordset(rs);
@@ -53,13 +53,14 @@ int draw_counter(DBObject& db) {
 
 int get_unique2(DBObject& db) {
   Globals& g = globals();
+  int& failures = db.Counter().failures;
   try {
     int id = draw_counter(db);
-    g.unique_failures = 0;
+    failures = 0;
     return id;
   } catch (const RuntimeError& e) {
     db_log("detail", "Get_Unique2 warning: " + std::to_string(e.number()) + " " + e.description());
-    if (++g.unique_failures > 10) {
+    if (++failures > 10) {
       g.retry_count = 100;
       g.retry_round = 100;
       on_error(e, "Procedure: get_unique2");
@@ -85,11 +86,23 @@ int get_unique(DBObject& db) {
   return id;
 }
 
+namespace {
+
+// Names are unique within one process run, so their sequence belongs to the process.
+int& name_sequence() {
+  static int sequence = 0;
+  return sequence;
+}
+
+}  // namespace
+
 int next_local_id() {
-  int& sequence = globals().local_sequence;
+  int& sequence = name_sequence();
   sequence = sequence >= kMaxUniqueId ? 1 : sequence + 1;
   return sequence;
 }
+
+void restart_name_sequence(int last) { name_sequence() = last; }
 
 std::string unique_name() {
   return globals().module_name + format_compact(server_now()) + std::to_string(next_local_id());

@@ -13,7 +13,7 @@ inline constexpr int kMaxUniqueId = 2000000000;
 // One attempt at the shared counter: one atomic step that wraps from 2000000000 to 1 and
 // returns the new value; 0 when the counters table has no row; -1 when the attempt failed
 // (logged as "Get_Unique2 warning: "). The statement gets no retries of its own; on the
-// embedded database its lock wait is a single try of lock_delay_ms ms. The eleventh failed
+// embedded database its lock wait is a single try of DBObject::LockDelayMs() ms. The eleventh failed
 // attempt since the last success hands the error to on_error, which halts.
 int get_unique2(DBObject& db);
 
@@ -22,8 +22,11 @@ int get_unique2(DBObject& db);
 // which the counter never reaches before it has handed out a billion ids.
 int get_unique(DBObject& db);
 
-// The module's own sequence: 1, 2, ... 2000000000, then 1 again. Not kept across runs.
+// The module's own sequence: 1, 2, ... 2000000000, then 1 again. Not kept across runs; it
+// is the process's one name sequence.
 int next_local_id();
+// Sets the sequence's last value (tests: the next id is last + 1).
+void restart_name_sequence(int last);
 
 // module_name + server_now as yyyymmddhhnnss + next_local_id(), e.g. VTXWeb2026120419141942.
 // Unique within one run only: the sequence begins again at every start, so a name may be

@@ -26,9 +26,10 @@ RowRecipient account_recipient(const std::string& item) { return {item, "", item
 
 RowRecipient ad_hoc_recipient(const std::string& user, const std::string& pin) { return {user, pin, user + "-" + pin}; }
 
-std::string build_message_row(QueryObject& q, const WebMessage& msg, const RowRecipient& to, const RowSource& source) {
+std::string build_message_row(const Dialect& dialect, QueryObject& q, const WebMessage& msg, const RowRecipient& to,
+                              const RowSource& source) {
   constexpr int kAsWritten = 1;
-  const std::string now = db_now();
+  const std::string now = db_now(dialect);
   const std::string none;
   const std::int16_t zero = 0;
   q.Clear();
@@ -63,7 +64,7 @@ std::string build_message_row(QueryObject& q, const WebMessage& msg, const RowRe
   q.Add("priority", zero);
   q.Add("dialer", zero);
   q.SetWhereClause("");
-  return q.Build(QueryObject::kNone, "", {}, "");
+  return q.Build(dialect, QueryObject::kNone, "", {}, "");
 }
 
 void write_message_rows(DBObject& db, const std::vector<std::string>& statements) {

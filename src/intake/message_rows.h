@@ -10,6 +10,7 @@
 namespace dexweb {
 
 class DBObject;
+class Dialect;
 class QueryObject;
 
 // Who a row is for.
@@ -30,8 +31,9 @@ struct RowSource {
   std::string retry_interval;   // seconds, as decimal text; last_try lies that far back plus 1 s
 };
 
-// The INSERT of the 28 columns of one row, built with q (cleared first).
-std::string build_message_row(QueryObject& q, const WebMessage& msg, const RowRecipient& to, const RowSource& source);
+// The INSERT of the 28 columns of one row in the dialect given, built with q (cleared first).
+std::string build_message_row(const Dialect& dialect, QueryObject& q, const WebMessage& msg, const RowRecipient& to,
+                              const RowSource& source);
 
 // Runs the statements in one transaction (the caller puts the file's record of
 // intake/worked_files.h among them, so that it commits with the rows). On failure nothing of them stays and the

@@ -1,5 +1,6 @@
 #include "intake/internal/resolution.h"
 
+#include "data/db_object.h"
 #include "data/unique_ids.h"
 #include "intake/blacklist.h"
 #include "intake/recipient_items.h"
@@ -11,7 +12,7 @@ namespace {
 using Outcomes = std::vector<RecipientOutcome>;
 
 void accept(ResolutionContext& ctx, WebMessage& msg, const RowRecipient& to, Outcomes& out) {
-  out.push_back(AcceptedRow{build_message_row(ctx.query, msg, to, ctx.rows), to.recipient});
+  out.push_back(AcceptedRow{build_message_row(ctx.db.SqlDialect(), ctx.query, msg, to, ctx.rows), to.recipient});
   msg.any_accepted = true;
 }
 

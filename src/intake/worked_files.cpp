@@ -61,7 +61,7 @@ WorkedFiles::WorkedFiles(DBObject& db, WorkedFilesState& state, const std::strin
 }
 
 void WorkedFiles::prepare() {
-  const Dialect& dialect = current_dialect();
+  const Dialect& dialect = db_.SqlDialect();
   if (state_.table == WorkedFilesState::Table::Unchecked) {
     // Quiet: an account without the right to create tables fails here without retries.
     db_.Execute(worked_files_sql::create_table(dialect), 0);
@@ -81,7 +81,7 @@ void WorkedFiles::prepare() {
 }
 
 std::optional<WorkedEntry> WorkedFiles::Find(const std::string& file_key) {
-  auto rs = db_.OpenRecordset(worked_files_sql::lookup(current_dialect(), file_key));
+  auto rs = db_.OpenRecordset(worked_files_sql::lookup(db_.SqlDialect(), file_key));
   if (!rs || rs->Eof()) return std::nullopt;
   return WorkedEntry{rs->AsBool("refused"), rs->AsText("bad_copy"), rs->AsText("worked_by")};
 }
@@ -106,7 +106,7 @@ bool WorkedFiles::store(const std::vector<std::string>& statements, const Worked
     return true;
   }
   // The record comes first: a second module waits on the key and fails before its rows.
-  std::vector<std::string> all{worked_files_sql::insert(current_dialect(), row)};
+  std::vector<std::string> all{worked_files_sql::insert(db_.SqlDialect(), row)};
   all.insert(all.end(), statements.begin(), statements.end());
   // The quiet first attempt must not write into a database file that left its path either.
   with_retry(kIntakeProcedure, [&] { db_.CheckDatabaseFile(); });

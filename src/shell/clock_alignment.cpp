@@ -32,7 +32,7 @@ void Daemon::align_clock(bool at_first_tick) {
   if (!sync_pending || !settings.sched_state || settings.velotrax_time == last_velotrax_time) return;
   if (!globals().registry.SyncTimeWithServer) {
     sync_pending = false;
-  } else if (globals().use_sql_server) {
+  } else if (db && db->UsesServer()) {
     sync_pending = false;  // the offset was taken from the server at the first tick
     log_detail(kSynchronized);
   } else if (scheduler_shares_this_clock()) {

@@ -37,7 +37,9 @@ long long whole_seconds_since(const std::optional<platform::SteadyPoint>& since)
 
 std::string row_filter(int record_id) { return " WHERE ([record_id] =" + sql_number(record_id) + ")"; }
 
-std::string from(const std::string& table) { return " FROM [" + table + "]" + globals().no_lock_hint; }
+std::string from(const Dialect& dialect, const std::string& table) {
+  return " FROM [" + table + "]" + dialect.table_hint();
+}
 
 template <typename Step>
 auto retried(Step&& step) {
@@ -51,7 +53,10 @@ void Daemon::poll_tick() {
   globals().retry_round = 0;
   loop_.set_enabled(poll_timer, false);
   if (loop_.interval(poll_timer) != milliseconds{1000}) loop_.set_interval(poll_timer, milliseconds{1000});
-  if (!db) db = std::make_unique<DBObject>(database_settings(globals().registry));
+  if (!db) {
+    db = std::make_unique<DBObject>(database_settings(globals().registry));
+    db->Counter().record_id = counters_record_id;
+  }
   query_.Clear();
   bool at_first_tick = first_tick;
   if (at_first_tick) open_at_first_tick();
@@ -100,7 +105,7 @@ void Daemon::open_at_first_tick() {
   } catch (const RuntimeError&) {
   }
   if (!opened) refuse_database("Failed to open database");
-  auto rs = retried([&] { return db->OpenRecordset("SELECT [dbversion], [log_to_disk], [log_level]" + from("settings")); });
+  auto rs = retried([&] { return db->OpenRecordset("SELECT [dbversion], [log_to_disk], [log_level]" + from(db->SqlDialect(), "settings")); });
   if (!rs || rs->Eof() || rs->AsLong("dbversion") != kRequiredDbVersion)
     refuse_database("Module stopped. Database version conflict");
   // A value that does not convert is the tick's error like any other: halt line, stop
@@ -111,8 +116,8 @@ void Daemon::open_at_first_tick() {
   });
   free_recordset(rs);
   globals().time_offset = milliseconds{0};
-  if (globals().use_sql_server) {
-    auto server = retried([&] { return db->OpenRecordset("SELECT" + current_dialect().now_expression() + "AS server_time"); });
+  if (db->UsesServer()) {
+    auto server = retried([&] { return db->OpenRecordset("SELECT" + db->SqlDialect().now_expression() + "AS server_time"); });
     if (server && !server->Eof())
       globals().time_offset = std::chrono::duration_cast<milliseconds>(server->AsDate("server_time") - platform::local_now());
   }
@@ -135,7 +140,7 @@ void Daemon::refuse_database(const std::string& text) {
 }
 
 int Daemon::read_record_id(const std::string& table) {
-  auto rs = db->OpenRecordset("SELECT [record_id]" + from(table));
+  auto rs = db->OpenRecordset("SELECT [record_id]" + from(db->SqlDialect(), table));
   int id = rs && !rs->Eof() ? rs->AsLong("record_id") : 0;
   free_recordset(rs);
   return id;
@@ -145,11 +150,12 @@ void Daemon::prepare_record_ids() {
   settings_record_id = read_record_id("settings");
   settings_query =
       "SELECT [dexmail_enabled], [postmaster], [domain], [dexwebcgi_path], [retry_interval], [dexweb_poll], "
-      "[log_to_disk], [log_level]" + from("settings") + row_filter(settings_record_id);
+      "[log_to_disk], [log_level]" + from(db->SqlDialect(), "settings") + row_filter(settings_record_id);
   control_record_id = read_record_id("control");
-  control_query = "SELECT [dexweb_pause], [dexweb_run], [sched_state], [velotrax_time]" + from("control") +
-                 row_filter(control_record_id);
-  globals().counters_record_id = read_record_id("counters");
+  control_query = "SELECT [dexweb_pause], [dexweb_run], [sched_state], [velotrax_time]" +
+                  from(db->SqlDialect(), "control") + row_filter(control_record_id);
+  counters_record_id = read_record_id("counters");
+  db->Counter().record_id = counters_record_id;
 }
 
 void Daemon::read_settings_row() {
@@ -183,7 +189,7 @@ void Daemon::read_control_row() {
 
 void Daemon::write_control_flag(const std::string& field, bool value, bool whole_table) {
   std::string where = whole_table ? "" : "[record_id] =" + sql_number(control_record_id);
-  db->Execute(query_.Build(QueryObject::kUpdate, "control", {field, value}, where));
+  db->Execute(query_.Build(db->SqlDialect(), QueryObject::kUpdate, "control", {field, value}, where));
 }
 
 void Daemon::refresh(bool at_first_tick) {
@@ -243,7 +249,7 @@ void Daemon::hourly_ping() {
   int hour = civil(server_now()).hour;
   if (hour == log_ping_hour) return;
   log_ping_hour = hour;
-  if (!globals().use_sql_server) {
+  if (!db || !db->UsesServer()) {
     // The embedded database is closed once an hour so that its file can be backed up or
     // compacted by other tools; the next operation opens it again.
     platform::process_pending();

@@ -15,8 +15,9 @@ int write_control_flag(const std::vector<std::string>& args, const char* field, 
   const Options options(args, {"home"});
   if (!options.words().empty()) throw UsageError("unexpected word " + options.words()[0]);
   DBObject db(gateway_database_settings(registry_path(options)));
+  db.OpenDb();  // the literals are those of the database found
   QueryObject query;
-  db.Execute(query.Build(QueryObject::kUpdate, "control", {std::string(field), value}, ""));
+  db.Execute(query.Build(db.SqlDialect(), QueryObject::kUpdate, "control", {std::string(field), value}, ""));
   db.CloseDb();
   std::printf("control: %s %s\n", field, value ? "true" : "false");
   return 0;

@@ -2,7 +2,6 @@
 
 #include <filesystem>
 
-#include "config/globals.h"
 #include "config/registry_settings.h"
 #include "data/db_object.h"
 #include "data/schema_setup.h"

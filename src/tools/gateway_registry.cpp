@@ -1,6 +1,5 @@
 #include "tools/gateway_registry.h"
 
-#include "config/globals.h"
 #include "config/registry_settings.h"
 #include "data/db_object.h"
 #include "platform/files.h"
@@ -33,7 +32,7 @@ DatabaseSettings gateway_database_settings(const std::string& registry_path) {
 }
 
 std::string read_watched_folder(DBObject& db) {
-  auto rs = db.OpenRecordset("SELECT [dexwebcgi_path] FROM [settings]" + globals().no_lock_hint);
+  auto rs = db.OpenRecordset("SELECT [dexwebcgi_path] FROM [settings]" + db.SqlDialect().table_hint());
   if (rs->Eof()) throw RuntimeError(err::kFileNotFound, "The settings row names no watched folder");
   return rs->AsText("dexwebcgi_path");
 }

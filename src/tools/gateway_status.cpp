@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "config/globals.h"
 #include "data/db_object.h"
 #include "platform/files.h"
 #include "platform/clock.h"
@@ -29,7 +28,7 @@ FolderFacts folder_facts(const std::string& folder, std::string_view suffix) {
 }
 
 void read_control(DBObject& db, GatewayStatus& status) {
-  auto rs = db.OpenRecordset("SELECT [dexweb_run], [dexweb_pause], [dexweb_state] FROM [control]" + globals().no_lock_hint);
+  auto rs = db.OpenRecordset("SELECT [dexweb_run], [dexweb_pause], [dexweb_state] FROM [control]" + db.SqlDialect().table_hint());
   if (rs->Eof()) return;
   status.control_found = true;
   status.run = !rs->IsNull("dexweb_run") && rs->AsBool("dexweb_run");
@@ -40,7 +39,7 @@ void read_control(DBObject& db, GatewayStatus& status) {
 // Ids need not be dense; the rows within the last kStatusRows ids are enough here and the
 // query needs no dialect's row limit.
 std::vector<MessageFact> read_last_messages(DBObject& db) {
-  const std::string& hint = globals().no_lock_hint;
+  const std::string hint = db.SqlDialect().table_hint();
   auto rs = db.OpenRecordset(
       "SELECT [record_id], [user], [pin], [frm], [date_time_requested], [message] FROM [messages]" + hint +
       " WHERE [record_id] > (SELECT MAX([record_id]) FROM [messages]" + hint + ") - " + std::to_string(kStatusRows) +
@@ -54,7 +53,7 @@ std::vector<MessageFact> read_last_messages(DBObject& db) {
 }
 
 long long count_messages(DBObject& db) {
-  auto rs = db.OpenRecordset("SELECT COUNT(*) AS [n] FROM [messages]" + globals().no_lock_hint);
+  auto rs = db.OpenRecordset("SELECT COUNT(*) AS [n] FROM [messages]" + db.SqlDialect().table_hint());
   return rs->Eof() ? 0 : rs->AsLong("n");
 }
 

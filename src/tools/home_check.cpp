@@ -4,7 +4,6 @@
 #include <optional>
 #include <regex>
 
-#include "config/globals.h"
 #include "config/registry_settings.h"
 #include "data/db_object.h"
 #include "platform/accounts.h"
@@ -160,7 +159,7 @@ void check_filters(const CheckRequest& request, const std::string& prog_dir, std
 }
 
 bool table_exists(DBObject& db, const std::string& table) {
-  const std::string query = globals().use_sql_server
+  const std::string query = db.UsesServer()
                                 ? "SELECT COUNT(*) AS [n] FROM INFORMATION_SCHEMA.TABLES WHERE TABLE_NAME = '" + table + "'"
                                 : "SELECT COUNT(*) AS [n] FROM sqlite_master WHERE type = 'table' AND name = '" + table + "'";
   auto rs = db.OpenRecordset(query);
@@ -169,7 +168,7 @@ bool table_exists(DBObject& db, const std::string& table) {
 
 // The rows the module reads at its first tick and every refresh.
 void check_rows(DBObject& db, std::vector<CheckLine>& out) {
-  auto settings = db.OpenRecordset("SELECT [dbversion], [dexwebcgi_path], [dexweb_poll] FROM [settings]" + globals().no_lock_hint);
+  auto settings = db.OpenRecordset("SELECT [dbversion], [dexwebcgi_path], [dexweb_poll] FROM [settings]" + db.SqlDialect().table_hint());
   if (settings->Eof()) {
     out.push_back(problem("database: no settings row"));
   } else if (settings->AsLong("dbversion") != kRequiredDbVersion) {
@@ -178,13 +177,13 @@ void check_rows(DBObject& db, std::vector<CheckLine>& out) {
   } else {
     out.push_back(ok("database: dbversion 1100, settings row (poll every " + settings->AsText("dexweb_poll") + " s)"));
   }
-  auto control = db.OpenRecordset("SELECT [dexweb_run], [dexweb_pause], [dexweb_state] FROM [control]" + globals().no_lock_hint);
+  auto control = db.OpenRecordset("SELECT [dexweb_run], [dexweb_pause], [dexweb_state] FROM [control]" + db.SqlDialect().table_hint());
   out.push_back(control->Eof() ? problem("database: no control row") : ok("database: control row"));
   if (!table_exists(db, "worked_files")) {
     out.push_back(ok("database: no worked_files table yet (the module makes it)"));
   } else {
     db.OpenRecordset("SELECT [file_key], [name], [refused], [bad_copy], [worked_by], [worked_at] FROM [worked_files]" +
-                     globals().no_lock_hint + " WHERE 1 = 0");
+                     db.SqlDialect().table_hint() + " WHERE 1 = 0");
     out.push_back(ok("database: worked_files table has its columns"));
   }
 }
@@ -215,7 +214,7 @@ void check_database(const CheckRequest& request, const std::string& db_dir, std:
   try {
     DBObject db(gateway_database_settings(request.registry_path));
     if (!db.OpenDb(0)) return out.push_back(problem("database: cannot be opened"));
-    out.push_back(ok(globals().use_sql_server ? "database server: login works" : "database opens"));
+    out.push_back(ok(db.UsesServer() ? "database server: login works" : "database opens"));
     check_rows(db, out);
     const std::string web = read_watched_folder(db);
     db.CloseDb();

@@ -10,7 +10,7 @@ namespace {
 
 void insert(DBObject& db, const char* table, const std::vector<Variant>& fields) {
   QueryObject q;
-  db.Execute(q.Build(QueryObject::kInsert, table, fields));
+  db.Execute(q.Build(db.SqlDialect(), QueryObject::kInsert, table, fields));
 }
 
 }  // namespace

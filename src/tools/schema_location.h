@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "config/globals.h"
+#include "data/dialect.h"
 
 namespace dexweb::ctl {
 

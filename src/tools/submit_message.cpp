@@ -2,7 +2,6 @@
 
 #include <random>
 
-#include "config/globals.h"
 #include "data/db_object.h"
 #include "platform/clock.h"
 #include "platform/files.h"

@@ -25,14 +25,14 @@ TEST_F(ConnectionFile, ModuleKeysAreTakenOutAndClausesPassThrough) {
                 "vtSqlIsolation=serializable\r\nServer=db1;\r\n  Database=velotrax;  \r\n");
   EXPECT_EQ(c.connection_string, "Driver={ODBC Driver 18 for SQL Server};\r\nServer=db1;\r\nDatabase=velotrax;\r\n");
   EXPECT_EQ(c.driver_clauses, "Driver={ODBC Driver 18 for SQL Server};Server=db1;Database=velotrax;");
-  EXPECT_EQ(globals().sql_isolation_level, "SERIALIZABLE");
+  EXPECT_EQ(settings_.isolation_level, "SERIALIZABLE");
   EXPECT_EQ(settings_.retries, 3);
 }
 
 TEST_F(ConnectionFile, LinuxLineEndsAndMissingSemicolons) {
   auto c = read("Driver=x\nServer=y;\nvtsqlisolation=chaos\n");
   EXPECT_EQ(c.driver_clauses, "Driver=x;Server=y;");
-  EXPECT_EQ(globals().sql_isolation_level, "READ COMMITTED");
+  EXPECT_EQ(settings_.isolation_level, "READ COMMITTED");
 }
 
 TEST_F(ConnectionFile, RegistryWinsOverTheFile) {

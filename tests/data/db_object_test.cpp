@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "config/globals.h"
 #include "data/engine_fixture.h"
 #include "data/query_object.h"
 #include "data/sql_literals.h"
@@ -23,7 +22,7 @@ std::string long_text() {
 }
 
 // The 28 columns of a message row, as the intake writes them.
-void add_message_fields(QueryObject& q, const std::string& message, DateTime last_try) {
+void add_message_fields(QueryObject& q, const Dialect& dialect, const std::string& message, DateTime last_try) {
   q.Clear();
   q.SetQueryType(QueryObject::kInsert);
   q.SetTableName("messages");
@@ -31,8 +30,8 @@ void add_message_fields(QueryObject& q, const std::string& message, DateTime las
   q.Add("pin", std::string(""));
   q.Add("message", message);
   q.Add("carrier", std::string(""));
-  q.Add("date_time_requested", db_now(), 1);
-  q.Add("date_time_sent", db_now(), 1);
+  q.Add("date_time_requested", db_now(dialect), 1);
+  q.Add("date_time_sent", db_now(dialect), 1);
   q.Add("scheduled", false);
   q.Add("sent", false);
   q.Add("ascii_file", std::string(""));
@@ -42,7 +41,7 @@ void add_message_fields(QueryObject& q, const std::string& message, DateTime las
   q.Add("lock", true);
   q.Add("surecast_index", std::int16_t{0});
   q.Add("repeat_interval", std::int16_t{0});
-  q.Add("repeat_stop", db_now(), 1);
+  q.Add("repeat_stop", db_now(dialect), 1);
   q.Add("station", std::int16_t{4});
   q.Add("retries", std::int16_t{0});
   q.Add("last_try", last_try);
@@ -63,13 +62,14 @@ TEST_P(DbObjectEngines, MessageRowReadsBackEqual) {
       "Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x93\x9f pager",
       long_text()};
   DBObject db(database().settings());
+  db.OpenDb(1);
   QueryObject q;
   const DateTime last_try = make_datetime(2026, 12, 4, 19, 13, 18);
   for (const auto& text : texts) {
-    add_message_fields(q, text, last_try);
-    db.Execute(q.Build());
+    add_message_fields(q, db.SqlDialect(), text, last_try);
+    db.Execute(q.Build(db.SqlDialect()));
   }
-  auto rs = db.OpenRecordset("SELECT * FROM [messages]" + globals().no_lock_hint + " ORDER BY [record_id]");
+  auto rs = db.OpenRecordset("SELECT * FROM [messages]" + db.SqlDialect().table_hint() + " ORDER BY [record_id]");
   for (const auto& text : texts) {
     ASSERT_FALSE(rs->Eof());
     EXPECT_EQ(rs->AsText("message"), text);
@@ -121,16 +121,16 @@ TEST_P(DbObjectEngines, OpenDbPublishesTheKind) {
   EXPECT_TRUE(db.OpenDb(1));
   EXPECT_TRUE(db.IsOpen());
   EXPECT_TRUE(db.OpenDb(1));
-  EXPECT_EQ(globals().no_lock_hint, "");
+  EXPECT_EQ(db.SqlDialect().table_hint(), "");
   if (GetParam() == "sqlite") {
-    EXPECT_FALSE(globals().use_sql_server);
+    EXPECT_FALSE(db.UsesServer());
     EXPECT_NE(db.GetDb(), nullptr);
-    EXPECT_GE(globals().lock_delay_ms, 25);
-    EXPECT_LE(globals().lock_delay_ms, 74);
-    EXPECT_EQ(globals().lock_retries, 1000 / globals().lock_delay_ms);
+    EXPECT_GE(db.LockDelayMs(), 25);
+    EXPECT_LE(db.LockDelayMs(), 74);
+    EXPECT_EQ(db.LockRetries(), 1000 / db.LockDelayMs());
   } else {
-    EXPECT_TRUE(globals().use_sql_server);
-    EXPECT_EQ(globals().db_kind, DatabaseKind::PostgreSql);
+    EXPECT_TRUE(db.UsesServer());
+    EXPECT_EQ(db.SqlDialect().kind(), DatabaseKind::PostgreSql);
     EXPECT_EQ(db.GetDb(), nullptr);
     EXPECT_NE(db.ConnectionString().find("ConnSettings="), std::string::npos);
   }

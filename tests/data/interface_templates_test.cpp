@@ -1,7 +1,6 @@
 // The templates table: the SELECT of each dialect, and the rows read from a real database.
 #include <gtest/gtest.h>
 
-#include "config/globals.h"
 #include "config/interface_settings.h"
 #include "data/db_object.h"
 #include "data/dialect.h"
@@ -14,28 +13,19 @@ namespace {
 
 using test::EngineTest;
 
-void use(DatabaseKind kind) {
-  reset_globals();
-  globals().db_kind = kind;
-  globals().use_sql_server = kind != DatabaseKind::Embedded;
-}
-
 TEST(TemplatesQuery, ExactTextOfEachDialect) {
-  use(DatabaseKind::SqlServer);
-  EXPECT_EQ(templates_query("dexweb"),
+  EXPECT_EQ(templates_query(dialect_for(DatabaseKind::SqlServer), "dexweb"),
             "SELECT [type], [name], [settings], [subject], [body] FROM [templates] WITH (NOLOCK)"
             " WHERE ( (([type] = 10 ) AND ([name] = 'dexweb' )) OR (([type] = 0 ) AND ([name] = 'global' )) )");
-  use(DatabaseKind::Embedded);
-  EXPECT_EQ(templates_query("dexweb"),
+  EXPECT_EQ(templates_query(dialect_for(DatabaseKind::Embedded), "dexweb"),
             "SELECT [type], [name], [settings], [subject], [body] FROM [templates]"
             " WHERE ( (([type] = 10 ) AND (LOWER([name]) = LOWER( 'dexweb' ))) OR"
             " (([type] = 0 ) AND (LOWER([name]) = LOWER( 'global' ))) )");
-  use(DatabaseKind::PostgreSql);
-  EXPECT_EQ(current_dialect().to_engine(templates_query(interface_name(2))),
+  const Dialect& pg = dialect_for(DatabaseKind::PostgreSql);
+  EXPECT_EQ(pg.to_engine(templates_query(pg, interface_name(2))),
             "SELECT \"type\", \"name\", \"settings\", \"subject\", \"body\" FROM \"templates\" WHERE ( "
             "((\"type\" = 10 ) AND (LOWER(\"name\") = LOWER( 'dexmail' ))) OR "
             "((\"type\" = 0 ) AND (LOWER(\"name\") = LOWER( 'global' ))) )");
-  reset_globals();
 }
 
 class TemplatesTable : public EngineTest {

@@ -26,7 +26,7 @@ constexpr int kRows = 20;
 
 // kRows rows of one message. Each row is long enough to travel in a server batch of its
 // own, so that every statement of the message is a separate engine call on every engine.
-std::vector<std::string> message_rows(int transaction_id) {
+std::vector<std::string> message_rows(const Dialect& dialect, int transaction_id) {
   WebMessage msg;
   msg.message = std::string(11000, 'x');
   msg.frm = "sender";
@@ -34,14 +34,15 @@ std::vector<std::string> message_rows(int transaction_id) {
   const RowSource source{"DexWeb", "gateway-1", "60"};
   QueryObject q;
   std::vector<std::string> rows;
-  for (int i = 1; i <= kRows; ++i) rows.push_back(build_message_row(q, msg, account_recipient("u" + std::to_string(i)), source));
+  for (int i = 1; i <= kRows; ++i)
+    rows.push_back(build_message_row(dialect, q, msg, account_recipient("u" + std::to_string(i)), source));
   return rows;
 }
 
 // Rows as another connection sees them (committed rows only).
 int stored(const test::TestDatabase& database, std::string_view where = "") {
   DBObject other(database.settings());
-  auto rs = other.OpenRecordset("SELECT COUNT(*) AS n FROM [messages]" + globals().no_lock_hint + std::string(where));
+  auto rs = other.OpenRecordset("SELECT COUNT(*) AS n FROM [messages]" + other.SqlDialect().table_hint() + std::string(where));
   return rs->AsLong("n");
 }
 
@@ -119,7 +120,7 @@ TEST_P(MessageTransaction, AFailedStatementLeavesNoRowAndTheNextCallStoresAll) {
       SCOPED_TRACE(c.name() + " at call " + std::to_string(k));
       auto plan = std::make_shared<FaultPlan>(FaultPlan{c.fault, k});
       auto db = faulty_db(c, plan);
-      const auto rows = message_rows(k);
+      const auto rows = message_rows(db->SqlDialect(), k);
       try {
         write_message_rows(*db, rows);
         ADD_FAILURE() << "no error raised";
@@ -149,7 +150,7 @@ TEST_P(MessageTransaction, ARetryRunsTheWholeMessageAgain) {
     auto db = faulty_db(c, plan);
     std::string raised;
     try {
-      write_message_rows(*db, message_rows(k));
+      write_message_rows(*db, message_rows(db->SqlDialect(), k));
     } catch (const RuntimeError& e) {
       raised = " raised " + std::to_string(e.number());
     }
@@ -170,11 +171,11 @@ TEST_P(MessageTransaction, APersistentFailureUsesOneBudget) {
   retries_ = 1;
   auto plan = std::make_shared<FaultPlan>(FaultPlan{cases().front().fault, kRows / 2, true});
   auto db = faulty_db(cases().front(), plan);
-  EXPECT_THROW(write_message_rows(*db, message_rows(1)), RuntimeError);
+  EXPECT_THROW(write_message_rows(*db, message_rows(db->SqlDialect(), 1)), RuntimeError);
   EXPECT_EQ(plan->fired, 2);
   EXPECT_EQ(stored(database()), 0);
   plan->armed = false;
-  write_message_rows(*db, message_rows(2));
+  write_message_rows(*db, message_rows(db->SqlDialect(), 2));
   EXPECT_EQ(stored(database()), kRows);
 }
 
@@ -183,13 +184,13 @@ TEST(MessageDatabaseFile, ADeletedFileStoresNothingUntilItIsBack) {
   auto database = test::make_sqlite_database();
   const std::string path = database->dir() + "velotrax.db", kept = database->dir() + "kept.db";
   DBObject db(database->settings());
-  write_message_rows(db, message_rows(1));
+  write_message_rows(db, message_rows(db.SqlDialect(), 1));
   std::filesystem::create_hard_link(path, kept);
   std::filesystem::remove(path);
 
   globals().retry_count = globals().retry_round = 0;
   try {
-    write_message_rows(db, message_rows(2));
+    write_message_rows(db, message_rows(db.SqlDialect(), 2));
     FAIL() << "no error raised";
   } catch (const RuntimeError& e) {
     EXPECT_EQ(e.number(), 3024);
@@ -201,7 +202,7 @@ TEST(MessageDatabaseFile, ADeletedFileStoresNothingUntilItIsBack) {
   EXPECT_EQ(db.OpenRecordset("SELECT COUNT(*) AS n FROM [messages]")->AsLong("n"), kRows);
 
   std::filesystem::rename(kept, path);
-  write_message_rows(db, message_rows(2));
+  write_message_rows(db, message_rows(db.SqlDialect(), 2));
   EXPECT_EQ(stored(*database, " WHERE [transaction] = 2"), kRows);
   EXPECT_EQ(stored(*database), 2 * kRows);
 }
@@ -211,10 +212,10 @@ TEST(MessageDatabaseFile, AReplacedFileGetsTheNextMessage) {
   const std::string path = database->dir() + "velotrax.db", fresh = database->dir() + "fresh.db";
   database->exec("VACUUM INTO '" + fresh + "'");
   DBObject db(database->settings());
-  write_message_rows(db, message_rows(1));
+  write_message_rows(db, message_rows(db.SqlDialect(), 1));
   std::filesystem::rename(fresh, path);
 
-  write_message_rows(db, message_rows(2));
+  write_message_rows(db, message_rows(db.SqlDialect(), 2));
   EXPECT_EQ(stored(*database, " WHERE [transaction] = 2"), kRows);
   EXPECT_EQ(stored(*database), kRows);
   // The object goes on with the new file.

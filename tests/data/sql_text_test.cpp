@@ -14,10 +14,11 @@ namespace {
 class SqlText : public ::testing::Test {
  protected:
   void SetUp() override { reset_globals(); }
-  void use(DatabaseKind kind) {
-    globals().db_kind = kind;
-    globals().use_sql_server = kind != DatabaseKind::Embedded;
-  }
+  void use(DatabaseKind kind) { dialect_ = &dialect_for(kind); }
+  const Dialect& dialect() const { return *dialect_; }
+
+ private:
+  const Dialect* dialect_ = &dialect_for(DatabaseKind::Embedded);
 };
 
 TEST_F(SqlText, InsertBreaksTheLineAfterTheFourthField) {
@@ -29,8 +30,8 @@ TEST_F(SqlText, InsertBreaksTheLineAfterTheFourthField) {
   q.Add("sent", true);
   q.Add("station", std::int16_t{4});
   q.Add("last_try", make_datetime(2009, 3, 7, 14, 5, 9));
-  q.Add("date_time_sent", db_now(), 1);
-  EXPECT_EQ(q.Build(),
+  q.Add("date_time_sent", db_now(dialect()), 1);
+  EXPECT_EQ(q.Build(dialect()),
             "INSERT INTO [messages] (\r\n"
             "[user], [sent], [station], [last_try], \r\n"
             "[date_time_sent])\r\n"
@@ -42,13 +43,13 @@ TEST_F(SqlText, InsertBreaksTheLineAfterTheFourthField) {
 TEST_F(SqlText, UpdateWithoutConditionHasNoWhereLine) {
   use(DatabaseKind::SqlServer);
   QueryObject q;
-  EXPECT_EQ(q.Build(QueryObject::kUpdate, "control", {std::string("dexweb_state"), false}),
+  EXPECT_EQ(q.Build(dialect(), QueryObject::kUpdate, "control", {std::string("dexweb_state"), false}),
             "UPDATE [control]\r\nSET\r\n[dexweb_state] = 0\r\n");
   q.SetWhereClause("[record_id] =" + sql_number(7));
-  EXPECT_EQ(q.Build(), "UPDATE [control]\r\nSET\r\n[dexweb_state] = 0\r\nWHERE ([record_id] = 7 )");
+  EXPECT_EQ(q.Build(dialect()), "UPDATE [control]\r\nSET\r\n[dexweb_state] = 0\r\nWHERE ([record_id] = 7 )");
   q.Clear();
   EXPECT_EQ(q.QueryType(), QueryObject::kNone);
-  EXPECT_EQ(q.Build(), "");
+  EXPECT_EQ(q.Build(dialect()), "");
 }
 
 TEST_F(SqlText, LiteralsByKind) {
@@ -56,17 +57,17 @@ TEST_F(SqlText, LiteralsByKind) {
   use(DatabaseKind::SqlServer);
   EXPECT_EQ(sql_string(std::string("it's")), " 'it''s' ");
   EXPECT_EQ(sql_string(std::string()), " '' ");
-  EXPECT_EQ(sql_date(when), "'2009-03-07T14:05:09'");
-  EXPECT_EQ(sql_date(std::string("2009-03-07 14:05:09")), "'2009-03-07T14:05:09'");
-  EXPECT_EQ(db_now(), " GetDate() ");
+  EXPECT_EQ(sql_date(dialect(), when), "'2009-03-07T14:05:09'");
+  EXPECT_EQ(sql_date(dialect(), std::string("2009-03-07 14:05:09")), "'2009-03-07T14:05:09'");
+  EXPECT_EQ(db_now(dialect()), " GetDate() ");
   EXPECT_EQ(sql_number(42), " 42 ");
   use(DatabaseKind::PostgreSql);
-  EXPECT_EQ(sql_date(when), "'2009-03-07 14:05:09'");
-  EXPECT_EQ(db_now(), " LOCALTIMESTAMP ");
+  EXPECT_EQ(sql_date(dialect(), when), "'2009-03-07 14:05:09'");
+  EXPECT_EQ(db_now(dialect()), " LOCALTIMESTAMP ");
   use(DatabaseKind::Embedded);
-  EXPECT_EQ(sql_date(when), "'2009-03-07 14:05:09'");
+  EXPECT_EQ(sql_date(dialect(), when), "'2009-03-07 14:05:09'");
   // A value that is no date stands for the current server-adjusted time.
-  EXPECT_EQ(sql_date(std::string("soon")), db_now().substr(1, 21));
+  EXPECT_EQ(sql_date(dialect(), std::string("soon")), db_now(dialect()).substr(1, 21));
 }
 
 TEST_F(SqlText, BooleansAndColumnReferencesByKind) {
@@ -77,9 +78,9 @@ TEST_F(SqlText, BooleansAndColumnReferencesByKind) {
   for (const auto& [kind, text] : expected) {
     use(kind);
     QueryObject q;
-    q.Build(QueryObject::kUpdate, "t", {std::string("a"), true, std::string("b"), false});
+    q.Build(dialect(), QueryObject::kUpdate, "t", {std::string("a"), true, std::string("b"), false});
     q.Add("c", std::string("d"), 36);
-    EXPECT_EQ(q.Build(), "UPDATE [t]\r\nSET\r\n" + text + "\r\n");
+    EXPECT_EQ(q.Build(dialect()), "UPDATE [t]\r\nSET\r\n" + text + "\r\n");
   }
 }
 

@@ -24,7 +24,6 @@ std::string schema_text(const std::string& engine) {
 void point_globals_at(const std::string& dir) {
   reset_globals();
   globals().registry.DB_Dir = dir;
-  globals().counters_record_id = 1;
 }
 
 class SqliteDatabase final : public TestDatabase {

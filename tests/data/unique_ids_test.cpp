@@ -27,6 +27,7 @@ DEXWEB_INSTANTIATE_ENGINES(UniqueIds);
 
 TEST_P(UniqueIds, CounterStepsAndWrapsAt2000000000) {
   DBObject db(database().settings());
+  db.Counter().record_id = 1;
   EXPECT_EQ(get_unique(db), 1);
   EXPECT_EQ(get_unique(db), 2);
   database().set_counter(kMaxUniqueId - 1);
@@ -39,6 +40,7 @@ TEST_P(UniqueIds, EmptyCountersTableGivesZeroWithoutRetry) {
   database().exec("DELETE FROM counters");
   test::LogCapture log;
   DBObject db(database().settings());
+  db.Counter().record_id = 1;
   EXPECT_EQ(get_unique(db), 0);
   EXPECT_TRUE(log.lines.empty());
 }
@@ -49,12 +51,13 @@ TEST_P(UniqueIds, SixFailuresFallBackToARandomId) {
   platform::ScopedClock scoped{clock};
   test::LogCapture log;
   DBObject db(database().settings());
+  db.Counter().record_id = 1;
   int id = get_unique(db);
   EXPECT_GE(id, 1000000000);
   EXPECT_LE(id, 1999999999);
   EXPECT_EQ(log.count_starting("Get_Unique2 warning: "), 6);
   EXPECT_EQ(log.count_starting("get_unique failed, using random unique id"), 1);
-  EXPECT_EQ(globals().unique_failures, 6);
+  EXPECT_EQ(db.Counter().failures, 6);
   // The statement gets no retries of its own and the setting is put back.
   EXPECT_EQ(log.count_starting("Warning - DbObject.OpenRecordset:"), 0);
   EXPECT_EQ(db.Settings().retries, 3);
@@ -72,17 +75,19 @@ TEST(UniqueIdsEmbedded, SuccessOnTheThirdAttemptIsLogged) {
   }, true);
   test::LogCapture log;
   DBObject db(database->settings());
+  db.Counter().record_id = 1;
   EXPECT_EQ(get_unique(db), 1);
   loop.remove_timer(timer);
   EXPECT_EQ(log.count_starting("Get_Unique2 warning: "), 2);
   EXPECT_EQ(log.count_starting("get_unique retry was successful"), 1);
-  EXPECT_EQ(globals().unique_failures, 0);
+  EXPECT_EQ(db.Counter().failures, 0);
 }
 
 TEST(UniqueNames, SequenceWrapsAndNamesCarryTheTime) {
   reset_globals();
+  restart_name_sequence(0);
   EXPECT_EQ(next_local_id(), 1);
-  globals().local_sequence = kMaxUniqueId - 1;
+  restart_name_sequence(kMaxUniqueId - 1);
   EXPECT_EQ(next_local_id(), kMaxUniqueId);
   std::string name = unique_name();
   EXPECT_TRUE(name.starts_with("VTXWeb")) << name;
@@ -99,12 +104,12 @@ TEST(UniqueIdsChild, DrawIds) {
   if (!dir) GTEST_SKIP() << "runs as a child process only";
   reset_globals();
   globals().registry.DB_Dir = dir;
-  globals().counters_record_id = 1;
   int count = std::atoi(::getenv("DEXWEB_CHILD_COUNT"));
   std::ofstream out(::getenv("DEXWEB_CHILD_OUT"));
   DatabaseSettings settings;
   settings.db_dir = dir;
   DBObject db(std::move(settings));
+  db.Counter().record_id = 1;
   for (int i = 0; i < count; ++i) out << get_unique(db) << '\n';
 }
 

@@ -24,6 +24,7 @@ IntakeHarness::IntakeHarness(std::unique_ptr<TestDatabase> db_under_test) : data
   settings.retry_interval = 60;
   settings.retry_interval_text = "60";
   settings.mail_out_dir = globals().registry.DB_Dir + "MailOut/";
+  db.Counter().record_id = 1;
 }
 
 IntakeHarness::~IntakeHarness() {
@@ -33,7 +34,7 @@ IntakeHarness::~IntakeHarness() {
 
 void IntakeHarness::add_user(const std::string& name, Account a) {
   QueryObject q;
-  db.Execute(q.Build(QueryObject::kInsert, "users",
+  db.Execute(q.Build(db.SqlDialect(), QueryObject::kInsert, "users",
                      {std::string("user"), name, std::string("web_service"), a.web_service, std::string("ad_hoc"),
                       a.ad_hoc, std::string("multi_page"), a.multi_page, std::string("group_list"), a.group_list,
                       std::string("display_group"), a.display_group}));
@@ -62,7 +63,7 @@ bool IntakeHarness::poll() {
 
 std::vector<MessageRow> IntakeHarness::rows() {
   std::vector<MessageRow> out;
-  auto rs = db.OpenRecordset("SELECT * FROM [messages]" + globals().no_lock_hint + " ORDER BY [record_id]");
+  auto rs = db.OpenRecordset("SELECT * FROM [messages]" + db.SqlDialect().table_hint() + " ORDER BY [record_id]");
   for (; !rs->Eof(); rs->MoveNext())
     out.push_back({rs->AsText("user"), rs->AsText("pin"), rs->AsText("message"), rs->AsText("frm"),
                    rs->AsText("original_recipient"), rs->AsText("last_recipient"), rs->AsLong("transaction")});

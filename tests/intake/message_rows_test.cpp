@@ -15,9 +15,9 @@ class MessageRows : public IntakeEngineTest {};
 DEXWEB_INSTANTIATE_ENGINES(MessageRows);
 
 // The time columns: server_now on the embedded database, the server's clock on a server.
-void expect_now(const Recordset& rs, const char* column, DateTime server_now) {
+void expect_now(const Recordset& rs, const char* column, DateTime server_now, bool on_server) {
   const DateTime value = rs.AsDate(column);
-  if (!globals().use_sql_server) {
+  if (!on_server) {
     EXPECT_EQ(format_datetime(value), format_datetime(server_now)) << column;
   } else {
     const auto real_now = platform::to_local(platform::SystemClock().now());
@@ -34,7 +34,7 @@ TEST_P(MessageRows, EveryColumnOfAnAccountAndAnAdHocRow) {
   h.poll();
   const DateTime now = server_now();
 
-  auto rs = h.db.OpenRecordset("SELECT * FROM [messages]" + globals().no_lock_hint + " ORDER BY [record_id]");
+  auto rs = h.db.OpenRecordset("SELECT * FROM [messages]" + h.db.SqlDialect().table_hint() + " ORDER BY [record_id]");
   std::vector<std::string> users, pins, recipients;
   std::vector<int> transactions;
   for (; !rs->Eof(); rs->MoveNext()) {
@@ -48,7 +48,8 @@ TEST_P(MessageRows, EveryColumnOfAnAccountAndAnAdHocRow) {
     for (const char* zero : {"surecast_index", "repeat_interval", "retries", "priority", "dialer"})
       EXPECT_EQ(rs->AsLong(zero), 0) << zero;
     EXPECT_EQ(rs->AsLong("station"), 4);
-    for (const char* time : {"date_time_requested", "date_time_sent", "repeat_stop"}) expect_now(*rs, time, now);
+    for (const char* time : {"date_time_requested", "date_time_sent", "repeat_stop"})
+      expect_now(*rs, time, now, h.db.UsesServer());
     EXPECT_EQ(format_datetime(rs->AsDate("last_try")), format_datetime(now - std::chrono::seconds(61)));
     EXPECT_EQ(rs->AsText("creator_name"), "DexWeb");
     EXPECT_EQ(rs->AsText("creator_machine"), IntakeHarness::kMachine);
@@ -70,14 +71,14 @@ TEST_P(MessageRows, AFailedTransactionLeavesNoRowAndCanBeRunAgain) {
   msg.message = "hi";
   QueryObject q;
   const RowSource source{"DexWeb", "m", "60"};
-  std::vector<std::string> statements{build_message_row(q, msg, account_recipient("bob"), source),
+  std::vector<std::string> statements{build_message_row(h.db.SqlDialect(), q, msg, account_recipient("bob"), source),
                                       "INSERT INTO [messages] ([no_such_column]) VALUES (1)"};
   EXPECT_THROW(write_message_rows(h.db, statements), RuntimeError);
   EXPECT_TRUE(h.rows().empty());
 
-  statements[1] = build_message_row(q, msg, account_recipient("amy"), source);
+  statements[1] = build_message_row(h.db.SqlDialect(), q, msg, account_recipient("amy"), source);
   write_message_rows(h.db, statements);
-  write_message_rows(h.db, {build_message_row(q, msg, account_recipient("joe"), source)});
+  write_message_rows(h.db, {build_message_row(h.db.SqlDialect(), q, msg, account_recipient("joe"), source)});
   ASSERT_EQ(h.rows().size(), 3u);
   EXPECT_EQ(h.rows()[1].user, "amy");
 }

@@ -79,7 +79,7 @@ TEST_P(WorkedFileRecord, ARefusedFileIsRecordedBeforeItsReportsAndFoundAgainOnly
   ASSERT_EQ(h.bad_copies().size(), 1u);
   const std::string copy = h.logs.dir() + "badmsg/" + h.bad_copies()[0];
   EXPECT_EQ(h.count_logged("Message rejected. Recipient: nobody Sender: Pat Source: " + copy), 1);
-  EXPECT_EQ(count(h, " WHERE [refused] = " + current_dialect().boolean_literal(true) + " AND [bad_copy] = '" + copy + "'"), 1);
+  EXPECT_EQ(count(h, " WHERE [refused] = " + h.db.SqlDialect().boolean_literal(true) + " AND [bad_copy] = '" + copy + "'"), 1);
 
   // Found again with its copy gone: the copy is made again under the same name, and no
   // refusal is logged or notified again.

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "data/unique_ids.h"
 #include "notify/notify_fixture.h"
 #include "util/runtime_error.h"
 
@@ -68,7 +69,7 @@ TEST_F(MailFileTest, NeverReplacesAFileTheMailModuleHasNotSentYet) {
 
   // The names tried for one file are bounded: when all are taken, the file error, and
   // nothing of the new file is left behind.
-  globals().local_sequence = 0;
+  restart_name_sequence(0);
   for (int sequence = 1; sequence <= 1001; ++sequence)
     test::write_text(settings_.mail_out_dir + "VTXWeb20261204141419" + std::to_string(sequence) + ".msg", "unsent");
   try {

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include "config/globals.h"
 #include "data/db_object.h"
 #include "data/dialect.h"
 #include "data/engine_fixture.h"
@@ -15,19 +14,14 @@ namespace {
 
 TEST(UserRowQuery, ExactTextOfEachDialect) {
   const std::string columns = "[full_name], [extra1], [extra2], [extra3], [extra4] FROM [users]";
-  reset_globals();
-  globals().db_kind = DatabaseKind::SqlServer;
-  globals().use_sql_server = true;
-  globals().no_lock_hint = " WITH (NOLOCK)";
-  EXPECT_EQ(user_row_query("o'brien"), "SELECT TOP 1 " + columns + " WITH (NOLOCK) WHERE ([user] = 'o''brien' )");
-  reset_globals();
-  EXPECT_EQ(user_row_query("Bob"), "SELECT " + columns + " WHERE (LOWER([user]) = LOWER( 'Bob' )) LIMIT 1");
-  globals().db_kind = DatabaseKind::PostgreSql;
-  globals().use_sql_server = true;
-  EXPECT_EQ(current_dialect().to_engine(user_row_query("Bob")),
+  EXPECT_EQ(user_row_query(dialect_for(DatabaseKind::SqlServer), "o'brien"),
+            "SELECT TOP 1 " + columns + " WITH (NOLOCK) WHERE ([user] = 'o''brien' )");
+  EXPECT_EQ(user_row_query(dialect_for(DatabaseKind::Embedded), "Bob"),
+            "SELECT " + columns + " WHERE (LOWER([user]) = LOWER( 'Bob' )) LIMIT 1");
+  const Dialect& pg = dialect_for(DatabaseKind::PostgreSql);
+  EXPECT_EQ(pg.to_engine(user_row_query(pg, "Bob")),
             "SELECT \"full_name\", \"extra1\", \"extra2\", \"extra3\", \"extra4\" FROM \"users\" "
             "WHERE (LOWER(\"user\") = LOWER( 'Bob' )) LIMIT 1");
-  reset_globals();
 }
 
 class UserRow : public test::EngineTest {};

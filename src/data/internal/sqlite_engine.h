@@ -1,7 +1,7 @@
 #pragma once
 // The embedded engine: the SQLite file in the gateway's data folder, in WAL mode with
-// synchronous commits. A statement that meets another process's lock
-// waits lock_delay_ms ms per try, for lock_retries tries.
+// synchronous commits. A statement that meets another process's lock waits lock_delay_ms
+// ms per try, for the tries last set (SetLockRetry).
 
 #include <memory>
 #include <optional>
@@ -16,8 +16,8 @@ namespace dexweb {
 class SqliteEngine final : public DbEngine {
  public:
   // Opens an existing file (3024 when it is missing) and sets the engine options.
-  static std::unique_ptr<SqliteEngine> Open(const std::string& path);
-  explicit SqliteEngine(platform::SqliteConnection db) : db_(std::move(db)) {}
+  static std::unique_ptr<SqliteEngine> Open(const std::string& path, int lock_delay_ms, int lock_retries);
+  SqliteEngine(platform::SqliteConnection db, int lock_delay_ms) : db_(std::move(db)), lock_delay_ms_(lock_delay_ms) {}
 
   std::unique_ptr<Recordset> Query(std::string_view sql, int timeout_seconds) override;
   long long Run(std::string_view sql, int timeout_seconds) override;
@@ -43,6 +43,7 @@ class SqliteEngine final : public DbEngine {
   void keep(std::string_view sql, std::string_view rest, platform::SqliteStatement st);
 
   platform::SqliteConnection db_;
+  int lock_delay_ms_;
   StatementCache cache_;  // after db_: its statements are finalized before the connection closes
 };
 

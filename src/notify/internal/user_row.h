@@ -11,11 +11,12 @@
 namespace dexweb {
 
 class DBObject;
+class Dialect;
 
-// The SELECT of the first row whose user is recipient, in the current dialect, e.g. on SQL
+// The SELECT of the first row whose user is recipient, in the dialect given, e.g. on SQL
 // Server "SELECT TOP 1 [full_name], [extra1], [extra2], [extra3], [extra4] FROM [users]
 // WITH (NOLOCK) WHERE ([user] = 'bob' )".
-std::string user_row_query(const std::string& recipient);
+std::string user_row_query(const Dialect& dialect, const std::string& recipient);
 
 // The row's five columns (Null read as empty text), or nullopt when no row matches.
 // Database failures are raised.

@@ -87,6 +87,8 @@ class Daemon {
   DateTime last_velotrax_time{};
   int settings_record_id = 0;
   int control_record_id = 0;
+  // The counters row: given to every database object the daemon makes.
+  int counters_record_id = 0;
   std::string settings_query;
   std::string control_query;
   GatewaySettings settings;
