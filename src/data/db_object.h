@@ -37,6 +37,7 @@
 #include "data/database_settings.h"
 #include "data/dialect.h"
 #include "data/recordset.h"
+#include "data/sql_statement.h"
 #include "platform/file_identity.h"
 #include "util/nvp_list.h"
 
@@ -99,6 +100,9 @@ class DBObject {
   // Runs a query and returns its rows as a forward-only, read-only snapshot; nullptr when
   // ignore_failure swallowed a failure. timeout -1 means DB_Short_Timeout.
   std::unique_ptr<Recordset> OpenRecordset(std::string_view qry, int timeout = -1, bool ignore_failure = false);
+  // The same for a statement that may carry bound values (data/sql_statement.h).
+  std::unique_ptr<Recordset> OpenRecordset(const SqlStatement& statement, int timeout = -1,
+                                           bool ignore_failure = false);
   // Runs a statement. A blank statement does nothing.
   void Execute(std::string_view qry, int timeout = -1, bool ignore_failure = false);
   // Runs a statement and returns the rows it affected (0 for a blank statement or a
@@ -114,6 +118,10 @@ class DBObject {
   // first batch times DB_Short_Timeout.
   int BulkExecute(NVPList& qry_list, bool fail_on_first_error = false, int timeout = -1,
                   bool send_singles = false, bool ignore_failure = false, bool use_transaction = false);
+  // The same in one transaction for statements that may carry bound values
+  // (data/sql_statement.h); a server gets them with their values written in, in batches.
+  int BulkExecute(const std::vector<SqlStatement>& statements, bool fail_on_first_error = false, int timeout = -1,
+                  bool ignore_failure = false);
 
   // A database password has no meaning for the embedded database and a server's is part
   // of its connection file: always raises RuntimeError 3251 (not supported).
@@ -158,6 +166,9 @@ class DBObject {
 
   template <typename Step>
   Outcome run_step(StepPolicy& policy, std::string_view sql, Step&& step);
+  // OpenRecordset's policy around query(timeout); qry is the text its log lines show.
+  template <typename Query>
+  std::unique_ptr<Recordset> open_recordset(std::string_view qry, int timeout, bool ignore_failure, Query&& query);
   // Runs steps 0..count-1 that open, fill and commit one transaction (step(i) runs step i,
   // text(i) is its SQL for the log, after(i) follows each success). Returns false when a
   // swallowed failure ended it early.
@@ -181,7 +192,16 @@ class DBObject {
   // Each returns false when a swallowed failure ended the call early.
   bool bulk_batched(NVPList& list, StepPolicy& policy, int& timeout, bool use_transaction);
   bool bulk_singles(NVPList& list, StepPolicy& policy, int& timeout, bool use_transaction);
-  bool bulk_embedded(NVPList& list, StepPolicy& policy, int& timeout, bool use_transaction);
+  bool bulk_embedded(const std::vector<SqlStatement>& list, StepPolicy& policy, int& timeout, bool use_transaction);
+  struct BulkOptions {
+    bool fail_on_first_error = false;
+    bool ignore_failure = false;
+    bool use_transaction = false;
+  };
+  // The policy, the open and the rollback of a call that ends early, around body(policy,
+  // timeout), which returns false when a swallowed failure ended it.
+  template <typename Body>
+  int run_bulk(int count, int timeout, const BulkOptions& options, Body&& body);
 
   DatabaseSettings settings_;
   DatabaseKind kind_ = DatabaseKind::Embedded;

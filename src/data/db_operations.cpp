@@ -34,6 +34,13 @@ namespace {
 
 using StepPolicy = DBObject::StepPolicy;
 
+std::vector<SqlStatement> statements_of(const NVPList& list) {
+  std::vector<SqlStatement> out;
+  out.reserve(static_cast<std::size_t>(list.Count()));
+  for (int i = 1; i <= list.Count(); ++i) out.emplace_back(list.GetNameByIndex(i));
+  return out;
+}
+
 StepPolicy recordset_policy() {
   return {"Warning - DbObject.OpenRecordset:", "DB open recordset retries failed, but ok to continue.",
           "DB OpenRecordset retry succeeded"};
@@ -140,6 +147,17 @@ bool DBObject::run_transaction(StepPolicy& p, std::size_t count, Text&& text, St
 }
 
 std::unique_ptr<Recordset> DBObject::OpenRecordset(std::string_view qry, int timeout, bool ignore_failure) {
+  return open_recordset(qry, timeout, ignore_failure, [&](int t) { return engine().Query(qry, t); });
+}
+
+std::unique_ptr<Recordset> DBObject::OpenRecordset(const SqlStatement& statement, int timeout, bool ignore_failure) {
+  return open_recordset(inline_values(statement), timeout, ignore_failure,
+                        [&](int t) { return engine().QueryStatement(statement, t); });
+}
+
+template <typename Query>
+std::unique_ptr<Recordset> DBObject::open_recordset(std::string_view qry, int timeout, bool ignore_failure,
+                                                    Query&& query) {
   int t = timeout == -1 ? settings_.short_timeout : timeout;
   OpenDb(1);
   StepPolicy p = recordset_policy();
@@ -147,7 +165,7 @@ std::unique_ptr<Recordset> DBObject::OpenRecordset(std::string_view qry, int tim
   p.timeout = &t;
   p.default_timeout = timeout == -1;
   std::unique_ptr<Recordset> rs;
-  if (run_step(p, qry, [&] { rs = engine().Query(qry, t); }) == Outcome::Swallowed) return nullptr;
+  if (run_step(p, qry, [&] { rs = query(t); }) == Outcome::Swallowed) return nullptr;
   if (p.counter > 1) db_log("detail", p.succeeded);
   failed_ = false;
   return rs;
@@ -183,29 +201,48 @@ long long DBObject::run_statement(const StepPolicy& texts, std::string_view qry,
 
 int DBObject::BulkExecute(NVPList& qry_list, bool fail_on_first_error, int timeout, bool send_singles,
                           bool ignore_failure, bool use_transaction) {
+  const BulkOptions options{fail_on_first_error, ignore_failure, use_transaction};
+  return run_bulk(qry_list.Count(), timeout, options, [&](StepPolicy& p, int& t) {
+    if (!uses_server_) return bulk_embedded(statements_of(qry_list), p, t, use_transaction);
+    if (send_singles) return bulk_singles(qry_list, p, t, use_transaction);
+    return bulk_batched(qry_list, p, t, use_transaction);
+  });
+}
+
+int DBObject::BulkExecute(const std::vector<SqlStatement>& statements, bool fail_on_first_error, int timeout,
+                          bool ignore_failure) {
+  const BulkOptions options{fail_on_first_error, ignore_failure, true};
+  return run_bulk(static_cast<int>(statements.size()), timeout, options, [&](StepPolicy& p, int& t) {
+    if (!uses_server_) return bulk_embedded(statements, p, t, true);
+    NVPList list;
+    for (const SqlStatement& statement : statements) list.Add(inline_values(statement), false);
+    return bulk_batched(list, p, t, true);
+  });
+}
+
+template <typename Body>
+int DBObject::run_bulk(int count, int timeout, const BulkOptions& options, Body&& body) {
   StepPolicy p = bulk_policy();
   if (timeout == 0) {
     timeout = 1;
     p.quiet = true;
   }
-  if (qry_list.Count() == 0) return timeout;
+  if (count == 0) return timeout;
   OpenDb(1);
-  p.fail_on_first = fail_on_first_error;
-  p.ignore_failure = ignore_failure;
+  p.fail_on_first = options.fail_on_first_error;
+  p.ignore_failure = options.ignore_failure;
   p.timeout = &timeout;
   // A call that ends early undoes its transaction rather than leave it open for later
   // statements to commit.
   bool completed = false;
   try {
-    if (!uses_server_) completed = bulk_embedded(qry_list, p, timeout, use_transaction);
-    else if (send_singles) completed = bulk_singles(qry_list, p, timeout, use_transaction);
-    else completed = bulk_batched(qry_list, p, timeout, use_transaction);
+    completed = body(p, timeout);
   } catch (...) {
-    if (use_transaction) rollback();
+    if (options.use_transaction) rollback();
     throw;
   }
   if (!completed) {
-    if (use_transaction) rollback();
+    if (options.use_transaction) rollback();
     return timeout;
   }
   if (p.total > 1) db_log("detail", p.succeeded);
@@ -263,12 +300,20 @@ bool DBObject::bulk_singles(NVPList& list, StepPolicy& p, int& timeout, bool use
   return true;
 }
 
-bool DBObject::bulk_embedded(NVPList& list, StepPolicy& p, int& timeout, bool use_transaction) {
+bool DBObject::bulk_embedded(const std::vector<SqlStatement>& list, StepPolicy& p, int& timeout,
+                             bool use_transaction) {
   if (timeout == -1) timeout = settings_.medium_timeout;
   const Dialect& dialect = SqlDialect();
-  const std::size_t entries = static_cast<std::size_t>(list.Count());
+  const std::size_t entries = list.size();
+  // The statement of the step running now, with its values written in when a log line
+  // needs it.
+  const SqlStatement* current = nullptr;
   std::string sql;
-  auto text = [&](std::size_t) -> std::string_view { return sql; };
+  auto text = [&](std::size_t) -> std::string_view {
+    sql = inline_values(*current);
+    return sql;
+  };
+  const SqlStatement begin(dialect.begin_statement()), commit(dialect.batch_commit_entry());
   auto after = [&](std::size_t i) {
     if (i > 0 && i <= entries && i % 50 == 0) platform::process_pending();
   };
@@ -276,16 +321,14 @@ bool DBObject::bulk_embedded(NVPList& list, StepPolicy& p, int& timeout, bool us
   if (use_transaction) {
     // Step 0 begins, steps 1..entries are the entries, the last one commits.
     auto step = [&](std::size_t i) {
-      if (i == 0) sql = dialect.begin_statement();
-      else if (i <= entries) sql = list.GetNameByIndex(static_cast<int>(i));
-      else sql = dialect.batch_commit_entry();
-      engine().Run(sql, timeout);
+      current = i == 0 ? &begin : i <= entries ? &list[i - 1] : &commit;
+      engine().RunStatement(*current, timeout);
     };
     done = run_transaction(p, entries + 2, text, step, after);
   } else {
     for (std::size_t i = 1; done && i <= entries; ++i) {
-      sql = list.GetNameByIndex(static_cast<int>(i));
-      done = run_step(p, sql, [&] { engine().Run(sql, timeout); }) == Outcome::Done;
+      current = &list[i - 1];
+      done = run_step(p, inline_values(*current), [&] { engine().RunStatement(*current, timeout); }) == Outcome::Done;
       after(i);
     }
   }

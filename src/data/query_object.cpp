@@ -47,6 +47,24 @@ std::string QueryObject::literal(const Dialect& dialect, int index) const {
   }
 }
 
+// The value goes beside the text where the engine would store the same thing as from its
+// literal: texts and whole numbers. Everything else is written in.
+void QueryObject::append_value(SqlStatement& out, const Dialect& dialect, int index, bool bind) const {
+  if (bind) {
+    const int type = fields_.GetTypeByIndex(index);
+    const Variant value = fields_.GetValueByIndex(index);
+    if (type == vt::kString && !is_null(value)) {
+      out.text += ' ';
+      out.bind(to_text(value));
+      out.text += ' ';
+      return;
+    }
+    if (const auto* n = std::get_if<std::int16_t>(&value); n && type == vt::kInteger) return out.bind(std::int64_t{*n});
+    if (const auto* n = std::get_if<std::int32_t>(&value); n && type == vt::kLong) return out.bind(std::int64_t{*n});
+  }
+  out.text += literal(dialect, index);
+}
+
 std::string QueryObject::Build(const Dialect& dialect, int quick_type, std::string_view quick_table,
                                const std::vector<Variant>& quick_fields, std::string_view quick_where) {
   if (!quick_table.empty() && quick_type != kNone) {
@@ -56,36 +74,44 @@ std::string QueryObject::Build(const Dialect& dialect, int quick_type, std::stri
     for (std::size_t i = 0; i + 1 < quick_fields.size(); i += 2) Add(to_text(quick_fields[i]), quick_fields[i + 1]);
     where_clause_ = quick_where;
   }
+  return compose(dialect, false).text;
+}
+
+SqlStatement QueryObject::BuildBound(const Dialect& dialect) const { return compose(dialect, true); }
+
+SqlStatement QueryObject::compose(const Dialect& dialect, bool bind) const {
   const int n = Count();
-  std::string out;
+  SqlStatement out;
+  std::string& text = out.text;
   if (query_type_ == kInsert) {
-    out += "INSERT INTO [" + table_name_ + "] (";
-    out += kCrLf;
+    text += "INSERT INTO [" + table_name_ + "] (";
+    text += kCrLf;
     for (int i = 1; i <= n; ++i) {
-      out += "[" + fields_.GetNameByIndex(i) + "]";
-      if (i < n) separator(out, i);
+      text += "[" + fields_.GetNameByIndex(i) + "]";
+      if (i < n) separator(text, i);
     }
-    out += ")";
-    out += kCrLf;
-    out += "VALUES (";
-    out += kCrLf;
+    text += ")";
+    text += kCrLf;
+    text += "VALUES (";
+    text += kCrLf;
     for (int i = 1; i <= n; ++i) {
-      out += literal(dialect, i);
-      if (i < n) separator(out, i);
+      append_value(out, dialect, i, bind);
+      if (i < n) separator(text, i);
     }
-    out += ")";
-    out += kCrLf;
+    text += ")";
+    text += kCrLf;
   } else if (query_type_ == kUpdate) {
-    out += "UPDATE [" + table_name_ + "]";
-    out += kCrLf;
-    out += "SET";
-    out += kCrLf;
+    text += "UPDATE [" + table_name_ + "]";
+    text += kCrLf;
+    text += "SET";
+    text += kCrLf;
     for (int i = 1; i <= n; ++i) {
-      out += "[" + fields_.GetNameByIndex(i) + "] = " + literal(dialect, i);
-      if (i < n) separator(out, i);
+      text += "[" + fields_.GetNameByIndex(i) + "] = ";
+      append_value(out, dialect, i, bind);
+      if (i < n) separator(text, i);
     }
-    out += kCrLf;
-    if (!where_clause_.empty()) out += "WHERE (" + where_clause_ + ")";
+    text += kCrLf;
+    if (!where_clause_.empty()) text += "WHERE (" + where_clause_ + ")";
   }
   return out;
 }

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "data/sql_statement.h"
 #include "util/nvp_list.h"
 #include "util/variant.h"
 
@@ -34,6 +35,9 @@ class QueryObject {
   // the quick arguments: quick_fields holds name, value, name, value, ...
   std::string Build(const Dialect& dialect, int quick_type = kNone, std::string_view quick_table = {},
                     const std::vector<Variant>& quick_fields = {}, std::string_view quick_where = {});
+  // The same statement with its texts and whole numbers as bound values (data/sql_statement.h):
+  // inline_values() of it is Build's text.
+  SqlStatement BuildBound(const Dialect& dialect) const;
   // Empties the fields, the table name and the condition; QueryType becomes kNone.
   void Clear();
   int Count() const { return fields_.Count(); }
@@ -42,6 +46,8 @@ class QueryObject {
 
  private:
   std::string literal(const Dialect& dialect, int index) const;
+  void append_value(SqlStatement& out, const Dialect& dialect, int index, bool bind) const;
+  SqlStatement compose(const Dialect& dialect, bool bind) const;
 
   int query_type_ = kUpdate;
   std::string table_name_;

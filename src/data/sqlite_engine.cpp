@@ -48,6 +48,25 @@ Variant value_of(const platform::SqliteStatement& st, int i, const ColumnKind& k
   return s;
 }
 
+// Every row the statement gives, typed by the columns' declared types.
+std::unique_ptr<Recordset> read_rows(platform::SqliteStatement& st) {
+  const int columns = st.column_count();
+  std::vector<std::string> names;
+  std::vector<ColumnKind> kinds;
+  for (int i = 0; i < columns; ++i) {
+    names.push_back(st.column_name(i));
+    kinds.push_back(column_kind(st.column_decltype(i)));
+  }
+  std::vector<Recordset::Row> rows;
+  while (st.step()) {
+    Recordset::Row row;
+    row.reserve(columns);
+    for (int i = 0; i < columns; ++i) row.push_back(value_of(st, i, kinds[i]));
+    rows.push_back(std::move(row));
+  }
+  return std::make_unique<Recordset>(std::move(names), std::move(rows));
+}
+
 // The step runs with the statement time-out armed; a zero time-out leaves it off.
 template <typename Fn>
 auto with_deadline(platform::SqliteConnection& db, int timeout_seconds, Fn&& fn) {
@@ -72,7 +91,9 @@ std::unique_ptr<SqliteEngine> SqliteEngine::Open(const std::string& path, int lo
   try {
     auto engine = std::make_unique<SqliteEngine>(platform::SqliteConnection::open(path), lock_delay_ms);
     engine->SetLockRetry(lock_retries);
-    engine->db_.exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;");
+    // A small page cache keeps the daemon's memory flat however large the messages table
+    // grows: it appends at the end and reads small tables.
+    engine->db_.exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA cache_size=-2048;");
     return engine;
   } catch (const platform::SqliteError& e) {
     raise_db_failure(e);
@@ -81,6 +102,29 @@ std::unique_ptr<SqliteEngine> SqliteEngine::Open(const std::string& path, int lo
 
 void SqliteEngine::SetLockRetry(int tries) {
   db_.set_busy_timeout(std::chrono::milliseconds(lock_delay_ms_ * std::max(tries, 1)));
+}
+
+long long SqliteEngine::RunStatement(const SqlStatement& statement, int timeout_seconds) {
+  if (statement.values.empty()) return Run(statement.text, timeout_seconds);
+  std::optional<long long> changes = with_deadline(db_, timeout_seconds, [&]() -> std::optional<long long> {
+    const long long before = db_.total_changes();
+    std::optional<platform::SqliteStatement> st = bound_statement(statement);
+    if (!st) return std::nullopt;
+    while (st->step()) {
+    }
+    keep(statement.text, {}, std::move(*st));
+    return db_.total_changes() - before;
+  });
+  return changes ? *changes : Run(inline_values(statement), timeout_seconds);
+}
+
+std::optional<platform::SqliteStatement> SqliteEngine::bound_statement(const SqlStatement& statement) {
+  std::string_view rest;
+  std::optional<platform::SqliteStatement> st = first_statement(statement.text, rest);
+  if (!st || !text::trim(rest).empty()) return std::nullopt;
+  int index = 0;
+  for (const SqlValue& value : statement.values) std::visit([&](const auto& v) { st->bind(++index, v); }, value);
+  return st;
 }
 
 void SqliteEngine::SetDurableCommits(bool durable) {
@@ -113,25 +157,23 @@ std::unique_ptr<Recordset> SqliteEngine::Query(std::string_view sql, int timeout
   return with_deadline(db_, timeout_seconds, [&] {
     std::string_view rest;
     std::optional<platform::SqliteStatement> st = first_statement(sql, rest);
-    std::vector<std::string> names;
-    std::vector<Recordset::Row> rows;
-    if (st) {
-      const int columns = st->column_count();
-      std::vector<ColumnKind> kinds;
-      for (int i = 0; i < columns; ++i) {
-        names.push_back(st->column_name(i));
-        kinds.push_back(column_kind(st->column_decltype(i)));
-      }
-      while (st->step()) {
-        Recordset::Row row;
-        row.reserve(columns);
-        for (int i = 0; i < columns; ++i) row.push_back(value_of(*st, i, kinds[i]));
-        rows.push_back(std::move(row));
-      }
-      keep(sql, rest, std::move(*st));
-    }
-    return std::make_unique<Recordset>(std::move(names), std::move(rows));
+    if (!st) return std::make_unique<Recordset>(std::vector<std::string>{}, std::vector<Recordset::Row>{});
+    std::unique_ptr<Recordset> rows = read_rows(*st);
+    keep(sql, rest, std::move(*st));
+    return rows;
   });
+}
+
+std::unique_ptr<Recordset> SqliteEngine::QueryStatement(const SqlStatement& statement, int timeout_seconds) {
+  if (statement.values.empty()) return Query(statement.text, timeout_seconds);
+  std::unique_ptr<Recordset> rows = with_deadline(db_, timeout_seconds, [&]() -> std::unique_ptr<Recordset> {
+    std::optional<platform::SqliteStatement> st = bound_statement(statement);
+    if (!st) return nullptr;
+    std::unique_ptr<Recordset> read = read_rows(*st);
+    keep(statement.text, {}, std::move(*st));
+    return read;
+  });
+  return rows ? std::move(rows) : Query(inline_values(statement), timeout_seconds);
 }
 
 long long SqliteEngine::Run(std::string_view sql, int timeout_seconds) {

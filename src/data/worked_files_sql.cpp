@@ -62,16 +62,28 @@ std::string exists_query(const Dialect& dialect) {
   }
 }
 
-std::string lookup(const Dialect& dialect, std::string_view file_key) {
-  return dialect.select_top1("[refused], [bad_copy], [worked_by] FROM [worked_files] WHERE [file_key] = " +
-                             literal(file_key, 64));
+SqlStatement lookup(const Dialect& dialect, std::string_view file_key) {
+  // The key's literal, then its place in the dialect's text.
+  const std::string key = literal(file_key, 64);
+  SqlStatement out(dialect.select_top1("[refused], [bad_copy], [worked_by] FROM [worked_files] WHERE [file_key] = " + key));
+  const std::size_t at = out.text.rfind(key);
+  out.text.replace(at, key.size(), "?");
+  out.slots.push_back(at);
+  out.values.emplace_back(text::left(std::string(file_key), 64));
+  return out;
 }
 
-std::string insert(const Dialect& dialect, const WorkedFileRow& row) {
-  return "INSERT INTO [worked_files] ([file_key], [name], [refused], [bad_copy], [worked_by], [worked_at]) VALUES (" +
-         literal(row.file_key, 64) + ", " + literal(row.name, kWorkedNameLimit) + ", " +
-         dialect.boolean_literal(row.refused) + ", " + literal(row.bad_copy, kWorkedPathLimit) + ", " +
-         literal(row.worked_by, kWorkedByLimit) + "," + dialect.now_expression() + ")";
+SqlStatement insert(const Dialect& dialect, const WorkedFileRow& row) {
+  SqlStatement out("INSERT INTO [worked_files] ([file_key], [name], [refused], [bad_copy], [worked_by], [worked_at]) VALUES (");
+  out.bind(text::left(row.file_key, 64));
+  out.text += ", ";
+  out.bind(text::left(row.name, kWorkedNameLimit));
+  out.text += ", " + dialect.boolean_literal(row.refused) + ", ";
+  out.bind(text::left(row.bad_copy, kWorkedPathLimit));
+  out.text += ", ";
+  out.bind(text::left(row.worked_by, kWorkedByLimit));
+  out.text += "," + dialect.now_expression() + ")";
+  return out;
 }
 
 std::string prune(const Dialect& dialect, DateTime cutoff) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "data/sql_statement.h"
 #include "util/datetime.h"
 
 namespace dexweb {
@@ -33,9 +34,9 @@ std::string create_table(const Dialect& dialect);
 std::string exists_query(const Dialect& dialect);
 // The row of one identity, columns [refused], [bad_copy], [worked_by]; no row when the file
 // was not worked. Reads committed rows only (no dirty-read hint).
-std::string lookup(const Dialect& dialect, std::string_view file_key);
-// The INSERT of one row, stamped with the database's "now".
-std::string insert(const Dialect& dialect, const WorkedFileRow& row);
+SqlStatement lookup(const Dialect& dialect, std::string_view file_key);
+// The INSERT of one row, stamped with the database's "now", its texts as bound values.
+SqlStatement insert(const Dialect& dialect, const WorkedFileRow& row);
 // Removes the rows worked before cutoff.
 std::string prune(const Dialect& dialect, DateTime cutoff);
 

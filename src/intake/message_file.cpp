@@ -94,7 +94,7 @@ struct FileRecord {
 
 // Commits the file's record with its rows. False when another module recorded the file
 // first: it reports the file, this one drops it.
-bool store(IntakeCall& call, const WebMessage& msg, FileRecord& file, const std::vector<std::string>& statements,
+bool store(IntakeCall& call, const WebMessage& msg, FileRecord& file, const std::vector<SqlStatement>& statements,
            bool refused) {
   WorkedFileRow row{file.key, text::decode_bytes(msg.file_name), refused, refused ? msg.bad_copy_path : "",
                     file.record.current_run_name()};
@@ -109,7 +109,7 @@ bool store(IntakeCall& call, const WebMessage& msg, FileRecord& file, const std:
 void resolve_and_store(IntakeCall& call, WebMessage& msg, FileRecord& file) {
   ResolutionContext resolution{call.ctx.db, call.ctx.recipients, call.ctx.blacklist, call.query, call.rows};
   const std::vector<RecipientOutcome> outcomes = resolve_recipients(resolution, msg);
-  std::vector<std::string> statements;
+  std::vector<SqlStatement> statements;
   bool refused = false;
   for (const RecipientOutcome& outcome : outcomes) {
     if (const auto* row = std::get_if<AcceptedRow>(&outcome)) statements.push_back(row->statement);

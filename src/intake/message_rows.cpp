@@ -26,7 +26,7 @@ RowRecipient account_recipient(const std::string& item) { return {item, "", item
 
 RowRecipient ad_hoc_recipient(const std::string& user, const std::string& pin) { return {user, pin, user + "-" + pin}; }
 
-std::string build_message_row(const Dialect& dialect, QueryObject& q, const WebMessage& msg, const RowRecipient& to,
+SqlStatement build_message_row(const Dialect& dialect, QueryObject& q, const WebMessage& msg, const RowRecipient& to,
                               const RowSource& source) {
   constexpr int kAsWritten = 1;
   const std::string now = db_now(dialect);
@@ -64,16 +64,13 @@ std::string build_message_row(const Dialect& dialect, QueryObject& q, const WebM
   q.Add("priority", zero);
   q.Add("dialer", zero);
   q.SetWhereClause("");
-  return q.Build(dialect, QueryObject::kNone, "", {}, "");
+  return q.BuildBound(dialect);
 }
 
-void write_message_rows(DBObject& db, const std::vector<std::string>& statements) {
-  // A fresh list for every call: on a server BulkExecute appends its commit to the list.
-  NVPList list;
-  for (const std::string& statement : statements) list.Add(statement, false);
+void write_message_rows(DBObject& db, const std::vector<SqlStatement>& statements) {
   // Never into a database file that was deleted or replaced under the connection.
   db.CheckDatabaseFile();
-  db.BulkExecute(list, false, -1, false, false, true);
+  db.BulkExecute(statements);
 }
 
 }  // namespace dexweb

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "data/sql_statement.h"
 #include "intake/web_message.h"
 
 namespace dexweb {
@@ -31,13 +32,14 @@ struct RowSource {
   std::string retry_interval;   // seconds, as decimal text; last_try lies that far back plus 1 s
 };
 
-// The INSERT of the 28 columns of one row in the dialect given, built with q (cleared first).
-std::string build_message_row(const Dialect& dialect, QueryObject& q, const WebMessage& msg, const RowRecipient& to,
+// The INSERT of the 28 columns of one row in the dialect given, built with q (cleared
+// first), its texts and whole numbers as bound values.
+SqlStatement build_message_row(const Dialect& dialect, QueryObject& q, const WebMessage& msg, const RowRecipient& to,
                               const RowSource& source);
 
 // Runs the statements in one transaction (the caller puts the file's record of
 // intake/worked_files.h among them, so that it commits with the rows). On failure nothing of them stays and the
 // data layer's RuntimeError is raised; running the call again repeats no row.
-void write_message_rows(DBObject& db, const std::vector<std::string>& statements);
+void write_message_rows(DBObject& db, const std::vector<SqlStatement>& statements);
 
 }  // namespace dexweb

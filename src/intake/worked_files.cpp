@@ -89,24 +89,22 @@ std::optional<WorkedEntry> WorkedFiles::Find(const std::string& file_key) {
 // One attempt without the retry policy's waits: a second module's commit of the same file
 // makes the record's INSERT fail at once, and most failures need no retry. A quiet failure
 // leaves Failed() as it was set before, a success clears it: that tells the two apart.
-bool WorkedFiles::write_quietly(const std::vector<std::string>& statements) {
-  NVPList list;
-  for (const std::string& statement : statements) list.Add(statement, false);
+bool WorkedFiles::write_quietly(const std::vector<SqlStatement>& statements) {
   const bool was_failed = db_.Failed();
   db_.SetFailed(true);
-  db_.BulkExecute(list, false, 0, false, false, true);
+  db_.BulkExecute(statements, false, 0);
   if (!db_.Failed()) return true;
   db_.SetFailed(was_failed);
   return false;
 }
 
-bool WorkedFiles::store(const std::vector<std::string>& statements, const WorkedFileRow& row) {
+bool WorkedFiles::store(const std::vector<SqlStatement>& statements, const WorkedFileRow& row) {
   if (!enabled()) {
     if (!statements.empty()) with_retry(kIntakeProcedure, [&] { write_message_rows(db_, statements); });
     return true;
   }
   // The record comes first: a second module waits on the key and fails before its rows.
-  std::vector<std::string> all{worked_files_sql::insert(db_.SqlDialect(), row)};
+  std::vector<SqlStatement> all{worked_files_sql::insert(db_.SqlDialect(), row)};
   all.insert(all.end(), statements.begin(), statements.end());
   // The quiet first attempt must not write into a database file that left its path either.
   with_retry(kIntakeProcedure, [&] { db_.CheckDatabaseFile(); });

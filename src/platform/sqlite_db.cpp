@@ -46,6 +46,16 @@ bool SqliteStatement::step() {
 
 void SqliteStatement::reset() noexcept { sqlite3_reset(stmt_); }
 
+void SqliteStatement::bind(int index, std::int64_t value) {
+  const int rc = sqlite3_bind_int64(stmt_, index, value);
+  if (rc != SQLITE_OK) throw_for(db_, rc);
+}
+
+void SqliteStatement::bind(int index, std::string_view value) {
+  const int rc = sqlite3_bind_text64(stmt_, index, value.data(), value.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+  if (rc != SQLITE_OK) throw_for(db_, rc);
+}
+
 int SqliteStatement::column_count() const { return sqlite3_column_count(stmt_); }
 
 std::string SqliteStatement::column_name(int i) const {

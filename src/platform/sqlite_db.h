@@ -50,6 +50,9 @@ class SqliteStatement {
   // Makes the statement ready to run again from its start (its error, if any, was thrown by
   // step already).
   void reset() noexcept;
+  // Binds the value of the index-th "?" (from 1); the statement keeps its own copy of a text.
+  void bind(int index, std::int64_t value);
+  void bind(int index, std::string_view value);
 
   int column_count() const;
   std::string column_name(int i) const;

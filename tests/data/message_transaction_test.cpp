@@ -26,14 +26,14 @@ constexpr int kRows = 20;
 
 // kRows rows of one message. Each row is long enough to travel in a server batch of its
 // own, so that every statement of the message is a separate engine call on every engine.
-std::vector<std::string> message_rows(const Dialect& dialect, int transaction_id) {
+std::vector<SqlStatement> message_rows(const Dialect& dialect, int transaction_id) {
   WebMessage msg;
   msg.message = std::string(11000, 'x');
   msg.frm = "sender";
   msg.transaction_id = transaction_id;
   const RowSource source{"DexWeb", "gateway-1", "60"};
   QueryObject q;
-  std::vector<std::string> rows;
+  std::vector<SqlStatement> rows;
   for (int i = 1; i <= kRows; ++i)
     rows.push_back(build_message_row(dialect, q, msg, account_recipient("u" + std::to_string(i)), source));
   return rows;

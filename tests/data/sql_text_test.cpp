@@ -84,6 +84,30 @@ TEST_F(SqlText, BooleansAndColumnReferencesByKind) {
   }
 }
 
+// Bound values written back in give exactly the text Build writes, on every dialect: what
+// the embedded engine binds is what a server and the log get as literals.
+TEST_F(SqlText, BoundValuesWrittenInGiveTheBuiltText) {
+  for (DatabaseKind kind : {DatabaseKind::Embedded, DatabaseKind::SqlServer, DatabaseKind::PostgreSql}) {
+    use(kind);
+    QueryObject q;
+    q.SetQueryType(QueryObject::kInsert);
+    q.SetTableName("messages");
+    q.Add("user", std::string("o'brien ? [x] 'q'"));
+    q.Add("message", std::string("Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac"));
+    q.Add("pin", std::string(""));
+    q.Add("station", std::int16_t{-4});
+    q.Add("transaction", std::int32_t{2000000000});
+    q.Add("sent", false);
+    q.Add("last_try", make_datetime(2009, 3, 7, 14, 5, 9));
+    q.Add("date_time_sent", db_now(dialect()), 1);
+    q.Add("server", Null{});
+    q.Add("frm", std::int32_t{7}, vt::kString);
+    const SqlStatement bound = q.BuildBound(dialect());
+    EXPECT_EQ(inline_values(bound), q.Build(dialect()));
+    EXPECT_EQ(bound.values.size(), 6u);
+  }
+}
+
 TEST_F(SqlText, DialectStatements) {
   const Dialect& mssql = dialect_for(DatabaseKind::SqlServer);
   const Dialect& pg = dialect_for(DatabaseKind::PostgreSql);

@@ -13,11 +13,11 @@ const WorkedFileRow kRow{"0123456789abcdef-12-1700000000123456789", "it's.msg", 
 
 TEST(WorkedFilesSql, SqlServerTextsAsSent) {
   const Dialect& d = dialect_for(DatabaseKind::SqlServer);
-  EXPECT_EQ(worked_files_sql::insert(d, kRow),
+  EXPECT_EQ(inline_values(worked_files_sql::insert(d, kRow)),
             "INSERT INTO [worked_files] ([file_key], [name], [refused], [bad_copy], [worked_by], [worked_at]) VALUES "
             "('0123456789abcdef-12-1700000000123456789', 'it''s.msg', 1, '/var/log/velotrax/badmsg/x.web', "
             "'gateway-1 00c0ffee', GetDate() )");
-  EXPECT_EQ(worked_files_sql::lookup(d, "k'1"),
+  EXPECT_EQ(inline_values(worked_files_sql::lookup(d, "k'1")),
             "SELECT TOP 1 [refused], [bad_copy], [worked_by] FROM [worked_files] WHERE [file_key] = 'k''1'");
   EXPECT_EQ(worked_files_sql::prune(d, make_datetime(2026, 12, 4, 19, 14, 19)),
             "DELETE FROM [worked_files] WHERE [worked_at] < '2026-12-04T19:14:19'");
@@ -34,11 +34,11 @@ TEST(WorkedFilesSql, PostgreSqlTextsAsSentAndLongValuesCut) {
   row.refused = false;
   row.bad_copy.clear();
   row.name = std::string(300, 'n');
-  EXPECT_EQ(d.to_engine(worked_files_sql::insert(d, row)),
+  EXPECT_EQ(d.to_engine(inline_values(worked_files_sql::insert(d, row))),
             "INSERT INTO \"worked_files\" (\"file_key\", \"name\", \"refused\", \"bad_copy\", \"worked_by\", "
             "\"worked_at\") VALUES ('0123456789abcdef-12-1700000000123456789', '" +
                 std::string(255, 'n') + "', FALSE, '', 'gateway-1 00c0ffee', LOCALTIMESTAMP )");
-  EXPECT_EQ(d.to_engine(worked_files_sql::lookup(d, "k")),
+  EXPECT_EQ(d.to_engine(inline_values(worked_files_sql::lookup(d, "k"))),
             "SELECT \"refused\", \"bad_copy\", \"worked_by\" FROM \"worked_files\" WHERE \"file_key\" = 'k' LIMIT 1");
 }
 

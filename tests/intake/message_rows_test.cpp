@@ -71,8 +71,8 @@ TEST_P(MessageRows, AFailedTransactionLeavesNoRowAndCanBeRunAgain) {
   msg.message = "hi";
   QueryObject q;
   const RowSource source{"DexWeb", "m", "60"};
-  std::vector<std::string> statements{build_message_row(h.db.SqlDialect(), q, msg, account_recipient("bob"), source),
-                                      "INSERT INTO [messages] ([no_such_column]) VALUES (1)"};
+  std::vector<SqlStatement> statements{build_message_row(h.db.SqlDialect(), q, msg, account_recipient("bob"), source),
+                                      SqlStatement("INSERT INTO [messages] ([no_such_column]) VALUES (1)")};
   EXPECT_THROW(write_message_rows(h.db, statements), RuntimeError);
   EXPECT_TRUE(h.rows().empty());
 

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "data/recordset.h"
+#include "data/sql_statement.h"
 
 namespace dexweb {
 
@@ -17,6 +18,14 @@ class DbEngine {
   virtual std::unique_ptr<Recordset> Query(std::string_view sql, int timeout_seconds) = 0;
   // Runs one or more statements; returns the rows they affected (0 when unknown).
   virtual long long Run(std::string_view sql, int timeout_seconds) = 0;
+  // Query and Run of one statement with its values: bound where the engine binds them,
+  // otherwise written into its text.
+  virtual std::unique_ptr<Recordset> QueryStatement(const SqlStatement& statement, int timeout_seconds) {
+    return Query(inline_values(statement), timeout_seconds);
+  }
+  virtual long long RunStatement(const SqlStatement& statement, int timeout_seconds) {
+    return Run(inline_values(statement), timeout_seconds);
+  }
 
   // Asked after a statement inside an open transaction failed: true when the engine still
   // holds that transaction with the earlier statements' work, so the failed statement alone

@@ -21,6 +21,8 @@ class SqliteEngine final : public DbEngine {
 
   std::unique_ptr<Recordset> Query(std::string_view sql, int timeout_seconds) override;
   long long Run(std::string_view sql, int timeout_seconds) override;
+  long long RunStatement(const SqlStatement& statement, int timeout_seconds) override;
+  std::unique_ptr<Recordset> QueryStatement(const SqlStatement& statement, int timeout_seconds) override;
   void SetLockRetry(int tries) override;
   // In WAL mode a commit without its own flush is still atomic, and the next synchronous
   // commit flushes the log up to and past it.
@@ -39,6 +41,9 @@ class SqliteEngine final : public DbEngine {
  private:
   // The first statement of sql, kept or newly prepared; rest receives the text after it.
   std::optional<platform::SqliteStatement> first_statement(std::string_view sql, std::string_view& rest);
+  // The statement prepared with its values bound; nullopt when its text is not exactly one
+  // statement (it then runs with its values written in).
+  std::optional<platform::SqliteStatement> bound_statement(const SqlStatement& statement);
   // Offers a finished statement to the cache when it was all of sql.
   void keep(std::string_view sql, std::string_view rest, platform::SqliteStatement st);
 

@@ -19,7 +19,7 @@ namespace dexweb {
 
 class StatementCache {
  public:
-  explicit StatementCache(std::size_t capacity = 32) : capacity_(capacity), seen_(kSeenSlots, 0) {}
+  explicit StatementCache(std::size_t capacity = 16) : capacity_(capacity), seen_(kSeenSlots, 0) {}
 
   // The kept statement of sql, taken out of the cache (ready to run); nullopt when none.
   std::optional<platform::SqliteStatement> take(std::string_view sql);

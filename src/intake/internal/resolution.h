@@ -20,7 +20,7 @@ class RecipientList;
 
 // A row to insert, and the recipient named when it is logged as accepted.
 struct AcceptedRow {
-  std::string statement;
+  SqlStatement statement;
   std::string recipient;
 };
 // A PIN left out because of the blacklist.
