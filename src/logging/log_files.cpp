@@ -6,7 +6,6 @@
 #include "logging/internal/best_effort.h"
 #include "logging/log_state.h"
 #include "platform/files.h"
-#include "platform/system_info.h"
 
 namespace dexweb {
 namespace {
@@ -16,6 +15,9 @@ constexpr double kWaitStep = 0.1;
 constexpr int kFlushWaitSteps = 20;
 constexpr int kDirectWaitSteps = 10;
 constexpr std::size_t kMaxQueuedLines = 100000;
+// A flush appends the queue in pieces of about this size, so that a long queue needs no
+// second copy of itself in memory.
+constexpr std::size_t kFlushChunkBytes = 64 * 1024;
 
 class BusyFlag {
  public:
@@ -61,25 +63,39 @@ std::string log_folder() {
   return dir.empty() ? std::string(kDefaultLogFolder) : dir;
 }
 
-// Writes the queue's first n lines in one append and only then drops them, so that lines
-// queued meanwhile, and lines of a failed write, wait for the next flush. A write that fails
-// part-way drops what it wrote (see QueuedLine).
-void flush_queue(LogQueue& queue, const std::string& path, StringBuilder& builder) {
-  const std::size_t n = queue.size();
-  if (n == 0 || log_state().direct_busy) return;
-  const std::size_t skip = queue.front().written;
-  std::string head = skip > 0 ? (queue.front().line + "\r\n").substr(skip) : std::string();
-  builder.Clear();
-  for (std::size_t i = skip > 0 ? 1 : 0; i < n; ++i) builder.AppendLine(queue[i].line);
-  std::size_t written = 0;
-  try {
-    platform::append_file(path, head + builder.ToString(), written);
-  } catch (...) {
-    drop_written(queue, n, written);
-    drop_oldest_beyond_limit(queue);
-    throw;
+// The unwritten part of the queue's first lines, up to about kFlushChunkBytes; n receives
+// how many lines it holds.
+std::string next_chunk(const LogQueue& queue, std::size_t limit, std::size_t& n) {
+  std::string chunk;
+  n = 0;
+  while (n < limit && (n == 0 || chunk.size() < kFlushChunkBytes)) {
+    const QueuedLine& q = queue[n++];
+    chunk.append(q.line).append("\r\n");
+    if (n == 1 && q.written > 0) chunk.erase(0, q.written);
   }
-  queue.erase(queue.begin(), queue.begin() + static_cast<std::ptrdiff_t>(n));
+  return chunk;
+}
+
+// Appends the lines queued now, a chunk at a time, and drops each chunk once it is written,
+// so that lines queued meanwhile, and lines of a failed write, wait for the next flush. A
+// write that fails part-way drops what it wrote (see QueuedLine).
+void flush_queue(LogQueue& queue, const std::string& path) {
+  std::size_t left = queue.size();
+  if (left == 0 || log_state().direct_busy) return;
+  while (left > 0) {
+    std::size_t n = 0;
+    const std::string chunk = next_chunk(queue, left, n);
+    std::size_t written = 0;
+    try {
+      platform::append_file(path, chunk, written);
+    } catch (...) {
+      drop_written(queue, n, written);
+      drop_oldest_beyond_limit(queue);
+      throw;
+    }
+    queue.erase(queue.begin(), queue.begin() + static_cast<std::ptrdiff_t>(n));
+    left -= n;
+  }
   let_events_run();
 }
 
@@ -94,13 +110,12 @@ void flush_log_queues() {
   if (all_queues_empty(s) || s.direct_busy || s.flush_busy) return;
   BusyFlag busy(s.flush_busy);
   best_effort([&] {
-    StringBuilder builder(platform::page_size());
     // An empty Log_Dir would make these names relative to the working folder, which is "/"
     // under the service manager: the queues use the same fallback folder as direct lines.
     std::string dir = log_folder();
-    best_effort([&] { flush_queue(s.disk_log_queue, dir + globals().module_name + ".log", builder); });
-    best_effort([&] { flush_queue(s.message_log_queue, dir + "Velotrax.log", builder); });
-    best_effort([&] { flush_queue(s.gui_log_queue, dir + "VTGUI.log", builder); });
+    best_effort([&] { flush_queue(s.disk_log_queue, dir + globals().module_name + ".log"); });
+    best_effort([&] { flush_queue(s.message_log_queue, dir + "Velotrax.log"); });
+    best_effort([&] { flush_queue(s.gui_log_queue, dir + "VTGUI.log"); });
   });
 }
 
