@@ -48,6 +48,13 @@ std::size_t utf8_sequence(std::string_view s, std::size_t i, char32_t& cp) {
 bool is_continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
 // Byte offset of the code point with index n (0-based), or s.size() past the end.
+// Every byte below 0x80: each byte is one character and its own code point.
+bool is_ascii(std::string_view s) {
+  for (char c : s)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
 std::size_t offset_of(std::string_view s, std::size_t n) {
   std::size_t i = 0;
   while (i < s.size() && n > 0) {
@@ -112,7 +119,10 @@ std::string to_utf8(std::u32string_view t) {
   return out;
 }
 
-std::string decode_bytes(std::string_view bytes) { return to_utf8(to_u32(bytes)); }
+std::string decode_bytes(std::string_view bytes) {
+  if (is_ascii(bytes)) return std::string(bytes);
+  return to_utf8(to_u32(bytes));
+}
 
 int code_1252(char32_t cp) {
   if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<int>(cp);
@@ -167,6 +177,12 @@ char32_t fold(char32_t cp) {
 }
 
 std::string to_lower(std::string_view s) {
+  if (is_ascii(s)) {
+    std::string out(s);
+    for (char& c : out)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    return out;
+  }
   std::u32string t = to_u32(s);
   for (char32_t& cp : t) cp = fold(cp);
   return to_utf8(t);
