@@ -6,6 +6,7 @@
 #include <chrono>
 #include <string>
 
+#include "platform/clock.h"
 #include "util/datetime.h"
 
 #include "config/registry_settings.h"
@@ -19,15 +20,12 @@ class Daemon;
 enum class DatabaseKind { Embedded, SqlServer, PostgreSql };
 
 struct Globals {
-  std::string module_name = "VTXWeb";
   bool program_halted = false;
   bool db_error_halted = false;
   bool service_started = false;
   // The error routine's counters: failed attempts in this round, warning rounds given.
   int retry_count = 0;
   int retry_round = 0;
-  // server_now = local time + time_offset (the gateway's clock).
-  std::chrono::milliseconds time_offset{0};
   RegistrySettings registry;
   // The daemon while the module runs (not owned): module procedures reach its timers
   // and its stop sequence through it.
@@ -54,7 +52,7 @@ struct Globals {
 // these and those back to their start values.
 Globals& globals();
 
-// Local time plus time_offset: every time stamp of the module.
-DateTime server_now();
+// The data layer's callers of the gateway time, until its module-wide values move.
+using platform::server_now;
 
 }  // namespace dexweb

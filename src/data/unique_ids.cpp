@@ -7,6 +7,8 @@
 #include "logging/error_policy.h"
 #include "platform/event_loop.h"
 #include "util/random.h"
+#include "util/module_name.h"
+#include "platform/clock.h"
 
 namespace dexweb {
 namespace {
@@ -88,7 +90,7 @@ int next_local_id() {
 }
 
 std::string unique_name() {
-  return globals().module_name + format_compact(server_now()) + std::to_string(next_local_id());
+  return std::string(kModuleName) + format_compact(platform::server_now()) + std::to_string(next_local_id());
 }
 
 }  // namespace dexweb

@@ -15,6 +15,7 @@
 #include "logging/error_policy.h"
 #include "util/random.h"
 #include "util/text.h"
+#include "platform/clock.h"
 
 namespace dexweb {
 namespace {
@@ -76,7 +77,7 @@ void WorkedFiles::prepare() {
   const platform::SteadyPoint now = platform::clock().steady_now();
   if (state_.next_prune && now < *state_.next_prune) return;
   state_.next_prune = platform::steady_after(kPruneEverySeconds);
-  const DateTime cutoff = server_now() - std::chrono::hours(24) * worked_retention_days();
+  const DateTime cutoff = platform::server_now() - std::chrono::hours(24) * worked_retention_days();
   db_.Execute(worked_files_sql::prune(dialect, cutoff), -1, true);
 }
 

@@ -13,6 +13,8 @@
 #include "platform/files.h"
 #include "platform/system_info.h"
 #include "util/random.h"
+#include "util/module_name.h"
+#include "platform/clock.h"
 
 namespace dexweb {
 namespace {
@@ -67,7 +69,7 @@ Verdict judge(const RuntimeError& e, std::string_view procedure) {
 }
 
 std::string line_for_monitor(const std::string& category, const std::string& text) {
-  return globals().module_name + "|" + format_datetime(server_now()) + "|" + category + "|" + text + "\r";
+  return std::string(kModuleName) + "|" + format_datetime(platform::server_now()) + "|" + category + "|" + text + "\r";
 }
 
 // Written straight away, not queued: the module may be about to end. An engine's error text
@@ -76,12 +78,12 @@ std::string line_for_monitor(const std::string& category, const std::string& tex
 void report(const std::string& raw_text, bool to_stderr = true) {
   StringBuilder builder(platform::page_size());
   const std::string text = sanitize_log_text(raw_text, builder);
-  if (to_stderr) echo_line(globals().module_name + ": " + text);
+  if (to_stderr) echo_line(std::string(kModuleName) + ": " + text);
   if (monitor_enabled()) send_to_monitors(line_for_monitor("general", text));
   if (log_state().log_to_disk) {
     begin_direct_write();
     try {
-      platform::append_file(module_log_path(), format_datetime(server_now()) + "  " + text + "\r\n");
+      platform::append_file(module_log_path(), format_datetime(platform::server_now()) + "  " + text + "\r\n");
     } catch (const RuntimeError&) {
     }
     platform::process_pending();
@@ -93,7 +95,7 @@ bool warning_line_shown() { return globals().registry.Run_Type == "Application";
 
 void show_warning_line(const std::string& warning_text) {
   if (!warning_line_shown()) return;
-  std::fprintf(stderr, "%s Warning Message: %s\n", globals().module_name.c_str(), warning_text.c_str());
+  std::fprintf(stderr, "%s Warning Message: %s\n", kModuleName.data(), warning_text.c_str());
   std::fflush(stderr);
 }
 

@@ -13,6 +13,7 @@
 #include "platform/clock.h"
 #include "platform/system_info.h"
 #include "util/text.h"
+#include "util/module_name.h"
 
 namespace dexweb {
 namespace {
@@ -51,7 +52,7 @@ class DepthGuard {
 void queue_disk_lines(Targets to, const std::string& stamp, const std::string& safe) {
   LogState& s = log_state();
   if (to.disk) s.disk_log_queue.push_back({stamp + "  " + safe});
-  if (to.message) s.message_log_queue.push_back({stamp + "  " + globals().module_name + " " + safe});
+  if (to.message) s.message_log_queue.push_back({stamp + "  " + std::string(kModuleName) + " " + safe});
 }
 
 void count_message_reports(std::string_view text) {
@@ -68,7 +69,7 @@ void report_to_monitors(Targets to, const std::string& stamp, const std::string&
                           ? safe.substr(0, kMonitorTextLimit) + " (truncated in monitor)"
                           : safe;
   std::string fields = "|" + stamp + "|" + category + "|" + shown + "\r";
-  send_to_monitors(globals().module_name + fields);
+  send_to_monitors(std::string(kModuleName) + fields);
   if (to.message) send_to_monitors("Velotrax" + fields);
 }
 
@@ -78,9 +79,9 @@ void report_to_monitors(Targets to, const std::string& stamp, const std::string&
 const std::string& time_stamp() {
   LogState& s = log_state();
   const auto second =
-      std::chrono::floor<std::chrono::seconds>(platform::clock().now() + globals().time_offset);
+      std::chrono::floor<std::chrono::seconds>(platform::clock().now() + platform::server_time_offset());
   if (s.stamp_text.empty() || second != s.stamp_second) {
-    s.stamp_text = format_datetime(server_now());
+    s.stamp_text = format_datetime(platform::server_now());
     s.stamp_second = second;
   }
   return s.stamp_text;

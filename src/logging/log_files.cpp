@@ -7,6 +7,8 @@
 #include "logging/log_state.h"
 #include "platform/files.h"
 #include "platform/system_info.h"
+#include "util/module_name.h"
+#include "platform/clock.h"
 
 namespace dexweb {
 namespace {
@@ -98,7 +100,7 @@ void flush_log_queues() {
     // An empty Log_Dir would make these names relative to the working folder, which is "/"
     // under the service manager: the queues use the same fallback folder as direct lines.
     std::string dir = log_folder();
-    best_effort([&] { flush_queue(s.disk_log_queue, dir + globals().module_name + ".log", builder); });
+    best_effort([&] { flush_queue(s.disk_log_queue, dir + std::string(kModuleName) + ".log", builder); });
     best_effort([&] { flush_queue(s.message_log_queue, dir + "Velotrax.log", builder); });
     best_effort([&] { flush_queue(s.gui_log_queue, dir + "VTGUI.log", builder); });
   });
@@ -124,13 +126,13 @@ void write_log_direct(std::string_view text) {
   begin_direct_write();
   let_events_run();
   best_effort([&] {
-    std::string line = format_datetime(server_now()) + "  " + std::string(text) + "\r\n";
+    std::string line = format_datetime(platform::server_now()) + "  " + std::string(text) + "\r\n";
     platform::append_file(module_log_path(), line);
   });
   let_events_run();
   end_direct_write();
 }
 
-std::string module_log_path() { return log_folder() + globals().module_name + ".log"; }
+std::string module_log_path() { return log_folder() + std::string(kModuleName) + ".log"; }
 
 }  // namespace dexweb

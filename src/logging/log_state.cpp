@@ -1,6 +1,7 @@
 #include "logging/log_state.h"
 
 #include "config/globals.h"
+#include "platform/clock.h"
 
 namespace dexweb {
 
@@ -19,6 +20,7 @@ void reset_log_state() { log_state() = LogState{}; }
 
 void reset_globals() {
   globals() = Globals{};
+  platform::set_server_time_offset(std::chrono::milliseconds{0});
   reset_log_state();
 }
 

@@ -13,6 +13,7 @@
 #include "platform/process.h"
 #include "util/escapes.h"
 #include "util/text.h"
+#include "util/module_name.h"
 
 namespace dexweb {
 namespace {
@@ -93,7 +94,7 @@ void load_triggers(LogTriggerTable& table) {
   std::string path = platform::resolve_name_nocase(g.registry.DB_Dir, std::string(kTriggerFile));
   auto info = platform::stat_path(path);
   if (!info || info->is_dir) return;
-  table.rows = parse_triggers(text::decode_bytes(platform::read_file(path)), g.module_name);
+  table.rows = parse_triggers(text::decode_bytes(platform::read_file(path)), kModuleName);
 }
 
 std::vector<std::string> trigger_arguments(const LogTrigger& row, std::string_view stamp,
@@ -101,7 +102,7 @@ std::vector<std::string> trigger_arguments(const LogTrigger& row, std::string_vi
   std::vector<std::string> args = platform::split_command_line(row.command_line);
   for (std::string& arg : args) {
     arg = text::ireplace_all(arg, "%DateTime%", stamp);
-    arg = text::ireplace_all(arg, "%Module%", globals().module_name);
+    arg = text::ireplace_all(arg, "%Module%", kModuleName);
     // Last, so that placeholders inside the message stay as the sender wrote them.
     arg = text::ireplace_all(arg, "%Message%", message);
   }

@@ -9,6 +9,7 @@ namespace {
 
 SystemClock g_system_clock;
 Clock* g_clock = &g_system_clock;
+std::chrono::milliseconds g_server_time_offset{0};
 
 }  // namespace
 
@@ -68,6 +69,12 @@ TimePoint from_local(DateTime t) {
   tm.tm_isdst = -1;
   return system_clock::from_time_t(::mktime(&tm)) + milliseconds{c.millisecond};
 }
+
+void set_server_time_offset(std::chrono::milliseconds offset) { g_server_time_offset = offset; }
+
+std::chrono::milliseconds server_time_offset() { return g_server_time_offset; }
+
+DateTime server_now() { return local_now() + g_server_time_offset; }
 
 std::string zone_name(TimePoint t) {
   ::tzset();

@@ -81,6 +81,13 @@ DateTime to_local(TimePoint t);
 TimePoint from_local(DateTime t);
 // Local wall-clock time now.
 inline DateTime local_now() { return to_local(clock().now()); }
+// The gateway's time, process-wide beside the clock: local time plus the offset from the
+// gateway's clock (the database server's, when the module aligns on it). Every time stamp of
+// the module is server_now().
+void set_server_time_offset(std::chrono::milliseconds offset);
+std::chrono::milliseconds server_time_offset();
+DateTime server_now();
+
 // The C library's zone abbreviation in effect at t; empty when the zone has no daylight time.
 std::string zone_name(TimePoint t);
 

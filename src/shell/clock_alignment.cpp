@@ -36,7 +36,7 @@ void Daemon::align_clock(bool at_first_tick) {
     sync_pending = false;  // the offset was taken from the server at the first tick
     log_detail(kSynchronized);
   } else if (scheduler_shares_this_clock()) {
-    globals().time_offset = std::chrono::milliseconds{0};
+    platform::set_server_time_offset(std::chrono::milliseconds{0});
     sync_pending = false;
     log_detail(kSynchronized);
   } else {
@@ -51,12 +51,12 @@ void Daemon::wait_for_scheduler_tick() {
     with_retry("Procedure: repeat_timer", [&] { read_control_row(); });
   }
   if (settings.velotrax_time == last_velotrax_time) {
-    globals().time_offset = std::chrono::milliseconds{0};
+    platform::set_server_time_offset(std::chrono::milliseconds{0});
     sync_pending = true;
     log_detail(kUnsynchronized);
   } else {
-    globals().time_offset =
-        std::chrono::duration_cast<std::chrono::milliseconds>(settings.velotrax_time - platform::local_now());
+    platform::set_server_time_offset(
+        std::chrono::duration_cast<std::chrono::milliseconds>(settings.velotrax_time - platform::local_now()));
     sync_pending = false;
     log_detail(kSynchronized);
   }

@@ -13,6 +13,7 @@
 #include "util/text.h"
 
 #include <utility>
+#include "platform/clock.h"
 
 namespace dexweb {
 
@@ -45,7 +46,7 @@ void Daemon::load() {
   globals().retry_round = 0;
   sync_pending = true;
   first_tick = true;
-  log_ping_hour = civil(server_now()).hour;
+  log_ping_hour = civil(platform::server_now()).hour;
   interface_name = "DexWeb";
   std::string host = text::left(platform::host_name(), 40);
   machine_name = host.empty() ? " " : host;

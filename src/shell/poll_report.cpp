@@ -59,7 +59,7 @@ void report_poll(Daemon& daemon) {
   const std::size_t waiting = files_waiting(daemon.settings.dexwebcgi_path);
   if (platform::notify_socket_present()) {
     tell_watchdog(daemon);
-    platform::notify_service_manager("STATUS=Last poll " + format_datetime(server_now()) + ": accepted " +
+    platform::notify_service_manager("STATUS=Last poll " + format_datetime(platform::server_now()) + ": accepted " +
                                      std::to_string(counts.messages_accepted) + ", refused " +
                                      std::to_string(counts.messages_refused) + ", waiting " + std::to_string(waiting));
   }

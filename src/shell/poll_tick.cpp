@@ -18,6 +18,7 @@
 #include "platform/clock.h"
 #include "shell/internal/daemon.h"
 #include "shell/internal/poll_report.h"
+#include "util/module_name.h"
 
 namespace dexweb {
 namespace {
@@ -110,17 +111,17 @@ void Daemon::open_at_first_tick() {
     log_state().log_level = rs->AsLong("log_level");
   });
   free_recordset(rs);
-  globals().time_offset = milliseconds{0};
+  platform::set_server_time_offset(milliseconds{0});
   if (globals().use_sql_server) {
     auto server = retried([&] { return db->OpenRecordset("SELECT" + current_dialect().now_expression() + "AS server_time"); });
     if (server && !server->Eof())
-      globals().time_offset = std::chrono::duration_cast<milliseconds>(server->AsDate("server_time") - platform::local_now());
+      platform::set_server_time_offset(std::chrono::duration_cast<milliseconds>(server->AsDate("server_time") - platform::local_now()));
   }
 }
 
 void Daemon::refuse_database(const std::string& text) {
   log_event("general", "monitor/disk", "general", text);
-  if (!echoes_log_lines()) echo_line(globals().module_name + ": " + text);
+  if (!echoes_log_lines()) echo_line(std::string(kModuleName) + ": " + text);
   log_event("general", "monitor", "stopped", "");
   flush_log_queues_after_running_flush();
   platform::process_pending();
@@ -240,7 +241,7 @@ void Daemon::poll_folder() {
 }
 
 void Daemon::hourly_ping() {
-  int hour = civil(server_now()).hour;
+  int hour = civil(platform::server_now()).hour;
   if (hour == log_ping_hour) return;
   log_ping_hour = hour;
   if (!globals().use_sql_server) {

@@ -10,6 +10,7 @@
 #include "platform/registry_file.h"
 #include "platform/service_manager.h"
 #include "util/runtime_error.h"
+#include "util/module_name.h"
 
 namespace dexweb {
 namespace {
@@ -25,7 +26,7 @@ std::string unit_dir() {
 
 bool ask_systemctl() { return !std::getenv("DEXWEB_UNIT_DIR") && platform::systemd_running(); }
 
-std::string unit_name() { return globals().module_name + ".service"; }
+std::string unit_name() { return std::string(kModuleName) + ".service"; }
 
 // A value in systemd's double quotes: backslashes and quotes escaped, '%' doubled so that it
 // is no specifier, and in command lines '$' doubled so that it is no variable.
@@ -85,7 +86,7 @@ std::string service_unit_text(const std::string& executable, const std::string& 
   const bool home_inside = under_home(registry) || under_home(data) || under_home(log);
   std::string text =
       "[Unit]\n"
-      "Description=" + globals().module_name + " - Velotrax web message intake\n"
+      "Description=" + std::string(kModuleName) + " - Velotrax web message intake\n"
       "After=network-online.target\n"
       // A halt ends the process with status 1 and systemd starts it again after RestartSec,
       // so that an outage of the database is ridden out; five starts in ten minutes stop
@@ -166,7 +167,7 @@ int install_service(const CommandLine& cl) {
     return 1;
   }
   std::printf("Installed %s\n", path.c_str());
-  if (ask_systemctl() && !(systemctl("daemon-reload", "") && systemctl("enable", globals().module_name))) return 1;
+  if (ask_systemctl() && !(systemctl("daemon-reload", "") && systemctl("enable", std::string(kModuleName)))) return 1;
   return 0;
 }
 
@@ -176,7 +177,7 @@ int uninstall_service() {
     std::fprintf(stderr, "No unit to remove: %s does not exist\n", path.c_str());
     return 1;
   }
-  bool ok = !ask_systemctl() || systemctl("disable", globals().module_name);
+  bool ok = !ask_systemctl() || systemctl("disable", std::string(kModuleName));
   try {
     platform::remove_file(path);
   } catch (const RuntimeError& e) {

@@ -22,6 +22,7 @@
 #include "shell/internal/poll_report.h"
 #include "shell/internal/service_install.h"
 #include "util/runtime_error.h"
+#include "util/module_name.h"
 
 #define DEXWEB_STR2(x) #x
 #define DEXWEB_STR(x) DEXWEB_STR2(x)
@@ -57,7 +58,7 @@ void warn_missing_registry(const std::string& registry) {
   if (platform::stat_path(registry)) return;
   const std::string text = "Warning: registry file not found: " + registry + " (read as empty)";
   write_log_direct(text);
-  echo_line(globals().module_name + ": " + text);
+  echo_line(std::string(kModuleName) + ": " + text);
 }
 
 // The actions run on the loop (also inside a wait in the middle of a file's work), so they
@@ -106,7 +107,7 @@ int run_module(int argc, char** argv) {
   warn_missing_registry(registry);
   platform::InstanceLock lock(platform::instance_lock_folder(globals().registry.DB_Dir, registry), registry);
   if (lock.state() == platform::InstanceLock::State::HeldElsewhere) {
-    refuse("Another instance of " + globals().module_name + " is already running... exiting");
+    refuse("Another instance of " + std::string(kModuleName) + " is already running... exiting");
     return kExitRefused;
   }
   if (!lock.acquired()) {

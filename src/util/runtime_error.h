@@ -6,11 +6,13 @@
 #include <stdexcept>
 #include <string>
 
+#include "util/module_name.h"
+
 namespace dexweb {
 
 class RuntimeError : public std::runtime_error {
  public:
-  RuntimeError(int number, std::string description, std::string source = "VTXWeb");
+  RuntimeError(int number, std::string description, std::string source = std::string(kModuleName));
 
   int number() const noexcept { return number_; }
   const std::string& description() const noexcept { return description_; }

@@ -7,6 +7,7 @@
 #include "intake/intake_harness.h"
 #include "intake/message_rows.h"
 #include "util/runtime_error.h"
+#include "platform/clock.h"
 
 namespace dexweb::test {
 namespace {
@@ -32,7 +33,7 @@ TEST_P(MessageRows, EveryColumnOfAnAccountAndAnAdHocRow) {
   h.write_web_file("a.msg", "user=sales\r\nfrm=O'Brien\r\nmsg=It's \"quoted\" [x]\r\nline two\r\n", 10);
   h.write_web_file("b.msg", "user=adhoc\r\nfrm=Pat\r\nsubject=123\r\nmsg=pin\r\n", 5);
   h.poll();
-  const DateTime now = server_now();
+  const DateTime now = platform::server_now();
 
   auto rs = h.db.OpenRecordset("SELECT * FROM [messages]" + globals().no_lock_hint + " ORDER BY [record_id]");
   std::vector<std::string> users, pins, recipients;

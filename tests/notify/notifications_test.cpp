@@ -6,6 +6,7 @@
 #include "logging/error_policy.h"
 #include "notify/notify_fixture.h"
 #include "platform/event_loop.h"
+#include "platform/clock.h"
 
 namespace dexweb {
 namespace {
@@ -39,7 +40,7 @@ class Notifications : public test::NotifyTest {
 };
 
 TEST_F(Notifications, RefusalWritesOneCompleteFilePerAddress) {
-  globals().time_offset = std::chrono::seconds{90};  // in the names only, not in the Date line
+  platform::set_server_time_offset(std::chrono::seconds{90});  // in the names only, not in the Date line
   failure_files("ops@example.com\r\n%Sender%\r\n",
                 "Subject: Message for %Recipient% refused\r\n\r\n"
                 "Reason: %ErrorMessage%\r\nMessage: %Message%\r\nSent on %Date%\r\n");
