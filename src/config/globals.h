@@ -20,12 +20,7 @@ class Daemon;
 enum class DatabaseKind { Embedded, SqlServer, PostgreSql };
 
 struct Globals {
-  bool program_halted = false;
-  bool db_error_halted = false;
   bool service_started = false;
-  // The error routine's counters: failed attempts in this round, warning rounds given.
-  int retry_count = 0;
-  int retry_round = 0;
   RegistrySettings registry;
   // The daemon while the module runs (not owned): module procedures reach its timers
   // and its stop sequence through it.

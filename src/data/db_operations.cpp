@@ -10,6 +10,7 @@
 #include "data/dialect.h"
 #include "platform/event_loop.h"
 #include "util/random.h"
+#include "logging/error_policy.h"
 
 namespace dexweb {
 
@@ -82,7 +83,7 @@ bool DBObject::retry_after(StepPolicy& p, const DbFailure& f, std::string_view s
   const bool server = g.use_sql_server;
   if (p.counter > settings_.retries || p.fail_on_first) {
     if (p.ignore_failure) {
-      globals().retry_count = globals().retry_round = 100;
+      if (error_policy_) error_policy_->make_final();
       db_log("detail", p.ignored);
       return false;
     }

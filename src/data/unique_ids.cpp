@@ -47,6 +47,14 @@ int draw_counter(DBObject& db) {
   return id;
 }
 
+// The eleventh failure since the last success is final: the owner's error routine halts.
+void give_up(DBObject& db, RuntimeError error) {
+  error.mark_final();
+  ErrorPolicy* policy = db.ErrorPolicyInUse();
+  if (!policy) throw error;
+  policy->on_error(error, "Procedure: get_unique2");
+}
+
 }  // namespace
 
 int get_unique2(DBObject& db) {
@@ -57,11 +65,7 @@ int get_unique2(DBObject& db) {
     return id;
   } catch (const RuntimeError& e) {
     db_log("detail", "Get_Unique2 warning: " + std::to_string(e.number()) + " " + e.description());
-    if (++g.unique_failures > 10) {
-      g.retry_count = 100;
-      g.retry_round = 100;
-      on_error(e, "Procedure: get_unique2");
-    }
+    if (++g.unique_failures > 10) give_up(db, e);
     return -1;
   }
 }

@@ -14,7 +14,8 @@ inline constexpr int kMaxUniqueId = 2000000000;
 // returns the new value; 0 when the counters table has no row; -1 when the attempt failed
 // (logged as "Get_Unique2 warning: "). The statement gets no retries of its own; on the
 // embedded database its lock wait is a single try of lock_delay_ms ms. The eleventh failed
-// attempt since the last success hands the error to on_error, which halts.
+// attempt since the last success is final: the database object's error policy halts
+// (without one the error is raised).
 int get_unique2(DBObject& db);
 
 // An id that never fails: up to six attempts of get_unique2 (waits of DB_Short_Timeout

@@ -14,9 +14,11 @@ class RecipientList;
 class BlackList;
 class LeftoverFiles;
 class WriterWatch;
+class ErrorPolicy;
 
 struct IntakeContext {
   DBObject& db;
+  ErrorPolicy& policy;
   const GatewaySettings& settings;
   RecipientList& recipients;
   const BlackList& blacklist;

@@ -107,7 +107,7 @@ bool store(IntakeCall& call, const WebMessage& msg, FileRecord& file, const std:
 // leaves neither rows nor notifications behind and the file can be worked again from the
 // start.
 void resolve_and_store(IntakeCall& call, WebMessage& msg, FileRecord& file) {
-  ResolutionContext resolution{call.ctx.db, call.ctx.recipients, call.ctx.blacklist, call.query, call.rows};
+  ResolutionContext resolution{call.ctx.db, call.ctx.policy, call.ctx.recipients, call.ctx.blacklist, call.query, call.rows};
   const std::vector<RecipientOutcome> outcomes = resolve_recipients(resolution, msg);
   std::vector<std::string> statements;
   bool refused = false;
@@ -197,11 +197,11 @@ void process_message_file(IntakeCall& call, const std::string& name) {
   call.ctx.writers.forget(name);
   log_detail("Working on message: " + name);
   if (!read_message(call, entry, msg)) return leave_unread(call, msg);
-  WorkedFiles record(call.ctx.db, call.ctx.leftover_files.worked_state(), call.ctx.machine_name);
-  with_retry(kIntakeProcedure, [&] { record.prepare(); });
+  WorkedFiles record(call.ctx.db, call.ctx.policy, call.ctx.leftover_files.worked_state(), call.ctx.machine_name);
+  call.ctx.policy.with_retry(kIntakeProcedure, [&] { record.prepare(); });
   FileRecord file{record, FileIdentity(name, entry.stamp(), msg.bytes)};
   if (record.enabled()) {
-    if (auto found = with_retry(kIntakeProcedure, [&] { return record.Find(file.key); }))
+    if (auto found = call.ctx.policy.with_retry(kIntakeProcedure, [&] { return record.Find(file.key); }))
       return finish_recorded(call, entry, msg, *found);
   }
   work_message(call, msg, file);

@@ -56,8 +56,8 @@ int worked_retention_days() {
   return static_cast<int>(*days);
 }
 
-WorkedFiles::WorkedFiles(DBObject& db, WorkedFilesState& state, const std::string& machine)
-    : db_(db), state_(state) {
+WorkedFiles::WorkedFiles(DBObject& db, ErrorPolicy& policy, WorkedFilesState& state, const std::string& machine)
+    : db_(db), policy_(policy), state_(state) {
   if (state_.run_name.empty()) state_.run_name = run_name(machine);
 }
 
@@ -103,16 +103,16 @@ bool WorkedFiles::write_quietly(const std::vector<std::string>& statements) {
 
 bool WorkedFiles::store(const std::vector<std::string>& statements, const WorkedFileRow& row) {
   if (!enabled()) {
-    if (!statements.empty()) with_retry(kIntakeProcedure, [&] { write_message_rows(db_, statements); });
+    if (!statements.empty()) policy_.with_retry(kIntakeProcedure, [&] { write_message_rows(db_, statements); });
     return true;
   }
   // The record comes first: a second module waits on the key and fails before its rows.
   std::vector<std::string> all{worked_files_sql::insert(current_dialect(), row)};
   all.insert(all.end(), statements.begin(), statements.end());
   // The quiet first attempt must not write into a database file that left its path either.
-  with_retry(kIntakeProcedure, [&] { db_.CheckDatabaseFile(); });
+  policy_.with_retry(kIntakeProcedure, [&] { db_.CheckDatabaseFile(); });
   if (write_quietly(all)) return true;
-  return with_retry(kIntakeProcedure, [&]() -> bool {
+  return policy_.with_retry(kIntakeProcedure, [&]() -> bool {
     if (auto found = Find(row.file_key)) return found->worked_by == row.worked_by;
     try {
       write_message_rows(db_, all);

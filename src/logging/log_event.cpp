@@ -14,6 +14,7 @@
 #include "platform/system_info.h"
 #include "util/text.h"
 #include "util/module_name.h"
+#include "logging/error_policy.h"
 
 namespace dexweb {
 namespace {
@@ -91,11 +92,9 @@ const std::string& time_stamp() {
 
 void log_event(std::string_view level, std::string_view target, std::string_view category,
                std::string_view text) {
-  Globals& g = globals();
   LogState& s = log_state();
   let_events_run();
-  g.retry_count = 0;
-  g.retry_round = 0;
+  if (s.error_policy) s.error_policy->start_afresh();
   if (!level_passes(level, s.log_level)) return;
 
   DepthGuard depth(s.log_depth);

@@ -15,6 +15,8 @@
 
 namespace dexweb {
 
+class ErrorPolicy;
+
 // A line waiting in a log queue, and how many of its bytes (CR LF included) are in the file
 // already: a full disk may take the first part of an append and refuse the rest, and the
 // next flush then goes on after that part. Only the first line of a queue can have one.
@@ -50,6 +52,8 @@ struct LogState {
   // "Message accepted." and "Message rejected." reports of this run (per recipient).
   long long messages_accepted = 0;
   long long messages_refused = 0;
+  // The run's error policy, whose counters every report starts afresh; none outside a run.
+  ErrorPolicy* error_policy = nullptr;
 };
 
 LogState& log_state();

@@ -53,8 +53,7 @@ std::vector<std::string> read_list(const std::string& path) {
 
 void send_notifications(NotifyContext& ctx, const std::string& message, const std::string& sender,
                         const std::string& recipient, bool failed, const std::string& error_message) {
-  globals().retry_count = 0;
-  globals().retry_round = 0;
+  ctx.policy.start_afresh();
   if (!ctx.settings.dexmail_enabled) return;
   const auto files = notify_files(failed);
   if (!files) return;
@@ -62,15 +61,15 @@ void send_notifications(NotifyContext& ctx, const std::string& message, const st
   if (mail_template.empty()) return;
 
   NotificationFields fields{message, error_message, sender, recipient, std::nullopt};
-  fields.user = with_retry(kProcedure, [&] { return find_user_row(ctx.db, recipient); });
+  fields.user = ctx.policy.with_retry(kProcedure, [&] { return find_user_row(ctx.db, recipient); });
   const ExpandedTemplate expanded = expand_template(mail_template, fields);
 
-  const auto items = with_retry(kProcedure, [&] { return read_list(files->list); });
+  const auto items = ctx.policy.with_retry(kProcedure, [&] { return read_list(files->list); });
   for (const std::string& item : items) {
     const std::string address = notify_address(item, sender, ctx.settings.domain);
     if (address.empty()) continue;
     const std::string text = expanded.for_address(address);
-    with_retry(kProcedure, [&] { write_mail_file(ctx.settings, address, text); });
+    ctx.policy.with_retry(kProcedure, [&] { write_mail_file(ctx.settings, address, text); });
   }
 }
 

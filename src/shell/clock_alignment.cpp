@@ -48,7 +48,7 @@ void Daemon::wait_for_scheduler_tick() {
   last_velotrax_time = settings.velotrax_time;
   for (int i = 0; i < kSchedulerTickWaits && settings.velotrax_time == last_velotrax_time; ++i) {
     platform::wait_seconds(0.5);
-    with_retry("Procedure: repeat_timer", [&] { read_control_row(); });
+    retried([&] { read_control_row(); });
   }
   if (settings.velotrax_time == last_velotrax_time) {
     platform::set_server_time_offset(std::chrono::milliseconds{0});

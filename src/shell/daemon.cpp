@@ -4,6 +4,7 @@
 #include "intake/check_for_messages.h"
 #include "logging/log_event.h"
 #include "logging/log_files.h"
+#include "logging/log_state.h"
 #include "logging/monitor_link.h"
 #include "platform/files.h"
 #include "platform/private_files.h"
@@ -22,8 +23,8 @@ using std::chrono::milliseconds;
 namespace {
 
 bool poll_watched_folder(Daemon& f) {
-  IntakeContext ctx{*f.db,          f.settings,    f.recipients, f.blacklist, f.first_poll,
-                    f.interface_name, f.machine_name, f.temp_folder, f.leftovers, f.writers};
+  IntakeContext ctx{*f.db,           f.policy,       f.settings,    f.recipients, f.blacklist, f.first_poll,
+                    f.interface_name, f.machine_name, f.temp_folder, f.leftovers,  f.writers};
   ctx.stop_requested = [&f] { return f.stop_requested(); };
   return dexweb::check_for_messages(ctx);
 }
@@ -31,19 +32,22 @@ bool poll_watched_folder(Daemon& f) {
 }  // namespace
 
 Daemon::Daemon(platform::EventLoop& loop)
-    : check_for_messages(poll_watched_folder),
+    : policy(globals().registry.Run_Type == "Application"),
+      check_for_messages(poll_watched_folder),
       load_blacklist([](Daemon& f) { f.blacklist.load(); }),
-      loop_(loop) {}
+      loop_(loop) {
+  log_state().error_policy = &policy;
+}
 
 Daemon::~Daemon() {
   loop_.remove_timer(poll_timer);
   loop_.remove_timer(log_timer);
   if (globals().daemon == this) globals().daemon = nullptr;
+  if (log_state().error_policy == &policy) log_state().error_policy = nullptr;
 }
 
 void Daemon::load() {
-  globals().retry_count = 0;
-  globals().retry_round = 0;
+  policy.start_afresh();
   sync_pending = true;
   first_tick = true;
   log_ping_hour = civil(platform::server_now()).hour;
@@ -93,13 +97,13 @@ void Daemon::stop_sequence(bool unloading) {
   };
   loop_.set_enabled(log_timer, false);
   loop_.set_enabled(poll_timer, false);
-  if (!globals().program_halted && db) step([&] { write_control_flag("dexweb_state", false, true); });
+  if (!policy.program_halted() && db) step([&] { write_control_flag("dexweb_state", false, true); });
   pause();
   log_event("general", "monitor/disk", "general", "Module Stopped");
   pause();
   log_event("general", "monitor", "stopped", "");
   pause();
-  if (!globals().db_error_halted) step([&] { free_database(db); });
+  if (!policy.db_error_halted()) step([&] { free_database(db); });
   private_temp.reset();
   begin_direct_write();
 }
@@ -143,7 +147,7 @@ int Daemon::finish() {
   // Whoever asked for the stop, a service manager that started the process hears of it.
   platform::notify_service_manager("STOPPING=1");
   stop_sequence(!service);
-  return globals().program_halted ? 1 : 0;
+  return policy.program_halted() ? 1 : 0;
 }
 
 int Daemon::finish(const ModuleHalted& halt) {

@@ -23,7 +23,6 @@
 namespace dexweb {
 namespace {
 
-constexpr std::string_view kProcedure = "Procedure: repeat_timer";
 constexpr int kRequiredDbVersion = 1100;
 constexpr int kPauseAtStartSeconds = 300;
 
@@ -40,19 +39,16 @@ std::string row_filter(int record_id) { return " WHERE ([record_id] =" + sql_num
 
 std::string from(const std::string& table) { return " FROM [" + table + "]" + globals().no_lock_hint; }
 
-template <typename Step>
-auto retried(Step&& step) {
-  return with_retry(kProcedure, std::forward<Step>(step));
-}
-
 }  // namespace
 
 void Daemon::poll_tick() {
-  globals().retry_count = 0;
-  globals().retry_round = 0;
+  policy.start_afresh();
   loop_.set_enabled(poll_timer, false);
   if (loop_.interval(poll_timer) != milliseconds{1000}) loop_.set_interval(poll_timer, milliseconds{1000});
-  if (!db) db = std::make_unique<DBObject>(database_settings(globals().registry));
+  if (!db) {
+    db = std::make_unique<DBObject>(database_settings(globals().registry));
+    db->SetErrorPolicy(&policy);
+  }
   query_.Clear();
   bool at_first_tick = first_tick;
   if (at_first_tick) open_at_first_tick();
@@ -125,7 +121,7 @@ void Daemon::refuse_database(const std::string& text) {
   log_event("general", "monitor", "stopped", "");
   flush_log_queues_after_running_flush();
   platform::process_pending();
-  globals().program_halted = true;
+  policy.note_halt();
   // Under the service manager the module stops as it does for a halt; a program just ends.
   if (service_mode()) throw ModuleHalted{};
   try {

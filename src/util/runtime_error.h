@@ -17,11 +17,19 @@ class RuntimeError : public std::runtime_error {
   int number() const noexcept { return number_; }
   const std::string& description() const noexcept { return description_; }
   const std::string& source() const noexcept { return source_; }
+  // A failure that its raiser already retried and gave up on: the error routine halts at
+  // once instead of retrying it.
+  bool is_final() const noexcept { return final_; }
+  RuntimeError& mark_final() noexcept {
+    final_ = true;
+    return *this;
+  }
 
  private:
   int number_;
   std::string description_;
   std::string source_;
+  bool final_ = false;
 };
 
 // Error numbers that the module raises itself.

@@ -16,6 +16,7 @@
 #include "intake/recipient_list.h"
 #include "intake/leftover_files.h"
 #include "intake/writer_watch.h"
+#include "logging/error_policy.h"
 #include "platform/clock.h"
 #include "support/temp_dir.h"
 
@@ -67,6 +68,7 @@ class IntakeHarness {
   TempDir web, logs, temp;
   platform::ManualClock clock{platform::from_local(make_datetime(2026, 12, 4, 19, 14, 19))};
   platform::ScopedClock use_clock{clock};
+  ErrorPolicy policy;
   DBObject db{database->settings()};
   GatewaySettings settings;
   RecipientList recipients;

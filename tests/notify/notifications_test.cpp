@@ -158,7 +158,7 @@ TEST_F(Notifications, RetryResumesAtTheFailedAddress) {
   limit.reset();
   loop.remove_timer(timer);
 
-  EXPECT_GT(globals().retry_count, 0);
+  EXPECT_GT(policy_.retry_count(), 0);
   EXPECT_THAT(test::folder_names(settings_.mail_out_dir), SizeIs(2));
   EXPECT_THAT(mail(), ElementsAre(::testing::EndsWith("for ops@example.com\r\n"),
                                   ::testing::EndsWith("for " + long_address + "\r\n")));

@@ -19,6 +19,7 @@
 #include "config/globals.h"
 #include "data/db_object.h"
 #include "data/test_databases.h"
+#include "logging/error_policy.h"
 #include "logging/log_state.h"
 #include "notify/notifications.h"
 #include "platform/clock.h"
@@ -81,6 +82,7 @@ class NotifyTest : public ::testing::Test {
  protected:
   NotifyTest() {
     globals().registry.Prog_Dir = prog_.dir();
+    log_state().error_policy = &policy_;
     settings_.dexmail_enabled = true;
     settings_.domain = "example.com";
     settings_.postmaster = "postmaster@example.com";
@@ -109,7 +111,8 @@ class NotifyTest : public ::testing::Test {
   platform::ScopedClock scoped_clock_{clock_};
   DBObject db_{database_->settings()};
   GatewaySettings settings_;
-  NotifyContext ctx_{db_, settings_};
+  ErrorPolicy policy_;
+  NotifyContext ctx_{db_, settings_, policy_};
 };
 
 }  // namespace dexweb::test

@@ -47,7 +47,8 @@ class Dexwebctl : public ::testing::Test {
     BlackList blacklist;
     LeftoverFiles leftovers;
     WriterWatch writers;
-    IntakeContext ctx{db, settings, recipients, blacklist, true, "DexWeb", "host", "", leftovers, writers};
+    ErrorPolicy policy;
+    IntakeContext ctx{db, policy, settings, recipients, blacklist, true, "DexWeb", "host", "", leftovers, writers};
     return check_for_messages(ctx);
   }
 

@@ -15,6 +15,7 @@ namespace dexweb {
 
 class BlackList;
 class DBObject;
+class ErrorPolicy;
 class QueryObject;
 class RecipientList;
 
@@ -31,6 +32,7 @@ using RecipientOutcome = std::variant<AcceptedRow, Refusal, BlacklistedPin>;
 
 struct ResolutionContext {
   DBObject& db;
+  ErrorPolicy& policy;
   RecipientList& recipients;
   const BlackList& blacklist;
   QueryObject& query;

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "config/gateway_settings.h"
 #include "data/db_object.h"
@@ -63,6 +64,9 @@ class Daemon {
   // One tick of poll_timer (public for tests that drive the cycle tick by tick).
   void poll_tick();
 
+  // The error routine of the run's procedures.
+  ErrorPolicy policy;
+
   // The poll of the watched folder (true when it held message files) and the blacklist's
   // load at the first refresh: the intake's, unless a test replaces them.
   std::function<bool(Daemon&)> check_for_messages;
@@ -102,6 +106,12 @@ class Daemon {
   platform::EventLoop::TimerId log_timer = 0;
 
  private:
+  // A step of the tick under the error policy.
+  template <typename Step>
+  auto retried(Step&& step) {
+    return policy.with_retry("Procedure: repeat_timer", std::forward<Step>(step));
+  }
+
   void stop_sequence(bool unloading);
   void log_tick();
   std::string make_private_temp_folder();
