@@ -1,30 +1,21 @@
 #pragma once
-// The module-wide values below the logging (the logging's own are in logging/log_state.h).
-// Everything else that lives for the process is owned by an object (the daemon, the
-// database object, the loop).
+// The data layer's module-wide values, until they move into the database object. Everything
+// else that lives for the run is owned by an object (the daemon, the database object, the
+// loop); the process-wide values are the clock with the gateway's offset (platform/clock.h),
+// the signal handlers of the loop and the logging's state (logging/log_state.h).
 
-#include <chrono>
 #include <string>
 
 #include "platform/clock.h"
 #include "util/datetime.h"
 
-#include "config/registry_settings.h"
-
 namespace dexweb {
-
-class Daemon;
 
 // The database behind DBObject: the embedded file, or a server reached over ODBC whose
 // dialect follows the DBMS the driver reports.
 enum class DatabaseKind { Embedded, SqlServer, PostgreSql };
 
 struct Globals {
-  bool service_started = false;
-  RegistrySettings registry;
-  // The daemon while the module runs (not owned): module procedures reach its timers
-  // and its stop sequence through it.
-  Daemon* daemon = nullptr;
   // The database kind, published by DBObject::OpenDb. use_sql_server (a server database) is
   // never reset once set; db_kind names the server's dialect.
   bool use_sql_server = false;

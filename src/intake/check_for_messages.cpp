@@ -32,8 +32,9 @@ void work_listed_files(IntakeCall& call) {
 IntakeCall::IntakeCall(IntakeContext& context)
     : ctx(context),
       folder(as_folder(context.settings.dexwebcgi_path)),
-      notify{context.db, context.settings, context.policy},
+      notify{context.db, context.settings, context.policy, context.registry.Prog_Dir},
       rows{context.interface_name, context.machine_name, context.settings.retry_interval_text} {
+  filter.prog_dir = context.registry.Prog_Dir;
   filter.temp_folder = context.temp_folder;
   lines.SetCaseSensitive(false);
   lines.SetGrowSize(50);

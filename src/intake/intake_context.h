@@ -6,6 +6,7 @@
 #include <string>
 
 #include "config/gateway_settings.h"
+#include "config/registry_settings.h"
 
 namespace dexweb {
 
@@ -19,6 +20,7 @@ class ErrorPolicy;
 struct IntakeContext {
   DBObject& db;
   ErrorPolicy& policy;
+  const RegistrySettings& registry;
   const GatewaySettings& settings;
   RecipientList& recipients;
   const BlackList& blacklist;

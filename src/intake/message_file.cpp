@@ -29,7 +29,9 @@ constexpr std::size_t kMessageLimit = 16000;
 
 std::string path_of(const IntakeCall& call, const WebMessage& msg) { return call.folder + msg.file_name; }
 
-void reject(IntakeCall& call, WebMessage& msg, const Refusal& refusal) { reject_message(msg, refusal, call.notify); }
+void reject(IntakeCall& call, WebMessage& msg, const Refusal& refusal) {
+  reject_message(msg, refusal, call.notify, call.ctx.registry.Obfuscate_Msg_Chars);
+}
 
 // Waits while the writer may still be busy, as long as the poll's waiting allowance lasts.
 bool writer_finished(IntakeCall& call, const platform::FolderEntry& entry, const std::string& name) {
@@ -53,7 +55,7 @@ bool read_message(IntakeCall& call, const platform::FolderEntry& entry, WebMessa
   if (msg.cut) log_detail("Only the first " + std::to_string(kReadLimit) + " bytes of the web file were read: " + path);
   msg.content = text::decode_bytes(msg.bytes);
   msg.original_content = msg.content;
-  msg.bad_copy_path = make_bad_copy_path();
+  msg.bad_copy_path = make_bad_copy_path(call.ctx.registry);
   return true;
 }
 

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstdint>
 
-#include "config/globals.h"
 #include "data/db_object.h"
 #include "data/query_object.h"
 #include "data/sql_literals.h"

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "config/globals.h"
 #include "config/registry.h"
 #include "config/registry_settings.h"
 #include "data/db_object.h"

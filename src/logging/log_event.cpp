@@ -3,7 +3,6 @@
 #include <optional>
 #include <string>
 
-#include "config/globals.h"
 #include "logging/internal/best_effort.h"
 #include "logging/log_state.h"
 #include "logging/log_triggers.h"

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 
-#include "config/globals.h"
 #include "logging/internal/best_effort.h"
 #include "logging/log_state.h"
 #include "platform/files.h"
@@ -13,7 +12,6 @@
 namespace dexweb {
 namespace {
 
-constexpr std::string_view kDefaultLogFolder = "/var/log/velotrax/";
 constexpr double kWaitStep = 0.1;
 constexpr int kFlushWaitSteps = 20;
 constexpr int kDirectWaitSteps = 10;
@@ -58,10 +56,7 @@ void drop_oldest_beyond_limit(LogQueue& queue) {
   queue.erase(first, first + static_cast<std::ptrdiff_t>(surplus));
 }
 
-std::string log_folder() {
-  const std::string& dir = globals().registry.Log_Dir;
-  return dir.empty() ? std::string(kDefaultLogFolder) : dir;
-}
+std::string log_folder() { return logging_registry().log_folder(); }
 
 // Writes the queue's first n lines in one append and only then drops them, so that lines
 // queued meanwhile, and lines of a failed write, wait for the next flush. A write that fails

@@ -8,6 +8,7 @@
 #include <deque>
 #include <string>
 
+#include "config/registry_settings.h"
 #include "logging/log_triggers.h"
 #include "logging/monitor_settings.h"
 #include "platform/system_info.h"
@@ -52,11 +53,31 @@ struct LogState {
   // "Message accepted." and "Message rejected." reports of this run (per recipient).
   long long messages_accepted = 0;
   long long messages_refused = 0;
-  // The run's error policy, whose counters every report starts afresh; none outside a run.
+  // What the run lends the logging (see LoggingLoan); neither outside a run.
+  const RegistrySettings* registry = nullptr;
   ErrorPolicy* error_policy = nullptr;
 };
 
 LogState& log_state();
+
+// Lends the logging the run's registry (Log_Dir for the log files, DB_Dir for the trigger
+// file) and its error policy, whose counters every report starts afresh, for the lifetime
+// of the loan.
+class LoggingLoan {
+ public:
+  LoggingLoan(const RegistrySettings& registry, ErrorPolicy& policy);
+  ~LoggingLoan();
+  LoggingLoan(const LoggingLoan&) = delete;
+  LoggingLoan& operator=(const LoggingLoan&) = delete;
+
+ private:
+  const RegistrySettings* previous_registry_;
+  ErrorPolicy* previous_policy_;
+};
+
+// The registry lent to the logging; outside a run an empty one (the default log folder).
+const RegistrySettings& logging_registry();
+
 // Puts the logging's values back to their start values (tests).
 void reset_log_state();
 

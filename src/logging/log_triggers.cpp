@@ -4,7 +4,6 @@
 #include <optional>
 #include <utility>
 
-#include "config/globals.h"
 #include "logging/internal/best_effort.h"
 #include "logging/log_event.h"
 #include "logging/log_state.h"
@@ -90,8 +89,7 @@ std::vector<LogTrigger> parse_triggers(std::string_view file_text, std::string_v
 
 void load_triggers(LogTriggerTable& table) {
   table.loaded = true;
-  const Globals& g = globals();
-  std::string path = platform::resolve_name_nocase(g.registry.DB_Dir, std::string(kTriggerFile));
+  std::string path = platform::resolve_name_nocase(logging_registry().DB_Dir, std::string(kTriggerFile));
   auto info = platform::stat_path(path);
   if (!info || info->is_dir) return;
   table.rows = parse_triggers(text::decode_bytes(platform::read_file(path)), kModuleName);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "config/globals.h"
 #include "config/registry.h"
 #include "logging/internal/best_effort.h"
 #include "logging/log_state.h"

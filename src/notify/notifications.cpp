@@ -2,7 +2,6 @@
 
 #include <optional>
 
-#include "config/globals.h"
 #include "logging/error_policy.h"
 #include "notify/internal/mail_file.h"
 #include "notify/notify_list.h"
@@ -24,8 +23,7 @@ struct NotifyFiles {
 };
 
 // The pair of files for the outcome, when both exist.
-std::optional<NotifyFiles> notify_files(bool failed) {
-  const std::string& folder = globals().registry.Prog_Dir;
+std::optional<NotifyFiles> notify_files(const std::string& folder, bool failed) {
   const std::string prefix = failed ? "failure" : "success";
   NotifyFiles files{platform::resolve_name_nocase(folder, prefix + "notifylist.txt"),
                     platform::resolve_name_nocase(folder, prefix + ".mtp")};
@@ -55,7 +53,7 @@ void send_notifications(NotifyContext& ctx, const std::string& message, const st
                         const std::string& recipient, bool failed, const std::string& error_message) {
   ctx.policy.start_afresh();
   if (!ctx.settings.dexmail_enabled) return;
-  const auto files = notify_files(failed);
+  const auto files = notify_files(ctx.prog_dir, failed);
   if (!files) return;
   const std::string mail_template = read_template(files->mail_template);
   if (mail_template.empty()) return;

@@ -26,6 +26,7 @@ struct NotifyContext {
   DBObject& db;
   const GatewaySettings& settings;  // dexmail_enabled, postmaster, domain, mail_out_dir
   ErrorPolicy& policy;
+  std::string prog_dir;  // Prog_Dir: where the lists and templates are
 };
 
 // Writes one mail file for each item of the notify list, in list order. Starts the error

@@ -4,7 +4,6 @@
 #include <array>
 #include <cstdio>
 
-#include "config/globals.h"
 #include "notify/internal/header_value.h"
 #include "platform/clock.h"
 #include "util/text.h"

@@ -30,7 +30,7 @@ void Daemon::align_clock(bool at_first_tick) {
   }
   first_tick = false;
   if (!sync_pending || !settings.sched_state || settings.velotrax_time == last_velotrax_time) return;
-  if (!globals().registry.SyncTimeWithServer) {
+  if (!registry.SyncTimeWithServer) {
     sync_pending = false;
   } else if (globals().use_sql_server) {
     sync_pending = false;  // the offset was taken from the server at the first tick

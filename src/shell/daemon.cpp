@@ -1,10 +1,8 @@
 #include "shell/internal/daemon.h"
 
-#include "config/globals.h"
 #include "intake/check_for_messages.h"
 #include "logging/log_event.h"
 #include "logging/log_files.h"
-#include "logging/log_state.h"
 #include "logging/monitor_link.h"
 #include "platform/files.h"
 #include "platform/private_files.h"
@@ -23,27 +21,25 @@ using std::chrono::milliseconds;
 namespace {
 
 bool poll_watched_folder(Daemon& f) {
-  IntakeContext ctx{*f.db,           f.policy,       f.settings,    f.recipients, f.blacklist, f.first_poll,
-                    f.interface_name, f.machine_name, f.temp_folder, f.leftovers,  f.writers};
+  IntakeContext ctx{*f.db,      f.policy,         f.registry,     f.settings,    f.recipients, f.blacklist,
+                    f.first_poll, f.interface_name, f.machine_name, f.temp_folder, f.leftovers,  f.writers};
   ctx.stop_requested = [&f] { return f.stop_requested(); };
   return dexweb::check_for_messages(ctx);
 }
 
 }  // namespace
 
-Daemon::Daemon(platform::EventLoop& loop)
-    : policy(globals().registry.Run_Type == "Application"),
+Daemon::Daemon(platform::EventLoop& loop, RegistrySettings settings_read_at_start)
+    : registry(std::move(settings_read_at_start)),
+      policy(registry.Run_Type == "Application"),
       check_for_messages(poll_watched_folder),
-      load_blacklist([](Daemon& f) { f.blacklist.load(); }),
-      loop_(loop) {
-  log_state().error_policy = &policy;
-}
+      load_blacklist([](Daemon& f) { f.blacklist.load(f.registry.DB_Dir); }),
+      logging_loan_(registry, policy),
+      loop_(loop) {}
 
 Daemon::~Daemon() {
   loop_.remove_timer(poll_timer);
   loop_.remove_timer(log_timer);
-  if (globals().daemon == this) globals().daemon = nullptr;
-  if (log_state().error_policy == &policy) log_state().error_policy = nullptr;
 }
 
 void Daemon::load() {
@@ -80,7 +76,7 @@ void Daemon::log_tick() {
 }
 
 bool Daemon::service_start() {
-  globals().service_started = true;
+  service_started_ = true;
   return start_module(*this);
 }
 
@@ -108,7 +104,7 @@ void Daemon::stop_sequence(bool unloading) {
   begin_direct_write();
 }
 
-bool Daemon::service_mode() const { return globals().registry.Run_Type == "NTService"; }
+bool Daemon::service_mode() const { return registry.Run_Type == "NTService"; }
 
 void Daemon::request_stop(bool by_module) {
   if (!stop_requested_) stop_by_module_ = by_module;
@@ -123,7 +119,7 @@ void Daemon::reload_if_requested() {
   if (!std::exchange(reload_requested_, false)) return;
   read_monitor_settings();
   try {
-    blacklist.load();
+    blacklist.load(registry.DB_Dir);
   } catch (const RuntimeError& e) {
     log_event("general", "monitor/disk", "general", "Unable to read the blacklist: " + e.description());
   }

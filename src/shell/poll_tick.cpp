@@ -46,7 +46,7 @@ void Daemon::poll_tick() {
   loop_.set_enabled(poll_timer, false);
   if (loop_.interval(poll_timer) != milliseconds{1000}) loop_.set_interval(poll_timer, milliseconds{1000});
   if (!db) {
-    db = std::make_unique<DBObject>(database_settings(globals().registry));
+    db = std::make_unique<DBObject>(database_settings(registry));
     db->SetErrorPolicy(&policy);
   }
   query_.Clear();
@@ -71,7 +71,7 @@ void Daemon::poll_tick() {
   if (InstantPickup() && (poll_again_ || files_landed_)) loop_.fire_soon(poll_timer);
 }
 
-bool Daemon::InstantPickup() const { return globals().registry.Instant_Pickup; }
+bool Daemon::InstantPickup() const { return registry.Instant_Pickup; }
 
 void Daemon::watch_folder() {
   std::string folder = settings.dexwebcgi_path;
@@ -186,7 +186,7 @@ void Daemon::write_control_flag(const std::string& field, bool value, bool whole
 void Daemon::refresh(bool at_first_tick) {
   last_refresh = platform::clock().steady_now();
   read_monitor_settings();
-  settings.mail_out_dir = globals().registry.DB_Dir + "MailOut/";
+  settings.mail_out_dir = registry.DB_Dir + "MailOut/";
   log_event("general", "monitor", "running", "");
   retried([&] { read_settings_row(); });
   retried([&] { read_control_row(); });

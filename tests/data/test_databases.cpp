@@ -21,9 +21,9 @@ std::string schema_text(const std::string& engine) {
   return ss.str();
 }
 
-void point_globals_at(const std::string& dir) {
+// Fresh globals with the counters row of the test schema.
+void reset_globals_for_schema() {
   reset_globals();
-  globals().registry.DB_Dir = dir;
   globals().counters_record_id = 1;
 }
 
@@ -35,7 +35,7 @@ class SqliteDatabase final : public TestDatabase {
     db.exec("PRAGMA journal_mode=WAL");
     db.exec(schema_text("sqlite"));
     db.exec("INSERT INTO [counters] ([record_id], [unique_id]) VALUES (1, 0)");
-    point_globals_at(folder_.dir());
+    reset_globals_for_schema();
   }
   void exec(const std::string& sql) override { platform::SqliteConnection::open(path_).exec(sql); }
   long long counter() override {
@@ -58,7 +58,7 @@ class PostgresDatabase final : public TestDatabase {
         "; SET search_path TO " + schema_);
     run(schema_text("postgresql"));
     run("INSERT INTO \"counters\" (\"record_id\", \"unique_id\") VALUES (1, 0)");
-    point_globals_at(folder_.dir());
+    reset_globals_for_schema();
     std::ofstream(folder_.file("SqlServerConnectionString.txt"))
         << "# the throw-away test server\r\n" << clauses << "\r\nConnSettings=SET search_path TO " << schema_
         << ";\r\n";

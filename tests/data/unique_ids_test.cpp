@@ -98,7 +98,6 @@ TEST(UniqueIdsChild, DrawIds) {
   const char* dir = ::getenv("DEXWEB_CHILD_DB_DIR");
   if (!dir) GTEST_SKIP() << "runs as a child process only";
   reset_globals();
-  globals().registry.DB_Dir = dir;
   globals().counters_record_id = 1;
   int count = std::atoi(::getenv("DEXWEB_CHILD_COUNT"));
   std::ofstream out(::getenv("DEXWEB_CHILD_OUT"));

@@ -23,7 +23,6 @@ class BlackListFile : public ::testing::Test {
  protected:
   BlackListFile() {
     reset_globals();
-    globals().registry.DB_Dir = dir.dir();
   }
   ~BlackListFile() override { reset_globals(); }
   test::TempDir dir;
@@ -32,7 +31,7 @@ class BlackListFile : public ::testing::Test {
 
 TEST_F(BlackListFile, EntriesArePrefixesOfPins) {
   test::write_text(dir.file("BlackList"), "555\n12-34\r\n\r\n");
-  list.load();
+  list.load(dir.dir());
   EXPECT_EQ(list.entries(), (std::vector<std::string>{"555", "12", "0"}));
   EXPECT_TRUE(list.in_blacklist("5551234"));
   EXPECT_TRUE(list.in_blacklist("12"));
@@ -43,14 +42,14 @@ TEST_F(BlackListFile, EntriesArePrefixesOfPins) {
 }
 
 TEST_F(BlackListFile, NoFileNoEntriesAndALongFileKeepsItsFirst100) {
-  list.load();
+  list.load(dir.dir());
   EXPECT_EQ(list.blacklist_count(), 0);
   EXPECT_FALSE(list.in_blacklist("0"));
 
   std::string lines;
   for (int i = 1; i <= 150; ++i) lines += std::to_string(1000 + i) + "\r\n";
   test::write_text(dir.file("blacklist"), lines);
-  list.load();
+  list.load(dir.dir());
   EXPECT_EQ(list.blacklist_count(), 100);
   EXPECT_TRUE(list.in_blacklist("1100"));
   EXPECT_FALSE(list.in_blacklist("1101"));

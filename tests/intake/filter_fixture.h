@@ -12,6 +12,8 @@
 #include "config/interface_settings.h"
 #include "config/interface_settings_parser.h"
 #include "intake/internal/filters.h"
+#include "config/registry_settings.h"
+#include "logging/error_policy.h"
 #include "logging/log_state.h"
 #include "support/temp_dir.h"
 
@@ -24,8 +26,8 @@ class FilterTest : public ::testing::Test {
  protected:
   FilterTest() {
     reset_globals();
-    globals().registry.Prog_Dir = prog.dir();
-    globals().registry.DB_Dir = work.dir();
+    registry.DB_Dir = work.dir();
+    ctx.prog_dir = prog.dir();
     ctx.temp_folder = temp.dir();
     msg.file_name = "a.msg";
     set_web_text("user=bob\r\nmsg=hello");
@@ -75,6 +77,9 @@ class FilterTest : public ::testing::Test {
   bool temp_folder_empty() const { return std::filesystem::is_empty(temp.dir()); }
 
   TempDir prog, work, watched, temp;
+  RegistrySettings registry;
+  ErrorPolicy policy;
+  LoggingLoan logging_loan{registry, policy};
   FilterContext ctx;
   WebMessage msg;
 };

@@ -19,13 +19,13 @@ std::vector<std::string> files_in(const std::string& folder) {
 }
 
 IntakeHarness::IntakeHarness(std::unique_ptr<TestDatabase> db_under_test) : database(std::move(db_under_test)) {
-  globals().registry.Log_Dir = logs.dir();
+  registry.Log_Dir = logs.dir();
+  registry.DB_Dir = database->dir();
   db.SetErrorPolicy(&policy);
-  log_state().error_policy = &policy;
   settings.dexwebcgi_path = web.dir();
   settings.retry_interval = 60;
   settings.retry_interval_text = "60";
-  settings.mail_out_dir = globals().registry.DB_Dir + "MailOut/";
+  settings.mail_out_dir = registry.DB_Dir + "MailOut/";
 }
 
 IntakeHarness::~IntakeHarness() {
@@ -55,7 +55,7 @@ std::string IntakeHarness::write_message(const std::string& name, const std::str
 }
 
 bool IntakeHarness::poll() {
-  IntakeContext ctx{db, policy, settings, recipients, blacklist, first_poll, "DexWeb", kMachine, temp.dir(), leftovers, writers};
+  IntakeContext ctx{db, policy, registry, settings, recipients, blacklist, first_poll, "DexWeb", kMachine, temp.dir(), leftovers, writers};
   recipients.clear();
   const bool found = check_for_messages(ctx);
   first_poll = false;

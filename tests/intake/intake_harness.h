@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "config/gateway_settings.h"
+#include "config/registry_settings.h"
 #include "data/db_object.h"
 #include "data/test_databases.h"
 #include "intake/blacklist.h"
@@ -17,6 +18,7 @@
 #include "intake/leftover_files.h"
 #include "intake/writer_watch.h"
 #include "logging/error_policy.h"
+#include "logging/log_state.h"
 #include "platform/clock.h"
 #include "support/temp_dir.h"
 
@@ -68,7 +70,9 @@ class IntakeHarness {
   TempDir web, logs, temp;
   platform::ManualClock clock{platform::from_local(make_datetime(2026, 12, 4, 19, 14, 19))};
   platform::ScopedClock use_clock{clock};
+  RegistrySettings registry;
   ErrorPolicy policy;
+  LoggingLoan logging_loan{registry, policy};
   DBObject db{database->settings()};
   GatewaySettings settings;
   RecipientList recipients;

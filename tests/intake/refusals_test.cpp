@@ -124,7 +124,7 @@ TEST_F(Refusals, TheMonitorSeesBadThenTheRejectionLine) {
 }
 
 TEST_F(Refusals, AMissingBadFolderIsCreated) {
-  globals().registry.Log_Dir = h.logs.dir() + "new/deeper/";
+  h.registry.Log_Dir = h.logs.dir() + "new/deeper/";
   h.write_web_file("a.msg", "msg=hi\r\n");
   h.poll();
   EXPECT_EQ(files_in(h.logs.dir() + "new/deeper/badmsg/").size(), 1u);

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "logging/error_policy.h"
 #include "logging/logging_fixture.h"
 #include "support/udp_listener.h"
 #include "platform/event_loop.h"
@@ -14,8 +13,6 @@ using LogEvent = LoggingTest;
 using Lines = std::vector<std::string>;
 
 TEST_F(LogEvent, LevelFilterFollowsLogLevelAndResetsTheRetryCounters) {
-  ErrorPolicy policy;
-  log_state().error_policy = &policy;
   policy.make_final();
   log_state().log_level = 1;
   log_event("detail", "disk", "general", "d1");

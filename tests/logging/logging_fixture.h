@@ -7,6 +7,8 @@
 #include <string>
 
 #include "config/globals.h"
+#include "config/registry_settings.h"
+#include "logging/error_policy.h"
 #include "logging/log_state.h"
 #include "logging/monitor_link.h"
 #include "platform/clock.h"
@@ -21,8 +23,8 @@ class LoggingTest : public ::testing::Test {
 
   LoggingTest() {
     reset_globals();
-    globals().registry.Log_Dir = dir.dir();
-    globals().registry.DB_Dir = dir.dir();
+    registry_settings.Log_Dir = dir.dir();
+    registry_settings.DB_Dir = dir.dir();
   }
   ~LoggingTest() override { reset_globals(); }
 
@@ -35,6 +37,9 @@ class LoggingTest : public ::testing::Test {
   std::string queued(int index) { return log_state().disk_log_queue.at(static_cast<std::size_t>(index - 1)).line; }
 
   TempDir dir;
+  RegistrySettings registry_settings;
+  ErrorPolicy policy;
+  LoggingLoan logging_loan{registry_settings, policy};
   ScopedEnv registry{"VELOTRAX_REGISTRY", dir.file("velotrax.reg")};
   platform::ManualClock clock{platform::from_local(make_datetime(2024, 3, 5, 14, 7, 9))};
   platform::ScopedClock use_clock{clock};

@@ -19,7 +19,7 @@ using ::testing::SizeIs;
 class Notifications : public test::NotifyTest {
  protected:
   Notifications() {
-    globals().registry.Log_Dir = logs_.dir();
+    registry_.Log_Dir = logs_.dir();
   }
 
   void failure_files(const std::string& list, const std::string& mail_template) {

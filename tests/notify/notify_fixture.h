@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "config/globals.h"
+#include "config/registry_settings.h"
 #include "data/db_object.h"
 #include "data/test_databases.h"
 #include "logging/error_policy.h"
@@ -81,8 +82,6 @@ inline std::string line_of(const std::string& content, int n) {
 class NotifyTest : public ::testing::Test {
  protected:
   NotifyTest() {
-    globals().registry.Prog_Dir = prog_.dir();
-    log_state().error_policy = &policy_;
     settings_.dexmail_enabled = true;
     settings_.domain = "example.com";
     settings_.postmaster = "postmaster@example.com";
@@ -111,8 +110,10 @@ class NotifyTest : public ::testing::Test {
   platform::ScopedClock scoped_clock_{clock_};
   DBObject db_{database_->settings()};
   GatewaySettings settings_;
+  RegistrySettings registry_;
   ErrorPolicy policy_;
-  NotifyContext ctx_{db_, settings_, policy_};
+  LoggingLoan logging_loan_{registry_, policy_};
+  NotifyContext ctx_{db_, settings_, policy_, prog_.dir()};
 };
 
 }  // namespace dexweb::test

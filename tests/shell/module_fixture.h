@@ -30,9 +30,10 @@ class ModuleTest : public ::testing::Test {
     exec("INSERT INTO [control] ([record_id], [dexweb_run], [dexweb_state]) VALUES (1, 1, 1)");
     write_text(registry_.file("velotrax.reg"),
                registry_text("", "", "\"VTM_Enabled\"=\"true\"\r\n\"VTM_Port\"=\"" + std::to_string(monitor_.port()) + "\"\r\n"));
-    globals().registry.Log_Dir = logs_.dir();
-    daemon_ = std::make_unique<Daemon>(platform::event_loop());
-    globals().daemon = daemon_.get();
+    RegistrySettings registry;
+    registry.Log_Dir = logs_.dir();
+    registry.DB_Dir = db_->dir();
+    daemon_ = std::make_unique<Daemon>(platform::event_loop(), registry);
     daemon_->load();
   }
 

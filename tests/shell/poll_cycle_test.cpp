@@ -82,7 +82,7 @@ TEST_F(PollCycle, MissingDatabaseOrWrongVersionStopsAtFirstTick) {
   EXPECT_EQ(run_ticks(1), 1);
   EXPECT_TRUE(logged("Module stopped. Database version conflict"));
 
-  globals().registry.DB_Dir = logs_.dir() + "nowhere/";
+  daemon_->registry.DB_Dir = logs_.dir() + "nowhere/";
   daemon_->db.reset();
   daemon_->first_tick = true;
   EXPECT_EQ(run_ticks(1), 1);

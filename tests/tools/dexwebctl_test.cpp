@@ -36,9 +36,11 @@ class Dexwebctl : public ::testing::Test {
 
   // The module's view of the home: registry, settings row, one poll.
   bool poll() {
-    ScopedEnv registry("VELOTRAX_REGISTRY", home + "velotrax.reg");
-    globals().registry = read_registry_settings();
-    DBObject db(database_settings(globals().registry));
+    ScopedEnv registry_env("VELOTRAX_REGISTRY", home + "velotrax.reg");
+    const RegistrySettings registry = read_registry_settings();
+    ErrorPolicy policy;
+    LoggingLoan logging_loan(registry, policy);
+    DBObject db(database_settings(registry));
     GatewaySettings settings;
     auto rs = db.OpenRecordset("SELECT [dexwebcgi_path], [retry_interval] FROM [settings]");
     settings.dexwebcgi_path = rs->AsText("dexwebcgi_path");
@@ -47,8 +49,7 @@ class Dexwebctl : public ::testing::Test {
     BlackList blacklist;
     LeftoverFiles leftovers;
     WriterWatch writers;
-    ErrorPolicy policy;
-    IntakeContext ctx{db, policy, settings, recipients, blacklist, true, "DexWeb", "host", "", leftovers, writers};
+    IntakeContext ctx{db, policy, registry, settings, recipients, blacklist, true, "DexWeb", "host", "", leftovers, writers};
     return check_for_messages(ctx);
   }
 

@@ -1,10 +1,11 @@
 #pragma once
 // The daemon: the module's process anchor. It owns the per-run state that the poll cycle and
-// the intake share (the one database object, the copies of the settings and control rows,
-// the recipient dictionary and the blacklist), the two timers (poll_timer: the poll
-// cycle; log_timer: the log flush), and the run itself: run turns the event loop until a stop
-// is requested or the module halts, then runs the one stop sequence and returns the exit
-// status. A stop request (a signal, the control row) only sets a flag: it is acted on at
+// the intake share (the registry settings read at start and the error policy, both lent to
+// the logging for the daemon's lifetime, the one database object, the copies of the
+// settings and control rows, the recipient dictionary and the blacklist), the two timers
+// (poll_timer: the poll cycle; log_timer: the log flush), and the run itself: run turns the
+// event loop until a stop is requested or the module halts, then runs the one stop sequence
+// and returns the exit status. A stop request (a signal, the control row) only sets a flag: it is acted on at
 // the top of the loop, between message files, never inside the work of one file.
 
 #include <functional>
@@ -14,6 +15,7 @@
 #include <utility>
 
 #include "config/gateway_settings.h"
+#include "config/registry_settings.h"
 #include "data/db_object.h"
 #include "data/query_object.h"
 #include "intake/blacklist.h"
@@ -21,6 +23,7 @@
 #include "intake/recipient_list.h"
 #include "intake/writer_watch.h"
 #include "logging/error_policy.h"
+#include "logging/log_state.h"
 #include "platform/event_loop.h"
 #include "platform/folder_watch.h"
 #include "platform/private_files.h"
@@ -30,7 +33,8 @@ namespace dexweb {
 
 class Daemon {
  public:
-  explicit Daemon(platform::EventLoop& loop);
+  // registry: the settings read at start, lent read-only to every procedure.
+  Daemon(platform::EventLoop& loop, RegistrySettings registry);
   ~Daemon();
   Daemon(const Daemon&) = delete;
   Daemon& operator=(const Daemon&) = delete;
@@ -42,6 +46,7 @@ class Daemon {
 
   // The service Start event: true when the module was started.
   bool service_start();
+  bool service_started() const { return service_started_; }
 
   // Asks the run to end: from a signal or the service manager (by_module false), or from
   // the module itself (the control row's run flag or pause; under the service manager it
@@ -64,6 +69,8 @@ class Daemon {
   // One tick of poll_timer (public for tests that drive the cycle tick by tick).
   void poll_tick();
 
+  // The registry settings read at start; the procedures get them read-only.
+  RegistrySettings registry;
   // The error routine of the run's procedures.
   ErrorPolicy policy;
 
@@ -139,12 +146,14 @@ class Daemon {
   int read_record_id(const std::string& table);
   void write_control_flag(const std::string& field, bool value, bool whole_table);
 
+  LoggingLoan logging_loan_;
   platform::EventLoop& loop_;
   QueryObject query_;
   bool poll_again_ = false;
   // Instant pickup: the folder watch, and a landing noticed that no poll has seen yet.
   std::unique_ptr<platform::FolderWatch> folder_watch_;
   bool files_landed_ = false;
+  bool service_started_ = false;
   bool stop_requested_ = false;
   bool stop_by_module_ = false;
   bool reload_requested_ = false;
