@@ -5,6 +5,7 @@
 
 #include "logging/internal/best_effort.h"
 #include "logging/log_state.h"
+#include "logging/reporter.h"
 #include "logging/log_triggers.h"
 #include "logging/monitor_link.h"
 #include "logging/sanitize.h"
@@ -93,7 +94,7 @@ void log_event(std::string_view level, std::string_view target, std::string_view
                std::string_view text) {
   LogState& s = log_state();
   let_events_run();
-  if (s.error_policy) s.error_policy->start_afresh();
+  if (ErrorPolicy* policy = reporter().policy()) policy->start_afresh();
   if (!level_passes(level, s.log_level)) return;
 
   DepthGuard depth(s.log_depth);

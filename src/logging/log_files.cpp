@@ -4,6 +4,7 @@
 
 #include "logging/internal/best_effort.h"
 #include "logging/log_state.h"
+#include "logging/reporter.h"
 #include "platform/files.h"
 #include "platform/system_info.h"
 #include "util/module_name.h"
@@ -56,7 +57,7 @@ void drop_oldest_beyond_limit(LogQueue& queue) {
   queue.erase(first, first + static_cast<std::ptrdiff_t>(surplus));
 }
 
-std::string log_folder() { return logging_registry().log_folder(); }
+std::string log_folder() { return reporter().registry().log_folder(); }
 
 // Writes the queue's first n lines in one append and only then drops them, so that lines
 // queued meanwhile, and lines of a failed write, wait for the next flush. A write that fails

@@ -1,22 +1,19 @@
 #pragma once
-// The logging's module-wide values: what the settings row asks of the log, the log_event
-// calls in progress, the lines waiting for the log timer, the interlock of the two disk
-// writers, the log triggers and the monitor link. They live for the process.
+// The logging's state: what the settings row asks of the log, the log_event calls in
+// progress, the lines waiting for the log timer, the interlock of the two disk writers, the
+// log triggers and the monitor link. The reporter of the run holds it (logging/reporter.h).
 
 #include <chrono>
 #include <cstddef>
 #include <deque>
 #include <string>
 
-#include "config/registry_settings.h"
 #include "logging/log_triggers.h"
 #include "logging/monitor_settings.h"
 #include "platform/system_info.h"
 #include "util/string_builder.h"
 
 namespace dexweb {
-
-class ErrorPolicy;
 
 // A line waiting in a log queue, and how many of its bytes (CR LF included) are in the file
 // already: a full disk may take the first part of an append and refuse the rest, and the
@@ -53,35 +50,16 @@ struct LogState {
   // "Message accepted." and "Message rejected." reports of this run (per recipient).
   long long messages_accepted = 0;
   long long messages_refused = 0;
-  // What the run lends the logging (see LoggingLoan); neither outside a run.
-  const RegistrySettings* registry = nullptr;
-  ErrorPolicy* error_policy = nullptr;
 };
 
+// The state of the installed reporter (see reporter()).
 LogState& log_state();
 
-// Lends the logging the run's registry (Log_Dir for the log files, DB_Dir for the trigger
-// file) and its error policy, whose counters every report starts afresh, for the lifetime
-// of the loan.
-class LoggingLoan {
- public:
-  LoggingLoan(const RegistrySettings& registry, ErrorPolicy& policy);
-  ~LoggingLoan();
-  LoggingLoan(const LoggingLoan&) = delete;
-  LoggingLoan& operator=(const LoggingLoan&) = delete;
-
- private:
-  const RegistrySettings* previous_registry_;
-  ErrorPolicy* previous_policy_;
-};
-
-// The registry lent to the logging; outside a run an empty one (the default log folder).
-const RegistrySettings& logging_registry();
-
-// Puts the logging's values back to their start values (tests).
+// Puts the installed reporter's state back to its start values (tests).
 void reset_log_state();
 
-// Puts every module-wide value back to its start value: globals() and log_state() (tests).
+// Puts every module-wide value back to its start value: globals(), the gateway time offset
+// and log_state() (tests).
 void reset_globals();
 
 }  // namespace dexweb

@@ -7,6 +7,7 @@
 #include "logging/internal/best_effort.h"
 #include "logging/log_event.h"
 #include "logging/log_state.h"
+#include "logging/reporter.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -89,7 +90,7 @@ std::vector<LogTrigger> parse_triggers(std::string_view file_text, std::string_v
 
 void load_triggers(LogTriggerTable& table) {
   table.loaded = true;
-  std::string path = platform::resolve_name_nocase(logging_registry().DB_Dir, std::string(kTriggerFile));
+  std::string path = platform::resolve_name_nocase(reporter().registry().DB_Dir, std::string(kTriggerFile));
   auto info = platform::stat_path(path);
   if (!info || info->is_dir) return;
   table.rows = parse_triggers(text::decode_bytes(platform::read_file(path)), kModuleName);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "config/registry.h"
+#include "config/registry_settings.h"
 #include "logging/internal/best_effort.h"
 #include "logging/log_state.h"
 #include "platform/net.h"

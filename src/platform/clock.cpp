@@ -43,8 +43,7 @@ SteadyPoint steady_after(double seconds) {
 
 Clock& clock() { return *g_clock; }
 
-ScopedClock::ScopedClock(Clock& replacement) : previous_(g_clock) { g_clock = &replacement; }
-ScopedClock::~ScopedClock() { g_clock = previous_; }
+ScopedClock::ScopedClock(Clock& replacement) : replaced_(g_clock, &replacement) {}
 
 DateTime to_local(TimePoint t) {
   using namespace std::chrono;

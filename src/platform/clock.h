@@ -12,6 +12,7 @@
 #include <span>
 
 #include "util/datetime.h"
+#include "util/scoped_pointer.h"
 
 namespace dexweb::platform {
 
@@ -67,12 +68,9 @@ Clock& clock();
 class ScopedClock {
  public:
   explicit ScopedClock(Clock& replacement);
-  ~ScopedClock();
-  ScopedClock(const ScopedClock&) = delete;
-  ScopedClock& operator=(const ScopedClock&) = delete;
 
  private:
-  Clock* previous_;
+  ScopedPointer<Clock> replaced_;
 };
 
 // Local wall-clock time of a UTC time point, through the C library's time zone.

@@ -34,7 +34,8 @@ Daemon::Daemon(platform::EventLoop& loop, RegistrySettings settings_read_at_star
       policy(registry.Run_Type == "Application"),
       check_for_messages(poll_watched_folder),
       load_blacklist([](Daemon& f) { f.blacklist.load(f.registry.DB_Dir); }),
-      logging_loan_(registry, policy),
+      reporter_(registry, &policy),
+      reporter_install_(reporter_),
       loop_(loop) {}
 
 Daemon::~Daemon() {

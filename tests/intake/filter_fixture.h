@@ -15,6 +15,7 @@
 #include "config/registry_settings.h"
 #include "logging/error_policy.h"
 #include "logging/log_state.h"
+#include "logging/reporter.h"
 #include "support/temp_dir.h"
 
 namespace dexweb::test {
@@ -79,7 +80,8 @@ class FilterTest : public ::testing::Test {
   TempDir prog, work, watched, temp;
   RegistrySettings registry;
   ErrorPolicy policy;
-  LoggingLoan logging_loan{registry, policy};
+  Reporter reporter{registry, &policy};
+  ReporterInstall reporter_install{reporter};
   FilterContext ctx;
   WebMessage msg;
 };

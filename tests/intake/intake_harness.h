@@ -19,6 +19,7 @@
 #include "intake/writer_watch.h"
 #include "logging/error_policy.h"
 #include "logging/log_state.h"
+#include "logging/reporter.h"
 #include "platform/clock.h"
 #include "support/temp_dir.h"
 
@@ -72,7 +73,8 @@ class IntakeHarness {
   platform::ScopedClock use_clock{clock};
   RegistrySettings registry;
   ErrorPolicy policy;
-  LoggingLoan logging_loan{registry, policy};
+  Reporter reporter{registry, &policy};
+  ReporterInstall reporter_install{reporter};
   DBObject db{database->settings()};
   GatewaySettings settings;
   RecipientList recipients;

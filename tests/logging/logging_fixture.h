@@ -10,6 +10,7 @@
 #include "config/registry_settings.h"
 #include "logging/error_policy.h"
 #include "logging/log_state.h"
+#include "logging/reporter.h"
 #include "logging/monitor_link.h"
 #include "platform/clock.h"
 #include "support/scoped_env.h"
@@ -39,7 +40,8 @@ class LoggingTest : public ::testing::Test {
   TempDir dir;
   RegistrySettings registry_settings;
   ErrorPolicy policy;
-  LoggingLoan logging_loan{registry_settings, policy};
+  Reporter reporter{registry_settings, &policy};
+  ReporterInstall reporter_install{reporter};
   ScopedEnv registry{"VELOTRAX_REGISTRY", dir.file("velotrax.reg")};
   platform::ManualClock clock{platform::from_local(make_datetime(2024, 3, 5, 14, 7, 9))};
   platform::ScopedClock use_clock{clock};

@@ -22,6 +22,7 @@
 #include "data/test_databases.h"
 #include "logging/error_policy.h"
 #include "logging/log_state.h"
+#include "logging/reporter.h"
 #include "notify/notifications.h"
 #include "platform/clock.h"
 #include "support/scoped_env.h"
@@ -112,7 +113,8 @@ class NotifyTest : public ::testing::Test {
   GatewaySettings settings_;
   RegistrySettings registry_;
   ErrorPolicy policy_;
-  LoggingLoan logging_loan_{registry_, policy_};
+  Reporter reporter_{registry_, &policy_};
+  ReporterInstall reporter_install_{reporter_};
   NotifyContext ctx_{db_, settings_, policy_, prog_.dir()};
 };
 

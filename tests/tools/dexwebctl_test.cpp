@@ -12,6 +12,7 @@
 #include "intake/leftover_files.h"
 #include "intake/writer_watch.h"
 #include "logging/log_state.h"
+#include "logging/reporter.h"
 #include "support/child_process.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
@@ -39,7 +40,8 @@ class Dexwebctl : public ::testing::Test {
     ScopedEnv registry_env("VELOTRAX_REGISTRY", home + "velotrax.reg");
     const RegistrySettings registry = read_registry_settings();
     ErrorPolicy policy;
-    LoggingLoan logging_loan(registry, policy);
+    Reporter reporter(registry, &policy);
+    ReporterInstall reporter_install(reporter);
     DBObject db(database_settings(registry));
     GatewaySettings settings;
     auto rs = db.OpenRecordset("SELECT [dexwebcgi_path], [retry_interval] FROM [settings]");

@@ -1,7 +1,7 @@
 #pragma once
 // The daemon: the module's process anchor. It owns the per-run state that the poll cycle and
-// the intake share (the registry settings read at start and the error policy, both lent to
-// the logging for the daemon's lifetime, the one database object, the copies of the
+// the intake share (the registry settings read at start, the error policy, the reporter,
+// which it installs for its lifetime, the one database object, the copies of the
 // settings and control rows, the recipient dictionary and the blacklist), the two timers
 // (poll_timer: the poll cycle; log_timer: the log flush), and the run itself: run turns the
 // event loop until a stop is requested or the module halts, then runs the one stop sequence
@@ -23,7 +23,7 @@
 #include "intake/recipient_list.h"
 #include "intake/writer_watch.h"
 #include "logging/error_policy.h"
-#include "logging/log_state.h"
+#include "logging/reporter.h"
 #include "platform/event_loop.h"
 #include "platform/folder_watch.h"
 #include "platform/private_files.h"
@@ -146,7 +146,8 @@ class Daemon {
   int read_record_id(const std::string& table);
   void write_control_flag(const std::string& field, bool value, bool whole_table);
 
-  LoggingLoan logging_loan_;
+  Reporter reporter_;
+  ReporterInstall reporter_install_;
   platform::EventLoop& loop_;
   QueryObject query_;
   bool poll_again_ = false;
