@@ -2,7 +2,7 @@
 // The data layer's module-wide values, until they move into the database object. Everything
 // else that lives for the run is owned by an object (the daemon, the database object, the
 // loop); the process-wide values are the clock with the gateway's offset (platform/clock.h),
-// the signal handlers of the loop and the logging's state (logging/log_state.h).
+// the signal flags of the loop and the installed reporter (logging/reporter.h).
 
 #include <string>
 
@@ -34,8 +34,8 @@ struct Globals {
   int local_sequence = 0;
 };
 
-// The logging's module-wide values are in logging/log_state.h, whose reset_globals() puts
-// these and those back to their start values.
+// reset_globals() (logging/log_state.h) puts these back to their start values, with the
+// gateway time offset and the installed reporter's state.
 Globals& globals();
 
 // The data layer's callers of the gateway time, until its module-wide values move.

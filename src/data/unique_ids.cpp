@@ -1,14 +1,14 @@
 #include "data/unique_ids.h"
 
 #include "config/globals.h"
-#include "data/internal/db_log.h"
 #include "data/db_object.h"
 #include "data/dialect.h"
+#include "data/internal/db_log.h"
 #include "logging/error_policy.h"
-#include "platform/event_loop.h"
-#include "util/random.h"
-#include "util/module_name.h"
 #include "platform/clock.h"
+#include "platform/event_loop.h"
+#include "util/module_name.h"
+#include "util/random.h"
 
 namespace dexweb {
 namespace {

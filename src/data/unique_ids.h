@@ -26,7 +26,7 @@ int get_unique(DBObject& db);
 // The module's own sequence: 1, 2, ... 2000000000, then 1 again. Not kept across runs.
 int next_local_id();
 
-// module_name + server_now as yyyymmddhhnnss + next_local_id(), e.g. VTXWeb2026120419141942.
+// kModuleName + server_now as yyyymmddhhnnss + next_local_id(), e.g. VTXWeb2026120419141942.
 // Unique within one run only: the sequence begins again at every start, so a name may be
 // one that a file of an earlier run still has. A writer that must not replace such a file
 // creates it without replacing and takes the next name while the name is taken.

@@ -6,8 +6,8 @@
 #include "data/db_object.h"
 #include "data/query_object.h"
 #include "data/sql_literals.h"
-#include "util/text.h"
 #include "platform/clock.h"
+#include "util/text.h"
 
 namespace dexweb {
 namespace {

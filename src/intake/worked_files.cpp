@@ -12,9 +12,9 @@
 #include "intake/internal/intake_log.h"
 #include "intake/message_rows.h"
 #include "logging/error_policy.h"
+#include "platform/clock.h"
 #include "util/random.h"
 #include "util/text.h"
-#include "platform/clock.h"
 
 namespace dexweb {
 namespace {

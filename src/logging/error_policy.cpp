@@ -8,12 +8,12 @@
 #include "logging/monitor_link.h"
 #include "logging/sanitize.h"
 #include "logging/stderr_echo.h"
+#include "platform/clock.h"
 #include "platform/event_loop.h"
 #include "platform/files.h"
 #include "platform/system_info.h"
-#include "util/random.h"
 #include "util/module_name.h"
-#include "platform/clock.h"
+#include "util/random.h"
 
 namespace dexweb {
 namespace {

@@ -3,18 +3,18 @@
 #include <optional>
 #include <string>
 
+#include "logging/error_policy.h"
 #include "logging/internal/best_effort.h"
 #include "logging/log_state.h"
-#include "logging/reporter.h"
 #include "logging/log_triggers.h"
 #include "logging/monitor_link.h"
+#include "logging/reporter.h"
 #include "logging/sanitize.h"
 #include "logging/stderr_echo.h"
 #include "platform/clock.h"
 #include "platform/system_info.h"
-#include "util/text.h"
 #include "util/module_name.h"
-#include "logging/error_policy.h"
+#include "util/text.h"
 
 namespace dexweb {
 namespace {

@@ -5,10 +5,10 @@
 #include "logging/internal/best_effort.h"
 #include "logging/log_state.h"
 #include "logging/reporter.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/system_info.h"
 #include "util/module_name.h"
-#include "platform/clock.h"
 
 namespace dexweb {
 namespace {

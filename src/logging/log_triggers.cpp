@@ -12,8 +12,8 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "util/escapes.h"
-#include "util/text.h"
 #include "util/module_name.h"
+#include "util/text.h"
 
 namespace dexweb {
 namespace {

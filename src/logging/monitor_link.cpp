@@ -6,10 +6,10 @@
 #include "config/registry_settings.h"
 #include "logging/internal/best_effort.h"
 #include "logging/log_state.h"
+#include "platform/clock.h"
 #include "platform/net.h"
 #include "platform/udp_sender.h"
 #include "util/text.h"
-#include "platform/clock.h"
 
 namespace dexweb {
 namespace {

@@ -8,8 +8,8 @@
 #include "platform/files.h"
 #include "platform/registry_file.h"
 #include "platform/service_manager.h"
-#include "util/runtime_error.h"
 #include "util/module_name.h"
+#include "util/runtime_error.h"
 
 namespace dexweb {
 namespace {

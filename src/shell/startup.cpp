@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "config/globals.h"
 #include "config/registry_settings.h"
 #include "logging/log_event.h"
 #include "logging/log_files.h"
@@ -21,8 +20,8 @@
 #include "shell/internal/daemon.h"
 #include "shell/internal/poll_report.h"
 #include "shell/internal/service_install.h"
-#include "util/runtime_error.h"
 #include "util/module_name.h"
+#include "util/runtime_error.h"
 
 #define DEXWEB_STR2(x) #x
 #define DEXWEB_STR(x) DEXWEB_STR2(x)

@@ -6,8 +6,8 @@
 #include "data/query_object.h"
 #include "intake/intake_harness.h"
 #include "intake/message_rows.h"
-#include "util/runtime_error.h"
 #include "platform/clock.h"
+#include "util/runtime_error.h"
 
 namespace dexweb::test {
 namespace {

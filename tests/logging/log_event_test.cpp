@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "logging/logging_fixture.h"
-#include "support/udp_listener.h"
 #include "platform/event_loop.h"
+#include "support/udp_listener.h"
 
 namespace dexweb::test {
 namespace {

@@ -5,8 +5,8 @@
 
 #include "logging/error_policy.h"
 #include "notify/notify_fixture.h"
-#include "platform/event_loop.h"
 #include "platform/clock.h"
+#include "platform/event_loop.h"
 
 namespace dexweb {
 namespace {

@@ -4,9 +4,9 @@
 
 #include "logging/log_event.h"
 #include "logging/monitor_link.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "shell/module_fixture.h"
-#include "platform/clock.h"
 
 namespace dexweb::test {
 namespace {
