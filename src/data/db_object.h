@@ -46,8 +46,8 @@ class SqliteConnection;
 }
 
 class DbEngine;
-class ErrorPolicy;
 class DbFailure;
+class ErrorPolicy;
 
 class DBObject {
  public:
@@ -80,8 +80,9 @@ class DBObject {
 
   // Opens the database unless it is open. retries -1 means DB_Retries. A failure is
   // retried (warning line, wait DB_Short_Timeout + [0,1) s) while the attempts do not
-  // exceed retries; then RuntimeError is raised, marked final, with the engine's number. Errors 3001 ("Invalid argument in connection
-  // string"), 3031 and 3059 (raised as 3031 "DB authentication error") are raised at once.
+  // exceed retries; then RuntimeError is raised, marked final, with the engine's number.
+  // Errors 3001 ("Invalid argument in connection string"), 3031 and 3059 (raised as 3031
+  // "DB authentication error") are raised at once.
   bool OpenDb(int retries = -1);
   // Closes the connection (errors ignored), then lets the event loop run.
   void CloseDb();

@@ -8,9 +8,9 @@
 #include "data/internal/db_messages.h"
 #include "data/db_object.h"
 #include "data/dialect.h"
+#include "logging/error_policy.h"
 #include "platform/event_loop.h"
 #include "util/random.h"
-#include "logging/error_policy.h"
 
 namespace dexweb {
 

@@ -116,7 +116,9 @@ bool WorkedFiles::store(const std::vector<std::string>& statements, const Worked
     try {
       write_message_rows(db_, all);
       return true;
-    } catch (const RuntimeError&) {
+    } catch (const RuntimeError& e) {
+      // A failure the database object gave up on stays final while the record is looked up.
+      if (e.is_final()) policy_.make_final();
       if (auto found = Find(row.file_key)) return found->worked_by == row.worked_by;
       throw;
     }

@@ -30,8 +30,8 @@ struct NotifyContext {
 };
 
 // Writes one mail file for each item of the notify list, in list order. Starts the error
-// policy's counters afresh. message, sender and recipient are the web message's; error_message the
-// reason of a failure.
+// policy's counters afresh. message, sender and recipient are the web message's;
+// error_message the reason of a failure.
 void send_notifications(NotifyContext& ctx, const std::string& message, const std::string& sender,
                         const std::string& recipient, bool failed, const std::string& error_message);
 

@@ -4,6 +4,7 @@
 #include "logging/log_event.h"
 #include "logging/log_files.h"
 #include "logging/monitor_link.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/private_files.h"
 #include "platform/service_manager.h"
@@ -12,7 +13,6 @@
 #include "util/text.h"
 
 #include <utility>
-#include "platform/clock.h"
 
 namespace dexweb {
 

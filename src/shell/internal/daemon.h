@@ -1,12 +1,12 @@
 #pragma once
 // The daemon: the module's process anchor. It owns the per-run state that the poll cycle and
 // the intake share (the registry settings read at start, the error policy, the reporter,
-// which it installs for its lifetime, the one database object, the copies of the
-// settings and control rows, the recipient dictionary and the blacklist), the two timers
-// (poll_timer: the poll cycle; log_timer: the log flush), and the run itself: run turns the
-// event loop until a stop is requested or the module halts, then runs the one stop sequence
-// and returns the exit status. A stop request (a signal, the control row) only sets a flag: it is acted on at
-// the top of the loop, between message files, never inside the work of one file.
+// which it installs for its lifetime, the one database object, the copies of the settings
+// and control rows, the recipient dictionary and the blacklist), the two timers (poll_timer:
+// the poll cycle; log_timer: the log flush), and the run itself: run turns the event loop
+// until a stop is requested or the module halts, then runs the one stop sequence and returns
+// the exit status. A stop request (a signal, the control row) only sets a flag: it is acted
+// on at the top of the loop, between message files, never inside the work of one file.
 
 #include <functional>
 #include <memory>
