@@ -1,6 +1,5 @@
 #include "data/internal/db_messages.h"
 
-#include "config/globals.h"
 #include "util/runtime_error.h"
 
 namespace dexweb {
@@ -14,9 +13,7 @@ std::string with_engine_lines(const std::string& description, const std::vector<
 }
 
 void raise_final(int number, std::string description, std::string source) {
-  globals().retry_count = 100;
-  globals().retry_round = 100;
-  throw RuntimeError(number, std::move(description), std::move(source));
+  throw RuntimeError(number, std::move(description), std::move(source)).mark_final();
 }
 
 }  // namespace dexweb

@@ -19,10 +19,10 @@
 //     DB_Medium_Timeout when the caller gave none, a wait of DB_Medium_Timeout + [0,1) s,
 //     and on a server (OpenRecordset, Execute, ExecuteRA) a reconnect once the count is
 //     above 2 or equals DB_Retries;
-//   - giving up sets retry_count and retry_round to 100, then either logs the operation's
-//     "ok to continue" line and returns empty (ignore_failure) or raises RuntimeError with
-//     the engine's number and source and the description, each engine error on its own
-//     line, and "SQL: " + statement.
+//   - giving up is final for the error routine: either the operation makes the owner's
+//     error policy final, logs its "ok to continue" line and returns empty (ignore_failure),
+//     or it raises RuntimeError marked final with the engine's number and source and the
+//     description, each engine error on its own line, and "SQL: " + statement.
 // A time-out of 0 makes Execute, ExecuteRA and BulkExecute quiet: one attempt with a 1 s
 // time-out, and a failure ends the call without a message or an error.
 // Waits let the event loop run (timers and signals may run meanwhile).
@@ -49,6 +49,7 @@ class SqliteConnection;
 
 class DbEngine;
 class DbFailure;
+class ErrorPolicy;
 
 class DBObject {
  public:
@@ -80,6 +81,10 @@ class DBObject {
   // success.
   bool Failed() const { return failed_; }
   void SetFailed(bool failed) { failed_ = failed; }
+  // The owner's error policy: an operation that gives up and goes on (ignore_failure)
+  // makes its next error final, and get_unique2 hands it its last failure. None by default.
+  void SetErrorPolicy(ErrorPolicy* policy) { error_policy_ = policy; }
+  ErrorPolicy* ErrorPolicyInUse() const { return error_policy_; }
 
   // The embedded database's connection while it is open; nullptr on a server or closed.
   platform::SqliteConnection* GetDb();
@@ -90,9 +95,9 @@ class DBObject {
 
   // Opens the database unless it is open. retries -1 means DB_Retries. A failure is
   // retried (warning line, wait DB_Short_Timeout + [0,1) s) while the attempts do not
-  // exceed retries; then retry_count and retry_round are set to 100 and RuntimeError is
-  // raised with the engine's number. Errors 3001 ("Invalid argument in connection
-  // string"), 3031 and 3059 (raised as 3031 "DB authentication error") are raised at once.
+  // exceed retries; then RuntimeError is raised, marked final, with the engine's number.
+  // Errors 3001 ("Invalid argument in connection string"), 3031 and 3059 (raised as 3031
+  // "DB authentication error") are raised at once.
   bool OpenDb(int retries = -1);
   // Closes the connection (errors ignored), then lets the event loop run.
   void CloseDb();
@@ -209,6 +214,7 @@ class DBObject {
   int lock_delay_ms_ = 25;
   CounterState counter_;
   bool failed_ = false;
+  ErrorPolicy* error_policy_ = nullptr;
   bool opened_ = false;
   std::string connection_string_;
   std::string driver_clauses_;

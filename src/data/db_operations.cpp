@@ -1,13 +1,13 @@
 // DBObject's queries and statements under the retry policy described in db_object.h.
-#include "config/globals.h"
+#include "data/db_object.h"
+#include "data/dialect.h"
 #include "data/internal/blanks.h"
 #include "data/internal/bulk_batches.h"
 #include "data/internal/db_engine.h"
 #include "data/internal/db_failure.h"
 #include "data/internal/db_log.h"
 #include "data/internal/db_messages.h"
-#include "data/db_object.h"
-#include "data/dialect.h"
+#include "logging/error_policy.h"
 #include "platform/event_loop.h"
 #include "util/random.h"
 
@@ -88,7 +88,7 @@ bool DBObject::retry_after(StepPolicy& p, const DbFailure& f, std::string_view s
   const bool server = uses_server_;
   if (p.counter > settings_.retries || p.fail_on_first) {
     if (p.ignore_failure) {
-      globals().retry_count = globals().retry_round = 100;
+      if (error_policy_) error_policy_->make_final();
       db_log("detail", p.ignored);
       return false;
     }

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "config/globals.h"
 #include "data/sql_literals.h"
+#include "platform/clock.h"
 
 namespace dexweb {
 namespace {
@@ -28,7 +28,7 @@ class EmbeddedDialect final : public Dialect {
   std::string quote_identifier(std::string_view name) const override { return "[" + std::string(name) + "]"; }
   std::string boolean_literal(bool value) const override { return value ? "True" : "False"; }
   std::string date_literal(DateTime value) const override { return iso_date(value, ' '); }
-  std::string now_expression() const override { return " " + date_literal(server_now()) + " "; }
+  std::string now_expression() const override { return " " + date_literal(platform::server_now()) + " "; }
   std::string table_hint() const override { return {}; }
   std::string select_top1(std::string_view rest) const override {
     return "SELECT " + std::string(rest) + " LIMIT 1";

@@ -1,7 +1,7 @@
 #include "data/sql_literals.h"
 
-#include "config/globals.h"
 #include "data/dialect.h"
+#include "platform/clock.h"
 #include "util/text.h"
 
 namespace dexweb {
@@ -12,7 +12,7 @@ std::string sql_string(const Variant& value) {
 }
 
 std::string sql_date(const Dialect& dialect, const Variant& value) {
-  DateTime when = server_now();
+  DateTime when = platform::server_now();
   if (auto* d = std::get_if<DateTime>(&value)) {
     when = *d;
   } else if (auto* s = std::get_if<std::string>(&value)) {

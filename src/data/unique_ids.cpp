@@ -1,11 +1,12 @@
 #include "data/unique_ids.h"
 
-#include "config/globals.h"
-#include "data/internal/db_log.h"
 #include "data/db_object.h"
 #include "data/dialect.h"
+#include "data/internal/db_log.h"
 #include "logging/error_policy.h"
+#include "platform/clock.h"
 #include "platform/event_loop.h"
+#include "util/module_name.h"
 #include "util/random.h"
 
 namespace dexweb {
@@ -49,10 +50,17 @@ int draw_counter(DBObject& db) {
   return id;
 }
 
+// The eleventh failure since the last success is final: the owner's error routine halts.
+void give_up(DBObject& db, RuntimeError error) {
+  error.mark_final();
+  ErrorPolicy* policy = db.ErrorPolicyInUse();
+  if (!policy) throw error;
+  policy->on_error(error, "Procedure: get_unique2");
+}
+
 }  // namespace
 
 int get_unique2(DBObject& db) {
-  Globals& g = globals();
   int& failures = db.Counter().failures;
   try {
     int id = draw_counter(db);
@@ -60,11 +68,7 @@ int get_unique2(DBObject& db) {
     return id;
   } catch (const RuntimeError& e) {
     db_log("detail", "Get_Unique2 warning: " + std::to_string(e.number()) + " " + e.description());
-    if (++failures > 10) {
-      g.retry_count = 100;
-      g.retry_round = 100;
-      on_error(e, "Procedure: get_unique2");
-    }
+    if (++failures > 10) give_up(db, e);
     return -1;
   }
 }
@@ -105,7 +109,7 @@ int next_local_id() {
 void restart_name_sequence(int last) { name_sequence() = last; }
 
 std::string unique_name() {
-  return globals().module_name + format_compact(server_now()) + std::to_string(next_local_id());
+  return std::string(kModuleName) + format_compact(platform::server_now()) + std::to_string(next_local_id());
 }
 
 }  // namespace dexweb

@@ -13,8 +13,9 @@ inline constexpr int kMaxUniqueId = 2000000000;
 // One attempt at the shared counter: one atomic step that wraps from 2000000000 to 1 and
 // returns the new value; 0 when the counters table has no row; -1 when the attempt failed
 // (logged as "Get_Unique2 warning: "). The statement gets no retries of its own; on the
-// embedded database its lock wait is a single try of DBObject::LockDelayMs() ms. The eleventh failed
-// attempt since the last success hands the error to on_error, which halts.
+// embedded database its lock wait is a single try of DBObject::LockDelayMs() ms. The
+// eleventh failed attempt since the last success is final: the database object's error
+// policy halts (without one the error is raised).
 int get_unique2(DBObject& db);
 
 // An id that never fails: up to six attempts of get_unique2 (waits of DB_Short_Timeout
@@ -28,7 +29,7 @@ int next_local_id();
 // Sets the sequence's last value (tests: the next id is last + 1).
 void restart_name_sequence(int last);
 
-// module_name + server_now as yyyymmddhhnnss + next_local_id(), e.g. VTXWeb2026120419141942.
+// kModuleName + server_now as yyyymmddhhnnss + next_local_id(), e.g. VTXWeb2026120419141942.
 // Unique within one run only: the sequence begins again at every start, so a name may be
 // one that a file of an earlier run still has. A writer that must not replace such a file
 // creates it without replacing and takes the next name while the name is taken.

@@ -1,6 +1,5 @@
 #include "intake/internal/bad_copies.h"
 
-#include "config/globals.h"
 #include "data/unique_ids.h"
 #include "intake/internal/intake_log.h"
 #include "intake/leftover_files.h"
@@ -62,11 +61,12 @@ void retry_one(const std::string& folder, const LeftoverFiles::PendingCopy& pend
 
 }  // namespace
 
-std::string bad_folder() { return globals().registry.log_folder() + "badmsg/"; }
+std::string bad_folder(const RegistrySettings& registry) { return registry.log_folder() + "badmsg/"; }
 
-std::string make_bad_copy_path() {
-  std::string path = bad_folder() + unique_name() + ".web";
-  for (int i = 1; i < kNameAttempts && platform::stamp_entry(path); ++i) path = bad_folder() + unique_name() + ".web";
+std::string make_bad_copy_path(const RegistrySettings& registry) {
+  const std::string folder = bad_folder(registry);
+  std::string path = folder + unique_name() + ".web";
+  for (int i = 1; i < kNameAttempts && platform::stamp_entry(path); ++i) path = folder + unique_name() + ".web";
   return path;
 }
 

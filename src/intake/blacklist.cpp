@@ -3,7 +3,6 @@
 #include <cctype>
 #include <cstdlib>
 
-#include "config/globals.h"
 #include "intake/internal/intake_log.h"
 #include "platform/file_helpers.h"
 #include "platform/files.h"
@@ -67,9 +66,9 @@ std::string blacklist_entry(std::string_view line) {
   return text::trim(to_text(Variant{value == 0 ? 0.0 : value}));
 }
 
-void BlackList::load() {
+void BlackList::load(const std::string& db_dir) {
   entries_.clear();
-  const std::string path = platform::resolve_name_nocase(globals().registry.DB_Dir, "blacklist");
+  const std::string path = platform::resolve_name_nocase(db_dir, "blacklist");
   if (!is_file(path)) return;
   const std::vector<std::string> lines = file_lines(text::decode_bytes(platform::read_file(path, kReadLimit)));
   for (const std::string& line : lines) {

@@ -17,10 +17,10 @@ class BlackList {
  public:
   static constexpr int kMaxEntries = 100;
 
-  // Reads DB_Dir + "blacklist" (name matched without regard to case); no file means no
+  // Reads db_dir + "blacklist" (name matched without regard to case); no file means no
   // entries. Lines end with CR LF, CR or LF. Only the first kMaxEntries lines are used; the
   // rest is reported in a log line. Raises RuntimeError when the file cannot be read.
-  void load();
+  void load(const std::string& db_dir);
   // True when some entry is no longer than pin and equals its first characters (case
   // matters).
   bool in_blacklist(std::string_view pin) const;

@@ -2,10 +2,9 @@
 
 #include <chrono>
 
-#include "config/globals.h"
 #include "data/templates_table.h"
-#include "intake/internal/bad_copies.h"
 #include "intake/folder_scan.h"
+#include "intake/internal/bad_copies.h"
 #include "intake/internal/intake_call.h"
 #include "intake/internal/intake_log.h"
 #include "logging/error_policy.h"
@@ -33,25 +32,25 @@ void work_listed_files(IntakeCall& call) {
 IntakeCall::IntakeCall(IntakeContext& context)
     : ctx(context),
       folder(as_folder(context.settings.dexwebcgi_path)),
-      notify{context.db, context.settings},
+      notify{context.db, context.settings, context.policy, context.registry.Prog_Dir},
       rows{context.interface_name, context.machine_name, context.settings.retry_interval_text} {
+  filter.prog_dir = context.registry.Prog_Dir;
   filter.temp_folder = context.temp_folder;
   lines.SetCaseSensitive(false);
   lines.SetGrowSize(50);
 }
 
 bool check_for_messages(IntakeContext& ctx) {
-  globals().retry_count = 0;
-  globals().retry_round = 0;
+  ctx.policy.start_afresh();
   IntakeCall call(ctx);
   if (!is_dir(call.folder)) {
     if (ctx.first_poll) log_general("Unable to access folder: " + call.folder);
     return false;
   }
   retry_pending_copies(call.folder, ctx.leftover_files);
-  with_retry(kIntakeProcedure, [&] { list_message_files(call.folder, ctx.leftover_files, ctx.writers, call.files); });
+  ctx.policy.with_retry(kIntakeProcedure, [&] { list_message_files(call.folder, ctx.leftover_files, ctx.writers, call.files); });
   if (call.files.Count() == 0) return false;
-  call.interface_settings = with_retry(kIntakeProcedure, [&] { return effective_interface_settings(ctx.db); });
+  call.interface_settings = ctx.policy.with_retry(kIntakeProcedure, [&] { return effective_interface_settings(ctx.db); });
   work_listed_files(call);
   return true;
 }

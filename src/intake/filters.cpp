@@ -3,7 +3,6 @@
 #include <exception>
 #include <optional>
 
-#include "config/globals.h"
 #include "intake/internal/filter_call.h"
 #include "intake/internal/filter_text.h"
 #include "logging/log_event.h"
@@ -60,8 +59,8 @@ bool run_step(const FilterKind& kind, Step&& step) {
 }
 
 // The component at Prog_Dir + name, or nullopt after the "not found" line.
-std::optional<std::string> component(const FilterKind& kind, const char* name) {
-  std::string path = globals().registry.Prog_Dir + name;
+std::optional<std::string> component(const FilterKind& kind, const FilterContext& ctx, const char* name) {
+  std::string path = ctx.prog_dir + name;
   if (is_file(path)) return path;
   detail("Unable to apply " + std::string(kind.title) + " - " + name + " not found");
   return std::nullopt;
@@ -96,7 +95,7 @@ Outcome run_filter(const FilterKind& kind, const InterfaceSettings& settings, co
                    const std::optional<std::string>& file_content) {
   if (settings.is_set(kind.debug_key)) call.debug = debug_target(settings.value(kind.debug_key));
   if (settings.value(settings_key::kUseFilterDll)) {
-    std::optional<std::string> library = component(kind, kLibraryName);
+    std::optional<std::string> library = component(kind, ctx, kLibraryName);
     if (!library) return {Outcome::Kind::Skipped, {}};
     if (!settings.value(settings_key::kUseFilterDllFile)) return through_library_text(kind, *library, std::move(call));
     call.text.clear();
@@ -107,7 +106,7 @@ Outcome run_filter(const FilterKind& kind, const InterfaceSettings& settings, co
       return {Outcome::Kind::Failed, {}};
     return answer_in_file(call.file_path);
   }
-  std::optional<std::string> program = component(kind, kProgramName);
+  std::optional<std::string> program = component(kind, ctx, kProgramName);
   if (!program) return {Outcome::Kind::Skipped, {}};
   if (!run_step(kind, [&] {
         write_file_concerned(file_content, call.file_path);

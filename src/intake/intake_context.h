@@ -6,6 +6,7 @@
 #include <string>
 
 #include "config/gateway_settings.h"
+#include "config/registry_settings.h"
 
 namespace dexweb {
 
@@ -14,9 +15,12 @@ class RecipientList;
 class BlackList;
 class LeftoverFiles;
 class WriterWatch;
+class ErrorPolicy;
 
 struct IntakeContext {
   DBObject& db;
+  ErrorPolicy& policy;
+  const RegistrySettings& registry;
   const GatewaySettings& settings;
   RecipientList& recipients;
   const BlackList& blacklist;

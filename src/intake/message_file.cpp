@@ -6,12 +6,12 @@
 #include "intake/internal/bad_copies.h"
 #include "intake/internal/intake_call.h"
 #include "intake/internal/intake_log.h"
-#include "intake/leftover_files.h"
 #include "intake/internal/refusals.h"
 #include "intake/internal/resolution.h"
+#include "intake/internal/worked_files.h"
+#include "intake/leftover_files.h"
 #include "intake/text_helpers.h"
 #include "intake/web_file_parser.h"
-#include "intake/internal/worked_files.h"
 #include "intake/writer_watch.h"
 #include "logging/error_policy.h"
 #include "logging/log_event.h"
@@ -29,7 +29,9 @@ constexpr std::size_t kMessageLimit = 16000;
 
 std::string path_of(const IntakeCall& call, const WebMessage& msg) { return call.folder + msg.file_name; }
 
-void reject(IntakeCall& call, WebMessage& msg, const Refusal& refusal) { reject_message(msg, refusal, call.notify); }
+void reject(IntakeCall& call, WebMessage& msg, const Refusal& refusal) {
+  reject_message(msg, refusal, call.notify, call.ctx.registry.Obfuscate_Msg_Chars);
+}
 
 // Waits while the writer may still be busy, as long as the poll's waiting allowance lasts.
 bool writer_finished(IntakeCall& call, const platform::FolderEntry& entry, const std::string& name) {
@@ -53,7 +55,7 @@ bool read_message(IntakeCall& call, const platform::FolderEntry& entry, WebMessa
   if (msg.cut) log_detail("Only the first " + std::to_string(kReadLimit) + " bytes of the web file were read: " + path);
   msg.content = text::decode_bytes(msg.bytes);
   msg.original_content = msg.content;
-  msg.bad_copy_path = make_bad_copy_path();
+  msg.bad_copy_path = make_bad_copy_path(call.ctx.registry);
   return true;
 }
 
@@ -107,7 +109,7 @@ bool store(IntakeCall& call, const WebMessage& msg, FileRecord& file, const std:
 // leaves neither rows nor notifications behind and the file can be worked again from the
 // start.
 void resolve_and_store(IntakeCall& call, WebMessage& msg, FileRecord& file) {
-  ResolutionContext resolution{call.ctx.db, call.ctx.recipients, call.ctx.blacklist, call.query, call.rows};
+  ResolutionContext resolution{call.ctx.db, call.ctx.policy, call.ctx.recipients, call.ctx.blacklist, call.query, call.rows};
   const std::vector<RecipientOutcome> outcomes = resolve_recipients(resolution, msg);
   std::vector<SqlStatement> statements;
   bool refused = false;
@@ -197,11 +199,11 @@ void process_message_file(IntakeCall& call, const std::string& name) {
   call.ctx.writers.forget(name);
   log_detail("Working on message: " + name);
   if (!read_message(call, entry, msg)) return leave_unread(call, msg);
-  WorkedFiles record(call.ctx.db, call.ctx.leftover_files.worked_state(), call.ctx.machine_name);
-  with_retry(kIntakeProcedure, [&] { record.prepare(); });
+  WorkedFiles record(call.ctx.db, call.ctx.policy, call.ctx.leftover_files.worked_state(), call.ctx.machine_name);
+  call.ctx.policy.with_retry(kIntakeProcedure, [&] { record.prepare(); });
   FileRecord file{record, FileIdentity(name, entry.stamp(), msg.bytes)};
   if (record.enabled()) {
-    if (auto found = with_retry(kIntakeProcedure, [&] { return record.Find(file.key); }))
+    if (auto found = call.ctx.policy.with_retry(kIntakeProcedure, [&] { return record.Find(file.key); }))
       return finish_recorded(call, entry, msg, *found);
   }
   work_message(call, msg, file);

@@ -3,10 +3,10 @@
 #include <chrono>
 #include <cstdint>
 
-#include "config/globals.h"
 #include "data/db_object.h"
 #include "data/query_object.h"
 #include "data/sql_literals.h"
+#include "platform/clock.h"
 #include "util/text.h"
 
 namespace dexweb {
@@ -17,7 +17,7 @@ constexpr std::size_t kMachineNameLimit = 40;
 
 DateTime last_try(const std::string& retry_interval) {
   const auto seconds = text::parse_number(retry_interval).value_or(0);
-  return server_now() - std::chrono::milliseconds(text::round_half_even((seconds + 1) * 1000));
+  return platform::server_now() - std::chrono::milliseconds(text::round_half_even((seconds + 1) * 1000));
 }
 
 }  // namespace

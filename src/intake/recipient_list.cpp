@@ -1,6 +1,5 @@
 #include "intake/recipient_list.h"
 
-#include "config/globals.h"
 #include "data/db_object.h"
 #include "intake/internal/intake_log.h"
 #include "logging/error_policy.h"
@@ -13,15 +12,15 @@ bool flag(const Recordset& rs, std::string_view column) { return !rs.IsNull(colu
 
 }  // namespace
 
-void RecipientList::ensure_loaded(DBObject& db) {
+void RecipientList::ensure_loaded(DBObject& db, ErrorPolicy& policy) {
   if (!entries_.empty()) return;
-  globals().retry_count = 0;
-  globals().retry_round = 0;
-  with_retry("Procedure: GetRecipientList", [&] { load(db); });
+  policy.start_afresh();
+  policy.with_retry("Procedure: GetRecipientList", [&] { load(db); });
 }
 
-std::optional<WebRecipient> RecipientList::find_web_recipient(DBObject& db, std::string_view user) {
-  ensure_loaded(db);
+std::optional<WebRecipient> RecipientList::find_web_recipient(DBObject& db, ErrorPolicy& policy,
+                                                             std::string_view user) {
+  ensure_loaded(db, policy);
   auto found = entries_.find(text::to_lower(user));
   if (found == entries_.end()) return std::nullopt;
   return found->second;

@@ -12,6 +12,7 @@
 namespace dexweb {
 
 class DBObject;
+class ErrorPolicy;
 
 // The flags of one account.
 struct WebRecipient {
@@ -27,9 +28,9 @@ class RecipientList {
   // flag counts as false; of two names that differ only in case the first row is kept.
   // Database errors go through the error routine ("Procedure: GetRecipientList") and the
   // load runs again.
-  void ensure_loaded(DBObject& db);
+  void ensure_loaded(DBObject& db, ErrorPolicy& policy);
   // Loads the list if needed, then the account stored under user, if any.
-  std::optional<WebRecipient> find_web_recipient(DBObject& db, std::string_view user);
+  std::optional<WebRecipient> find_web_recipient(DBObject& db, ErrorPolicy& policy, std::string_view user);
 
   void clear() { entries_.clear(); }
   int count() const { return static_cast<int>(entries_.size()); }

@@ -57,14 +57,14 @@ Refusal no_valid_ad_hoc_pins(const WebMessage& msg) {
 
 }  // namespace refusal
 
-void reject_message(WebMessage& msg, const Refusal& r, NotifyContext& notify) {
+void reject_message(WebMessage& msg, const Refusal& r, NotifyContext& notify, int obfuscate_chars) {
   msg.error_text = r.reason;
   monitor_status("bad");
   log_event("general", "monitor/disk/message", "general",
             "Message rejected. Recipient: " + r.recipient + " Sender: " + msg.sender + " Source: " + msg.bad_copy_path);
   if (r.general_reason) log_general(r.reason);
   else log_detail(r.reason);
-  send_notifications(notify, mask_message(variant_to_text(msg.message)), msg.sender, r.notify_recipient, true,
+  send_notifications(notify, mask_message(variant_to_text(msg.message), obfuscate_chars), msg.sender, r.notify_recipient, true,
                     r.notify_reason);
   if (!save_bad_copy(msg)) log_detail(r.copy_failure);
 }

@@ -20,7 +20,7 @@ void resolve_account(ResolutionContext& ctx, const WebRecipient& owner, WebMessa
   // A multi-page or group account is only an address book: it gets no row of its own.
   const std::string list = owner.multi_page || owner.group_list ? msg.subject : msg.user + " " + msg.subject;
   for (const std::string& item : split_recipient_list(list, kAccountItemLimit)) {
-    auto r = ctx.recipients.find_web_recipient(ctx.db, item);
+    auto r = ctx.recipients.find_web_recipient(ctx.db, ctx.policy, item);
     if (!r) out.push_back(refusal::item_not_found(item));
     else if (!r->web_service || r->ad_hoc || r->multi_page) out.push_back(refusal::item_not_valid(item));
     else accept(ctx, msg, account_recipient(item), out);
@@ -34,7 +34,7 @@ void resolve_ad_hoc(ResolutionContext& ctx, WebMessage& msg, Outcomes& out) {
       out.push_back(BlacklistedPin{item});
       continue;
     }
-    auto r = ctx.recipients.find_web_recipient(ctx.db, item);
+    auto r = ctx.recipients.find_web_recipient(ctx.db, ctx.policy, item);
     if (!r) accept(ctx, msg, ad_hoc_recipient(msg.user, item), out);
     else if (r->web_service) accept(ctx, msg, account_recipient(item), out);
     else out.push_back(refusal::ad_hoc_item_web_service_off(item));
@@ -46,7 +46,7 @@ void resolve_ad_hoc(ResolutionContext& ctx, WebMessage& msg, Outcomes& out) {
 
 std::vector<RecipientOutcome> resolve_recipients(ResolutionContext& ctx, WebMessage& msg) {
   Outcomes out;
-  auto owner = ctx.recipients.find_web_recipient(ctx.db, msg.user);
+  auto owner = ctx.recipients.find_web_recipient(ctx.db, ctx.policy, msg.user);
   if (!owner) {
     out.push_back(refusal::owner_not_found(msg));
     return out;

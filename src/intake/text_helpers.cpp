@@ -1,6 +1,5 @@
 #include "intake/text_helpers.h"
 
-#include "config/globals.h"
 #include "util/text.h"
 
 namespace dexweb {
@@ -28,10 +27,9 @@ std::string double_quotes(std::string_view text) { return text::replace_all(text
 
 std::string variant_to_text(const Variant& value) { return is_null(value) ? std::string() : to_text(value); }
 
-std::string mask_message(std::string_view message) {
-  const int n = globals().registry.Obfuscate_Msg_Chars;
-  if (n < 1) return std::string(message);
-  const std::size_t keep = static_cast<std::size_t>(n);
+std::string mask_message(std::string_view message, int keep_chars) {
+  if (keep_chars < 1) return std::string(message);
+  const std::size_t keep = static_cast<std::size_t>(keep_chars);
   const std::size_t length = text::length(message);
   if (length <= 2 * keep) return {};
   return text::left(message, keep) + std::string(length - 2 * keep, '.') + text::right(message, keep);

@@ -21,9 +21,9 @@ std::string text_after(std::string_view text, std::string_view delimiter, std::s
 std::string double_quotes(std::string_view text);
 // The value as text; Null becomes empty text.
 std::string variant_to_text(const Variant& value);
-// The text as notifications show it, with N = the Obfuscate_Msg_Chars setting: unchanged when
-// N < 1; otherwise the first N and last N characters with a "." for each one between, and
-// empty text when the text holds at most 2N characters.
-std::string mask_message(std::string_view text);
+// The text as notifications show it, with N = keep_chars (the Obfuscate_Msg_Chars setting):
+// unchanged when N < 1; otherwise the first N and last N characters with a "." for each one
+// between, and empty text when the text holds at most 2N characters.
+std::string mask_message(std::string_view text, int keep_chars);
 
 }  // namespace dexweb

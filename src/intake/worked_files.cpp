@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "config/globals.h"
 #include "config/registry.h"
 #include "config/registry_settings.h"
 #include "data/db_object.h"
@@ -13,6 +12,7 @@
 #include "intake/internal/intake_log.h"
 #include "intake/message_rows.h"
 #include "logging/error_policy.h"
+#include "platform/clock.h"
 #include "util/random.h"
 #include "util/text.h"
 
@@ -55,8 +55,8 @@ int worked_retention_days() {
   return static_cast<int>(*days);
 }
 
-WorkedFiles::WorkedFiles(DBObject& db, WorkedFilesState& state, const std::string& machine)
-    : db_(db), state_(state) {
+WorkedFiles::WorkedFiles(DBObject& db, ErrorPolicy& policy, WorkedFilesState& state, const std::string& machine)
+    : db_(db), policy_(policy), state_(state) {
   if (state_.run_name.empty()) state_.run_name = run_name(machine);
 }
 
@@ -76,7 +76,7 @@ void WorkedFiles::prepare() {
   const platform::SteadyPoint now = platform::clock().steady_now();
   if (state_.next_prune && now < *state_.next_prune) return;
   state_.next_prune = platform::steady_after(kPruneEverySeconds);
-  const DateTime cutoff = server_now() - std::chrono::hours(24) * worked_retention_days();
+  const DateTime cutoff = platform::server_now() - std::chrono::hours(24) * worked_retention_days();
   db_.Execute(worked_files_sql::prune(dialect, cutoff), -1, true);
 }
 
@@ -100,21 +100,23 @@ bool WorkedFiles::write_quietly(const std::vector<SqlStatement>& statements) {
 
 bool WorkedFiles::store(const std::vector<SqlStatement>& statements, const WorkedFileRow& row) {
   if (!enabled()) {
-    if (!statements.empty()) with_retry(kIntakeProcedure, [&] { write_message_rows(db_, statements); });
+    if (!statements.empty()) policy_.with_retry(kIntakeProcedure, [&] { write_message_rows(db_, statements); });
     return true;
   }
   // The record comes first: a second module waits on the key and fails before its rows.
   std::vector<SqlStatement> all{worked_files_sql::insert(db_.SqlDialect(), row)};
   all.insert(all.end(), statements.begin(), statements.end());
   // The quiet first attempt must not write into a database file that left its path either.
-  with_retry(kIntakeProcedure, [&] { db_.CheckDatabaseFile(); });
+  policy_.with_retry(kIntakeProcedure, [&] { db_.CheckDatabaseFile(); });
   if (write_quietly(all)) return true;
-  return with_retry(kIntakeProcedure, [&]() -> bool {
+  return policy_.with_retry(kIntakeProcedure, [&]() -> bool {
     if (auto found = Find(row.file_key)) return found->worked_by == row.worked_by;
     try {
       write_message_rows(db_, all);
       return true;
-    } catch (const RuntimeError&) {
+    } catch (const RuntimeError& e) {
+      // A failure the database object gave up on stays final while the record is looked up.
+      if (e.is_final()) policy_.make_final();
       if (auto found = Find(row.file_key)) return found->worked_by == row.worked_by;
       throw;
     }

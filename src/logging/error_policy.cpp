@@ -3,27 +3,22 @@
 #include <cstdio>
 #include <string>
 
-#include "config/globals.h"
 #include "logging/log_files.h"
 #include "logging/log_state.h"
 #include "logging/monitor_link.h"
 #include "logging/sanitize.h"
 #include "logging/stderr_echo.h"
+#include "platform/clock.h"
 #include "platform/event_loop.h"
 #include "platform/files.h"
 #include "platform/system_info.h"
+#include "util/module_name.h"
 #include "util/random.h"
 
 namespace dexweb {
 namespace {
 
 enum class ErrorClass { Database, File, Other };
-
-struct Verdict {
-  enum Kind { Retry, Warn, Halt } kind;
-  std::string text;         // monitor and disk text of a warning or halt
-  std::string warning_text;  // the text of the "Warning Message" line on standard error
-};
 
 constexpr int kRetryableDbErrors[] = {3002, 3006, 3008, 3009, 3024, 3040, 3043, 3044, 3045, 3046,
                                       3050, 3051, 3146, 3151, 3164, 3186, 3187, 3188, 3189, 3196,
@@ -36,38 +31,8 @@ ErrorClass classify(int n) {
   return ErrorClass::Other;
 }
 
-// One round of attempts, then warnings, then the halt: the counters live in globals so
-// that a procedure's fresh start ends the burst.
-Verdict judge(const RuntimeError& e, std::string_view procedure) {
-  Globals& g = globals();
-  std::string p(procedure), nd = std::to_string(e.number()) + " " + e.description() + " in " + p;
-  g.retry_count += 1;
-  switch (classify(e.number())) {
-    case ErrorClass::Database:
-      if (!is_retryable_db_error(e.number())) g.retry_count = g.retry_round = 100;
-      if (g.retry_count < 6) return {Verdict::Retry, {}, {}};
-      g.retry_round += 1;
-      g.retry_count = 0;
-      if (g.retry_round < 2)
-        return {Verdict::Warn, "Warning. Unable to access database: " + p + ". Retrying...",
-                "Unable to access database. Retrying..."};
-      g.db_error_halted = true;
-      return {Verdict::Halt, "Program Halted. Database error: " + nd, {}};
-    case ErrorClass::File:
-      if (g.retry_count < 11) return {Verdict::Retry, {}, {}};
-      g.retry_round += 1;
-      g.retry_count = 0;
-      if (g.retry_round < 5)
-        return {Verdict::Warn, "Warning. Unable to access file/directory: " + p + ". Retrying...",
-                "Unable to access file/directory. Retrying..."};
-      return {Verdict::Halt, "Program Halted. File/Directory error: " + nd, {}};
-    default:
-      return {Verdict::Halt, "Program Halted. Error# " + nd, {}};
-  }
-}
-
 std::string line_for_monitor(const std::string& category, const std::string& text) {
-  return globals().module_name + "|" + format_datetime(server_now()) + "|" + category + "|" + text + "\r";
+  return std::string(kModuleName) + "|" + format_datetime(platform::server_now()) + "|" + category + "|" + text + "\r";
 }
 
 // Written straight away, not queued: the module may be about to end. An engine's error text
@@ -76,12 +41,12 @@ std::string line_for_monitor(const std::string& category, const std::string& tex
 void report(const std::string& raw_text, bool to_stderr = true) {
   StringBuilder builder(platform::page_size());
   const std::string text = sanitize_log_text(raw_text, builder);
-  if (to_stderr) echo_line(globals().module_name + ": " + text);
+  if (to_stderr) echo_line(std::string(kModuleName) + ": " + text);
   if (monitor_enabled()) send_to_monitors(line_for_monitor("general", text));
   if (log_state().log_to_disk) {
     begin_direct_write();
     try {
-      platform::append_file(module_log_path(), format_datetime(server_now()) + "  " + text + "\r\n");
+      platform::append_file(module_log_path(), format_datetime(platform::server_now()) + "  " + text + "\r\n");
     } catch (const RuntimeError&) {
     }
     platform::process_pending();
@@ -89,39 +54,84 @@ void report(const std::string& raw_text, bool to_stderr = true) {
   }
 }
 
-bool warning_line_shown() { return globals().registry.Run_Type == "Application"; }
+}  // namespace
 
-void show_warning_line(const std::string& warning_text) {
-  if (!warning_line_shown()) return;
-  std::fprintf(stderr, "%s Warning Message: %s\n", globals().module_name.c_str(), warning_text.c_str());
-  std::fflush(stderr);
+struct ErrorPolicy::Verdict {
+  enum Kind { Retry, Warn, Halt } kind;
+  std::string text;          // monitor and disk text of a warning or halt
+  std::string warning_text;  // the text of the "Warning Message" line on standard error
+};
+
+// One round of attempts, then warnings, then the halt; a procedure's fresh start ends the
+// burst.
+// The rounds of one class of errors: attempts per round, rounds that end in a warning, and
+// what the warning and the halt call the failing thing.
+struct ErrorPolicy::Rounds {
+  int attempts;
+  int warning_rounds;
+  std::string_view subject;
+  std::string_view halt_kind;
+};
+
+// One round of attempts, then warnings, then the halt; a procedure's fresh start ends the
+// burst.
+ErrorPolicy::Verdict ErrorPolicy::judge(const RuntimeError& e, std::string_view procedure) {
+  static constexpr Rounds kDatabase{6, 2, "database", "Database error: "};
+  static constexpr Rounds kFile{11, 5, "file/directory", "File/Directory error: "};
+  if (e.is_final()) make_final();
+  const std::string p(procedure), what = std::to_string(e.number()) + " " + e.description() + " in " + p;
+  retry_count_ += 1;
+  switch (classify(e.number())) {
+    case ErrorClass::Database: {
+      if (!is_retryable_db_error(e.number())) make_final();
+      Verdict v = judge_rounds(kDatabase, p, what);
+      if (v.kind == Verdict::Halt) db_error_halted_ = true;
+      return v;
+    }
+    case ErrorClass::File:
+      return judge_rounds(kFile, p, what);
+    default:
+      return {Verdict::Halt, "Program Halted. Error# " + what, {}};
+  }
 }
 
-[[noreturn]] void halt(const std::string& text) {
+ErrorPolicy::Verdict ErrorPolicy::judge_rounds(const Rounds& r, const std::string& p, const std::string& what) {
+  if (retry_count_ < r.attempts) return {Verdict::Retry, {}, {}};
+  retry_round_ += 1;
+  retry_count_ = 0;
+  const std::string subject(r.subject);
+  if (retry_round_ < r.warning_rounds)
+    return {Verdict::Warn, "Warning. Unable to access " + subject + ": " + p + ". Retrying...",
+            "Unable to access " + subject + ". Retrying..."};
+  return {Verdict::Halt, "Program Halted. " + std::string(r.halt_kind) + what, {}};
+}
+
+void ErrorPolicy::halt(const std::string& text) {
   report(text);
   if (monitor_enabled()) send_to_monitors(line_for_monitor("stopped", ""));
-  globals().program_halted = true;
+  program_halted_ = true;
   throw ModuleHalted{};
 }
 
-void handle(const RuntimeError& e, std::string_view procedure) {
-  Verdict v = judge(e, procedure);
-  if (v.kind == Verdict::Halt) halt(v.text);
-  if (v.kind == Verdict::Warn) {
-    report(v.text, !warning_line_shown());
-    show_warning_line(v.warning_text);
-  }
-  platform::wait_seconds(1 + rnd());
+// A program says the warning on standard error in a line of its own instead of the log line.
+void ErrorPolicy::warn(const std::string& text, const std::string& warning_text) {
+  report(text, !warning_line_);
+  if (!warning_line_) return;
+  std::fprintf(stderr, "%s Warning Message: %s\n", kModuleName.data(), warning_text.c_str());
+  std::fflush(stderr);
 }
 
-}  // namespace
+void ErrorPolicy::on_error(const RuntimeError& error, std::string_view procedure) {
+  Verdict v = judge(error, procedure);
+  if (v.kind == Verdict::Halt) halt(v.text);
+  if (v.kind == Verdict::Warn) warn(v.text, v.warning_text);
+  platform::wait_seconds(1 + rnd());
+}
 
 bool is_retryable_db_error(int number) {
   for (int n : kRetryableDbErrors)
     if (n == number) return true;
   return false;
 }
-
-void on_error(const RuntimeError& error, std::string_view procedure) { handle(error, procedure); }
 
 }  // namespace dexweb

@@ -3,15 +3,17 @@
 #include <optional>
 #include <string>
 
-#include "config/globals.h"
+#include "logging/error_policy.h"
 #include "logging/internal/best_effort.h"
 #include "logging/log_state.h"
 #include "logging/log_triggers.h"
 #include "logging/monitor_link.h"
+#include "logging/reporter.h"
 #include "logging/sanitize.h"
 #include "logging/stderr_echo.h"
 #include "platform/clock.h"
 #include "platform/system_info.h"
+#include "util/module_name.h"
 #include "util/text.h"
 
 namespace dexweb {
@@ -51,7 +53,7 @@ class DepthGuard {
 void queue_disk_lines(Targets to, const std::string& stamp, const std::string& safe) {
   LogState& s = log_state();
   if (to.disk) s.disk_log_queue.push_back({stamp + "  " + safe});
-  if (to.message) s.message_log_queue.push_back({stamp + "  " + globals().module_name + " " + safe});
+  if (to.message) s.message_log_queue.push_back({stamp + "  " + std::string(kModuleName) + " " + safe});
 }
 
 void count_message_reports(std::string_view text) {
@@ -68,7 +70,7 @@ void report_to_monitors(Targets to, const std::string& stamp, const std::string&
                           ? safe.substr(0, kMonitorTextLimit) + " (truncated in monitor)"
                           : safe;
   std::string fields = "|" + stamp + "|" + category + "|" + shown + "\r";
-  send_to_monitors(globals().module_name + fields);
+  send_to_monitors(std::string(kModuleName) + fields);
   if (to.message) send_to_monitors("Velotrax" + fields);
 }
 
@@ -78,9 +80,9 @@ void report_to_monitors(Targets to, const std::string& stamp, const std::string&
 const std::string& time_stamp() {
   LogState& s = log_state();
   const auto second =
-      std::chrono::floor<std::chrono::seconds>(platform::clock().now() + globals().time_offset);
+      std::chrono::floor<std::chrono::seconds>(platform::clock().now() + platform::server_time_offset());
   if (s.stamp_text.empty() || second != s.stamp_second) {
-    s.stamp_text = format_datetime(server_now());
+    s.stamp_text = format_datetime(platform::server_now());
     s.stamp_second = second;
   }
   return s.stamp_text;
@@ -90,11 +92,9 @@ const std::string& time_stamp() {
 
 void log_event(std::string_view level, std::string_view target, std::string_view category,
                std::string_view text) {
-  Globals& g = globals();
   LogState& s = log_state();
   let_events_run();
-  g.retry_count = 0;
-  g.retry_round = 0;
+  if (ErrorPolicy* policy = reporter().policy()) policy->start_afresh();
   if (!level_passes(level, s.log_level)) return;
 
   DepthGuard depth(s.log_depth);

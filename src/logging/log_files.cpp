@@ -2,15 +2,16 @@
 
 #include <cstddef>
 
-#include "config/globals.h"
 #include "logging/internal/best_effort.h"
 #include "logging/log_state.h"
+#include "logging/reporter.h"
+#include "platform/clock.h"
 #include "platform/files.h"
+#include "util/module_name.h"
 
 namespace dexweb {
 namespace {
 
-constexpr std::string_view kDefaultLogFolder = "/var/log/velotrax/";
 constexpr double kWaitStep = 0.1;
 constexpr int kFlushWaitSteps = 20;
 constexpr int kDirectWaitSteps = 10;
@@ -58,10 +59,7 @@ void drop_oldest_beyond_limit(LogQueue& queue) {
   queue.erase(first, first + static_cast<std::ptrdiff_t>(surplus));
 }
 
-std::string log_folder() {
-  const std::string& dir = globals().registry.Log_Dir;
-  return dir.empty() ? std::string(kDefaultLogFolder) : dir;
-}
+std::string log_folder() { return reporter().registry().log_folder(); }
 
 // The unwritten part of the queue's first lines, up to about kFlushChunkBytes; n receives
 // how many lines it holds.
@@ -113,7 +111,7 @@ void flush_log_queues() {
     // An empty Log_Dir would make these names relative to the working folder, which is "/"
     // under the service manager: the queues use the same fallback folder as direct lines.
     std::string dir = log_folder();
-    best_effort([&] { flush_queue(s.disk_log_queue, dir + globals().module_name + ".log"); });
+    best_effort([&] { flush_queue(s.disk_log_queue, dir + std::string(kModuleName) + ".log"); });
     best_effort([&] { flush_queue(s.message_log_queue, dir + "Velotrax.log"); });
     best_effort([&] { flush_queue(s.gui_log_queue, dir + "VTGUI.log"); });
   });
@@ -139,13 +137,13 @@ void write_log_direct(std::string_view text) {
   begin_direct_write();
   let_events_run();
   best_effort([&] {
-    std::string line = format_datetime(server_now()) + "  " + std::string(text) + "\r\n";
+    std::string line = format_datetime(platform::server_now()) + "  " + std::string(text) + "\r\n";
     platform::append_file(module_log_path(), line);
   });
   let_events_run();
   end_direct_write();
 }
 
-std::string module_log_path() { return log_folder() + globals().module_name + ".log"; }
+std::string module_log_path() { return log_folder() + std::string(kModuleName) + ".log"; }
 
 }  // namespace dexweb

@@ -20,7 +20,7 @@ void flush_log_queues_after_running_flush();
 void begin_direct_write();
 void end_direct_write();
 
-// The module's own log file: Log_Dir + module_name + ".log" (the default log folder when
+// The module's own log file: Log_Dir + kModuleName + ".log" (the default log folder when
 // Log_Dir is empty).
 std::string module_log_path();
 

@@ -1,6 +1,6 @@
 #include "logging/log_state.h"
 
-#include "config/globals.h"
+#include "platform/clock.h"
 
 namespace dexweb {
 
@@ -10,15 +10,10 @@ std::string queued_text(const LogQueue& queue) {
   return out;
 }
 
-LogState& log_state() {
-  static LogState state;
-  return state;
-}
-
 void reset_log_state() { log_state() = LogState{}; }
 
-void reset_globals() {
-  globals() = Globals{};
+void reset_process_state() {
+  platform::set_server_time_offset(std::chrono::milliseconds{0});
   reset_log_state();
 }
 

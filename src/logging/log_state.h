@@ -1,7 +1,7 @@
 #pragma once
-// The logging's module-wide values: what the settings row asks of the log, the log_event
-// calls in progress, the lines waiting for the log timer, the interlock of the two disk
-// writers, the log triggers and the monitor link. They live for the process.
+// The logging's state: what the settings row asks of the log, the log_event calls in
+// progress, the lines waiting for the log timer, the interlock of the two disk writers, the
+// log triggers and the monitor link. The reporter of the run holds it (logging/reporter.h).
 
 #include <chrono>
 #include <cstddef>
@@ -52,11 +52,14 @@ struct LogState {
   long long messages_refused = 0;
 };
 
+// The state of the installed reporter (see reporter()).
 LogState& log_state();
-// Puts the logging's values back to their start values (tests).
+
+// Puts the installed reporter's state back to its start values (tests).
 void reset_log_state();
 
-// Puts every module-wide value back to its start value: globals() and log_state() (tests).
-void reset_globals();
+// Puts the process-wide values back to their start values: the gateway time offset and the
+// installed reporter's state (a run's start, tests).
+void reset_process_state();
 
 }  // namespace dexweb

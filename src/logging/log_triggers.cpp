@@ -4,14 +4,15 @@
 #include <optional>
 #include <utility>
 
-#include "config/globals.h"
 #include "logging/internal/best_effort.h"
 #include "logging/log_event.h"
 #include "logging/log_state.h"
+#include "logging/reporter.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "util/escapes.h"
+#include "util/module_name.h"
 #include "util/text.h"
 
 namespace dexweb {
@@ -89,11 +90,10 @@ std::vector<LogTrigger> parse_triggers(std::string_view file_text, std::string_v
 
 void load_triggers(LogTriggerTable& table) {
   table.loaded = true;
-  const Globals& g = globals();
-  std::string path = platform::resolve_name_nocase(g.registry.DB_Dir, std::string(kTriggerFile));
+  std::string path = platform::resolve_name_nocase(reporter().registry().DB_Dir, std::string(kTriggerFile));
   auto info = platform::stat_path(path);
   if (!info || info->is_dir) return;
-  table.rows = parse_triggers(text::decode_bytes(platform::read_file(path)), g.module_name);
+  table.rows = parse_triggers(text::decode_bytes(platform::read_file(path)), kModuleName);
 }
 
 std::vector<std::string> trigger_arguments(const LogTrigger& row, std::string_view stamp,
@@ -101,7 +101,7 @@ std::vector<std::string> trigger_arguments(const LogTrigger& row, std::string_vi
   std::vector<std::string> args = platform::split_command_line(row.command_line);
   for (std::string& arg : args) {
     arg = text::ireplace_all(arg, "%DateTime%", stamp);
-    arg = text::ireplace_all(arg, "%Module%", globals().module_name);
+    arg = text::ireplace_all(arg, "%Module%", kModuleName);
     // Last, so that placeholders inside the message stay as the sender wrote them.
     arg = text::ireplace_all(arg, "%Message%", message);
   }

@@ -2,10 +2,11 @@
 
 #include <algorithm>
 
-#include "config/globals.h"
 #include "config/registry.h"
+#include "config/registry_settings.h"
 #include "logging/internal/best_effort.h"
 #include "logging/log_state.h"
+#include "platform/clock.h"
 #include "platform/net.h"
 #include "platform/udp_sender.h"
 #include "util/text.h"
@@ -55,7 +56,7 @@ bool monitor_enabled() { return log_state().monitor.enabled; }
 
 void refresh_monitor_addresses() {
   MonitorSettings& m = log_state().monitor;
-  int minute_mark = civil(server_now()).minute + 1;
+  int minute_mark = civil(platform::server_now()).minute + 1;
   bool due = m.last_refresh_minute != minute_mark;
   if (due) m.last_refresh_minute = minute_mark;
   for (FurtherMonitor& further : m.further) {

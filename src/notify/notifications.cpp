@@ -2,12 +2,11 @@
 
 #include <optional>
 
-#include "config/globals.h"
 #include "logging/error_policy.h"
 #include "notify/internal/mail_file.h"
+#include "notify/internal/user_row.h"
 #include "notify/notify_list.h"
 #include "notify/template_expansion.h"
-#include "notify/internal/user_row.h"
 #include "platform/files.h"
 #include "util/text.h"
 
@@ -24,8 +23,7 @@ struct NotifyFiles {
 };
 
 // The pair of files for the outcome, when both exist.
-std::optional<NotifyFiles> notify_files(bool failed) {
-  const std::string& folder = globals().registry.Prog_Dir;
+std::optional<NotifyFiles> notify_files(const std::string& folder, bool failed) {
   const std::string prefix = failed ? "failure" : "success";
   NotifyFiles files{platform::resolve_name_nocase(folder, prefix + "notifylist.txt"),
                     platform::resolve_name_nocase(folder, prefix + ".mtp")};
@@ -53,24 +51,23 @@ std::vector<std::string> read_list(const std::string& path) {
 
 void send_notifications(NotifyContext& ctx, const std::string& message, const std::string& sender,
                         const std::string& recipient, bool failed, const std::string& error_message) {
-  globals().retry_count = 0;
-  globals().retry_round = 0;
+  ctx.policy.start_afresh();
   if (!ctx.settings.dexmail_enabled) return;
-  const auto files = notify_files(failed);
+  const auto files = notify_files(ctx.prog_dir, failed);
   if (!files) return;
   const std::string mail_template = read_template(files->mail_template);
   if (mail_template.empty()) return;
 
   NotificationFields fields{message, error_message, sender, recipient, std::nullopt};
-  fields.user = with_retry(kProcedure, [&] { return find_user_row(ctx.db, recipient); });
+  fields.user = ctx.policy.with_retry(kProcedure, [&] { return find_user_row(ctx.db, recipient); });
   const ExpandedTemplate expanded = expand_template(mail_template, fields);
 
-  const auto items = with_retry(kProcedure, [&] { return read_list(files->list); });
+  const auto items = ctx.policy.with_retry(kProcedure, [&] { return read_list(files->list); });
   for (const std::string& item : items) {
     const std::string address = notify_address(item, sender, ctx.settings.domain);
     if (address.empty()) continue;
     const std::string text = expanded.for_address(address);
-    with_retry(kProcedure, [&] { write_mail_file(ctx.settings, address, text); });
+    ctx.policy.with_retry(kProcedure, [&] { write_mail_file(ctx.settings, address, text); });
   }
 }
 

@@ -19,16 +19,19 @@
 namespace dexweb {
 
 class DBObject;
+class ErrorPolicy;
 
 // What a notification needs from the running module.
 struct NotifyContext {
   DBObject& db;
   const GatewaySettings& settings;  // dexmail_enabled, postmaster, domain, mail_out_dir
+  ErrorPolicy& policy;
+  std::string prog_dir;  // Prog_Dir: where the lists and templates are
 };
 
-// Writes one mail file for each item of the notify list, in list order. Resets retry_count
-// and retry_round. message, sender and recipient are the web message's; error_message the
-// reason of a failure.
+// Writes one mail file for each item of the notify list, in list order. Starts the error
+// policy's counters afresh. message, sender and recipient are the web message's;
+// error_message the reason of a failure.
 void send_notifications(NotifyContext& ctx, const std::string& message, const std::string& sender,
                         const std::string& recipient, bool failed, const std::string& error_message);
 

@@ -4,7 +4,6 @@
 #include <array>
 #include <cstdio>
 
-#include "config/globals.h"
 #include "notify/internal/header_value.h"
 #include "platform/clock.h"
 #include "util/text.h"
@@ -28,9 +27,9 @@ std::optional<std::string> user_column(const Fields& f) {
   return (*f.user).*Column;
 }
 
-std::optional<std::string> now_date(const Fields&) { return short_date(server_now()); }
-std::optional<std::string> now_time(const Fields&) { return twelve_hour_time(server_now()); }
-std::optional<std::string> now_military(const Fields&) { return military_time(server_now()); }
+std::optional<std::string> now_date(const Fields&) { return short_date(platform::server_now()); }
+std::optional<std::string> now_time(const Fields&) { return twelve_hour_time(platform::server_now()); }
+std::optional<std::string> now_military(const Fields&) { return military_time(platform::server_now()); }
 std::string current_zone() { return platform::zone_name(platform::clock().now()); }
 
 constexpr std::array<Placeholder, 19> kPlaceholders{{

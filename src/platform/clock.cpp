@@ -9,6 +9,7 @@ namespace {
 
 SystemClock g_system_clock;
 Clock* g_clock = &g_system_clock;
+std::chrono::milliseconds g_server_time_offset{0};
 
 }  // namespace
 
@@ -42,8 +43,7 @@ SteadyPoint steady_after(double seconds) {
 
 Clock& clock() { return *g_clock; }
 
-ScopedClock::ScopedClock(Clock& replacement) : previous_(g_clock) { g_clock = &replacement; }
-ScopedClock::~ScopedClock() { g_clock = previous_; }
+ScopedClock::ScopedClock(Clock& replacement) : replaced_(g_clock, &replacement) {}
 
 DateTime to_local(TimePoint t) {
   using namespace std::chrono;
@@ -68,6 +68,12 @@ TimePoint from_local(DateTime t) {
   tm.tm_isdst = -1;
   return system_clock::from_time_t(::mktime(&tm)) + milliseconds{c.millisecond};
 }
+
+void set_server_time_offset(std::chrono::milliseconds offset) { g_server_time_offset = offset; }
+
+std::chrono::milliseconds server_time_offset() { return g_server_time_offset; }
+
+DateTime server_now() { return local_now() + g_server_time_offset; }
 
 std::string zone_name(TimePoint t) {
   ::tzset();

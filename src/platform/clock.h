@@ -12,6 +12,7 @@
 #include <span>
 
 #include "util/datetime.h"
+#include "util/scoped_pointer.h"
 
 namespace dexweb::platform {
 
@@ -67,12 +68,9 @@ Clock& clock();
 class ScopedClock {
  public:
   explicit ScopedClock(Clock& replacement);
-  ~ScopedClock();
-  ScopedClock(const ScopedClock&) = delete;
-  ScopedClock& operator=(const ScopedClock&) = delete;
 
  private:
-  Clock* previous_;
+  ScopedPointer<Clock> replaced_;
 };
 
 // Local wall-clock time of a UTC time point, through the C library's time zone.
@@ -81,6 +79,13 @@ DateTime to_local(TimePoint t);
 TimePoint from_local(DateTime t);
 // Local wall-clock time now.
 inline DateTime local_now() { return to_local(clock().now()); }
+// The gateway's time, process-wide beside the clock: local time plus the offset from the
+// gateway's clock (the database server's, when the module aligns on it). Every time stamp of
+// the module is server_now().
+void set_server_time_offset(std::chrono::milliseconds offset);
+std::chrono::milliseconds server_time_offset();
+DateTime server_now();
+
 // The C library's zone abbreviation in effect at t; empty when the zone has no daylight time.
 std::string zone_name(TimePoint t);
 

@@ -1,6 +1,5 @@
 // Keeping server_now on the gateway's clock: the server's own clock on a server database,
 // otherwise the scheduler's velotrax_time, caught on the edge of its next step.
-#include "config/globals.h"
 #include "logging/error_policy.h"
 #include "logging/log_event.h"
 #include "logging/named_settings.h"
@@ -30,13 +29,13 @@ void Daemon::align_clock(bool at_first_tick) {
   }
   first_tick = false;
   if (!sync_pending || !settings.sched_state || settings.velotrax_time == last_velotrax_time) return;
-  if (!globals().registry.SyncTimeWithServer) {
+  if (!registry.SyncTimeWithServer) {
     sync_pending = false;
   } else if (db && db->UsesServer()) {
     sync_pending = false;  // the offset was taken from the server at the first tick
     log_detail(kSynchronized);
   } else if (scheduler_shares_this_clock()) {
-    globals().time_offset = std::chrono::milliseconds{0};
+    platform::set_server_time_offset(std::chrono::milliseconds{0});
     sync_pending = false;
     log_detail(kSynchronized);
   } else {
@@ -48,15 +47,15 @@ void Daemon::wait_for_scheduler_tick() {
   last_velotrax_time = settings.velotrax_time;
   for (int i = 0; i < kSchedulerTickWaits && settings.velotrax_time == last_velotrax_time; ++i) {
     platform::wait_seconds(0.5);
-    with_retry("Procedure: repeat_timer", [&] { read_control_row(); });
+    retried([&] { read_control_row(); });
   }
   if (settings.velotrax_time == last_velotrax_time) {
-    globals().time_offset = std::chrono::milliseconds{0};
+    platform::set_server_time_offset(std::chrono::milliseconds{0});
     sync_pending = true;
     log_detail(kUnsynchronized);
   } else {
-    globals().time_offset =
-        std::chrono::duration_cast<std::chrono::milliseconds>(settings.velotrax_time - platform::local_now());
+    platform::set_server_time_offset(
+        std::chrono::duration_cast<std::chrono::milliseconds>(settings.velotrax_time - platform::local_now()));
     sync_pending = false;
     log_detail(kSynchronized);
   }

@@ -1,10 +1,10 @@
 #include "shell/internal/daemon.h"
 
-#include "config/globals.h"
 #include "intake/check_for_messages.h"
 #include "logging/log_event.h"
 #include "logging/log_files.h"
 #include "logging/monitor_link.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/private_files.h"
 #include "platform/service_manager.h"
@@ -21,31 +21,33 @@ using std::chrono::milliseconds;
 namespace {
 
 bool poll_watched_folder(Daemon& f) {
-  IntakeContext ctx{*f.db,          f.settings,    f.recipients, f.blacklist, f.first_poll,
-                    f.interface_name, f.machine_name, f.temp_folder, f.leftovers, f.writers};
+  IntakeContext ctx{*f.db,      f.policy,         f.registry,     f.settings,    f.recipients, f.blacklist,
+                    f.first_poll, f.interface_name, f.machine_name, f.temp_folder, f.leftovers,  f.writers};
   ctx.stop_requested = [&f] { return f.stop_requested(); };
   return dexweb::check_for_messages(ctx);
 }
 
 }  // namespace
 
-Daemon::Daemon(platform::EventLoop& loop)
-    : check_for_messages(poll_watched_folder),
-      load_blacklist([](Daemon& f) { f.blacklist.load(); }),
+Daemon::Daemon(platform::EventLoop& loop, RegistrySettings settings_read_at_start)
+    : registry(std::move(settings_read_at_start)),
+      policy(registry.Run_Type == "Application"),
+      check_for_messages(poll_watched_folder),
+      load_blacklist([](Daemon& f) { f.blacklist.load(f.registry.DB_Dir); }),
+      reporter_(registry, &policy),
+      reporter_install_(reporter_),
       loop_(loop) {}
 
 Daemon::~Daemon() {
   loop_.remove_timer(poll_timer);
   loop_.remove_timer(log_timer);
-  if (globals().daemon == this) globals().daemon = nullptr;
 }
 
 void Daemon::load() {
-  globals().retry_count = 0;
-  globals().retry_round = 0;
+  policy.start_afresh();
   sync_pending = true;
   first_tick = true;
-  log_ping_hour = civil(server_now()).hour;
+  log_ping_hour = civil(platform::server_now()).hour;
   interface_name = "DexWeb";
   std::string host = text::left(platform::host_name(), 40);
   machine_name = host.empty() ? " " : host;
@@ -75,7 +77,7 @@ void Daemon::log_tick() {
 }
 
 bool Daemon::service_start() {
-  globals().service_started = true;
+  service_started_ = true;
   return start_module(*this);
 }
 
@@ -92,18 +94,18 @@ void Daemon::stop_sequence(bool unloading) {
   };
   loop_.set_enabled(log_timer, false);
   loop_.set_enabled(poll_timer, false);
-  if (!globals().program_halted && db) step([&] { write_control_flag("dexweb_state", false, true); });
+  if (!policy.program_halted() && db) step([&] { write_control_flag("dexweb_state", false, true); });
   pause();
   log_event("general", "monitor/disk", "general", "Module Stopped");
   pause();
   log_event("general", "monitor", "stopped", "");
   pause();
-  if (!globals().db_error_halted) step([&] { free_database(db); });
+  if (!policy.db_error_halted()) step([&] { free_database(db); });
   private_temp.reset();
   begin_direct_write();
 }
 
-bool Daemon::service_mode() const { return globals().registry.Run_Type == "NTService"; }
+bool Daemon::service_mode() const { return registry.Run_Type == "NTService"; }
 
 void Daemon::request_stop(bool by_module) {
   if (!stop_requested_) stop_by_module_ = by_module;
@@ -118,7 +120,7 @@ void Daemon::reload_if_requested() {
   if (!std::exchange(reload_requested_, false)) return;
   read_monitor_settings();
   try {
-    blacklist.load();
+    blacklist.load(registry.DB_Dir);
   } catch (const RuntimeError& e) {
     log_event("general", "monitor/disk", "general", "Unable to read the blacklist: " + e.description());
   }
@@ -142,7 +144,7 @@ int Daemon::finish() {
   // Whoever asked for the stop, a service manager that started the process hears of it.
   platform::notify_service_manager("STOPPING=1");
   stop_sequence(!service);
-  return globals().program_halted ? 1 : 0;
+  return policy.program_halted() ? 1 : 0;
 }
 
 int Daemon::finish(const ModuleHalted& halt) {

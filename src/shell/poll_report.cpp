@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "config/globals.h"
 #include "logging/log_state.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -59,12 +58,12 @@ void report_poll(Daemon& daemon) {
   const std::size_t waiting = files_waiting(daemon.settings.dexwebcgi_path);
   if (platform::notify_socket_present()) {
     tell_watchdog(daemon);
-    platform::notify_service_manager("STATUS=Last poll " + format_datetime(server_now()) + ": accepted " +
+    platform::notify_service_manager("STATUS=Last poll " + format_datetime(platform::server_now()) + ": accepted " +
                                      std::to_string(counts.messages_accepted) + ", refused " +
                                      std::to_string(counts.messages_refused) + ", waiting " + std::to_string(waiting));
   }
   const std::string registry = platform::RegistryFile::default_path();
-  const std::string folder = platform::instance_lock_folder(globals().registry.DB_Dir, registry);
+  const std::string folder = platform::instance_lock_folder(daemon.registry.DB_Dir, registry);
   const long long epoch = std::chrono::duration_cast<seconds>(platform::clock().now().time_since_epoch()).count();
   try {
     platform::write_file_atomic(platform::InstanceLock::state_path(folder, registry),

@@ -4,7 +4,6 @@
 #include <limits>
 #include <utility>
 
-#include "config/globals.h"
 #include "data/database_settings.h"
 #include "data/dialect.h"
 #include "data/sql_literals.h"
@@ -18,11 +17,11 @@
 #include "platform/clock.h"
 #include "shell/internal/daemon.h"
 #include "shell/internal/poll_report.h"
+#include "util/module_name.h"
 
 namespace dexweb {
 namespace {
 
-constexpr std::string_view kProcedure = "Procedure: repeat_timer";
 constexpr int kRequiredDbVersion = 1100;
 constexpr int kPauseAtStartSeconds = 300;
 
@@ -41,20 +40,15 @@ std::string from(const Dialect& dialect, const std::string& table) {
   return " FROM [" + table + "]" + dialect.table_hint();
 }
 
-template <typename Step>
-auto retried(Step&& step) {
-  return with_retry(kProcedure, std::forward<Step>(step));
-}
-
 }  // namespace
 
 void Daemon::poll_tick() {
-  globals().retry_count = 0;
-  globals().retry_round = 0;
+  policy.start_afresh();
   loop_.set_enabled(poll_timer, false);
   if (loop_.interval(poll_timer) != milliseconds{1000}) loop_.set_interval(poll_timer, milliseconds{1000});
   if (!db) {
-    db = std::make_unique<DBObject>(database_settings(globals().registry));
+    db = std::make_unique<DBObject>(database_settings(registry));
+    db->SetErrorPolicy(&policy);
     db->Counter().record_id = counters_record_id;
   }
   query_.Clear();
@@ -79,7 +73,7 @@ void Daemon::poll_tick() {
   if (InstantPickup() && (poll_again_ || files_landed_)) loop_.fire_soon(poll_timer);
 }
 
-bool Daemon::InstantPickup() const { return globals().registry.Instant_Pickup; }
+bool Daemon::InstantPickup() const { return registry.Instant_Pickup; }
 
 void Daemon::watch_folder() {
   std::string folder = settings.dexwebcgi_path;
@@ -115,21 +109,21 @@ void Daemon::open_at_first_tick() {
     log_state().log_level = rs->AsLong("log_level");
   });
   free_recordset(rs);
-  globals().time_offset = milliseconds{0};
+  platform::set_server_time_offset(milliseconds{0});
   if (db->UsesServer()) {
     auto server = retried([&] { return db->OpenRecordset("SELECT" + db->SqlDialect().now_expression() + "AS server_time"); });
     if (server && !server->Eof())
-      globals().time_offset = std::chrono::duration_cast<milliseconds>(server->AsDate("server_time") - platform::local_now());
+      platform::set_server_time_offset(std::chrono::duration_cast<milliseconds>(server->AsDate("server_time") - platform::local_now()));
   }
 }
 
 void Daemon::refuse_database(const std::string& text) {
   log_event("general", "monitor/disk", "general", text);
-  if (!echoes_log_lines()) echo_line(globals().module_name + ": " + text);
+  if (!echoes_log_lines()) echo_line(std::string(kModuleName) + ": " + text);
   log_event("general", "monitor", "stopped", "");
   flush_log_queues_after_running_flush();
   platform::process_pending();
-  globals().program_halted = true;
+  policy.note_halt();
   // Under the service manager the module stops as it does for a halt; a program just ends.
   if (service_mode()) throw ModuleHalted{};
   try {
@@ -195,7 +189,7 @@ void Daemon::write_control_flag(const std::string& field, bool value, bool whole
 void Daemon::refresh(bool at_first_tick) {
   last_refresh = platform::clock().steady_now();
   read_monitor_settings();
-  settings.mail_out_dir = globals().registry.DB_Dir + "MailOut/";
+  settings.mail_out_dir = registry.DB_Dir + "MailOut/";
   log_event("general", "monitor", "running", "");
   retried([&] { read_settings_row(); });
   retried([&] { read_control_row(); });
@@ -246,7 +240,7 @@ void Daemon::poll_folder() {
 }
 
 void Daemon::hourly_ping() {
-  int hour = civil(server_now()).hour;
+  int hour = civil(platform::server_now()).hour;
   if (hour == log_ping_hour) return;
   log_ping_hour = hour;
   if (!db || !db->UsesServer()) {

@@ -5,10 +5,10 @@
 #include <string_view>
 #include <vector>
 
-#include "config/globals.h"
 #include "platform/files.h"
 #include "platform/registry_file.h"
 #include "platform/service_manager.h"
+#include "util/module_name.h"
 #include "util/runtime_error.h"
 
 namespace dexweb {
@@ -25,7 +25,7 @@ std::string unit_dir() {
 
 bool ask_systemctl() { return !std::getenv("DEXWEB_UNIT_DIR") && platform::systemd_running(); }
 
-std::string unit_name() { return globals().module_name + ".service"; }
+std::string unit_name() { return std::string(kModuleName) + ".service"; }
 
 // A value in systemd's double quotes: backslashes and quotes escaped, '%' doubled so that it
 // is no specifier, and in command lines '$' doubled so that it is no variable.
@@ -75,17 +75,17 @@ bool systemctl(const std::string& verb, const std::string& unit) {
 }  // namespace
 
 std::string service_unit_text(const std::string& executable, const std::string& registry,
-                              const CommandLine& cl) {
+                              const RegistrySettings& settings, const CommandLine& cl) {
   std::string user = cl.account;
   if (user.starts_with(".\\")) user = user.substr(2);
   // The module writes its data and log folders; "-" lets a folder be missing. A watched
   // folder elsewhere needs a drop-in (systemctl edit) with its own ReadWritePaths=.
-  const std::string data = globals().registry.DB_Dir.empty() ? "/var/lib/velotrax/" : absolute(globals().registry.DB_Dir);
-  const std::string log = absolute(globals().registry.log_folder());
+  const std::string data = settings.DB_Dir.empty() ? "/var/lib/velotrax/" : absolute(settings.DB_Dir);
+  const std::string log = absolute(settings.log_folder());
   const bool home_inside = under_home(registry) || under_home(data) || under_home(log);
   std::string text =
       "[Unit]\n"
-      "Description=" + globals().module_name + " - Velotrax web message intake\n"
+      "Description=" + std::string(kModuleName) + " - Velotrax web message intake\n"
       "After=network-online.target\n"
       // A halt ends the process with status 1 and systemd starts it again after RestartSec,
       // so that an outage of the database is ridden out; five starts in ten minutes stop
@@ -138,7 +138,7 @@ std::string service_unit_text(const std::string& executable, const std::string& 
 namespace {
 
 // What would make the unit fail or run otherwise than meant; the unit is written anyway.
-void warn_about_registry(const std::string& given) {
+void warn_about_registry(const std::string& given, const RegistrySettings& settings) {
   const std::string registry = absolute(given);
   if (given.empty() || given[0] != '/')
     std::fprintf(stderr, "Warning: the registry path %s is relative; the unit names %s\n", given.c_str(),
@@ -148,25 +148,25 @@ void warn_about_registry(const std::string& given) {
                  registry.c_str());
     return;
   }
-  if (globals().registry.Run_Type != "NTService")
+  if (settings.Run_Type != "NTService")
     std::fprintf(stderr, "Warning: the registry says Run_Type \"%s\"; set \"NTService\" for a service\n",
-                 globals().registry.Run_Type.c_str());
+                 settings.Run_Type.c_str());
 }
 
 }  // namespace
 
-int install_service(const CommandLine& cl) {
+int install_service(const CommandLine& cl, const RegistrySettings& settings) {
   std::string path = unit_dir() + unit_name();
-  warn_about_registry(platform::RegistryFile::default_path());
+  warn_about_registry(platform::RegistryFile::default_path(), settings);
   try {
     std::string registry = absolute(platform::RegistryFile::default_path());
-    platform::write_file_atomic(path, service_unit_text(platform::executable_path(), registry, cl));
+    platform::write_file_atomic(path, service_unit_text(platform::executable_path(), registry, settings, cl));
   } catch (const RuntimeError& e) {
     std::fprintf(stderr, "Unable to install %s: %s\n", path.c_str(), e.description().c_str());
     return 1;
   }
   std::printf("Installed %s\n", path.c_str());
-  if (ask_systemctl() && !(systemctl("daemon-reload", "") && systemctl("enable", globals().module_name))) return 1;
+  if (ask_systemctl() && !(systemctl("daemon-reload", "") && systemctl("enable", std::string(kModuleName)))) return 1;
   return 0;
 }
 
@@ -176,7 +176,7 @@ int uninstall_service() {
     std::fprintf(stderr, "No unit to remove: %s does not exist\n", path.c_str());
     return 1;
   }
-  bool ok = !ask_systemctl() || systemctl("disable", globals().module_name);
+  bool ok = !ask_systemctl() || systemctl("disable", std::string(kModuleName));
   try {
     platform::remove_file(path);
   } catch (const RuntimeError& e) {

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "config/globals.h"
 #include "config/registry_settings.h"
 #include "logging/log_event.h"
 #include "logging/log_files.h"
@@ -21,6 +20,7 @@
 #include "shell/internal/daemon.h"
 #include "shell/internal/poll_report.h"
 #include "shell/internal/service_install.h"
+#include "util/module_name.h"
 #include "util/runtime_error.h"
 
 #define DEXWEB_STR2(x) #x
@@ -57,7 +57,7 @@ void warn_missing_registry(const std::string& registry) {
   if (platform::stat_path(registry)) return;
   const std::string text = "Warning: registry file not found: " + registry + " (read as empty)";
   write_log_direct(text);
-  echo_line(globals().module_name + ": " + text);
+  echo_line(std::string(kModuleName) + ": " + text);
 }
 
 // The actions run on the loop (also inside a wait in the middle of a file's work), so they
@@ -70,7 +70,7 @@ void install_signals(platform::EventLoop& loop, Daemon& daemon) {
 
 // Service mode: the notification socket stands for the Start event.
 int start_service(platform::EventLoop& loop, Daemon& daemon) {
-  if (!database_findable(globals().registry.DB_Dir)) {
+  if (!database_findable(daemon.registry.DB_Dir)) {
     refuse("Unable to start. Database not found... exiting");
     return kExitRefused;
   }
@@ -78,8 +78,8 @@ int start_service(platform::EventLoop& loop, Daemon& daemon) {
     if (!daemon.service_start()) return kExitRefused;
     tell_ready();
   }
-  for (int i = 0; i < 10 && !globals().service_started; ++i) loop.wait_seconds(0.5);
-  if (!globals().service_started) {
+  for (int i = 0; i < 10 && !daemon.service_started(); ++i) loop.wait_seconds(0.5);
+  if (!daemon.service_started()) {
     std::fputs("VTXWeb: Run_Type is NTService but no service manager started it "
                "(NOTIFY_SOCKET is not set)... exiting\n", stderr);
     return kExitRefused;
@@ -87,16 +87,12 @@ int start_service(platform::EventLoop& loop, Daemon& daemon) {
   return daemon.run();
 }
 
-int run_module(int argc, char** argv) {
-  globals().registry = read_registry_settings();
+int run_module(platform::EventLoop& loop, Daemon& daemon, int argc, char** argv) {
   read_monitor_settings();
-  platform::EventLoop& loop = platform::event_loop();
-  Daemon daemon(loop);
-  globals().daemon = &daemon;
   daemon.load();
 
   CommandLine cl = parse_command_line(join_arguments(argc, argv));
-  if (cl.option == "install") return install_service(cl);
+  if (cl.option == "install") return install_service(cl, daemon.registry);
   if (cl.option == "uninstall") return uninstall_service();
   if (!cl.option.empty()) {
     refuse("Invalid commandline option... exiting");
@@ -104,9 +100,9 @@ int run_module(int argc, char** argv) {
   }
   const std::string registry = platform::RegistryFile::default_path();
   warn_missing_registry(registry);
-  platform::InstanceLock lock(platform::instance_lock_folder(globals().registry.DB_Dir, registry), registry);
+  platform::InstanceLock lock(platform::instance_lock_folder(daemon.registry.DB_Dir, registry), registry);
   if (lock.state() == platform::InstanceLock::State::HeldElsewhere) {
-    refuse("Another instance of " + globals().module_name + " is already running... exiting");
+    refuse("Another instance of " + std::string(kModuleName) + " is already running... exiting");
     return kExitRefused;
   }
   if (!lock.acquired()) {
@@ -114,7 +110,7 @@ int run_module(int argc, char** argv) {
     return kExitRefused;
   }
   install_signals(loop, daemon);
-  if (globals().registry.Run_Type == "NTService") return start_service(loop, daemon);
+  if (daemon.registry.Run_Type == "NTService") return start_service(loop, daemon);
   if (!start_module(daemon)) return kExitRefused;
   tell_ready();
   return daemon.run();
@@ -147,13 +143,16 @@ bool start_module(Daemon& daemon) {
 }
 
 int run_daemon(int argc, char** argv) {
-  reset_globals();
+  reset_process_state();
   if (join_arguments(argc, argv) == "--version") {
     std::printf("dexweb %s\n", std::string(module_version()).c_str());
     return 0;
   }
+  platform::EventLoop& loop = platform::event_loop();
+  // The daemon outlives the handlers below, so that their lines go to its log folder.
+  Daemon daemon(loop, read_registry_settings());
   try {
-    return run_module(argc, argv);
+    return run_module(loop, daemon, argc, argv);
   } catch (const RuntimeError& e) {
     write_log_direct("Startup error in Main:" + std::to_string(e.number()) + " " + e.description());
     std::fprintf(stderr, "Startup error in Main:%d %s\n", e.number(), e.description().c_str());

@@ -2,12 +2,13 @@
 
 #include <array>
 
+#include "util/module_name.h"
 #include "util/text.h"
 
 namespace dexweb::ctl {
 namespace {
 
-constexpr std::string_view kOwnModule = "VTXWeb";
+constexpr std::string_view kOwnModule = kModuleName;
 constexpr std::string_view kMessageLogModule = "Velotrax";
 
 std::string printable(std::string_view raw) {

@@ -20,8 +20,9 @@ namespace {
 
 constexpr const char* kHtml = "text/html; charset=utf-8";
 
-// The module's database object and globals are single-threaded; the server's workers take
-// turns through this lock for everything that touches them or the folders.
+// The module's database object and the process-wide reporter and clock are single-threaded:
+// the server's workers take turns through this lock for everything that touches them or the
+// folders.
 std::mutex gateway_lock;
 
 void send_text(httplib::Response& res, int status, const std::string& body, const char* type) {

@@ -6,20 +6,30 @@
 #include <stdexcept>
 #include <string>
 
+#include "util/module_name.h"
+
 namespace dexweb {
 
 class RuntimeError : public std::runtime_error {
  public:
-  RuntimeError(int number, std::string description, std::string source = "VTXWeb");
+  RuntimeError(int number, std::string description, std::string source = std::string(kModuleName));
 
   int number() const noexcept { return number_; }
   const std::string& description() const noexcept { return description_; }
   const std::string& source() const noexcept { return source_; }
+  // A failure that its raiser already retried and gave up on: the error routine halts at
+  // once instead of retrying it.
+  bool is_final() const noexcept { return final_; }
+  RuntimeError& mark_final() noexcept {
+    final_ = true;
+    return *this;
+  }
 
  private:
   int number_;
   std::string description_;
   std::string source_;
+  bool final_ = false;
 };
 
 // Error numbers that the module raises itself.

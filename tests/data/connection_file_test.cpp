@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "config/globals.h"
 #include "logging/log_state.h"
 #include "support/temp_dir.h"
 
@@ -11,7 +10,7 @@ namespace {
 
 class ConnectionFile : public ::testing::Test {
  protected:
-  void SetUp() override { reset_globals(); }
+  void SetUp() override { reset_process_state(); }
   ServerConnection read(const std::string& text) {
     test::write_text(dir_.file("c.txt"), text);
     return read_connection_file(dir_.file("c.txt"), settings_);

@@ -1,10 +1,10 @@
 // DBObject's retry policy, driven by statements that really fail on a real engine.
 #include <gtest/gtest.h>
 
-#include "config/globals.h"
 #include "data/db_object.h"
 #include "data/engine_fixture.h"
 #include "data/log_capture.h"
+#include "logging/error_policy.h"
 #include "platform/clock.h"
 #include "platform/event_loop.h"
 #include "platform/sqlite_db.h"
@@ -44,6 +44,7 @@ TEST_F(RetryPolicy, PersistentFailureIsTriedFourTimesThenRaised) {
     EXPECT_EQ(e.number(), 3075);
     EXPECT_EQ(e.description(), std::string("SQL logic error\r\nno such table: no_such_table\r\nSQL: ") + kBadQuery);
     EXPECT_EQ(e.source(), "SQLite");
+    EXPECT_TRUE(e.is_final());
   }
   // No warning after the first failure; one before the third and one before the fourth.
   EXPECT_EQ(log_.count_starting("Warning - DbObject.Execute: 3075 SQL logic error - Retrying..."), 2);
@@ -55,17 +56,20 @@ TEST_F(RetryPolicy, PersistentFailureIsTriedFourTimesThenRaised) {
   EXPECT_GE(elapsed(), 10.5);
   EXPECT_LT(elapsed(), 13.0);
   EXPECT_TRUE(db.Failed());
-  EXPECT_EQ(globals().retry_count, 100);
-  EXPECT_EQ(globals().retry_round, 100);
 }
 
 TEST_F(RetryPolicy, IgnoreFailureLogsAndReturnsEmpty) {
   DBObject db(settings_);
+  ErrorPolicy policy;
+  db.SetErrorPolicy(&policy);
   EXPECT_EQ(db.OpenRecordset(kBadQuery, -1, true), nullptr);
   EXPECT_EQ(log_.count_starting("DB open recordset retries failed, but ok to continue."), 1);
   EXPECT_EQ(db.ExecuteRA(kBadQuery, -1, true), 0);
   EXPECT_EQ(log_.count_starting("DB ExecuteRa retries failed, but ok to continue."), 1);
   EXPECT_TRUE(db.Failed());
+  // The owner's error routine halts at its next error.
+  EXPECT_EQ(policy.retry_count(), 100);
+  EXPECT_EQ(policy.retry_round(), 100);
 }
 
 TEST_F(RetryPolicy, TimeoutZeroIsOneQuietAttempt) {
@@ -109,13 +113,13 @@ TEST_F(RetryPolicy, OpenFailsAfterItsRetriesWithTheEngineText) {
   } catch (const RuntimeError& e) {
     EXPECT_EQ(e.number(), 3024);
     EXPECT_TRUE(e.description().starts_with("unable to open database file\r\n")) << e.description();
+    EXPECT_TRUE(e.is_final());
   }
   EXPECT_FALSE(db.IsOpen());
   EXPECT_EQ(log_.count_starting("Warning - DbObject.OpenDb: 3024 unable to open database file - Retrying..."), 1);
   EXPECT_EQ(log_.count_starting("DAO: unable to open database file"), 1);
   EXPECT_GE(elapsed(), 2.0);  // one wait of DB_Short_Timeout + [0,1)
   EXPECT_LT(elapsed(), 3.0);
-  EXPECT_EQ(globals().retry_round, 100);
 }
 
 // On a server a persistent failure reconnects before the fourth attempt; here the failure

@@ -1,9 +1,8 @@
 // The statements each dialect writes, as exact text (the SQL Server ones cannot run here).
 #include <gtest/gtest.h>
 
-#include "config/globals.h"
-#include "data/internal/bulk_batches.h"
 #include "data/dialect.h"
+#include "data/internal/bulk_batches.h"
 #include "data/query_object.h"
 #include "data/sql_literals.h"
 #include "logging/log_state.h"
@@ -13,7 +12,7 @@ namespace {
 
 class SqlText : public ::testing::Test {
  protected:
-  void SetUp() override { reset_globals(); }
+  void SetUp() override { reset_process_state(); }
   void use(DatabaseKind kind) { dialect_ = &dialect_for(kind); }
   const Dialect& dialect() const { return *dialect_; }
 

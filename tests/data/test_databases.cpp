@@ -6,7 +6,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "config/globals.h"
 #include "logging/log_state.h"
 #include "platform/odbc.h"
 #include "platform/sqlite_db.h"
@@ -21,11 +20,6 @@ std::string schema_text(const std::string& engine) {
   return ss.str();
 }
 
-void point_globals_at(const std::string& dir) {
-  reset_globals();
-  globals().registry.DB_Dir = dir;
-}
-
 class SqliteDatabase final : public TestDatabase {
  public:
   SqliteDatabase() {
@@ -34,7 +28,7 @@ class SqliteDatabase final : public TestDatabase {
     db.exec("PRAGMA journal_mode=WAL");
     db.exec(schema_text("sqlite"));
     db.exec("INSERT INTO [counters] ([record_id], [unique_id]) VALUES (1, 0)");
-    point_globals_at(folder_.dir());
+    reset_process_state();
   }
   void exec(const std::string& sql) override { platform::SqliteConnection::open(path_).exec(sql); }
   long long counter() override {
@@ -57,7 +51,7 @@ class PostgresDatabase final : public TestDatabase {
         "; SET search_path TO " + schema_);
     run(schema_text("postgresql"));
     run("INSERT INTO \"counters\" (\"record_id\", \"unique_id\") VALUES (1, 0)");
-    point_globals_at(folder_.dir());
+    reset_process_state();
     std::ofstream(folder_.file("SqlServerConnectionString.txt"))
         << "# the throw-away test server\r\n" << clauses << "\r\nConnSettings=SET search_path TO " << schema_
         << ";\r\n";

@@ -16,7 +16,7 @@ namespace dexweb::test {
 class TestDatabase {
  public:
   virtual ~TestDatabase() = default;
-  // DB_Dir of the database (set into globals() by the constructors).
+  // DB_Dir of the database.
   std::string dir() const { return folder_.dir(); }
   // The settings of a DBObject on this database: DB_Dir, the rest at the registry's
   // defaults.
@@ -35,10 +35,10 @@ class TestDatabase {
   TempDir folder_;
 };
 
-// A fresh velotrax.db; the globals are reset and pointed at it.
+// A fresh velotrax.db; the globals are reset to its counters row.
 std::unique_ptr<TestDatabase> make_sqlite_database();
 // A fresh schema on the test server, or nullptr when DEXWEB_TEST_PG_ODBC is absent. The
-// globals are reset and DB_Dir holds the connection-string file.
+// globals are reset to its counters row and DB_Dir holds the connection-string file.
 std::unique_ptr<TestDatabase> make_postgresql_database();
 
 // The ODBC clauses of the test server, when there is one.

@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include "config/globals.h"
 #include "data/db_object.h"
 #include "data/engine_fixture.h"
 #include "data/log_capture.h"
@@ -84,7 +83,7 @@ TEST(UniqueIdsEmbedded, SuccessOnTheThirdAttemptIsLogged) {
 }
 
 TEST(UniqueNames, SequenceWrapsAndNamesCarryTheTime) {
-  reset_globals();
+  reset_process_state();
   restart_name_sequence(0);
   EXPECT_EQ(next_local_id(), 1);
   restart_name_sequence(kMaxUniqueId - 1);
@@ -102,8 +101,7 @@ TEST(UniqueNames, SequenceWrapsAndNamesCarryTheTime) {
 TEST(UniqueIdsChild, DrawIds) {
   const char* dir = ::getenv("DEXWEB_CHILD_DB_DIR");
   if (!dir) GTEST_SKIP() << "runs as a child process only";
-  reset_globals();
-  globals().registry.DB_Dir = dir;
+  reset_process_state();
   int count = std::atoi(::getenv("DEXWEB_CHILD_COUNT"));
   std::ofstream out(::getenv("DEXWEB_CHILD_OUT"));
   DatabaseSettings settings;

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "config/globals.h"
 #include "logging/log_state.h"
 #include "support/temp_dir.h"
 
@@ -22,17 +21,16 @@ TEST(BlackListEntry, TheNumberAtTheStartOfTheLine) {
 class BlackListFile : public ::testing::Test {
  protected:
   BlackListFile() {
-    reset_globals();
-    globals().registry.DB_Dir = dir.dir();
+    reset_process_state();
   }
-  ~BlackListFile() override { reset_globals(); }
+  ~BlackListFile() override { reset_process_state(); }
   test::TempDir dir;
   BlackList list;
 };
 
 TEST_F(BlackListFile, EntriesArePrefixesOfPins) {
   test::write_text(dir.file("BlackList"), "555\n12-34\r\n\r\n");
-  list.load();
+  list.load(dir.dir());
   EXPECT_EQ(list.entries(), (std::vector<std::string>{"555", "12", "0"}));
   EXPECT_TRUE(list.in_blacklist("5551234"));
   EXPECT_TRUE(list.in_blacklist("12"));
@@ -43,14 +41,14 @@ TEST_F(BlackListFile, EntriesArePrefixesOfPins) {
 }
 
 TEST_F(BlackListFile, NoFileNoEntriesAndALongFileKeepsItsFirst100) {
-  list.load();
+  list.load(dir.dir());
   EXPECT_EQ(list.blacklist_count(), 0);
   EXPECT_FALSE(list.in_blacklist("0"));
 
   std::string lines;
   for (int i = 1; i <= 150; ++i) lines += std::to_string(1000 + i) + "\r\n";
   test::write_text(dir.file("blacklist"), lines);
-  list.load();
+  list.load(dir.dir());
   EXPECT_EQ(list.blacklist_count(), 100);
   EXPECT_TRUE(list.in_blacklist("1100"));
   EXPECT_FALSE(list.in_blacklist("1101"));

@@ -8,11 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "config/globals.h"
 #include "config/interface_settings.h"
 #include "config/interface_settings_parser.h"
+#include "config/registry_settings.h"
 #include "intake/internal/filters.h"
+#include "logging/error_policy.h"
 #include "logging/log_state.h"
+#include "logging/reporter.h"
 #include "support/temp_dir.h"
 
 namespace dexweb::test {
@@ -23,14 +25,14 @@ inline constexpr const char* kLeftUnchanged = "Error running filter - leaving th
 class FilterTest : public ::testing::Test {
  protected:
   FilterTest() {
-    reset_globals();
-    globals().registry.Prog_Dir = prog.dir();
-    globals().registry.DB_Dir = work.dir();
+    reset_process_state();
+    registry.DB_Dir = work.dir();
+    ctx.prog_dir = prog.dir();
     ctx.temp_folder = temp.dir();
     msg.file_name = "a.msg";
     set_web_text("user=bob\r\nmsg=hello");
   }
-  ~FilterTest() override { reset_globals(); }
+  ~FilterTest() override { reset_process_state(); }
 
   std::string web_path() const { return watched.file(msg.file_name); }
   void set_web_text(const std::string& text) {
@@ -75,6 +77,10 @@ class FilterTest : public ::testing::Test {
   bool temp_folder_empty() const { return std::filesystem::is_empty(temp.dir()); }
 
   TempDir prog, work, watched, temp;
+  RegistrySettings registry;
+  ErrorPolicy policy;
+  Reporter reporter{registry, &policy};
+  ReporterInstall reporter_install{reporter};
   FilterContext ctx;
   WebMessage msg;
 };

@@ -10,10 +10,9 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "config/globals.h"
-#include "intake/internal/bad_copies.h"
 #include "intake/file_holders.h"
 #include "intake/intake_harness.h"
+#include "intake/internal/bad_copies.h"
 
 namespace dexweb::test {
 namespace {
@@ -83,9 +82,9 @@ TEST_F(HostileFolder, AHeldFileIsSkippedAndTheFilesBehindItAreWorked) {
 }
 
 TEST_F(HostileFolder, ARefusedFileStaysUntilItsBadCopyCanBeMade) {
-  EXPECT_EQ(bad_folder(), h.logs.dir() + "badmsg/");
+  EXPECT_EQ(bad_folder(h.registry), h.logs.dir() + "badmsg/");
   write_text(h.logs.file("plain"), "");
-  globals().registry.Log_Dir = h.logs.file("plain") + "/";  // no folder can exist below a file
+  h.registry.Log_Dir = h.logs.file("plain") + "/";  // no folder can exist below a file
   const std::string bytes = "frm=Pat\r\nmsg=no user\r\n";
   h.write_web_file("a.msg", bytes);
   EXPECT_TRUE(h.poll());
@@ -105,15 +104,15 @@ TEST_F(HostileFolder, ARefusedFileStaysUntilItsBadCopyCanBeMade) {
   EXPECT_TRUE(h.logged("Bad copy made: " + copy));
   EXPECT_TRUE(h.web_files().empty());
 
-  globals().registry.Log_Dir.clear();
-  EXPECT_EQ(bad_folder(), "/var/log/velotrax/badmsg/");
+  h.registry.Log_Dir.clear();
+  EXPECT_EQ(bad_folder(h.registry), "/var/log/velotrax/badmsg/");
 }
 
 TEST_F(HostileFolder, AFullDiskLeavesNoPartialCopyAndLosesNoFile) {
   const std::string small = h.logs.file("small");
   fs::create_directory(small);
   if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "cannot mount a small tmpfs here";
-  globals().registry.Log_Dir = small + "/";
+  h.registry.Log_Dir = small + "/";
   h.write_web_file("big.msg", "frm=Pat\r\nmsg=" + std::string(200000, 'x') + "\r\n");
   EXPECT_TRUE(h.poll());
   EXPECT_TRUE(h.logged("Unable to copy web file to bad folder."));

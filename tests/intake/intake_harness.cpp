@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "config/globals.h"
 #include "data/query_object.h"
 #include "intake/check_for_messages.h"
 #include "intake/intake_context.h"
@@ -19,17 +18,19 @@ std::vector<std::string> files_in(const std::string& folder) {
 }
 
 IntakeHarness::IntakeHarness(std::unique_ptr<TestDatabase> db_under_test) : database(std::move(db_under_test)) {
-  globals().registry.Log_Dir = logs.dir();
+  registry.Log_Dir = logs.dir();
+  registry.DB_Dir = database->dir();
+  db.SetErrorPolicy(&policy);
   settings.dexwebcgi_path = web.dir();
   settings.retry_interval = 60;
   settings.retry_interval_text = "60";
-  settings.mail_out_dir = globals().registry.DB_Dir + "MailOut/";
+  settings.mail_out_dir = registry.DB_Dir + "MailOut/";
   db.Counter().record_id = 1;
 }
 
 IntakeHarness::~IntakeHarness() {
   db.CloseDb();
-  reset_globals();
+  reset_process_state();
 }
 
 void IntakeHarness::add_user(const std::string& name, Account a) {
@@ -54,7 +55,7 @@ std::string IntakeHarness::write_message(const std::string& name, const std::str
 }
 
 bool IntakeHarness::poll() {
-  IntakeContext ctx{db, settings, recipients, blacklist, first_poll, "DexWeb", kMachine, temp.dir(), leftovers, writers};
+  IntakeContext ctx{db, policy, registry, settings, recipients, blacklist, first_poll, "DexWeb", kMachine, temp.dir(), leftovers, writers};
   recipients.clear();
   const bool found = check_for_messages(ctx);
   first_poll = false;

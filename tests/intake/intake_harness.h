@@ -10,12 +10,16 @@
 #include <vector>
 
 #include "config/gateway_settings.h"
+#include "config/registry_settings.h"
 #include "data/db_object.h"
 #include "data/test_databases.h"
 #include "intake/blacklist.h"
-#include "intake/recipient_list.h"
 #include "intake/leftover_files.h"
+#include "intake/recipient_list.h"
 #include "intake/writer_watch.h"
+#include "logging/error_policy.h"
+#include "logging/log_state.h"
+#include "logging/reporter.h"
 #include "platform/clock.h"
 #include "support/temp_dir.h"
 
@@ -67,6 +71,10 @@ class IntakeHarness {
   TempDir web, logs, temp;
   platform::ManualClock clock{platform::from_local(make_datetime(2026, 12, 4, 19, 14, 19))};
   platform::ScopedClock use_clock{clock};
+  RegistrySettings registry;
+  ErrorPolicy policy;
+  Reporter reporter{registry, &policy};
+  ReporterInstall reporter_install{reporter};
   DBObject db{database->settings()};
   GatewaySettings settings;
   RecipientList recipients;

@@ -1,11 +1,11 @@
 // The 28 columns of a message row, and the one transaction per message, on every engine.
 #include <gtest/gtest.h>
 
-#include "config/globals.h"
 #include "data/engine_fixture.h"
 #include "data/query_object.h"
 #include "intake/intake_harness.h"
 #include "intake/message_rows.h"
+#include "platform/clock.h"
 #include "util/runtime_error.h"
 
 namespace dexweb::test {
@@ -32,7 +32,7 @@ TEST_P(MessageRows, EveryColumnOfAnAccountAndAnAdHocRow) {
   h.write_web_file("a.msg", "user=sales\r\nfrm=O'Brien\r\nmsg=It's \"quoted\" [x]\r\nline two\r\n", 10);
   h.write_web_file("b.msg", "user=adhoc\r\nfrm=Pat\r\nsubject=123\r\nmsg=pin\r\n", 5);
   h.poll();
-  const DateTime now = server_now();
+  const DateTime now = platform::server_now();
 
   auto rs = h.db.OpenRecordset("SELECT * FROM [messages]" + h.db.SqlDialect().table_hint() + " ORDER BY [record_id]");
   std::vector<std::string> users, pins, recipients;

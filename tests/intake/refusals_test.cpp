@@ -2,7 +2,6 @@
 // happens to the file and the rows.
 #include <gtest/gtest.h>
 
-#include "config/globals.h"
 #include "intake/intake_harness.h"
 #include "intake/internal/refusals.h"
 #include "logging/log_state.h"
@@ -124,7 +123,7 @@ TEST_F(Refusals, TheMonitorSeesBadThenTheRejectionLine) {
 }
 
 TEST_F(Refusals, AMissingBadFolderIsCreated) {
-  globals().registry.Log_Dir = h.logs.dir() + "new/deeper/";
+  h.registry.Log_Dir = h.logs.dir() + "new/deeper/";
   h.write_web_file("a.msg", "msg=hi\r\n");
   h.poll();
   EXPECT_EQ(files_in(h.logs.dir() + "new/deeper/badmsg/").size(), 1u);

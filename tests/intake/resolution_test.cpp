@@ -1,7 +1,6 @@
 // Who receives a message: the account branch, the ad-hoc branch and the blacklist.
 #include <gtest/gtest.h>
 
-#include "config/globals.h"
 #include "intake/intake_harness.h"
 
 namespace dexweb::test {
@@ -54,8 +53,8 @@ TEST_F(Resolution, AccountItemsAreCutTo40Characters) {
 }
 
 TEST_F(Resolution, AdHocPinsBecomeRowsOfTheAccountUnlessBlacklisted) {
-  write_text(globals().registry.DB_Dir + "blacklist", "45\r\n");
-  h.blacklist.load();
+  write_text(h.registry.DB_Dir + "blacklist", "45\r\n");
+  h.blacklist.load(h.registry.DB_Dir);
   EXPECT_EQ(recipients_of("adhoc", "123 456 Bob"), (Names{"adhoc-123", "Bob"}));
   const auto rows = h.rows();
   EXPECT_EQ(rows[0].user, "adhoc");
@@ -72,8 +71,8 @@ TEST_F(Resolution, AdHocPinsBecomeRowsOfTheAccountUnlessBlacklisted) {
 }
 
 TEST_F(Resolution, AnAdHocMessageWithEveryPinBlacklistedIsRefused) {
-  write_text(globals().registry.DB_Dir + "blacklist", "45\r\n\r\n");  // the empty line blocks 0...
-  h.blacklist.load();
+  write_text(h.registry.DB_Dir + "blacklist", "45\r\n\r\n");  // the empty line blocks 0...
+  h.blacklist.load(h.registry.DB_Dir);
   EXPECT_EQ(recipients_of("adhoc", "4500 0123"), Names{});
   EXPECT_TRUE(h.logged("No valid ad-hoc pin numbers in message"));
   EXPECT_EQ(h.bad_copies().size(), 1u);

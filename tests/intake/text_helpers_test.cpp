@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "config/globals.h"
-#include "logging/log_state.h"
 
 namespace dexweb {
 namespace {
@@ -23,14 +21,11 @@ TEST(TextHelpers, TextBeforeAndAfterTheFirstDelimiter) {
 }
 
 TEST(TextHelpers, MaskMessageKeepsNCharactersAtEachEnd) {
-  reset_globals();
-  EXPECT_EQ(mask_message("Hello world"), "Hello world");
-  globals().registry.Obfuscate_Msg_Chars = 3;
-  EXPECT_EQ(mask_message("Hello world"), "Hel.....rld");
-  EXPECT_EQ(mask_message("Hello"), "");
-  EXPECT_EQ(mask_message("Hello!"), "");
-  EXPECT_EQ(mask_message("\xC3\xA9\xC3\xA9\xC3\xA9-\xC3\xA9\xC3\xA9\xC3\xA9"), "\xC3\xA9\xC3\xA9\xC3\xA9.\xC3\xA9\xC3\xA9\xC3\xA9");
-  reset_globals();
+  EXPECT_EQ(mask_message("Hello world", 0), "Hello world");
+  EXPECT_EQ(mask_message("Hello world", 3), "Hel.....rld");
+  EXPECT_EQ(mask_message("Hello", 3), "");
+  EXPECT_EQ(mask_message("Hello!", 3), "");
+  EXPECT_EQ(mask_message("\xC3\xA9\xC3\xA9\xC3\xA9-\xC3\xA9\xC3\xA9\xC3\xA9", 3), "\xC3\xA9\xC3\xA9\xC3\xA9.\xC3\xA9\xC3\xA9\xC3\xA9");
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "logging/logging_fixture.h"
-#include "support/udp_listener.h"
 #include "platform/event_loop.h"
+#include "support/udp_listener.h"
 
 namespace dexweb::test {
 namespace {
@@ -13,7 +13,7 @@ using LogEvent = LoggingTest;
 using Lines = std::vector<std::string>;
 
 TEST_F(LogEvent, LevelFilterFollowsLogLevelAndResetsTheRetryCounters) {
-  globals().retry_count = 4;
+  policy.make_final();
   log_state().log_level = 1;
   log_event("detail", "disk", "general", "d1");
   log_event("General", "disk", "general", "g1");
@@ -25,7 +25,8 @@ TEST_F(LogEvent, LevelFilterFollowsLogLevelAndResetsTheRetryCounters) {
   log_event("info", "disk", "general", "i3");
   EXPECT_EQ(queued_text(log_state().disk_log_queue),
             std::string(kStamp) + "  g1\r\n" + kStamp + "  d2\r\n" + kStamp + "  x3\r\n");
-  EXPECT_EQ(globals().retry_count, 0);
+  EXPECT_EQ(policy.retry_count(), 0);
+  EXPECT_EQ(policy.retry_round(), 0);
 }
 
 TEST_F(LogEvent, TextIsSanitisedAndQueuedPerTarget) {

@@ -43,7 +43,7 @@ TEST_F(LogFiles, LinesStayQueuedWhileDirectBusyOrWhenTheWriteFails) {
   log_state().direct_busy = true;
   flush_log_queues();
   log_state().direct_busy = false;
-  globals().registry.Log_Dir = dir.file("missing/");
+  registry_settings.Log_Dir = dir.file("missing/");
   flush_log_queues();
   EXPECT_EQ(log_state().disk_log_queue.size(), 1u);
   EXPECT_FALSE(log_state().flush_busy);
@@ -66,7 +66,7 @@ TEST_F(LogFiles, DirectWriteComesAfterQueuedLinesAndWaitsBoundedlyForAFlush) {
 
 TEST_F(LogFiles, LinesWaitWhileTheLogFolderIsMissingAndNeverGoToTheWorkingFolder) {
   std::string later = dir.dir() + "later/";
-  globals().registry.Log_Dir = later;
+  registry_settings.Log_Dir = later;
   log_event("general", "disk", "general", "kept");
   flush_log_queues();
   EXPECT_EQ(log_state().disk_log_queue.size(), 1u);
@@ -74,7 +74,7 @@ TEST_F(LogFiles, LinesWaitWhileTheLogFolderIsMissingAndNeverGoToTheWorkingFolder
   flush_log_queues();
   EXPECT_EQ(read_text(later + "VTXWeb.log"), line("kept"));
 
-  globals().registry.Log_Dir.clear();
+  registry_settings.Log_Dir.clear();
   EXPECT_EQ(module_log_path(), "/var/log/velotrax/VTXWeb.log");
 }
 
@@ -103,7 +103,7 @@ TEST_F(LogFiles, AFlushCutShortByAFullDiskNeverWritesALineTwice) {
   std::string small = dir.file("small");
   SmallFileSystem fs(small);
   if (!fs.mounted()) GTEST_SKIP() << "mounting a tmpfs is not permitted here";
-  globals().registry.Log_Dir = small + "/";
+  registry_settings.Log_Dir = small + "/";
 
   int filler = ::open((small + "/filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
   ASSERT_GE(filler, 0);

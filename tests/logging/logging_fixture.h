@@ -6,9 +6,11 @@
 
 #include <string>
 
-#include "config/globals.h"
+#include "config/registry_settings.h"
+#include "logging/error_policy.h"
 #include "logging/log_state.h"
 #include "logging/monitor_link.h"
+#include "logging/reporter.h"
 #include "platform/clock.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
@@ -20,11 +22,11 @@ class LoggingTest : public ::testing::Test {
   static constexpr const char* kStamp = "2024-03-05 14:07:09";
 
   LoggingTest() {
-    reset_globals();
-    globals().registry.Log_Dir = dir.dir();
-    globals().registry.DB_Dir = dir.dir();
+    reset_process_state();
+    registry_settings.Log_Dir = dir.dir();
+    registry_settings.DB_Dir = dir.dir();
   }
-  ~LoggingTest() override { reset_globals(); }
+  ~LoggingTest() override { reset_process_state(); }
 
   // Writes the Monitor key's value lines, switching the monitor on at port when it is given.
   void set_monitor(const std::string& lines, int port = 0) {
@@ -35,6 +37,10 @@ class LoggingTest : public ::testing::Test {
   std::string queued(int index) { return log_state().disk_log_queue.at(static_cast<std::size_t>(index - 1)).line; }
 
   TempDir dir;
+  RegistrySettings registry_settings;
+  ErrorPolicy policy;
+  Reporter reporter{registry_settings, &policy};
+  ReporterInstall reporter_install{reporter};
   ScopedEnv registry{"VELOTRAX_REGISTRY", dir.file("velotrax.reg")};
   platform::ManualClock clock{platform::from_local(make_datetime(2024, 3, 5, 14, 7, 9))};
   platform::ScopedClock use_clock{clock};

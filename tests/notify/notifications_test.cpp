@@ -5,6 +5,7 @@
 
 #include "logging/error_policy.h"
 #include "notify/notify_fixture.h"
+#include "platform/clock.h"
 #include "platform/event_loop.h"
 
 namespace dexweb {
@@ -18,7 +19,7 @@ using ::testing::SizeIs;
 class Notifications : public test::NotifyTest {
  protected:
   Notifications() {
-    globals().registry.Log_Dir = logs_.dir();
+    registry_.Log_Dir = logs_.dir();
   }
 
   void failure_files(const std::string& list, const std::string& mail_template) {
@@ -39,7 +40,7 @@ class Notifications : public test::NotifyTest {
 };
 
 TEST_F(Notifications, RefusalWritesOneCompleteFilePerAddress) {
-  globals().time_offset = std::chrono::seconds{90};  // in the names only, not in the Date line
+  platform::set_server_time_offset(std::chrono::seconds{90});  // in the names only, not in the Date line
   failure_files("ops@example.com\r\n%Sender%\r\n",
                 "Subject: Message for %Recipient% refused\r\n\r\n"
                 "Reason: %ErrorMessage%\r\nMessage: %Message%\r\nSent on %Date%\r\n");
@@ -157,7 +158,7 @@ TEST_F(Notifications, RetryResumesAtTheFailedAddress) {
   limit.reset();
   loop.remove_timer(timer);
 
-  EXPECT_GT(globals().retry_count, 0);
+  EXPECT_GT(policy_.retry_count(), 0);
   EXPECT_THAT(test::folder_names(settings_.mail_out_dir), SizeIs(2));
   EXPECT_THAT(mail(), ElementsAre(::testing::EndsWith("for ops@example.com\r\n"),
                                   ::testing::EndsWith("for " + long_address + "\r\n")));

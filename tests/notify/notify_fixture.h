@@ -16,10 +16,12 @@
 #include <string>
 #include <vector>
 
-#include "config/globals.h"
+#include "config/registry_settings.h"
 #include "data/db_object.h"
 #include "data/test_databases.h"
+#include "logging/error_policy.h"
 #include "logging/log_state.h"
+#include "logging/reporter.h"
 #include "notify/notifications.h"
 #include "platform/clock.h"
 #include "support/scoped_env.h"
@@ -80,14 +82,13 @@ inline std::string line_of(const std::string& content, int n) {
 class NotifyTest : public ::testing::Test {
  protected:
   NotifyTest() {
-    globals().registry.Prog_Dir = prog_.dir();
     settings_.dexmail_enabled = true;
     settings_.domain = "example.com";
     settings_.postmaster = "postmaster@example.com";
     settings_.mail_out_dir = database_->dir() + "MailOut/";
     std::filesystem::create_directory(settings_.mail_out_dir);
   }
-  ~NotifyTest() override { reset_globals(); }
+  ~NotifyTest() override { reset_process_state(); }
 
   // The contents of the ".msg" files in the order they were named ("VTXWeb", 14 digits,
   // then the sequence number).
@@ -109,7 +110,11 @@ class NotifyTest : public ::testing::Test {
   platform::ScopedClock scoped_clock_{clock_};
   DBObject db_{database_->settings()};
   GatewaySettings settings_;
-  NotifyContext ctx_{db_, settings_};
+  RegistrySettings registry_;
+  ErrorPolicy policy_;
+  Reporter reporter_{registry_, &policy_};
+  ReporterInstall reporter_install_{reporter_};
+  NotifyContext ctx_{db_, settings_, policy_, prog_.dir()};
 };
 
 }  // namespace dexweb::test

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "notify/notify_fixture.h"
+#include "platform/clock.h"
 
 namespace dexweb {
 namespace {
@@ -47,7 +48,7 @@ TEST_F(TemplateExpansion, ValuesInTheHeaderLinesStayOneLine) {
 }
 
 TEST_F(TemplateExpansion, TimeValuesAreServerNow) {
-  globals().time_offset = std::chrono::hours{10};  // 14:14 local becomes 00:14 of the next day
+  platform::set_server_time_offset(std::chrono::hours{10});  // 14:14 local becomes 00:14 of the next day
   EXPECT_EQ(expand("%RequestedDate% %Time% %RequestedTime% %RequestedMilitaryTime%"),
             "12/5/2026 12:14 AM 12:14 AM 0014");
   EXPECT_EQ(twelve_hour_time(make_datetime(2026, 1, 1, 12, 30)), "12:30 PM");

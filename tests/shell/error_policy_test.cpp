@@ -15,7 +15,7 @@ class ErrorPolicy : public ModuleTest {
     platform::event_loop().set_enabled(daemon_->poll_timer, false);
     for (int call = 1; call <= limit; ++call) {
       try {
-        on_error(e, "Procedure: repeat_timer");
+        daemon_->policy.on_error(e, "Procedure: repeat_timer");
       } catch (const ModuleHalted& halt) {
         EXPECT_EQ(daemon_->finish(halt), 1);
         return call;
@@ -42,7 +42,7 @@ TEST_F(ErrorPolicy, RetryableDatabaseErrorWarnsOnceThenHaltsWithoutTouchingTheDa
   EXPECT_EQ(count("  Warning. Unable to access database: Procedure: repeat_timer. Retrying...\r\n"), 1);
   EXPECT_EQ(count("  Program Halted. Database error: 3024 Something failed in Procedure: repeat_timer\r\n"), 1);
   EXPECT_TRUE(logged("Module Stopped"));
-  EXPECT_TRUE(globals().db_error_halted);
+  EXPECT_TRUE(daemon_->policy.db_error_halted());
   EXPECT_TRUE(daemon_->db && daemon_->db->IsOpen());
   EXPECT_EQ(scalar("SELECT [dexweb_state] FROM [control]"), "1");
   auto got = monitor_.receive_all();
@@ -59,7 +59,7 @@ TEST_F(ErrorPolicy, FileErrorWarnsFourTimesThenHaltsAndClosesTheDatabase) {
   EXPECT_EQ(calls_until_halt(53), 55);
   EXPECT_EQ(count("Warning. Unable to access file/directory: Procedure: repeat_timer. Retrying..."), 4);
   EXPECT_TRUE(logged("Program Halted. File/Directory error: 53 Something failed in Procedure: repeat_timer"));
-  EXPECT_TRUE(globals().program_halted);
+  EXPECT_TRUE(daemon_->policy.program_halted());
   EXPECT_FALSE(daemon_->db);
   EXPECT_EQ(scalar("SELECT [dexweb_state] FROM [control]"), "1");
 }
@@ -70,15 +70,15 @@ TEST_F(ErrorPolicy, OtherErrorsHaltAtOnce) {
 }
 
 TEST_F(ErrorPolicy, AFreshStartEndsTheBurst) {
-  for (int i = 0; i < 5; ++i) on_error(RuntimeError(3024, "busy"), "Procedure: repeat_timer");
+  for (int i = 0; i < 5; ++i) daemon_->policy.on_error(RuntimeError(3024, "busy"), "Procedure: repeat_timer");
   EXPECT_EQ(run_ticks(1), -1);  // the tick starts afresh
-  EXPECT_EQ(globals().retry_count, 0);
+  EXPECT_EQ(daemon_->policy.retry_count(), 0);
   EXPECT_EQ(calls_until_halt(3024), 12);
 }
 
 TEST_F(ErrorPolicy, WithRetryRunsTheFailedStepAgain) {
   int attempts = 0;
-  int result = with_retry("Procedure: test", [&] {
+  int result = daemon_->policy.with_retry("Procedure: test", [&] {
     if (++attempts < 3) throw RuntimeError(3260, "locked");
     return 42;
   });

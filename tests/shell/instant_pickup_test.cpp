@@ -104,7 +104,7 @@ TEST_F(InstantPickup, PollsFollowEachOtherWhileFilesKeepComingAndTheRefreshKeeps
 TEST_F(InstantPickup, SwitchedOffTheTimerAloneDecidesAsBefore) {
   write_text(registry_.file("velotrax.reg"), registry_text("\"Instant_Pickup\"=\"False\"\r\n", ""));
   ASSERT_FALSE(read_registry_settings().Instant_Pickup);
-  globals().registry.Instant_Pickup = false;
+  daemon_->registry.Instant_Pickup = false;
 
   // Files remaining: one poll per one-second tick.
   int remaining = 3;

@@ -8,7 +8,6 @@
 #include <memory>
 #include <string>
 
-#include "config/globals.h"
 #include "data/test_databases.h"
 #include "logging/log_files.h"
 #include "logging/log_state.h"
@@ -30,15 +29,16 @@ class ModuleTest : public ::testing::Test {
     exec("INSERT INTO [control] ([record_id], [dexweb_run], [dexweb_state]) VALUES (1, 1, 1)");
     write_text(registry_.file("velotrax.reg"),
                registry_text("", "", "\"VTM_Enabled\"=\"true\"\r\n\"VTM_Port\"=\"" + std::to_string(monitor_.port()) + "\"\r\n"));
-    globals().registry.Log_Dir = logs_.dir();
-    daemon_ = std::make_unique<Daemon>(platform::event_loop());
-    globals().daemon = daemon_.get();
+    RegistrySettings registry;
+    registry.Log_Dir = logs_.dir();
+    registry.DB_Dir = db_->dir();
+    daemon_ = std::make_unique<Daemon>(platform::event_loop(), registry);
     daemon_->load();
   }
 
   void TearDown() override {
     daemon_.reset();
-    reset_globals();
+    reset_process_state();
   }
 
   // Ticks once a second as the loop would, until the run ends; its exit status, or -1.

@@ -4,6 +4,7 @@
 
 #include "logging/log_event.h"
 #include "logging/monitor_link.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "shell/module_fixture.h"
 
@@ -81,7 +82,7 @@ TEST_F(PollCycle, MissingDatabaseOrWrongVersionStopsAtFirstTick) {
   EXPECT_EQ(run_ticks(1), 1);
   EXPECT_TRUE(logged("Module stopped. Database version conflict"));
 
-  globals().registry.DB_Dir = logs_.dir() + "nowhere/";
+  daemon_->registry.DB_Dir = logs_.dir() + "nowhere/";
   daemon_->db.reset();
   daemon_->first_tick = true;
   EXPECT_EQ(run_ticks(1), 1);
@@ -120,7 +121,7 @@ TEST_F(PollCycle, ClockFollowsTheSchedulersStep) {
   run_ticks(1);
   EXPECT_TRUE(logged("Time synchronized with database"));
   // The scheduler's clock is an hour ahead, caught 1.5 s after the tick began.
-  auto offset = std::chrono::duration_cast<seconds>(globals().time_offset).count();
+  auto offset = std::chrono::duration_cast<seconds>(platform::server_time_offset()).count();
   EXPECT_NEAR(offset, 3600, 2);
 }
 
@@ -130,16 +131,16 @@ TEST_F(PollCycle, ClockStaysLocalWhenTheSchedulerDoesNotStep) {
   run_ticks(1);
   EXPECT_EQ(clock_.now() - start, seconds(5 + 1));  // ten half-second waits, then the next tick
   EXPECT_TRUE(logged("Unable to synchronize time with database. Using local time."));
-  EXPECT_EQ(globals().time_offset.count(), 0);
+  EXPECT_EQ(platform::server_time_offset().count(), 0);
   EXPECT_TRUE(daemon_->sync_pending);
 }
 
 TEST_F(PollCycle, SchedulerOnThisMachineSharesItsClock) {
   write_text(registry_.file("velotrax.reg"), registry_text("", "\"Sched_Run\"=\"True\"\r\n"));
   exec("UPDATE [control] SET [sched_state] = 1, [velotrax_time] = '2026-03-05 15:20:00'");
-  globals().time_offset = seconds(99);
+  platform::set_server_time_offset(seconds(99));
   run_ticks(1);
-  EXPECT_EQ(globals().time_offset.count(), 0);
+  EXPECT_EQ(platform::server_time_offset().count(), 0);
   EXPECT_TRUE(logged("Time synchronized with database"));
 }
 

@@ -2,16 +2,16 @@
 // intake then works them.
 #include <gtest/gtest.h>
 
-#include "config/globals.h"
 #include "config/registry_settings.h"
 #include "data/db_object.h"
 #include "intake/blacklist.h"
 #include "intake/check_for_messages.h"
 #include "intake/intake_harness.h"
-#include "intake/recipient_list.h"
 #include "intake/leftover_files.h"
+#include "intake/recipient_list.h"
 #include "intake/writer_watch.h"
 #include "logging/log_state.h"
+#include "logging/reporter.h"
 #include "support/child_process.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
@@ -21,8 +21,8 @@ namespace {
 
 class Dexwebctl : public ::testing::Test {
  protected:
-  Dexwebctl() { reset_globals(); }
-  ~Dexwebctl() override { reset_globals(); }
+  Dexwebctl() { reset_process_state(); }
+  ~Dexwebctl() override { reset_process_state(); }
 
   // Runs dexwebctl to its end; its standard output goes to out.
   int ctl(const std::vector<std::string>& args, std::string* out = nullptr) {
@@ -36,9 +36,12 @@ class Dexwebctl : public ::testing::Test {
 
   // The module's view of the home: registry, settings row, one poll.
   bool poll() {
-    ScopedEnv registry("VELOTRAX_REGISTRY", home + "velotrax.reg");
-    globals().registry = read_registry_settings();
-    DBObject db(database_settings(globals().registry));
+    ScopedEnv registry_env("VELOTRAX_REGISTRY", home + "velotrax.reg");
+    const RegistrySettings registry = read_registry_settings();
+    ErrorPolicy policy;
+    Reporter reporter(registry, &policy);
+    ReporterInstall reporter_install(reporter);
+    DBObject db(database_settings(registry));
     GatewaySettings settings;
     auto rs = db.OpenRecordset("SELECT [dexwebcgi_path], [retry_interval] FROM [settings]");
     settings.dexwebcgi_path = rs->AsText("dexwebcgi_path");
@@ -47,7 +50,7 @@ class Dexwebctl : public ::testing::Test {
     BlackList blacklist;
     LeftoverFiles leftovers;
     WriterWatch writers;
-    IntakeContext ctx{db, settings, recipients, blacklist, true, "DexWeb", "host", "", leftovers, writers};
+    IntakeContext ctx{db, policy, registry, settings, recipients, blacklist, true, "DexWeb", "host", "", leftovers, writers};
     return check_for_messages(ctx);
   }
 

@@ -10,8 +10,8 @@ namespace dexweb {
 std::string signed_number(int n);
 // description, then each engine line after a CR LF.
 std::string with_engine_lines(const std::string& description, const std::vector<std::string>& lines);
-// Sets retry_count and retry_round to 100 (the failure is final for the error routine) and
-// raises RuntimeError.
+// Raises RuntimeError marked final: the operation's own retries are spent, so the error
+// routine halts at once.
 [[noreturn]] void raise_final(int number, std::string description, std::string source);
 
 }  // namespace dexweb

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "config/registry_settings.h"
 #include "intake/web_message.h"
 
 namespace dexweb {
@@ -14,9 +15,9 @@ namespace dexweb {
 class LeftoverFiles;
 
 // The log folder (Log_Dir, or its default) + "badmsg/".
-std::string bad_folder();
+std::string bad_folder(const RegistrySettings& registry);
 // bad_folder + unique_name + ".web", a name that no file has yet.
-std::string make_bad_copy_path();
+std::string make_bad_copy_path(const RegistrySettings& registry);
 
 // Writes msg.bytes to msg.bad_copy_path unless this file's copy was made already: 3 tries,
 // 0.5 s apart, the bad folder created when missing. False when the copy could not be made

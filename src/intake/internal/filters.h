@@ -19,6 +19,7 @@ namespace dexweb {
 
 // What the filters need from the running module.
 struct FilterContext {
+  std::string prog_dir;        // Prog_Dir: where the filter library and program are
   std::string temp_folder;     // private to the module's account, with a trailing '/'; when
                               // empty, the filters that need a file fail
   // The filter program is stopped after this long and the message goes on unfiltered.

@@ -7,14 +7,15 @@
 #include <variant>
 #include <vector>
 
-#include "intake/message_rows.h"
 #include "intake/internal/refusals.h"
+#include "intake/message_rows.h"
 #include "intake/web_message.h"
 
 namespace dexweb {
 
 class BlackList;
 class DBObject;
+class ErrorPolicy;
 class QueryObject;
 class RecipientList;
 
@@ -31,6 +32,7 @@ using RecipientOutcome = std::variant<AcceptedRow, Refusal, BlacklistedPin>;
 
 struct ResolutionContext {
   DBObject& db;
+  ErrorPolicy& policy;
   RecipientList& recipients;
   const BlackList& blacklist;
   QueryObject& query;

@@ -28,6 +28,7 @@
 namespace dexweb {
 
 class DBObject;
+class ErrorPolicy;
 
 inline constexpr int kDefaultWorkedRetentionDays = 7;
 
@@ -46,7 +47,7 @@ struct WorkedEntry {
 
 class WorkedFiles {
  public:
-  WorkedFiles(DBObject& db, WorkedFilesState& state, const std::string& machine);
+  WorkedFiles(DBObject& db, ErrorPolicy& policy, WorkedFilesState& state, const std::string& machine);
 
   // Once per run: creates the table where missing (one warning when it cannot be made);
   // then, at most once an hour, prunes old records. Failures of the prune are logged only.
@@ -69,6 +70,7 @@ class WorkedFiles {
   bool write_quietly(const std::vector<SqlStatement>& statements);
 
   DBObject& db_;
+  ErrorPolicy& policy_;
   WorkedFilesState& state_;
 };
 

@@ -1,18 +1,21 @@
 #pragma once
 // The daemon: the module's process anchor. It owns the per-run state that the poll cycle and
-// the intake share (the one database object, the copies of the settings and control rows,
-// the recipient dictionary and the blacklist), the two timers (poll_timer: the poll
-// cycle; log_timer: the log flush), and the run itself: run turns the event loop until a stop
-// is requested or the module halts, then runs the one stop sequence and returns the exit
-// status. A stop request (a signal, the control row) only sets a flag: it is acted on at
-// the top of the loop, between message files, never inside the work of one file.
+// the intake share (the registry settings read at start, the error policy, the reporter,
+// which it installs for its lifetime, the one database object, the copies of the settings
+// and control rows, the recipient dictionary and the blacklist), the two timers (poll_timer:
+// the poll cycle; log_timer: the log flush), and the run itself: run turns the event loop
+// until a stop is requested or the module halts, then runs the one stop sequence and returns
+// the exit status. A stop request (a signal, the control row) only sets a flag: it is acted
+// on at the top of the loop, between message files, never inside the work of one file.
 
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "config/gateway_settings.h"
+#include "config/registry_settings.h"
 #include "data/db_object.h"
 #include "data/query_object.h"
 #include "intake/blacklist.h"
@@ -20,6 +23,7 @@
 #include "intake/recipient_list.h"
 #include "intake/writer_watch.h"
 #include "logging/error_policy.h"
+#include "logging/reporter.h"
 #include "platform/event_loop.h"
 #include "platform/folder_watch.h"
 #include "platform/private_files.h"
@@ -29,7 +33,8 @@ namespace dexweb {
 
 class Daemon {
  public:
-  explicit Daemon(platform::EventLoop& loop);
+  // registry: the settings read at start, lent read-only to every procedure.
+  Daemon(platform::EventLoop& loop, RegistrySettings registry);
   ~Daemon();
   Daemon(const Daemon&) = delete;
   Daemon& operator=(const Daemon&) = delete;
@@ -41,6 +46,7 @@ class Daemon {
 
   // The service Start event: true when the module was started.
   bool service_start();
+  bool service_started() const { return service_started_; }
 
   // Asks the run to end: from a signal or the service manager (by_module false), or from
   // the module itself (the control row's run flag or pause; under the service manager it
@@ -62,6 +68,11 @@ class Daemon {
 
   // One tick of poll_timer (public for tests that drive the cycle tick by tick).
   void poll_tick();
+
+  // The registry settings read at start; the procedures get them read-only.
+  RegistrySettings registry;
+  // The error routine of the run's procedures.
+  ErrorPolicy policy;
 
   // The poll of the watched folder (true when it held message files) and the blacklist's
   // load at the first refresh: the intake's, unless a test replaces them.
@@ -104,6 +115,12 @@ class Daemon {
   platform::EventLoop::TimerId log_timer = 0;
 
  private:
+  // A step of the tick under the error policy.
+  template <typename Step>
+  auto retried(Step&& step) {
+    return policy.with_retry("Procedure: repeat_timer", std::forward<Step>(step));
+  }
+
   void stop_sequence(bool unloading);
   void log_tick();
   std::string make_private_temp_folder();
@@ -131,12 +148,15 @@ class Daemon {
   int read_record_id(const std::string& table);
   void write_control_flag(const std::string& field, bool value, bool whole_table);
 
+  Reporter reporter_;
+  ReporterInstall reporter_install_;
   platform::EventLoop& loop_;
   QueryObject query_;
   bool poll_again_ = false;
   // Instant pickup: the folder watch, and a landing noticed that no poll has seen yet.
   std::unique_ptr<platform::FolderWatch> folder_watch_;
   bool files_landed_ = false;
+  bool service_started_ = false;
   bool stop_requested_ = false;
   bool stop_by_module_ = false;
   bool reload_requested_ = false;

@@ -5,16 +5,18 @@
 
 #include <string>
 
+#include "config/registry_settings.h"
 #include "shell/command_line.h"
 
 namespace dexweb {
 
-// The unit file's text for the executable, registry file and run-as account.
+// The unit file's text for the executable, the registry file (settings: what it says) and
+// the run-as account.
 std::string service_unit_text(const std::string& executable, const std::string& registry,
-                              const CommandLine& cl);
+                              const RegistrySettings& settings, const CommandLine& cl);
 // Writes the unit (the password has no use on Linux and is not stored); 0 on success, 1 when
 // the file cannot be written or systemctl failed (said on standard error).
-int install_service(const CommandLine& cl);
+int install_service(const CommandLine& cl, const RegistrySettings& settings);
 // Disables and removes the unit; 0 on success, 1 (saying so on standard error) when there is
 // no unit to remove or systemctl failed.
 int uninstall_service();
