@@ -39,6 +39,17 @@ void tell_watchdog(const Daemon& daemon) {
   platform::notify_service_manager("WATCHDOG=1");
 }
 
+// The waiting files, counted again when the last count is old enough for its size.
+std::size_t waiting_files(Daemon& daemon, platform::SteadyPoint now) {
+  const auto age = daemon.last_waiting_count ? now - *daemon.last_waiting_count : platform::SteadyPoint::duration::max();
+  const auto wanted = kReportInterval * static_cast<long>(1 + daemon.waiting_files / kFilesPerCountSecond);
+  if (age >= wanted) {
+    daemon.waiting_files = files_waiting(daemon.settings.dexwebcgi_path);
+    daemon.last_waiting_count = now;
+  }
+  return daemon.waiting_files;
+}
+
 }  // namespace
 
 std::string poll_state_text(long long last_poll_epoch, long poll_interval, long long accepted, long long refused,
@@ -55,7 +66,7 @@ void report_poll(Daemon& daemon) {
   if (daemon.last_poll_report && now - *daemon.last_poll_report < kReportInterval) return;
   daemon.last_poll_report = now;
   const LogState& counts = log_state();
-  const std::size_t waiting = files_waiting(daemon.settings.dexwebcgi_path);
+  const std::size_t waiting = waiting_files(daemon, now);
   if (platform::notify_socket_present()) {
     tell_watchdog(daemon);
     platform::notify_service_manager("STATUS=Last poll " + format_datetime(platform::server_now()) + ": accepted " +

@@ -95,6 +95,9 @@ class Daemon {
   std::optional<platform::SteadyPoint> last_poll;
   // When the last poll was reported to the service manager and the state file.
   std::optional<platform::SteadyPoint> last_poll_report;
+  // The files waiting at the last count, and when it was taken.
+  std::size_t waiting_files = 0;
+  std::optional<platform::SteadyPoint> last_waiting_count;
   DateTime last_velotrax_time{};
   int settings_record_id = 0;
   int control_record_id = 0;

@@ -24,6 +24,10 @@ inline constexpr std::chrono::seconds kFirstPollAllowance{330};
 // failures are ignored (the poll cycle goes on whatever the service manager or the lock
 // folder say).
 inline constexpr std::chrono::seconds kReportInterval{1};
+// Counting the waiting files reads the whole folder: with a large backlog the count is
+// taken again only after a second per this many files it found last time, so that draining
+// a backlog costs the same per file however large it is.
+inline constexpr std::size_t kFilesPerCountSecond = 10000;
 void report_poll(Daemon& daemon);
 
 // The state file's text.
