@@ -44,20 +44,6 @@ void DBObject::SetLockRetry(int tries) {
   if (engine_) engine_->SetLockRetry(tries);
 }
 
-void DBObject::SetDurableCommits(bool durable) noexcept {
-  if (!engine_) return;
-  try {
-    engine_->SetDurableCommits(durable);
-  } catch (const DbFailure&) {
-    // A connection left without durable commits must not store a message: it is dropped,
-    // and the next open starts durable.
-    if (durable) {
-      engine_.reset();
-      opened_ = false;
-    }
-  }
-}
-
 DbEngine& DBObject::engine() {
   if (!engine_) throw DbFailure(3704, "Operation is not allowed when the object is closed.", {}, "DBObject");
   return *engine_;

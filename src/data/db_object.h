@@ -158,10 +158,6 @@ class DBObject {
   void SetLockRetry(int tries);
   int LockDelayMs() const { return lock_delay_ms_; }
   int LockRetries() const { return 1000 / lock_delay_ms_; }
-  // Whether the commits that follow are durable on their own (see DbEngine). No effect on
-  // a server or while closed; every open starts durable, and a connection that cannot be
-  // made durable again is closed.
-  void SetDurableCommits(bool durable) noexcept;
 
   // How an operation treats its failing steps (internal to the operations).
   struct StepPolicy;

@@ -37,8 +37,13 @@ class EmbeddedDialect final : public Dialect {
     return lower_equals(column, literal);
   }
   std::string counter_step(int record_id) const override {
-    return std::string(kCounterUpdate) + " WHERE ([record_id] =" + sql_number(record_id) +
-           ") RETURNING [unique_id]";
+    return counter_advance(record_id) + " RETURNING [unique_id]";
+  }
+  std::string counter_advance(int record_id) const override {
+    return std::string(kCounterUpdate) + " WHERE ([record_id] =" + sql_number(record_id) + ")";
+  }
+  std::string counter_value(int record_id) const override {
+    return "COALESCE((SELECT [unique_id] FROM [counters] WHERE ([record_id] =" + sql_number(record_id) + ")), 0)";
   }
   std::string isolation_statement(std::string_view) const override { return {}; }
   std::string begin_statement() const override { return "BEGIN IMMEDIATE"; }

@@ -127,10 +127,6 @@ std::optional<platform::SqliteStatement> SqliteEngine::bound_statement(const Sql
   return st;
 }
 
-void SqliteEngine::SetDurableCommits(bool durable) {
-  Run(durable ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL", 0);
-}
-
 void SqliteEngine::LeaveReplacedFile() noexcept {
   try {
     db_.exec("PRAGMA wal_checkpoint(TRUNCATE)");

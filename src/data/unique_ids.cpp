@@ -13,19 +13,15 @@ namespace dexweb {
 namespace {
 
 // Holds DB_Retries at 0 and the embedded lock wait at one try for the counter step, and
-// puts both back however the step ends. The step's commit skips its own flush: an id only
-// matters once a row carries it, and the durable commit of that row flushes the counter's
-// new value with it; an id lost in a power cut is therefore one that no stored row has.
+// puts both back however the step ends.
 class CounterStepScope {
  public:
   explicit CounterStepScope(DBObject& db)
       : db_(db), retries_(db.Settings().retries) {
     db_.SetRetries(0);
     db_.SetLockRetry(1);
-    db_.SetDurableCommits(false);
   }
   ~CounterStepScope() {
-    db_.SetDurableCommits(true);
     db_.SetLockRetry(db_.LockRetries());
     db_.SetRetries(retries_);
   }

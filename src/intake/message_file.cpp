@@ -3,6 +3,7 @@
 #include <variant>
 #include <vector>
 
+#include "data/db_object.h"
 #include "intake/internal/bad_copies.h"
 #include "intake/internal/intake_call.h"
 #include "intake/internal/intake_log.h"
@@ -112,6 +113,9 @@ void resolve_and_store(IntakeCall& call, WebMessage& msg, FileRecord& file) {
   ResolutionContext resolution{call.ctx.db, call.ctx.policy, call.ctx.recipients, call.ctx.blacklist, call.query, call.rows};
   const std::vector<RecipientOutcome> outcomes = resolve_recipients(resolution, msg);
   std::vector<SqlStatement> statements;
+  // The id is taken first, so that the rows after it read its new value.
+  if (!msg.id_with_rows.empty())
+    statements.emplace_back(call.ctx.db.SqlDialect().counter_advance(call.ctx.db.Counter().record_id));
   bool refused = false;
   for (const RecipientOutcome& outcome : outcomes) {
     if (const auto* row = std::get_if<AcceptedRow>(&outcome)) statements.push_back(row->statement);

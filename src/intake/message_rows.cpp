@@ -54,7 +54,8 @@ SqlStatement build_message_row(const Dialect& dialect, QueryObject& q, const Web
   q.Add("station", kWebStation);
   q.Add("retries", zero);
   q.Add("last_try", last_try(source.retry_interval));
-  q.Add("transaction", std::int32_t{msg.transaction_id});
+  if (!msg.id_with_rows.empty()) q.Add("transaction", msg.id_with_rows, kAsWritten);
+  else q.Add("transaction", std::int32_t{msg.transaction_id});
   q.Add("creator_name", source.creator_name);
   q.Add("creator_machine", text::left(source.creator_machine, kMachineNameLimit));
   q.Add("original_recipient", to.recipient);

@@ -25,6 +25,7 @@ struct WebMessage {
   std::string error_text;       // the reason of the last refusal
   bool filter_aborted = false;
   int transaction_id = 0;        // one unique id per message, in every row of it
+  std::string id_with_rows;      // when the rows' own transaction draws the id: its SQL value
   bool any_accepted = false;     // some recipient got a row
 };
 

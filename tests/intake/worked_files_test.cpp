@@ -6,8 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <utility>
 
+#include "data/db_object.h"
 #include "data/dialect.h"
+#include "data/internal/db_engine.h"
 #include "data/engine_fixture.h"
 #include "intake/file_holders.h"
 #include "intake/intake_harness.h"
@@ -28,6 +32,25 @@ struct SavedFile {
   }
   std::string path, bytes;
   std::filesystem::file_time_type time;
+};
+
+// The engine as it is, except that another module's statement commits just before the
+// next transaction of this one begins: after the look-up, before the commit.
+class OtherModuleFirst final : public DbEngine {
+ public:
+  OtherModuleFirst(std::unique_ptr<DbEngine> inner, std::function<void()> other)
+      : inner_(std::move(inner)), other_(std::move(other)) {}
+  std::unique_ptr<Recordset> Query(std::string_view sql, int timeout) override { return inner_->Query(sql, timeout); }
+  long long Run(std::string_view sql, int timeout) override {
+    if (other_ && sql.starts_with("BEGIN")) std::exchange(other_, nullptr)();
+    return inner_->Run(sql, timeout);
+  }
+  bool HoldsTransaction() const override { return inner_->HoldsTransaction(); }
+  std::string_view ErrorPrefix() const override { return inner_->ErrorPrefix(); }
+
+ private:
+  std::unique_ptr<DbEngine> inner_;
+  std::function<void()> other_;
 };
 
 long long count(IntakeHarness& h, const std::string& where = "") {
@@ -126,10 +149,11 @@ TEST_F(IntakeTest, TheRecordIsTheArbiterWhenAnotherModuleCommitsTheSameFileFirst
   h.add_user("bob");
   const std::string path = h.write_message("a.msg", "sales", "bob", "hi", "Pat");
   const std::string key = FileIdentity("a.msg", *platform::stamp_entry(path), read_text(path));
-  // The transaction id is taken between the look-up and the commit.
-  h.database->exec("CREATE TRIGGER other_module AFTER UPDATE ON counters BEGIN "
-                   "INSERT OR IGNORE INTO worked_files VALUES ('" + key + "', 'a.msg', 0, '', 'other 1', "
-                   "'2026-12-04 19:14:19'); END");
+  h.db.SetEngineDecoratorForTests([&](std::unique_ptr<DbEngine> engine) -> std::unique_ptr<DbEngine> {
+    return std::make_unique<OtherModuleFirst>(std::move(engine), [&] {
+      h.database->exec("INSERT INTO worked_files VALUES ('" + key + "', 'a.msg', 0, '', 'other 1', '2026-12-04 19:14:19')");
+    });
+  });
   EXPECT_TRUE(h.poll());
   EXPECT_TRUE(h.rows().empty());
   EXPECT_TRUE(h.logged(kAgain + path));

@@ -43,11 +43,6 @@ class DbEngine {
   // Only the embedded engine has this setting.
   virtual void SetLockRetry(int /*tries*/) {}
 
-  // false: the commits that follow may be lost in a power cut until a later durable commit
-  // of this database, which takes them along (they come before it in the log). A commit
-  // nobody depends on alone can skip its own flush this way. Engines that cannot tell
-  // commits apart keep every commit durable.
-  virtual void SetDurableCommits(bool /*durable*/) {}
 
   // "DAO: " or "ADO: ": the prefix of the engine's error lines in the log.
   virtual std::string_view ErrorPrefix() const = 0;

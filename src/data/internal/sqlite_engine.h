@@ -24,9 +24,6 @@ class SqliteEngine final : public DbEngine {
   long long RunStatement(const SqlStatement& statement, int timeout_seconds) override;
   std::unique_ptr<Recordset> QueryStatement(const SqlStatement& statement, int timeout_seconds) override;
   void SetLockRetry(int tries) override;
-  // In WAL mode a commit without its own flush is still atomic, and the next synchronous
-  // commit flushes the log up to and past it.
-  void SetDurableCommits(bool durable) override;
   // SQLite ends the transaction itself on some failures (a full disk, an I/O error, an
   // interrupted statement): true while it is still open.
   bool HoldsTransaction() const override { return db_.in_transaction(); }
