@@ -7,7 +7,6 @@
 
 #include <map>
 
-#include "intake/intake_harness.h"
 #include "platform/sqlite_db.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"

@@ -13,7 +13,6 @@
 #include <stop_token>
 #include <thread>
 
-#include "intake/intake_harness.h"
 #include "platform/fd.h"
 #include "support/temp_dir.h"
 #include "tools/ctl_runner.h"
