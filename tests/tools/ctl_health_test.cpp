@@ -7,7 +7,6 @@
 #include <csignal>
 #include <filesystem>
 
-#include "intake/intake_harness.h"
 #include "support/temp_dir.h"
 #include "tools/ctl_runner.h"
 #include "util/text.h"
@@ -47,18 +46,6 @@ class CtlHealth : public ::testing::Test {
   std::string home = dir.dir() + "home/";
   std::string other = dir.dir() + "other/";
 };
-
-TEST_F(CtlHealth, StatusAnswersForItsHomeOnly) {
-  ChildProcess module({DEXWEB_BIN}, env(home));
-  ASSERT_TRUE(wait_until([&] { return has(status_json(home), R"("state":"running")"); })) << module.stderr_text();
-  EXPECT_TRUE(std::regex_search(status_json(home), std::regex(R"("processes":\[[0-9]+\],"pid":[0-9]+,)")));
-  // A module of another home runs on this computer, not this one's.
-  const std::string json = status_json(other);
-  EXPECT_TRUE(has(json, R"({"state":"stopped","processes":[],"pid":null,"poll":null,)")) << json;
-  module.signal(SIGTERM);
-  EXPECT_EQ(module.wait(), 0);
-  EXPECT_TRUE(has(status_json(home), R"("state":"stopped")"));
-}
 
 TEST_F(CtlHealth, ServeAnswersMachinesAndShowsWhyFilesWereRefused) {
   int port = 0;
@@ -122,7 +109,7 @@ TEST_F(CtlHealth, ServeAnswersMachinesAndShowsWhyFilesWereRefused) {
   EXPECT_TRUE(has(client.Get("/metrics")->body, "dexweb_up 0\n"));
 }
 
-TEST_F(CtlHealth, PauseResumeAndStopWriteTheControlRow) {
+TEST_F(CtlHealth, StatusAnswersForItsHomeOnlyAndTheControlCommandsWriteTheRow) {
   ASSERT_EQ(run_ctl({"pause", "--home", home}), 0);
   EXPECT_TRUE(has(status_json(home), R"("control":{"found":true,"run":true,"pause":true,)"));
   ASSERT_EQ(run_ctl({"resume", "--home", home}), 0);
@@ -130,10 +117,17 @@ TEST_F(CtlHealth, PauseResumeAndStopWriteTheControlRow) {
 
   ChildProcess module({DEXWEB_BIN}, env(home));
   ASSERT_TRUE(wait_until([&] { return has(status_json(home), R"("poll":{)"); })) << module.stderr_text();
+  const std::string running = status_json(home);
+  EXPECT_TRUE(has(running, R"("state":"running")")) << running;
+  EXPECT_TRUE(std::regex_search(running, std::regex(R"("processes":\[[0-9]+\],"pid":[0-9]+,)"))) << running;
+  // A module of another home runs on this computer, not this one's.
+  const std::string json = status_json(other);
+  EXPECT_TRUE(has(json, R"({"state":"stopped","processes":[],"pid":null,"poll":null,)")) << json;
   std::string out;
   ASSERT_EQ(run_ctl({"stop", "--home", home}, &out), 0);
   EXPECT_EQ(out, "control: dexweb_run false\n");
   EXPECT_EQ(module.wait(), 0);  // the module obeys the row
+  EXPECT_TRUE(has(status_json(home), R"("state":"stopped")"));
   EXPECT_EQ(run_ctl({"stop", "--home", home, "now"}), 2);
   ASSERT_EQ(run_ctl({"version"}, &out), 0);
   EXPECT_EQ(out, "dexwebctl 1.0.0\n");
