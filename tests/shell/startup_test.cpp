@@ -223,17 +223,9 @@ TEST_F(Startup, RefusalsAndHaltsOfAProgramReachStandardError) {
 }
 
 // A home as dexwebctl makes it, with accounts, so that messages are accepted and refused.
-class StartupHome : public ::testing::Test {
+class StartupHome : public GatewayHome {
  protected:
-  void SetUp() override { ASSERT_EQ(run_ctl({"init", home}), 0); }
-  std::map<std::string, std::string> env() { return {{"VELOTRAX_REGISTRY", home + "velotrax.reg"}}; }
-  void submit(const std::string& user) {
-    ASSERT_EQ(run_ctl({"submit", "--home", home, "--user", user, "--to", "bob", "--message", "hi"}), 0);
-  }
   void control(const std::string& command) { ASSERT_EQ(run_ctl({command, "--home", home}), 0); }
-
-  TempDir dir;
-  std::string home = dir.dir() + "home/";
 };
 
 // Run_Type "Application" under systemd (Type=notify): ready, fed after each poll, a status

@@ -14,23 +14,17 @@
 namespace dexweb::test {
 namespace {
 
-class CtlHealth : public ::testing::Test {
+class CtlHealth : public GatewayHome {
  protected:
   void SetUp() override {
-    ASSERT_EQ(run_ctl({"init", home}), 0);
+    ASSERT_NO_FATAL_FAILURE(GatewayHome::SetUp());
     ASSERT_EQ(run_ctl({"init", other}), 0);
   }
-
-  std::map<std::string, std::string> env(const std::string& h) { return {{"VELOTRAX_REGISTRY", h + "velotrax.reg"}}; }
 
   std::string status_json(const std::string& h) {
     std::string out;
     EXPECT_EQ(run_ctl({"status", "--home", h, "--json"}, &out), 0);
     return out;
-  }
-
-  void submit(const std::string& user) {
-    ASSERT_EQ(run_ctl({"submit", "--home", home, "--user", user, "--to", "bob", "--message", "hi"}), 0);
   }
 
   std::unique_ptr<ChildProcess> serve(int& port) {
@@ -40,10 +34,6 @@ class CtlHealth : public ::testing::Test {
     return server;
   }
 
-  static bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-  TempDir dir;
-  std::string home = dir.dir() + "home/";
   std::string other = dir.dir() + "other/";
 };
 
@@ -61,7 +51,7 @@ TEST_F(CtlHealth, ServeAnswersMachinesAndShowsWhyFilesWereRefused) {
   submit("bob");
   submit("nobody-at-all");
   write_text(home + "web/no-user.msg", "msg=hi\r\n");
-  ChildProcess module({DEXWEB_BIN}, env(home));
+  ChildProcess module({DEXWEB_BIN}, env());
   ASSERT_TRUE(wait_until([&] {
     auto r = client.Get("/healthz");
     return r && r->status == 200;
@@ -115,7 +105,7 @@ TEST_F(CtlHealth, StatusAnswersForItsHomeOnlyAndTheControlCommandsWriteTheRow) {
   ASSERT_EQ(run_ctl({"resume", "--home", home}), 0);
   EXPECT_TRUE(has(status_json(home), R"("control":{"found":true,"run":true,"pause":false,)"));
 
-  ChildProcess module({DEXWEB_BIN}, env(home));
+  ChildProcess module({DEXWEB_BIN}, env());
   ASSERT_TRUE(wait_until([&] { return has(status_json(home), R"("poll":{)"); })) << module.stderr_text();
   const std::string running = status_json(home);
   EXPECT_TRUE(has(running, R"("state":"running")")) << running;
@@ -133,10 +123,8 @@ TEST_F(CtlHealth, StatusAnswersForItsHomeOnlyAndTheControlCommandsWriteTheRow) {
   EXPECT_EQ(out, "dexwebctl 1.0.0\n");
 }
 
-class CtlCheck : public ::testing::Test {
+class CtlCheck : public GatewayHome {
  protected:
-  void SetUp() override { ASSERT_EQ(run_ctl({"init", home}), 0); }
-
   int check(std::string& out, const std::vector<std::string>& extra = {}) {
     std::vector<std::string> args{"check", "--home", home};
     args.insert(args.end(), extra.begin(), extra.end());
@@ -147,10 +135,6 @@ class CtlCheck : public ::testing::Test {
     write_text(home + "velotrax.reg", read_text(home + "velotrax.reg") + text);
   }
 
-  static bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-  TempDir dir;
-  std::string home = dir.dir() + "home/";
 };
 
 TEST_F(CtlCheck, AFreshHomePassesAndEachFaultIsOneProblemLine) {
