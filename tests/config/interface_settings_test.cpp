@@ -28,28 +28,6 @@ InterfaceSettings parsed(std::string_view settings, std::string_view subject = {
   return record;
 }
 
-TEST(InterfaceSettings, DefaultsHoldEveryKindUnsetAndWithoutContent) {
-  InterfaceSettings d;
-  EXPECT_FALSE(d.has_content());
-  for (std::size_t i = 0; i < kInterfaceSettingCount; ++i) {
-    SettingKind kind = kInterfaceSettingTable[i].kind;
-    EXPECT_FALSE(d.is_set(i)) << kInterfaceSettingTable[i].key;
-    EXPECT_EQ(d.value(i).index(), kind == SettingKind::Boolean ? 1u : kind == SettingKind::Number ? 2u : 0u);
-  }
-  EXPECT_EQ(number_of(d, "pausetime"), 1000);
-  EXPECT_TRUE(flag_of(d, "smtpsendreset"));
-  EXPECT_FALSE(flag_of(d, "usefilterdll"));
-  EXPECT_EQ(text_of(d, "subjectmaxchars"), "0");
-  EXPECT_EQ(d.subject().text, "%Subject%");
-  EXPECT_EQ(d.body().text, "%Subject%%SubjectDelimiter%%Message%");
-  EXPECT_FALSE(d.subject().set || d.body().set);
-
-  InterfaceSettings changed = parsed("pausetime=5\r\nfrom=x", "s", "b");
-  changed.reset();
-  EXPECT_FALSE(changed.has_content() || set_in(changed, "pausetime") || changed.subject().set);
-  EXPECT_EQ(number_of(changed, "pausetime"), 1000);
-}
-
 TEST(InterfaceSettings, BooleansAreTrueOnlyForTheWordTrue) {
   EXPECT_TRUE(flag_of(parsed("  UseFilterDLL  =  TRUE  "), "usefilterdll"));
   EXPECT_FALSE(flag_of(parsed("usefilterdll=yes"), "usefilterdll"));
@@ -74,7 +52,7 @@ TEST(InterfaceSettings, TextsAreEscapeDecodedExceptTheRawOnes) {
       "responsepath=C:\\temp\r\n"
       "interfacefilter=C:\\filters\\2019\\web.txt\r\n"
       "rawinterfacefilter=C:\\filters\\300\\web.txt\r\n"
-      "to=\\065\r\n"
+      "to=\\065\\128 \\300 \\299 \\06 \\\\065\r\n"
       "authpassword=\\065\r\n"
       "gsmcmglstring=AT\\065 \r\n"
       "replyto=a=b\r\n"
@@ -83,19 +61,12 @@ TEST(InterfaceSettings, TextsAreEscapeDecodedExceptTheRawOnes) {
   EXPECT_EQ(text_of(s, "responsepath"), "C:\\temp");
   EXPECT_EQ(text_of(s, "interfacefilter"), "C:\\filters\xC3\x89" "9\\web.txt");  // \201 is É
   EXPECT_EQ(text_of(s, "rawinterfacefilter"), "C:\\filters\\300\\web.txt");
-  EXPECT_EQ(text_of(s, "to"), "A");
+  // Only three-digit codes up to 255 are decoded, 128 to 159 as in Windows-1252.
+  EXPECT_EQ(text_of(s, "to"), "A\xe2\x82\xac \\300 \\299 \\06 \\A");
   EXPECT_EQ(text_of(s, "authpassword"), "\\065");
   EXPECT_EQ(text_of(s, "gsmcmglstring"), "AT\\065");
   EXPECT_EQ(text_of(s, "replyto"), "a=b");
   EXPECT_EQ(text_of(s, "subjectmaxchars"), "160");
-}
-
-TEST(InterfaceSettings, MarkedTextsAreCaseFoldedAfterDecoding) {
-  InterfaceSettings s = parsed("HttpProtocol=HTTPS\r\nhttpposttype=\\065BC\r\nsmtptlsversion=tls1.2\r\nfrom=MiXed");
-  EXPECT_EQ(text_of(s, "httpprotocol"), "https");
-  EXPECT_EQ(text_of(s, "httpposttype"), "abc");
-  EXPECT_EQ(text_of(s, "smtptlsversion"), "TLS1.2");
-  EXPECT_EQ(text_of(s, "from"), "MiXed");
 }
 
 TEST(InterfaceSettings, LinesEndOnlyAtCrLf) {
@@ -118,35 +89,6 @@ TEST(InterfaceSettings, ALaterLineWinsAndBothSubjectDefaultNamesShareOneSetting)
   EXPECT_EQ(text_of(s, "from"), "second");
   EXPECT_EQ(text_of(s, "subjectdefault"), "b");
   EXPECT_EQ(text_of(parsed("smtpsubjectdefault=b\r\nsubjectdefault=a"), "smtpsubjectdefault"), "a");
-}
-
-TEST(InterfaceSettings, NonEmptySubjectOrBodyGiveContent) {
-  InterfaceSettings subject_only = parsed("", "Hi %Subject%", "");
-  EXPECT_TRUE(subject_only.has_content());
-  EXPECT_TRUE(subject_only.subject().set);
-  EXPECT_EQ(subject_only.subject().text, "Hi %Subject%");
-  EXPECT_FALSE(subject_only.body().set);
-  EXPECT_TRUE(parsed("", "", "b").body().set);
-  EXPECT_FALSE(parsed("", "", "").has_content());
-}
-
-TEST(InterfaceSettings, OverlayCopiesOnlyWhatTheSourceSet) {
-  InterfaceSettings global = parsed("interfacefilter=/f/global.txt\r\nusefilterdll=true\r\npausetime=5", "", "B");
-  InterfaceSettings own = parsed("interfacefilter=\r\nrawinterfacefilter=/f/raw.txt");
-  InterfaceSettings effective;
-  overlay(effective, global);
-  overlay(effective, own);
-  EXPECT_FALSE(effective.has_content());
-  EXPECT_TRUE(set_in(effective, "interfacefilter"));
-  EXPECT_EQ(text_of(effective, "interfacefilter"), "");
-  EXPECT_EQ(text_of(effective, "rawinterfacefilter"), "/f/raw.txt");
-  EXPECT_TRUE(flag_of(effective, "usefilterdll"));
-  EXPECT_EQ(number_of(effective, "pausetime"), 5);
-  EXPECT_FALSE(set_in(effective, "from"));
-  EXPECT_TRUE(effective.body().set);
-  EXPECT_EQ(effective.body().text, "B");
-  EXPECT_FALSE(effective.subject().set);
-  EXPECT_EQ(effective.subject().text, "%Subject%");
 }
 
 TEST(InterfaceSettings, OverlayOfASourceWithoutContentDoesNothing) {

@@ -20,18 +20,6 @@ class RegistrySettingsTest : public ::testing::Test {
   test::ScopedEnv env_{"VELOTRAX_REGISTRY", path_};
 };
 
-TEST_F(RegistrySettingsTest, MissingFileGivesEveryDefault) {
-  RegistrySettings s = read_registry_settings();
-  EXPECT_EQ(s.DB_Dir, "");
-  EXPECT_TRUE(s.SyncTimeWithServer);
-  EXPECT_EQ(s.DB_Short_Timeout, 2);
-  EXPECT_EQ(s.DB_Medium_Timeout, 5);
-  EXPECT_EQ(s.DB_Long_Timeout, 20);
-  EXPECT_EQ(s.DB_Retries, 3);
-  EXPECT_FALSE(s.DB_Long_Timeout_Set);
-  EXPECT_EQ(s.Obfuscate_Msg_Chars, 0);
-}
-
 TEST_F(RegistrySettingsTest, SyncTimeWithServerIsTrueOnlyForTheWordTrue) {
   EXPECT_TRUE(read("\"SyncTimeWithServer\"=\" TRUE \"\r\n").SyncTimeWithServer);
   EXPECT_FALSE(read("\"SyncTimeWithServer\"=\"\"\r\n").SyncTimeWithServer);
@@ -73,14 +61,6 @@ TEST_F(RegistrySettingsTest, WritingKeepsOtherLinesAndAddsMissingKeys) {
   EXPECT_EQ(query_value(kVelotraxKey, "Prog_Dir"), "/opt/v/");
   EXPECT_EQ(query_value("SOFTWARE\\Other", "Count"), "45");
   EXPECT_NE(test::read_text(path_).find("\"Count\"=dword:0000002d"), std::string::npos);
-}
-
-TEST(DbPassword, GroupsAreBitReversedCodesInReverseOrder) {
-  EXPECT_EQ(decode_db_password("198070134"), "abc");
-  EXPECT_EQ(decode_db_password(""), "");
-  EXPECT_EQ(tobinary(5), "00000101");
-  EXPECT_EQ(tobinary(300), "00101100");  // only the rightmost eight digits stay
-  EXPECT_EQ(todecimal("10100000"), 160);
 }
 
 }  // namespace

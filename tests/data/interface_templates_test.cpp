@@ -42,13 +42,14 @@ class TemplatesTable : public EngineTest {
 };
 DEXWEB_INSTANTIATE_ENGINES(TemplatesTable);
 
+// Names in any case are the interface row and the global row.
 TEST_P(TemplatesTable, ReadsOnlyTheInterfaceRowAndTheGlobalRow) {
   add_row(10, "global", "'from=wrong type'");
   add_row(0, "dexweb", "'from=wrong name'");
   add_row(10, "dexmail", "'from=other interface'");
   add_row(3, "dexweb", "'from=other type'");
-  add_row(10, "dexweb", "'interfacefilter=/f/web.txt\r\nusefilterdll=TRUE'", "'S'", "''");
-  add_row(0, "global", "NULL", "NULL", "'%Message%'");
+  add_row(10, "DexWeb", "'interfacefilter=/f/web.txt\r\nusefilterdll=TRUE'", "'S'", "''");
+  add_row(0, "GLOBAL", "NULL", "NULL", "'%Message%'");
   DBObject db(database().settings());
   InterfaceSettings own, global;
   load_templates(kDexWebInterface, db, own, global);
@@ -61,16 +62,6 @@ TEST_P(TemplatesTable, ReadsOnlyTheInterfaceRowAndTheGlobalRow) {
   EXPECT_TRUE(global.has_content());
   EXPECT_FALSE(set(global, "from"));
   EXPECT_EQ(global.body().text, "%Message%");
-}
-
-TEST_P(TemplatesTable, NamesInAnyCaseAreTheInterfaceRowAndTheGlobalRow) {
-  add_row(10, "DexWeb", "'interfacefilter=/f/web.txt'");
-  add_row(0, "GLOBAL", "'from=everyone'");
-  DBObject db(database().settings());
-  InterfaceSettings own, global;
-  load_templates(kDexWebInterface, db, own, global);
-  EXPECT_EQ(text(own, "interfacefilter"), "/f/web.txt");
-  EXPECT_EQ(text(global, "from"), "everyone");
 }
 
 TEST_P(TemplatesTable, AMissingRowLeavesDefaultsAndTheLastOfSeveralRowsWins) {

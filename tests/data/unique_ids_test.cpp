@@ -82,19 +82,6 @@ TEST(UniqueIdsEmbedded, SuccessOnTheThirdAttemptIsLogged) {
   EXPECT_EQ(db.Counter().failures, 0);
 }
 
-TEST(UniqueNames, SequenceWrapsAndNamesCarryTheTime) {
-  reset_process_state();
-  restart_name_sequence(0);
-  EXPECT_EQ(next_local_id(), 1);
-  restart_name_sequence(kMaxUniqueId - 1);
-  EXPECT_EQ(next_local_id(), kMaxUniqueId);
-  std::string name = unique_name();
-  EXPECT_TRUE(name.starts_with("VTXWeb")) << name;
-  EXPECT_EQ(name.size(), 6u + 14u + 1u);
-  EXPECT_EQ(name.back(), '1');
-  EXPECT_NE(unique_name(), unique_name());
-}
-
 // ---- two processes drawing from one counter row ----
 
 // Runs only as a child of DrawnByTwoProcessesWithoutDuplicates.

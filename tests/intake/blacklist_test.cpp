@@ -28,18 +28,6 @@ class BlackListFile : public ::testing::Test {
   BlackList list;
 };
 
-TEST_F(BlackListFile, EntriesArePrefixesOfPins) {
-  test::write_text(dir.file("BlackList"), "555\n12-34\r\n\r\n");
-  list.load(dir.dir());
-  EXPECT_EQ(list.entries(), (std::vector<std::string>{"555", "12", "0"}));
-  EXPECT_TRUE(list.in_blacklist("5551234"));
-  EXPECT_TRUE(list.in_blacklist("12"));
-  EXPECT_TRUE(list.in_blacklist("0800"));
-  EXPECT_FALSE(list.in_blacklist("55"));
-  EXPECT_FALSE(list.in_blacklist("1"));
-  EXPECT_FALSE(list.in_blacklist(""));
-}
-
 TEST_F(BlackListFile, NoFileNoEntriesAndALongFileKeepsItsFirst100) {
   list.load(dir.dir());
   EXPECT_EQ(list.blacklist_count(), 0);

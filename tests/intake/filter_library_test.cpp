@@ -32,16 +32,6 @@ TEST_F(FilterLibrary, RawFilterAnswerBecomesTheContent) {
   EXPECT_THAT(logged(), ElementsAre("Applying raw interface filter: " + filter_settings()));
 }
 
-TEST_F(FilterLibrary, EmptyAnswerAbortsEitherFilter) {
-  run_raw_interface_filter(settings(raw_text_mode, "abort"), ctx, msg);
-  EXPECT_TRUE(msg.filter_aborted);
-  EXPECT_THAT(logged(), Contains(kAborted));
-  set_fields("bob", "me", "hi");
-  msg.filter_aborted = false;
-  run_interface_filter(settings(text_mode, "abort"), ctx, msg);
-  EXPECT_TRUE(msg.filter_aborted);
-}
-
 TEST_F(FilterLibrary, BufferCarriesThePathsTheAppendFlagAndTheText) {
   run_raw_interface_filter(settings(raw_text_mode + "\r\nrawinterfacefilterdebugfile=/logs/f.log /Append", "echo"), ctx,
                            msg);
@@ -86,13 +76,20 @@ TEST_F(FilterLibrary, FileModeWorksOnTheFileConcerned) {
   EXPECT_TRUE(temp_folder_empty());
 }
 
-TEST_F(FilterLibrary, FileModeDeletionAborts) {
+TEST_F(FilterLibrary, AnEmptyAnswerOrADeletedFileAbortsEitherFilter) {
+  run_raw_interface_filter(settings(raw_text_mode, "abort"), ctx, msg);
+  EXPECT_TRUE(msg.filter_aborted);
+  EXPECT_THAT(logged(), Contains(kAborted));
+  msg.filter_aborted = false;
   run_raw_interface_filter(settings(raw_file_mode, "file-delete"), ctx, msg);
   EXPECT_TRUE(msg.filter_aborted);
-  msg.filter_aborted = false;
-  set_fields("bob", "me", "hi");
-  run_interface_filter(settings(file_mode, "file-delete"), ctx, msg);
-  EXPECT_TRUE(msg.filter_aborted);
+
+  for (const std::string mode : {"abort", "file-delete"}) {
+    msg.filter_aborted = false;
+    set_fields("bob", "me", "hi");
+    run_interface_filter(settings(mode == "abort" ? text_mode : file_mode, mode), ctx, msg);
+    EXPECT_TRUE(msg.filter_aborted) << mode;
+  }
   EXPECT_EQ(msg.user, "bob");
 }
 

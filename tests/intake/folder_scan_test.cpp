@@ -2,15 +2,11 @@
 // what time, and what it leaves there.
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <map>
 
-#include "intake/file_holders.h"
 #include "intake/intake_harness.h"
 
 namespace dexweb::test {
@@ -63,39 +59,6 @@ TEST_F(FolderScan, AFolderWithoutItsEndingSlashStillNamesItsFiles) {
   EXPECT_TRUE(h.poll());
   EXPECT_EQ(h.rows().size(), 1u);
   EXPECT_TRUE(h.web_files().empty());
-}
-
-TEST_F(FolderScan, AWorkedFileThatCannotBeDeletedIsNotWorkedAgainWhileUnchanged) {
-  const std::string path = h.write_message("a.msg", "sales", "", "hi");
-  Undeletable lock(h.web.dir(), path);
-  if (!lock.ok()) GTEST_SKIP() << "no way to make a file undeletable here";
-  EXPECT_TRUE(h.poll());
-  EXPECT_TRUE(h.logged("Error: Unable to delete web file"));
-  EXPECT_EQ(h.count_logged("The web file is not worked again while it stays as it is: " + path), 1);
-  EXPECT_FALSE(h.poll());
-  EXPECT_FALSE(h.poll());
-  EXPECT_EQ(h.rows().size(), 1u);
-
-  // Written anew under the same name, it is a new message.
-  lock.release();
-  write_text(path, "user=sales\r\nmsg=again\r\n");
-  EXPECT_TRUE(h.poll());
-  ASSERT_EQ(h.rows().size(), 2u);
-  EXPECT_EQ(h.rows()[1].message, "again");
-  EXPECT_TRUE(h.web_files().empty());
-}
-
-TEST_F(FolderScan, SpecialFilesAreNotListed) {
-  // A socket or pipe named like a message file would block or fail every read.
-  const std::string path = h.web.file("socket.msg");
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
-  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  EXPECT_FALSE(h.poll());
-  EXPECT_EQ(h.web_files(), std::vector<std::string>{"socket.msg"});
-  ::close(fd);
 }
 
 TEST_F(FolderScan, AFileThatCannotBeReadIsKeptAndNotTriedAgain) {

@@ -9,13 +9,6 @@
 #include "logging/log_state.h"
 
 namespace dexweb::test {
-std::vector<std::string> files_in(const std::string& folder) {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 IntakeHarness::IntakeHarness(std::unique_ptr<TestDatabase> db_under_test) : database(std::move(db_under_test)) {
   registry.Log_Dir = logs.dir();

@@ -39,9 +39,6 @@ struct MessageRow {
   int transaction = 0;
 };
 
-// The names in a folder, sorted; none when it is missing.
-std::vector<std::string> files_in(const std::string& folder);
-
 class IntakeHarness {
  public:
   static constexpr const char* kMachine = "gateway-1";

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "intake/intake_harness.h"
-#include "intake/internal/refusals.h"
 #include "logging/log_state.h"
 #include "support/udp_listener.h"
 
@@ -39,25 +38,22 @@ class Refusals : public IntakeTest {
   }
 };
 
-TEST_F(Refusals, MissingFieldsAreRefusedBeforeAnyLookup) {
-  work("frm=Pat\r\nmsg=hello\r\n");
-  EXPECT_TRUE(h.logged(rejected("", "")));
-  EXPECT_TRUE(h.logged("No user field in web data"));
-
-  work("user=Sales\r\nfrm=Pat\r\nmsg=\r\n");
-  EXPECT_TRUE(h.logged(rejected("sales", "Pat")));
-  EXPECT_TRUE(h.logged("No message field in web data"));
-  EXPECT_TRUE(h.rows().empty());
-}
-
-TEST_F(Refusals, AnUnknownOrWebDisabledOwnerIsRefused) {
-  work("user=nobody\r\nfrm=Pat\r\nmsg=hi\r\n");
-  EXPECT_TRUE(h.logged(rejected("nobody", "Pat")));
-  EXPECT_TRUE(h.logged("Recipient record not found or web service not enabled for recipient."));
-
-  work("user=OFF\r\nfrm=Pat\r\nmsg=hi\r\n");
-  EXPECT_TRUE(h.logged(rejected("off", "Pat")));
-  EXPECT_TRUE(h.logged("Web Service not enabled for Recipient"));
+TEST_F(Refusals, AFileWithoutAUsableOwnerOrMessageIsRefusedWithItsReason) {
+  struct Case {
+    const char* bytes;
+    const char* recipient;
+    const char* sender;
+    const char* reason;
+  };
+  for (const Case& c : {Case{"frm=Pat\r\nmsg=hello\r\n", "", "", "No user field in web data"},
+                        Case{"user=Sales\r\nfrm=Pat\r\nmsg=\r\n", "sales", "Pat", "No message field in web data"},
+                        Case{"user=nobody\r\nfrm=Pat\r\nmsg=hi\r\n", "nobody", "Pat",
+                             "Recipient record not found or web service not enabled for recipient."},
+                        Case{"user=OFF\r\nfrm=Pat\r\nmsg=hi\r\n", "off", "Pat", "Web Service not enabled for Recipient"}}) {
+    work(c.bytes);
+    EXPECT_TRUE(h.logged(rejected(c.recipient, c.sender))) << c.bytes;
+    EXPECT_TRUE(h.logged(c.reason)) << c.bytes;
+  }
   EXPECT_TRUE(h.rows().empty());
 }
 
@@ -90,22 +86,6 @@ TEST_F(Refusals, AdHocPinsOfWebDisabledUsersAreRefused) {
   EXPECT_TRUE(h.logged("No valid ad-hoc pin numbers in message"));
 }
 
-TEST(RefusalTexts, NotificationsNameTheirOwnRecipientAndReason) {
-  WebMessage msg;
-  msg.user = "adhoc";
-  msg.original_recipient = "adhoc ";
-  const Refusal none = refusal::no_valid_ad_hoc_pins(msg);
-  EXPECT_EQ(none.recipient, "adhoc ");
-  EXPECT_EQ(none.notify_recipient, "adhoc");
-  EXPECT_EQ(refusal::no_valid_recipients(msg).notify_reason, "No valid Velotrax recipients in message");
-  const Refusal pin = refusal::ad_hoc_item_web_service_off("off");
-  EXPECT_EQ(pin.notify_reason, "Ad-hoc PIN/ID is a recipient with the web service disabled");
-  EXPECT_TRUE(pin.general_reason);
-  EXPECT_EQ(refusal::item_not_found("x").copy_failure, "Unable to copy ascii file to bad folder.");
-  EXPECT_EQ(refusal::item_not_valid("x").copy_failure, "Unable to copy ascii file to bad folder.");
-  EXPECT_EQ(refusal::owner_not_found(msg).copy_failure, "Unable to copy web file to bad folder.");
-}
-
 TEST_F(Refusals, TheMonitorSeesBadThenTheRejectionLine) {
   UdpListener monitor;
   log_state().monitor.enabled = true;
@@ -120,15 +100,6 @@ TEST_F(Refusals, TheMonitorSeesBadThenTheRejectionLine) {
   ASSERT_EQ(statuses.size(), 2u);
   EXPECT_EQ(statuses[0], "bad|\r");
   EXPECT_TRUE(statuses[1].starts_with("general|Message rejected. Recipient:  Sender:  Source: "));
-}
-
-TEST_F(Refusals, AMissingBadFolderIsCreated) {
-  h.registry.Log_Dir = h.logs.dir() + "new/deeper/";
-  h.write_web_file("a.msg", "msg=hi\r\n");
-  h.poll();
-  EXPECT_EQ(files_in(h.logs.dir() + "new/deeper/badmsg/").size(), 1u);
-  EXPECT_FALSE(h.logged("Unable to copy web file to bad folder."));
-  EXPECT_TRUE(h.web_files().empty());
 }
 
 }  // namespace

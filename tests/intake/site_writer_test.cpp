@@ -9,7 +9,6 @@
 
 #include <filesystem>
 
-#include "intake/intake_harness.h"
 #include "platform/sqlite_db.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"

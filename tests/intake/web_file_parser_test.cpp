@@ -14,19 +14,6 @@ WebMessage parse(const std::string& content) {
   return msg;
 }
 
-TEST(WebFileParser, OnlyCrLfEndsALine) {
-  NVPList lines;
-  split_web_lines("a\rb\nc\r\n\r\nd\r\n", lines);
-  ASSERT_EQ(lines.Count(), 3);
-  EXPECT_EQ(lines.GetNameByIndex(1), "a\rb\nc");
-  EXPECT_EQ(lines.GetNameByIndex(2), "");
-  EXPECT_EQ(lines.GetNameByIndex(3), "d");
-
-  WebMessage lf = parse("USER=Bob\nfrm=Pat\nmsg=hi\n");
-  EXPECT_EQ(lf.user, "bob\nfrm=pat\nmsg=hi\n");
-  EXPECT_EQ(lf.message, "");
-}
-
 TEST(WebFileParser, KeysIgnoreCaseValuesAreTrimmedAndTheLaterLineWins) {
   WebMessage msg = parse("USER= Bob \r\nFrm=  Pat Smith \r\nnoise\r\nSubject= a b \r\nuser=Amy\r\nMSG=  hi  \r\n");
   EXPECT_EQ(msg.user, "amy");

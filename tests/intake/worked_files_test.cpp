@@ -126,13 +126,16 @@ TEST_P(WorkedFileRecord, ARefusedFileIsRecordedBeforeItsReportsAndFoundAgainOnly
   EXPECT_TRUE(h.logged(kAgain + saved.path));
 }
 
-TEST_F(IntakeTest, AWorkedFileThatCannotBeDeletedIsNeverWorkedAgainAcrossRestarts) {
+TEST_F(IntakeTest, AWorkedFileThatCannotBeDeletedIsNeverWorkedAgainUntilWrittenAnew) {
   h.add_user("sales");
   const std::string path = h.write_message("a.msg", "sales", "", "hi");
   Undeletable lock(h.web.dir(), path);
   if (!lock.ok()) GTEST_SKIP() << "no way to make a file undeletable here";
   EXPECT_TRUE(h.poll());
   EXPECT_TRUE(h.logged("Error: Unable to delete web file"));
+  EXPECT_EQ(h.count_logged("The web file is not worked again while it stays as it is: " + path), 1);
+  EXPECT_FALSE(h.poll());
+  EXPECT_FALSE(h.poll());
   for (int run = 0; run < 2; ++run) {
     restart(h);
     EXPECT_TRUE(h.poll());
@@ -140,6 +143,14 @@ TEST_F(IntakeTest, AWorkedFileThatCannotBeDeletedIsNeverWorkedAgainAcrossRestart
     EXPECT_TRUE(h.logged("Error: Unable to delete web file"));
   }
   EXPECT_EQ(h.rows().size(), 1u);
+
+  // Written anew under the same name, it is a new message.
+  lock.release();
+  write_text(path, "user=sales\r\nmsg=again\r\n");
+  EXPECT_TRUE(h.poll());
+  ASSERT_EQ(h.rows().size(), 2u);
+  EXPECT_EQ(h.rows()[1].message, "again");
+  EXPECT_TRUE(h.web_files().empty());
 }
 
 // Another module commits the same file while this one resolves it: the record's key lets

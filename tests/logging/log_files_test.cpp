@@ -38,17 +38,6 @@ TEST_F(LogFiles, FlushAppendsEachQueueToItsFile) {
   EXPECT_EQ(st.st_mode & 0137, 0u);
 }
 
-TEST_F(LogFiles, LinesStayQueuedWhileDirectBusyOrWhenTheWriteFails) {
-  log_event("general", "disk", "general", "waiting");
-  log_state().direct_busy = true;
-  flush_log_queues();
-  log_state().direct_busy = false;
-  registry_settings.Log_Dir = dir.file("missing/");
-  flush_log_queues();
-  EXPECT_EQ(log_state().disk_log_queue.size(), 1u);
-  EXPECT_FALSE(log_state().flush_busy);
-}
-
 TEST_F(LogFiles, DirectWriteComesAfterQueuedLinesAndWaitsBoundedlyForAFlush) {
   log_event("general", "disk", "general", "queued first");
   write_log_direct("direct | raw");
@@ -64,13 +53,18 @@ TEST_F(LogFiles, DirectWriteComesAfterQueuedLinesAndWaitsBoundedlyForAFlush) {
   EXPECT_FALSE(log_state().direct_busy);
 }
 
-TEST_F(LogFiles, LinesWaitWhileTheLogFolderIsMissingAndNeverGoToTheWorkingFolder) {
+TEST_F(LogFiles, LinesWaitWhileTheLogFolderIsMissingOrADirectWriteIsBusyAndNeverGoToTheWorkingFolder) {
   std::string later = dir.dir() + "later/";
   registry_settings.Log_Dir = later;
   log_event("general", "disk", "general", "kept");
   flush_log_queues();
   EXPECT_EQ(log_state().disk_log_queue.size(), 1u);
+  EXPECT_FALSE(log_state().flush_busy);
   std::filesystem::create_directory(later);
+  log_state().direct_busy = true;
+  flush_log_queues();
+  EXPECT_EQ(log_state().disk_log_queue.size(), 1u);
+  log_state().direct_busy = false;
   flush_log_queues();
   EXPECT_EQ(read_text(later + "VTXWeb.log"), line("kept"));
 

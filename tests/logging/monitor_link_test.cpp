@@ -4,7 +4,6 @@
 
 #include "logging/log_event.h"
 #include "logging/logging_fixture.h"
-#include "logging/named_settings.h"
 #include "support/udp_listener.h"
 
 namespace dexweb::test {
@@ -34,19 +33,6 @@ TEST_F(MonitorLink, FurtherMonitorsCountWithADottedAddressOnceTheSettingsAreRead
   read_monitor_settings();
   log_event("general", "monitor", "general", "now twice");
   EXPECT_EQ(monitor.receive_all().size(), 2u);
-}
-
-TEST_F(MonitorLink, NamedSettingsReadTheRegistryByLogicalName) {
-  write_text(dir.file("velotrax.reg"),
-             registry_text("", "\"Sched_Run\"=\"True\"\r\n\"Connector16_Run\"=\"true\"\r\n\"Stop\"=\"yes\"\r\n",
-                           "\"VTM_Port\"=dword:00001ce8\r\n\"VTM_IP2\"=\"10.0.0.3\"\r\n"));
-  EXPECT_EQ(get_named_setting("SCHED_REG_RUN"), Variant{true});
-  EXPECT_EQ(get_named_setting("connector_reg_run_16"), Variant{true});
-  EXPECT_EQ(get_named_setting("velotrax_reg_stop"), Variant{false});
-  EXPECT_EQ(get_named_setting("vtmonitor_port"), Variant{std::int32_t{7400}});
-  EXPECT_EQ(get_named_setting("vtmonitor_ip0"), Variant{std::string("127.0.0.1")});
-  EXPECT_EQ(get_named_setting("vtmonitor_ip2_enabled"), Variant{true});
-  EXPECT_EQ(get_named_setting("no_such_setting"), std::nullopt);
 }
 
 }  // namespace

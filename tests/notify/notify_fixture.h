@@ -65,13 +65,6 @@ inline platform::TimePoint utc(int y, unsigned mo, unsigned d, int h, int mi, in
   return sys_days{year{y} / month{mo} / day{d}} + hours{h} + minutes{mi} + seconds{s};
 }
 
-inline std::vector<std::string> folder_names(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // Line n (0-based) of a mail file's text.
 inline std::string line_of(const std::string& content, int n) {
   std::size_t pos = 0;
@@ -94,7 +87,7 @@ class NotifyTest : public ::testing::Test {
   // then the sequence number).
   std::vector<std::string> mail() const {
     std::vector<std::string> names;
-    for (const std::string& name : folder_names(settings_.mail_out_dir))
+    for (const std::string& name : files_in(settings_.mail_out_dir))
       if (name.ends_with(".msg")) names.push_back(name);
     auto sequence = [](const std::string& name) { return std::stol(name.substr(20)); };
     std::sort(names.begin(), names.end(), [&](auto& a, auto& b) { return sequence(a) < sequence(b); });

@@ -1,39 +1,17 @@
 #include "platform/files.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
-
-#include <algorithm>
 
 #include "platform/folder_entry.h"
 #include "platform/instance_lock.h"
 #include "platform/process.h"
 #include "support/temp_dir.h"
-#include "util/runtime_error.h"
 
 namespace dexweb::platform {
 namespace {
-
-TEST(Files, FailuresCarryFileErrorNumbers) {
-  test::TempDir dir;
-  try {
-    read_file(dir.file("missing"));
-    FAIL();
-  } catch (const RuntimeError& e) {
-    EXPECT_EQ(e.number(), 53);
-  }
-  try {
-    append_file(dir.file("no/such/folder/x"), "a");
-    FAIL();
-  } catch (const RuntimeError& e) {
-    EXPECT_EQ(e.number(), 53);
-  }
-  EXPECT_NO_THROW(remove_file(dir.file("missing")));
-}
 
 TEST(Files, FixedNamesAreFoundWithoutRegardToCase) {
   test::TempDir dir;
@@ -60,25 +38,6 @@ TEST(FolderEntryTest, AnEntryIsWorkedAsOpenedNeverThroughItsNameAgain) {
   ASSERT_EQ(::symlink(path.c_str(), dir.file("link.msg").c_str()), 0);
   EXPECT_EQ(FolderEntry::open(dir.file("link.msg")).status(), FolderEntry::Status::NotRegular);
   EXPECT_EQ(FolderEntry::open(dir.file("none.msg")).status(), FolderEntry::Status::Gone);
-}
-
-TEST(Files, AtomicWriteReplacesWholeFile) {
-  test::TempDir dir;
-  write_file_atomic(dir.file("f"), "one");
-  write_file_atomic(dir.file("f"), "two");
-  EXPECT_EQ(read_file(dir.file("f")), "two");
-  EXPECT_EQ(read_file(dir.file("f"), 2), "tw");
-  EXPECT_EQ(list_files(dir.dir(), ".tmp").size(), 0u);
-}
-
-TEST(Files, PipesInAFolderAreNotPlainFilesNorWaitedFor) {
-  test::TempDir dir;
-  ASSERT_EQ(::mkfifo(dir.file("stuck.msg").c_str(), 0644), 0);
-  test::write_text(dir.file("real.MSG"), "x");
-  auto listed = list_files(dir.dir(), ".msg");
-  ASSERT_EQ(listed.size(), 2u);
-  EXPECT_EQ(std::count_if(listed.begin(), listed.end(), [](const DirEntry& e) { return e.regular; }), 1);
-  EXPECT_THROW(read_file(dir.file("stuck.msg")), RuntimeError);
 }
 
 TEST(InstanceLockTest, OneHolderPerHomeWhateverTheNameItIsGivenBy) {

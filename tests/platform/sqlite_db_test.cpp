@@ -11,29 +11,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(SqliteDb, MissingFileIsNotCreated) {
-  test::TempDir dir;
-  try {
-    SqliteConnection::open(dir.file("none.db"));
-    FAIL();
-  } catch (const SqliteError& e) {
-    EXPECT_EQ(e.code(), SQLITE_CANTOPEN);
-  }
-}
-
-TEST(SqliteDb, ErrorsCarryCodeAndMessage) {
-  test::TempDir dir;
-  auto db = SqliteConnection::open(dir.file("a.db"), true);
-  try {
-    db.exec("SELECT * FROM missing_table");
-    FAIL();
-  } catch (const SqliteError& e) {
-    EXPECT_EQ(e.code(), SQLITE_ERROR);
-    EXPECT_EQ(e.message(), "no such table: missing_table");
-    EXPECT_EQ(e.code_text(), "SQL logic error");
-  }
-}
-
 TEST(SqliteDb, LockedWriterFailsAfterItsBusyWait) {
   test::TempDir dir;
   auto a = SqliteConnection::open(dir.file("a.db"), true);

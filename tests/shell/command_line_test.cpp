@@ -27,9 +27,4 @@ TEST(CommandLine, AccountAndPasswordSplitAtFirstBlanks) {
   EXPECT_EQ(extra.password, "pass word  here");
 }
 
-TEST(CommandLine, OptionWordKeepsItsCase) {
-  EXPECT_EQ(parse_command_line("Install").option, "Install");
-  EXPECT_EQ(parse_command_line("").option, "");
-}
-
 }  // namespace dexweb

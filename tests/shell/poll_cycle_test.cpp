@@ -70,13 +70,6 @@ TEST_F(PollCycle, AValueThatDoesNotConvertAtTheFirstTickHaltsThroughTheErrorRout
   EXPECT_EQ(got.back().substr(got.back().size() - 10), "|stopped|\r");
 }
 
-TEST_F(PollCycle, PollsEveryTickWhileFilesRemain) {
-  int polls = 0;
-  daemon_->check_for_messages = [&](Daemon&) { return ++polls < 4; };
-  run_ticks(8);
-  EXPECT_EQ(polls, 4);
-}
-
 TEST_F(PollCycle, MissingDatabaseOrWrongVersionStopsAtFirstTick) {
   exec("UPDATE [settings] SET [dbversion] = 1101");
   EXPECT_EQ(run_ticks(1), 1);
@@ -105,14 +98,6 @@ TEST_F(PollCycle, PauseAtStartGivesUpAfterFiveMinutes) {
   EXPECT_EQ(run_ticks(1), -1);
   EXPECT_GE(clock_.now() - start, seconds(300));
   EXPECT_TRUE(logged("Module resumed"));
-}
-
-TEST_F(PollCycle, PauseWhileRunningStops) {
-  run_ticks(2);
-  exec("UPDATE [control] SET [dexweb_pause] = 1");
-  EXPECT_EQ(run_ticks(5), 0);
-  EXPECT_TRUE(logged("Running cleanup routine"));
-  EXPECT_TRUE(logged("Module Stopped"));
 }
 
 TEST_F(PollCycle, ClockFollowsTheSchedulersStep) {

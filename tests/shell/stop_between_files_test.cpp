@@ -7,7 +7,6 @@
 
 #include <map>
 
-#include "intake/intake_harness.h"
 #include "platform/sqlite_db.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
@@ -16,10 +15,10 @@
 namespace dexweb::test {
 namespace {
 
-class StopBetweenFiles : public ::testing::Test {
+class StopBetweenFiles : public GatewayHome {
  protected:
   void SetUp() override {
-    ASSERT_EQ(run_ctl({"init", home}), 0);
+    ASSERT_NO_FATAL_FAILURE(GatewayHome::SetUp());
     std::string unknown;
     for (int n = 0; n < 300; ++n) unknown += " nobody" + std::to_string(n);
     for (int i = 0; i < kFiles; ++i)
@@ -40,8 +39,6 @@ class StopBetweenFiles : public ::testing::Test {
   }
 
   static constexpr int kFiles = 20;
-  TempDir dir;
-  std::string home = dir.dir() + "home/";
 };
 
 TEST_F(StopBetweenFiles, ASigtermInTheMiddleOfAMessageFinishesItAndStartsNoOther) {

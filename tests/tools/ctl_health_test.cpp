@@ -7,7 +7,6 @@
 #include <csignal>
 #include <filesystem>
 
-#include "intake/intake_harness.h"
 #include "support/temp_dir.h"
 #include "tools/ctl_runner.h"
 #include "util/text.h"
@@ -15,23 +14,17 @@
 namespace dexweb::test {
 namespace {
 
-class CtlHealth : public ::testing::Test {
+class CtlHealth : public GatewayHome {
  protected:
   void SetUp() override {
-    ASSERT_EQ(run_ctl({"init", home}), 0);
+    ASSERT_NO_FATAL_FAILURE(GatewayHome::SetUp());
     ASSERT_EQ(run_ctl({"init", other}), 0);
   }
-
-  std::map<std::string, std::string> env(const std::string& h) { return {{"VELOTRAX_REGISTRY", h + "velotrax.reg"}}; }
 
   std::string status_json(const std::string& h) {
     std::string out;
     EXPECT_EQ(run_ctl({"status", "--home", h, "--json"}, &out), 0);
     return out;
-  }
-
-  void submit(const std::string& user) {
-    ASSERT_EQ(run_ctl({"submit", "--home", home, "--user", user, "--to", "bob", "--message", "hi"}), 0);
   }
 
   std::unique_ptr<ChildProcess> serve(int& port) {
@@ -41,24 +34,8 @@ class CtlHealth : public ::testing::Test {
     return server;
   }
 
-  static bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-  TempDir dir;
-  std::string home = dir.dir() + "home/";
   std::string other = dir.dir() + "other/";
 };
-
-TEST_F(CtlHealth, StatusAnswersForItsHomeOnly) {
-  ChildProcess module({DEXWEB_BIN}, env(home));
-  ASSERT_TRUE(wait_until([&] { return has(status_json(home), R"("state":"running")"); })) << module.stderr_text();
-  EXPECT_TRUE(std::regex_search(status_json(home), std::regex(R"("processes":\[[0-9]+\],"pid":[0-9]+,)")));
-  // A module of another home runs on this computer, not this one's.
-  const std::string json = status_json(other);
-  EXPECT_TRUE(has(json, R"({"state":"stopped","processes":[],"pid":null,"poll":null,)")) << json;
-  module.signal(SIGTERM);
-  EXPECT_EQ(module.wait(), 0);
-  EXPECT_TRUE(has(status_json(home), R"("state":"stopped")"));
-}
 
 TEST_F(CtlHealth, ServeAnswersMachinesAndShowsWhyFilesWereRefused) {
   int port = 0;
@@ -74,7 +51,7 @@ TEST_F(CtlHealth, ServeAnswersMachinesAndShowsWhyFilesWereRefused) {
   submit("bob");
   submit("nobody-at-all");
   write_text(home + "web/no-user.msg", "msg=hi\r\n");
-  ChildProcess module({DEXWEB_BIN}, env(home));
+  ChildProcess module({DEXWEB_BIN}, env());
   ASSERT_TRUE(wait_until([&] {
     auto r = client.Get("/healthz");
     return r && r->status == 200;
@@ -122,27 +99,32 @@ TEST_F(CtlHealth, ServeAnswersMachinesAndShowsWhyFilesWereRefused) {
   EXPECT_TRUE(has(client.Get("/metrics")->body, "dexweb_up 0\n"));
 }
 
-TEST_F(CtlHealth, PauseResumeAndStopWriteTheControlRow) {
+TEST_F(CtlHealth, StatusAnswersForItsHomeOnlyAndTheControlCommandsWriteTheRow) {
   ASSERT_EQ(run_ctl({"pause", "--home", home}), 0);
   EXPECT_TRUE(has(status_json(home), R"("control":{"found":true,"run":true,"pause":true,)"));
   ASSERT_EQ(run_ctl({"resume", "--home", home}), 0);
   EXPECT_TRUE(has(status_json(home), R"("control":{"found":true,"run":true,"pause":false,)"));
 
-  ChildProcess module({DEXWEB_BIN}, env(home));
+  ChildProcess module({DEXWEB_BIN}, env());
   ASSERT_TRUE(wait_until([&] { return has(status_json(home), R"("poll":{)"); })) << module.stderr_text();
+  const std::string running = status_json(home);
+  EXPECT_TRUE(has(running, R"("state":"running")")) << running;
+  EXPECT_TRUE(std::regex_search(running, std::regex(R"("processes":\[[0-9]+\],"pid":[0-9]+,)"))) << running;
+  // A module of another home runs on this computer, not this one's.
+  const std::string json = status_json(other);
+  EXPECT_TRUE(has(json, R"({"state":"stopped","processes":[],"pid":null,"poll":null,)")) << json;
   std::string out;
   ASSERT_EQ(run_ctl({"stop", "--home", home}, &out), 0);
   EXPECT_EQ(out, "control: dexweb_run false\n");
   EXPECT_EQ(module.wait(), 0);  // the module obeys the row
+  EXPECT_TRUE(has(status_json(home), R"("state":"stopped")"));
   EXPECT_EQ(run_ctl({"stop", "--home", home, "now"}), 2);
   ASSERT_EQ(run_ctl({"version"}, &out), 0);
   EXPECT_EQ(out, "dexwebctl 1.0.0\n");
 }
 
-class CtlCheck : public ::testing::Test {
+class CtlCheck : public GatewayHome {
  protected:
-  void SetUp() override { ASSERT_EQ(run_ctl({"init", home}), 0); }
-
   int check(std::string& out, const std::vector<std::string>& extra = {}) {
     std::vector<std::string> args{"check", "--home", home};
     args.insert(args.end(), extra.begin(), extra.end());
@@ -153,10 +135,6 @@ class CtlCheck : public ::testing::Test {
     write_text(home + "velotrax.reg", read_text(home + "velotrax.reg") + text);
   }
 
-  static bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-  TempDir dir;
-  std::string home = dir.dir() + "home/";
 };
 
 TEST_F(CtlCheck, AFreshHomePassesAndEachFaultIsOneProblemLine) {

@@ -12,10 +12,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class CtlPrune : public ::testing::Test {
+class CtlPrune : public GatewayHome {
  protected:
-  void SetUp() override { ASSERT_EQ(run_ctl({"init", home}), 0); }
-
   // A file last modified `days` days ago.
   void aged(const std::string& path, double days) {
     write_text(path, "user=x\r\nmsg=y\r\n");
@@ -25,9 +23,6 @@ class CtlPrune : public ::testing::Test {
   }
 
   std::string bad(const std::string& name) const { return home + "log/badmsg/" + name; }
-
-  TempDir dir;
-  std::string home = dir.dir() + "home/";
 };
 
 TEST_F(CtlPrune, RemovesOnlyBadCopiesOlderThanTheRetention) {

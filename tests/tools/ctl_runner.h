@@ -8,7 +8,10 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "support/child_process.h"
+#include "support/temp_dir.h"
 
 namespace dexweb::test {
 
@@ -47,5 +50,21 @@ int announced_port(Read read, const std::string& pattern) {
   wait_until([&] { return std::regex_search(text = read(), m, re); });
   return m.empty() ? 0 : std::stoi(m[1]);
 }
+
+// A gateway home as dexwebctl init makes it, accounts and all, in a folder of the test's own.
+class GatewayHome : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(run_ctl({"init", home}), 0); }
+
+  std::map<std::string, std::string> env() const { return {{"VELOTRAX_REGISTRY", home + "velotrax.reg"}}; }
+  // A message of user to bob, as the web form writes it.
+  void submit(const std::string& user) const {
+    ASSERT_EQ(run_ctl({"submit", "--home", home, "--user", user, "--to", "bob", "--message", "hi"}), 0);
+  }
+  static bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+  TempDir dir;
+  std::string home = dir.dir() + "home/";
+};
 
 }  // namespace dexweb::test

@@ -9,7 +9,6 @@
 #include <thread>
 #include <regex>
 
-#include "intake/intake_harness.h"
 #include "support/temp_dir.h"
 #include "tools/ctl_runner.h"
 

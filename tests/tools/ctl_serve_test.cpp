@@ -13,7 +13,6 @@
 #include <stop_token>
 #include <thread>
 
-#include "intake/intake_harness.h"
 #include "platform/fd.h"
 #include "support/temp_dir.h"
 #include "tools/ctl_runner.h"
@@ -22,10 +21,10 @@
 namespace dexweb::test {
 namespace {
 
-class CtlServe : public ::testing::Test {
+class CtlServe : public GatewayHome {
  protected:
   void SetUp() override {
-    ASSERT_EQ(run_ctl({"init", home}), 0);
+    ASSERT_NO_FATAL_FAILURE(GatewayHome::SetUp());
     server = std::make_unique<ChildProcess>(ctl_argv({"serve", "--home", home, "--listen", "127.0.0.1:0"}),
                                             std::map<std::string, std::string>{});
     port = announced_port([&] { return server->stdout_text(); }, "serving http://127\\.0\\.0\\.1");
@@ -53,10 +52,6 @@ class CtlServe : public ::testing::Test {
     return {{"account", account}, {"sender", "Pat"}, {"recipients", "bob amy"}, {"message", message}};
   }
 
-  static bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-  TempDir dir;
-  std::string home = dir.dir() + "home/";
   std::unique_ptr<ChildProcess> server;
   int port = 0;
   std::string site;   // the form page's origin

@@ -4,7 +4,6 @@
 
 #include <csignal>
 
-#include "intake/intake_harness.h"
 #include "support/temp_dir.h"
 #include "tools/ctl_runner.h"
 

@@ -46,15 +46,6 @@ TEST(NVPList, StorageGrowsAtTheFirstEleventhAndTwentyFirstItem) {
   EXPECT_EQ(list.Capacity(), 0u);
 }
 
-TEST(NVPList, AddUniqueFollowsCaseSensitivity) {
-  NVPList exact = list_of({"Name"});
-  EXPECT_EQ(exact.AddUnique("name"), 2);
-  EXPECT_EQ(exact.AddUnique("Name"), 0);
-  NVPList loose = list_of({"Name"}, false);
-  EXPECT_EQ(loose.AddUnique("NAME"), 0);
-  EXPECT_EQ(loose.Count(), 1);
-}
-
 TEST(NVPList, ValuesComeBackConvertedToTheirTypeCode) {
   NVPList list;
   list.Add("forced", std::string("42"), vt::kLong);
@@ -76,24 +67,6 @@ TEST(NVPList, AbsentItemsAndBadIndexes) {
   list.SetValueByName("zz", 5);
   list.RemoveByIndex(2);
   EXPECT_EQ(names(list), Names{"a"});
-}
-
-TEST(NVPList, RemoveRangeClampsAndWritesTheBoundsBack) {
-  Names ten = {"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"};
-  NVPList list = list_of(ten);
-  int start = 2, end = 3;
-  list.RemoveRange(start, end);
-  EXPECT_EQ(names(list), (Names{"1", "4", "5", "6", "7", "8", "9", "10"}));
-  start = 5, end = 4;
-  list.RemoveRange(start, end);
-  EXPECT_EQ(list.Count(), 8);
-
-  NVPList full = list_of(ten);
-  start = 0, end = 99;
-  full.RemoveRange(start, end);
-  EXPECT_EQ(full.Capacity(), 0u);
-  EXPECT_EQ(start, 1);
-  EXPECT_EQ(end, 10);
 }
 
 TEST(NVPList, SortsAreStable) {

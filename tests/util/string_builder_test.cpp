@@ -29,16 +29,6 @@ TEST(StringBuilder, CapacityStartsPageAlignedGrowsByOnePointSixAndClearShrinks) 
   EXPECT_EQ(sb.Capacity(), 16384u);
 }
 
-TEST(StringBuilder, PositionsAndLengthsCountCodePoints) {
-  StringBuilder sb = with_text("h\xc3\xa9llo \xe2\x82\xac!");
-  EXPECT_EQ(sb.Length(), 8);
-  EXPECT_EQ(sb.ToStringLeft(2), "h\xc3\xa9");
-  EXPECT_EQ(sb.ToStringRight(20), "h\xc3\xa9llo \xe2\x82\xac!");
-  EXPECT_EQ(sb.ToStringMid(2, 4), "\xc3\xa9llo");
-  EXPECT_EQ(sb.ToStringMid(9, 1), "");
-  EXPECT_EQ(sb.Find(1, "\xe2\x82\xac"), 7);
-}
-
 TEST(StringBuilder, AppendAndAppendLineUndo) {
   StringBuilder sb = with_text("abc");
   sb.Append("def");
@@ -70,27 +60,6 @@ TEST(StringBuilder, InsertOverwriteRemoveAndTheirUndo) {
   EXPECT_TRUE(sb.UndoRemove());
   EXPECT_EQ(sb.ToString(), "abcdef");
   EXPECT_FALSE(sb.Undo());
-}
-
-TEST(StringBuilder, Find) {
-  StringBuilder sb = with_text("abcABCabc");
-  EXPECT_EQ(sb.Find(1, "ABC"), 4);
-  EXPECT_EQ(sb.Find(5, "ABC", "", StringBuilder::kTextCompare), 7);
-  EXPECT_EQ(sb.Find(11, "a"), 0);
-  EXPECT_EQ(with_text("a;b;c").Find(1, "b", ";"), 3);
-  EXPECT_EQ(with_text("b;c").Find(1, "b", ";"), 1);
-  EXPECT_EQ(with_text("a;bc").Find(1, "b", ";"), 0);
-  EXPECT_EQ(with_text("a;b").Find(1, "b", ";"), 3);
-  EXPECT_EQ(with_text("x;b").Find(4, "b", ";"), 0);
-}
-
-TEST(StringBuilder, SearchAndReplaceNeverSearchesReplacementText) {
-  StringBuilder sb = with_text("aXa");
-  sb.SearchAndReplace("a", "aa");
-  EXPECT_EQ(sb.ToString(), "aaXaa");
-  StringBuilder folded = with_text("%NAME%, %name%-");
-  folded.SearchAndReplace("%Name%", "", StringBuilder::kTextCompare);
-  EXPECT_EQ(folded.ToString(), ", -");
 }
 
 }  // namespace
