@@ -6,10 +6,6 @@
 namespace dexweb::worked_files_sql {
 namespace {
 
-std::string literal(std::string_view value, std::size_t limit) {
-  return "'" + text::replace_all(text::left(std::string(value), limit), "'", "''") + "'";
-}
-
 constexpr const char* kSqliteTable =
     "CREATE TABLE IF NOT EXISTS [worked_files] (\r\n"
     "  [file_key]  VARCHAR(64) NOT NULL PRIMARY KEY,\r\n"
@@ -63,12 +59,9 @@ std::string exists_query(const Dialect& dialect) {
 }
 
 SqlStatement lookup(const Dialect& dialect, std::string_view file_key) {
-  // The key's literal, then its place in the dialect's text.
-  const std::string key = literal(file_key, 64);
-  SqlStatement out(dialect.select_top1("[refused], [bad_copy], [worked_by] FROM [worked_files] WHERE [file_key] = " + key));
-  const std::size_t at = out.text.rfind(key);
-  out.text.replace(at, key.size(), "?");
-  out.slots.push_back(at);
+  // The dialect writes "top 1" around the text, so the key's place is known only after it.
+  SqlStatement out(dialect.select_top1("[refused], [bad_copy], [worked_by] FROM [worked_files] WHERE [file_key] = ?"));
+  out.slots.push_back(out.text.find('?'));
   out.values.emplace_back(text::left(std::string(file_key), 64));
   return out;
 }
