@@ -128,8 +128,13 @@ void DBObject::open_embedded() {
 
 void DBObject::CheckDatabaseFile() {
   if (!opened_ || uses_server_) return;
-  const std::string path = platform::resolve_name_nocase(settings_.db_dir, kDatabaseFile);
-  const std::optional<platform::FileIdentity> now = platform::file_identity(path);
+  // The name as written is the usual case: one stat answers both questions.
+  std::string path = settings_.db_dir + kDatabaseFile;
+  std::optional<platform::FileIdentity> now = platform::file_identity(path);
+  if (!now) {
+    path = platform::resolve_name_nocase(settings_.db_dir, kDatabaseFile);
+    now = platform::file_identity(path);
+  }
   if (!now)
     throw RuntimeError(err::kDbFileNotFound, "unable to open database file: " + path + " is missing", "SQLite");
   if (now == opened_file_) return;

@@ -1,20 +1,13 @@
 #include "data/dialect.h"
 
-#include <cstdio>
-
 #include "data/sql_literals.h"
 #include "platform/clock.h"
+#include "util/datetime.h"
 
 namespace dexweb {
 namespace {
 
-std::string iso_date(DateTime value, char separator) {
-  CivilTime c = civil(value);
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "'%04d-%02d-%02d%c%02d:%02d:%02d'", c.year, c.month, c.day, separator,
-                c.hour, c.minute, c.second);
-  return buf;
-}
+std::string iso_date(DateTime value, char separator) { return "'" + format_datetime(value, separator) + "'"; }
 
 std::string lower_equals(std::string_view column, std::string_view literal) {
   return "LOWER(" + std::string(column) + ") = LOWER(" + std::string(literal) + ")";

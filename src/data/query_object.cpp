@@ -18,14 +18,15 @@ void separator(std::string& out, int index) {
 }  // namespace
 
 void QueryObject::Clear() {
-  fields_.Clear();
+  // A query object is filled again for every row: its storage stays.
+  fields_.ClearKeepingStorage();
   table_name_.clear();
   where_clause_.clear();
   query_type_ = kNone;
 }
 
-int QueryObject::Add(std::string_view name, const Variant& value, int force_type) {
-  return fields_.Add(name, value, force_type);
+int QueryObject::Add(std::string_view name, Variant value, int force_type) {
+  return fields_.Add(name, std::move(value), force_type);
 }
 
 std::string QueryObject::literal(const Dialect& dialect, int index) const {
@@ -50,15 +51,20 @@ std::string QueryObject::literal(const Dialect& dialect, int index) const {
 // The value goes beside the text where the engine would store the same thing as from its
 // literal: texts and whole numbers. Everything else is written in.
 void QueryObject::append_value(SqlStatement& out, const Dialect& dialect, int index, bool bind) const {
-  if (bind) {
-    const int type = fields_.GetTypeByIndex(index);
-    const Variant value = fields_.GetValueByIndex(index);
-    if (type == vt::kString && !is_null(value)) {
+  const int type = fields_.GetTypeByIndex(index);
+  if (bind && type == vt::kString) {
+    // A text stored as text is bound as it is: no copy for the conversion.
+    const auto* stored = std::get_if<std::string>(&fields_.StoredValueAt(index));
+    const Variant converted = stored ? Variant{} : fields_.GetValueByIndex(index);
+    if (stored || !is_null(converted)) {
       out.text += ' ';
-      out.bind(to_text(value));
+      out.bind(stored ? *stored : to_text(converted));
       out.text += ' ';
       return;
     }
+  }
+  if (bind && (type == vt::kInteger || type == vt::kLong)) {
+    const Variant value = fields_.GetValueByIndex(index);
     if (const auto* n = std::get_if<std::int16_t>(&value); n && type == vt::kInteger) return out.bind(std::int64_t{*n});
     if (const auto* n = std::get_if<std::int32_t>(&value); n && type == vt::kLong) return out.bind(std::int64_t{*n});
   }
@@ -83,11 +89,14 @@ SqlStatement QueryObject::compose(const Dialect& dialect, bool bind) const {
   const int n = Count();
   SqlStatement out;
   std::string& text = out.text;
+  text.reserve(64 + 32 * static_cast<std::size_t>(n));
   if (query_type_ == kInsert) {
     text += "INSERT INTO [" + table_name_ + "] (";
     text += kCrLf;
     for (int i = 1; i <= n; ++i) {
-      text += "[" + fields_.GetNameByIndex(i) + "]";
+      text += '[';
+      text += fields_.NameAt(i);
+      text += ']';
       if (i < n) separator(text, i);
     }
     text += ")";
@@ -106,7 +115,9 @@ SqlStatement QueryObject::compose(const Dialect& dialect, bool bind) const {
     text += "SET";
     text += kCrLf;
     for (int i = 1; i <= n; ++i) {
-      text += "[" + fields_.GetNameByIndex(i) + "] = ";
+      text += '[';
+      text += fields_.NameAt(i);
+      text += "] = ";
       append_value(out, dialect, i, bind);
       if (i < n) separator(text, i);
     }

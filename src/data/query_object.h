@@ -42,7 +42,7 @@ class QueryObject {
   void Clear();
   int Count() const { return fields_.Count(); }
   // force_type 0 lets the value's own kind decide its literal. Returns the new field's index.
-  int Add(std::string_view name, const Variant& value, int force_type = 0);
+  int Add(std::string_view name, Variant value, int force_type = 0);
 
  private:
   std::string literal(const Dialect& dialect, int index) const;

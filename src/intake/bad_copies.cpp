@@ -63,11 +63,13 @@ void retry_one(const std::string& folder, const LeftoverFiles::PendingCopy& pend
 
 std::string bad_folder(const RegistrySettings& registry) { return registry.log_folder() + "badmsg/"; }
 
-std::string make_bad_copy_path(const RegistrySettings& registry) {
+const std::string& claim_bad_copy_path(WebMessage& msg, const RegistrySettings& registry) {
+  if (!msg.bad_copy_path.empty()) return msg.bad_copy_path;
   const std::string folder = bad_folder(registry);
   std::string path = folder + unique_name() + ".web";
   for (int i = 1; i < kNameAttempts && platform::stamp_entry(path); ++i) path = folder + unique_name() + ".web";
-  return path;
+  msg.bad_copy_path = std::move(path);
+  return msg.bad_copy_path;
 }
 
 bool save_bad_copy(WebMessage& msg) {

@@ -51,12 +51,13 @@ bool read_message(IntakeCall& call, const platform::FolderEntry& entry, WebMessa
     log_event("general", "monitor/disk/message", "general", "Unable to read web file: " + path);
     return false;
   }
-  auto stamp = entry.current_stamp();
-  msg.cut = stamp && stamp->size > msg.bytes.size() && msg.bytes.size() == kReadLimit;
+  if (msg.bytes.size() == kReadLimit) {
+    auto stamp = entry.current_stamp();
+    msg.cut = stamp && stamp->size > msg.bytes.size();
+  }
   if (msg.cut) log_detail("Only the first " + std::to_string(kReadLimit) + " bytes of the web file were read: " + path);
   msg.content = text::decode_bytes(msg.bytes);
   msg.original_content = msg.content;
-  msg.bad_copy_path = make_bad_copy_path(call.ctx.registry);
   return true;
 }
 
@@ -97,11 +98,11 @@ struct FileRecord {
 
 // Commits the file's record with its rows. False when another module recorded the file
 // first: it reports the file, this one drops it.
-bool store(IntakeCall& call, const WebMessage& msg, FileRecord& file, const std::vector<SqlStatement>& statements,
+bool store(IntakeCall& call, WebMessage& msg, FileRecord& file, std::vector<SqlStatement> statements,
            bool refused) {
-  WorkedFileRow row{file.key, text::decode_bytes(msg.file_name), refused, refused ? msg.bad_copy_path : "",
-                    file.record.current_run_name()};
-  if (file.record.store(statements, row)) return true;
+  WorkedFileRow row{file.key, text::decode_bytes(msg.file_name), refused,
+                    refused ? claim_bad_copy_path(msg, call.ctx.registry) : "", file.record.current_run_name()};
+  if (file.record.store(std::move(statements), row)) return true;
   log_detail("The web file was worked already and is not worked again: " + path_of(call, msg));
   return false;
 }
@@ -111,17 +112,18 @@ bool store(IntakeCall& call, const WebMessage& msg, FileRecord& file, const std:
 // start.
 void resolve_and_store(IntakeCall& call, WebMessage& msg, FileRecord& file) {
   ResolutionContext resolution{call.ctx.db, call.ctx.policy, call.ctx.recipients, call.ctx.blacklist, call.query, call.rows};
-  const std::vector<RecipientOutcome> outcomes = resolve_recipients(resolution, msg);
+  std::vector<RecipientOutcome> outcomes = resolve_recipients(resolution, msg);
   std::vector<SqlStatement> statements;
   // The id is taken first, so that the rows after it read its new value.
   if (!msg.id_with_rows.empty())
     statements.emplace_back(call.ctx.db.SqlDialect().counter_advance(call.ctx.db.Counter().record_id));
   bool refused = false;
-  for (const RecipientOutcome& outcome : outcomes) {
-    if (const auto* row = std::get_if<AcceptedRow>(&outcome)) statements.push_back(row->statement);
+  for (RecipientOutcome& outcome : outcomes) {
+    // The statements are not needed for the reports after the commit.
+    if (auto* row = std::get_if<AcceptedRow>(&outcome)) statements.push_back(std::move(row->statement));
     refused = refused || std::holds_alternative<Refusal>(outcome);
   }
-  if (!store(call, msg, file, statements, refused)) return;
+  if (!store(call, msg, file, std::move(statements), refused)) return;
   for (const RecipientOutcome& outcome : outcomes) report(call, msg, outcome);
 }
 

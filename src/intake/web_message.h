@@ -19,7 +19,8 @@ struct WebMessage {
                                 // not doubled, since the query builder quotes every text itself
   std::string subject;          // the recipient list
   std::string message;          // at most 16000 characters
-  std::string bad_copy_path;      // every bad copy of this file goes here
+  std::string bad_copy_path;    // every bad copy of this file goes here; chosen at its first
+                                // refusal (claim_bad_copy_path)
   bool bad_copy_made = false;   // one copy serves every refusal of the file
   bool bad_copy_pending = false;  // the copy failed: the file stays until it can be made
   std::string error_text;       // the reason of the last refusal

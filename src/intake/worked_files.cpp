@@ -98,21 +98,20 @@ bool WorkedFiles::write_quietly(const std::vector<SqlStatement>& statements) {
   return false;
 }
 
-bool WorkedFiles::store(const std::vector<SqlStatement>& statements, const WorkedFileRow& row) {
+bool WorkedFiles::store(std::vector<SqlStatement> statements, const WorkedFileRow& row) {
   if (!enabled()) {
     if (!statements.empty()) policy_.with_retry(kIntakeProcedure, [&] { write_message_rows(db_, statements); });
     return true;
   }
   // The record comes first: a second module waits on the key and fails before its rows.
-  std::vector<SqlStatement> all{worked_files_sql::insert(db_.SqlDialect(), row)};
-  all.insert(all.end(), statements.begin(), statements.end());
+  statements.insert(statements.begin(), worked_files_sql::insert(db_.SqlDialect(), row));
   // The quiet first attempt must not write into a database file that left its path either.
   policy_.with_retry(kIntakeProcedure, [&] { db_.CheckDatabaseFile(); });
-  if (write_quietly(all)) return true;
+  if (write_quietly(statements)) return true;
   return policy_.with_retry(kIntakeProcedure, [&]() -> bool {
     if (auto found = Find(row.file_key)) return found->worked_by == row.worked_by;
     try {
-      write_message_rows(db_, all);
+      write_message_rows(db_, statements);
       return true;
     } catch (const RuntimeError& e) {
       // A failure the database object gave up on stays final while the record is looked up.

@@ -56,9 +56,10 @@ bool monitor_enabled() { return log_state().monitor.enabled; }
 
 void refresh_monitor_addresses() {
   MonitorSettings& m = log_state().monitor;
-  int minute_mark = civil(platform::server_now()).minute + 1;
-  bool due = m.last_refresh_minute != minute_mark;
-  if (due) m.last_refresh_minute = minute_mark;
+  // Zones differ from UTC by whole minutes: the gateway's minutes turn with UTC plus its offset.
+  const auto minute = std::chrono::floor<std::chrono::minutes>(platform::clock().now() + platform::server_time_offset());
+  const bool due = m.last_refresh_minute != minute;
+  if (due) m.last_refresh_minute = minute;
   for (FurtherMonitor& further : m.further) {
     if (!further.enabled || (further.address == further.cached_name && !due)) continue;
     further.cached_name = further.address;
@@ -68,7 +69,11 @@ void refresh_monitor_addresses() {
 
 void send_to_monitors(std::string_view payload) {
   MonitorSettings& m = log_state().monitor;
-  int port = port_number(m.port);
+  if (m.port_number_of != m.port) {
+    m.port_number = port_number(m.port);
+    m.port_number_of = m.port;
+  }
+  const int port = m.port_number;
   std::string bytes = text::encode_1252(payload);
   m.sender.send(m.host, port, bytes);
   let_events_run();

@@ -2,6 +2,8 @@
 // Where the module's monitor datagrams go, as read from the registry's Monitor key.
 
 #include <array>
+#include <chrono>
+#include <optional>
 #include <string>
 
 #include "platform/udp_sender.h"
@@ -22,8 +24,11 @@ struct MonitorSettings {
   std::string port;  // VTM_Port as text
   std::string host = kLocalMonitorHost;
   std::array<FurtherMonitor, 3> further;
-  // Minute of the hour (of server_now) of the last address refresh, plus 1; 0 before the first.
-  int last_refresh_minute = 0;
+  // The minute (of the gateway's clock) of the last address refresh; nullopt before the first.
+  std::optional<std::chrono::sys_time<std::chrono::minutes>> last_refresh_minute;
+  // port as a number (0 when it is none), and the text it was read from.
+  int port_number = 0;
+  std::optional<std::string> port_number_of;
   // One socket for every datagram of the run.
   platform::UdpSender sender;
 };

@@ -1,5 +1,7 @@
 #include "logging/sanitize.h"
 
+#include <algorithm>
+
 #include "util/text.h"
 
 namespace dexweb {
@@ -10,6 +12,9 @@ bool is_safe(char32_t cp) { return cp >= U' ' && cp <= U'~' && cp != U'|'; }
 }  // namespace
 
 std::string sanitize_log_text(std::string_view text, StringBuilder& builder) {
+  // Most report texts are safe throughout, and a byte below 0x80 is its own character.
+  if (std::all_of(text.begin(), text.end(), [](char c) { return is_safe(static_cast<unsigned char>(c)); }))
+    return std::string(text);
   builder.Clear();
   std::u32string chars = text::to_u32(text);
   std::size_t run_start = 0;

@@ -82,11 +82,14 @@ std::string FolderEntry::read(std::size_t limit) const {
   std::string out;
   char buf[65536];
   while (out.size() < limit) {
-    ssize_t n = ::pread(fd_.get(), buf, std::min(sizeof buf, limit - out.size()), static_cast<off_t>(out.size()));
+    const std::size_t want = std::min(sizeof buf, limit - out.size());
+    ssize_t n = ::pread(fd_.get(), buf, want, static_cast<off_t>(out.size()));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) raise_file_error(errno, "read " + path_);
     if (n == 0) break;
     out.append(buf, static_cast<std::size_t>(n));
+    // A read that stops short where fstat saw the end has met the end: no need to ask again.
+    if (static_cast<std::size_t>(n) < want && out.size() == stamp_.size) break;
   }
   return out;
 }

@@ -21,12 +21,37 @@ DateTime make_datetime(int y, int mo, int d, int h, int mi, int s) {
   return DateTime{date} + hours{h} + minutes{mi} + seconds{s};
 }
 
-std::string format_datetime(DateTime t) {
-  CivilTime c = civil(t);
+namespace {
+
+// value as width digits, zero-padded; value lies in 0 .. 10^width - 1.
+char* put_digits(char* p, int value, int width) {
+  for (int i = width - 1; i >= 0; --i, value /= 10) p[i] = static_cast<char>('0' + value % 10);
+  return p + width;
+}
+
+}  // namespace
+
+// Written digit by digit: rows and log lines stamp several times per message.
+std::string format_datetime(DateTime t, char separator) {
+  const CivilTime c = civil(t);
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", c.year, c.month, c.day, c.hour,
-                c.minute, c.second);
-  return buf;
+  if (c.year < 0 || c.year > 9999) {
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d%c%02d:%02d:%02d", c.year, c.month, c.day, separator, c.hour,
+                  c.minute, c.second);
+    return buf;
+  }
+  char* p = put_digits(buf, c.year, 4);
+  *p++ = '-';
+  p = put_digits(p, c.month, 2);
+  *p++ = '-';
+  p = put_digits(p, c.day, 2);
+  *p++ = separator;
+  p = put_digits(p, c.hour, 2);
+  *p++ = ':';
+  p = put_digits(p, c.minute, 2);
+  *p++ = ':';
+  p = put_digits(p, c.second, 2);
+  return std::string(buf, p);
 }
 
 std::string format_compact(DateTime t) {

@@ -13,8 +13,8 @@ namespace dexweb {
 using DateTime = std::chrono::local_time<std::chrono::milliseconds>;
 using Seconds = std::chrono::duration<double>;
 
-// "yyyy-mm-dd hh:nn:ss".
-std::string format_datetime(DateTime t);
+// "yyyy-mm-dd hh:nn:ss", with separator between date and time.
+std::string format_datetime(DateTime t, char separator = ' ');
 // "yyyymmddhhnnss", the stamp inside unique names.
 std::string format_compact(DateTime t);
 // Reads "yyyy-mm-dd", "yyyy-mm-dd hh:nn[:ss[.fff]]" (a 'T' may stand for the blank);

@@ -29,9 +29,10 @@ void NVPList::grow_if_full() {
   capacity_ = items_.size() + step;
 }
 
-int NVPList::Add(std::string_view name, const Variant& value, int force_type) {
+int NVPList::Add(std::string_view name, Variant value, int force_type) {
   grow_if_full();
-  items_.push_back(Item{std::string(name), value, type_for(value, force_type)});
+  const int type = type_for(value, force_type);
+  items_.push_back(Item{std::string(name), std::move(value), type});
   return Count();
 }
 
@@ -42,6 +43,11 @@ int NVPList::AddUnique(std::string_view name, const Variant& value, int force_ty
 
 void NVPList::Clear() {
   std::vector<Item>().swap(items_);
+  capacity_ = 0;
+}
+
+void NVPList::ClearKeepingStorage() {
+  items_.clear();
   capacity_ = 0;
 }
 

@@ -42,15 +42,20 @@ class NVPList {
   // force_type 0 takes the value's own kind code. Add returns the new Count; AddUnique
   // returns 0 and changes nothing when the name is present.
   int AddUnique(std::string_view name, const Variant& value = Empty{}, int force_type = 0);
-  int Add(std::string_view name = {}, const Variant& value = Empty{}, int force_type = 0);
+  int Add(std::string_view name = {}, Variant value = Empty{}, int force_type = 0);
   // Empties the list and frees its storage.
   void Clear();
+  // Empties the list but keeps its storage, for a list that is filled again and again.
+  void ClearKeepingStorage();
   int Count() const { return static_cast<int>(items_.size()); }
 
   std::string GetNameByIndex(int index) const;
   int GetTypeByIndex(int index) const;
   // The stored value converted to the item's type code (may raise the conversion's error).
   Variant GetValueByIndex(int index) const;
+  // The item's name and value as stored, without a copy or a conversion.
+  const std::string& NameAt(int index) const { return checked(index).name; }
+  const Variant& StoredValueAt(int index) const { return checked(index).value; }
   // As GetValueByIndex for the first matching name; Null when there is none.
   Variant GetValueByName(std::string_view name) const;
 

@@ -1,5 +1,6 @@
 #include "util/text.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cmath>
@@ -47,13 +48,20 @@ std::size_t utf8_sequence(std::string_view s, std::size_t i, char32_t& cp) {
 
 bool is_continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
-// Byte offset of the code point with index n (0-based), or s.size() past the end.
 // Every byte below 0x80: each byte is one character and its own code point.
 bool is_ascii(std::string_view s) {
   for (char c : s)
     if (static_cast<unsigned char>(c) >= 0x80) return false;
   return true;
 }
+
+char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+bool ascii_iequal(char a, char b) { return ascii_lower(a) == ascii_lower(b); }
+bool has_ascii_letter(std::string_view s) {
+  return std::any_of(s.begin(), s.end(), [](char c) { return ascii_lower(c) >= 'a' && ascii_lower(c) <= 'z'; });
+}
+
+// Byte offset of the code point with index n (0-based), or s.size() past the end.
 
 std::size_t offset_of(std::string_view s, std::size_t n) {
   std::size_t i = 0;
@@ -132,6 +140,7 @@ int code_1252(char32_t cp) {
 }
 
 std::string encode_1252(std::string_view utf8) {
+  if (is_ascii(utf8)) return std::string(utf8);
   std::string out;
   for (char32_t cp : to_u32(utf8)) {
     int code = code_1252(cp);
@@ -194,10 +203,20 @@ std::string to_upper(std::string_view s) {
   return to_utf8(t);
 }
 
-bool iequals(std::string_view a, std::string_view b) { return to_lower(a) == to_lower(b); }
+bool iequals(std::string_view a, std::string_view b) {
+  // Folding never turns a character above ASCII into an ASCII one.
+  if (is_ascii(a) && is_ascii(b)) return std::equal(a.begin(), a.end(), b.begin(), b.end(), ascii_iequal);
+  return to_lower(a) == to_lower(b);
+}
 
 std::size_t ifind(std::string_view hay, std::string_view needle, std::size_t from) {
   if (from > hay.size()) return std::string::npos;
+  // An ASCII needle is found byte by byte: folding never turns a character above ASCII into
+  // an ASCII one, and multi-byte characters hold no ASCII bytes.
+  if (is_ascii(needle) && (!has_ascii_letter(needle) || is_ascii(hay))) {
+    auto at = std::search(hay.begin() + static_cast<std::ptrdiff_t>(from), hay.end(), needle.begin(), needle.end(), ascii_iequal);
+    return at == hay.end() && !needle.empty() ? std::string::npos : static_cast<std::size_t>(at - hay.begin());
+  }
   // Folding keeps the byte length of every code point that this module meets in practice
   // (ASCII, Latin-1, Latin Extended-A, Greek, Cyrillic pairs), except U+0178 / U+00FF.
   std::string h = to_lower(hay), n = to_lower(needle);

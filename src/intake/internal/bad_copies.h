@@ -16,8 +16,9 @@ class LeftoverFiles;
 
 // The log folder (Log_Dir, or its default) + "badmsg/".
 std::string bad_folder(const RegistrySettings& registry);
-// bad_folder + unique_name + ".web", a name that no file has yet.
-std::string make_bad_copy_path(const RegistrySettings& registry);
+// msg.bad_copy_path, chosen at the first call for the file (a refusal): bad_folder +
+// unique_name + ".web", a name that no file has yet. Accepted files never pay for the name.
+const std::string& claim_bad_copy_path(WebMessage& msg, const RegistrySettings& registry);
 
 // Writes msg.bytes to msg.bad_copy_path unless this file's copy was made already: 3 tries,
 // 0.5 s apart, the bad folder created when missing. False when the copy could not be made

@@ -64,7 +64,7 @@ class WorkedFiles {
   // policy. True when the file is this run's to report (the commit was this run's); false
   // when another module recorded it first, and then nothing of this call stays. Without
   // the table, only the statements are written (true).
-  bool store(const std::vector<SqlStatement>& statements, const WorkedFileRow& row);
+  bool store(std::vector<SqlStatement> statements, const WorkedFileRow& row);
 
  private:
   bool write_quietly(const std::vector<SqlStatement>& statements);
