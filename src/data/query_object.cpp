@@ -90,6 +90,10 @@ SqlStatement QueryObject::compose(const Dialect& dialect, bool bind) const {
   SqlStatement out;
   std::string& text = out.text;
   text.reserve(64 + 32 * static_cast<std::size_t>(n));
+  if (bind) {
+    out.slots.reserve(static_cast<std::size_t>(n));
+    out.values.reserve(static_cast<std::size_t>(n));
+  }
   if (query_type_ == kInsert) {
     text += "INSERT INTO [" + table_name_ + "] (";
     text += kCrLf;

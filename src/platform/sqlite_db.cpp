@@ -44,7 +44,10 @@ bool SqliteStatement::step() {
   throw_for(db_, rc);
 }
 
-void SqliteStatement::reset() noexcept { sqlite3_reset(stmt_); }
+void SqliteStatement::reset() noexcept {
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+}
 
 void SqliteStatement::bind(int index, std::int64_t value) {
   const int rc = sqlite3_bind_int64(stmt_, index, value);
@@ -52,7 +55,7 @@ void SqliteStatement::bind(int index, std::int64_t value) {
 }
 
 void SqliteStatement::bind(int index, std::string_view value) {
-  const int rc = sqlite3_bind_text64(stmt_, index, value.data(), value.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+  const int rc = sqlite3_bind_text64(stmt_, index, value.data(), value.size(), SQLITE_STATIC, SQLITE_UTF8);
   if (rc != SQLITE_OK) throw_for(db_, rc);
 }
 

@@ -48,9 +48,10 @@ class SqliteStatement {
   // Runs to the next row: true when a row is ready, false when the statement is done.
   bool step();
   // Makes the statement ready to run again from its start (its error, if any, was thrown by
-  // step already).
+  // step already), every "?" unbound.
   void reset() noexcept;
-  // Binds the value of the index-th "?" (from 1); the statement keeps its own copy of a text.
+  // Binds the value of the index-th "?" (from 1). A text is borrowed, not copied: it must
+  // stay alive and unchanged until the statement is reset, bound again or destroyed.
   void bind(int index, std::int64_t value);
   void bind(int index, std::string_view value);
 

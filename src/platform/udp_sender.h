@@ -2,6 +2,7 @@
 // One UDP socket kept for many datagrams (the monitor link sends a few per message file).
 // Nothing here throws.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,9 @@ class UdpSender {
 
  private:
   Fd socket_;
+  // The last host parsed and its address: most datagrams go where the one before went.
+  std::string host_;
+  std::uint32_t address_ = 0;
 };
 
 }  // namespace dexweb::platform
