@@ -63,7 +63,7 @@ bool read_message(IntakeCall& call, const platform::FolderEntry& entry, WebMessa
 
 // The refusal of an invalid message, or none when it is valid.
 std::optional<Refusal> parse_and_validate(IntakeCall& call, WebMessage& msg) {
-  msg.content = strip_nulls(msg.content);
+  if (msg.content.find('\0') != std::string::npos) msg.content = strip_nulls(msg.content);
   call.lines.Clear();
   split_web_lines(msg.content, call.lines);
   parse_web_lines(call.lines, msg);
@@ -74,7 +74,8 @@ std::optional<Refusal> parse_and_validate(IntakeCall& call, WebMessage& msg) {
   msg.frm = text::left(msg.frm, kSenderLimit);
   msg.sender = msg.frm;
   if (msg.message.empty()) return refusal::no_message_field(msg);
-  msg.message = text::left(msg.message, kMessageLimit);
+  // A text of no more bytes than the limit has no more characters either.
+  if (msg.message.size() > kMessageLimit) msg.message = text::left(msg.message, kMessageLimit);
   msg.user = text::trim(msg.user);
   return std::nullopt;
 }

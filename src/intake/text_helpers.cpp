@@ -5,10 +5,8 @@
 namespace dexweb {
 
 std::string strip_nulls(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text)
-    if (c != '\0') out += c;
+  std::string out(text);
+  std::erase(out, '\0');
   return out;
 }
 

@@ -26,14 +26,13 @@ struct Targets {
 };
 
 Targets targets_of(std::string_view target) {
-  std::string t = text::to_lower(target);
-  auto has = [&](std::string_view word) { return t.find(word) != std::string::npos; };
+  auto has = [&](std::string_view word) { return text::icontains(target, word); };
   return {has("monitor"), has("disk"), has("message")};
 }
 
 bool level_passes(std::string_view level, int log_level) {
-  std::string l = text::to_lower(level);
-  return l == "general" || (l == "detail" && log_level >= 2) || (l == "debug" && log_level >= 3);
+  return text::iequals(level, "general") || (text::iequals(level, "detail") && log_level >= 2) ||
+         (text::iequals(level, "debug") && log_level >= 3);
 }
 
 // Counts this call in log_depth for its whole length, also when a step fails.
@@ -66,10 +65,10 @@ void report_to_monitors(Targets to, const std::string& stamp, const std::string&
                         const std::string& safe) {
   refresh_monitor_addresses();
   // Sanitised text is ASCII, so bytes count characters here.
-  std::string shown = safe.size() > kMonitorTextLimit
-                          ? safe.substr(0, kMonitorTextLimit) + " (truncated in monitor)"
-                          : safe;
-  std::string fields = "|" + stamp + "|" + category + "|" + shown + "\r";
+  const bool cut = safe.size() > kMonitorTextLimit;
+  std::string fields = "|" + stamp + "|" + category + "|";
+  fields.append(safe, 0, kMonitorTextLimit);
+  fields += cut ? " (truncated in monitor)\r" : "\r";
   send_to_monitors(std::string(kModuleName) + fields);
   if (to.message) send_to_monitors("Velotrax" + fields);
 }
@@ -109,7 +108,7 @@ void log_event(std::string_view level, std::string_view target, std::string_view
 
   Targets to = targets_of(target);
   count_message_reports(text);
-  if (to.disk && text::to_lower(level) == "general" && echoes_log_lines())
+  if (to.disk && text::iequals(level, "general") && echoes_log_lines())
     best_effort([&] { echo_line(stamp + "  " + safe); });
   if (s.log_to_disk) best_effort([&] { queue_disk_lines(to, stamp, safe); });
   if (to.monitor && monitor_enabled())

@@ -22,13 +22,15 @@ class StatementCache {
   explicit StatementCache(std::size_t capacity = 16) : capacity_(capacity), seen_(kSeenSlots, 0) {}
 
   // The kept statement of sql, taken out of the cache (ready to run); nullopt when none.
+  // Its place stays, so that giving it back costs no new entry.
   std::optional<platform::SqliteStatement> take(std::string_view sql);
   // Offers back a statement that ran to its end: kept when sql was offered before.
   void give_back(std::string_view sql, platform::SqliteStatement statement);
 
  private:
   static constexpr std::size_t kSeenSlots = 256;
-  using Entry = std::pair<std::string, platform::SqliteStatement>;
+  // A kept text and its statement; no statement while it is taken.
+  using Entry = std::pair<std::string, std::optional<platform::SqliteStatement>>;
 
   std::size_t capacity_;
   std::list<Entry> entries_;  // most recently used first
