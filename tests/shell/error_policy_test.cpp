@@ -49,11 +49,6 @@ TEST_F(ErrorPolicy, RetryableDatabaseErrorWarnsOnceThenHaltsWithoutTouchingTheDa
   EXPECT_NE(got.back().find("|stopped|"), std::string::npos);
 }
 
-TEST_F(ErrorPolicy, PermanentDatabaseErrorHaltsAtOnce) {
-  EXPECT_EQ(calls_until_halt(3022), 1);
-  EXPECT_TRUE(logged("Program Halted. Database error: 3022 Something failed in Procedure: repeat_timer"));
-}
-
 TEST_F(ErrorPolicy, FileErrorWarnsFourTimesThenHaltsAndClosesTheDatabase) {
   EXPECT_EQ(run_ticks(1), -1);
   EXPECT_EQ(calls_until_halt(53), 55);
@@ -64,9 +59,13 @@ TEST_F(ErrorPolicy, FileErrorWarnsFourTimesThenHaltsAndClosesTheDatabase) {
   EXPECT_EQ(scalar("SELECT [dexweb_state] FROM [control]"), "1");
 }
 
-TEST_F(ErrorPolicy, OtherErrorsHaltAtOnce) {
-  EXPECT_EQ(calls_until_halt(13), 1);
-  EXPECT_TRUE(logged("Program Halted. Error# 13 Something failed in Procedure: repeat_timer"));
+TEST_F(ErrorPolicy, PermanentDatabaseErrorsAndOtherErrorsHaltAtOnce) {
+  // 3022 first, while no error came before it; error 13 halts whatever came before.
+  for (const auto& [number, line] : {std::pair{3022, "Database error: 3022"}, {13, "Error# 13"}}) {
+    SCOPED_TRACE(number);
+    EXPECT_EQ(calls_until_halt(number), 1);
+    EXPECT_TRUE(logged("Program Halted. " + std::string(line) + " Something failed in Procedure: repeat_timer"));
+  }
 }
 
 TEST_F(ErrorPolicy, AFreshStartEndsTheBurst) {

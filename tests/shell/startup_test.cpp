@@ -179,19 +179,6 @@ TEST_F(Startup, ServiceModeTellsTheServiceManagerAndStops) {
   EXPECT_NE(log().find("  Module Stopped\r\n"), std::string::npos);
 }
 
-TEST_F(Startup, InstallWritesTheUnitAndUninstallRemovesIt) {
-  std::string err;
-  ASSERT_EQ(run_to_end({DEXWEB_BIN, "install", "someone", "secret"}, env(), &err), 0) << err;
-  std::string unit = read_text(home_.file("VTXWeb.service"));
-  EXPECT_NE(unit.find("Type=notify\n"), std::string::npos);
-  EXPECT_NE(unit.find("ExecStart=\"" + std::string(DEXWEB_BIN) + "\"\n"), std::string::npos);
-  EXPECT_NE(unit.find("Environment=VELOTRAX_REGISTRY=" + home_.file("velotrax.reg") + "\n"), std::string::npos);
-  EXPECT_NE(unit.find("User=someone\n"), std::string::npos);
-  EXPECT_EQ(unit.find("secret"), std::string::npos);
-  EXPECT_EQ(run_to_end({DEXWEB_BIN, "uninstall"}, env()), 0);
-  EXPECT_FALSE(std::filesystem::exists(home_.file("VTXWeb.service")));
-}
-
 TEST_F(Startup, VersionPrintsAndTouchesNothing) {
   std::string out, err;
   ChildProcess version({DEXWEB_BIN, "--version"}, env());

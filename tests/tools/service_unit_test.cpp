@@ -1,5 +1,5 @@
-// dexweb install writes a hardened unit whose paths survive systemd's quoting, and
-// uninstall says when there is nothing to remove.
+// dexweb install writes a hardened unit whose paths survive systemd's quoting and which
+// never holds the password given, and uninstall says when there is nothing to remove.
 #include <cstdio>
 #include <filesystem>
 
@@ -19,14 +19,15 @@ TEST(ServiceUnit, InstallEscapesPathsHardensTheUnitAndUninstallNeedsOne) {
   const std::string registry = dir.dir() + "a b%c\"d\\e.reg";
   const std::map<std::string, std::string> env{{"DEXWEB_UNIT_DIR", units}, {"VELOTRAX_REGISTRY", registry}};
   std::string err;
-  ASSERT_EQ(run_to_end({DEXWEB_BIN, "install", "velotrax"}, env, &err), 0) << err;
+  ASSERT_EQ(run_to_end({DEXWEB_BIN, "install", "velotrax", "s3cret"}, env, &err), 0) << err;
   const std::string unit = read_text(units + "/VTXWeb.service");
+  EXPECT_EQ(unit.find("s3cret"), std::string::npos) << unit;
 
   const std::string quoted = dir.dir() + "a b%%c\\\"d\\\\e.reg";
   EXPECT_NE(unit.find("\nEnvironment=\"VELOTRAX_REGISTRY=" + quoted + "\"\n"), std::string::npos) << unit;
   EXPECT_NE(unit.find("\nExecStart=\"" + std::string(DEXWEB_BIN) + "\"\n"), std::string::npos) << unit;
   for (const char* line :
-       {"User=velotrax", "NoNewPrivileges=yes", "ProtectSystem=strict",
+       {"Type=notify", "User=velotrax", "NoNewPrivileges=yes", "ProtectSystem=strict",
         "ReadWritePaths=-/var/lib/velotrax/ -/var/log/velotrax/", "PrivateTmp=yes", "ProtectHome=yes",
         "RuntimeDirectory=dexweb", "UMask=0027", "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6",
         "SystemCallFilter=@system-service", "MemoryDenyWriteExecute=yes", "PrivateDevices=yes",
