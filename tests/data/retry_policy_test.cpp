@@ -1,8 +1,12 @@
-// DBObject's retry policy, driven by statements that really fail on a real engine.
+// DBObject's retry policy, driven by statements that really fail on a real engine, and the
+// engine errors it counts as transient.
 #include <gtest/gtest.h>
+
+#include <set>
 
 #include "data/db_object.h"
 #include "data/engine_fixture.h"
+#include "data/internal/error_numbers.h"
 #include "data/log_capture.h"
 #include "logging/error_policy.h"
 #include "platform/clock.h"
@@ -138,6 +142,19 @@ TEST(RetryPolicyServer, ReconnectsBeforeTheFourthAttempt) {
   EXPECT_EQ(log.count_starting("Warning - DbObject.Execute:"), 2);
   EXPECT_EQ(log.count_starting("DB execute retry succeeded"), 1);
   EXPECT_EQ(db.OpenRecordset("SELECT [user] FROM [users]")->AsText("user"), "written");
+}
+
+TEST(ErrorNumbers, TransientFailuresAndOnlyThoseAreRetryable) {
+  std::set<std::string_view> keys;
+  for (const ErrorMapping& m : error_mappings()) {
+    EXPECT_GE(m.number, 3000) << m.key;
+    EXPECT_LT(m.number, 3800) << m.key;
+    EXPECT_EQ(is_retryable_db_error(m.number), m.transient) << m.key;
+    EXPECT_TRUE(keys.insert(m.key).second) << "twice: " << m.key;
+  }
+  // Every SQLite primary result code has its own entry.
+  for (int code = 1; code <= 28; ++code)
+    EXPECT_TRUE(keys.count("sqlite:" + std::to_string(code))) << code;
 }
 
 }  // namespace
