@@ -25,9 +25,7 @@ class CtlServe : public GatewayHome {
  protected:
   void SetUp() override {
     ASSERT_NO_FATAL_FAILURE(GatewayHome::SetUp());
-    server = std::make_unique<ChildProcess>(ctl_argv({"serve", "--home", home, "--listen", "127.0.0.1:0"}),
-                                            std::map<std::string, std::string>{});
-    port = announced_port([&] { return server->stdout_text(); }, "serving http://127\\.0\\.0\\.1");
+    server = serve(home, port);
     ASSERT_GT(port, 0) << server->stderr_text();
     site = "http://127.0.0.1:" + std::to_string(port);
     client = std::make_unique<httplib::Client>("127.0.0.1", port);
