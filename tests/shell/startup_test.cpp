@@ -95,13 +95,6 @@ class Startup : public ::testing::Test {
   std::unique_ptr<TestDatabase> db_;
 };
 
-TEST_F(Startup, InvalidOptionIsRefusedWithStatusTwo) {
-  std::string err;
-  EXPECT_EQ(run_to_end({DEXWEB_BIN, "Install"}, env(), &err), 2);
-  EXPECT_NE(err.find("Invalid commandline option... exiting"), std::string::npos);
-  EXPECT_NE(log().find("  Invalid commandline option... exiting\r\n"), std::string::npos);
-}
-
 TEST_F(Startup, ProgramModeStartsRefusesASecondInstanceOfItsHomeAndStopsOnSigterm) {
   ChildProcess module({DEXWEB_BIN}, env());
   ASSERT_TRUE(wait_for_log("Module Started (v1.0.0)"));
@@ -152,19 +145,6 @@ TEST_F(Startup, ProgramModeObeysAPauseWrittenByAnotherProcess) {
   EXPECT_NE(log().find("  Module Stopped\r\n"), std::string::npos);
 }
 
-TEST_F(Startup, ServiceModeWithoutDatabaseOrServiceManagerIsRefused) {
-  write_registry("NTService", "");
-  std::string err;
-  EXPECT_EQ(run_to_end({DEXWEB_BIN}, env(), &err), 1);
-  EXPECT_NE(err.find("Unable to start. Database not found... exiting"), std::string::npos);
-  EXPECT_NE(log().find("Unable to start. Database not found... exiting"), std::string::npos);
-
-  // With its database but no NOTIFY_SOCKET it ends after its wait.
-  write_registry("NTService", db_->dir());
-  EXPECT_EQ(run_to_end({DEXWEB_BIN}, env(), &err), 1);
-  EXPECT_NE(err.find("NOTIFY_SOCKET"), std::string::npos);
-}
-
 TEST_F(Startup, ServiceModeTellsTheServiceManagerAndStops) {
   write_registry("NTService", db_->dir());
   NotifySocket notify(home_.file("notify"));
@@ -179,22 +159,35 @@ TEST_F(Startup, ServiceModeTellsTheServiceManagerAndStops) {
   EXPECT_NE(log().find("  Module Stopped\r\n"), std::string::npos);
 }
 
-TEST_F(Startup, VersionPrintsAndTouchesNothing) {
-  std::string out, err;
+TEST_F(Startup, VersionPrintsAndTouchesNothingAndAnyOtherOptionIsRefusedWithStatusTwo) {
   ChildProcess version({DEXWEB_BIN, "--version"}, env());
   EXPECT_EQ(version.wait(), 0);
   EXPECT_EQ(version.stdout_text(), "dexweb 1.0.0\n");
   EXPECT_FALSE(std::filesystem::exists(home_.file("VTXWeb.log")));
   // Only the option alone: anything else stays an invalid command line.
+  std::string err;
   EXPECT_EQ(run_to_end({DEXWEB_BIN, "--version", "x"}, env(), &err), 2);
+  EXPECT_EQ(run_to_end({DEXWEB_BIN, "Install"}, env(), &err), 2);
+  EXPECT_NE(err.find("Invalid commandline option... exiting"), std::string::npos);
+  EXPECT_NE(log().find("  Invalid commandline option... exiting\r\n"), std::string::npos);
 }
 
-// Each refusal and halt of a program is one line on standard error, not only in the log.
-TEST_F(Startup, RefusalsAndHaltsOfAProgramReachStandardError) {
+// Each refusal and halt is one line on standard error, not only in the log.
+TEST_F(Startup, RefusalsAndHaltsReachStandardError) {
   std::string err;
   EXPECT_EQ(run_to_end({DEXWEB_BIN}, {{"VELOTRAX_REGISTRY", home_.file("nope.reg")}, {"XDG_RUNTIME_DIR", home_.dir()}}, &err), 1);
   EXPECT_NE(err.find("registry file not found: " + home_.file("nope.reg")), std::string::npos) << err;
   EXPECT_NE(err.find("VTXWeb: Failed to open database\n"), std::string::npos) << err;
+
+  // Service mode without its database; with it but without NOTIFY_SOCKET it ends after its wait.
+  write_registry("NTService", "");
+  EXPECT_EQ(run_to_end({DEXWEB_BIN}, env(), &err), 1);
+  EXPECT_NE(err.find("Unable to start. Database not found... exiting"), std::string::npos);
+  EXPECT_NE(log().find("Unable to start. Database not found... exiting"), std::string::npos);
+  write_registry("NTService", db_->dir());
+  EXPECT_EQ(run_to_end({DEXWEB_BIN}, env(), &err), 1);
+  EXPECT_NE(err.find("NOTIFY_SOCKET"), std::string::npos);
+  write_registry("Application", db_->dir());
 
   // A database made from the schema alone has no settings row.
   db_->exec("DELETE FROM [settings]");
