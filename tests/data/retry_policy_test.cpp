@@ -68,8 +68,8 @@ TEST_F(RetryPolicy, IgnoreFailureLogsAndReturnsEmpty) {
   db.SetErrorPolicy(&policy);
   EXPECT_EQ(db.OpenRecordset(kBadQuery, -1, true), nullptr);
   EXPECT_EQ(log_.count_starting("DB open recordset retries failed, but ok to continue."), 1);
-  EXPECT_EQ(db.ExecuteRA(kBadQuery, -1, true), 0);
-  EXPECT_EQ(log_.count_starting("DB ExecuteRa retries failed, but ok to continue."), 1);
+  db.Execute(kBadQuery, -1, true);
+  EXPECT_EQ(log_.count_starting("DB Execute retries failed, but ok to continue."), 1);
   EXPECT_TRUE(db.Failed());
   // The owner's error routine halts at its next error.
   EXPECT_EQ(policy.retry_count(), 100);
@@ -81,7 +81,6 @@ TEST_F(RetryPolicy, TimeoutZeroIsOneQuietAttempt) {
   db.OpenDb(1);
   auto before = clock_.now();
   db.Execute(kBadQuery, 0);
-  EXPECT_EQ(db.ExecuteRA(kBadQuery, 0), 0);
   NVPList list;
   list.Add(kBadQuery);
   db.BulkExecute(list, false, 0);
