@@ -50,17 +50,6 @@ TEST_F(RegistrySettingsTest, KeysAndNamesIgnoreCaseAndEscapesAreDecoded) {
   EXPECT_EQ(s.DB_Dir, "/var/lib/\"velotrax\"\\");
   EXPECT_EQ(s.Run_Type, "NTService");
   EXPECT_EQ(query_value(kVelotraxKey, "Missing"), "");
-  EXPECT_FALSE(value_exists(kVelotraxKey, "Missing"));
-}
-
-TEST_F(RegistrySettingsTest, WritingKeepsOtherLinesAndAddsMissingKeys) {
-  test::write_text(path_, test::registry_text("\"Prog_Dir\"=\"/opt/v/\"\r\n\"DB_Dir\"=\"/old/\"\r\n"));
-  set_key_value(kVelotraxKey, "db_dir", std::string("/new/"));
-  set_key_value("SOFTWARE\\Other", "Count", std::uint32_t{45});
-  EXPECT_EQ(query_value(kVelotraxKey, "DB_Dir"), "/new/");
-  EXPECT_EQ(query_value(kVelotraxKey, "Prog_Dir"), "/opt/v/");
-  EXPECT_EQ(query_value("SOFTWARE\\Other", "Count"), "45");
-  EXPECT_NE(test::read_text(path_).find("\"Count\"=dword:0000002d"), std::string::npos);
 }
 
 }  // namespace

@@ -28,8 +28,8 @@ TEST_F(ConnectionFile, ModuleKeysAreTakenOutAndClausesPassThrough) {
   EXPECT_EQ(settings_.retries, 3);
 }
 
-TEST_F(ConnectionFile, LinuxLineEndsAndMissingSemicolons) {
-  auto c = read("Driver=x\nServer=y;\nvtsqlisolation=chaos\n");
+TEST_F(ConnectionFile, LinuxLineEndsBlankLinesAndMissingSemicolons) {
+  auto c = read("Driver=x\n\n  \nServer=y;\nvtsqlisolation=chaos\n");
   EXPECT_EQ(c.driver_clauses, "Driver=x;Server=y;");
   EXPECT_EQ(settings_.isolation_level, "READ COMMITTED");
 }

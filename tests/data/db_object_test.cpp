@@ -30,16 +30,6 @@ TEST_P(DbObjectEngines, NullsAndUnknownColumns) {
   }
 }
 
-TEST_P(DbObjectEngines, ExecuteRaCountsRowsAndBlankStatementsDoNothing) {
-  DBObject db(database().settings());
-  db.Execute("INSERT INTO [users] ([user]) VALUES ('a')");
-  db.Execute("INSERT INTO [users] ([user]) VALUES ('b')");
-  EXPECT_EQ(db.ExecuteRA("UPDATE [users] SET [full_name] = 'x'"), 2);
-  EXPECT_EQ(db.ExecuteRA("DELETE FROM [users] WHERE [user] = 'nobody'"), 0);
-  EXPECT_EQ(db.ExecuteRA(" \t\r\n"), 0);
-  db.Execute("   ");
-}
-
 TEST_P(DbObjectEngines, BulkExecuteInOneTransaction) {
   DBObject db(database().settings());
   NVPList list;

@@ -50,38 +50,29 @@ void clear_messages(const test::TestDatabase& database) {
   other.Execute("DELETE FROM [messages]");
 }
 
-// One way an engine fails a statement. On a server the fault is a real failing statement;
-// what happens to the transaction then is the ODBC driver's choice, set by the level of
-// rollback on errors in its connection clauses (psqlODBC "Protocol=7.4-<level>"): 0 leaves
-// it aborted on the server (later statements fail until a rollback), 1 rolls it back, 2
-// (the default) rolls back the failed statement only.
+// One way an engine fails a statement, and the number the failure is raised with. On a
+// server the fault is a real failing statement; what happens to the transaction then is the
+// ODBC driver's choice, set by the level of rollback on errors in its connection clauses
+// (psqlODBC "Protocol=7.4-<level>"): 0 leaves it aborted on the server (later statements
+// fail until a rollback), 1 rolls it back, 2 (the default) rolls back the failed statement only.
 struct FaultCase {
   Fault fault;
-  int driver_rollback = -1;
-  std::string name() const {
-    switch (fault) {
-      case Fault::SqliteFull: return "SQLITE_FULL";
-      case Fault::SqliteInterrupt: return "SQLITE_INTERRUPT";
-      case Fault::ServerAbort: return "server failure, driver rollback level " + std::to_string(driver_rollback);
-    }
-    return {};
-  }
-  // The number the failure is raised with.
-  int number() const {
-    switch (fault) {
-      case Fault::SqliteFull: return 3043;       // disk full: retryable
-      case Fault::SqliteInterrupt: return 3146;  // statement time-out: retryable
-      case Fault::ServerAbort: return 3464;      // the division by zero that fails it
-    }
-    return 0;
-  }
+  int driver_rollback;
+  int number;
+  std::string name;
 };
 
 class MessageTransaction : public test::EngineTest {
  protected:
   std::vector<FaultCase> cases() const {
-    if (GetParam() == "sqlite") return {{Fault::SqliteFull}, {Fault::SqliteInterrupt}};
-    return {{Fault::ServerAbort, 0}, {Fault::ServerAbort, 1}, {Fault::ServerAbort, 2}};
+    // A full disk and a statement time-out are retryable; the server's is the division by
+    // zero that fails it.
+    if (GetParam() == "sqlite")
+      return {{Fault::SqliteFull, -1, 3043, "SQLITE_FULL"}, {Fault::SqliteInterrupt, -1, 3146, "SQLITE_INTERRUPT"}};
+    std::vector<FaultCase> server;
+    for (int level : {0, 1, 2})
+      server.push_back({Fault::ServerAbort, level, 3464, "server failure, driver rollback level " + std::to_string(level)});
+    return server;
   }
   // Engine calls per message: BEGIN, the rows and COMMIT on SQLite; on a server the first
   // batch carries BEGIN and the COMMIT travels alone.
@@ -116,7 +107,7 @@ TEST_P(MessageTransaction, AFailedStatementLeavesNoRowAndTheNextCallStoresAll) {
   retries_ = 0;
   for (const FaultCase& c : cases()) {
     for (int k = 1; k <= calls_per_message(); ++k) {
-      SCOPED_TRACE(c.name() + " at call " + std::to_string(k));
+      SCOPED_TRACE(c.name + " at call " + std::to_string(k));
       auto plan = std::make_shared<FaultPlan>(FaultPlan{c.fault, k});
       auto db = faulty_db(c, plan);
       const auto rows = message_rows(db->SqlDialect(), k);
@@ -124,7 +115,7 @@ TEST_P(MessageTransaction, AFailedStatementLeavesNoRowAndTheNextCallStoresAll) {
         write_message_rows(*db, rows);
         ADD_FAILURE() << "no error raised";
       } catch (const RuntimeError& e) {
-        EXPECT_EQ(e.number(), c.number());
+        EXPECT_EQ(e.number(), c.number);
       }
       EXPECT_EQ(plan->fired, 1);
       EXPECT_EQ(stored(database()), 0);
@@ -144,7 +135,7 @@ TEST_P(MessageTransaction, ARetryRunsTheWholeMessageAgain) {
   std::string counts;
   for (int k = 1; k <= calls_per_message(); ++k) {
     const FaultCase& c = all[static_cast<std::size_t>(k) % all.size()];
-    SCOPED_TRACE(c.name() + " at call " + std::to_string(k));
+    SCOPED_TRACE(c.name + " at call " + std::to_string(k));
     auto plan = std::make_shared<FaultPlan>(FaultPlan{c.fault, k});
     auto db = faulty_db(c, plan);
     std::string raised;

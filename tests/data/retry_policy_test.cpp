@@ -1,8 +1,12 @@
-// DBObject's retry policy, driven by statements that really fail on a real engine.
+// DBObject's retry policy, driven by statements that really fail on a real engine, and the
+// engine errors it counts as transient.
 #include <gtest/gtest.h>
+
+#include <set>
 
 #include "data/db_object.h"
 #include "data/engine_fixture.h"
+#include "data/internal/error_numbers.h"
 #include "data/log_capture.h"
 #include "logging/error_policy.h"
 #include "platform/clock.h"
@@ -64,8 +68,8 @@ TEST_F(RetryPolicy, IgnoreFailureLogsAndReturnsEmpty) {
   db.SetErrorPolicy(&policy);
   EXPECT_EQ(db.OpenRecordset(kBadQuery, -1, true), nullptr);
   EXPECT_EQ(log_.count_starting("DB open recordset retries failed, but ok to continue."), 1);
-  EXPECT_EQ(db.ExecuteRA(kBadQuery, -1, true), 0);
-  EXPECT_EQ(log_.count_starting("DB ExecuteRa retries failed, but ok to continue."), 1);
+  db.Execute(kBadQuery, -1, true);
+  EXPECT_EQ(log_.count_starting("DB Execute retries failed, but ok to continue."), 1);
   EXPECT_TRUE(db.Failed());
   // The owner's error routine halts at its next error.
   EXPECT_EQ(policy.retry_count(), 100);
@@ -77,7 +81,6 @@ TEST_F(RetryPolicy, TimeoutZeroIsOneQuietAttempt) {
   db.OpenDb(1);
   auto before = clock_.now();
   db.Execute(kBadQuery, 0);
-  EXPECT_EQ(db.ExecuteRA(kBadQuery, 0), 0);
   NVPList list;
   list.Add(kBadQuery);
   db.BulkExecute(list, false, 0);
@@ -138,6 +141,19 @@ TEST(RetryPolicyServer, ReconnectsBeforeTheFourthAttempt) {
   EXPECT_EQ(log.count_starting("Warning - DbObject.Execute:"), 2);
   EXPECT_EQ(log.count_starting("DB execute retry succeeded"), 1);
   EXPECT_EQ(db.OpenRecordset("SELECT [user] FROM [users]")->AsText("user"), "written");
+}
+
+TEST(ErrorNumbers, TransientFailuresAndOnlyThoseAreRetryable) {
+  std::set<std::string_view> keys;
+  for (const ErrorMapping& m : error_mappings()) {
+    EXPECT_GE(m.number, 3000) << m.key;
+    EXPECT_LT(m.number, 3800) << m.key;
+    EXPECT_EQ(is_retryable_db_error(m.number), m.transient) << m.key;
+    EXPECT_TRUE(keys.insert(m.key).second) << "twice: " << m.key;
+  }
+  // Every SQLite primary result code has its own entry.
+  for (int code = 1; code <= 28; ++code)
+    EXPECT_TRUE(keys.count("sqlite:" + std::to_string(code))) << code;
 }
 
 }  // namespace

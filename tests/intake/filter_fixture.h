@@ -52,9 +52,11 @@ class FilterTest : public ::testing::Test {
   }
   std::string filter_settings() const { return work.file("filter settings.txt"); }
 
+  // Renamed into place: a copy loaded earlier stays mapped, and overwriting it would crash.
   void install_library() {
-    std::filesystem::copy_file(DEXWEB_TEST_FILTER_LIBRARY, prog.file("vtfilter.so"),
+    std::filesystem::copy_file(DEXWEB_TEST_FILTER_LIBRARY, prog.file("vtfilter.so.new"),
                                std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::rename(prog.file("vtfilter.so.new"), prog.file("vtfilter.so"));
   }
   void install_program(const std::string& script, bool executable = true) {
     write_text(prog.file("vtfilter"), "#!/bin/sh\n" + script);

@@ -1,6 +1,7 @@
-// The watched folder is written by another account and, on a real site, by anything that
-// can write there: names, links, held files, huge files and failing copies must never cost
-// a message, leak a file or stall the files behind them.
+// The watched folder: which files a poll takes, in what order, and what it leaves there. It
+// is written by another account and, on a real site, by anything that can write there: names,
+// links, held files, huge files and failing copies must never cost a message, leak a file or
+// stall the files behind them.
 #include <gtest/gtest.h>
 
 #include <sys/mount.h>
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 
 #include "intake/file_holders.h"
 #include "intake/intake_harness.h"
@@ -131,6 +133,67 @@ TEST_F(HostileFolder, ACopyHoldsWhatWasReadAndOnlyTheAccountsGroupMayReadIt) {
   EXPECT_TRUE(h.logged("The bad copy holds only the first 1048576 bytes of the web file: " + copy));
   EXPECT_TRUE(h.web_files().empty());
   EXPECT_EQ(mode_of(copy) & 0137, 0u);
+}
+
+// ---- how the scan takes files: which, in what order, and what it leaves there ----
+
+using FolderScan = HostileFolder;
+
+TEST_F(FolderScan, AHundredFilesAreTakenPerPollOldestFirst) {
+  std::map<std::string, int> age_of;  // message text -> age of its file
+  for (int i = 0; i < 150; ++i) {
+    const int age = 1000 + (i * 7919) % 150;  // distinct ages in scrambled order
+    const std::string text = "m" + std::to_string(i);
+    h.write_web_file("f" + std::to_string(i) + ".msg", "user=sales\r\nmsg=" + text + "\r\n", age);
+    age_of[text] = age;
+  }
+  EXPECT_TRUE(h.poll());
+  auto rows = h.rows();
+  ASSERT_EQ(rows.size(), 100u);
+  EXPECT_EQ(h.web_files().size(), 50u);
+  for (std::size_t i = 1; i < rows.size(); ++i)
+    EXPECT_GT(age_of[rows[i - 1].message], age_of[rows[i].message]) << "row " << i;
+
+  EXPECT_TRUE(h.poll());
+  EXPECT_EQ(h.rows().size(), 150u);
+  EXPECT_FALSE(h.poll());
+}
+
+TEST_F(FolderScan, OnlyMessageFilesAreTaken) {
+  h.write_web_file("upper.MSG", "user=sales\r\nmsg=hi\r\n");
+  h.write_web_file("half.msg.tmp123", "user=sales\r\nmsg=hi\r\n");
+  EXPECT_TRUE(h.poll());
+  EXPECT_EQ(h.rows().size(), 1u);
+  EXPECT_EQ(h.web_files(), std::vector<std::string>{"half.msg.tmp123"});
+  EXPECT_FALSE(h.poll());
+}
+
+TEST_F(FolderScan, AnUnreachableFolderIsReportedOnTheFirstPollOnly) {
+  h.settings.dexwebcgi_path = h.web.dir() + "missing/";
+  EXPECT_FALSE(h.poll());
+  EXPECT_FALSE(h.poll());
+  EXPECT_EQ(h.count_logged("Unable to access folder: " + h.web.dir() + "missing/"), 1);
+}
+
+TEST_F(FolderScan, AFolderWithoutItsEndingSlashStillNamesItsFiles) {
+  h.settings.dexwebcgi_path = h.web.dir().substr(0, h.web.dir().size() - 1);
+  h.write_message("a.msg", "sales", "", "hi");
+  EXPECT_TRUE(h.poll());
+  EXPECT_EQ(h.rows().size(), 1u);
+  EXPECT_TRUE(h.web_files().empty());
+}
+
+TEST_F(FolderScan, AFileThatCannotBeReadIsKeptAndNotTriedAgain) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
+  const std::string path = h.web.file("locked.msg");
+  write_text(path, "user=bob\r\nmsg=hi");
+  ::chmod(path.c_str(), 0);
+  EXPECT_TRUE(h.poll());
+  EXPECT_TRUE(h.logged("Unable to read web file: " + path));
+  EXPECT_EQ(h.web_files(), std::vector<std::string>{"locked.msg"});
+  EXPECT_TRUE(h.bad_copies().empty());
+  EXPECT_FALSE(h.poll());
+  EXPECT_EQ(h.count_logged("Unable to read web file: " + path), 1);
 }
 
 }  // namespace

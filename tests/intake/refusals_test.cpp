@@ -1,8 +1,9 @@
-// The nine refusals through check_for_messages: their log lines, the bad copy, and what
-// happens to the file and the rows.
+// The nine refusals through check_for_messages: their log lines, the bad copy, what happens
+// to the file and the rows, and how much of the message their notifications show.
 #include <gtest/gtest.h>
 
 #include "intake/intake_harness.h"
+#include "intake/text_helpers.h"
 #include "logging/log_state.h"
 #include "support/udp_listener.h"
 
@@ -100,6 +101,15 @@ TEST_F(Refusals, TheMonitorSeesBadThenTheRejectionLine) {
   ASSERT_EQ(statuses.size(), 2u);
   EXPECT_EQ(statuses[0], "bad|\r");
   EXPECT_TRUE(statuses[1].starts_with("general|Message rejected. Recipient:  Sender:  Source: "));
+}
+
+// What a refusal's notification shows of the message.
+TEST(TextHelpers, MaskMessageKeepsNCharactersAtEachEnd) {
+  EXPECT_EQ(mask_message("Hello world", 0), "Hello world");
+  EXPECT_EQ(mask_message("Hello world", 3), "Hel.....rld");
+  EXPECT_EQ(mask_message("Hello", 3), "");
+  EXPECT_EQ(mask_message("Hello!", 3), "");
+  EXPECT_EQ(mask_message("\xC3\xA9\xC3\xA9\xC3\xA9-\xC3\xA9\xC3\xA9\xC3\xA9", 3), "\xC3\xA9\xC3\xA9\xC3\xA9.\xC3\xA9\xC3\xA9\xC3\xA9");
 }
 
 }  // namespace

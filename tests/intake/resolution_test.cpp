@@ -1,7 +1,11 @@
-// Who receives a message: the account branch, the ad-hoc branch and the blacklist.
+// Who receives a message: the account branch, the ad-hoc branch and the blacklist, and the
+// pieces they use: the list's items, the users table and the blacklist file.
 #include <gtest/gtest.h>
 
+#include "intake/blacklist.h"
 #include "intake/intake_harness.h"
+#include "intake/recipient_items.h"
+#include "intake/recipient_list.h"
 
 namespace dexweb::test {
 namespace {
@@ -76,6 +80,77 @@ TEST_F(Resolution, AnAdHocMessageWithEveryPinBlacklistedIsRefused) {
   EXPECT_EQ(recipients_of("adhoc", "4500 0123"), Names{});
   EXPECT_TRUE(h.logged("No valid ad-hoc pin numbers in message"));
   EXPECT_EQ(h.bad_copies().size(), 1u);
+}
+
+using Items = std::vector<std::string>;
+
+TEST(RecipientItems, SpacesCommasSemicolonsAndTabsSeparate) {
+  EXPECT_EQ(split_recipient_list("  bob, amy;joe\t\tann ,; x  ", 40), (Items{"bob", "amy", "joe", "ann", "x"}));
+  EXPECT_EQ(split_recipient_list(" ,; ", 40), Items{});
+  EXPECT_EQ(collapse_spaces("a   b  c"), "a b c");
+}
+
+TEST(RecipientItems, ItemsAreCutToTheLimitInCharacters) {
+  std::string accented;
+  for (int i = 0; i < 85; ++i) accented += "\xC3\xA9";
+  auto items = split_recipient_list(std::string(45, 'a') + " " + accented, 40);
+  EXPECT_EQ(items[0], std::string(45, 'a').substr(0, 40));
+  EXPECT_EQ(items[1].size(), 80u);  // 40 two-byte characters
+  EXPECT_EQ(split_recipient_list(accented, 80)[0].size(), 160u);
+}
+
+TEST(RecipientItems, After500ItemsTheRestIsOneItem) {
+  std::string list;
+  for (int i = 1; i <= 600; ++i) list += "n" + std::to_string(i) + " ";
+  auto items = split_recipient_list(list, 40);
+  ASSERT_EQ(items.size(), 501u);
+  EXPECT_EQ(items[499], "n500");
+  EXPECT_EQ(items[500], std::string("n501 n502 n503 n504 n505 n506 n507 n508 n509 n510").substr(0, 40));
+}
+
+TEST_F(IntakeTest, RecipientsAreFoundWithoutRegardToCase) {
+  h.add_user("Sales", {.multi_page = true, .group_list = true});
+  h.add_user("SALES", {.ad_hoc = true});
+  h.add_user("hidden", {.display_group = true});
+  auto sales = h.recipients.find_web_recipient(h.db, h.policy, "sAlEs");
+  ASSERT_TRUE(sales);
+  EXPECT_TRUE(sales->web_service && sales->multi_page && sales->group_list);
+  EXPECT_FALSE(sales->ad_hoc);  // the first of the two spellings
+  EXPECT_FALSE(h.recipients.find_web_recipient(h.db, h.policy, "hidden"));
+  EXPECT_EQ(h.recipients.count(), 1);
+}
+
+TEST_F(IntakeTest, TheListIsLoadedOnceUntilEmptied) {
+  h.add_user("bob");
+  EXPECT_TRUE(h.recipients.find_web_recipient(h.db, h.policy, "bob"));
+  h.add_user("amy");
+  EXPECT_FALSE(h.recipients.find_web_recipient(h.db, h.policy, "amy"));
+  h.recipients.clear();
+  EXPECT_TRUE(h.recipients.find_web_recipient(h.db, h.policy, "amy"));
+}
+
+TEST(BlackListEntry, TheNumberAtTheStartOfTheLine) {
+  EXPECT_EQ(blacklist_entry("12-34"), "12");
+  EXPECT_EQ(blacklist_entry("1 2 3"), "123");
+  EXPECT_EQ(blacklist_entry("  0451 # office"), "451");
+  EXPECT_EQ(blacklist_entry(""), "0");
+  EXPECT_EQ(blacklist_entry("none"), "0");
+  EXPECT_EQ(blacklist_entry("-7"), "-7");
+  EXPECT_EQ(blacklist_entry("1.5x"), "1.5");
+}
+
+TEST_F(Resolution, NoBlacklistFileNoEntriesAndALongFileKeepsItsFirst100) {
+  h.blacklist.load(h.registry.DB_Dir);
+  EXPECT_EQ(h.blacklist.blacklist_count(), 0);
+  EXPECT_FALSE(h.blacklist.in_blacklist("0"));
+
+  std::string lines;
+  for (int i = 1; i <= 150; ++i) lines += std::to_string(1000 + i) + "\r\n";
+  write_text(h.registry.DB_Dir + "blacklist", lines);
+  h.blacklist.load(h.registry.DB_Dir);
+  EXPECT_EQ(h.blacklist.blacklist_count(), 100);
+  EXPECT_TRUE(h.blacklist.in_blacklist("1100"));
+  EXPECT_FALSE(h.blacklist.in_blacklist("1101"));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "intake/intake_harness.h"
+#include "intake/web_file_parser.h"
 
 namespace dexweb::test {
 namespace {
@@ -55,6 +56,38 @@ TEST_F(WebFileContent, TheSenderIsStoredAsGivenAndCutTo80) {
   ASSERT_EQ(h.rows().size(), 1u);
   EXPECT_EQ(h.rows()[0].frm, sender.substr(0, 80));
   EXPECT_TRUE(h.logged("Message accepted. Recipient: sales Sender: " + sender.substr(0, 80)));
+}
+
+// The field lines, as parsed from the file's text.
+WebMessage parse(const std::string& content) {
+  NVPList lines;
+  split_web_lines(content, lines);
+  WebMessage msg;
+  msg.message = "left over";
+  parse_web_lines(lines, msg);
+  return msg;
+}
+
+TEST(WebFileParser, KeysIgnoreCaseValuesAreTrimmedAndTheLaterLineWins) {
+  WebMessage msg = parse("USER= Bob \r\nFrm=  Pat Smith \r\nnoise\r\nSubject= a b \r\nuser=Amy\r\nMSG=  hi  \r\n");
+  EXPECT_EQ(msg.user, "amy");
+  EXPECT_EQ(msg.frm, "Pat Smith");
+  EXPECT_EQ(msg.subject, "a b");
+  EXPECT_EQ(msg.message, "hi");
+}
+
+TEST(WebFileParser, EverythingAfterMsgIsMessage) {
+  WebMessage msg = parse("user=bob\r\nmsg= first \r\nuser=eve\r\nsubject=x\r\n\r\n  last  ");
+  EXPECT_EQ(msg.user, "bob");
+  EXPECT_EQ(msg.subject, "");
+  EXPECT_EQ(msg.message, "first\r\nuser=eve\r\nsubject=x\r\n\r\n  last  ");
+}
+
+TEST(WebFileParser, AnEmptyMsgLineIsNoMessage) {
+  EXPECT_EQ(parse("user=bob\r\nmsg=").message, "");
+  EXPECT_EQ(parse("user=bob\r\nmsg=   \r\n").message, "");
+  EXPECT_EQ(parse("user=bob\r\nmsg=\r\n\r\n").message, "\r\n");
+  EXPECT_EQ(parse("user=bob\r\n").message, "");
 }
 
 }  // namespace

@@ -26,11 +26,9 @@ TEST_F(LogFiles, FlushAppendsEachQueueToItsFile) {
   log_event("general", "disk", "general", "one");
   log_event("general", "disk/message", "general", "two");
   log_event("general", "disk", "general", "three");
-  log_state().gui_log_queue.push_back({"gui line"});
   flush_log_queues();
   EXPECT_EQ(read_text(dir.file("VTXWeb.log")), "earlier\r\n" + line("one") + line("two") + line("three"));
   EXPECT_EQ(read_text(dir.file("Velotrax.log")), line("VTXWeb two"));
-  EXPECT_EQ(read_text(dir.file("VTGUI.log")), "gui line\r\n");
   EXPECT_EQ(log_state().disk_log_queue.size(), 0u);
   // A file the flush creates is for the module's account and its group only.
   struct stat st {};

@@ -1,12 +1,17 @@
 #include "notify/notifications.h"
 
+#include <sys/stat.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "data/unique_ids.h"
 #include "logging/error_policy.h"
+#include "notify/internal/mail_file.h"
 #include "notify/notify_fixture.h"
 #include "platform/clock.h"
 #include "platform/event_loop.h"
+#include "util/runtime_error.h"
 
 namespace dexweb {
 namespace {
@@ -152,6 +157,79 @@ TEST_F(Notifications, RetryResumesAtTheFailedAddress) {
   EXPECT_THAT(test::files_in(settings_.mail_out_dir), SizeIs(2));
   EXPECT_THAT(mail(), ElementsAre(::testing::EndsWith("for ops@example.com\r\n"),
                                   ::testing::EndsWith("for " + long_address + "\r\n")));
+}
+
+// The mail files themselves: header lines, names that never replace an unsent file, and
+// nothing left of a file that could not be written whole.
+class MailFile : public test::NotifyTest {
+ protected:
+  std::string write() { return test::read_text(write_mail_file(settings_, "ops@x.com", "body")); }
+};
+
+TEST_F(MailFile, HeaderValuesStayOneLineEachAndTheSenderFallsBackToTheDomain) {
+  settings_.postmaster = "pm@example.com\r\nBcc: a@target.example";
+  settings_.domain = "example.com\nBcc: b@target.example";
+  const std::string path = write_mail_file(settings_, "ops@x.com\x01\x1b\nBcc: c@target.example", "body");
+  EXPECT_EQ(test::read_text(path),
+            "Message-ID: <VTXWeb202612041414192@example.com>\r\n"
+            "Date: Fri, 04 Dec 2026 19:14:19 +0000\r\n"
+            "X-WRTo: ops@x.com  \r\nTo: ops@x.com  \r\nFrom: pm@example.com\r\nbody\r\n");
+  // For the module's account and its group only.
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0137, 0u);
+
+  settings_.postmaster = "   ";
+  EXPECT_EQ(line_of(write(), 4), "From: velotrax@example.com");
+  settings_.postmaster = " pm@example.com ";
+  EXPECT_EQ(line_of(write(), 4), "From:  pm@example.com ");
+  settings_.postmaster = "";
+  settings_.domain = "";
+  std::string content = write();
+  EXPECT_EQ(line_of(content, 4), "From: velotrax@");
+  EXPECT_TRUE(line_of(content, 0).ends_with("@>"));
+}
+
+TEST_F(MailFile, NeverReplacesAFileTheMailModuleHasNotSentYet) {
+  // The sequence of names begins again with every run: files of the last run may still
+  // hold the names this run makes.
+  const std::string unsent = settings_.mail_out_dir + "VTXWeb202612041414191.msg";
+  test::write_text(unsent, "unsent 1");
+  test::write_text(settings_.mail_out_dir + "VTXWeb202612041414193.msg", "unsent 3");
+  EXPECT_EQ(write_mail_file(settings_, "ops@x.com", "new"), settings_.mail_out_dir + "VTXWeb202612041414194.msg");
+  EXPECT_EQ(test::read_text(unsent), "unsent 1");
+  EXPECT_EQ(test::read_text(settings_.mail_out_dir + "VTXWeb202612041414193.msg"), "unsent 3");
+  EXPECT_TRUE(test::read_text(settings_.mail_out_dir + "VTXWeb202612041414194.msg").ends_with("\r\nnew\r\n"));
+  EXPECT_THAT(test::files_in(settings_.mail_out_dir), ::testing::SizeIs(3));
+
+  // The names tried for one file are bounded: when all are taken, the file error, and
+  // nothing of the new file is left behind.
+  restart_name_sequence(0);
+  for (int sequence = 1; sequence <= 1001; ++sequence)
+    test::write_text(settings_.mail_out_dir + "VTXWeb20261204141419" + std::to_string(sequence) + ".msg", "unsent");
+  try {
+    write_mail_file(settings_, "ops@x.com", "new");
+    ADD_FAILURE() << "a file was written";
+  } catch (const RuntimeError& e) {
+    EXPECT_EQ(e.number(), 58);
+  }
+  EXPECT_THAT(test::files_in(settings_.mail_out_dir), ::testing::SizeIs(1001));
+  EXPECT_EQ(test::read_text(unsent), "unsent");
+}
+
+TEST_F(MailFile, FileCutShortLeavesNoMessageFile) {
+  std::optional<RuntimeError> failure;
+  {
+    test::FileSizeLimit limit(1000);  // nothing may print while it holds
+    try {
+      write_mail_file(settings_, "ops@x.com", std::string(100000, 'x'));
+    } catch (const RuntimeError& e) {
+      failure = e;
+    }
+  }
+  ASSERT_TRUE(failure);
+  EXPECT_THAT(failure->number(), ::testing::AllOf(::testing::Ge(52), ::testing::Le(76)));
+  EXPECT_THAT(test::files_in(settings_.mail_out_dir), ::testing::IsEmpty());
 }
 
 }  // namespace

@@ -1,25 +1,16 @@
-#include "platform/files.h"
+#include "platform/folder_entry.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include "platform/folder_entry.h"
 #include "platform/instance_lock.h"
 #include "platform/process.h"
 #include "support/temp_dir.h"
 
 namespace dexweb::platform {
 namespace {
-
-TEST(Files, FixedNamesAreFoundWithoutRegardToCase) {
-  test::TempDir dir;
-  test::write_text(dir.file("SQLServerConnectionString.TXT"), "x");
-  EXPECT_EQ(resolve_name_nocase(dir.dir(), "SqlServerConnectionString.txt"),
-            dir.file("SQLServerConnectionString.TXT"));
-  EXPECT_EQ(resolve_name_nocase(dir.dir(), "velotrax.db"), dir.file("velotrax.db"));
-}
 
 TEST(FolderEntryTest, AnEntryIsWorkedAsOpenedNeverThroughItsNameAgain) {
   test::TempDir dir;

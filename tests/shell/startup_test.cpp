@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <thread>
@@ -95,13 +96,6 @@ class Startup : public ::testing::Test {
   std::unique_ptr<TestDatabase> db_;
 };
 
-TEST_F(Startup, InvalidOptionIsRefusedWithStatusTwo) {
-  std::string err;
-  EXPECT_EQ(run_to_end({DEXWEB_BIN, "Install"}, env(), &err), 2);
-  EXPECT_NE(err.find("Invalid commandline option... exiting"), std::string::npos);
-  EXPECT_NE(log().find("  Invalid commandline option... exiting\r\n"), std::string::npos);
-}
-
 TEST_F(Startup, ProgramModeStartsRefusesASecondInstanceOfItsHomeAndStopsOnSigterm) {
   ChildProcess module({DEXWEB_BIN}, env());
   ASSERT_TRUE(wait_for_log("Module Started (v1.0.0)"));
@@ -152,19 +146,6 @@ TEST_F(Startup, ProgramModeObeysAPauseWrittenByAnotherProcess) {
   EXPECT_NE(log().find("  Module Stopped\r\n"), std::string::npos);
 }
 
-TEST_F(Startup, ServiceModeWithoutDatabaseOrServiceManagerIsRefused) {
-  write_registry("NTService", "");
-  std::string err;
-  EXPECT_EQ(run_to_end({DEXWEB_BIN}, env(), &err), 1);
-  EXPECT_NE(err.find("Unable to start. Database not found... exiting"), std::string::npos);
-  EXPECT_NE(log().find("Unable to start. Database not found... exiting"), std::string::npos);
-
-  // With its database but no NOTIFY_SOCKET it ends after its wait.
-  write_registry("NTService", db_->dir());
-  EXPECT_EQ(run_to_end({DEXWEB_BIN}, env(), &err), 1);
-  EXPECT_NE(err.find("NOTIFY_SOCKET"), std::string::npos);
-}
-
 TEST_F(Startup, ServiceModeTellsTheServiceManagerAndStops) {
   write_registry("NTService", db_->dir());
   NotifySocket notify(home_.file("notify"));
@@ -179,35 +160,35 @@ TEST_F(Startup, ServiceModeTellsTheServiceManagerAndStops) {
   EXPECT_NE(log().find("  Module Stopped\r\n"), std::string::npos);
 }
 
-TEST_F(Startup, InstallWritesTheUnitAndUninstallRemovesIt) {
-  std::string err;
-  ASSERT_EQ(run_to_end({DEXWEB_BIN, "install", "someone", "secret"}, env(), &err), 0) << err;
-  std::string unit = read_text(home_.file("VTXWeb.service"));
-  EXPECT_NE(unit.find("Type=notify\n"), std::string::npos);
-  EXPECT_NE(unit.find("ExecStart=\"" + std::string(DEXWEB_BIN) + "\"\n"), std::string::npos);
-  EXPECT_NE(unit.find("Environment=VELOTRAX_REGISTRY=" + home_.file("velotrax.reg") + "\n"), std::string::npos);
-  EXPECT_NE(unit.find("User=someone\n"), std::string::npos);
-  EXPECT_EQ(unit.find("secret"), std::string::npos);
-  EXPECT_EQ(run_to_end({DEXWEB_BIN, "uninstall"}, env()), 0);
-  EXPECT_FALSE(std::filesystem::exists(home_.file("VTXWeb.service")));
-}
-
-TEST_F(Startup, VersionPrintsAndTouchesNothing) {
-  std::string out, err;
+TEST_F(Startup, VersionPrintsAndTouchesNothingAndAnyOtherOptionIsRefusedWithStatusTwo) {
   ChildProcess version({DEXWEB_BIN, "--version"}, env());
   EXPECT_EQ(version.wait(), 0);
   EXPECT_EQ(version.stdout_text(), "dexweb 1.0.0\n");
   EXPECT_FALSE(std::filesystem::exists(home_.file("VTXWeb.log")));
   // Only the option alone: anything else stays an invalid command line.
+  std::string err;
   EXPECT_EQ(run_to_end({DEXWEB_BIN, "--version", "x"}, env(), &err), 2);
+  EXPECT_EQ(run_to_end({DEXWEB_BIN, "Install"}, env(), &err), 2);
+  EXPECT_NE(err.find("Invalid commandline option... exiting"), std::string::npos);
+  EXPECT_NE(log().find("  Invalid commandline option... exiting\r\n"), std::string::npos);
 }
 
-// Each refusal and halt of a program is one line on standard error, not only in the log.
-TEST_F(Startup, RefusalsAndHaltsOfAProgramReachStandardError) {
+// Each refusal and halt is one line on standard error, not only in the log.
+TEST_F(Startup, RefusalsAndHaltsReachStandardError) {
   std::string err;
   EXPECT_EQ(run_to_end({DEXWEB_BIN}, {{"VELOTRAX_REGISTRY", home_.file("nope.reg")}, {"XDG_RUNTIME_DIR", home_.dir()}}, &err), 1);
   EXPECT_NE(err.find("registry file not found: " + home_.file("nope.reg")), std::string::npos) << err;
   EXPECT_NE(err.find("VTXWeb: Failed to open database\n"), std::string::npos) << err;
+
+  // Service mode without its database; with it but without NOTIFY_SOCKET it ends after its wait.
+  write_registry("NTService", "");
+  EXPECT_EQ(run_to_end({DEXWEB_BIN}, env(), &err), 1);
+  EXPECT_NE(err.find("Unable to start. Database not found... exiting"), std::string::npos);
+  EXPECT_NE(log().find("Unable to start. Database not found... exiting"), std::string::npos);
+  write_registry("NTService", db_->dir());
+  EXPECT_EQ(run_to_end({DEXWEB_BIN}, env(), &err), 1);
+  EXPECT_NE(err.find("NOTIFY_SOCKET"), std::string::npos);
+  write_registry("Application", db_->dir());
 
   // A database made from the schema alone has no settings row.
   db_->exec("DELETE FROM [settings]");
@@ -221,6 +202,56 @@ TEST_F(Startup, RefusalsAndHaltsOfAProgramReachStandardError) {
   EXPECT_EQ(module.wait(), 1);
   EXPECT_NE(module.stderr_text().find("VTXWeb: Program Halted. Database error: "), std::string::npos) << module.stderr_text();
 }
+
+// dexweb install writes a hardened unit whose paths survive systemd's quoting and which
+// never holds the password given, and uninstall says when there is nothing to remove.
+TEST(ServiceUnit, InstallEscapesPathsHardensTheUnitAndUninstallNeedsOne) {
+  TempDir dir;
+  const std::string units = dir.dir() + "units";
+  std::filesystem::create_directories(units);
+  // A registry path with a blank, a percent sign, a quote and a backslash.
+  const std::string registry = dir.dir() + "a b%c\"d\\e.reg";
+  const std::map<std::string, std::string> env{{"DEXWEB_UNIT_DIR", units}, {"VELOTRAX_REGISTRY", registry}};
+  std::string err;
+  ASSERT_EQ(run_to_end({DEXWEB_BIN, "install", "velotrax", "s3cret"}, env, &err), 0) << err;
+  const std::string unit = read_text(units + "/VTXWeb.service");
+  EXPECT_EQ(unit.find("s3cret"), std::string::npos) << unit;
+
+  const std::string quoted = dir.dir() + "a b%%c\\\"d\\\\e.reg";
+  EXPECT_NE(unit.find("\nEnvironment=\"VELOTRAX_REGISTRY=" + quoted + "\"\n"), std::string::npos) << unit;
+  EXPECT_NE(unit.find("\nExecStart=\"" + std::string(DEXWEB_BIN) + "\"\n"), std::string::npos) << unit;
+  for (const char* line :
+       {"Type=notify", "User=velotrax", "NoNewPrivileges=yes", "ProtectSystem=strict",
+        "ReadWritePaths=-/var/lib/velotrax/ -/var/log/velotrax/", "PrivateTmp=yes", "ProtectHome=yes",
+        "RuntimeDirectory=dexweb", "UMask=0027", "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6",
+        "SystemCallFilter=@system-service", "MemoryDenyWriteExecute=yes", "PrivateDevices=yes",
+        "CapabilityBoundingSet=CAP_LEASE", "AmbientCapabilities=CAP_LEASE", "StartLimitIntervalSec=600",
+        "StartLimitBurst=5", "Restart=on-failure", "RestartSec=30", "WatchdogSec=180"})
+    EXPECT_NE(unit.find("\n" + std::string(line) + "\n"), std::string::npos) << line;
+
+  // systemd itself reads the unit: no syntax complaint, and the exposure stays low.
+  if (std::system("command -v systemd-analyze >/dev/null 2>&1") == 0) {
+    const std::string command = "systemd-analyze security --offline=yes --no-pager '" + units +
+                                "/VTXWeb.service' 2>&1";
+    std::string report;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+      char buffer[4096];
+      for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) report.append(buffer, n);
+      ::pclose(pipe);
+    }
+    const auto at = report.find("Overall exposure level for VTXWeb.service: ");
+    ASSERT_NE(at, std::string::npos) << report;
+    EXPECT_LE(std::stod(report.substr(at + 43)), 2.5) << report;
+    EXPECT_EQ(report.find("Unknown key"), std::string::npos) << report;
+    EXPECT_EQ(report.find("Failed to"), std::string::npos) << report;
+  }
+
+  ASSERT_EQ(run_to_end({DEXWEB_BIN, "uninstall"}, env), 0);
+  EXPECT_FALSE(std::filesystem::exists(units + "/VTXWeb.service"));
+  EXPECT_EQ(run_to_end({DEXWEB_BIN, "uninstall"}, env, &err), 1);
+  EXPECT_NE(err.find("No unit to remove"), std::string::npos) << err;
+}
+
 
 // A home as dexwebctl makes it, with accounts, so that messages are accepted and refused.
 class StartupHome : public GatewayHome {
@@ -249,14 +280,13 @@ TEST_F(StartupHome, AnApplicationUnderAServiceManagerReportsReadyPollsAndStop) {
   ASSERT_TRUE(first);
   EXPECT_EQ(*first, "WATCHDOG_USEC=60000000");
   EXPECT_TRUE(notify.receive_until("WATCHDOG=1"));
-  std::optional<std::string> status;
-  ASSERT_TRUE(wait_until([&] { return (status = notify.receive_until("STATUS=")) && status->find("waiting 0") != std::string::npos; }));
+  std::optional<std::string> line;
+  ASSERT_TRUE(wait_until([&] { return (line = notify.receive_until("STATUS=")) && line->find("waiting 0") != std::string::npos; }));
   // bob's message gives bob's row and one for the recipient bob; noweb's is refused.
-  EXPECT_TRUE(std::regex_search(*status, std::regex("^STATUS=Last poll [0-9: -]{19}: accepted 2, refused 1, waiting 0$"))) << *status;
+  EXPECT_TRUE(std::regex_search(*line, std::regex("^STATUS=Last poll [0-9: -]{19}: accepted 2, refused 1, waiting 0$"))) << *line;
 
   // The state file beside the lock carries the same facts to dexwebctl.
-  std::string json;
-  ASSERT_EQ(run_ctl({"status", "--home", home, "--json"}, &json), 0);
+  const std::string json = status(home);
   EXPECT_TRUE(std::regex_search(json, std::regex(R"("pid":[0-9]+,"poll":\{"last_poll":[0-9]+,"seconds_since":[0-9]+,"interval":2,"accepted":2,"refused":1,"waiting":0\})"))) << json;
 
   module.signal(SIGTERM);

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <map>
+#include <memory>
 #include <regex>
 #include <string>
 #include <thread>
@@ -51,15 +52,33 @@ int announced_port(Read read, const std::string& pattern) {
   return m.empty() ? 0 : std::stoi(m[1]);
 }
 
+// dexwebctl serve for a home on a free loopback port, and the port it announced (0 when none).
+inline std::unique_ptr<ChildProcess> serve(const std::string& home, int& port) {
+  auto server = std::make_unique<ChildProcess>(ctl_argv({"serve", "--home", home, "--listen", "127.0.0.1:0"}),
+                                               std::map<std::string, std::string>{});
+  port = announced_port([&] { return server->stdout_text(); }, "serving http://127\\.0\\.0\\.1");
+  return server;
+}
+
 // A gateway home as dexwebctl init makes it, accounts and all, in a folder of the test's own.
 class GatewayHome : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(run_ctl({"init", home}), 0); }
 
   std::map<std::string, std::string> env() const { return {{"VELOTRAX_REGISTRY", home + "velotrax.reg"}}; }
-  // A message of user to bob, as the web form writes it.
-  void submit(const std::string& user) const {
-    ASSERT_EQ(run_ctl({"submit", "--home", home, "--user", user, "--to", "bob", "--message", "hi"}), 0);
+  // A message of user, to bob unless told otherwise, as the web form writes it.
+  void submit(const std::string& user, const std::vector<std::string>& options = {"--to", "bob"}) const {
+    std::vector<std::string> args{"submit", "--home", home, "--user", user, "--message", "hi"};
+    args.insert(args.end(), options.begin(), options.end());
+    ASSERT_EQ(run_ctl(args), 0);
+  }
+  // What dexwebctl status says of a home, as JSON unless told otherwise.
+  static std::string status(const std::string& of, const std::vector<std::string>& options = {"--json"}) {
+    std::vector<std::string> args{"status", "--home", of};
+    args.insert(args.end(), options.begin(), options.end());
+    std::string out, err;
+    EXPECT_EQ(run_ctl(args, &out, {}, &err), 0) << err;
+    return out;
   }
   static bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 

@@ -1,0 +1,289 @@
+// The filters through a real shared library loaded as Prog_Dir + "vtfilter.so" and through a
+// real program, Prog_Dir + "vtfilter", a shell script of the test.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+
+#include "intake/filter_fixture.h"
+#include "intake/internal/filter_call.h"
+#include "support/temp_dir.h"
+
+namespace dexweb::test {
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+// The program's file concerned is its last argument; this puts it in $f.
+constexpr const char* kLastArgument = "for f; do :; done\n";
+constexpr const char* kUpperCaseFile = "tr a-z A-Z < \"$f\" > \"$f.new\" && mv \"$f.new\" \"$f\"\n";
+
+// How a filter is reached: the library with the text in its buffer or working on the file
+// concerned, or the program, which always works on the file.
+struct Way {
+  const char* name;
+  bool library, on_file;
+};
+constexpr Way kLibraryText{"library, text", true, false}, kLibraryFile{"library, file", true, true},
+    kProgram{"program", false, true};
+
+class Filters : public FilterTest {
+ protected:
+  // The settings of the raw or the interface filter reached that way. The action is a mode of
+  // the test library, or the program's script once its file is in $f.
+  InterfaceSettings reach(const Way& way, bool raw, const std::string& action) {
+    const std::string key = raw ? "rawinterfacefilter=<settings>" : "interfacefilter=<settings>";
+    if (!way.library) {
+      install_program(kLastArgument + action);
+      return settings(key);
+    }
+    install_library();
+    return settings(key + "\r\nusefilterdll=true" + (way.on_file ? "\r\nusefilterdllfile=true" : ""), action);
+  }
+  void run(bool raw, const InterfaceSettings& s) {
+    if (raw) run_raw_interface_filter(s, ctx, msg);
+    else run_interface_filter(s, ctx, msg);
+  }
+
+  std::vector<std::string> recorded_arguments() {
+    std::vector<std::string> args;
+    std::string text = read_text(work.file("args"));
+    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+      args.push_back(text.substr(start, end - start));
+    return args;
+  }
+  void record_arguments() { install_program("for a; do printf '%s\\n' \"$a\" >> '" + work.file("args") + "'; done\n"); }
+  const std::string raw_text_mode = "rawinterfacefilter=<settings>\r\nusefilterdll=true";
+};
+
+// Every way, each filter: the answer replaces the content or the fields, never the web file
+// nor the names the logs give, and no file of the filter's stays behind.
+TEST_F(Filters, TheAnswerReplacesTheContentOrTheFields) {
+  for (const Way& way : {kLibraryText, kLibraryFile, kProgram}) {
+    SCOPED_TRACE(way.name);
+    const std::string action = !way.library ? kUpperCaseFile : way.on_file ? "file-upper" : "upper";
+    set_web_text("user=bob\r\nmsg=hello");
+    log_state().disk_log_queue.clear();
+    run(true, reach(way, true, action));
+    EXPECT_EQ(msg.content, "USER=BOB\r\nMSG=HELLO");
+    EXPECT_EQ(msg.original_content, "user=bob\r\nmsg=hello");
+    EXPECT_EQ(read_text(web_path()), "user=bob\r\nmsg=hello");
+    EXPECT_FALSE(msg.filter_aborted);
+    EXPECT_THAT(logged(), ElementsAre("Applying raw interface filter: " + filter_settings()));
+
+    set_fields("bob", "me@example.org", "hello\r\nsecond line");
+    log_state().disk_log_queue.clear();
+    run(false, reach(way, false, action));
+    EXPECT_EQ(msg.user, "BOB");
+    EXPECT_EQ(msg.frm, "ME@EXAMPLE.ORG");
+    // The file concerned is written with a closing line break, which the answer keeps.
+    EXPECT_EQ(msg.message, way.on_file ? "HELLO\r\nSECOND LINE\r\n" : "HELLO\r\nSECOND LINE");
+    EXPECT_EQ(msg.original_recipient, "bob");
+    EXPECT_EQ(msg.sender, "me@example.org");
+    EXPECT_THAT(logged(), ElementsAre("Applying filter: " + filter_settings()));
+    EXPECT_TRUE(temp_folder_empty());
+  }
+}
+
+TEST_F(Filters, AnEmptyAnswerOrADeletedOrEmptiedFileAbortsEitherFilter) {
+  struct Case {
+    Way way;
+    bool raw;
+    const char* action;
+  };
+  for (const Case& c : {Case{kLibraryText, true, "abort"}, Case{kLibraryFile, true, "file-delete"},
+                        Case{kLibraryText, false, "abort"}, Case{kLibraryFile, false, "file-delete"},
+                        Case{kProgram, true, "rm \"$f\"\n"}, Case{kProgram, false, ": > \"$f\"\n"}}) {
+    SCOPED_TRACE(std::string(c.way.name) + (c.raw ? ", raw: " : ": ") + c.action);
+    msg.filter_aborted = false;
+    set_fields("bob", "me", "hi");
+    run(c.raw, reach(c.way, c.raw, c.action));
+    EXPECT_TRUE(msg.filter_aborted);
+    EXPECT_EQ(logged().back(), kAborted);
+    EXPECT_EQ(msg.user, "bob");
+    EXPECT_TRUE(temp_folder_empty());
+  }
+}
+
+// A missing piece skips the filter with one line; a library that cannot be loaded or a
+// program that cannot start or crashes leaves the message unchanged after two more.
+TEST_F(Filters, AMissingOrFailingPieceLeavesTheMessageUnchanged) {
+  struct Case {
+    const char* what;
+    Way way;
+    bool raw;
+    std::function<void()> spoil;
+    std::string line;  // the start of the line after the "Applying" one
+    bool left_unchanged;
+  };
+  // The unloadable library first: one loaded earlier in the process is found again by its path.
+  const std::vector<Case> cases{
+      {"no library", kLibraryText, true, [&] { write_text(prog.file("vtfilter.so"), "not a library"); },
+       "Unable to apply Raw Interface Filter: Error in loading DLL", true},
+      {"settings file", kLibraryText, true, [&] { std::filesystem::remove(filter_settings()); },
+       "Unable to apply Raw Interface Filter - " + filter_settings() + " not found", false},
+      {"library", kLibraryText, false, [&] { std::filesystem::remove(prog.file("vtfilter.so")); },
+       "Unable to apply Interface Filter - vtfilter.so not found", false},
+      {"program", kProgram, true, [&] { std::filesystem::remove(prog.file("vtfilter")); },
+       "Unable to apply Raw Interface Filter - vtfilter not found", false},
+      {"not executable", kProgram, true, [&] { install_program(std::string(kLastArgument) + "rm \"$f\"\n", false); },
+       "Unable to apply Raw Interface Filter: Permission denied", true},
+      {"crash", kProgram, false, [&] { install_program(std::string(kLastArgument) + ": > \"$f\"\nkill -9 $$\n"); },
+       "Unable to apply Interface Filter: " + prog.file("vtfilter") + " was ended by signal 9", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    set_web_text("user=bob\r\nmsg=hello");
+    set_fields("bob", "me", "hi");
+    log_state().disk_log_queue.clear();
+    const InterfaceSettings s = reach(c.way, c.raw, c.way.library ? "abort" : "rm \"$f\"\n");
+    c.spoil();
+    run(c.raw, s);
+    const std::vector<std::string> lines = logged();
+    ASSERT_EQ(lines.size(), c.left_unchanged ? 3u : 2u);
+    EXPECT_THAT(lines[1], StartsWith(c.line));
+    if (c.left_unchanged) {
+      EXPECT_EQ(lines[2], kLeftUnchanged);
+    }
+    EXPECT_EQ(msg.content, "user=bob\r\nmsg=hello");
+    EXPECT_EQ(msg.user, "bob");
+    EXPECT_FALSE(msg.filter_aborted);
+    EXPECT_TRUE(temp_folder_empty());
+  }
+}
+
+TEST_F(Filters, NothingHappensWithoutTheKey) {
+  install_library();
+  run_raw_interface_filter(settings("usefilterdll=true\r\ninterfacefilter=<settings>", "abort"), ctx, msg);
+  run_interface_filter(settings("usefilterdll=true\r\nrawinterfacefilter=<settings>", "abort"), ctx, msg);
+  EXPECT_TRUE(logged().empty());
+  EXPECT_FALSE(msg.filter_aborted);
+}
+
+// ---- the library's exchange buffer ----
+
+TEST_F(Filters, TheLibraryBufferCarriesThePathsTheAppendFlagAndTheText) {
+  install_library();
+  run_raw_interface_filter(settings(raw_text_mode + "\r\nrawinterfacefilterdebugfile=/logs/f.log /Append", "echo"), ctx,
+                           msg);
+  EXPECT_THAT(msg.content, StartsWith("debug=/logs/f.log|append=1|file=" + ctx.temp_folder + "VTXWeb"));
+  EXPECT_THAT(msg.content, EndsWith(".txt|text=user=bob\r\nmsg=hello"));
+  // A folder named append is part of the path, not the option.
+  run_raw_interface_filter(settings(raw_text_mode + "\r\nrawinterfacefilterdebugfile=/var/append/f.log", "echo"), ctx,
+                           msg);
+  EXPECT_THAT(msg.content, HasSubstr("debug=/var/append/f.log|append=0|"));
+}
+
+TEST_F(Filters, TheLibrarysTextModeNamesATempFileButLeavesNoneBehind) {
+  set_fields("bob", "me", "hi");
+  run_interface_filter(reach(kLibraryText, false, "echo"), ctx, msg);
+  // The echo has no line break after its first line: the whole answer is the recipient.
+  EXPECT_THAT(msg.user, HasSubstr("|file=" + ctx.temp_folder + "VTXWeb"));
+  EXPECT_THAT(msg.user, HasSubstr(".txt|text=bob"));
+  EXPECT_TRUE(temp_folder_empty());
+}
+
+TEST_F(Filters, ALibraryThatFillsTheBufferIsReadOnlyToTheTextFieldsEnd) {
+  run_raw_interface_filter(reach(kLibraryText, true, "fill"), ctx, msg);
+  EXPECT_EQ(msg.content, std::string(FilterBuffer::kTextSize, 'x'));
+}
+
+TEST_F(Filters, LongInputToTheLibraryIsCutWithAWarning) {
+  const InterfaceSettings s = reach(kLibraryText, true, "upper");
+  set_web_text(std::string(15301, 'a'));
+  run_raw_interface_filter(s, ctx, msg);
+  EXPECT_THAT(logged(), Contains("Warning: filter input text > 15300 characters - truncated"));
+  EXPECT_EQ(msg.content, std::string(15301, 'A'));
+
+  set_web_text(std::string(16000, 'a'));
+  run_raw_interface_filter(s, ctx, msg);
+  EXPECT_EQ(msg.content, std::string(FilterBuffer::kTextSize - 1, 'A'));
+}
+
+TEST(FilterBufferLayout, FieldsAreCutWithoutSplittingACharacter) {
+  std::string text = std::string(FilterBuffer::kTextSize - 2, 'a') + "\xC3\xA9";  // é across the field's end
+  FilterCall call{std::string(300, 's'), DebugTarget{"d", true}, "f", text};
+  FilterBuffer buffer(call);
+  const unsigned char* b = buffer.data();
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(b)), std::string(199, 's'));
+  EXPECT_EQ(b[400], 1);
+  EXPECT_EQ(buffer.take_answer(), std::string(FilterBuffer::kTextSize - 2, 'a'));
+}
+
+TEST(FilterBufferLayout, TheEndIsZeroedBeforeTheAnswerIsRead) {
+  FilterBuffer buffer(FilterCall{});
+  std::fill(buffer.data(), buffer.data() + FilterBuffer::kSize, 'x');
+  EXPECT_EQ(buffer.take_answer().size(), FilterBuffer::kTextSize);
+  EXPECT_EQ(buffer.data()[FilterBuffer::kSize - 2], 0);
+  EXPECT_EQ(buffer.data()[FilterBuffer::kSize - 1], 0);
+}
+
+// ---- the program ----
+
+TEST_F(Filters, EachProgramArgumentIsOneItemWithoutAShell) {
+  record_arguments();
+  msg.file_name = "it's $(x) a.msg";
+  set_web_text("user=bob\r\nmsg=hi");
+  run_raw_interface_filter(settings("rawinterfacefilter=<settings>\r\nrawinterfacefilterdebugfile=/logs/my log.txt /append"),
+                           ctx, msg);
+  const std::vector<std::string> args = recorded_arguments();
+  ASSERT_EQ(args.size(), 4u);
+  EXPECT_THAT(args, ElementsAre("settingsfile=" + filter_settings(), "debugfile=/logs/my log.txt", "debugappend=true",
+                                StartsWith(ctx.temp_folder + "VTXWeb")));
+  std::filesystem::remove(work.file("args"));
+  run_raw_interface_filter(settings("rawinterfacefilter=<settings>"), ctx, msg);
+  EXPECT_THAT(recorded_arguments(), ElementsAre("settingsfile=" + filter_settings(), StartsWith(ctx.temp_folder)));
+  EXPECT_EQ(msg.content, "user=bob\r\nmsg=hi");
+  EXPECT_TRUE(temp_folder_empty());
+}
+
+TEST_F(Filters, TheRawFilterGetsAPrivateCopyOfTheBytesReadNeverTheWebFile) {
+  // The exit status is no answer: the changed file is read back whatever it is.
+  const InterfaceSettings s = reach(kProgram, true, std::string(kUpperCaseFile) + "exit 3\n");
+  msg.bytes = "user=bob\r\nmsg=as read";
+  write_text(web_path(), "user=eve\r\nmsg=replaced since");
+  run_raw_interface_filter(s, ctx, msg);
+  EXPECT_EQ(msg.content, "USER=BOB\r\nMSG=AS READ");
+  EXPECT_EQ(read_text(web_path()), "user=eve\r\nmsg=replaced since");
+  EXPECT_FALSE(msg.filter_aborted);
+  EXPECT_TRUE(temp_folder_empty());
+}
+
+TEST_F(Filters, TheProgramGetsTheInterfaceFieldsInATempFileAndMayAnswerWithLfLines) {
+  install_program(std::string(kLastArgument) + "cp \"$f\" '" + work.file("seen") +
+                  "'\nprintf 'alice\\nsomeone\\nnew text' > \"$f\"\n");
+  set_fields("bob", "me", "hello\r\nthere");
+  run_interface_filter(settings("interfacefilter=<settings>"), ctx, msg);
+  EXPECT_EQ(read_text(work.file("seen")), "bob\r\nme\r\nhello\r\nthere\r\n");
+  EXPECT_EQ(msg.user, "alice");
+  EXPECT_EQ(msg.frm, "someone");
+  EXPECT_EQ(msg.message, "new text");
+  EXPECT_EQ(msg.original_recipient, "bob");
+  EXPECT_TRUE(temp_folder_empty());
+}
+
+TEST_F(Filters, AHangingProgramIsStoppedAtTheLimit) {
+  install_program("sleep 30\n");
+  ctx.ProgramTimeLimit = std::chrono::seconds(1);
+  set_fields("bob", "me", "hi");
+  auto start = std::chrono::steady_clock::now();
+  run_interface_filter(settings("interfacefilter=<settings>"), ctx, msg);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_THAT(logged(), ElementsAre("Applying filter: " + filter_settings(),
+                                    "Unable to apply Interface Filter: " + prog.file("vtfilter") +
+                                        " did not end within 1 seconds and was stopped",
+                                    kLeftUnchanged));
+  EXPECT_EQ(msg.user, "bob");
+  EXPECT_EQ(msg.message, "hi");
+  EXPECT_FALSE(msg.filter_aborted);
+  EXPECT_TRUE(temp_folder_empty());
+}
+
+}  // namespace
+}  // namespace dexweb::test
