@@ -63,12 +63,16 @@ void retry_one(const std::string& folder, const LeftoverFiles::PendingCopy& pend
 
 std::string bad_folder(const RegistrySettings& registry) { return registry.log_folder() + "badmsg/"; }
 
+std::string make_bad_copy_path(const RegistrySettings& registry) {
+  return bad_folder(registry) + unique_name() + ".web";
+}
+
 const std::string& claim_bad_copy_path(WebMessage& msg, const RegistrySettings& registry) {
-  if (!msg.bad_copy_path.empty()) return msg.bad_copy_path;
-  const std::string folder = bad_folder(registry);
-  std::string path = folder + unique_name() + ".web";
-  for (int i = 1; i < kNameAttempts && platform::stamp_entry(path); ++i) path = folder + unique_name() + ".web";
-  msg.bad_copy_path = std::move(path);
+  if (msg.bad_copy_path_checked) return msg.bad_copy_path;
+  msg.bad_copy_path_checked = true;
+  if (msg.bad_copy_path.empty()) msg.bad_copy_path = make_bad_copy_path(registry);
+  for (int i = 1; i < kNameAttempts && platform::stamp_entry(msg.bad_copy_path); ++i)
+    msg.bad_copy_path = make_bad_copy_path(registry);
   return msg.bad_copy_path;
 }
 

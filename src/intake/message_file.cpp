@@ -58,6 +58,7 @@ bool read_message(IntakeCall& call, const platform::FolderEntry& entry, WebMessa
   if (msg.cut) log_detail("Only the first " + std::to_string(kReadLimit) + " bytes of the web file were read: " + path);
   msg.content = text::decode_bytes(msg.bytes);
   msg.original_content = msg.content;
+  msg.bad_copy_path = make_bad_copy_path(call.ctx.registry);
   return true;
 }
 

@@ -19,8 +19,9 @@ struct WebMessage {
                                 // not doubled, since the query builder quotes every text itself
   std::string subject;          // the recipient list
   std::string message;          // at most 16000 characters
-  std::string bad_copy_path;    // every bad copy of this file goes here; chosen at its first
-                                // refusal (claim_bad_copy_path)
+  std::string bad_copy_path;    // every bad copy of this file goes here: named once it was
+                                // read, checked against existing files at its first refusal
+  bool bad_copy_path_checked = false;
   bool bad_copy_made = false;   // one copy serves every refusal of the file
   bool bad_copy_pending = false;  // the copy failed: the file stays until it can be made
   std::string error_text;       // the reason of the last refusal

@@ -29,38 +29,26 @@ char* put_digits(char* p, int value, int width) {
   return p + width;
 }
 
-}  // namespace
-
-// Written digit by digit: rows and log lines stamp several times per message.
-std::string format_datetime(DateTime t, char separator) {
+// The six fields of t as "%04d" and five "%02d", each after its separator (none where it is
+// '\0'), written digit by digit: rows, names and log lines stamp several times a message.
+std::string format_fields(DateTime t, const char (&separators)[6]) {
   const CivilTime c = civil(t);
   char buf[32];
-  if (c.year < 0 || c.year > 9999) {
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d%c%02d:%02d:%02d", c.year, c.month, c.day, separator, c.hour,
-                  c.minute, c.second);
-    return buf;
+  const int fields[6] = {c.year, c.month, c.day, c.hour, c.minute, c.second};
+  char* p = c.year >= 0 && c.year <= 9999 ? put_digits(buf, c.year, 4)
+                                          : buf + std::snprintf(buf, sizeof buf, "%04d", c.year);
+  for (int i = 1; i < 6; ++i) {
+    if (separators[i] != '\0') *p++ = separators[i];
+    p = put_digits(p, fields[i], 2);
   }
-  char* p = put_digits(buf, c.year, 4);
-  *p++ = '-';
-  p = put_digits(p, c.month, 2);
-  *p++ = '-';
-  p = put_digits(p, c.day, 2);
-  *p++ = separator;
-  p = put_digits(p, c.hour, 2);
-  *p++ = ':';
-  p = put_digits(p, c.minute, 2);
-  *p++ = ':';
-  p = put_digits(p, c.second, 2);
   return std::string(buf, p);
 }
 
-std::string format_compact(DateTime t) {
-  CivilTime c = civil(t);
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%04d%02d%02d%02d%02d%02d", c.year, c.month, c.day, c.hour,
-                c.minute, c.second);
-  return buf;
-}
+}  // namespace
+
+std::string format_datetime(DateTime t, char separator) { return format_fields(t, {'\0', '-', '-', separator, ':', ':'}); }
+
+std::string format_compact(DateTime t) { return format_fields(t, {}); }
 
 std::optional<DateTime> parse_datetime(std::string_view s) {
   std::string t(s);

@@ -2,6 +2,7 @@
 // to the file and the rows, and how much of the message their notifications show.
 #include <gtest/gtest.h>
 
+#include "data/unique_ids.h"
 #include "intake/intake_harness.h"
 #include "intake/text_helpers.h"
 #include "logging/log_state.h"
@@ -38,6 +39,20 @@ class Refusals : public IntakeTest {
     EXPECT_EQ(read_text(h.logs.dir() + "badmsg/" + h.bad_copies()[0]), bytes);
   }
 };
+
+// Names restart with each run: a copy never replaces an earlier run's file of the same
+// name, and the rejection line names the copy that was made.
+TEST_F(Refusals, ACopyNeverReplacesAnEarlierRunsFileOfTheSameName) {
+  restart_name_sequence(0);
+  const std::string badmsg = h.logs.dir() + "badmsg/";
+  std::filesystem::create_directories(badmsg);
+  write_text(badmsg + "VTXWeb202612041914191.web", "an earlier run's copy");
+  h.write_web_file("a.msg", "user=nobody\r\nfrm=Pat\r\nmsg=hi\r\n");
+  EXPECT_TRUE(h.poll());
+  EXPECT_EQ(read_text(badmsg + "VTXWeb202612041914191.web"), "an earlier run's copy");
+  EXPECT_EQ(read_text(badmsg + "VTXWeb202612041914192.web"), "user=nobody\r\nfrm=Pat\r\nmsg=hi\r\n");
+  EXPECT_TRUE(h.logged("Message rejected. Recipient: nobody Sender: Pat Source: " + badmsg + "VTXWeb202612041914192.web"));
+}
 
 TEST_F(Refusals, AFileWithoutAUsableOwnerOrMessageIsRefusedWithItsReason) {
   struct Case {

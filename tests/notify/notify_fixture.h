@@ -19,6 +19,7 @@
 #include "config/registry_settings.h"
 #include "data/db_object.h"
 #include "data/test_databases.h"
+#include "data/unique_ids.h"
 #include "logging/error_policy.h"
 #include "logging/log_state.h"
 #include "logging/reporter.h"
@@ -80,6 +81,7 @@ class NotifyTest : public ::testing::Test {
     settings_.postmaster = "postmaster@example.com";
     settings_.mail_out_dir = database_->dir() + "MailOut/";
     std::filesystem::create_directory(settings_.mail_out_dir);
+    restart_name_sequence(0);  // names count from 1, whatever ran before in this process
   }
   ~NotifyTest() override { reset_process_state(); }
 

@@ -16,8 +16,11 @@ class LeftoverFiles;
 
 // The log folder (Log_Dir, or its default) + "badmsg/".
 std::string bad_folder(const RegistrySettings& registry);
-// msg.bad_copy_path, chosen at the first call for the file (a refusal): bad_folder +
-// unique_name + ".web", a name that no file has yet. Accepted files never pay for the name.
+// bad_folder + unique_name + ".web": a web file's bad-copy name, fixed once it was read.
+std::string make_bad_copy_path(const RegistrySettings& registry);
+// msg.bad_copy_path, checked at the first call for the file (its first refusal): when a file
+// of that name exists already (an earlier run's, since names restart with each run),
+// another unique name is taken. Accepted files never pay for the check.
 const std::string& claim_bad_copy_path(WebMessage& msg, const RegistrySettings& registry);
 
 // Writes msg.bytes to msg.bad_copy_path unless this file's copy was made already: 3 tries,
