@@ -10,7 +10,7 @@ namespace dexweb::platform {
 
 bool UdpSender::send(const std::string& host, int port, std::string_view payload) {
   if (port <= 0 || port > 65535) return false;
-  if (host != host_ || host_.empty()) {
+  if (host_ != host) {
     in_addr parsed{};
     if (::inet_pton(AF_INET, host.c_str(), &parsed) != 1) return false;
     host_ = host;

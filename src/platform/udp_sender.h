@@ -3,6 +3,7 @@
 // Nothing here throws.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,7 +21,7 @@ class UdpSender {
  private:
   Fd socket_;
   // The last host parsed and its address: most datagrams go where the one before went.
-  std::string host_;
+  std::optional<std::string> host_;
   std::uint32_t address_ = 0;
 };
 

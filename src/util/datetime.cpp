@@ -34,12 +34,12 @@ char* put_digits(char* p, int value, int width) {
 std::string format_fields(DateTime t, const char (&separators)[6]) {
   const CivilTime c = civil(t);
   char buf[32];
-  const int fields[6] = {c.year, c.month, c.day, c.hour, c.minute, c.second};
   char* p = c.year >= 0 && c.year <= 9999 ? put_digits(buf, c.year, 4)
                                           : buf + std::snprintf(buf, sizeof buf, "%04d", c.year);
-  for (int i = 1; i < 6; ++i) {
-    if (separators[i] != '\0') *p++ = separators[i];
-    p = put_digits(p, fields[i], 2);
+  const int two_digit_fields[5] = {c.month, c.day, c.hour, c.minute, c.second};
+  for (int i = 0; i < 5; ++i) {
+    if (separators[i + 1] != '\0') *p++ = separators[i + 1];
+    p = put_digits(p, two_digit_fields[i], 2);
   }
   return std::string(buf, p);
 }
