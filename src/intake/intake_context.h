@@ -17,6 +17,14 @@ class LeftoverFiles;
 class WriterWatch;
 class ErrorPolicy;
 
+// Message files a run has worked to the end, by outcome: accepted when at least one
+// recipient got a row, refused when none did and the file or a recipient was refused.
+// Files a filter aborted and files whose every recipient was blacklisted count in neither.
+struct MessageCounts {
+  long long accepted = 0;
+  long long refused = 0;
+};
+
 struct IntakeContext {
   DBObject& db;
   ErrorPolicy& policy;
@@ -32,6 +40,8 @@ struct IntakeContext {
   LeftoverFiles& leftover_files;
   // Files whose writers may not have finished; owned by the daemon for the run.
   WriterWatch& writers;
+  // The run's message counts; owned by the daemon for the run.
+  MessageCounts& counts;
   // True once the module was asked to stop: no further file is started.
   std::function<bool()> stop_requested = [] { return false; };
 };

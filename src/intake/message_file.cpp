@@ -127,6 +127,8 @@ void resolve_and_store(IntakeCall& call, WebMessage& msg, FileRecord& file) {
   }
   if (!store(call, msg, file, std::move(statements), refused)) return;
   for (const RecipientOutcome& outcome : outcomes) report(call, msg, outcome);
+  if (msg.any_accepted) ++call.ctx.counts.accepted;
+  else if (refused) ++call.ctx.counts.refused;
 }
 
 void work_message(IntakeCall& call, WebMessage& msg, FileRecord& file) {
@@ -136,7 +138,9 @@ void work_message(IntakeCall& call, WebMessage& msg, FileRecord& file) {
     return;
   }
   if (const std::optional<Refusal> invalid = parse_and_validate(call, msg)) {
-    if (store(call, msg, file, {}, true)) reject(call, msg, *invalid);
+    if (!store(call, msg, file, {}, true)) return;
+    reject(call, msg, *invalid);
+    ++call.ctx.counts.refused;
     return;
   }
   run_interface_filter(call.interface_settings, call.filter, msg);

@@ -22,7 +22,8 @@ namespace {
 
 bool poll_watched_folder(Daemon& f) {
   IntakeContext ctx{*f.db,      f.policy,         f.registry,     f.settings,    f.recipients, f.blacklist,
-                    f.first_poll, f.interface_name, f.machine_name, f.temp_folder, f.leftovers,  f.writers};
+                    f.first_poll, f.interface_name, f.machine_name, f.temp_folder, f.leftovers,  f.writers,
+                    f.message_counts};
   ctx.stop_requested = [&f] { return f.stop_requested(); };
   return dexweb::check_for_messages(ctx);
 }

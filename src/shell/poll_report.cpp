@@ -53,10 +53,11 @@ std::size_t waiting_files(Daemon& daemon, platform::SteadyPoint now) {
 }  // namespace
 
 std::string poll_state_text(long long last_poll_epoch, long poll_interval, long long accepted, long long refused,
-                            std::size_t waiting) {
+                            const MessageCounts& messages, std::size_t waiting) {
   return "last_poll=" + std::to_string(last_poll_epoch) + "\npoll_interval=" + std::to_string(poll_interval) +
          "\naccepted=" + std::to_string(accepted) + "\nrefused=" + std::to_string(refused) +
-         "\nwaiting=" + std::to_string(waiting) + "\n";
+         "\nmessages_accepted=" + std::to_string(messages.accepted) +
+         "\nmessages_refused=" + std::to_string(messages.refused) + "\nwaiting=" + std::to_string(waiting) + "\n";
 }
 
 void report_poll(Daemon& daemon) {
@@ -79,7 +80,7 @@ void report_poll(Daemon& daemon) {
   try {
     platform::write_file_atomic(platform::InstanceLock::state_path(folder, registry),
                                 poll_state_text(epoch, daemon.settings.dexweb_poll, counts.messages_accepted,
-                                                counts.messages_refused, waiting));
+                                                counts.messages_refused, daemon.message_counts, waiting));
   } catch (const RuntimeError&) {
   }
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <string_view>
+#include <utility>
 
 #include "platform/files.h"
 #include "platform/instance_lock.h"
@@ -54,25 +56,24 @@ ModulePresence find_module(const std::string& registry_path, const std::string& 
 }
 
 std::optional<PollState> parse_poll_state(const std::string& text) {
+  static constexpr std::pair<std::string_view, long long PollState::*> kCounts[] = {
+      {"last_poll", &PollState::last_poll},
+      {"accepted", &PollState::accepted},
+      {"refused", &PollState::refused},
+      {"messages_accepted", &PollState::messages_accepted},
+      {"messages_refused", &PollState::messages_refused}};
   PollState state;
   bool found = false;
   for (const std::string& line : split_lines(text)) {
     const std::size_t eq = line.find('=');
     if (eq == std::string::npos) continue;
-    const std::string name = line.substr(0, eq);
+    const std::string_view name = std::string_view(line).substr(0, eq);
     const long long value = std::strtoll(line.c_str() + eq + 1, nullptr, 10);
-    if (name == "last_poll") {
-      state.last_poll = value;
-      found = true;
-    } else if (name == "poll_interval") {
-      state.poll_interval = static_cast<long>(value);
-    } else if (name == "accepted") {
-      state.accepted = value;
-    } else if (name == "refused") {
-      state.refused = value;
-    } else if (name == "waiting") {
-      state.waiting = static_cast<std::size_t>(std::max(0LL, value));
-    }
+    for (const auto& [key, member] : kCounts)
+      if (name == key) state.*member = value;
+    found = found || name == "last_poll";
+    if (name == "poll_interval") state.poll_interval = static_cast<long>(value);
+    if (name == "waiting") state.waiting = static_cast<std::size_t>(std::max(0LL, value));
   }
   if (!found) return std::nullopt;
   return state;

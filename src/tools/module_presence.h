@@ -17,7 +17,8 @@ inline constexpr const char* kServiceRuntimeFolder = "/run/dexweb/";
 struct PollState {
   long long last_poll = 0;  // seconds since the epoch
   long poll_interval = 0;   // seconds
-  long long accepted = 0, refused = 0;  // reports of the module's current run
+  long long accepted = 0, refused = 0;  // recipients accepted and refused in the module's current run
+  long long messages_accepted = 0, messages_refused = 0;  // message files of that run
   std::size_t waiting = 0;
 };
 

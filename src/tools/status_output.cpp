@@ -46,7 +46,8 @@ std::string poll_json(const GatewayStatus& s) {
   return "{\"last_poll\":" + std::to_string(poll->last_poll) + ",\"seconds_since\":" +
          std::to_string(s.now_epoch - poll->last_poll) + ",\"interval\":" + std::to_string(poll->poll_interval) +
          ",\"accepted\":" + std::to_string(poll->accepted) + ",\"refused\":" + std::to_string(poll->refused) +
-         ",\"waiting\":" + std::to_string(poll->waiting) + "}";
+         ",\"messages_accepted\":" + std::to_string(poll->messages_accepted) +
+         ",\"messages_refused\":" + std::to_string(poll->messages_refused) + ",\"waiting\":" + std::to_string(poll->waiting) + "}";
 }
 
 std::string module_text(const GatewayStatus& s) {
@@ -54,8 +55,9 @@ std::string module_text(const GatewayStatus& s) {
   if (s.module.pid) out += "process: " + std::to_string(*s.module.pid) + "\n";
   if (const auto& poll = s.module.poll)
     out += "last poll: " + std::to_string(s.now_epoch - poll->last_poll) + " s ago (every " +
-           std::to_string(poll->poll_interval) + " s); this run: accepted " + std::to_string(poll->accepted) +
-           ", refused " + std::to_string(poll->refused) + "\n";
+           std::to_string(poll->poll_interval) + " s); this run: messages accepted " +
+           std::to_string(poll->messages_accepted) + ", refused " + std::to_string(poll->messages_refused) +
+           "; recipients accepted " + std::to_string(poll->accepted) + ", refused " + std::to_string(poll->refused) + "\n";
   return out;
 }
 

@@ -14,6 +14,7 @@
 #include "data/db_object.h"
 #include "data/test_databases.h"
 #include "intake/blacklist.h"
+#include "intake/intake_context.h"
 #include "intake/leftover_files.h"
 #include "intake/recipient_list.h"
 #include "intake/writer_watch.h"
@@ -78,6 +79,7 @@ class IntakeHarness {
   BlackList blacklist;
   LeftoverFiles leftovers;
   WriterWatch writers;
+  MessageCounts counts;
   bool first_poll = true;
 };
 

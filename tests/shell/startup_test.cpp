@@ -289,9 +289,10 @@ TEST_F(StartupHome, AnApplicationUnderAServiceManagerReportsReadyPollsAndStop) {
   // bob's message gives bob's row and one for the recipient bob; noweb's is refused.
   EXPECT_TRUE(std::regex_search(*line, std::regex("^STATUS=Last poll [0-9: -]{19}: accepted 2, refused 1, waiting 0$"))) << *line;
 
-  // The state file beside the lock carries the same facts to dexwebctl.
+  // The state file beside the lock carries the same facts to dexwebctl, and the message
+  // files apart from their recipients.
   const std::string json = status(home);
-  EXPECT_TRUE(std::regex_search(json, std::regex(R"("pid":[0-9]+,"poll":\{"last_poll":[0-9]+,"seconds_since":[0-9]+,"interval":2,"accepted":2,"refused":1,"waiting":0\})"))) << json;
+  EXPECT_TRUE(std::regex_search(json, std::regex(R"("pid":[0-9]+,"poll":\{"last_poll":[0-9]+,"seconds_since":[0-9]+,"interval":2,"accepted":2,"refused":1,"messages_accepted":1,"messages_refused":1,"waiting":0\})"))) << json;
 
   module.signal(SIGTERM);
   EXPECT_TRUE(notify.receive_until("STOPPING=1"));

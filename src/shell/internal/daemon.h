@@ -19,6 +19,7 @@
 #include "data/db_object.h"
 #include "data/query_object.h"
 #include "intake/blacklist.h"
+#include "intake/intake_context.h"
 #include "intake/leftover_files.h"
 #include "intake/recipient_list.h"
 #include "intake/writer_watch.h"
@@ -112,6 +113,7 @@ class Daemon {
   BlackList blacklist;       // read once, at the first refresh
   LeftoverFiles leftovers;   // worked files that could not be deleted
   WriterWatch writers;       // web files whose writers may not have finished
+  MessageCounts message_counts;  // message files of this run, by outcome
   std::unique_ptr<platform::PrivateFolder> private_temp;  // removed at stop
 
   platform::EventLoop::TimerId poll_timer = 0;

@@ -1,17 +1,21 @@
 #pragma once
 // What the module tells after each poll that really ran: the service manager's watchdog
-// ("WATCHDOG=1" when $WATCHDOG_USEC is set) and its one status line (last poll, messages
+// ("WATCHDOG=1" when $WATCHDOG_USEC is set) and its one status line (last poll, recipients
 // accepted and refused in this run, files waiting), and the state file beside the instance
 // lock that `dexwebctl serve` reads for /healthz and /metrics:
 //   last_poll=EPOCH SECONDS
 //   poll_interval=SECONDS
-//   accepted=N
-//   refused=N
+//   accepted=N            recipients accepted in this run
+//   refused=N             recipients refused in this run
+//   messages_accepted=N   message files of this run (intake/intake_context.h)
+//   messages_refused=N
 //   waiting=N
 // A module stuck in a wait polls no more, so the watchdog is not fed and systemd restarts it.
 
 #include <chrono>
 #include <string>
+
+#include "intake/intake_context.h"
 
 namespace dexweb {
 
@@ -32,6 +36,6 @@ void report_poll(Daemon& daemon);
 
 // The state file's text.
 std::string poll_state_text(long long last_poll_epoch, long poll_interval, long long accepted, long long refused,
-                            std::size_t waiting);
+                            const MessageCounts& messages, std::size_t waiting);
 
 }  // namespace dexweb
