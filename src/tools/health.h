@@ -17,9 +17,10 @@ struct Health {
 Health judge_health(const GatewayStatus& status);
 inline constexpr long kMinHealthySeconds = 5;
 
-// The Prometheus text format (version 0.0.4) of the status: up, accepted and refused reports
-// of the module's run, rows of messages, bad copies, files waiting, the oldest waiting
-// file's age and the seconds since the last poll.
+// The Prometheus text format (version 0.0.4) of the status: the version, up, the message
+// files and the recipients accepted and refused in the module's run, rows of messages, bad
+// copies, files waiting, the oldest waiting file's time (only while one waits) and the last
+// poll's time (0 before any poll was recorded).
 std::string metrics_text(const GatewayStatus& status);
 
 }  // namespace dexweb::ctl

@@ -46,6 +46,7 @@ void count(std::array<int, kActivityMinutes>& per_minute, DateTime when, DateTim
 
 LogActivity parse_log_activity(std::string_view log_text, DateTime now, std::size_t keep) {
   LogActivity activity;
+  activity.now = now;
   const std::vector<std::string> raw = split_lines(log_text);
   std::vector<LogLine> lines;
   lines.reserve(raw.size());

@@ -26,6 +26,7 @@ struct RefusalFact {
 };
 
 struct LogActivity {
+  DateTime now{};  // the local time the minutes count back from
   // Index 0 is the minute that ends now, kActivityMinutes - 1 the oldest.
   std::array<int, kActivityMinutes> accepted{};
   std::array<int, kActivityMinutes> refused{};

@@ -1,7 +1,6 @@
 #include "tools/web_pages.h"
 
-#include <algorithm>
-
+#include "tools/activity_chart.h"
 #include "tools/html.h"
 #include "tools/status_output.h"
 #include "tools/web_guard.h"
@@ -12,13 +11,19 @@ namespace {
 constexpr const char* kStyle =
     "body{font-family:sans-serif;max-width:52em;margin:2em auto;padding:0 1em}"
     "label{display:block;margin-top:1em;font-weight:bold}input,textarea{width:100%;box-sizing:border-box}"
-    ".problems{color:#a00}.done{color:#060}table{border-collapse:collapse}td,th{padding:.2em .6em;text-align:left}"
-    "nav a{margin-right:1em}";
+    ".problems{color:#a00}.done{color:#060}nav a{margin-right:1em}body.wide{max-width:80em}"
+    "table{border-collapse:collapse;width:100%}td,th{padding:.2em .6em;text-align:left;vertical-align:top}"
+    "th{border-bottom:1px solid #999}tr:nth-child(even) td{background:#f3f3f3}"
+    // Paths and stamps have no break opportunities of their own: a path may break anywhere
+    // and a stamp never, so that the reason keeps a readable width beside them.
+    ".stamp{white-space:nowrap}.path{overflow-wrap:anywhere}.why{min-width:20em}";
 
-std::string page(const std::string& title, const std::string& body, int refresh_seconds = 0) {
+// wide: the status page's tables and chart use the width of a desktop screen.
+std::string page(const std::string& title, const std::string& body, int refresh_seconds = 0, bool wide = false) {
   std::string head = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">";
   if (refresh_seconds > 0) head += "<meta http-equiv=\"refresh\" content=\"" + std::to_string(refresh_seconds) + "\">";
-  return head + "<title>" + html_escape(title) + "</title><style>" + kStyle + "</style></head><body>" +
+  return head + "<title>" + html_escape(title) + "</title><style>" + kStyle + "</style></head><body" +
+         (wide ? " class=\"wide\">" : ">") +
          "<nav><a href=\"/\">Send a message</a><a href=\"/status\">Status</a></nav><h1>" + html_escape(title) +
          "</h1>\n" + body + "\n</body></html>\n";
 }
@@ -36,14 +41,15 @@ std::string field_input(const FormField& field, const FormValues& values) {
 std::string folder_section(const char* title, const FolderFacts& facts) {
   std::string out = "<h2>" + std::string(title) + " (" + std::to_string(facts.count) + ")</h2><p>" +
                     html_escape(facts.folder) + "</p><table>";
-  for (const FileFact& f : facts.newest) out += "<tr><td>" + html_escape(f.modified) + "</td><td>" + html_escape(f.name) + "</td></tr>";
+  for (const FileFact& f : facts.newest)
+    out += "<tr><td class=\"stamp\">" + html_escape(f.modified) + "</td><td class=\"path\">" + html_escape(f.name) + "</td></tr>";
   return out + "</table>\n";
 }
 
 std::string messages_section(const std::vector<MessageFact>& messages) {
   std::string out = "<h2>Last messages</h2><table><tr><th>#</th><th>requested</th><th>account</th><th>pin</th><th>from</th><th>message</th></tr>";
   for (const MessageFact& m : messages)
-    out += "<tr><td>" + html_escape(m.record_id) + "</td><td>" + html_escape(m.requested) + "</td><td>" + html_escape(m.user) +
+    out += "<tr><td>" + html_escape(m.record_id) + "</td><td class=\"stamp\">" + html_escape(m.requested) + "</td><td>" + html_escape(m.user) +
            "</td><td>" + html_escape(m.pin) + "</td><td>" + html_escape(m.frm) + "</td><td>" +
            html_escape(message_excerpt(m.message)) + "</td></tr>";
   return out + "</table>\n";
@@ -52,39 +58,22 @@ std::string messages_section(const std::vector<MessageFact>& messages) {
 std::string refusals_section(const std::vector<RefusalFact>& refusals) {
   std::string out = "<h2>Recent refusals</h2><table id=\"refusals\"><tr><th>when</th><th>recipient</th><th>from</th><th>why</th><th>bad copy</th></tr>";
   for (const RefusalFact& r : refusals)
-    out += "<tr><td>" + html_escape(r.when) + "</td><td>" + html_escape(r.recipient) + "</td><td>" + html_escape(r.sender) +
-           "</td><td>" + html_escape(r.reason.empty() ? "(reason not logged at this log level)" : r.reason) + "</td><td>" +
+    out += "<tr><td class=\"stamp\">" + html_escape(r.when) + "</td><td>" + html_escape(r.recipient) + "</td><td>" +
+           html_escape(r.sender) + "</td><td class=\"why\">" +
+           html_escape(r.reason.empty() ? "(reason not logged at this log level)" : r.reason) + "</td><td class=\"path\">" +
            html_escape(r.source) + "</td></tr>";
   return out + "</table>\n";
 }
 
-// Bars per minute, the oldest minute on the left; accepted green above the axis, refused
-// red below it, scaled to the busiest minute.
-std::string activity_chart(const LogActivity& activity) {
-  constexpr int kBar = 8, kHalf = 50;
-  int most = 1;
-  for (std::size_t i = 0; i < kActivityMinutes; ++i) most = std::max({most, activity.accepted[i], activity.refused[i]});
-  const int width = static_cast<int>(kActivityMinutes) * kBar;
-  std::string svg = "<svg id=\"activity\" xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(width) +
-                    "\" height=\"" + std::to_string(2 * kHalf + 1) + "\" role=\"img\"><title>Accepted and refused per minute, last hour</title>";
-  svg += "<line x1=\"0\" y1=\"" + std::to_string(kHalf) + "\" x2=\"" + std::to_string(width) + "\" y2=\"" +
-         std::to_string(kHalf) + "\" stroke=\"#999\"/>";
+std::string activity_section(const LogActivity& activity) {
   long long accepted = 0, refused = 0;
   for (std::size_t i = 0; i < kActivityMinutes; ++i) {
-    const int x = width - static_cast<int>(i + 1) * kBar;
-    const int up = activity.accepted[i] * kHalf / most, down = activity.refused[i] * kHalf / most;
     accepted += activity.accepted[i];
     refused += activity.refused[i];
-    if (up > 0)
-      svg += "<rect class=\"accepted\" x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(kHalf - up) + "\" width=\"" +
-             std::to_string(kBar - 1) + "\" height=\"" + std::to_string(up) + "\" fill=\"#2a2\"/>";
-    if (down > 0)
-      svg += "<rect class=\"refused\" x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(kHalf + 1) + "\" width=\"" +
-             std::to_string(kBar - 1) + "\" height=\"" + std::to_string(down) + "\" fill=\"#c22\"/>";
   }
-  return "<h2>Last hour</h2><p>accepted <strong id=\"hour-accepted\">" + std::to_string(accepted) +
-         "</strong>, refused <strong id=\"hour-refused\">" + std::to_string(refused) + "</strong> (per minute, busiest " +
-         std::to_string(most) + ")</p>" + svg + "</svg>\n";
+  return "<h2>Last hour</h2><p>Recipients accepted <strong id=\"hour-accepted\">" + std::to_string(accepted) +
+         "</strong>, refused <strong id=\"hour-refused\">" + std::to_string(refused) + "</strong></p>" +
+         activity_chart(activity) + "\n";
 }
 
 }  // namespace
@@ -113,10 +102,10 @@ std::string queued_page(const std::string& file_name) {
 std::string status_page(const GatewayStatus& status) {
   std::string body = "<p>Module: <strong id=\"state\">" + html_escape(state_word(status)) + "</strong> (" +
                      html_escape(control_summary(status)) + ")</p>\n";
-  body += activity_chart(status.activity) + folder_section("Waiting", status.waiting) +
+  body += activity_section(status.activity) + folder_section("Waiting", status.waiting) +
           messages_section(status.messages) + refusals_section(status.activity.refusals) +
           folder_section("Bad copies", status.bad_copies) + folder_section("Mail files", status.mail_files);
-  return page("DexWeb status", body, kStatusRefreshSeconds);
+  return page("DexWeb status", body, kStatusRefreshSeconds, true);
 }
 
 std::string failure_page(const std::string& reason) {

@@ -68,6 +68,15 @@ class Browser {
     call("/element/" + find(css) + "/value", R"({"text":)" + json_text(text) + "}");
   }
   void click(const std::string& css) { call("/element/" + find(css) + "/click", "{}"); }
+  void resize(int width, int height) {
+    call("/window/rect", R"({"width":)" + std::to_string(width) + R"(,"height":)" + std::to_string(height) + "}");
+  }
+  // The laid-out width of the element in CSS pixels; 0 when there is none.
+  double width_of(const std::string& css) {
+    const auto res = driver_.Get("/session/" + session_ + "/element/" + find(css) + "/rect");
+    const std::string width = res ? first_match(res->body, R"re("width"\s*:\s*([0-9.]+))re") : std::string();
+    return width.empty() ? 0 : std::stod(width);
+  }
   std::string text_of(const std::string& css) {
     const auto res = driver_.Get("/session/" + session_ + "/element/" + find(css) + "/text");
     return res ? first_match(res->body, R"re("value"\s*:\s*"([^"]*)")re") : std::string();
@@ -119,7 +128,9 @@ TEST(CtlServeBrowser, ABrowserFillsTheFormAndFollowsItsMessage) {
             "user=sales\r\nfrm=Browser <b>\r\nsubject=bob amy\r\nmsg=line one\r\nline two\r\n");
 
   // The notice leads to the status page, where the module's decision shows: within a few
-  // seconds of its start, the message's row.
+  // seconds of its start, the message's row, and the refusal of another one with its reason
+  // readable on a screen 1280 pixels wide, beside the long path of its bad copy.
+  ASSERT_EQ(run_ctl({"submit", "--home", home, "--user", "nobody-at-all", "--to", "bob", "--message", "hi"}), 0);
   browser.click("#follow");
   EXPECT_TRUE(wait_until([&] { return browser.text_of("h1") == "DexWeb status"; })) << browser.text_of("body");
   ChildProcess module({DEXWEB_BIN}, {{"VELOTRAX_REGISTRY", home + "velotrax.reg"}, {"XDG_RUNTIME_DIR", dir.dir()}});
@@ -127,11 +138,13 @@ TEST(CtlServeBrowser, ABrowserFillsTheFormAndFollowsItsMessage) {
   for (int i = 0; i < 50 && !shown; ++i) {
     browser.open(site + "/status");
     const std::string page = browser.text_of("body");
-    shown = page.find("line one") != std::string::npos && page.find("amy") != std::string::npos;
+    shown = page.find("line one") != std::string::npos && page.find("Recipient record not found or web service") != std::string::npos;
     if (!shown) std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
   EXPECT_TRUE(shown) << browser.text_of("body");
   EXPECT_FALSE(browser.text_of("#state").empty());
+  browser.resize(1280, 900);
+  EXPECT_GE(browser.width_of("#refusals td.why"), 300) << browser.text_of("#refusals");
   module.signal(SIGTERM);
   EXPECT_EQ(module.wait(), 0);
 }
