@@ -1,18 +1,48 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with warnings as errors, starts a throw-away PostgreSQL
 # cluster and runs the whole test suite, then the crash test, the fuzz targets and the
-# package on a live systemd.
+# package on a live systemd. The last line says how it went: "test.sh: passed (STEPS)" or
+# "test.sh: FAILED in STEP (passed: STEPS)".
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh test
-scripts/build.sh -DDEXWEB_WERROR=ON -DDEXWEB_TESTS=ON
+passed=()
+step=""
+# run_step NAME COMMAND...: runs one step; the closing line names it.
+run_step() {
+  step=$1
+  shift
+  "$@"
+  passed+=("$step")
+}
+finish() {
+  local status=$?
+  if declare -F pg_cluster_stop >/dev/null; then pg_cluster_stop; fi
+  local list
+  list=$(IFS=,; echo "${passed[*]}")
+  list=${list//,/, }
+  if ((status == 0)); then
+    echo "test.sh: passed (${list})"
+  else
+    echo "test.sh: FAILED in ${step:-setup} (passed: ${list:-nothing})"
+  fi
+}
+trap finish EXIT
+# The live test says "live-systemd: skipped: REASON" and succeeds where no container boots:
+# the closing line says so too.
+live_systemd() {
+  local out
+  { out=$(bash scripts/live-systemd-test.sh build 2>&1 | tee /dev/fd/3); } 3>&1
+  if [[ $out == *"live-systemd: skipped: "* ]]; then step="live systemd skipped"; fi
+}
+
+run_step deps scripts/deps.sh test
+run_step build scripts/build.sh -DDEXWEB_WERROR=ON -DDEXWEB_TESTS=ON
 source scripts/pg-cluster.sh
-trap pg_cluster_stop EXIT
-pg_cluster_start
-ctest --test-dir build --output-on-failure -j 2 --timeout 600
+run_step postgresql pg_cluster_start
+run_step ctest ctest --test-dir build --output-on-failure -j 2 --timeout 600
 # Rows exactly once under SIGKILL: SQLite, PostgreSQL, two modules on one folder.
-bash scripts/crash-test.sh 3 200
-bash scripts/fuzz.sh 5
+run_step "crash test" bash scripts/crash-test.sh 3 200
+run_step fuzz bash scripts/fuzz.sh 5
 # The package installed and run under systemd as PID 1 (a container; skipped, saying so,
 # where none can boot).
-bash scripts/live-systemd-test.sh build
+run_step "live systemd" live_systemd
