@@ -121,7 +121,7 @@ TEST_F(CtlStatus, ServeAnswersMachinesAndShowsWhyFilesWereRefused) {
   write_text(home + "web/no-user.msg", "msg=hi\r\n");
   // Before any poll: the last poll's time is 0, the oldest waiting file's is there.
   const std::string waiting = client.Get("/metrics")->body;
-  for (const std::string& line : {"\ndexweb_last_poll_timestamp_seconds 0\n", "\ndexweb_files_waiting 3\n",
+  for (const char* line : {"\ndexweb_last_poll_timestamp_seconds 0\n", "\ndexweb_files_waiting 3\n",
                                   "\ndexweb_oldest_waiting_file_timestamp_seconds 1"})
     EXPECT_TRUE(has(waiting, line)) << line << "\n" << waiting;
   EXPECT_EQ(promtool_problems(waiting), "");
@@ -142,7 +142,7 @@ TEST_F(CtlStatus, ServeAnswersMachinesAndShowsWhyFilesWereRefused) {
   const auto metrics = client.Get("/metrics");
   EXPECT_TRUE(has(metrics->get_header_value("Content-Type"), "text/plain; version=0.0.4")) << metrics->get_header_value("Content-Type");
   // bob's message is one file and two rows (bob's own and the recipient bob's).
-  for (const std::string& line : {"# TYPE dexweb_up gauge\ndexweb_up 1\n", "\ndexweb_build_info{version=\"1.0.0\"} 1\n",
+  for (const char* line : {"# TYPE dexweb_up gauge\ndexweb_up 1\n", "\ndexweb_build_info{version=\"1.0.0\"} 1\n",
                                   "\ndexweb_messages_total{result=\"accepted\"} 1\ndexweb_messages_total{result=\"refused\"} 2\n",
                                   "\ndexweb_recipients_total{result=\"accepted\"} 2\n", "\ndexweb_message_rows 2\n",
                                   "\ndexweb_bad_copies 2\n", "\ndexweb_files_waiting 0\n"})
