@@ -7,6 +7,7 @@
 
 #include "config/registry.h"
 #include "config/registry_settings.h"
+#include "config/registry_values.h"
 #include "data/db_object.h"
 #include "data/dialect.h"
 #include "intake/internal/intake_call.h"
@@ -57,9 +58,8 @@ std::string FileIdentity(const std::string& name, const platform::FileStamp& sta
 }
 
 int worked_retention_days() {
-  const auto days = text::parse_number(text::trim(query_value(kVelotraxKey, "Worked_Files_Retention_Days")));
-  if (!days || *days < 1 || *days > 36500) return kDefaultWorkedRetentionDays;
-  return static_cast<int>(*days);
+  const auto days = registry_whole_number(query_value(kVelotraxKey, "Worked_Files_Retention_Days"), 1, 36500);
+  return days ? static_cast<int>(*days) : kDefaultWorkedRetentionDays;
 }
 
 WorkedFiles::WorkedFiles(DBObject& db, ErrorPolicy& policy, WorkedFilesState& state, const std::string& machine)
