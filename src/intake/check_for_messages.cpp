@@ -44,7 +44,7 @@ bool check_for_messages(IntakeContext& ctx) {
   ctx.policy.start_afresh();
   IntakeCall call(ctx);
   if (!is_dir(call.folder)) {
-    if (ctx.first_poll) log_general("Unable to access folder: " + call.folder);
+    if (ctx.first_poll) warn_general("Unable to access folder: " + call.folder);
     return false;
   }
   retry_pending_copies(call.folder, ctx.leftover_files);
