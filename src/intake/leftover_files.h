@@ -26,9 +26,10 @@ class LeftoverFiles {
     bool cut = false;           // only the read limit's bytes go into the copy
   };
 
-  // Notes the entry as it is now (a link is described, not followed). True when it was not
-  // already noted as it is now, so that the caller logs it once; false also when it is gone.
-  bool remember(const std::string& folder, const std::string& name);
+  // Notes the entry as it is now (a link is described, not followed); unreadable: the
+  // module could not read it. True when it was not already noted as it is now, so that the
+  // caller logs it once; false also when it is gone.
+  bool remember(const std::string& folder, const std::string& name, bool unreadable = false);
   // Notes a refused file whose bad copy is still to be made.
   void remember_pending_copy(const std::string& folder, PendingCopy pending);
   // True when the entry, described now as `now`, is still as it was noted.
@@ -38,6 +39,8 @@ class LeftoverFiles {
   void forget(const std::string& folder, const std::string& name);
   std::vector<PendingCopy> pending_copies(const std::string& folder) const;
   int count() const { return static_cast<int>(files_.size()); }
+  // The noted files that could not be read.
+  int unreadable_count() const;
 
   // The run's knowledge of the record of worked files, which outlives the run
   // (intake/worked_files.h).
@@ -47,6 +50,7 @@ class LeftoverFiles {
   struct Noted {
     platform::FileStamp stamp;
     std::optional<PendingCopy> pending;
+    bool unreadable = false;
   };
   std::map<std::string, Noted> files_;  // keyed by folder + name
   WorkedFilesState worked_state_;

@@ -1,4 +1,6 @@
 // The per-file sequence of check_for_messages.
+#include <cstdio>
+#include <cstring>
 #include <optional>
 #include <variant>
 #include <vector>
@@ -16,9 +18,12 @@
 #include "intake/writer_watch.h"
 #include "logging/error_policy.h"
 #include "logging/log_event.h"
+#include "logging/stderr_echo.h"
+#include "platform/accounts.h"
 #include "platform/event_loop.h"
 #include "platform/file_helpers.h"
 #include "platform/folder_entry.h"
+#include "util/module_name.h"
 #include "util/text.h"
 
 namespace dexweb {
@@ -152,7 +157,7 @@ void keep_for_copy(IntakeCall& call, const platform::FolderEntry& entry, const W
   auto stamp = entry.current_stamp();
   if (!stamp) return;
   call.ctx.leftover_files.remember_pending_copy(call.folder, {msg.file_name, *stamp, msg.bad_copy_path, msg.cut});
-  log_detail("The web file stays in the folder until its bad copy can be made: " + path_of(call, msg));
+  warn_detail("The web file stays in the folder until its bad copy can be made: " + path_of(call, msg));
 }
 
 void finish_file(IntakeCall& call, const platform::FolderEntry& entry, const WebMessage& msg) {
@@ -162,16 +167,33 @@ void finish_file(IntakeCall& call, const platform::FolderEntry& entry, const Web
   } else if (!delete_with_retries(entry, 3, 0.5)) {
     log_detail("Error: Unable to delete web file");
     if (call.ctx.leftover_files.remember(call.folder, msg.file_name))
-      log_detail("The web file is not worked again while it stays as it is: " + path);
+      warn_detail("The web file is not worked again while it stays as it is: " + path);
   }
   log_detail("Completed working on message: " + msg.file_name);
 }
 
-// A file that could not be read may still hold a message: it is kept, not deleted.
-void leave_unread(IntakeCall& call, const WebMessage& msg) {
-  if (call.ctx.leftover_files.remember(call.folder, msg.file_name))
-    log_detail("The unreadable web file is left in the folder and not tried again while it stays as it is: " +
-               path_of(call, msg));
+// What an operator needs to make a file readable: its owner and mode, the module's account
+// and the system's reason.
+std::string unreadable_explained(const std::string& path, const platform::FolderEntry& entry) {
+  const auto owned = platform::ownership(path);
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", owned ? owned->mode : 0u);
+  const std::string who = platform::current_account();
+  return std::string(kModuleName) + ": Unable to read web file: " + path + ": " +
+         (entry.error() ? std::strerror(entry.error()) : "read error") + " (owner " +
+         (owned ? owned->owner : "?") + ", group " + (owned ? owned->group : "?") + ", mode " + mode +
+         "; the module runs as " + who + "). It stays in the folder and is tried again once it changes. " +
+         "Fix: let the web writers write into a folder set up by `dexwebctl init --system` (a group of its own, "
+         "setgid, with a default ACL for " + who + "), or make the file readable to " + who;
+}
+
+// A file that could not be read may still hold a message: it is kept, not deleted, and said
+// once on standard error, where a service's journal keeps it.
+void leave_unread(IntakeCall& call, const platform::FolderEntry& entry, const WebMessage& msg) {
+  if (!call.ctx.leftover_files.remember(call.folder, msg.file_name, true)) return;
+  log_detail("The unreadable web file is left in the folder and not tried again while it stays as it is: " +
+             path_of(call, msg));
+  echo_line(unreadable_explained(path_of(call, msg), entry));
 }
 
 // A file recorded as worked gets no new rows and no reports: its bad copy is made where it
@@ -193,7 +215,7 @@ void leave_busy(IntakeCall& call, const std::string& name) {
 }  // namespace
 
 void leave_non_regular_entry(const std::string& folder, const std::string& name, LeftoverFiles& leftovers) {
-  if (leftovers.remember(folder, name)) log_general("Not a regular file, left alone: " + folder + name);
+  if (leftovers.remember(folder, name)) warn_general("Not a regular file, left alone: " + folder + name);
 }
 
 void process_message_file(IntakeCall& call, const std::string& name) {
@@ -206,7 +228,9 @@ void process_message_file(IntakeCall& call, const std::string& name) {
   if (!writer_finished(call, entry, name)) return leave_busy(call, name);
   call.ctx.writers.forget(name);
   log_detail("Working on message: " + name);
-  if (!read_message(call, entry, msg)) return leave_unread(call, msg);
+  if (!read_message(call, entry, msg)) return leave_unread(call, entry, msg);
+  // A file noted as unreadable that has become readable is no longer counted as such.
+  if (call.ctx.leftover_files.count() > 0) call.ctx.leftover_files.forget(call.folder, name);
   WorkedFiles record(call.ctx.db, call.ctx.policy, call.ctx.leftover_files.worked_state(), call.ctx.machine_name);
   call.ctx.policy.with_retry(kIntakeProcedure, [&] { record.prepare(); });
   FileRecord file{record, FileIdentity(name, entry.stamp(), msg.bytes)};

@@ -78,15 +78,15 @@ std::string InstanceLock::state_path(const std::string& folder, const std::strin
   return path.substr(0, path.size() - 5) + ".state";
 }
 
-std::optional<pid_t> InstanceLock::holder(const std::string& folder, const std::string& registry_path) {
+InstanceLock::Holder InstanceLock::holder(const std::string& folder, const std::string& registry_path) {
   Fd fd(::open(lock_path(folder, registry_path).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-  if (!fd) return std::nullopt;
-  if (::flock(fd.get(), LOCK_SH | LOCK_NB) == 0) return std::nullopt;
+  if (!fd) return {std::nullopt, errno == ENOENT || errno == ENOTDIR ? 0 : errno};
+  if (::flock(fd.get(), LOCK_SH | LOCK_NB) == 0) return {};
   char buf[32] = {};
   const ssize_t n = ::pread(fd.get(), buf, sizeof buf - 1, 0);
-  if (n <= 0) return std::nullopt;
+  if (n <= 0) return {};
   const long pid = std::strtol(buf, nullptr, 10);
-  return pid > 0 ? std::optional<pid_t>(static_cast<pid_t>(pid)) : std::nullopt;
+  return {pid > 0 ? std::optional<pid_t>(static_cast<pid_t>(pid)) : std::nullopt, 0};
 }
 
 }  // namespace dexweb::platform

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/files.h"
 #include "platform/instance_lock.h"
@@ -43,11 +44,16 @@ std::vector<std::string> lock_folders(const std::string& registry_path, const st
 ModulePresence find_module(const std::string& registry_path, const std::string& db_dir) {
   ModulePresence presence;
   for (const std::string& folder : lock_folders(registry_path, db_dir)) {
-    if (const auto pid = platform::InstanceLock::holder(folder, registry_path)) {
-      presence.pid = *pid;
+    const platform::InstanceLock::Holder holder = platform::InstanceLock::holder(folder, registry_path);
+    if (holder.pid) {
+      presence.pid = *holder.pid;
       presence.poll = read_state(folder, registry_path);
+      presence.unknown.clear();
       return presence;
     }
+    if (holder.error != 0 && presence.unknown.empty())
+      presence.unknown = "cannot read the lock folder " + folder + ": " + std::strerror(holder.error) +
+                         " (ask as root or as the module's account)";
     if (!presence.poll) presence.poll = read_state(folder, registry_path);
   }
   return presence;
@@ -72,6 +78,8 @@ std::optional<PollState> parse_poll_state(const std::string& text) {
       state.refused = value;
     } else if (name == "waiting") {
       state.waiting = static_cast<std::size_t>(std::max(0LL, value));
+    } else if (name == "unreadable") {
+      state.unreadable = std::max(0LL, value);
     }
   }
   if (!found) return std::nullopt;

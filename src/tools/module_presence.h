@@ -19,11 +19,15 @@ struct PollState {
   long poll_interval = 0;   // seconds
   long long accepted = 0, refused = 0;  // reports of the module's current run
   std::size_t waiting = 0;
+  long long unreadable = 0;  // files the module left in the folder because it cannot read them
 };
 
 struct ModulePresence {
   std::optional<int> pid;          // the process holding the lock; empty when none does
   std::optional<PollState> poll;   // the state file's facts; empty when there is none
+  // Without a pid: why nobody can tell whether the module runs ("cannot read the lock
+  // folder ..."); empty when it surely does not.
+  std::string unknown;
 };
 
 // The folders where the module of the home may keep its lock: $RUNTIME_DIRECTORY when set,
@@ -31,7 +35,8 @@ struct ModulePresence {
 std::vector<std::string> lock_folders(const std::string& registry_path, const std::string& db_dir);
 
 // Looks in lock_folders for the lock's holder and the state file (the holder's, else the
-// first one found). Never throws.
+// first one found); a folder that cannot be examined makes the answer unknown unless another
+// folder has the holder. Never throws.
 ModulePresence find_module(const std::string& registry_path, const std::string& db_dir);
 
 // Reads "name=value" lines of a state file; nullopt when last_poll is missing.

@@ -37,12 +37,12 @@ TEST(InstanceLockTest, OneHolderPerHomeWhateverTheNameItIsGivenBy) {
   test::write_text(dir.file("velotrax.reg"), "");
   auto first = std::make_unique<InstanceLock>(folder, dir.file("velotrax.reg"));
   ASSERT_TRUE(first->acquired());
-  EXPECT_EQ(InstanceLock::holder(folder, dir.file("velotrax.reg")), ::getpid());
+  EXPECT_EQ(InstanceLock::holder(folder, dir.file("velotrax.reg")).pid, ::getpid());
   // The same file through another spelling of its path is the same home.
   EXPECT_EQ(InstanceLock(folder, dir.dir() + "./velotrax.reg").state(), InstanceLock::State::HeldElsewhere);
   EXPECT_TRUE(InstanceLock(folder, dir.file("other.reg")).acquired());
   first.reset();
-  EXPECT_EQ(InstanceLock::holder(folder, dir.file("velotrax.reg")), std::nullopt);
+  EXPECT_EQ(InstanceLock::holder(folder, dir.file("velotrax.reg")).pid, std::nullopt);
   EXPECT_TRUE(InstanceLock(folder, dir.file("velotrax.reg")).acquired());
   struct stat st {};
   ASSERT_EQ(::stat(folder.c_str(), &st), 0);
