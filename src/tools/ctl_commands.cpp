@@ -69,12 +69,21 @@ int init_system_home(const Options& options, int port) {
   print_folders(home);
   const auto numbers = platform::find_account(home.root, account);
   if (numbers) {
-    hand_over(home, *numbers, web_group(home, group));
+    const unsigned web_gid = web_group(home, group);
+    hand_over(home, *numbers, web_gid);
     std::printf("Owner: %s (%s, %s); registry readable by its group\n", account.c_str(), home.data.c_str(),
                 home.log.c_str());
-    std::printf("Web writers: group %s; %s is setgid to it, and its default ACL lets %s read (and delete)\n"
-                "  every file they write there\n",
-                group.c_str(), home.web.c_str(), account.c_str());
+    try {
+      grant_web_access(home, *numbers, web_gid);
+      std::printf("Web writers: group %s; %s is setgid to it, and its default ACL lets %s read (and delete)\n"
+                  "  every file they write there\n",
+                  group.c_str(), home.web.c_str(), account.c_str());
+    } catch (const RuntimeError& e) {
+      // Without ACLs the account reads through the group instead.
+      std::printf("Web writers: group %s; %s is setgid to it, but %s\n  Instead: usermod -a -G %s %s && chmod o+x %s\n",
+                  group.c_str(), home.web.c_str(), e.description().c_str(), group.c_str(), account.c_str(),
+                  home.data.c_str());
+    }
   } else {
     std::printf("Owner: root; the account %s does not exist in %s (the package makes it: systemd-sysusers)\n",
                 account.c_str(), accounts_of.c_str());

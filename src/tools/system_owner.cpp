@@ -44,8 +44,11 @@ void hand_over(const HomeLayout& home, platform::AccountNumbers account, unsigne
   must({"chmod", "0640", "--", registry});
   must({"chown", uid + ":" + std::to_string(web_gid), "--", web});
   must({"chmod", "2770", "--", web});
-  platform::set_acl(web, true, {{false, account.uid, kRead | kWrite | kSearch}});
-  platform::set_acl(data, false, {{true, web_gid, kSearch}});
+}
+
+void grant_web_access(const HomeLayout& home, platform::AccountNumbers account, unsigned web_gid) {
+  platform::set_acl(on_disk(home, home.web), true, {{false, account.uid, kRead | kWrite | kSearch}});
+  platform::set_acl(on_disk(home, home.data), false, {{true, web_gid, kSearch}});
 }
 
 }  // namespace dexweb::ctl

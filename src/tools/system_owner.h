@@ -24,9 +24,12 @@ unsigned web_group(const HomeLayout& home, const std::string& name);
 // Gives the data and log folders (with all they hold) to the account and its group, and the
 // registry folder and file to root with the account's group; folders 0750, files 0640. The
 // watched folder becomes the account's with the web group, mode 2770 (setgid: what the web
-// writers create there belongs to the group), with a default ACL that gives the account read
-// access to every file written there (and its folder lets it delete them); the web group may
-// pass through the data folder. Raises RuntimeError naming what failed.
+// writers create there belongs to the group). Raises RuntimeError naming what failed.
 void hand_over(const HomeLayout& home, platform::AccountNumbers account, unsigned web_gid);
+
+// The ACLs that complete the sharing: the watched folder's default ACL gives the account read
+// access to every file written there (its folder lets it delete them), and the web group may
+// pass through the data folder. Raises RuntimeError where the file system has no ACLs.
+void grant_web_access(const HomeLayout& home, platform::AccountNumbers account, unsigned web_gid);
 
 }  // namespace dexweb::ctl
