@@ -114,6 +114,7 @@ TEST_F(SiteWriter, AFileTheModuleCannotReadIsFoundBeforehandSaidOnceCountedAndTa
                             ": Permission denied (owner nobody, group nogroup, mode 0640; the module runs as daemon)."))
       << said;
   EXPECT_TRUE(has(status_text(), "\nproblem: 1 file(s) in the watched folder cannot be read by the module's account"));
+  EXPECT_TRUE(files_in(home + "log/badmsg").empty());  // left, not refused
   int port = 0;
   auto server = serve(home, port);
   ASSERT_GT(port, 0);
