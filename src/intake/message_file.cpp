@@ -203,7 +203,7 @@ void finish_recorded(IntakeCall& call, const platform::FolderEntry& entry, WebMe
   if (found.refused && !found.bad_copy.empty() && !platform::stamp_entry(found.bad_copy)) {
     msg.bad_copy_path = found.bad_copy;
     if (save_bad_copy(msg)) log_detail("Bad copy made: " + found.bad_copy);
-    else log_detail("Unable to copy web file to bad folder.");
+    else warn_detail("Unable to copy web file to bad folder.");
   }
   finish_file(call, entry, msg);
 }

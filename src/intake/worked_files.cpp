@@ -76,7 +76,7 @@ void WorkedFiles::prepare() {
     const bool ready = rs && !rs->Eof() && rs->AsLong("found") == 1;
     state_.table = ready ? WorkedFilesState::Table::Ready : WorkedFilesState::Table::Unavailable;
     if (!ready)
-      log_general("Warning - the table worked_files is missing and could not be created: a web file found again "
+      warn_general("Warning - the table worked_files is missing and could not be created: a web file found again "
                   "after a crash may be worked twice");
   }
   if (!enabled()) return;
