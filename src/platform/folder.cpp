@@ -42,9 +42,13 @@ Folder::Folder(Fd fd, std::string path) : fd_(std::move(fd)), path_(with_slash(s
 
 Folder Folder::open(const std::string& path, int& error) {
   int raw;
-  do raw = ::open(path.c_str(), kFolderFlags);
+  // A trailing '/' would make the kernel follow a final link after all.
+  do raw = ::open(without_slash(path).c_str(), kFolderFlags);
   while (raw < 0 && errno == EINTR);
   error = raw < 0 ? errno : 0;
+  // With O_DIRECTORY a link may be reported as no folder: ELOOP tells it apart.
+  struct stat st {};
+  if (error == ENOTDIR && ::lstat(without_slash(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode)) error = ELOOP;
   return raw < 0 ? Folder() : Folder(Fd(raw), path);
 }
 
