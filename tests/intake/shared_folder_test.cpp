@@ -133,25 +133,20 @@ TEST_F(SharedFolder, AFileRenamedOntoANameBeingWorkedIsNeverLost) {
   ChildProcess module({DEXWEB_BIN}, main.env());
   ASSERT_TRUE(wait_until([&] { return main.log().find("Module Started") != std::string::npos; }));
   // The writer swaps each new file in for the one under the name; a file it got back was
-  // not taken yet and goes in again later: whatever the module loses, nobody else did.
+  // not taken yet and goes in again under a name of its own: whatever is lost, the module
+  // lost it.
   const std::string target = web + "race.msg";
-  std::vector<std::string> back;
   int written = 0;
   const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (std::chrono::steady_clock::now() < end || !back.empty()) {
-    std::string part = web + ".part" + std::to_string(written);
-    if (std::chrono::steady_clock::now() < end) {
-      write_text(part, "user=sales\r\nfrm=race\r\nmsg=r" + std::to_string(written++) + "\r\n");
-    } else {
-      part = back.back();
-      back.pop_back();
-    }
-    if (::renameat2(AT_FDCWD, part.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
-      back.push_back(part);
-    } else {
-      while (::renameat2(AT_FDCWD, part.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+  while (std::chrono::steady_clock::now() < end) {
+    const std::string part = web + ".part" + std::to_string(written);
+    write_text(part, "user=sales\r\nfrm=race\r\nmsg=r" + std::to_string(written) + "\r\n");
+    if (::renameat2(AT_FDCWD, part.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0)
+      fs::rename(part, web + "back" + std::to_string(written) + ".msg");
+    else
+      fs::rename(part, target);
+    ++written;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
   ASSERT_TRUE(wait_until([&] { return waiting_files(web) == 0; }, 60)) << module.stderr_text();
   const auto rows = main.rows();
