@@ -43,7 +43,7 @@ std::string control_registry(const std::vector<std::string>& args) {
 }
 
 bool module_runs(const std::string& registry) {
-  return find_module(registry, registry_folder(registry, "DB_Dir")).pid.has_value();
+  return find_module(registry_folder(registry, "DB_Dir")).pid.has_value();
 }
 
 }  // namespace
