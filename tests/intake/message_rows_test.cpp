@@ -69,6 +69,23 @@ TEST_P(MessageRows, EveryColumnOfAnAccountAndAnAdHocRow) {
   EXPECT_EQ(h.database->counter(), 2);
 }
 
+// A message's id, its rows and its record are one transaction on a server too: a second
+// transaction of the message would take a transaction id of its own.
+TEST_P(MessageRows, AMessageIsOneTransactionWithItsId) {
+  IntakeHarness& h = *harness;
+  if (!h.db.UsesServer()) GTEST_SKIP() << "server transactions only";
+  for (const char* name : {"sales", "bob", "amy"}) h.add_user(name);
+  h.write_message("a.msg", "sales", "", "warm-up");
+  EXPECT_TRUE(h.poll());
+  auto transaction_id = [&] { return h.db.OpenRecordset("SELECT txid_current() AS [x]")->AsLong("x"); };
+  const long long before = transaction_id();
+  h.write_message("b.msg", "sales", "bob amy", "hi");
+  EXPECT_TRUE(h.poll());
+  EXPECT_EQ(transaction_id() - before, 2);
+  EXPECT_EQ(h.rows().size(), 4u);
+  EXPECT_EQ(h.database->counter(), 2);
+}
+
 // A message whose rows cannot all be written leaves nothing behind and stays in the folder,
 // so that working it again pages nobody twice.
 TEST_F(IntakeTest, AFailureBetweenTheRowsOfAMessageLeavesNoRowAndKeepsTheFile) {

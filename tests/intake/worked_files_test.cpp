@@ -151,8 +151,9 @@ TEST_F(IntakeTest, AFileThatCannotBeClaimedOrDeletedIsNeverWorkedAgainUntilWritt
 
 // Where files cannot be claimed (here: no claim folder can be made), another module may
 // commit the same file while this one resolves it: the record's key lets only the first
-// commit stand, and the second module drops its rows and its reports.
-TEST_F(IntakeTest, InPlaceTheRecordIsTheArbiterWhenAnotherModuleCommitsTheSameFileFirst) {
+// commit stand, and the second module drops its rows, its reports and its id.
+TEST_P(WorkedFileRecord, InPlaceTheRecordIsTheArbiterWhenAnotherModuleCommitsTheSameFileFirst) {
+  IntakeHarness& h = *harness;
   h.add_user("sales");
   h.add_user("bob");
   write_text(h.web.file(".dexweb"), "");
@@ -169,6 +170,7 @@ TEST_F(IntakeTest, InPlaceTheRecordIsTheArbiterWhenAnotherModuleCommitsTheSameFi
   EXPECT_FALSE(h.logged("Message accepted. Recipient: bob Sender: Pat"));
   EXPECT_TRUE(h.web_files().empty());
   EXPECT_EQ(count(h, " WHERE [worked_by] = 'other 1'"), 1);
+  EXPECT_EQ(h.database->counter(), 0);
 }
 
 // A moment's trouble (here: a view in the table's place) never switches the record off for
