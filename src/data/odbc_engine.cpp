@@ -82,6 +82,10 @@ platform::OdbcStatement OdbcEngine::statement_for(std::string_view sql, int time
   text.clear();
   if (dialect_->kind() != DatabaseKind::PostgreSql) {
     st.set_timeout(timeout);
+  } else if (sql == dialect_->rollback_statement()) {
+    // It may follow a failure inside a transaction, which refuses every statement but this
+    // one; the time-out it undoes is unknown after it.
+    session_timeout_ = -1;
   } else if (timeout != session_timeout_) {
     // Its driver would send the time-out as a statement of its own; written in front of
     // sql it travels in the same round trip (and in the same transaction as sql).
