@@ -154,8 +154,10 @@ fi
 # The module and the reference on PostgreSQL, each into a schema of its own.
 if [ -n "$pg_mode" ]; then
   start_cluster
-  # Commits wait for the disk, as on a site.
-  pg -c "ALTER SYSTEM SET fsync = on" -c "SELECT pg_reload_conf()" >/dev/null
+  # Commits wait for the disk, as on a site (the test cluster's command line turns fsync off,
+  # which no configuration file overrides: it is restarted without that).
+  runuser -u "$PG_CLUSTER_OWNER" -- "$PG_CLUSTER_BIN/pg_ctl" -D "$PG_CLUSTER_DIR/data" -l "$PG_CLUSTER_DIR/log" -w \
+    -o "-p $DEXWEB_TEST_PG_PORT -k $PG_CLUSTER_DIR -c listen_addresses=127.0.0.1 -c fsync=on" restart >/dev/null
   postmaster=$(head -n 1 "$PG_CLUSTER_DIR/data/postmaster.pid")
   # CPU of the whole server: its processes now, and those that exited (reaped by the postmaster).
   server_us() {
