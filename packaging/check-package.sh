@@ -18,7 +18,7 @@ deb=$(ls "$work"/out/dexweb_*.deb 2>/dev/null | head -n 1)
 
 [ "$(dpkg-deb -f "$deb" Package)" = dexweb ] || fail "package name"
 depends=$(dpkg-deb -f "$deb" Depends)
-for dep in libsqlite3-0 unixodbc libcpp-httplib0.11; do
+for dep in libsqlite3-0 unixodbc; do
   [[ ", $depends," == *", $dep,"* ]] || fail "Depends lacks $dep: $depends"
 done
 
