@@ -66,24 +66,36 @@ void ConnectionLoop::stop() {
   wakeup_.signal();
 }
 
-void ConnectionLoop::serve_round() {
+// What to wait for: the wake-up, the listeners, then each connection (in ids) as its state
+// asks. Readers of bodies are waited on oldest first while the bytes they hold stay within
+// kMaxBodyBytesHeld; the oldest is always among them, so bodies keep being completed.
+std::vector<pollfd> ConnectionLoop::poll_set(std::vector<std::uint64_t>& ids, SteadyPoint& wake) const {
   std::vector<pollfd> fds{{wakeup_.fd(), POLLIN, 0}};
   for (const auto& listener : listeners_) fds.push_back({listener.fd(), POLLIN, 0});
-  std::vector<std::uint64_t> ids;
-  SteadyPoint wake = now() + seconds(60);
+  std::size_t held = 0;
   for (const auto& [id, c] : connections_) {
     short events = 0;
-    if (c->state == Connection::State::kReading)
-      events = held_ < kMaxBodyBytesHeld || c->reader.held() < kMaxHeadBytes ? POLLIN : 0;
-    else if (c->state == Connection::State::kWriting)
+    if (c->state == Connection::State::kReading) {
+      const bool room = c->reader.held() < kMaxHeadBytes || held + c->reader.held() <= kMaxBodyBytesHeld;
+      held += c->reader.held();
+      events = room ? POLLIN : 0;
+    } else if (c->state == Connection::State::kWriting) {
       events = POLLOUT;
-    else if (c->state == Connection::State::kLingering)
+    } else if (c->state == Connection::State::kLingering) {
       events = POLLIN;
+    }
     if (c->state != Connection::State::kAnswering) wake = std::min(wake, c->deadline);
     // poll reports a closed peer even without events: a socket not waited on stays out.
     fds.push_back({events ? c->socket.get() : -1, events, 0});
     ids.push_back(id);
   }
+  return fds;
+}
+
+void ConnectionLoop::serve_round() {
+  std::vector<std::uint64_t> ids;
+  SteadyPoint wake = now() + seconds(60);
+  std::vector<pollfd> fds = poll_set(ids, wake);
   platform::clock().wait(fds, wake);
 
   if (fds[0].revents) take_replies();
@@ -91,23 +103,16 @@ void ConnectionLoop::serve_round() {
     if (fds[1 + i].revents) accept_from(i);
   const std::size_t first = 1 + listeners_.size();
   for (std::size_t i = 0; i < ids.size(); ++i) {
-    if (!fds[first + i].revents) continue;
     const auto found = connections_.find(ids[i]);
-    if (found == connections_.end()) continue;  // evicted in this round
+    if (found == connections_.end() || !fds[first + i].revents) continue;  // closed in this round, or nothing new
     Connection& c = *found->second;
     if (c.state == Connection::State::kReading) read_from(c);
     else if (c.state == Connection::State::kWriting) write_to(c);
     else if (c.state == Connection::State::kLingering) drain(c);
   }
   const SteadyPoint at = now();
-  held_ = 0;
-  for (std::size_t i = 0; i < ids.size(); ++i) {
-    const auto found = connections_.find(ids[i]);
-    if (found == connections_.end()) continue;
-    expire(*found->second, at);
-    if (const auto still = connections_.find(ids[i]); still != connections_.end() && still->second->state == Connection::State::kReading)
-      held_ += still->second->reader.held();
-  }
+  for (const std::uint64_t id : ids)
+    if (const auto found = connections_.find(id); found != connections_.end()) expire(*found->second, at);
 }
 
 void ConnectionLoop::accept_from(std::size_t listener) {

@@ -10,7 +10,7 @@
 //    or IPv6 /64; more are closed as they come.
 // At most kMaxConnections are open in all: a new connection beyond that closes the oldest
 // one that is still reading its request (or lingers after its answer). Bodies being read hold at most kMaxBodyBytesHeld in
-// all; past that, connections that read a body wait until the others are done.
+// all; past that, the newer connections that read a body wait until older ones are done.
 
 #include <atomic>
 #include <cstddef>
@@ -72,6 +72,7 @@ class ConnectionLoop {
 
  private:
   struct Connection;
+  std::vector<pollfd> poll_set(std::vector<std::uint64_t>& ids, platform::SteadyPoint& wake) const;
   void serve_round();
   void accept_from(std::size_t listener);
   void add(platform::AcceptedConnection accepted, std::size_t listener);
@@ -91,7 +92,6 @@ class ConnectionLoop {
   std::map<std::uint64_t, std::unique_ptr<Connection>> connections_;
   std::map<std::string, std::size_t> per_client_;
   std::uint64_t next_id_ = 1;
-  std::size_t held_ = 0;  // bytes the readers held at the start of this round
   std::atomic<bool> stopping_{false};
   platform::Wakeup wakeup_;
   std::mutex replies_mutex_;
