@@ -4,9 +4,14 @@
 # Each size gets a fresh embedded gateway home and one generated backlog of web files to
 # "staff" (a group of three: three rows per file), which both programs drain in turn.
 #   bash scripts/bench-intake.sh [--sizes "1000 10000"] [--big] [--chars N] [--samples N]
+#                                [--modules "1 2 3" [--files N]]
 #     --big          adds 100000 files (takes minutes)
 #     --chars N      message characters per file (default 1000)
 #     --samples N    pickup latency samples (default 50; 0 skips the pickup test)
+#     --modules L    instead: for each count in L, that many modules (homes of their own)
+#                    on one watched folder and one PostgreSQL database (a throw-away cluster
+#                    of scripts/pg-cluster.sh) drain one backlog of --files files (default
+#                    10000); printed: files/s and rows of each count
 #   BUILD=dir (default build-bench) is configured and built here; DEXWEB_BIN and
 #   DEXWEBCTL_BIN measure the programs of another build instead (an older tree, say).
 set -euo pipefail
@@ -14,8 +19,12 @@ cd "$(dirname "$0")/.."
 sizes="1000 10000"
 chars=1000
 samples=50
+modules=""
+backlog=10000
 while [ $# -gt 0 ]; do
   case $1 in
+    --modules) modules=$2; shift 2 ;;
+    --files) backlog=$2; shift 2 ;;
     --sizes) sizes=$2; shift 2 ;;
     --big) sizes="$sizes 100000"; shift ;;
     --chars) chars=$2; shift 2 ;;
@@ -25,15 +34,17 @@ while [ $# -gt 0 ]; do
 done
 
 build=${BUILD:-build-bench}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DDEXWEB_BENCH=ON >/dev/null
-targets="reference_intake bench_files"
+[ -n "$modules" ] && [ -n "${DEXWEB_BIN:-}" ] && [ -n "${DEXWEBCTL_BIN:-}" ] ||
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DDEXWEB_BENCH=ON >/dev/null
+targets=""
+[ -n "$modules" ] || targets="reference_intake bench_files"
 [ -n "${DEXWEB_BIN:-}" ] || targets="$targets dexweb"
 [ -n "${DEXWEBCTL_BIN:-}" ] || targets="$targets dexwebctl"
-cmake --build "$build" --target $targets >/dev/null
+[ -z "$targets" ] || cmake --build "$build" --target $targets >/dev/null
 dexweb=$(realpath "${DEXWEB_BIN:-$build/dexweb}")
 dexwebctl=$(realpath "${DEXWEBCTL_BIN:-$build/dexwebctl}")
-reference=$(realpath "$build/reference_intake")
-files=$(realpath "$build/bench_files")
+reference=$build/reference_intake
+files=$build/bench_files
 
 work=$(mktemp -d /tmp/dexweb-bench.XXXXXX)
 pids=()
@@ -43,8 +54,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# True while the folder still holds a message file.
-has_messages() { [ -n "$(find "$1" -maxdepth 1 -name '*.msg' -print -quit)" ]; }
+# True while the folder, or a claim folder in it, still holds a message file.
+has_messages() { [ -n "$(find "$1" -maxdepth 3 -name '*.msg' -print -quit)" ]; }
 # CPU time of a running process in microseconds (user + system, from the scheduler).
 cpu_us() { awk '{ printf "%d", $1 / 1000 }' "/proc/$1/schedstat"; }
 peak_kib() { awk '/VmHWM/ { print $2 }' "/proc/$1/status"; }
@@ -67,6 +78,54 @@ start_module() {
 }
 
 stop() { kill -TERM "$1" 2>/dev/null || true; wait "$1" 2>/dev/null || true; }
+
+# Modules on one folder and one PostgreSQL database: each count drains the same backlog.
+if [ -n "$modules" ]; then
+  source scripts/pg-cluster.sh
+  pg_cluster_start >/dev/null
+  trap 'cleanup; pg_cluster_stop' EXIT
+  psql_bin=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n 1)/psql
+  pg() { PGOPTIONS='-c client_min_messages=warning' "$psql_bin" -h 127.0.0.1 -p "$DEXWEB_TEST_PG_PORT" -U dexweb -d dexweb_test -qAt -v ON_ERROR_STOP=1 "$@"; }
+  # The backlog as bench_files writes it: to the group staff, three rows per file.
+  mkdir -p "$work/backlog"
+  text=$(head -c "$chars" /dev/zero | tr '\0' x)
+  for ((i = 0; i < backlog; i++)); do
+    printf 'user=staff\r\nfrm=bench\r\nsubject=bob amy joe\r\nmsg=%d %s\r\n' "$i" "$text" >"$work/backlog/b$i.msg"
+  done
+  printf '%-8s | %-9s %-9s\n' modules files/s rows
+  for count in $modules; do
+    schema=bench_$count
+    web=$work/web$count/
+    mkdir -p "$web"
+    pg -c "DROP SCHEMA IF EXISTS $schema CASCADE; CREATE SCHEMA $schema;"
+    { echo "SET search_path TO $schema;"; cat schema/postgresql.sql
+      echo "INSERT INTO settings (record_id, dbversion, dexwebcgi_path, dexweb_poll, log_level, log_to_disk) VALUES (1, 1100, '$web', 2, 3, TRUE);"
+      echo "INSERT INTO control (record_id, dexweb_run) VALUES (1, TRUE);"
+      echo "INSERT INTO counters (record_id, unique_id) VALUES (1, 0);"
+      echo "INSERT INTO users (\"user\", web_service) VALUES ('bob', TRUE), ('amy', TRUE), ('joe', TRUE);"
+      echo "INSERT INTO users (\"user\", web_service, group_list) VALUES ('staff', TRUE, TRUE);"
+    } | pg
+    started=()
+    for ((m = 1; m <= count; m++)); do
+      home=$work/m$count-$m
+      "$dexwebctl" init "$home" >/dev/null
+      printf '%s\r\nConnSettings=SET search_path TO %s;\r\n' "$DEXWEB_TEST_PG_ODBC" "$schema" >"$home/data/SqlServerConnectionString.txt"
+      rm -f "$home/data/velotrax.db"
+    done
+    cp -a "$work/backlog/." "$web"
+    sync
+    t0=$(now_ns)
+    for ((m = 1; m <= count; m++)); do pid=$(start_module "$work/m$count-$m"); pids+=("$pid"); started+=("$pid"); done
+    while has_messages "$web"; do sleep 0.02; done
+    t1=$(now_ns)
+    for pid in "${started[@]}"; do stop "$pid"; done
+    rows=$(pg -c "SELECT COUNT(*) FROM $schema.messages")
+    awk -v c="$count" -v n="$backlog" -v t0="$t0" -v t1="$t1" -v r="$rows" \
+      'BEGIN { printf "%-8d | %-9.0f %-9d\n", c, n / ((t1 - t0) / 1e9), r }'
+    pg -c "DROP SCHEMA $schema CASCADE"
+  done
+  exit 0
+fi
 
 results=()
 for n in $sizes; do

@@ -177,13 +177,6 @@ std::string resolve_name_nocase(const std::string& folder, const std::string& na
   return folder + name;
 }
 
-std::string temp_folder() {
-  const char* t = std::getenv("TMPDIR");
-  std::string dir = t && *t ? t : "/tmp";
-  if (dir.back() != '/') dir += '/';
-  return dir;
-}
-
 std::string host_name() {
   char buf[HOST_NAME_MAX + 1] = {};
   if (::gethostname(buf, sizeof buf - 1) != 0) return {};

@@ -59,8 +59,6 @@ std::vector<DirEntry> list_files(const std::string& folder, std::string_view suf
 // without regard to case; otherwise folder + name again (so callers get the usual error).
 std::string resolve_name_nocase(const std::string& folder, const std::string& name);
 
-// $TMPDIR or /tmp, with a trailing '/'.
-std::string temp_folder();
 // The computer's host name, or empty text.
 std::string host_name();
 // The absolute path of the running executable.

@@ -11,6 +11,7 @@
 
 #include "platform/event_loop.h"
 #include "platform/fd.h"
+#include "platform/file_identity.h"
 
 namespace dexweb::platform {
 
@@ -26,15 +27,20 @@ class FolderWatch {
   FolderWatch& operator=(const FolderWatch&) = delete;
 
   const std::string& folder() const { return folder_; }
+  // The folder watched (a final link is never followed): when the path comes to name
+  // another folder (the watched one renamed away, a new one made), the watch is stale.
+  FileIdentity identity() const { return identity_; }
   // False once the folder went away (deleted, moved, unmounted): no more notices come.
   bool watching() const { return watching_; }
 
  private:
-  FolderWatch(EventLoop& loop, Fd fd, std::string folder, std::string suffix, EventLoop::Callback landed);
+  FolderWatch(EventLoop& loop, Fd fd, FileIdentity identity, std::string folder, std::string suffix,
+              EventLoop::Callback landed);
   void read_notices();
 
   EventLoop& loop_;
   Fd fd_;
+  FileIdentity identity_;
   std::string folder_;
   std::string suffix_;
   EventLoop::Callback landed_;

@@ -7,7 +7,6 @@
 #include "platform/files.h"
 #include "platform/folder_listing.h"
 #include "platform/instance_lock.h"
-#include "platform/registry_file.h"
 #include "platform/service_manager.h"
 #include "shell/internal/daemon.h"
 #include "util/runtime_error.h"
@@ -73,11 +72,10 @@ void report_poll(Daemon& daemon) {
                                      std::to_string(counts.messages_accepted) + ", refused " +
                                      std::to_string(counts.messages_refused) + ", waiting " + std::to_string(waiting));
   }
-  const std::string registry = platform::RegistryFile::default_path();
-  const std::string folder = platform::instance_lock_folder(daemon.registry.DB_Dir, registry);
+  const std::string folder = platform::home_private_folder(daemon.registry.DB_Dir);
   const long long epoch = std::chrono::duration_cast<seconds>(platform::clock().now().time_since_epoch()).count();
   try {
-    platform::write_file_atomic(platform::InstanceLock::state_path(folder, registry),
+    platform::write_file_atomic(platform::InstanceLock::state_path(folder),
                                 poll_state_text(epoch, daemon.settings.dexweb_poll, counts.messages_accepted,
                                                 counts.messages_refused, waiting));
   } catch (const RuntimeError&) {

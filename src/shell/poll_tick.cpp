@@ -61,7 +61,7 @@ void Daemon::poll_tick() {
   if (refresh_due) refresh(at_first_tick);
   if (stop_requested_) return;
   if (InstantPickup()) {
-    if (refresh_due) watch_folder();
+    watch_folder();
     poll_due = poll_due || std::exchange(files_landed_, false);
   }
   poll_again_ = false;
@@ -75,10 +75,13 @@ void Daemon::poll_tick() {
 
 bool Daemon::InstantPickup() const { return registry.Instant_Pickup; }
 
+// Looked at every tick: a folder renamed away and made anew is the one watched from then on.
 void Daemon::watch_folder() {
   std::string folder = settings.dexwebcgi_path;
   if (!folder.empty() && folder.back() != '/') folder += '/';
-  if (folder_watch_ && folder_watch_->watching() && folder_watch_->folder() == folder) return;
+  if (folder_watch_ && folder_watch_->watching() && folder_watch_->folder() == folder &&
+      std::optional(folder_watch_->identity()) == platform::folder_identity(folder))
+    return;
   folder_watch_.reset();
   if (folder.empty()) return;
   folder_watch_ = platform::FolderWatch::start(loop_, folder, kMessageFileSuffix, [this] { files_landed(); });
@@ -231,6 +234,8 @@ void Daemon::poll_folder() {
   }
   first_poll = false;
   last_poll = platform::clock().steady_now();
+  // Files their writers hold open: the watch tells when they are closed.
+  if (found && files_held_only && InstantPickup()) found = false;
   if (found) {
     last_poll.reset();
     poll_again_ = true;

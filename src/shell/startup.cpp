@@ -100,7 +100,7 @@ int run_module(platform::EventLoop& loop, Daemon& daemon, int argc, char** argv)
   }
   const std::string registry = platform::RegistryFile::default_path();
   warn_missing_registry(registry);
-  platform::InstanceLock lock(platform::instance_lock_folder(daemon.registry.DB_Dir, registry), registry);
+  platform::InstanceLock lock(platform::home_private_folder(daemon.registry.DB_Dir));
   if (lock.state() == platform::InstanceLock::State::HeldElsewhere) {
     refuse("Another instance of " + std::string(kModuleName) + " is already running... exiting");
     return kExitRefused;
@@ -109,6 +109,8 @@ int run_module(platform::EventLoop& loop, Daemon& daemon, int argc, char** argv)
     refuse("Unable to start: cannot open the instance lock " + lock.path() + ": " + std::strerror(lock.error()));
     return kExitRefused;
   }
+  // Only the holder of the home may take up what an earlier run left there.
+  daemon.settle_in_home();
   install_signals(loop, daemon);
   if (daemon.registry.Run_Type == "NTService") return start_service(loop, daemon);
   if (!start_module(daemon)) return kExitRefused;

@@ -63,7 +63,7 @@ GatewayStatus read_gateway_status(const std::string& registry_path) {
   DatabaseSettings settings = gateway_database_settings(registry_path);
   GatewayStatus status;
   const std::string db_dir = registry_folder(registry_path, "DB_Dir");
-  status.module = find_module(registry_path, db_dir);
+  status.module = find_module(db_dir);
   status.now_epoch =
       std::chrono::duration_cast<std::chrono::seconds>(platform::clock().now().time_since_epoch()).count();
   DBObject db(std::move(settings));

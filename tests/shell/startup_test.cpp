@@ -104,12 +104,16 @@ TEST_F(Startup, ProgramModeStartsRefusesASecondInstanceOfItsHomeAndStopsOnSigter
   EXPECT_EQ(datagrams.front().substr(0, 7), "VTXWeb|");
   EXPECT_EQ(datagrams.front().substr(26), "|general|Module Started (v1.0.0)\r");
 
-  // One module per home, whatever the caller's environment names it by.
+  // One module per data folder, whatever the caller's environment names it by: a link to
+  // the registry, a copy of it, the service manager's runtime folder.
   TempDir elsewhere;
   std::filesystem::create_symlink(home_.file("velotrax.reg"), elsewhere.file("linked.reg"));
+  std::filesystem::copy_file(home_.file("velotrax.reg"), elsewhere.file("copy.reg"));
   std::string err;
-  for (const auto& second : {env(), std::map<std::string, std::string>{{"VELOTRAX_REGISTRY", elsewhere.file("linked.reg")},
-                                                                         {"XDG_RUNTIME_DIR", elsewhere.dir()}}}) {
+  for (const auto& second : {env(),
+                             std::map<std::string, std::string>{{"VELOTRAX_REGISTRY", elsewhere.file("linked.reg")}},
+                             std::map<std::string, std::string>{{"VELOTRAX_REGISTRY", elsewhere.file("copy.reg")},
+                                                                {"RUNTIME_DIRECTORY", elsewhere.dir()}}}) {
     EXPECT_EQ(run_to_end({DEXWEB_BIN}, second, &err), 1);
     EXPECT_NE(err.find("Another instance of VTXWeb is already running... exiting"), std::string::npos) << err;
   }
@@ -119,10 +123,9 @@ TEST_F(Startup, ProgramModeStartsRefusesASecondInstanceOfItsHomeAndStopsOnSigter
   EXPECT_NE(log().find("  Module Stopped\r\n"), std::string::npos);
 
   // A lock folder the module cannot use is reported as that.
-  write_text(db_->dir() + "lock-blocker", "");
-  EXPECT_EQ(run_to_end({DEXWEB_BIN}, {{"VELOTRAX_REGISTRY", home_.file("velotrax.reg")}, {"RUNTIME_DIRECTORY", db_->dir() + "lock-blocker/x"}},
-                       &err),
-            1);
+  std::filesystem::remove_all(db_->dir() + "lock");
+  write_text(db_->dir() + "lock", "");
+  EXPECT_EQ(run_to_end({DEXWEB_BIN}, env(), &err), 1);
   EXPECT_NE(err.find("cannot open the instance lock "), std::string::npos) << err;
 }
 
@@ -176,7 +179,7 @@ TEST_F(Startup, VersionPrintsAndTouchesNothingAndAnyOtherOptionIsRefusedWithStat
 // Each refusal and halt is one line on standard error, not only in the log.
 TEST_F(Startup, RefusalsAndHaltsReachStandardError) {
   std::string err;
-  EXPECT_EQ(run_to_end({DEXWEB_BIN}, {{"VELOTRAX_REGISTRY", home_.file("nope.reg")}, {"XDG_RUNTIME_DIR", home_.dir()}}, &err), 1);
+  EXPECT_EQ(run_to_end({DEXWEB_BIN}, {{"VELOTRAX_REGISTRY", home_.file("nope.reg")}, {"PWD", home_.dir()}}, &err), 1);
   EXPECT_NE(err.find("registry file not found: " + home_.file("nope.reg")), std::string::npos) << err;
   EXPECT_NE(err.find("VTXWeb: Failed to open database\n"), std::string::npos) << err;
 

@@ -10,6 +10,7 @@ namespace dexweb::test {
 
 class ChildProcess {
  public:
+  // An env value PWD is also the folder the child starts in.
   ChildProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env);
   ~ChildProcess();  // kills the child if it still runs
   ChildProcess(const ChildProcess&) = delete;

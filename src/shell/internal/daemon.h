@@ -19,8 +19,10 @@
 #include "data/db_object.h"
 #include "data/query_object.h"
 #include "intake/blacklist.h"
+#include "intake/claim_folders.h"
 #include "intake/leftover_files.h"
 #include "intake/recipient_list.h"
+#include "intake/watched_folder.h"
 #include "intake/writer_watch.h"
 #include "logging/error_policy.h"
 #include "logging/reporter.h"
@@ -41,6 +43,11 @@ class Daemon {
 
   // The load handler: sets the per-run fields and creates the timers.
   void load();
+  // What the run keeps in the home's private folder, taken up only once the run holds the
+  // home's instance lock: the unique-name sequence, which goes on from earlier runs, and the
+  // filters' temporary folder (mode 0700), emptied of what a killed run left there.
+  // temp_folder stays empty (the filters then say so) when it cannot be made.
+  void settle_in_home();
   // Switches the poll timer on; its first tick comes 100 ms later.
   void enable_poll_timer();
 
@@ -112,6 +119,11 @@ class Daemon {
   BlackList blacklist;       // read once, at the first refresh
   LeftoverFiles leftovers;   // worked files that could not be deleted
   WriterWatch writers;       // web files whose writers may not have finished
+  WatchedFolder watched_folder;  // where the watched folder lay at the run's first look
+  ClaimFolders claims;       // the run's claims in the watched folder
+  // The last poll found only files that their writers hold open: with the folder watch the
+  // next poll waits for it (a writer's close) or the interval, not for the next tick.
+  bool files_held_only = false;
   std::unique_ptr<platform::PrivateFolder> private_temp;  // removed at stop
 
   platform::EventLoop::TimerId poll_timer = 0;
@@ -126,7 +138,6 @@ class Daemon {
 
   void stop_sequence(bool unloading);
   void log_tick();
-  std::string make_private_temp_folder();
 
   // Steps of the tick, in their order.
   void open_at_first_tick();
