@@ -15,6 +15,9 @@ class RecipientList;
 class BlackList;
 class LeftoverFiles;
 class WriterWatch;
+class ClaimFolders;
+class FolderIndex;
+class WatchedFolder;
 class ErrorPolicy;
 
 // Message files a run has worked to the end, by outcome: accepted when at least one
@@ -42,6 +45,15 @@ struct IntakeContext {
   WriterWatch& writers;
   // The run's message counts; owned by the daemon for the run.
   MessageCounts& counts;
+  // The watched folder as the run knows it, and the run's claims there; the daemon's.
+  WatchedFolder& watched_folder;
+  ClaimFolders& claims;
+  // The watched folder's entries by age while the daemon's folder watch keeps them; null:
+  // each poll lists the folder.
+  FolderIndex* folder_index = nullptr;
+  // Out: the poll found only files that their writers hold open (nothing to poll again for
+  // before the folder watch or the poll interval says so).
+  bool held_only = false;
   // True once the module was asked to stop: no further file is started.
   std::function<bool()> stop_requested = [] { return false; };
 };

@@ -38,8 +38,10 @@ void append_file(const std::string& path, std::string_view bytes);
 // raises (a full disk often takes the first part of a write and refuses the rest), so that
 // the caller can go on from there instead of writing those bytes a second time.
 void append_file(const std::string& path, std::string_view bytes, std::size_t& written);
-// Writes the whole file under a temporary name beside it, then renames it into place.
-void write_file_atomic(const std::string& path, std::string_view bytes);
+// Writes the whole file under a temporary name beside it, then renames it into place. With
+// a mode, the file gets exactly that mode whatever the process's umask (a file for another
+// account to read must not lose its group's bits to a strict umask).
+void write_file_atomic(const std::string& path, std::string_view bytes, std::optional<unsigned> mode = std::nullopt);
 // Removes a file; a missing file is not an error.
 void remove_file(const std::string& path);
 void rename_file(const std::string& from, const std::string& to);
@@ -59,8 +61,6 @@ std::vector<DirEntry> list_files(const std::string& folder, std::string_view suf
 // without regard to case; otherwise folder + name again (so callers get the usual error).
 std::string resolve_name_nocase(const std::string& folder, const std::string& name);
 
-// $TMPDIR or /tmp, with a trailing '/'.
-std::string temp_folder();
 // The computer's host name, or empty text.
 std::string host_name();
 // The absolute path of the running executable.

@@ -25,6 +25,7 @@ void metric(std::string& out, const char* name, const char* type, const char* he
 }  // namespace
 
 Health judge_health(const GatewayStatus& status) {
+  if (!status.module.pid && !status.module.unknown.empty()) return {false, "unknown: " + status.module.unknown};
   if (!status.module.pid) return {false, "not running: nobody holds this home's instance lock"};
   const auto& poll = status.module.poll;
   if (!poll) return {false, "running as process " + std::to_string(*status.module.pid) + " but it has not polled yet"};
@@ -40,7 +41,9 @@ std::string metrics_text(const GatewayStatus& status) {
   std::string out;
   family(out, "dexweb_build_info", "gauge", "The version of dexwebctl serving these metrics, as a label; always 1.",
          {{"{version=\"" + std::string(module_version()) + "\"}", 1}});
-  metric(out, "dexweb_up", "gauge", "1 when a process holds this home's instance lock.", status.module.pid ? 1 : 0);
+  // Whether the module runs is left out when nobody can tell (the lock folder is unreadable).
+  if (status.module.pid || status.module.unknown.empty())
+    metric(out, "dexweb_up", "gauge", "1 when a process holds this home's instance lock.", status.module.pid ? 1 : 0);
   family(out, "dexweb_messages_total", "counter",
          "Message files worked by the module's current run: accepted when a recipient got a row, refused when none did.",
          {{"{result=\"accepted\"}", poll.messages_accepted}, {"{result=\"refused\"}", poll.messages_refused}});
@@ -52,6 +55,9 @@ std::string metrics_text(const GatewayStatus& status) {
          static_cast<long long>(status.bad_copies.count));
   metric(out, "dexweb_files_waiting", "gauge", "Message files waiting in the watched folder.",
          static_cast<long long>(status.waiting.count));
+  metric(out, "dexweb_files_unreadable", "gauge",
+         "Message files left in the watched folder because the module's account cannot read them (0 before any poll).",
+         poll.unreadable);
   // Without a waiting file there is no oldest one: the series is left out rather than given
   // a value that an age computed from it would misread.
   if (status.waiting.count)

@@ -13,14 +13,16 @@ struct Health {
 };
 
 // Healthy when this home's module runs (a live process holds its instance lock) and its
-// last poll is at most twice its poll interval old (at least kMinHealthySeconds).
+// last poll is at most twice its poll interval old (at least kMinHealthySeconds). The reason
+// starts with "unknown: " when the lock cannot be examined.
 Health judge_health(const GatewayStatus& status);
 inline constexpr long kMinHealthySeconds = 5;
 
-// The Prometheus text format (version 0.0.4) of the status: the version, up, the message
-// files and the recipients accepted and refused in the module's run, rows of messages, bad
-// copies, files waiting, the oldest waiting file's time (only while one waits) and the last
-// poll's time (0 before any poll was recorded).
+// The Prometheus text format (version 0.0.4) of the status: the version, up (left out when
+// unknown), the message files and the recipients accepted and refused in the module's run,
+// rows of messages, bad copies, files waiting, files the module cannot read, the oldest
+// waiting file's time (only while one waits) and the last poll's time (0 before any poll
+// was recorded).
 std::string metrics_text(const GatewayStatus& status);
 
 }  // namespace dexweb::ctl

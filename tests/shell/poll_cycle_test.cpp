@@ -2,7 +2,10 @@
 // the error routine it goes through.
 #include <sys/stat.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <filesystem>
 
 #include "logging/error_policy.h"
 #include "logging/log_event.h"
@@ -48,10 +51,15 @@ TEST_F(PollCycle, RunsTicksAndStopsWhenRunIsCleared) {
   EXPECT_EQ(got.back().substr(got.back().size() - 10), "|stopped|\r");
 }
 
-TEST_F(PollCycle, FilterFilesLiveInAPrivateFolderRemovedAtStop) {
-  const std::string folder = daemon_->temp_folder;
-  ASSERT_FALSE(folder.empty());
-  EXPECT_EQ(folder.rfind(platform::temp_folder() + "VTXWeb.", 0), 0u) << folder;
+TEST_F(PollCycle, FilterFilesLiveInAPrivateFolderOfTheHomeEmptiedAtStartAndRemovedAtStop) {
+  const std::string folder = db_->dir() + "lock/tmp/";
+  std::filesystem::create_directories(folder + "left by a killed run");
+  write_text(folder + "left by a killed run/x.txt", "x");
+  ASSERT_EQ(::symlink(logs_.dir().c_str(), (folder + "link").c_str()), 0);
+  daemon_->settle_in_home();
+  EXPECT_EQ(daemon_->temp_folder, folder);
+  EXPECT_EQ(files_in(folder).size(), 0u);
+  EXPECT_TRUE(std::filesystem::exists(logs_.dir()));
   struct stat st {};
   ASSERT_EQ(::lstat(folder.c_str(), &st), 0);
   EXPECT_TRUE(S_ISDIR(st.st_mode));
