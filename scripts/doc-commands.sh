@@ -132,7 +132,7 @@ sub covered {
 
 my $programs = qr{^(?:sudo|bash|sh|dexweb|dexwebctl|systemctl|journalctl|apt|apt-get|dpkg|cmake|ctest|cpack|
   setfacl|getfacl|sqlite3|runuser|setpriv|curl|psql|pg_dump|nginx|usermod|chown|chmod|
-  source|scripts/\S+|build/\S+)\s}x;
+  source|scripts/\S+|build/\S+)\s+\S}x;
 my ($checked, @missing) = (0);
 sub check_command {
   my ($where, $command) = @_;
