@@ -174,7 +174,7 @@ web=$(sql "SELECT dexwebcgi_path FROM settings")
 # Files that www-data makes (0640) are readable to the module's account only through a
 # default ACL of the folder; where init's lines set none, the test adds the one they lack.
 if ! inside getfacl -cp "$web" | grep -q '^default:'; then
-  inside setfacl -d -m u:velotrax:r "$web"
+  inside setfacl -d -m u:velotrax:r /var/lib/velotrax/web/
   ok "init's lines give $web no default ACL: the test adds default:user:velotrax:r"
 fi
 check "VTXWeb active (READY=1)" wait_for 60 is ActiveState active
