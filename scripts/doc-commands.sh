@@ -12,8 +12,11 @@
 # see run_sandbox. Prints each command not covered, with its document and line; exit 1 then.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
-build=$(realpath "${1:-$src/build}")
 self=$src/scripts/doc-commands.sh
+# "--in-namespace BUILD_DIR" is the script calling itself inside the sandbox's namespace.
+in_namespace_call=""
+if [ "${1:-}" = --in-namespace ]; then in_namespace_call=yes; shift; fi
+build=$(realpath "${1:-$src/build}")
 
 # The scripts CI runs: .ci/run, what CMake registers as tests, and whatever those name.
 ci_scripts() {
@@ -64,7 +67,7 @@ in_namespace() {
   ip link set lo up
   dexwebctl init "$HOME/dexweb-home" >/dev/null
   export VELOTRAX_REGISTRY=$HOME/dexweb-home/velotrax.reg
-  local pids=()
+  pids=()
   trap 'kill "${pids[@]}" 2>/dev/null || true; wait' EXIT
   dexweb 2>"$HOME/dexweb.err" &
   pids+=($!)
@@ -82,16 +85,17 @@ in_namespace() {
     sleep 0.5
   done
   [[ $healthy == ok* ]] || { echo "doc-commands: /healthz said: $healthy" >&2; cat "$HOME/dexweb.err" >&2; return 1; }
-  curl -s http://127.0.0.1:8080/metrics | grep -q '^dexweb_' || { echo "doc-commands: no metrics" >&2; return 1; }
-  dexwebctl status | grep -q doc-check || { echo "doc-commands: status shows no row" >&2; return 1; }
+  curl -s http://127.0.0.1:8080/metrics >"$HOME/metrics.out"
+  grep -q '^dexweb_' "$HOME/metrics.out" || { echo "doc-commands: no metrics" >&2; return 1; }
+  dexwebctl status >"$HOME/status.out"
+  grep -q doc-check "$HOME/status.out" || { echo "doc-commands: status shows no row" >&2; return 1; }
   dexwebctl check >"$HOME/check.out" || { cat "$HOME/check.out" >&2; return 1; }
   dexwebctl pause >/dev/null
   dexwebctl resume >/dev/null
   dexwebctl stop >/dev/null
 }
 
-if [ "${1:-}" = --in-namespace ]; then
-  build=$(realpath "$2")
+if [ -n "$in_namespace_call" ]; then
   in_namespace
   exit
 fi
