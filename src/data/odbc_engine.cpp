@@ -4,6 +4,7 @@
 
 #include "data/internal/db_failure.h"
 #include "data/internal/error_numbers.h"
+#include "util/runtime_error.h"
 #include "util/text.h"
 
 namespace dexweb {
@@ -58,7 +59,16 @@ Variant value_of(const platform::OdbcColumn& column, const std::optional<std::st
 }  // namespace
 
 DatabaseKind kind_for_dbms(std::string_view dbms_name) {
-  return text::icontains(dbms_name, "postgres") ? DatabaseKind::PostgreSql : DatabaseKind::SqlServer;
+  if (text::icontains(dbms_name, "postgres")) return DatabaseKind::PostgreSql;
+  // Microsoft's driver and FreeTDS both report "Microsoft SQL Server".
+  if (text::icontains(dbms_name, "SQL Server")) return DatabaseKind::SqlServer;
+  // Another DBMS would get the statements of one of the two and fail on the first that
+  // differs ("near SET: syntax error" on SQLite): no use retrying.
+  throw RuntimeError(err::kDbNotSupported,
+                     "not supported: " + std::string(dbms_name) +
+                         " ODBC; use the embedded database or PostgreSQL/SQL Server",
+                     "ODBC")
+      .mark_final();
 }
 
 OdbcEngine::OdbcEngine(std::unique_ptr<platform::OdbcEnvironment> env, platform::OdbcConnection connection,

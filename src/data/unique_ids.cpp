@@ -67,7 +67,7 @@ int get_unique2(DBObject& db) {
     failures = 0;
     return id;
   } catch (const RuntimeError& e) {
-    db_log("detail", "Get_Unique2 warning: " + std::to_string(e.number()) + " " + e.description());
+    db_warning("Get_Unique2 warning: " + std::to_string(e.number()) + " " + e.description());
     if (++failures > 10) give_up(db, e);
     return -1;
   }
@@ -83,7 +83,7 @@ int get_unique(DBObject& db) {
   }
   if (id == -1) {
     id = static_cast<int>(rnd() * 1000000000.0 + 1000000000.0);
-    db_log("detail", "get_unique failed, using random unique id");
+    db_warning("get_unique failed, using random unique id");
   } else if (retries >= 2) {
     db_log("detail", "get_unique retry was successful");
   }

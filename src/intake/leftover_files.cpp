@@ -1,5 +1,6 @@
 #include "intake/leftover_files.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace dexweb {
@@ -11,14 +12,18 @@ bool in_folder(const std::string& key, const std::string& folder) {
 
 }  // namespace
 
-bool LeftoverFiles::remember(const std::string& folder, const std::string& name) {
+bool LeftoverFiles::remember(const std::string& folder, const std::string& name, bool unreadable) {
   auto stamp = platform::stamp_entry(folder + name);
   if (!stamp) return false;
-  auto [noted, added] = files_.try_emplace(folder + name, Noted{*stamp, std::nullopt});
+  auto [noted, added] = files_.try_emplace(folder + name, Noted{*stamp, std::nullopt, unreadable});
   if (added) return true;
   if (noted->second.stamp == *stamp) return false;
-  noted->second = Noted{*stamp, std::nullopt};
+  noted->second = Noted{*stamp, std::nullopt, unreadable};
   return true;
+}
+
+int LeftoverFiles::unreadable_count() const {
+  return static_cast<int>(std::count_if(files_.begin(), files_.end(), [](const auto& f) { return f.second.unreadable; }));
 }
 
 void LeftoverFiles::remember_pending_copy(PendingCopy pending) {

@@ -31,9 +31,10 @@ class LeftoverFiles {
     std::string key;            // its record's key
   };
 
-  // Notes the file as it is now (a link is described, not followed). True when it was not
-  // already noted as it is now, so that the caller logs it once; false also when it is gone.
-  bool remember(const std::string& folder, const std::string& name);
+  // Notes the entry as it is now (a link is described, not followed); unreadable: the
+  // module could not read it. True when it was not already noted as it is now, so that the
+  // caller logs it once; false also when it is gone.
+  bool remember(const std::string& folder, const std::string& name, bool unreadable = false);
   // Notes a refused file whose bad copy is still to be made.
   void remember_pending_copy(PendingCopy pending);
   // True when the file, described now as `now`, is still as it was noted.
@@ -43,6 +44,8 @@ class LeftoverFiles {
   void forget(const std::string& folder, const std::string& name);
   std::vector<PendingCopy> pending_copies() const;
   int count() const { return static_cast<int>(files_.size()); }
+  // The noted files that could not be read.
+  int unreadable_count() const;
 
   // Entries that are no regular files. note_not_regular is true when the entry was not
   // noted under that name and inode yet (the caller logs it once).
@@ -59,6 +62,7 @@ class LeftoverFiles {
   struct Noted {
     platform::FileStamp stamp;
     std::optional<PendingCopy> pending;
+    bool unreadable = false;
   };
   struct NotRegular {
     std::uint64_t inode = 0;

@@ -1,4 +1,7 @@
 // The per-file sequence of check_for_messages.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <optional>
 #include <utility>
 #include <variant>
@@ -17,10 +20,13 @@
 #include "intake/writer_watch.h"
 #include "logging/error_policy.h"
 #include "logging/log_event.h"
+#include "logging/stderr_echo.h"
+#include "platform/accounts.h"
 #include "platform/event_loop.h"
 #include "platform/file_helpers.h"
 #include "platform/folder.h"
 #include "platform/folder_entry.h"
+#include "util/module_name.h"
 #include "util/text.h"
 
 namespace dexweb {
@@ -163,7 +169,7 @@ void keep_for_copy(IntakeCall& call, const WorkedFile& file, const WebMessage& m
   if (!stamp) return;
   call.ctx.leftover_files.remember_pending_copy(
       {file.folder, file.name_there, *stamp, msg.bad_copy_path, msg.cut, file.key});
-  log_detail("The web file stays in the folder until its bad copy can be made: " + path_of(call, msg));
+  warn_detail("The web file stays in the folder until its bad copy can be made: " + path_of(call, msg));
 }
 
 void finish_file(IntakeCall& call, const WorkedFile& file, const WebMessage& msg) {
@@ -172,16 +178,33 @@ void finish_file(IntakeCall& call, const WorkedFile& file, const WebMessage& msg
   } else if (!delete_with_retries(file.entry, 3, 0.5)) {
     log_detail("Error: Unable to delete web file");
     if (call.ctx.leftover_files.remember(file.folder, file.name_there))
-      log_detail("The web file is not worked again while it stays as it is: " + path_of(call, msg));
+      warn_detail("The web file is not worked again while it stays as it is: " + path_of(call, msg));
   }
   log_detail("Completed working on message: " + msg.file_name);
 }
 
-// A file that could not be read may still hold a message: it is kept, not deleted.
+// What an operator needs to make a file readable: its owner and mode, the module's account
+// and the system's reason.
+std::string unreadable_explained(const std::string& path, const platform::FolderEntry& entry) {
+  const auto owned = platform::ownership(path);
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", owned ? owned->mode : 0u);
+  const std::string who = platform::current_account();
+  return std::string(kModuleName) + ": Unable to read web file: " + path + ": " +
+         (entry.error() ? std::strerror(entry.error()) : "read error") + " (owner " +
+         (owned ? owned->owner : "?") + ", group " + (owned ? owned->group : "?") + ", mode " + mode +
+         "; the module runs as " + who + "). It stays in the folder and is tried again once it changes. " +
+         "Fix: let the web writers write into a folder set up by `dexwebctl init --system` (a group of its own, "
+         "setgid, with a default ACL for " + who + "), or make the file readable to " + who;
+}
+
+// A file that could not be read may still hold a message: it is kept, not deleted, and said
+// once on standard error, where a service's journal keeps it.
 void leave_unread(IntakeCall& call, const WorkedFile& file, const WebMessage& msg) {
-  if (call.ctx.leftover_files.remember(file.folder, file.name_there))
-    log_detail("The unreadable web file is left in the folder and not tried again while it stays as it is: " +
-               path_of(call, msg));
+  if (!call.ctx.leftover_files.remember(file.folder, file.name_there, true)) return;
+  log_detail("The unreadable web file is left in the folder and not tried again while it stays as it is: " +
+             path_of(call, msg));
+  echo_line(unreadable_explained(file.folder + file.name_there, file.entry));
 }
 
 // A file recorded as worked gets no new rows: what its record says is missing is made (the
@@ -197,7 +220,7 @@ void finish_recorded(IntakeCall& call, WorkedFile& file, WebMessage& msg, const 
       log_detail("Bad copy made: " + msg.bad_copy_path);
       call.record.note_copy_made(file.key, msg.bad_copy_path);
     } else {
-      log_detail("Unable to copy web file to bad folder.");
+      warn_detail("Unable to copy web file to bad folder.");
     }
   }
   if (!found.notified) {
@@ -212,6 +235,8 @@ void finish_recorded(IntakeCall& call, WorkedFile& file, WebMessage& msg, const 
 void work_file(IntakeCall& call, WorkedFile& file, WebMessage& msg) {
   log_detail("Working on message: " + msg.file_name);
   if (!read_message(call, file.entry, msg)) return leave_unread(call, file, msg);
+  // A file noted as unreadable that has become readable is no longer counted as such.
+  if (call.ctx.leftover_files.count() > 0) call.ctx.leftover_files.forget(file.folder, file.name_there);
   WorkedFiles& record = call.prepared_record();
   if (file.key.empty()) file.key = FileIdentity(msg.file_name, file.entry.stamp(), msg.bytes);
   if (!file.fresh && record.enabled()) {
@@ -230,7 +255,7 @@ void work_claimed(IntakeCall& call, const ClaimedFile& claimed, bool fresh) {
   if (entry.status() == Status::Gone) return;
   if (entry.status() == Status::NotRegular) {
     if (call.ctx.leftover_files.remember(claimed.folder->path(), claimed.claim_name))
-      log_general("Not a regular file, left alone: " + claimed.folder->path() + claimed.claim_name);
+      warn_general("Not a regular file, left alone: " + claimed.folder->path() + claimed.claim_name);
     return;
   }
   if (entry.writer() == platform::WriterState::Open) return call.ctx.claims.look_again();
@@ -254,10 +279,29 @@ WorkedFiles& IntakeCall::prepared_record() {
 
 void leave_non_regular_entry(const std::string& folder, const std::string& name, std::uint64_t inode,
                              LeftoverFiles& leftovers) {
-  if (leftovers.note_not_regular(folder, name, inode)) log_general("Not a regular file, left alone: " + folder + name);
+  if (leftovers.note_not_regular(folder, name, inode)) warn_general("Not a regular file, left alone: " + folder + name);
 }
 
+namespace {
+
+// A file of the watched folder that is worked where it lies.
+void work_in_place(IntakeCall& call, const platform::FolderEntry& entry, const std::string& name) {
+  WebMessage msg;
+  msg.file_name = name;
+  WorkedFile file{entry, call.folder, name, {}, false, false};
+  work_file(call, file, msg);
+}
+
+}  // namespace
+
 void process_message_file(IntakeCall& call, const std::string& name) {
+  using Status = platform::FolderEntry::Status;
+  {
+    // A file the module may not read is not claimed: it stays where the web side put it,
+    // where its owner can fix it, and is said once.
+    const auto unclaimed = platform::FolderEntry::open_at(call.watched->fd(), name, call.folder + name);
+    if (unclaimed.status() == Status::Failed && unclaimed.error() == EACCES) return work_in_place(call, unclaimed, name);
+  }
   ClaimedFile claimed;
   switch (call.ctx.claims.claim(*call.watched, name, claimed)) {
     case ClaimFolders::Outcome::Gone: return;
@@ -265,16 +309,12 @@ void process_message_file(IntakeCall& call, const std::string& name) {
     case ClaimFolders::Outcome::InPlace: break;
   }
   const auto entry = platform::FolderEntry::open_at(call.watched->fd(), name, call.folder + name);
-  using Status = platform::FolderEntry::Status;
   if (entry.status() == Status::Gone) return;
   if (entry.status() == Status::NotRegular) {
     const auto stamp = call.watched->stamp(name);
     return leave_non_regular_entry(call.folder, name, stamp ? stamp->inode : 0, call.ctx.leftover_files);
   }
-  WebMessage msg;
-  msg.file_name = name;
-  WorkedFile file{entry, call.folder, name, {}, false, false};
-  work_file(call, file, msg);
+  work_in_place(call, entry, name);
 }
 
 std::vector<ClaimedFile> claimed_files_to_finish(IntakeCall& call) {

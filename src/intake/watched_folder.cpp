@@ -3,16 +3,13 @@
 #include <cerrno>
 
 #include "intake/internal/intake_log.h"
-#include "logging/stderr_echo.h"
-#include "util/module_name.h"
 
 namespace dexweb {
 
 void WatchedFolder::refuse(const std::string& text) {
   if (text == refused_) return;
   refused_ = text;
-  log_general(text);
-  if (!echoes_log_lines()) echo_line(std::string(kModuleName) + ": " + text);
+  warn_general(text);
 }
 
 platform::Folder WatchedFolder::open(const std::string& path, bool first_poll) {
@@ -28,7 +25,7 @@ platform::Folder WatchedFolder::open(const std::string& path, bool first_poll) {
     return {};
   }
   if (!folder) {
-    if (first_poll) log_general("Unable to access folder: " + path);
+    if (first_poll) warn_general("Unable to access folder: " + path);
     return {};
   }
   const std::string real = folder.real_path();

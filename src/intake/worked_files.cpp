@@ -8,6 +8,7 @@
 
 #include "config/registry.h"
 #include "config/registry_settings.h"
+#include "config/registry_values.h"
 #include "data/db_object.h"
 #include "data/dialect.h"
 #include "intake/internal/intake_call.h"
@@ -58,9 +59,8 @@ std::string FileIdentity(const std::string& name, const platform::FileStamp& sta
 }
 
 int worked_retention_days() {
-  const auto days = text::parse_number(text::trim(query_value(kVelotraxKey, "Worked_Files_Retention_Days")));
-  if (!days || *days < 1 || *days > 36500) return kDefaultWorkedRetentionDays;
-  return static_cast<int>(*days);
+  const auto days = registry_whole_number(query_value(kVelotraxKey, "Worked_Files_Retention_Days"), 1, 36500);
+  return days ? static_cast<int>(*days) : kDefaultWorkedRetentionDays;
 }
 
 WorkedFiles::WorkedFiles(DBObject& db, ErrorPolicy& policy, WorkedFilesState& state, const std::string& machine)
@@ -77,7 +77,7 @@ void WorkedFiles::prepare(const std::function<bool(const std::string&, const std
     auto rs = db_.OpenRecordset(worked_files_sql::exists_query(dialect), -1, true);
     if (rs && !rs->Eof() && rs->AsLong("found") == 1) state_.table = WorkedFilesState::Table::Ready;
     else if (!std::exchange(state_.warned, true))
-      log_general("Warning - the table worked_files is missing and could not be created: a web file found again "
+      warn_general("Warning - the table worked_files is missing and could not be created: a web file found again "
                   "after a crash may be worked twice");
   }
   if (!enabled()) return;

@@ -38,8 +38,10 @@ void append_file(const std::string& path, std::string_view bytes);
 // raises (a full disk often takes the first part of a write and refuses the rest), so that
 // the caller can go on from there instead of writing those bytes a second time.
 void append_file(const std::string& path, std::string_view bytes, std::size_t& written);
-// Writes the whole file under a temporary name beside it, then renames it into place.
-void write_file_atomic(const std::string& path, std::string_view bytes);
+// Writes the whole file under a temporary name beside it, then renames it into place. With
+// a mode, the file gets exactly that mode whatever the process's umask (a file for another
+// account to read must not lose its group's bits to a strict umask).
+void write_file_atomic(const std::string& path, std::string_view bytes, std::optional<unsigned> mode = std::nullopt);
 // Removes a file; a missing file is not an error.
 void remove_file(const std::string& path);
 void rename_file(const std::string& from, const std::string& to);

@@ -55,15 +55,15 @@ InstanceLock::InstanceLock(const std::string& folder) : path_(lock_path(folder))
 
 std::string InstanceLock::state_path(const std::string& folder) { return with_slash(folder) + "VTXWeb.state"; }
 
-std::optional<pid_t> InstanceLock::holder(const std::string& folder) {
+InstanceLock::Holder InstanceLock::holder(const std::string& folder) {
   Fd fd(::open(lock_path(folder).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-  if (!fd) return std::nullopt;
-  if (::flock(fd.get(), LOCK_SH | LOCK_NB) == 0) return std::nullopt;
+  if (!fd) return {std::nullopt, errno == ENOENT || errno == ENOTDIR ? 0 : errno};
+  if (::flock(fd.get(), LOCK_SH | LOCK_NB) == 0) return {};
   char buf[32] = {};
   const ssize_t n = ::pread(fd.get(), buf, sizeof buf - 1, 0);
-  if (n <= 0) return std::nullopt;
+  if (n <= 0) return {};
   const long pid = std::strtol(buf, nullptr, 10);
-  return pid > 0 ? std::optional<pid_t>(static_cast<pid_t>(pid)) : std::nullopt;
+  return {pid > 0 ? std::optional<pid_t>(static_cast<pid_t>(pid)) : std::nullopt, 0};
 }
 
 }  // namespace dexweb::platform

@@ -35,9 +35,14 @@ class InstanceLock {
   int error() const { return error_; }
   const std::string& path() const { return path_; }
 
-  // The pid of the process that holds the lock at folder; nullopt when nobody holds it or
-  // it cannot be examined.
-  static std::optional<pid_t> holder(const std::string& folder);
+  // Who holds the lock at folder: the pid of its holder; no pid and no error when nobody
+  // does (or there is no lock); no pid and the errno when the folder or the lock file cannot
+  // be examined, so that nobody can tell.
+  struct Holder {
+    std::optional<pid_t> pid;
+    int error = 0;
+  };
+  static Holder holder(const std::string& folder);
   // The small state file that the holder keeps beside the lock file (its last poll).
   static std::string state_path(const std::string& folder);
 

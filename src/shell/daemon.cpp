@@ -5,12 +5,14 @@
 #include "logging/log_event.h"
 #include "logging/log_files.h"
 #include "logging/monitor_link.h"
+#include "logging/stderr_echo.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/instance_lock.h"
 #include "platform/private_files.h"
 #include "platform/service_manager.h"
 #include "shell/startup.h"
+#include "util/module_name.h"
 #include "util/runtime_error.h"
 #include "util/text.h"
 
@@ -68,10 +70,15 @@ void Daemon::settle_in_home() {
     private_temp = std::make_unique<platform::PrivateFolder>(home + "tmp/");
     temp_folder = private_temp->path();
   } catch (const RuntimeError& e) {
-    log_event("general", "monitor/disk", "general", "Unable to create a private temporary folder: " + e.description());
+    const std::string text = "Unable to create a private temporary folder: " + e.description();
+    log_event("general", "monitor/disk", "general", text);
+    tell_operator(text);
     temp_folder.clear();
   }
 }
+
+// Standard error is the journal of a service: what stops or holds the module, and why.
+void Daemon::tell_operator(const std::string& text) { echo_line(std::string(kModuleName) + ": " + text); }
 
 void Daemon::enable_poll_timer() { loop_.set_enabled(poll_timer, true); }
 
@@ -127,7 +134,9 @@ void Daemon::reload_if_requested() {
   try {
     blacklist.load(registry.DB_Dir);
   } catch (const RuntimeError& e) {
-    log_event("general", "monitor/disk", "general", "Unable to read the blacklist: " + e.description());
+    const std::string text = "Unable to read the blacklist: " + e.description();
+    log_event("general", "monitor/disk", "general", text);
+    tell_operator(text);
   }
   log_event("general", "monitor/disk", "general", "Blacklist and monitor settings read again");
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/files.h"
 #include "platform/instance_lock.h"
@@ -27,7 +28,11 @@ std::optional<PollState> read_state(const std::string& folder) {
 ModulePresence find_module(const std::string& db_dir) {
   const std::string folder = platform::home_private_folder(db_dir);
   ModulePresence presence;
-  if (const auto pid = platform::InstanceLock::holder(folder)) presence.pid = *pid;
+  const platform::InstanceLock::Holder holder = platform::InstanceLock::holder(folder);
+  if (holder.pid) presence.pid = *holder.pid;
+  if (!holder.pid && holder.error != 0)
+    presence.unknown = "cannot read the lock folder " + folder + ": " + std::strerror(holder.error) +
+                       " (ask as root or as the module's account)";
   presence.poll = read_state(folder);
   return presence;
 }
@@ -51,6 +56,8 @@ std::optional<PollState> parse_poll_state(const std::string& text) {
       state.refused = value;
     } else if (name == "waiting") {
       state.waiting = static_cast<std::size_t>(std::max(0LL, value));
+    } else if (name == "unreadable") {
+      state.unreadable = std::max(0LL, value);
     }
   }
   if (!found) return std::nullopt;

@@ -14,15 +14,20 @@ struct PollState {
   long poll_interval = 0;   // seconds
   long long accepted = 0, refused = 0;  // reports of the module's current run
   std::size_t waiting = 0;
+  long long unreadable = 0;  // files the module left in the folder because it cannot read them
 };
 
 struct ModulePresence {
   std::optional<int> pid;          // the process holding the lock; empty when none does
   std::optional<PollState> poll;   // the state file's facts; empty when there is none
+  // Without a pid: why nobody can tell whether the module runs ("cannot read the lock
+  // folder ..."); empty when it surely does not.
+  std::string unknown;
 };
 
 // Asks the home's instance lock (in DB_Dir + "lock/") for its holder and reads the state
-// file beside it. Never throws.
+// file beside it; a lock folder that cannot be examined makes the answer unknown. Never
+// throws.
 ModulePresence find_module(const std::string& db_dir);
 
 // Reads "name=value" lines of a state file; nullopt when last_poll is missing.

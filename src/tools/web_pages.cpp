@@ -111,7 +111,7 @@ std::string queued_page(const std::string& file_name) {
 }
 
 std::string status_page(const GatewayStatus& status) {
-  std::string body = "<p>Module: <strong id=\"state\">" + html_escape(state_word(status)) + "</strong> (" +
+  std::string body = "<p>Module: <strong id=\"state\">" + html_escape(state_text(status)) + "</strong> (" +
                      html_escape(control_summary(status)) + ")</p>\n";
   body += activity_chart(status.activity) + folder_section("Waiting", status.waiting) +
           messages_section(status.messages) + refusals_section(status.activity.refusals) +

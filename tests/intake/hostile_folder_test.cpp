@@ -183,18 +183,5 @@ TEST_F(FolderScan, AFolderWithoutItsEndingSlashStillNamesItsFiles) {
   EXPECT_TRUE(h.web_files().empty());
 }
 
-TEST_F(FolderScan, AFileThatCannotBeReadIsKeptAndNotTriedAgain) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
-  const std::string path = h.web.file("locked.msg");
-  write_text(path, "user=bob\r\nmsg=hi");
-  ::chmod(path.c_str(), 0);
-  EXPECT_TRUE(h.poll());
-  EXPECT_TRUE(h.logged("Unable to read web file: " + path));
-  EXPECT_EQ(h.web_files(), std::vector<std::string>{"locked.msg"});
-  EXPECT_TRUE(h.bad_copies().empty());
-  EXPECT_FALSE(h.poll());
-  EXPECT_EQ(h.count_logged("Unable to read web file: " + path), 1);
-}
-
 }  // namespace
 }  // namespace dexweb::test

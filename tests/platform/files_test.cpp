@@ -37,11 +37,11 @@ TEST(InstanceLockTest, OneHolderPerDataFolderWhateverTheNameItIsGivenBy) {
   EXPECT_EQ(folder, dir.dir() + "lock/");
   auto first = std::make_unique<InstanceLock>(folder);
   ASSERT_TRUE(first->acquired());
-  EXPECT_EQ(InstanceLock::holder(folder), ::getpid());
+  EXPECT_EQ(InstanceLock::holder(folder).pid, ::getpid());
   // The same folder through another spelling of its path is the same home.
   EXPECT_EQ(InstanceLock(home_private_folder(dir.dir() + "./")).state(), InstanceLock::State::HeldElsewhere);
   first.reset();
-  EXPECT_EQ(InstanceLock::holder(folder), std::nullopt);
+  EXPECT_EQ(InstanceLock::holder(folder).pid, std::nullopt);
   EXPECT_TRUE(InstanceLock(folder).acquired());
   struct stat st {};
   ASSERT_EQ(::stat(folder.c_str(), &st), 0);

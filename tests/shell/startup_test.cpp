@@ -140,13 +140,23 @@ TEST_F(Startup, SighupReadsTheBlacklistAgainAndNeverStops) {
   EXPECT_NE(log().find("  Module Stopped\r\n"), std::string::npos);
 }
 
-TEST_F(Startup, ProgramModeObeysAPauseWrittenByAnotherProcess) {
+// The control row stops the module, which says why and what undoes it; a control table
+// without a row does not let it run.
+TEST_F(Startup, ProgramModeObeysTheControlRowAndSaysWhy) {
   ChildProcess module({DEXWEB_BIN}, env());
   ASSERT_TRUE(wait_for_heartbeat());  // past the first tick: a pause now is a pause while running
   db_->exec("UPDATE [control] SET [dexweb_pause] = 1");
   EXPECT_EQ(module.wait(), 0);
   EXPECT_NE(log().find("  Running cleanup routine\r\n"), std::string::npos);
   EXPECT_NE(log().find("  Module Stopped\r\n"), std::string::npos);
+  EXPECT_NE(module.stderr_text().find("VTXWeb: dexweb_pause is true in the control row: stopping; run `dexwebctl resume`\n"),
+            std::string::npos)
+      << module.stderr_text();
+
+  db_->exec("DELETE FROM [control]");
+  std::string err;
+  EXPECT_EQ(run_to_end({DEXWEB_BIN}, env(), &err, 10), 0);
+  EXPECT_NE(err.find("VTXWeb: The control table has no row, so dexweb_run reads false: stopping;"), std::string::npos) << err;
 }
 
 TEST_F(Startup, ServiceModeTellsTheServiceManagerAndStops) {
@@ -176,7 +186,8 @@ TEST_F(Startup, VersionPrintsAndTouchesNothingAndAnyOtherOptionIsRefusedWithStat
   EXPECT_NE(log().find("  Invalid commandline option... exiting\r\n"), std::string::npos);
 }
 
-// Each refusal and halt is one line on standard error, not only in the log.
+// Each refusal and halt is one line on standard error, not only in the log, with the path
+// and the system's reason.
 TEST_F(Startup, RefusalsAndHaltsReachStandardError) {
   std::string err;
   EXPECT_EQ(run_to_end({DEXWEB_BIN}, {{"VELOTRAX_REGISTRY", home_.file("nope.reg")}, {"PWD", home_.dir()}}, &err), 1);
@@ -193,10 +204,36 @@ TEST_F(Startup, RefusalsAndHaltsReachStandardError) {
   EXPECT_NE(err.find("NOTIFY_SOCKET"), std::string::npos);
   write_registry("Application", db_->dir());
 
+  // The database's path and the system's reason, and what in the registry explains it; the
+  // retries before it are said as well.
+  std::string db_dir = db_->dir();
+  db_dir.pop_back();
+  write_text(home_.file("velotrax.reg"),
+             registry_text("\"Log_Dir\"=\"" + home_.dir() + "\"\r\n\"DB_Dir\"=\"" + db_dir +
+                           "\"\r\n\"DB_Retries\"=\"1\"\r\n\"DB_Short_Timeout\"=\"1\"\r\n"));
+  EXPECT_EQ(run_to_end({DEXWEB_BIN}, env(), &err), 1);
+  EXPECT_NE(err.find("VTXWeb: Warning - DbObject.OpenDb:"), std::string::npos) << err;
+  EXPECT_NE(err.find("VTXWeb: Cannot open the database: unable to open database file: " + db_dir +
+                     "velotrax.db (No such file or directory) (DB_Dir does not end with \"/\": "),
+            std::string::npos)
+      << err;
+  EXPECT_NE(log().find("  Cannot open the database: unable to open database file: " + db_dir + "velotrax.db"), std::string::npos);
+  write_registry("Application", db_->dir());
+
+  // A registry file the module's account may not read is refused, never read as empty.
+  std::filesystem::permissions(home_.dir(), std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
+  std::filesystem::permissions(home_.file("velotrax.reg"), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  EXPECT_EQ(run_to_end({"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", DEXWEB_BIN}, env(), &err), 1);
+  EXPECT_NE(err.find("Unable to start: the registry file cannot be read: Permission denied: open " + home_.file("velotrax.reg")),
+            std::string::npos)
+      << err;
+
   // A database made from the schema alone has no settings row.
   db_->exec("DELETE FROM [settings]");
   EXPECT_EQ(run_to_end({DEXWEB_BIN}, env(), &err), 1);
-  EXPECT_NE(err.find("VTXWeb: Module stopped. Database version conflict\n"), std::string::npos) << err;
+  EXPECT_NE(err.find("VTXWeb: Module stopped. Database version conflict\nVTXWeb: The settings table has no row"),
+            std::string::npos)
+      << err;
 
   db_->exec("INSERT INTO [settings] ([record_id], [dbversion], [dexweb_poll]) VALUES (1, 1100, 1)");
   ChildProcess module({DEXWEB_BIN}, env());
@@ -294,7 +331,7 @@ TEST_F(StartupHome, AnApplicationUnderAServiceManagerReportsReadyPollsAndStop) {
 
   // The state file beside the lock carries the same facts to dexwebctl.
   const std::string json = status(home);
-  EXPECT_TRUE(std::regex_search(json, std::regex(R"("pid":[0-9]+,"poll":\{"last_poll":[0-9]+,"seconds_since":[0-9]+,"interval":2,"accepted":2,"refused":1,"waiting":0\})"))) << json;
+  EXPECT_TRUE(std::regex_search(json, std::regex(R"("pid":[0-9]+,"poll":\{"last_poll":[0-9]+,"seconds_since":[0-9]+,"interval":2,"accepted":2,"refused":1,"waiting":0,"unreadable":0\})"))) << json;
 
   module.signal(SIGTERM);
   EXPECT_TRUE(notify.receive_until("STOPPING=1"));

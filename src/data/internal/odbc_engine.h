@@ -35,7 +35,8 @@ class OdbcEngine final : public DbEngine {
   const Dialect* dialect_;
 };
 
-// The dialect for a DBMS name as drivers report it.
+// The dialect for a DBMS name as drivers report it: PostgreSQL or Microsoft SQL Server. Any
+// other raises the final RuntimeError kDbNotSupported ("not supported: NAME ODBC; ...").
 DatabaseKind kind_for_dbms(std::string_view dbms_name);
 
 }  // namespace dexweb

@@ -141,8 +141,11 @@ class Daemon {
 
   // Steps of the tick, in their order.
   void open_at_first_tick();
-  // Throws ModuleHalted.
-  [[noreturn]] void refuse_database(const std::string& text);
+  // Logs text and its cause (both also on standard error) and throws ModuleHalted.
+  [[noreturn]] void refuse_database(const std::string& text, const std::string& cause);
+  std::string open_failure(const std::string& reason) const;
+  // A line on standard error only (the log keeps its own lines).
+  void tell_operator(const std::string& text);
   bool service_mode() const;
   void reload_if_requested();
   void prepare_record_ids();
@@ -174,6 +177,8 @@ class Daemon {
   bool stop_requested_ = false;
   bool stop_by_module_ = false;
   bool reload_requested_ = false;
+  // A row of the control table was read at least once.
+  bool control_row_seen_ = false;
 };
 
 }  // namespace dexweb
