@@ -36,7 +36,7 @@ ci_scripts() {
 # Cheap commands run nowhere else, each exactly as the documents show it, in a sandbox: a
 # copy of the tree's top level by links (build/ is BUILD_DIR), a HOME of its own, the
 # build's programs first on PATH, and (as root) a network namespace of its own, where the
-# module, the monitor and serve on 127.0.0.1:8080 meet no other program.
+# module, the monitor and serve on 127.0.0.1:8080 and 8081 meet no other program.
 run_sandbox() {
   local box; box=$(mktemp -d /tmp/dexweb-doc.XXXXXX)
   trap 'rm -rf "$box"' RETURN
@@ -71,7 +71,7 @@ in_namespace() {
   trap 'kill "${pids[@]}" 2>/dev/null || true; wait' EXIT
   dexweb 2>"$HOME/dexweb.err" &
   pids+=($!)
-  dexwebctl serve --listen 127.0.0.1:8080 >/dev/null 2>&1 &
+  dexwebctl serve --listen 127.0.0.1:8080 --server-name form.example.org >/dev/null 2>&1 &
   pids+=($!)
   timeout 30 dexwebctl monitor --count 1 >"$HOME/monitor.out" &
   local monitor=$!
@@ -85,11 +85,14 @@ in_namespace() {
     sleep 0.5
   done
   [[ $healthy == ok* ]] || { echo "doc-commands: /healthz said: $healthy" >&2; cat "$HOME/dexweb.err" >&2; return 1; }
-  curl -s http://127.0.0.1:8080/metrics >"$HOME/metrics.out"
+  [[ $(curl -s -H 'Host: form.example.org' http://127.0.0.1:8080/healthz) == ok* ]] ||
+    { echo "doc-commands: --server-name form.example.org is not served" >&2; return 1; }
+  curl -s http://127.0.0.1:8081/metrics >"$HOME/metrics.out"
   grep -q '^dexweb_' "$HOME/metrics.out" || { echo "doc-commands: no metrics" >&2; return 1; }
   dexwebctl status >"$HOME/status.out"
   grep -q doc-check "$HOME/status.out" || { echo "doc-commands: status shows no row" >&2; return 1; }
-  dexwebctl check >"$HOME/check.out" || { cat "$HOME/check.out" >&2; return 1; }
+  # The folders are judged for the account running here, not for an installed unit's User=.
+  dexwebctl check --account "$(id -un)" >"$HOME/check.out" || { cat "$HOME/check.out" >&2; return 1; }
   dexwebctl pause >/dev/null
   dexwebctl resume >/dev/null
   dexwebctl stop >/dev/null

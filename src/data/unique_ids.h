@@ -1,8 +1,8 @@
 #pragma once
 // Ids shared by all modules of the gateway, drawn from the counters row, and names unique
-// within this module. On the embedded database a message's id is drawn inside the
-// transaction of its rows instead (Dialect::counter_advance and counter_value), so that the
-// id and the rows commit together with one flush.
+// within this module. A message's id is drawn inside the transaction of its rows instead
+// (Dialect::counter_advance and counter_value), so that the id and the rows commit together
+// with one flush.
 
 #include <string>
 

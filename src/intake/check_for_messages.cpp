@@ -56,7 +56,8 @@ bool check_for_messages(IntakeContext& ctx) {
     call.prepared_record().note_copy_made(made.key, made.copy_path);
   });
   const PassedOver passed = ctx.policy.with_retry(kIntakeProcedure, [&] {
-    return list_message_files(watched, ctx.leftover_files, ctx.writers, call.writer_wait_left, call.files);
+    return list_message_files(watched, ctx.leftover_files, ctx.writers, call.writer_wait_left, call.files,
+                              ctx.folder_index);
   });
   const std::vector<ClaimedFile> claimed = claimed_files_to_finish(call);
   if (call.files.Count() == 0 && claimed.empty()) {

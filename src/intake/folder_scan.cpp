@@ -1,5 +1,9 @@
 #include "intake/folder_scan.h"
 
+#include <vector>
+
+#include "intake/folder_index.h"
+
 #include "intake/internal/intake_call.h"
 #include "intake/internal/intake_log.h"
 #include "intake/leftover_files.h"
@@ -29,14 +33,15 @@ void report_passed_over(WriterWatch& writers, const std::string& name) {
 }  // namespace
 
 PassedOver list_message_files(const platform::Folder& folder, LeftoverFiles& leftovers, WriterWatch& writers,
-                              double& wait_left, NVPList& files) {
+                              double& wait_left, NVPList& files, FolderIndex* index) {
   const std::string& path = folder.path();
   files.Clear();
   leftovers.forget_gone(path);
   writers.forget_gone(path);
   PassedOver passed;
   bool whole = true;
-  folder.walk(kMessageFileSuffix, [&](const platform::Folder::Listed& listed) {
+  std::vector<std::string> gone;
+  auto visit = [&](const platform::Folder::Listed& listed) {
     const std::string& name = listed.name;
     // The walk ends with the last file a poll may take: a large backlog costs each poll only
     // the entries it takes, not a listing of the whole folder.
@@ -48,7 +53,10 @@ PassedOver list_message_files(const platform::Folder& folder, LeftoverFiles& lef
     }
     const auto entry = platform::FolderEntry::open_at(folder.fd(), name, path + name);
     using Status = platform::FolderEntry::Status;
-    if (entry.status() == Status::Gone) return true;
+    if (entry.status() == Status::Gone) {
+      gone.push_back(name);
+      return true;
+    }
     if (entry.status() == Status::NotRegular) {
       leave_non_regular_entry(path, name, listed.inode, leftovers);
       return true;
@@ -66,7 +74,13 @@ PassedOver list_message_files(const platform::Folder& folder, LeftoverFiles& lef
     }
     files.Add(name, platform::to_local(stamp->modified));
     return true;
-  });
+  };
+  if (index) {
+    whole = index->visit(folder, visit) && whole;
+    for (const std::string& name : gone) index->forget(name);
+  } else {
+    folder.walk(kMessageFileSuffix, visit);
+  }
   if (whole) leftovers.walked_whole(path);
   files.SortByValue();
   return passed;

@@ -16,6 +16,7 @@ class BlackList;
 class LeftoverFiles;
 class WriterWatch;
 class ClaimFolders;
+class FolderIndex;
 class WatchedFolder;
 class ErrorPolicy;
 
@@ -37,6 +38,9 @@ struct IntakeContext {
   // The watched folder as the run knows it, and the run's claims there; the daemon's.
   WatchedFolder& watched_folder;
   ClaimFolders& claims;
+  // The watched folder's entries by age while the daemon's folder watch keeps them; null:
+  // each poll lists the folder.
+  FolderIndex* folder_index = nullptr;
   // Out: the poll found only files that their writers hold open (nothing to poll again for
   // before the folder watch or the poll interval says so).
   bool held_only = false;

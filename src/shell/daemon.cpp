@@ -28,6 +28,7 @@ bool poll_watched_folder(Daemon& f) {
   IntakeContext ctx{*f.db,        f.policy,         f.registry,     f.settings,    f.recipients,
                     f.blacklist,  f.first_poll,     f.interface_name, f.machine_name, f.temp_folder,
                     f.leftovers,  f.writers,        f.watched_folder, f.claims};
+  ctx.folder_index = f.current_folder_index();
   ctx.stop_requested = [&f] { return f.stop_requested(); };
   const bool found = dexweb::check_for_messages(ctx);
   f.files_held_only = ctx.held_only;

@@ -87,8 +87,18 @@ void Daemon::watch_folder() {
   folder_watch_.reset();
   if (folder.empty()) return;
   folder_watch_ = platform::FolderWatch::start(loop_, folder, kMessageFileSuffix, [this] { files_landed(); });
-  // Files that landed before the watch began are found by the next poll.
+  // Files that landed before the watch began are found by the next poll, which lists the
+  // folder anew.
+  folder_index_.invalidate();
   if (folder_watch_) files_landed_ = true;
+}
+
+FolderIndex* Daemon::current_folder_index() {
+  if (!InstantPickup() || !folder_watch_ || !folder_watch_->watching()) return nullptr;
+  platform::FolderWatch::Landed landed = folder_watch_->take_landed();
+  if (landed.lost) folder_index_.invalidate();
+  else folder_index_.landed(std::move(landed.names));
+  return &folder_index_;
 }
 
 // Only a flag while a tick runs (its timer is disabled then): the tick's end looks at it.

@@ -109,6 +109,10 @@ TEST_F(SqlText, DialectStatements) {
   const Dialect& pg = dialect_for(DatabaseKind::PostgreSql);
   EXPECT_EQ(mssql.counter_step(1),
             "UPDATE [counters] SET [unique_id] = [unique_id] % 2000000000 + 1 OUTPUT [inserted].[unique_id]");
+  // A message's id is drawn in the transaction of its rows.
+  EXPECT_EQ(mssql.counter_advance(1),
+            "UPDATE [counters] SET [unique_id] = [unique_id] % 2000000000 + 1 WHERE ([record_id] = 1 )");
+  EXPECT_EQ(mssql.counter_value(1), "COALESCE((SELECT [unique_id] FROM [counters] WHERE ([record_id] = 1 )), 0)");
   EXPECT_EQ(mssql.table_hint(), " WITH (NOLOCK)");
   EXPECT_EQ(mssql.select_top1("[a] FROM [users]"), "SELECT TOP 1 [a] FROM [users]");
   EXPECT_EQ(mssql.isolation_statement("SNAPSHOT"), "SET TRANSACTION ISOLATION LEVEL SNAPSHOT");

@@ -139,24 +139,43 @@ TEST_F(HostileFolder, ACopyHoldsWhatWasReadAndOnlyTheAccountsGroupMayReadIt) {
 
 using FolderScan = HostileFolder;
 
+// A poll takes a hundred files, oldest first: without the folder watch the first hundred of
+// the listing, with it (the index it keeps) the hundred oldest of the folder wherever they
+// are listed, and an older file that lands behind the backlog goes before it.
 TEST_F(FolderScan, AHundredFilesAreTakenPerPollOldestFirst) {
-  std::map<std::string, int> age_of;  // message text -> age of its file
-  for (int i = 0; i < 150; ++i) {
-    const int age = 1000 + (i * 7919) % 150;  // distinct ages in scrambled order
-    const std::string text = "m" + std::to_string(i);
-    h.write_web_file("f" + std::to_string(i) + ".msg", "user=sales\r\nmsg=" + text + "\r\n", age);
-    age_of[text] = age;
-  }
-  EXPECT_TRUE(h.poll());
-  auto rows = h.rows();
-  ASSERT_EQ(rows.size(), 100u);
-  EXPECT_EQ(h.web_files().size(), 50u);
-  for (std::size_t i = 1; i < rows.size(); ++i)
-    EXPECT_GT(age_of[rows[i - 1].message], age_of[rows[i].message]) << "row " << i;
+  for (const bool watched : {false, true}) {
+    SCOPED_TRACE(watched ? "with the folder watch" : "listed");
+    FolderIndex index;
+    h.folder_index = watched ? &index : nullptr;
+    h.database->exec("DELETE FROM messages");
+    std::map<std::string, int> age_of;  // message text -> age of its file
+    for (int i = 0; i < 150; ++i) {
+      const int age = 1000 + (i * 7919) % 150;  // distinct ages in scrambled order
+      const std::string text = "m" + std::to_string(i);
+      h.write_web_file("f" + std::to_string(i) + ".msg", "user=sales\r\nmsg=" + text + "\r\n", age);
+      age_of[text] = age;
+    }
+    EXPECT_TRUE(h.poll());
+    auto rows = h.rows();
+    ASSERT_EQ(rows.size(), 100u);
+    EXPECT_EQ(h.web_files().size(), 50u);
+    for (std::size_t i = 1; i < rows.size(); ++i)
+      EXPECT_GT(age_of[rows[i - 1].message], age_of[rows[i].message]) << "row " << i;
+    if (watched) {
+      EXPECT_EQ(age_of[rows.back().message], 1050);
+      h.write_web_file("late.msg", "user=sales\r\nmsg=late\r\n", 5000);
+      index.landed({"late.msg"});
+    }
 
-  EXPECT_TRUE(h.poll());
-  EXPECT_EQ(h.rows().size(), 150u);
-  EXPECT_FALSE(h.poll());
+    EXPECT_TRUE(h.poll());
+    rows = h.rows();
+    EXPECT_EQ(rows.size(), watched ? 151u : 150u);
+    if (watched) {
+      EXPECT_EQ(rows[100].message, "late");
+    }
+    EXPECT_FALSE(h.poll());
+  }
+  h.folder_index = nullptr;
 }
 
 TEST_F(FolderScan, OnlyMessageFilesAreTaken) {

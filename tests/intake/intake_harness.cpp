@@ -50,6 +50,7 @@ std::string IntakeHarness::write_message(const std::string& name, const std::str
 bool IntakeHarness::poll() {
   IntakeContext ctx{db,      policy,    registry,  settings,       recipients, blacklist, first_poll,
                     "DexWeb", kMachine, temp.dir(), leftovers, writers, watched_folder, *claims};
+  ctx.folder_index = folder_index;
   recipients.clear();
   const bool found = check_for_messages(ctx);
   first_poll = false;

@@ -15,6 +15,7 @@
 #include "data/test_databases.h"
 #include "intake/blacklist.h"
 #include "intake/claim_folders.h"
+#include "intake/folder_index.h"
 #include "intake/leftover_files.h"
 #include "intake/watched_folder.h"
 #include "intake/recipient_list.h"
@@ -87,6 +88,8 @@ class IntakeHarness {
   WriterWatch writers;
   WatchedFolder watched_folder;
   std::unique_ptr<ClaimFolders> claims = std::make_unique<ClaimFolders>();
+  // The index a folder watch keeps; null: each poll lists the folder.
+  FolderIndex* folder_index = nullptr;
   bool first_poll = true;
 };
 

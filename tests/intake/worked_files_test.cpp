@@ -48,11 +48,15 @@ long long count(IntakeHarness& h, const std::string& where = "") {
   return rs->AsLong("n");
 }
 
+// Another module's record, written in the engine's own SQL on a connection of its own.
 void add_record(IntakeHarness& h, const std::string& key, const std::string& name, const std::string& when,
-                const std::string& refused_copy_notified = "0, '', 0, 1") {
-  h.database->exec("INSERT INTO worked_files ([file_key], [name], [refused], [bad_copy], [copy_made], [notified], "
-                   "[worked_by], [worked_at]) VALUES ('" + key + "', '" + name + "', " + refused_copy_notified +
-                   ", 'other 1', '" + when + "')");
+                bool refused = false, const std::string& copy = "", bool notified = true) {
+  h.db.OpenDb(1);
+  const Dialect& d = h.db.SqlDialect();
+  h.database->exec(d.to_engine(
+      "INSERT INTO [worked_files] ([file_key], [name], [refused], [bad_copy], [copy_made], [notified], [worked_by], "
+      "[worked_at]) VALUES ('" + key + "', '" + name + "', " + d.boolean_literal(refused) + ", '" + copy + "', " +
+      d.boolean_literal(false) + ", " + d.boolean_literal(notified) + ", 'other 1', '" + when + "')"));
 }
 
 // The claim folder of a run that was killed: its lock free, its claimed files still there.
@@ -104,7 +108,7 @@ TEST_P(WorkedFileRecord, ARefusedClaimGetsItsMissingCopyAndItsReportsOnceMore) {
   write_text(dead + "1-r.msg", bytes);
   const std::string copy = h.logs.dir() + "badmsg/VTXWeb2026120419141977.web";
   // The copy could not be made, and the run ended before the refusal was notified.
-  add_record(h, std::string(kDead) + "-1", "r.msg", "2026-12-04 19:14:19", "1, '" + copy + "', 0, 0");
+  add_record(h, std::string(kDead) + "-1", "r.msg", "2026-12-04 19:14:19", true, copy, false);
   EXPECT_TRUE(h.poll());
   EXPECT_EQ(read_text(copy), bytes);
   EXPECT_TRUE(h.logged("Bad copy made: " + copy));
@@ -151,7 +155,7 @@ TEST_F(IntakeTest, AFileThatCannotBeClaimedOrDeletedIsNeverWorkedAgainUntilWritt
 
 // Where files cannot be claimed (here: no claim folder can be made), another module may
 // commit the same file while this one resolves it: the record's key lets only the first
-// commit stand, and the second module drops its rows and its reports.
+// commit stand, and the second module drops its rows, its reports and its id.
 TEST_F(IntakeTest, InPlaceTheRecordIsTheArbiterWhenAnotherModuleCommitsTheSameFileFirst) {
   h.add_user("sales");
   h.add_user("bob");
@@ -169,6 +173,7 @@ TEST_F(IntakeTest, InPlaceTheRecordIsTheArbiterWhenAnotherModuleCommitsTheSameFi
   EXPECT_FALSE(h.logged("Message accepted. Recipient: bob Sender: Pat"));
   EXPECT_TRUE(h.web_files().empty());
   EXPECT_EQ(count(h, " WHERE [worked_by] = 'other 1'"), 1);
+  EXPECT_EQ(h.database->counter(), 0);
 }
 
 // A moment's trouble (here: a view in the table's place) never switches the record off for

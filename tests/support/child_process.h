@@ -16,6 +16,7 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
+  int pid() const { return pid_; }
   void signal(int signo);
   // The exit status, or -1 when it did not exit within the time (or died of a signal).
   int wait(double seconds = 20);

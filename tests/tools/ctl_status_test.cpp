@@ -153,10 +153,9 @@ TEST_F(CtlStatus, FailsWithoutAGatewayAndMakesNoDatabase) {
 }
 
 TEST_F(CtlStatus, ServeAnswersMachinesAndShowsWhyFilesWereRefused) {
-  int port = 0;
-  auto server = serve(home, port);
-  ASSERT_GT(port, 0) << server->stderr_text();
-  httplib::Client client("127.0.0.1", port);
+  const Served server = serve(home);
+  ASSERT_GT(server.status_port, 0) << server.process->stderr_text();
+  httplib::Client client("127.0.0.1", server.status_port);
 
   auto health = client.Get("/healthz");
   ASSERT_TRUE(health);
@@ -206,10 +205,11 @@ TEST_F(CtlStatus, ServeAnswersMachinesAndShowsWhyFilesWereRefused) {
   EXPECT_FALSE(has(page, "<script"));
 
   // A module that no longer polls is unhealthy while it still holds the lock: here it is
-  // stopped, and the last poll stays behind in the state file.
+  // stopped, and the last poll stays behind in the state file. The server reads the facts
+  // at most once a second.
   module.signal(SIGTERM);
   EXPECT_EQ(module.wait(), 0);
-  EXPECT_EQ(client.Get("/healthz")->status, 503);
+  EXPECT_TRUE(wait_until([&] { return client.Get("/healthz")->status == 503; }));
   EXPECT_TRUE(has(client.Get("/metrics")->body, "dexweb_up 0\n"));
 }
 

@@ -20,6 +20,7 @@
 #include "data/query_object.h"
 #include "intake/blacklist.h"
 #include "intake/claim_folders.h"
+#include "intake/folder_index.h"
 #include "intake/leftover_files.h"
 #include "intake/recipient_list.h"
 #include "intake/watched_folder.h"
@@ -50,6 +51,9 @@ class Daemon {
   void settle_in_home();
   // Switches the poll timer on; its first tick comes 100 ms later.
   void enable_poll_timer();
+  // For a poll: the watched folder's entries by age, told what the folder watch saw since
+  // the last poll; null when no watch runs (each poll lists the folder then).
+  FolderIndex* current_folder_index();
 
   // The service Start event: true when the module was started.
   bool service_start();
@@ -172,6 +176,7 @@ class Daemon {
   bool poll_again_ = false;
   // Instant pickup: the folder watch, and a landing noticed that no poll has seen yet.
   std::unique_ptr<platform::FolderWatch> folder_watch_;
+  FolderIndex folder_index_;
   bool files_landed_ = false;
   bool service_started_ = false;
   bool stop_requested_ = false;
