@@ -20,11 +20,14 @@
 //     and on a server (OpenRecordset, Execute, ExecuteRA) a reconnect once the count is
 //     above 2 or equals DB_Retries;
 //   - giving up is final for the error routine: either the operation makes the owner's
-//     error policy final, logs its "ok to continue" line and returns empty (ignore_failure),
-//     or it raises RuntimeError marked final with the engine's number and source and the
-//     description, each engine error on its own line, and "SQL: " + statement.
+//     error policy final, logs its "ok to continue" line and returns empty (ignore_failure,
+//     and only for a failure that time may cure: a number of the error routine's retryable
+//     list, such as a lock, a time-out or a lost connection), or it raises RuntimeError
+//     marked final with the engine's number and source and the description, each engine
+//     error on its own line, and "SQL: " + statement.
 // A time-out of 0 makes Execute, ExecuteRA and BulkExecute quiet: one attempt with a 1 s
-// time-out, and a failure ends the call without a message or an error.
+// time-out, and a failure ends the call without a message or an error, except that a
+// damaged database (3049 corrupt, 3343 not a database) is raised, final, as above.
 // Waits let the event loop run (timers and signals may run meanwhile).
 
 #include <cstddef>

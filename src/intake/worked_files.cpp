@@ -112,9 +112,13 @@ bool WorkedFiles::store(std::vector<SqlStatement> statements, const WorkedFileRo
   }
   // The record comes first: a second module waits on the key and fails before its rows.
   statements.insert(statements.begin(), worked_files_sql::insert(db_.SqlDialect(), row));
-  // The quiet first attempt must not write into a database file that left its path either.
-  policy_.with_retry(kIntakeProcedure, [&] { db_.CheckDatabaseFile(); });
-  if (write_quietly(statements)) return true;
+  // The quiet first attempt must not write into a database file that left its path either,
+  // and it raises what no call may pass over (a damaged database).
+  if (policy_.with_retry(kIntakeProcedure, [&] {
+        db_.CheckDatabaseFile();
+        return write_quietly(statements);
+      }))
+    return true;
   return policy_.with_retry(kIntakeProcedure, [&]() -> bool {
     if (auto found = Find(row.file_key)) return found->worked_by == row.worked_by;
     try {
