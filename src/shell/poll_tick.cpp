@@ -99,6 +99,8 @@ void Daemon::open_at_first_tick() {
   } catch (const RuntimeError&) {
   }
   if (!opened) refuse_database("Failed to open database");
+  // A damaged file halts the module before anything is read from it or written into it.
+  retried([&] { db->CheckIntegrity(); });
   auto rs = retried([&] { return db->OpenRecordset("SELECT [dbversion], [log_to_disk], [log_level]" + from(db->SqlDialect(), "settings")); });
   if (!rs || rs->Eof() || rs->AsLong("dbversion") != kRequiredDbVersion)
     refuse_database("Module stopped. Database version conflict");
@@ -245,9 +247,10 @@ void Daemon::hourly_ping() {
   log_ping_hour = hour;
   if (!db || !db->UsesServer()) {
     // The embedded database is closed once an hour so that its file can be backed up or
-    // compacted by other tools; the next operation opens it again.
+    // compacted by other tools; the next operation opens it again. The object stays, so
+    // that the open knows whether the file is still the one it had.
     platform::process_pending();
-    free_database(db);
+    if (db) db->CloseDb();
     platform::wait_seconds(3);
   }
   log_event("detail", "monitor/disk", "general", "Log ping...");

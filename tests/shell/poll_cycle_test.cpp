@@ -132,13 +132,20 @@ TEST_F(PollCycle, SchedulerOnThisMachineSharesItsClock) {
   EXPECT_TRUE(logged("Time synchronized with database"));
 }
 
+// The object stays while its file is closed: a file put in its place meanwhile is told
+// apart, logged and checked before it is used.
 TEST_F(PollCycle, HourlyPingClosesTheEmbeddedDatabase) {
   run_ticks(1);
   clock_.advance(std::chrono::minutes(45));
   run_ticks(1);
-  EXPECT_FALSE(daemon_->db);
+  ASSERT_TRUE(daemon_->db);
+  EXPECT_FALSE(daemon_->db->IsOpen());
+  exec("VACUUM INTO '" + db_->dir() + "copy.db'");
+  std::filesystem::rename(db_->dir() + "copy.db", db_->dir() + "velotrax.db");
+  EXPECT_EQ(run_ticks(4), -1);  // the next operations open it again
   EXPECT_TRUE(logged("Log ping..."));
-  EXPECT_EQ(run_ticks(3), -1);  // the next operations open it again
+  EXPECT_TRUE(logged("The database file " + db_->dir() +
+                     "velotrax.db is not the one opened before: the module goes on with the file now there"));
 }
 
 // ---- the error routine: retries, warnings and the halt, by class of error ----
