@@ -1,9 +1,13 @@
 // The running module in one process: the poll cycle's ticks, stops, pauses and clock, and
 // the error routine it goes through.
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <memory>
 
+#include "intake/file_holders.h"
 #include "logging/error_policy.h"
 #include "logging/log_event.h"
 #include "logging/monitor_link.h"
@@ -218,6 +222,104 @@ TEST_F(ErrorPolicy, AFreshStartEndsTheBurst) {
   EXPECT_EQ(run_ticks(1), -1);  // the tick starts afresh
   EXPECT_EQ(daemon_->policy.retry_count(), 0);
   EXPECT_EQ(calls_until_halt(3024), 12);
+}
+
+// A halt reaches the top of the run from inside every kind of wait and retry, also when the
+// poll tick runs inside the log flush (as it does whenever a poll that took a second left
+// files waiting: the flush lets the due poll tick run): the stop sequence runs, "Module
+// Stopped" is logged and the run ends with status 1. Where nothing in the module halts
+// during the wait itself (a writer still busy, a filter program running), an event served
+// inside the wait halts it, as a poll tick run by an event would.
+class HaltInsideWaits : public ErrorPolicy, public ::testing::WithParamInterface<std::string> {
+ protected:
+  void SetUp() override {
+    ErrorPolicy::SetUp();
+    exec("UPDATE [settings] SET [dexwebcgi_path] = '" + web_.dir() + "', [log_to_disk] = 1, [dexmail_enabled] = 1, "
+         "[domain] = 'example.org'");
+    exec("INSERT INTO [users] ([user], [web_service]) VALUES ('sales', 1)");
+    daemon_->registry.Prog_Dir = prog_.dir();
+    std::filesystem::create_directory(db_->dir() + "MailOut");
+    write_text(prog_.file("failurenotifylist.txt"), "ops@example.org\r\n");
+    write_text(prog_.file("failure.mtp"), "Subject: refused\r\n\r\n%Message%\r\n");
+  }
+
+  // Runs the module on the process's loop. The first poll takes 1.5 s and leaves files
+  // waiting, so that the second runs inside the log flush, where the kind's trouble and
+  // b.msg are readied. The status, or -1 when nothing halted within an hour.
+  int run_with_second_poll(const std::string& wait) {
+    write_text(web_.file("a.msg"), "user=sales\r\nmsg=first\r\n");
+    auto intake = daemon_->check_for_messages;
+    int polls = 0;
+    daemon_->check_for_messages = [&, intake](Daemon& d) {
+      if (++polls == 2) {
+        nested_ = log_state().flush_busy;
+        halt_line_ = arrange(wait);
+      }
+      const bool found = intake(d);
+      if (polls == 1) clock_.advance(std::chrono::milliseconds(1500));
+      return found;
+    };
+    LaterOnLoop give_up(3600, [&] { daemon_->request_stop(true); });
+    daemon_->enable_poll_timer();
+    const int status = daemon_->run();
+    EXPECT_EQ(polls, 2);
+    return status;
+  }
+
+  // What goes wrong in b.msg's work; the halt line it ends in.
+  std::string arrange(const std::string& wait) {
+    const std::string good = "user=sales\r\nmsg=second\r\n";
+    if (wait == "DataRetry") {
+      exec("ALTER TABLE [messages] RENAME TO [messages_away]");
+      write_text(web_.file("b.msg"), good);
+      return "Program Halted. Database error: 3075 SQL logic error";
+    }
+    if (wait == "NotificationRetry") {
+      std::filesystem::remove_all(db_->dir() + "MailOut");
+      write_text(web_.file("b.msg"), "user=nobody\r\nmsg=second\r\n");
+      return "Program Halted. File/Directory error: 53 No such file or directory: create " + db_->dir() + "MailOut/";
+    }
+    if (wait == "WriterWait") {
+      write_text(web_.file("b.msg"), good);
+      writer_ = std::make_unique<WriterHold>(web_.file("b.msg"));
+      event_ = std::make_unique<LaterOnLoop>(0.1, [this] { halt_now(); });
+    } else {  // FilterWait: the filter program itself has the event served
+      write_text(prog_.file("filter.txt"), "");
+      exec("INSERT INTO [templates] ([type], [name], [settings]) VALUES (10, 'dexweb', 'rawinterfacefilter=" +
+           prog_.file("filter.txt") + "')");
+      write_text(prog_.file("vtfilter"), "#!/bin/sh\nkill -USR1 $PPID\nsleep 20\n");
+      std::filesystem::permissions(prog_.file("vtfilter"), std::filesystem::perms::owner_all);
+      platform::event_loop().on_signal(SIGUSR1, [this] { halt_now(); });
+      write_text(web_.file("b.msg"), good);
+    }
+    return "Program Halted. Database error: 3049 database disk image is malformed in Procedure: repeat_timer";
+  }
+
+  void halt_now() {
+    daemon_->policy.on_error(RuntimeError(3049, "database disk image is malformed", "SQLite").mark_final(),
+                             "Procedure: repeat_timer");
+  }
+
+  TempDir web_, prog_;
+  bool nested_ = false;
+  std::string halt_line_;
+  std::unique_ptr<WriterHold> writer_;
+  std::unique_ptr<LaterOnLoop> event_;
+};
+INSTANTIATE_TEST_SUITE_P(Waits, HaltInsideWaits,
+                         ::testing::Values("DataRetry", "NotificationRetry", "WriterWait", "FilterWait"),
+                         [](const auto& wait) { return wait.param; });
+
+TEST_P(HaltInsideWaits, TheHaltEndsTheRunWithTheStopSequence) {
+  EXPECT_EQ(run_with_second_poll(GetParam()), 1);
+  EXPECT_TRUE(nested_);
+  const std::string log = log_text();
+  EXPECT_NE(log.find("  " + halt_line_), std::string::npos) << log;
+  EXPECT_TRUE(logged("Module Stopped"));
+  EXPECT_TRUE(std::filesystem::exists(web_.file("b.msg")));
+  auto got = monitor_.receive_all();
+  ASSERT_FALSE(got.empty());
+  EXPECT_EQ(got.back().substr(got.back().size() - 10), "|stopped|\r");
 }
 
 TEST_F(ErrorPolicy, WithRetryRunsTheFailedStepAgain) {
