@@ -266,6 +266,20 @@ class DBObject {
   std::vector<StaleFile> stale_;
 };
 
+// Holds DB_Retries at a value for a scope and puts the previous one back however the scope
+// ends.
+class ScopedRetries {
+ public:
+  ScopedRetries(DBObject& db, int retries) : db_(db), previous_(db.Settings().retries) { db_.SetRetries(retries); }
+  ~ScopedRetries() { db_.SetRetries(previous_); }
+  ScopedRetries(const ScopedRetries&) = delete;
+  ScopedRetries& operator=(const ScopedRetries&) = delete;
+
+ private:
+  DBObject& db_;
+  int previous_;
+};
+
 // Releases a recordset (nothing when it holds none).
 void free_recordset(std::unique_ptr<Recordset>& rs);
 // Closes and releases the database object (nothing when it holds none).

@@ -15,6 +15,7 @@
 #include "logging/error_policy.h"
 #include "platform/clock.h"
 #include "util/random.h"
+#include "util/runtime_error.h"
 #include "util/text.h"
 
 namespace dexweb {
@@ -29,6 +30,9 @@ std::uint64_t fnv1a(std::uint64_t hash, std::string_view bytes) {
   }
   return hash;
 }
+
+// A raised database error's own text, without the engine's lines and the statement.
+std::string first_line(const std::string& description) { return description.substr(0, description.find("\r\n")); }
 
 std::string run_name(const std::string& machine) {
   char number[16];
@@ -79,12 +83,30 @@ void WorkedFiles::prepare() {
       log_general("Warning - the table worked_files is missing and could not be created: a web file found again "
                   "after a crash may be worked twice");
   }
-  if (!enabled()) return;
+  if (!enabled() || state_.prune_refused) return;
   const platform::SteadyPoint now = platform::clock().steady_now();
   if (state_.next_prune && now < *state_.next_prune) return;
   state_.next_prune = platform::steady_after(kPruneEverySeconds);
-  const DateTime cutoff = platform::server_now() - std::chrono::hours(24) * worked_retention_days();
-  db_.Execute(worked_files_sql::prune(dialect, cutoff), -1, true);
+  prune(platform::server_now() - std::chrono::hours(24) * worked_retention_days());
+}
+
+// One attempt, without the retry policy's waits, so that the files waiting are never held
+// up by it: a lock or a time-out leaves the old records for the next hour's prune.
+void WorkedFiles::prune(DateTime cutoff) {
+  try {
+    ScopedRetries once(db_, 0);
+    db_.Execute(worked_files_sql::prune(db_.SqlDialect(), cutoff));
+  } catch (const RuntimeError& e) {
+    if (e.number() == err::kDbNoPermission) {
+      state_.prune_refused = true;
+      log_general("Warning - the database account may not delete from the table worked_files: its old records "
+                  "are not pruned in this run (" + first_line(e.description()) + ")");
+      return;
+    }
+    if (!is_retryable_db_error(e.number())) throw;
+    log_detail("The old records of worked files were not pruned, tried again in an hour: " +
+               first_line(e.description()));
+  }
 }
 
 std::optional<WorkedEntry> WorkedFiles::Find(const std::string& file_key) {

@@ -50,7 +50,10 @@ class WorkedFiles {
   WorkedFiles(DBObject& db, ErrorPolicy& policy, WorkedFilesState& state, const std::string& machine);
 
   // Once per run: creates the table where missing (one warning when it cannot be made);
-  // then, at most once an hour, prunes old records. Failures of the prune are logged only.
+  // then, at most once an hour, prunes old records in one attempt. A prune that a lock or a
+  // time-out kept from running is logged (detail) and tried at the next hour; an account
+  // without DELETE on the table gets one general warning and no more tries in the run;
+  // any other failure (a damaged database) is raised.
   void prepare();
   // False when the table is not available this run.
   bool enabled() const { return state_.table == WorkedFilesState::Table::Ready; }
@@ -67,6 +70,7 @@ class WorkedFiles {
   bool store(std::vector<SqlStatement> statements, const WorkedFileRow& row);
 
  private:
+  void prune(DateTime cutoff);
   bool write_quietly(const std::vector<SqlStatement>& statements);
 
   DBObject& db_;
