@@ -1,4 +1,4 @@
-#include "intake/internal/bad_copies.h"
+#include "intake/bad_copies.h"
 
 #include "data/unique_ids.h"
 #include "intake/internal/intake_log.h"
@@ -7,6 +7,7 @@
 #include "platform/file_helpers.h"
 #include "platform/folder_entry.h"
 #include "platform/private_files.h"
+#include "util/module_name.h"
 #include "util/runtime_error.h"
 
 namespace dexweb {
@@ -16,6 +17,7 @@ constexpr int kCopyAttempts = 3;
 constexpr double kCopyPause = 0.5;
 // Unique names restart with the run: names already taken by earlier runs are skipped.
 constexpr int kNameAttempts = 1000;
+constexpr std::string_view kBadCopySuffix = ".web";
 
 std::string folder_of(const std::string& path) { return path.substr(0, path.rfind('/') + 1); }
 
@@ -64,7 +66,7 @@ void retry_one(const std::string& folder, const LeftoverFiles::PendingCopy& pend
 std::string bad_folder(const RegistrySettings& registry) { return registry.log_folder() + "badmsg/"; }
 
 std::string make_bad_copy_path(const RegistrySettings& registry) {
-  return bad_folder(registry) + unique_name() + ".web";
+  return bad_folder(registry) + unique_name() + std::string(kBadCopySuffix);
 }
 
 const std::string& claim_bad_copy_path(WebMessage& msg, const RegistrySettings& registry) {
@@ -74,6 +76,12 @@ const std::string& claim_bad_copy_path(WebMessage& msg, const RegistrySettings& 
   for (int i = 1; i < kNameAttempts && platform::stamp_entry(msg.bad_copy_path); ++i)
     msg.bad_copy_path = make_bad_copy_path(registry);
   return msg.bad_copy_path;
+}
+
+bool is_bad_copy_temporary(std::string_view name) {
+  constexpr std::size_t kTemporaryEnding = 11;  // ".partXXXXXX"
+  return name.starts_with(kModuleName) && platform::is_new_file_temporary(name) &&
+         name.substr(0, name.size() - kTemporaryEnding).ends_with(kBadCopySuffix);
 }
 
 bool save_bad_copy(WebMessage& msg) {

@@ -4,7 +4,7 @@
 
 #include "data/templates_table.h"
 #include "intake/folder_scan.h"
-#include "intake/internal/bad_copies.h"
+#include "intake/bad_copies.h"
 #include "intake/internal/intake_call.h"
 #include "intake/internal/intake_log.h"
 #include "logging/error_policy.h"

@@ -1,6 +1,6 @@
 #include "intake/internal/refusals.h"
 
-#include "intake/internal/bad_copies.h"
+#include "intake/bad_copies.h"
 #include "intake/internal/intake_log.h"
 #include "intake/text_helpers.h"
 #include "logging/log_event.h"

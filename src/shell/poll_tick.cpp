@@ -191,7 +191,7 @@ void Daemon::write_control_flag(const std::string& field, bool value, bool whole
 void Daemon::refresh(bool at_first_tick) {
   last_refresh = platform::clock().steady_now();
   read_monitor_settings();
-  settings.mail_out_dir = registry.DB_Dir + "MailOut/";
+  settings.mail_out_dir = mail_out_folder();
   log_event("general", "monitor", "running", "");
   retried([&] { read_settings_row(); });
   retried([&] { read_control_row(); });

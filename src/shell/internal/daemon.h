@@ -43,6 +43,10 @@ class Daemon {
   void load();
   // Switches the poll timer on; its first tick comes 100 ms later.
   void enable_poll_timer();
+  // Removes the mail files and bad copies that an earlier run left half-written (it ended in
+  // the middle of one), one general log line per folder that had any. Only for the run that
+  // holds the instance lock: the outgoing mail folder is this data folder's.
+  void remove_half_written_files();
 
   // The service Start event: true when the module was started.
   bool service_start();
@@ -124,6 +128,8 @@ class Daemon {
     return policy.with_retry("Procedure: repeat_timer", std::forward<Step>(step));
   }
 
+  // DB_Dir + "MailOut/".
+  std::string mail_out_folder() const;
   void stop_sequence(bool unloading);
   void log_tick();
   std::string make_private_temp_folder();

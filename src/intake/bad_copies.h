@@ -6,6 +6,7 @@
 // at later polls; the file is deleted once its copy exists.
 
 #include <string>
+#include <string_view>
 
 #include "config/registry_settings.h"
 #include "intake/web_message.h"
@@ -27,6 +28,11 @@ const std::string& claim_bad_copy_path(WebMessage& msg, const RegistrySettings& 
 // 0.5 s apart, the bad folder created when missing. False when the copy could not be made
 // (msg.bad_copy_pending is then set).
 bool save_bad_copy(WebMessage& msg);
+
+// True for the name a bad copy has in the bad folder while it is being written (the
+// module's unique name + ".web" + write_new_file's temporary ending): what a run that ended
+// in the middle of one leaves behind.
+bool is_bad_copy_temporary(std::string_view name);
 
 // Tries again the copies of the files of folder that were kept for them; a file whose copy
 // is made is deleted and forgotten, a file that changed meanwhile is forgotten (it is
