@@ -4,9 +4,15 @@
 #   bash scripts/crash-test.sh [ROUNDS] [FILES]        (default 3 rounds of 200 files)
 # Each round writes FILES message files into the watched folder of a fresh home, each with
 # its own text (every third one to two recipients besides the account itself: three rows;
-# the others one row), then starts build/dexweb, waits 0.1 to 1.5 s, kills it with SIGKILL
-# and starts it again until the folder is empty. It counts the rows of each text: lost (no row) and duplicated
-# (more rows than recipients) make the exit status non-zero.
+# every fifth one from an unknown account: refused; the others one row), then starts
+# build/dexweb, waits 0.1 to 1.5 s, kills it with SIGKILL and starts it again until the
+# folder is empty. It counts the rows of each text: lost (no row) and duplicated (more rows
+# than recipients) make the exit status non-zero. Of each refused text it counts the rows
+# (none allowed), the bad copies (exactly one) and the notification mail files (at most one:
+# a kill between the commit of a file's record and its notice loses the notice, since a
+# file recorded as worked is never reported again; those are counted as lost notices). At
+# the end the module starts once more and stops, after which no half-written mail file or
+# bad copy may be left.
 # Engines: the embedded SQLite database always; PostgreSQL as well when DEXWEB_TEST_PG_ODBC
 # and DEXWEB_TEST_PG_PORT name a throw-away server (scripts/pg-cluster.sh), there also with
 # two modules on one watched folder and one database. DEXWEB_CRASH_ENGINES="sqlite" (or
@@ -41,7 +47,7 @@ make_pg_schema() {
   pg -c "DROP SCHEMA IF EXISTS $schema CASCADE; CREATE SCHEMA $schema;"
   { echo "SET search_path TO $schema;"
     cat schema/postgresql.sql
-    echo "INSERT INTO settings (record_id, dexwebcgi_path, dexweb_poll) VALUES (1, '$web', 1);"
+    echo "INSERT INTO settings (record_id, dexwebcgi_path, dexweb_poll, dexmail_enabled, domain) VALUES (1, '$web', 1, TRUE, 'example.org');"
     echo "INSERT INTO control (record_id) VALUES (1);"
     echo "INSERT INTO counters (record_id, unique_id) VALUES (1, 0);"
     for u in sales bob amy; do echo "INSERT INTO users (\"user\", web_service) VALUES ('$u', TRUE);"; done
@@ -52,15 +58,22 @@ make_pg_schema() {
   done
 }
 
-# The files of one round: name, unique text, recipients.
+# Failure notices for the refused files: one address, the message text on a line of its own.
+add_notices() {
+  printf 'ops@example.org\r\n' >"$1/prog/failurenotifylist.txt"
+  printf 'Subject: refused\r\n\r\nnotice:%%Message%%\r\n' >"$1/prog/failure.mtp"
+}
+
+# The files of one round: name, unique text, recipients (0: refused).
 write_files() {
   local web=$1 round=$2
-  local i to
+  local i to user rows
   for ((i = 1; i <= files; i++)); do
-    if ((i % 3 == 0)); then to="bob amy"; else to=""; fi
-    printf 'user=sales\r\nfrm=crash\r\nsubject=%s\r\nmsg=crash-%d-%d\r\n' "$to" "$round" "$i" >"$web/.w$i"
+    user=sales to="" rows=1
+    if ((i % 5 == 0)); then user=nobody rows=0; elif ((i % 3 == 0)); then to="bob amy" rows=3; fi
+    printf 'user=%s\r\nfrm=crash\r\nsubject=%s\r\nmsg=crash-%d-%d\r\n' "$user" "$to" "$round" "$i" >"$web/.w$i"
     mv "$web/.w$i" "$web/r$round-$i.msg"
-    if ((i % 3 == 0)); then echo "crash-$round-$i 3"; else echo "crash-$round-$i 1"; fi
+    echo "crash-$round-$i $rows"
   done >>"$work/expected"
 }
 
@@ -95,15 +108,28 @@ row_counts() {
   esac
 }
 
+# "text count" of the refused texts' bad copies and notices in the homes' folders.
+copy_counts() { for home in "$@"; do find "$home/log/badmsg" -name '*.web' -exec cat {} +; done | tr -d '\r' | sed -n 's/^msg=//p' | sort | uniq -c | awk '{ print $2, $1 }'; }
+notice_counts() { for home in "$@"; do find "$home/data/MailOut" -name '*.msg' -exec cat {} +; done | tr -d '\r' | sed -n 's/^notice://p' | sort | uniq -c | awk '{ print $2, $1 }'; }
+half_written() { for home in "$@"; do find "$home/data/MailOut" "$home/log/badmsg" -name 'VTXWeb*.tmp*' -o -name 'VTXWeb*.web.part*'; done | wc -l; }
+
+# Starts the modules once more and stops them, so that each clears what its last kill left.
+restart_and_stop() {
+  local started=() p
+  for home in "$@"; do started+=("$(start_module "$home")"); done
+  sleep 2
+  for p in "${started[@]}"; do kill -TERM "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done
+}
+
 status=0
 for engine in $engines; do
   : >"$work/expected"
   homes=("$work/$engine-a")
   [ "$engine" = pg2 ] && homes+=("$work/$engine-b")
-  for home in "${homes[@]}"; do "$dexwebctl" init "$home" >/dev/null; done
+  for home in "${homes[@]}"; do "$dexwebctl" init "$home" >/dev/null; add_notices "$home"; done
   web=${homes[0]}/web/
   if [ "$engine" = sqlite ]; then
-    sqlite3 "${homes[0]}/data/velotrax.db" "UPDATE settings SET dexweb_poll = 1"
+    sqlite3 "${homes[0]}/data/velotrax.db" "UPDATE settings SET dexweb_poll = 1, dexmail_enabled = 1, domain = 'example.org'"
     where=${homes[0]}
   else
     where=crash_${engine}_$$
@@ -114,12 +140,31 @@ for engine in $engines; do
     write_files "$web" "$round"
     kills=$((kills + $(drain_with_kills "$web" "${homes[@]}")))
   done
+  restart_and_stop "${homes[@]}"
   row_counts "$engine" "$where" >"$work/rows"
+  copy_counts "${homes[@]}" >"$work/copies"
+  notice_counts "${homes[@]}" >"$work/notices"
   read -r lost duplicated < <(awk 'NR == FNR { rows[$1] = $2; next }
-      { if (!($1 in rows)) lost++; else if (rows[$1] > $2) dup++ }
+      $2 > 0 { if (!($1 in rows)) lost++; else if (rows[$1] > $2) dup++ }
       END { printf "%d %d\n", lost, dup }' "$work/rows" "$work/expected")
-  echo "$engine: ${#homes[@]} module(s), $rounds rounds of $files files, $kills kills: lost $lost, duplicated $duplicated"
-  if ((lost + duplicated > 0)); then status=1; fi
+  # Per refused text: rows, bad copies, notices.
+  read -r refused with_rows copies_ok copies_bad notices_one notices_lost notices_dup < <(awk '
+      FILENAME == ARGV[1] { rows[$1] = $2; next }
+      FILENAME == ARGV[2] { copies[$1] = $2; next }
+      FILENAME == ARGV[3] { notices[$1] = $2; next }
+      $2 == 0 {
+        n++
+        if ($1 in rows) r++
+        if (copies[$1] == 1) c++; else cb++
+        if (notices[$1] == 1) one++; else if (notices[$1] == 0) none++; else dup++
+      }
+      END { printf "%d %d %d %d %d %d %d\n", n, r, c, cb, one, none, dup }' \
+      "$work/rows" "$work/copies" "$work/notices" "$work/expected")
+  left=$(half_written "${homes[@]}")
+  echo "$engine: ${#homes[@]} module(s), $rounds rounds of $files files, $kills kills: lost $lost, duplicated $duplicated;" \
+    "refused $refused: with rows $with_rows, one bad copy $copies_ok (other counts $copies_bad)," \
+    "one notice $notices_one, lost notices $notices_lost, duplicated notices $notices_dup; half-written files left $left"
+  if ((lost + duplicated + with_rows + copies_bad + notices_dup + left > 0)); then status=1; fi
   [ "$engine" = sqlite ] || pg -c "DROP SCHEMA IF EXISTS $where CASCADE"
 done
 exit $status
