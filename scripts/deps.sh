@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages needed to build DexWeb; with "test", also those its test
-# suite uses (PostgreSQL and its ODBC driver, GoogleTest, Chromium); with "fuzz", clang and
-# its sanitizer runtimes for the fuzz targets. Safe to run again.
+# suite uses (PostgreSQL and its ODBC driver, GoogleTest, Chromium, lintian for the
+# package); with "fuzz", clang and its sanitizer runtimes for the fuzz targets. Safe to run
+# again.
 set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config libsqlite3-dev sqlite3 unixodbc unixodbc-dev
           libcpp-httplib-dev)
 case "${1:-}" in
-  test) packages+=(odbc-postgresql postgresql libgtest-dev libgmock-dev chromium chromium-driver) ;;
+  test) packages+=(odbc-postgresql postgresql libgtest-dev libgmock-dev chromium chromium-driver lintian) ;;
   fuzz) packages+=(clang libclang-rt-14-dev) ;;
 esac
 missing=()

@@ -71,8 +71,8 @@ std::string FilterBuffer::take_answer() {
       std::string_view(reinterpret_cast<const char*>(text), static_cast<std::size_t>(end - text)));
 }
 
-std::string call_run_filter(const std::string& library_path, const FilterCall& call) {
-  platform::DynamicLibrary library(library_path);
+std::string call_run_filter(const std::string& library_path, const std::string& temp_folder, const FilterCall& call) {
+  platform::DynamicLibrary library(library_path, temp_folder);
   auto* run_filter = library.function<void(unsigned char*)>("RunFilter");
   FilterBuffer buffer(call);
   run_filter(buffer.data());

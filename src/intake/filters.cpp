@@ -80,11 +80,12 @@ void write_file_concerned(const std::optional<std::string>& content, const std::
   platform::process_pending();
 }
 
-Outcome through_library_text(const FilterKind& kind, const std::string& library, FilterCall call) {
+Outcome through_library_text(const FilterKind& kind, const std::string& library, const FilterContext& ctx,
+                             FilterCall call) {
   if (text::length(call.text) > kLongTextWarning || call.text.size() >= FilterBuffer::kTextSize)
     detail("Warning: filter input text > 15300 characters - truncated");
   std::string answer;
-  if (!run_step(kind, [&] { answer = call_run_filter(library, call); })) return {Outcome::Kind::Failed, {}};
+  if (!run_step(kind, [&] { answer = call_run_filter(library, ctx.temp_folder, call); })) return {Outcome::Kind::Failed, {}};
   if (answer.empty()) return {Outcome::Kind::Aborted, {}};
   return {Outcome::Kind::Answered, std::move(answer)};
 }
@@ -97,11 +98,11 @@ Outcome run_filter(const FilterKind& kind, const InterfaceSettings& settings, co
   if (settings.value(settings_key::kUseFilterDll)) {
     std::optional<std::string> library = component(kind, ctx, kLibraryName);
     if (!library) return {Outcome::Kind::Skipped, {}};
-    if (!settings.value(settings_key::kUseFilterDllFile)) return through_library_text(kind, *library, std::move(call));
+    if (!settings.value(settings_key::kUseFilterDllFile)) return through_library_text(kind, *library, ctx, std::move(call));
     call.text.clear();
     if (!run_step(kind, [&] {
           write_file_concerned(file_content, call.file_path);
-          call_run_filter(*library, call);
+          call_run_filter(*library, ctx.temp_folder, call);
         }))
       return {Outcome::Kind::Failed, {}};
     return answer_in_file(call.file_path);

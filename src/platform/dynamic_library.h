@@ -9,7 +9,14 @@ class DynamicLibrary {
  public:
   // Loads the library at path, resolving all its symbols now. RuntimeError 48 with the
   // loader's message when it cannot be loaded.
-  explicit DynamicLibrary(const std::string& path);
+  //
+  // The loader keeps some libraries loaded after they are closed (one with unique C++
+  // symbols, or linked with -z nodelete) and hands that copy out again for the same path,
+  // also after the file was replaced. With link_folder (a folder of this account alone,
+  // ending with '/'), an absolute path is loaded through a link there named after the
+  // file's identity, so that the file now at path is what runs, and the same file is
+  // mapped only once however often it is loaded. The link is removed again at once.
+  explicit DynamicLibrary(const std::string& path, const std::string& link_folder = {});
   ~DynamicLibrary();
   DynamicLibrary(DynamicLibrary&& other) noexcept;
   DynamicLibrary& operator=(DynamicLibrary&& other) noexcept;

@@ -39,16 +39,21 @@ std::string unit_quoted(std::string_view value, bool command) {
   return out + "\"";
 }
 
-// A value as one word: quoted when it holds blanks, quotes or backslashes, otherwise only its
-// '%' doubled.
-std::string unit_word(std::string_view value) {
-  if (value.find_first_of(" \t\"'\\") != std::string_view::npos) return unit_quoted(value, false);
+// A path as condition settings take it: unquoted, only its '%' doubled.
+std::string unit_path(std::string_view value) {
   std::string out;
   for (char c : value) {
     if (c == '%') out += c;
     out += c;
   }
   return out;
+}
+
+// A value as one word: quoted when it holds blanks, quotes or backslashes, otherwise only its
+// '%' doubled.
+std::string unit_word(std::string_view value) {
+  if (value.find_first_of(" \t\"'\\") != std::string_view::npos) return unit_quoted(value, false);
+  return unit_path(value);
 }
 
 std::string absolute(const std::string& path) {
@@ -83,29 +88,32 @@ std::string service_unit_text(const std::string& executable, const std::string& 
   const std::string data = settings.DB_Dir.empty() ? "/var/lib/velotrax/" : absolute(settings.DB_Dir);
   const std::string log = absolute(settings.log_folder());
   const bool home_inside = under_home(registry) || under_home(data) || under_home(log);
+  // packaging/VTXWeb.service holds the same lines for the package's paths (the package's
+  // test compares them), with the reasons for each.
   std::string text =
       "[Unit]\n"
       "Description=" + std::string(kModuleName) + " - Velotrax web message intake\n"
+      "Documentation=man:dexweb(8)\n"
       "After=network-online.target\n"
-      // A halt ends the process with status 1 and systemd starts it again after RestartSec,
-      // so that an outage of the database is ridden out; five starts in ten minutes stop
-      // that ("start-limit-hit") until `systemctl reset-failed`.
+      "Wants=network-online.target\n"
+      "ConditionPathExists=" + unit_path(registry) + "\n"
       "StartLimitIntervalSec=600\n"
       "StartLimitBurst=5\n"
       "\n"
       "[Service]\n"
       "Type=notify\n"
-      // The module feeds the watchdog after each poll: one stuck in a wait is restarted.
       "WatchdogSec=180\n"
       "ExecStart=" + unit_quoted(executable, true) + "\n"
+      "ExecReload=/bin/sh -c 'kill -HUP $MAINPID'\n"
       "Environment=" + unit_word("VELOTRAX_REGISTRY=" + registry) + "\n";
   if (!user.empty()) text += "User=" + unit_word(user) + "\n";
   text +=
+      "KillMode=mixed\n"
+      "TimeoutStopSec=150\n"
       "Restart=on-failure\n"
       "RestartSec=30\n"
       "RuntimeDirectory=dexweb\n"
       "UMask=0027\n"
-      // Read leases on the web server's files tell whether a writer still holds one.
       "CapabilityBoundingSet=CAP_LEASE\n"
       "AmbientCapabilities=CAP_LEASE\n"
       "NoNewPrivileges=yes\n"
@@ -131,7 +139,10 @@ std::string service_unit_text(const std::string& executable, const std::string& 
       "SystemCallArchitectures=native\n"
       "SystemCallFilter=@system-service\n"
       "SystemCallErrorNumber=EPERM\n"
-      "\n[Install]\nWantedBy=multi-user.target\n";
+      "\n"
+      "[Install]\n"
+      "WantedBy=multi-user.target\n"
+      "Alias=dexweb.service\n";
   return text;
 }
 

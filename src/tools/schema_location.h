@@ -1,6 +1,6 @@
 #pragma once
-// Where the project's schema files are: the build's schema folder, else a "schema" folder
-// beside or above the executable.
+// Where the project's schema files are: the "schema" folder beside the executable (the
+// build's copy), else the installed share/dexweb/schema of the executable's prefix.
 
 #include <string>
 

@@ -5,6 +5,8 @@
 //   echo         answers with the fields it was given
 //   file-upper   upper-cases the file concerned in place
 //   file-delete  deletes the file concerned
+//   count        answers with the number of calls this loaded copy has had
+// It is linked with -z nodelete: like a library with unique C++ symbols, it stays loaded.
 // The suffix .cc keeps it out of the test program's sources.
 
 #include <cctype>
@@ -49,6 +51,8 @@ extern "C" void RunFilter(unsigned char* buffer) {
   const std::string file = field(buffer, kFile);
   if (mode == "upper") answer(buffer, upper(field(buffer, kText)));
   if (mode == "abort") answer(buffer, "");
+  static int calls = 0;
+  if (mode == "count") answer(buffer, std::to_string(++calls));
   if (mode == "fill") std::memset(buffer + kText, 'x', kSize - kText);
   if (mode == "echo")
     answer(buffer, "debug=" + field(buffer, kDebug) + "|append=" + std::to_string(buffer[kAppend]) + "|file=" + file +

@@ -180,6 +180,20 @@ TEST_F(Filters, TheLibraryBufferCarriesThePathsTheAppendFlagAndTheText) {
   EXPECT_THAT(msg.content, HasSubstr("debug=/var/append/f.log|append=0|"));
 }
 
+// A library the loader keeps loaded is loaded once, however many messages it filters; one
+// renamed over it, as an upgrade does, is what the next message gets.
+TEST_F(Filters, AReplacedLibraryRunsFromTheNextMessageOn) {
+  const InterfaceSettings s = reach(kLibraryText, true, "count");
+  for (const char* calls : {"1", "2"}) {
+    run_raw_interface_filter(s, ctx, msg);
+    EXPECT_EQ(msg.content, calls);
+  }
+  install_library();
+  run_raw_interface_filter(s, ctx, msg);
+  EXPECT_EQ(msg.content, "1");
+  EXPECT_TRUE(temp_folder_empty());
+}
+
 TEST_F(Filters, TheLibrarysTextModeNamesATempFileButLeavesNoneBehind) {
   set_fields("bob", "me", "hi");
   run_interface_filter(reach(kLibraryText, false, "echo"), ctx, msg);

@@ -220,8 +220,11 @@ TEST(ServiceUnit, InstallEscapesPathsHardensTheUnitAndUninstallNeedsOne) {
   const std::string quoted = dir.dir() + "a b%%c\\\"d\\\\e.reg";
   EXPECT_NE(unit.find("\nEnvironment=\"VELOTRAX_REGISTRY=" + quoted + "\"\n"), std::string::npos) << unit;
   EXPECT_NE(unit.find("\nExecStart=\"" + std::string(DEXWEB_BIN) + "\"\n"), std::string::npos) << unit;
+  // A condition's path is taken unquoted.
+  EXPECT_NE(unit.find("\nConditionPathExists=" + dir.dir() + "a b%%c\"d\\e.reg\n"), std::string::npos) << unit;
   for (const char* line :
-       {"Type=notify", "User=velotrax", "NoNewPrivileges=yes", "ProtectSystem=strict",
+       {"Type=notify", "User=velotrax", "KillMode=mixed", "TimeoutStopSec=150", "Alias=dexweb.service",
+        "ExecReload=/bin/sh -c 'kill -HUP $MAINPID'", "NoNewPrivileges=yes", "ProtectSystem=strict",
         "ReadWritePaths=-/var/lib/velotrax/ -/var/log/velotrax/", "PrivateTmp=yes", "ProtectHome=yes",
         "RuntimeDirectory=dexweb", "UMask=0027", "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6",
         "SystemCallFilter=@system-service", "MemoryDenyWriteExecute=yes", "PrivateDevices=yes",
@@ -244,6 +247,7 @@ TEST(ServiceUnit, InstallEscapesPathsHardensTheUnitAndUninstallNeedsOne) {
     EXPECT_LE(std::stod(report.substr(at + 43)), 2.5) << report;
     EXPECT_EQ(report.find("Unknown key"), std::string::npos) << report;
     EXPECT_EQ(report.find("Failed to"), std::string::npos) << report;
+    EXPECT_EQ(report.find("ignoring"), std::string::npos) << report;
   }
 
   ASSERT_EQ(run_to_end({DEXWEB_BIN, "uninstall"}, env), 0);

@@ -66,9 +66,11 @@ class FilterBuffer {
 std::string_view utf8_prefix(std::string_view text, std::size_t max_bytes);
 
 // The filter library: loads it, calls RunFilter with the call's buffer and returns the text
-// the filter left in the text field; the library is unloaded again. RuntimeError when the
+// the filter left in the text field; the library is unloaded again. The file at
+// library_path now is what runs, also when a copy replaced since is still loaded; the
+// private temp_folder holds the link it is loaded through for that. RuntimeError when the
 // library cannot be loaded or exports no RunFilter.
-std::string call_run_filter(const std::string& library_path, const FilterCall& call);
+std::string call_run_filter(const std::string& library_path, const std::string& temp_folder, const FilterCall& call);
 
 // The filter program: started directly (no shell) with one argument per item,
 //   settingsfile=PATH [debugfile=PATH [debugappend=true]] FILE
