@@ -82,7 +82,6 @@ TEST_F(CtlPrune, HalfWrittenFilesOfTheModuleGoAtStartAndAfterAnHour) {
 
   // The module removes every one of them at start, whatever its age.
   for (const std::string& path : half_written) aged(path, 0);
-  std::string err;
   ChildProcess module({DEXWEB_BIN}, env());
   ASSERT_TRUE(wait_until([&] { return !fs::exists(mail + "VTXWeb2026120419141949.tmp"); })) << module.stderr_text();
   for (const std::string& path : half_written) EXPECT_FALSE(fs::exists(path)) << path;
