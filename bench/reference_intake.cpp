@@ -4,13 +4,16 @@
 // transaction id from the counters row and insert one messages row per recipient in one
 // synchronous SQLite transaction (WAL, synchronous=FULL, as the module), then unlink the
 // file. No logging, no monitor, no filters, no refusals: only what every accepted message
-// costs at least.
+// costs at least. DATABASE "postgresql://..." is a PostgreSQL database instead (libpq): the
+// users are read once, and a message is one prepared statement that draws the id and inserts
+// the rows, one round trip and one commit.
 //
 //   reference_intake drain DATABASE FOLDER   work until the folder holds no ".msg" file, then
 //                                            print: files, CPU µs (user + system), peak RSS KiB
 //   reference_intake watch DATABASE FOLDER   work files as they land (inotify) until SIGTERM
 #include <dirent.h>
 #include <fcntl.h>
+#include <libpq-fe.h>
 #include <poll.h>
 #include <sqlite3.h>
 #include <sys/inotify.h>
@@ -19,9 +22,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
+#include <type_traits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -70,16 +77,116 @@ struct Database {
   }
 };
 
+// Where accepted messages go: the account's group flag and each member's presence, then the
+// rows of one message under one new id.
+class Store {
+ public:
+  virtual ~Store() = default;
+  // nullopt when the account is unknown; else whether it is a group.
+  virtual std::optional<bool> account(const std::string& user) = 0;
+  virtual bool member(const std::string& user) = 0;
+  virtual void write(const std::vector<std::string>& to, const std::string& message, const std::string& frm) = 0;
+};
+
+class SqliteStore final : public Store {
+ public:
+  explicit SqliteStore(const std::string& path) : d(path) {}
+  std::optional<bool> account(const std::string& user) override {
+    account_.text(1, user);
+    std::optional<bool> group;
+    if (account_.step()) group = sqlite3_column_int(account_.get(), 0) != 0;
+    account_.reset();
+    return group;
+  }
+  bool member(const std::string& user) override {
+    member_.text(1, user);
+    const bool found = member_.step();
+    member_.reset();
+    return found;
+  }
+  void write(const std::vector<std::string>& to, const std::string& message, const std::string& frm) override {
+    d.exec("BEGIN IMMEDIATE");
+    counter_.step();
+    const std::string id = std::to_string(sqlite3_column_int64(counter_.get(), 0));
+    while (counter_.step()) {
+    }
+    counter_.reset();
+    for (const std::string& r : to) {
+      insert_.text(1, r);
+      insert_.text(2, message);
+      insert_.text(3, frm);
+      insert_.text(4, id);
+      insert_.text(5, r);
+      insert_.text(6, r);
+      insert_.step();
+      insert_.reset();
+    }
+    d.exec("COMMIT");
+  }
+
+ private:
+  Database d;
+  Statement account_{d.db, "SELECT [group_list] FROM [users] WHERE [user] = ? LIMIT 1"};
+  Statement member_{d.db, "SELECT [user] FROM [users] WHERE [user] = ? LIMIT 1"};
+  Statement counter_{d.db, "UPDATE [counters] SET [unique_id] = [unique_id] + 1 RETURNING [unique_id]"};
+  Statement insert_{d.db,
+                    "INSERT INTO [messages] ([user], [pin], [message], [frm], [date_time_requested], [station], "
+                    "[transaction], [original_recipient], [last_recipient]) "
+                    "VALUES (?, '', ?, ?, datetime('now', 'localtime'), 4, ?, ?, ?)"};
+};
+
+class PgStore final : public Store {
+ public:
+  explicit PgStore(const std::string& conninfo) : conn_(PQconnectdb(conninfo.c_str()), PQfinish) {
+    if (PQstatus(conn_.get()) != CONNECTION_OK) throw std::runtime_error(PQerrorMessage(conn_.get()));
+    check(PQexec(conn_.get(), "SELECT lower(\"user\"), group_list FROM users"), PGRES_TUPLES_OK, [&](PGresult* r) {
+      for (int i = 0; i < PQntuples(r); ++i) users_[PQgetvalue(r, i, 0)] = PQgetvalue(r, i, 1)[0] == 't';
+    });
+    check(PQprepare(conn_.get(), "message",
+                    "WITH c AS (UPDATE counters SET unique_id = unique_id % 2000000000 + 1 WHERE record_id = 1 "
+                    "RETURNING unique_id) "
+                    "INSERT INTO messages (\"user\", pin, message, frm, date_time_requested, station, "
+                    "\"transaction\", original_recipient, last_recipient) "
+                    "SELECT r, '', $2, $3, LOCALTIMESTAMP, 4, c.unique_id, r, r FROM c, unnest($1::text[]) AS r",
+                    3, nullptr),
+          PGRES_COMMAND_OK, nullptr);
+  }
+  std::optional<bool> account(const std::string& user) override {
+    auto it = users_.find(user);
+    if (it == users_.end()) return std::nullopt;
+    return it->second;
+  }
+  bool member(const std::string& user) override { return users_.count(user) > 0; }
+  void write(const std::vector<std::string>& to, const std::string& message, const std::string& frm) override {
+    std::string array = "{";
+    for (const std::string& r : to) {
+      if (array.size() > 1) array += ',';
+      array += '"';
+      for (char c : r) {
+        if (c == '"' || c == '\\') array += '\\';
+        array += c;
+      }
+      array += '"';
+    }
+    array += '}';
+    const char* values[] = {array.c_str(), message.c_str(), frm.c_str()};
+    check(PQexecPrepared(conn_.get(), "message", 3, values, nullptr, nullptr, 0), PGRES_COMMAND_OK, nullptr);
+  }
+
+ private:
+  template <typename Fn>
+  void check(PGresult* r, ExecStatusType wanted, Fn&& use) {
+    std::unique_ptr<PGresult, void (*)(PGresult*)> result(r, PQclear);
+    if (PQresultStatus(r) != wanted) throw std::runtime_error(PQerrorMessage(conn_.get()));
+    if constexpr (!std::is_same_v<Fn, std::nullptr_t>) use(r);
+  }
+
+  std::unique_ptr<PGconn, void (*)(PGconn*)> conn_;
+  std::map<std::string, bool> users_;
+};
+
 struct Intake {
-  explicit Intake(Database& database) : d(database) {}
-  Database& d;
-  Statement account{d.db, "SELECT [group_list] FROM [users] WHERE [user] = ? LIMIT 1"};
-  Statement member{d.db, "SELECT [user] FROM [users] WHERE [user] = ? LIMIT 1"};
-  Statement counter{d.db, "UPDATE [counters] SET [unique_id] = [unique_id] + 1 RETURNING [unique_id]"};
-  Statement insert{d.db,
-                   "INSERT INTO [messages] ([user], [pin], [message], [frm], [date_time_requested], [station], "
-                   "[transaction], [original_recipient], [last_recipient]) "
-                   "VALUES (?, '', ?, ?, datetime('now', 'localtime'), 4, ?, ?, ?)"};
+  Store& store;
   std::string folder;
 };
 
@@ -166,38 +273,13 @@ std::string read_whole(const std::string& path) {
 void work_file(Intake& in, const std::string& name) {
   const std::string path = in.folder + name;
   const Fields f = parse(read_whole(path));
-  bool group = false;
-  in.account.text(1, f.user);
-  const bool known = in.account.step();
-  if (known) group = sqlite3_column_int(in.account.get(), 0) != 0;
-  in.account.reset();
+  const std::optional<bool> group = in.store.account(f.user);
   std::vector<std::string> to;
-  if (known && !f.message.empty()) {
-    for (const std::string& r : group ? split_recipients(f.subject) : std::vector<std::string>{f.user}) {
-      in.member.text(1, r);
-      if (in.member.step()) to.push_back(r);
-      in.member.reset();
-    }
+  if (group && !f.message.empty()) {
+    for (const std::string& r : *group ? split_recipients(f.subject) : std::vector<std::string>{f.user})
+      if (in.store.member(r)) to.push_back(r);
   }
-  if (!to.empty()) {
-    in.d.exec("BEGIN IMMEDIATE");
-    in.counter.step();
-    const std::string id = std::to_string(sqlite3_column_int64(in.counter.get(), 0));
-    while (in.counter.step()) {
-    }
-    in.counter.reset();
-    for (const std::string& r : to) {
-      in.insert.text(1, r);
-      in.insert.text(2, f.message);
-      in.insert.text(3, f.frm);
-      in.insert.text(4, id);
-      in.insert.text(5, r);
-      in.insert.text(6, r);
-      in.insert.step();
-      in.insert.reset();
-    }
-    in.d.exec("COMMIT");
-  }
+  if (!to.empty()) in.store.write(to, f.message, f.frm);
   ::unlink(path.c_str());
 }
 
@@ -236,11 +318,13 @@ int main(int argc, char** argv) {
   }
   std::signal(SIGTERM, on_term);
   try {
-    Database d(argv[2]);
+    const std::string database = argv[2];
+    std::unique_ptr<Store> store;
+    if (database.starts_with("postgresql://")) store = std::make_unique<PgStore>(database);
+    else store = std::make_unique<SqliteStore>(database);
     std::string folder = argv[3];
     if (folder.back() != '/') folder += '/';
-    Intake in{d};
-    in.folder = folder;
+    Intake in{*store, folder};
     if (std::strcmp(argv[1], "drain") == 0) {
       const long worked = drain(in);
       rusage use {};

@@ -21,7 +21,7 @@ deb=$(ls "$work"/out/dexweb_*.deb 2>/dev/null | head -n 1)
 [ "$(dpkg-deb -f "$deb" Package)" = dexweb ] || fail "package name"
 depends=$(dpkg-deb -f "$deb" Depends)
 names=$(tr ',' '\n' <<<"$depends" | sed 's/^ *//; s/ .*//')
-for dep in libsqlite3-0 libodbc2 libcpp-httplib0.11 unixodbc systemd; do
+for dep in libsqlite3-0 libodbc2 unixodbc systemd; do
   grep -qx "$dep" <<<"$names" || fail "Depends lacks $dep: $depends"
 done
 [ -z "$(sort <<<"$names" | uniq -d)" ] || fail "Depends names a package twice: $depends"

@@ -84,7 +84,8 @@ CREATE TABLE IF NOT EXISTS "templates" (
   "body"      TEXT
 );
 
--- DexWeb's own record of the web files it worked (identity unique), pruned after
+-- DexWeb's own record of the web files it worked (by claim, or identity where worked in place),
+-- and of what is done for each; pruned after
 -- Worked_Files_Retention_Days; the module creates it when missing and it may.
 CREATE TABLE IF NOT EXISTS "worked_files" (
   "file_key"  VARCHAR(64) NOT NULL PRIMARY KEY,
@@ -92,5 +93,8 @@ CREATE TABLE IF NOT EXISTS "worked_files" (
   "refused"   BOOLEAN NOT NULL DEFAULT FALSE,
   "bad_copy"  VARCHAR(1024) NOT NULL DEFAULT '',
   "worked_by" VARCHAR(80) NOT NULL DEFAULT '',
-  "worked_at" TIMESTAMP(0) NOT NULL
+  "worked_at" TIMESTAMP(0) NOT NULL,
+  "rows"      INTEGER NOT NULL DEFAULT 0,
+  "copy_made" BOOLEAN NOT NULL DEFAULT FALSE,
+  "notified"  BOOLEAN NOT NULL DEFAULT FALSE
 );

@@ -96,7 +96,8 @@ CREATE TABLE [templates] (
 );
 GO
 
--- DexWeb's own record of the web files it worked (identity unique), pruned after
+-- DexWeb's own record of the web files it worked (by claim, or identity where worked in place),
+-- and of what is done for each; pruned after
 -- Worked_Files_Retention_Days; the module creates it when missing and it may.
 IF OBJECT_ID(N'[worked_files]', N'U') IS NULL
 CREATE TABLE [worked_files] (
@@ -105,6 +106,9 @@ CREATE TABLE [worked_files] (
   [refused]   BIT NOT NULL DEFAULT 0,
   [bad_copy]  NVARCHAR(1024) NOT NULL DEFAULT '',
   [worked_by] NVARCHAR(80) NOT NULL DEFAULT '',
-  [worked_at] DATETIME2(0) NOT NULL
+  [worked_at] DATETIME2(0) NOT NULL,
+  [rows]      INT NOT NULL DEFAULT 0,
+  [copy_made] BIT NOT NULL DEFAULT 0,
+  [notified]  BIT NOT NULL DEFAULT 0
 );
 GO

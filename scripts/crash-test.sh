@@ -1,22 +1,24 @@
 #!/usr/bin/env bash
 # Kills the module with SIGKILL at random moments while it works a backlog, and checks that
-# every message became its rows exactly once: none lost, none duplicated.
+# every message became its rows exactly once, and every refused file its bad copy and its
+# notice at least once.
 #   bash scripts/crash-test.sh [ROUNDS] [FILES]        (default 3 rounds of 200 files)
 # Each round writes FILES message files into the watched folder of a fresh home, each with
 # its own text (every third one to two recipients besides the account itself: three rows;
-# every fifth one from an unknown account: refused; the others one row), then starts
-# build/dexweb, waits 0.1 to 1.5 s, kills it with SIGKILL and starts it again until the
-# folder is empty. It counts the rows of each text: lost (no row) and duplicated (more rows
-# than recipients) make the exit status non-zero. Of each refused text it counts the rows
-# (none allowed), the bad copies (exactly one) and the notification mail files (at most one:
-# a kill between the commit of a file's record and its notice loses the notice, since a
-# file recorded as worked is never reported again; those are counted as lost notices). At
-# the end the module starts once more and stops, after which no half-written mail file or
-# bad copy may be left.
+# every fifth to an unknown account: refused, one bad copy and one notice; the others one
+# row), then starts build/dexweb, waits 0.1 to 1.5 s, kills it with SIGKILL (files sit in its
+# claim folder then) and starts it again until no message file is left, claimed ones
+# included. It counts the rows of each text: lost (no row) and duplicated (more rows than
+# recipients); and per refused file its copies in the bad folder and its notices in MailOut:
+# lost (none) and repeated (more than one, which only a kill between making them and
+# recording it may cause). At the end the modules start once more and stop, after which no
+# half-written mail file or bad copy may be left. Anything lost, duplicated or left makes the
+# exit status non-zero.
 # Engines: the embedded SQLite database always; PostgreSQL as well when DEXWEB_TEST_PG_ODBC
 # and DEXWEB_TEST_PG_PORT name a throw-away server (scripts/pg-cluster.sh), there also with
-# two modules on one watched folder and one database. DEXWEB_CRASH_ENGINES="sqlite" (or
-# "pg", "pg2") picks the variants. Builds nothing: BUILD=dir (default build) holds the programs.
+# two and three modules on one watched folder and one database, killed together.
+# DEXWEB_CRASH_ENGINES="sqlite" (or "pg", "pg2", "pg3") picks the variants. Builds nothing:
+# BUILD=dir (default build) holds the programs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rounds=${1:-3}
@@ -26,7 +28,7 @@ dexweb=$(realpath "$build/dexweb")
 dexwebctl=$(realpath "$build/dexwebctl")
 engines=${DEXWEB_CRASH_ENGINES:-sqlite}
 if [ -z "${DEXWEB_CRASH_ENGINES:-}" ] && [ -n "${DEXWEB_TEST_PG_ODBC:-}" ] && [ -n "${DEXWEB_TEST_PG_PORT:-}" ]; then
-  engines="sqlite pg pg2"
+  engines="sqlite pg pg2 pg3"
 fi
 
 work=$(mktemp -d /tmp/dexweb-crash.XXXXXX)
@@ -47,7 +49,7 @@ make_pg_schema() {
   pg -c "DROP SCHEMA IF EXISTS $schema CASCADE; CREATE SCHEMA $schema;"
   { echo "SET search_path TO $schema;"
     cat schema/postgresql.sql
-    echo "INSERT INTO settings (record_id, dexwebcgi_path, dexweb_poll, dexmail_enabled, domain) VALUES (1, '$web', 1, TRUE, 'example.org');"
+    echo "INSERT INTO settings (record_id, dexwebcgi_path, dexweb_poll, dexmail_enabled) VALUES (1, '$web', 1, TRUE);"
     echo "INSERT INTO control (record_id) VALUES (1);"
     echo "INSERT INTO counters (record_id, unique_id) VALUES (1, 0);"
     for u in sales bob amy; do echo "INSERT INTO users (\"user\", web_service) VALUES ('$u', TRUE);"; done
@@ -58,26 +60,32 @@ make_pg_schema() {
   done
 }
 
-# Failure notices for the refused files: one address, the message text on a line of its own.
-add_notices() {
-  printf 'ops@example.org\r\n' >"$1/prog/failurenotifylist.txt"
-  printf 'Subject: refused\r\n\r\nnotice:%%Message%%\r\n' >"$1/prog/failure.mtp"
+# The notices of refused files: one address, the message text in the body.
+enable_notices() {
+  local home=$1
+  printf 'crash@example.org\r\n' >"$home/prog/failurenotifylist.txt"
+  printf 'Subject: refused\r\n\r\n%%Message%%\r\n' >"$home/prog/failure.mtp"
 }
 
-# The files of one round: name, unique text, recipients (0: refused).
+# The files of one round: name, unique text, recipients (0 for a refused file).
 write_files() {
   local web=$1 round=$2
   local i to user rows
   for ((i = 1; i <= files; i++)); do
-    user=sales to="" rows=1
-    if ((i % 5 == 0)); then user=nobody rows=0; elif ((i % 3 == 0)); then to="bob amy" rows=3; fi
+    user=sales; to=""; rows=1
+    if ((i % 5 == 0)); then user=nobody; rows=0
+    elif ((i % 3 == 0)); then to="bob amy"; rows=3; fi
     printf 'user=%s\r\nfrm=crash\r\nsubject=%s\r\nmsg=crash-%d-%d\r\n' "$user" "$to" "$round" "$i" >"$web/.w$i"
     mv "$web/.w$i" "$web/r$round-$i.msg"
     echo "crash-$round-$i $rows"
   done >>"$work/expected"
 }
 
-has_messages() { [ -n "$(find "$1" -maxdepth 1 -name '*.msg' -print -quit)" ]; }
+# Message files in the folder or in its claim folders.
+has_messages() { [ -n "$(find "$1" -maxdepth 3 -name '*.msg' -print -quit)" ]; }
+
+# "text count" of the texts found in the files of the folders.
+texts_in() { find "$@" -maxdepth 1 -type f -exec cat {} + 2>/dev/null | grep -ao 'crash-[0-9]*-[0-9]*' | sort | uniq -c | awk '{ print $2, $1 }'; }
 
 start_module() {
   VELOTRAX_REGISTRY=$1/velotrax.reg XDG_RUNTIME_DIR=$1 "$dexweb" >>"$1/stdout" 2>&1 &
@@ -108,9 +116,7 @@ row_counts() {
   esac
 }
 
-# "text count" of the refused texts' bad copies and notices in the homes' folders.
-copy_counts() { for home in "$@"; do find "$home/log/badmsg" -name '*.web' -exec cat {} +; done | tr -d '\r' | sed -n 's/^msg=//p' | sort | uniq -c | awk '{ print $2, $1 }'; }
-notice_counts() { for home in "$@"; do find "$home/data/MailOut" -name '*.msg' -exec cat {} +; done | tr -d '\r' | sed -n 's/^notice://p' | sort | uniq -c | awk '{ print $2, $1 }'; }
+# Half-written mail files and bad copies in the homes' folders.
 half_written() { for home in "$@"; do find "$home/data/MailOut" "$home/log/badmsg" -name 'VTXWeb*.tmp*' -o -name 'VTXWeb*.web.part*'; done | wc -l; }
 
 # Starts the modules once more and stops them, so that each clears what its last kill left.
@@ -126,10 +132,11 @@ for engine in $engines; do
   : >"$work/expected"
   homes=("$work/$engine-a")
   [ "$engine" = pg2 ] && homes+=("$work/$engine-b")
-  for home in "${homes[@]}"; do "$dexwebctl" init "$home" >/dev/null; add_notices "$home"; done
+  [ "$engine" = pg3 ] && homes+=("$work/$engine-b" "$work/$engine-c")
+  for home in "${homes[@]}"; do "$dexwebctl" init "$home" >/dev/null; enable_notices "$home"; done
   web=${homes[0]}/web/
   if [ "$engine" = sqlite ]; then
-    sqlite3 "${homes[0]}/data/velotrax.db" "UPDATE settings SET dexweb_poll = 1, dexmail_enabled = 1, domain = 'example.org'"
+    sqlite3 "${homes[0]}/data/velotrax.db" "UPDATE settings SET dexweb_poll = 1, dexmail_enabled = 1"
     where=${homes[0]}
   else
     where=crash_${engine}_$$
@@ -142,29 +149,25 @@ for engine in $engines; do
   done
   restart_and_stop "${homes[@]}"
   row_counts "$engine" "$where" >"$work/rows"
-  copy_counts "${homes[@]}" >"$work/copies"
-  notice_counts "${homes[@]}" >"$work/notices"
   read -r lost duplicated < <(awk 'NR == FNR { rows[$1] = $2; next }
       $2 > 0 { if (!($1 in rows)) lost++; else if (rows[$1] > $2) dup++ }
+      $2 == 0 { if ($1 in rows) dup++ }
       END { printf "%d %d\n", lost, dup }' "$work/rows" "$work/expected")
-  # Per refused text: rows, bad copies, notices.
-  read -r refused with_rows copies_ok copies_bad notices_one notices_lost notices_dup < <(awk '
-      FILENAME == ARGV[1] { rows[$1] = $2; next }
-      FILENAME == ARGV[2] { copies[$1] = $2; next }
-      FILENAME == ARGV[3] { notices[$1] = $2; next }
-      $2 == 0 {
-        n++
-        if ($1 in rows) r++
-        if (copies[$1] == 1) c++; else cb++
-        if (notices[$1] == 1) one++; else if (notices[$1] == 0) none++; else dup++
-      }
-      END { printf "%d %d %d %d %d %d %d\n", n, r, c, cb, one, none, dup }' \
-      "$work/rows" "$work/copies" "$work/notices" "$work/expected")
+  bad=(); mail=()
+  for home in "${homes[@]}"; do bad+=("$home/log/badmsg"); mail+=("$home/data/MailOut"); done
+  texts_in "${bad[@]}" >"$work/copies"
+  texts_in "${mail[@]}" >"$work/notices"
+  # Per refused file: "copies lost repeated notices lost repeated".
+  read -r refused copies_lost copies_again notices_lost notices_again < <(awk '
+      FILENAME ~ /copies$/ { copies[$1] = $2; next }
+      FILENAME ~ /notices$/ { notices[$1] = $2; next }
+      $2 == 0 { n++; if (!copies[$1]) cl++; if (copies[$1] > 1) ca++; if (!notices[$1]) nl++; if (notices[$1] > 1) na++ }
+      END { printf "%d %d %d %d %d\n", n, cl, ca, nl, na }' "$work/copies" "$work/notices" "$work/expected")
   left=$(half_written "${homes[@]}")
   echo "$engine: ${#homes[@]} module(s), $rounds rounds of $files files, $kills kills: lost $lost, duplicated $duplicated;" \
-    "refused $refused: with rows $with_rows, one bad copy $copies_ok (other counts $copies_bad)," \
-    "one notice $notices_one, lost notices $notices_lost, duplicated notices $notices_dup; half-written files left $left"
-  if ((lost + duplicated + with_rows + copies_bad + notices_dup + left > 0)); then status=1; fi
+       "$refused refused: copies lost $copies_lost, repeated $copies_again; notices lost $notices_lost, repeated $notices_again;" \
+       "half-written files left $left"
+  if ((lost + duplicated + copies_lost + notices_lost + left > 0)); then status=1; fi
   [ "$engine" = sqlite ] || pg -c "DROP SCHEMA IF EXISTS $where CASCADE"
 done
 exit $status

@@ -19,9 +19,10 @@ struct GatewaySettings {
   int dexweb_poll = 0;  // seconds
   bool log_to_disk = true;
   int log_level = 3;
-  // control row
+  // control row; empty until the first refresh reads it, so a table without a row stops
+  // the module
   bool dexweb_pause = false;
-  bool dexweb_run = true;
+  bool dexweb_run = false;
   bool sched_state = false;
   DateTime velotrax_time{};
   // DB_Dir + "MailOut/", set at every refresh

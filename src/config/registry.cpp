@@ -1,34 +1,57 @@
 #include "config/registry.h"
 
-#include "platform/registry_file.h"
+#include "config/registry_settings.h"
 #include "util/runtime_error.h"
+#include "util/text.h"
 
 namespace dexweb {
 namespace {
 
 constexpr std::string_view kLocalMachine = "HKEY_LOCAL_MACHINE\\";
+constexpr std::string_view kSoftware = "SOFTWARE\\";
+constexpr std::string_view kWow64Branch = "WOW6432Node\\";
 
 std::string full_key(std::string_view key_path) { return std::string(kLocalMachine) + std::string(key_path); }
 
-platform::RegistryFile registry() { return platform::RegistryFile(platform::RegistryFile::default_path()); }
+bool in_product_branch(std::string_view key_path) {
+  const std::string_view product = kVelotraxKey;
+  return text::istarts_with(key_path, product) &&
+         (key_path.size() == product.size() || key_path[product.size()] == '\\');
+}
 
 }  // namespace
 
-std::string query_value(std::string_view key_path, std::string_view value_name) {
-  auto value = registry().read(full_key(key_path), value_name);
+platform::RegistryFile registry_in_effect() { return platform::RegistryFile(platform::RegistryFile::default_path()); }
+
+std::string key_read_for(const platform::RegistryFile& file, std::string_view key_path) {
+  if (!in_product_branch(key_path) || file.key_exists(full_key(key_path))) return std::string(key_path);
+  const std::string wow = std::string(kSoftware) + std::string(kWow64Branch) + std::string(key_path.substr(kSoftware.size()));
+  return file.key_exists(full_key(wow)) ? wow : std::string(key_path);
+}
+
+std::string query_value(const platform::RegistryFile& file, std::string_view key_path, std::string_view value_name) {
+  auto value = file.read(full_key(key_read_for(file, key_path)), value_name);
   if (!value) return {};
   if (auto* s = std::get_if<std::string>(&*value)) return *s;
   return std::to_string(std::get<std::uint32_t>(*value));
 }
 
+std::string query_value(std::string_view key_path, std::string_view value_name) {
+  return query_value(registry_in_effect(), key_path, value_name);
+}
+
+bool value_exists(const platform::RegistryFile& file, std::string_view key_path, std::string_view value_name) {
+  return file.read(full_key(key_read_for(file, key_path)), value_name).has_value();
+}
+
 bool value_exists(std::string_view key_path, std::string_view value_name) {
-  return registry().read(full_key(key_path), value_name).has_value();
+  return value_exists(registry_in_effect(), key_path, value_name);
 }
 
 void set_key_value(std::string_view key_path, std::string_view value_name,
                  const std::variant<std::string, std::uint32_t>& value) {
   try {
-    registry().write(full_key(key_path), value_name, value);
+    registry_in_effect().write(full_key(key_path), value_name, value);
   } catch (const RuntimeError&) {
     // Registry writes are best effort.
   }

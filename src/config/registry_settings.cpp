@@ -3,43 +3,35 @@
 #include <algorithm>
 
 #include "config/registry.h"
+#include "config/registry_values.h"
 #include "util/text.h"
 
 namespace dexweb {
-namespace {
 
-// The text as a 32-bit integer (rounded half to even); 0 when missing, not a number or out
-// of range.
-int to_int32(const std::string& s) {
-  auto n = text::parse_number(s);
-  if (!n || *n < -2147483648.5 || *n >= 2147483647.5) return 0;
-  return static_cast<int>(text::round_half_even(*n));
-}
+RegistrySettings read_registry_settings() { return read_registry_settings(registry_in_effect()); }
 
-void read_numeric(const char* name, int fallback, int& field, bool& set) {
-  int v = to_int32(query_value(kVelotraxKey, name));
-  set = v != 0;
-  field = set ? v : fallback;
-}
-
-}  // namespace
-
-RegistrySettings read_registry_settings() {
+RegistrySettings read_registry_settings(const platform::RegistryFile& file) {
+  const auto value = [&](const char* key, const char* name) { return query_value(file, key, name); };
+  const auto numeric = [&](const char* name, int fallback, int& field, bool& set) {
+    int v = registry_int32(value(kVelotraxKey, name));
+    set = v != 0;
+    field = set ? v : fallback;
+  };
   RegistrySettings s;
-  s.Prog_Dir = query_value(kVelotraxKey, "Prog_Dir");
-  s.DB_Dir = query_value(kVelotraxKey, "DB_Dir");
-  s.Log_Dir = query_value(kVelotraxKey, "Log_Dir");
-  s.DB_Password = decode_db_password(query_value(kVelotraxKey, "DB_Password"));
+  s.Prog_Dir = value(kVelotraxKey, "Prog_Dir");
+  s.DB_Dir = value(kVelotraxKey, "DB_Dir");
+  s.Log_Dir = value(kVelotraxKey, "Log_Dir");
+  s.DB_Password = decode_db_password(value(kVelotraxKey, "DB_Password"));
   s.SyncTimeWithServer = true;
-  if (value_exists(kVelotraxKey, "SyncTimeWithServer"))
-    s.SyncTimeWithServer = text::to_lower(text::trim(query_value(kVelotraxKey, "SyncTimeWithServer"))) == "true";
-  read_numeric("DB_Short_Timeout", 2, s.DB_Short_Timeout, s.DB_Short_Timeout_Set);
-  read_numeric("DB_Medium_Timeout", 5, s.DB_Medium_Timeout, s.DB_Medium_Timeout_Set);
-  read_numeric("DB_Long_Timeout", 20, s.DB_Long_Timeout, s.DB_Long_Timeout_Set);
-  read_numeric("DB_Retries", 3, s.DB_Retries, s.DB_Retries_Set);
-  s.Run_Type = query_value(kServicesKey, "Run_Type");
-  s.Obfuscate_Msg_Chars = to_int32(query_value(kVelotraxKey, "Obfuscate_Msg_Chars"));
-  s.Instant_Pickup = text::to_lower(text::trim(query_value(kVelotraxKey, "Instant_Pickup"))) != "false";
+  if (value_exists(file, kVelotraxKey, "SyncTimeWithServer"))
+    s.SyncTimeWithServer = registry_true(value(kVelotraxKey, "SyncTimeWithServer"));
+  numeric("DB_Short_Timeout", 2, s.DB_Short_Timeout, s.DB_Short_Timeout_Set);
+  numeric("DB_Medium_Timeout", 5, s.DB_Medium_Timeout, s.DB_Medium_Timeout_Set);
+  numeric("DB_Long_Timeout", 20, s.DB_Long_Timeout, s.DB_Long_Timeout_Set);
+  numeric("DB_Retries", 3, s.DB_Retries, s.DB_Retries_Set);
+  s.Run_Type = value(kServicesKey, "Run_Type");
+  s.Obfuscate_Msg_Chars = registry_int32(value(kVelotraxKey, "Obfuscate_Msg_Chars"));
+  s.Instant_Pickup = !registry_false(value(kVelotraxKey, "Instant_Pickup"));
   return s;
 }
 

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "platform/registry_file.h"
+
 namespace dexweb {
 
 struct RegistrySettings {
@@ -39,8 +41,10 @@ inline constexpr const char* kVelotraxKey = "SOFTWARE\\Wyndrose\\Velotrax";
 inline constexpr const char* kServicesKey = "SOFTWARE\\Wyndrose\\Velotrax\\Services";
 inline constexpr const char* kMonitorKey = "SOFTWARE\\Wyndrose\\Velotrax\\Monitor";
 
-// Reads every setting from the registry, in the documented order; never fails.
+// Reads every setting from the registry in effect (or the given file), in the documented
+// order; never fails.
 RegistrySettings read_registry_settings();
+RegistrySettings read_registry_settings(const platform::RegistryFile& file);
 
 // Decodes the stored form of DB_Password (groups of three digits, bit-reversed codes, in
 // reverse order).

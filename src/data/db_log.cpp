@@ -1,6 +1,10 @@
 #include "data/internal/db_log.h"
 
+#include <string>
+
 #include "logging/log_event.h"
+#include "logging/stderr_echo.h"
+#include "util/module_name.h"
 
 namespace dexweb {
 namespace {
@@ -15,6 +19,11 @@ DbLogObserver& observer() {
 void db_log(std::string_view level, std::string_view text) {
   if (observer()) observer()(level, text);
   log_event(level, "monitor/disk", "general", text);
+}
+
+void db_warning(std::string_view text) {
+  db_log("detail", text);
+  echo_line(std::string(kModuleName) + ": " + std::string(text));
 }
 
 void set_db_log_observer(DbLogObserver o) { observer() = std::move(o); }

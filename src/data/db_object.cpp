@@ -87,6 +87,7 @@ void DBObject::open_step(int& attempts, int retries, Step&& step) {
       source = f.source();
       lines = f.engine_errors();
     } catch (const RuntimeError& e) {
+      if (e.is_final()) raise_final(e.number(), e.description(), e.source());
       number = e.number();
       description = e.description();
       source = e.source();
@@ -96,8 +97,8 @@ void DBObject::open_step(int& attempts, int retries, Step&& step) {
     if (number == err::kDbCanceledByUser) raise_final(err::kDbNotValidPassword, "DB authentication error", source);
     if (++attempts > retries) raise_final(number, with_engine_lines(description, lines), source);
 
-    db_log("detail", "Warning - DbObject.OpenDb:" + signed_number(number) + " " + description + " - Retrying...");
-    for (const auto& line : lines) db_log("detail", std::string(uses_server_ ? "ADO: " : "DAO: ") + line);
+    db_warning("Warning - DbObject.OpenDb:" + signed_number(number) + " " + description + " - Retrying...");
+    for (const auto& line : lines) db_warning(std::string(uses_server_ ? "ADO: " : "DAO: ") + line);
     platform::wait_seconds(settings_.short_timeout + rnd());
   }
 }

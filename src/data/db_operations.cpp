@@ -68,7 +68,7 @@ double first_wait(bool server, bool bulk) {
 }
 
 void log_retry(const StepPolicy& p, const DbFailure& f, std::string_view prefix, std::string_view sql) {
-  db_log("detail", std::string(p.warning) + signed_number(f.number()) + " " + f.description() + " - Retrying...");
+  db_warning(std::string(p.warning) + signed_number(f.number()) + " " + f.description() + " - Retrying...");
   for (const auto& line : f.engine_errors()) db_log("debug", std::string(prefix) + line);
   if (!f.engine_errors().empty()) db_log("debug", "SQL: " + std::string(sql));
 }
@@ -95,7 +95,7 @@ bool DBObject::retry_after(StepPolicy& p, const DbFailure& f, std::string_view s
     // over; any other goes to the error routine.
     if (p.ignore_failure && is_retryable_db_error(f.number())) {
       if (error_policy_) error_policy_->make_final();
-      db_log("detail", p.ignored);
+      db_warning(p.ignored);
       return false;
     }
     raise_final(f.number(), raised_description(f, sql), f.source());

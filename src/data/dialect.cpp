@@ -32,12 +32,6 @@ class EmbeddedDialect final : public Dialect {
   std::string counter_step(int record_id) const override {
     return counter_advance(record_id) + " RETURNING [unique_id]";
   }
-  std::string counter_advance(int record_id) const override {
-    return std::string(kCounterUpdate) + " WHERE ([record_id] =" + sql_number(record_id) + ")";
-  }
-  std::string counter_value(int record_id) const override {
-    return "COALESCE((SELECT [unique_id] FROM [counters] WHERE ([record_id] =" + sql_number(record_id) + ")), 0)";
-  }
   std::string isolation_statement(std::string_view) const override { return {}; }
   std::string begin_statement() const override { return "BEGIN IMMEDIATE"; }
   std::string batch_transaction_prefix() const override { return begin_statement() + ";\r\n"; }
@@ -139,6 +133,14 @@ std::string PostgreSqlDialect::to_engine(std::string_view sql) const {
 }
 
 }  // namespace
+
+std::string Dialect::counter_advance(int record_id) const {
+  return std::string(kCounterUpdate) + " WHERE ([record_id] =" + sql_number(record_id) + ")";
+}
+
+std::string Dialect::counter_value(int record_id) const {
+  return "COALESCE((SELECT [unique_id] FROM [counters] WHERE ([record_id] =" + sql_number(record_id) + ")), 0)";
+}
 
 const Dialect& dialect_for(DatabaseKind kind) {
   static const EmbeddedDialect embedded;

@@ -40,12 +40,13 @@ class Dialect {
   virtual std::string equals_ignoring_case(std::string_view column, std::string_view literal) const = 0;
   // One atomic step of the shared counter that returns the new value as [unique_id].
   virtual std::string counter_step(int record_id) const = 0;
-  // Where a message's id is drawn in the transaction of its rows, so that they commit
-  // together: the counter's step without returning its value, and its new value as an SQL
-  // expression for the rows (0 without a counters row). Both empty where the id is drawn in
-  // a transaction of its own before the rows.
-  virtual std::string counter_advance(int /*record_id*/) const { return {}; }
-  virtual std::string counter_value(int /*record_id*/) const { return {}; }
+  // A message's id is drawn in the transaction of its rows, so that they commit together
+  // with one commit: the counter's step without returning its value, and its new value as
+  // an SQL expression for the rows (0 without a counters row). The step holds the counters
+  // row's lock until the commit, so modules sharing the database write their messages one
+  // after another.
+  std::string counter_advance(int record_id) const;
+  std::string counter_value(int record_id) const;
   // The statement that sets the session's isolation level; empty when the kind has none.
   virtual std::string isolation_statement(std::string_view level) const = 0;
   // Starts a transaction.

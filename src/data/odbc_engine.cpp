@@ -1,9 +1,11 @@
 #include "data/internal/odbc_engine.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "data/internal/db_failure.h"
 #include "data/internal/error_numbers.h"
+#include "util/runtime_error.h"
 #include "util/text.h"
 
 namespace dexweb {
@@ -58,7 +60,16 @@ Variant value_of(const platform::OdbcColumn& column, const std::optional<std::st
 }  // namespace
 
 DatabaseKind kind_for_dbms(std::string_view dbms_name) {
-  return text::icontains(dbms_name, "postgres") ? DatabaseKind::PostgreSql : DatabaseKind::SqlServer;
+  if (text::icontains(dbms_name, "postgres")) return DatabaseKind::PostgreSql;
+  // Microsoft's driver and FreeTDS both report "Microsoft SQL Server".
+  if (text::icontains(dbms_name, "SQL Server")) return DatabaseKind::SqlServer;
+  // Another DBMS would get the statements of one of the two and fail on the first that
+  // differs ("near SET: syntax error" on SQLite): no use retrying.
+  throw RuntimeError(err::kDbNotSupported,
+                     "not supported: " + std::string(dbms_name) +
+                         " ODBC; use the embedded database or PostgreSQL/SQL Server",
+                     "ODBC")
+      .mark_final();
 }
 
 OdbcEngine::OdbcEngine(std::unique_ptr<platform::OdbcEnvironment> env, platform::OdbcConnection connection,
@@ -75,11 +86,42 @@ std::unique_ptr<OdbcEngine> OdbcEngine::Connect(const std::string& clauses) {
   });
 }
 
+platform::OdbcStatement OdbcEngine::statement_for(std::string_view sql, int timeout_seconds, std::string& text) {
+  platform::OdbcStatement st = connection_.statement();
+  const int timeout = std::max(timeout_seconds, 0);
+  text.clear();
+  if (dialect_->kind() != DatabaseKind::PostgreSql) {
+    st.set_timeout(timeout);
+  } else if (sql == dialect_->rollback_statement()) {
+    // It may follow a failure inside a transaction, which refuses every statement but this
+    // one; the time-out it undoes is unknown after it.
+    session_timeout_ = -1;
+  } else if (timeout != session_timeout_) {
+    // Its driver would send the time-out as a statement of its own; written in front of
+    // sql it travels in the same round trip (and in the same transaction as sql).
+    text = "SET statement_timeout = " + std::to_string(timeout * 1000) + ";\r\n";
+    session_timeout_ = timeout;
+  }
+  text += dialect_->to_engine(sql);
+  return st;
+}
+
+// A failure may have rolled the session's time-out back with its transaction.
+template <typename Fn>
+auto OdbcEngine::call(Fn&& fn) {
+  try {
+    return translated(fn);
+  } catch (const DbFailure&) {
+    session_timeout_ = -1;
+    throw;
+  }
+}
+
 std::unique_ptr<Recordset> OdbcEngine::Query(std::string_view sql, int timeout_seconds) {
-  return translated([&] {
-    platform::OdbcStatement st = connection_.statement();
-    st.set_timeout(timeout_seconds);
-    bool has_rows = st.execute(dialect_->to_engine(sql));
+  return call([&] {
+    std::string text;
+    platform::OdbcStatement st = statement_for(sql, timeout_seconds, text);
+    bool has_rows = st.execute(text);
     while (!has_rows && st.next_result()) has_rows = !st.columns().empty();
     std::vector<std::string> names;
     std::vector<Recordset::Row> rows;
@@ -98,10 +140,10 @@ std::unique_ptr<Recordset> OdbcEngine::Query(std::string_view sql, int timeout_s
 }
 
 long long OdbcEngine::Run(std::string_view sql, int timeout_seconds) {
-  return translated([&] {
-    platform::OdbcStatement st = connection_.statement();
-    st.set_timeout(timeout_seconds);
-    st.execute(dialect_->to_engine(sql));
+  return call([&] {
+    std::string text;
+    platform::OdbcStatement st = statement_for(sql, timeout_seconds, text);
+    st.execute(text);
     long long affected = 0;
     // Later statements of a batch report their errors only when their results are reached.
     do {

@@ -13,7 +13,10 @@ constexpr const char* kSqliteTable =
     "  [refused]   BOOLEAN NOT NULL DEFAULT 0,\r\n"
     "  [bad_copy]  VARCHAR(1024) NOT NULL DEFAULT '',\r\n"
     "  [worked_by] VARCHAR(80) NOT NULL DEFAULT '',\r\n"
-    "  [worked_at] DATETIME NOT NULL\r\n"
+    "  [worked_at] DATETIME NOT NULL,\r\n"
+    "  [rows]      INTEGER NOT NULL DEFAULT 0,\r\n"
+    "  [copy_made] BOOLEAN NOT NULL DEFAULT 0,\r\n"
+    "  [notified]  BOOLEAN NOT NULL DEFAULT 0\r\n"
     ")";
 
 constexpr const char* kPostgreSqlTable =
@@ -23,7 +26,10 @@ constexpr const char* kPostgreSqlTable =
     "  [refused]   BOOLEAN NOT NULL DEFAULT FALSE,\r\n"
     "  [bad_copy]  VARCHAR(1024) NOT NULL DEFAULT '',\r\n"
     "  [worked_by] VARCHAR(80) NOT NULL DEFAULT '',\r\n"
-    "  [worked_at] TIMESTAMP(0) NOT NULL\r\n"
+    "  [worked_at] TIMESTAMP(0) NOT NULL,\r\n"
+    "  [rows]      INTEGER NOT NULL DEFAULT 0,\r\n"
+    "  [copy_made] BOOLEAN NOT NULL DEFAULT FALSE,\r\n"
+    "  [notified]  BOOLEAN NOT NULL DEFAULT FALSE\r\n"
     ")";
 
 constexpr const char* kSqlServerTable =
@@ -34,7 +40,10 @@ constexpr const char* kSqlServerTable =
     "  [refused]   BIT NOT NULL DEFAULT 0,\r\n"
     "  [bad_copy]  NVARCHAR(1024) NOT NULL DEFAULT '',\r\n"
     "  [worked_by] NVARCHAR(80) NOT NULL DEFAULT '',\r\n"
-    "  [worked_at] DATETIME2(0) NOT NULL\r\n"
+    "  [worked_at] DATETIME2(0) NOT NULL,\r\n"
+    "  [rows]      INT NOT NULL DEFAULT 0,\r\n"
+    "  [copy_made] BIT NOT NULL DEFAULT 0,\r\n"
+    "  [notified]  BIT NOT NULL DEFAULT 0\r\n"
     ")";
 
 }  // namespace
@@ -60,14 +69,17 @@ std::string exists_query(const Dialect& dialect) {
 
 SqlStatement lookup(const Dialect& dialect, std::string_view file_key) {
   // The dialect writes "top 1" around the text, so the key's place is known only after it.
-  SqlStatement out(dialect.select_top1("[refused], [bad_copy], [worked_by] FROM [worked_files] WHERE [file_key] = ?"));
+  SqlStatement out(dialect.select_top1(
+      "[refused], [bad_copy], [worked_by], [copy_made], [notified] FROM [worked_files] WHERE [file_key] = ?"));
   out.slots.push_back(out.text.find('?'));
   out.values.emplace_back(text::left(std::string(file_key), 64));
   return out;
 }
 
 SqlStatement insert(const Dialect& dialect, const WorkedFileRow& row) {
-  SqlStatement out("INSERT INTO [worked_files] ([file_key], [name], [refused], [bad_copy], [worked_by], [worked_at]) VALUES (");
+  SqlStatement out(
+      "INSERT INTO [worked_files] ([file_key], [name], [refused], [bad_copy], [worked_by], [worked_at], [rows], "
+      "[copy_made], [notified]) VALUES (");
   out.bind(text::left(row.file_key, 64));
   out.text += ", ";
   out.bind(text::left(row.name, kWorkedNameLimit));
@@ -75,7 +87,32 @@ SqlStatement insert(const Dialect& dialect, const WorkedFileRow& row) {
   out.bind(text::left(row.bad_copy, kWorkedPathLimit));
   out.text += ", ";
   out.bind(text::left(row.worked_by, kWorkedByLimit));
-  out.text += "," + dialect.now_expression() + ")";
+  out.text += "," + dialect.now_expression() + ", " + std::to_string(row.rows) + ", " +
+              dialect.boolean_literal(row.copy_made) + ", " + dialect.boolean_literal(row.notified) + ")";
+  return out;
+}
+
+SqlStatement copy_made(const Dialect& dialect, std::string_view file_key, std::string_view bad_copy) {
+  SqlStatement out("UPDATE [worked_files] SET [copy_made] = " + dialect.boolean_literal(true) + ", [bad_copy] = ");
+  out.bind(text::left(std::string(bad_copy), kWorkedPathLimit));
+  out.text += " WHERE [file_key] = ";
+  out.bind(text::left(std::string(file_key), 64));
+  return out;
+}
+
+SqlStatement notified(const Dialect& dialect, std::string_view file_key) {
+  SqlStatement out("UPDATE [worked_files] SET [notified] = " + dialect.boolean_literal(true) + " WHERE [file_key] = ");
+  out.bind(text::left(std::string(file_key), 64));
+  return out;
+}
+
+std::string older_than(const Dialect& dialect, DateTime cutoff) {
+  return "SELECT [file_key], [name] FROM [worked_files] WHERE [worked_at] < " + dialect.date_literal(cutoff);
+}
+
+SqlStatement keep(const Dialect& dialect, std::string_view file_key) {
+  SqlStatement out("UPDATE [worked_files] SET [worked_at] =" + dialect.now_expression() + " WHERE [file_key] = ");
+  out.bind(text::left(std::string(file_key), 64));
   return out;
 }
 

@@ -5,6 +5,7 @@
 
 #include "intake/internal/filter_call.h"
 #include "intake/internal/filter_text.h"
+#include "intake/internal/intake_log.h"
 #include "logging/log_event.h"
 #include "platform/event_loop.h"
 #include "platform/file_helpers.h"
@@ -38,6 +39,8 @@ struct Outcome {
   std::string answer;
 };
 
+// A message left unfiltered is said on standard error too (warn_detail): a filter that never
+// runs would otherwise go unnoticed outside the log file.
 void detail(std::string_view text) { log_event("detail", "monitor/disk", "general", text); }
 
 // Runs one filter step under its error handler; false, after the failure lines, when it
@@ -53,8 +56,8 @@ bool run_step(const FilterKind& kind, Step&& step) {
   } catch (const std::exception& e) {
     description = e.what();
   }
-  detail("Unable to apply " + std::string(kind.title) + ": " + description);
-  detail("Error running filter - leaving the message unchanged");
+  warn_detail("Unable to apply " + std::string(kind.title) + ": " + description);
+  warn_detail("Error running filter - leaving the message unchanged");
   return false;
 }
 
@@ -62,7 +65,7 @@ bool run_step(const FilterKind& kind, Step&& step) {
 std::optional<std::string> component(const FilterKind& kind, const FilterContext& ctx, const char* name) {
   std::string path = ctx.prog_dir + name;
   if (is_file(path)) return path;
-  detail("Unable to apply " + std::string(kind.title) + " - " + name + " not found");
+  warn_detail("Unable to apply " + std::string(kind.title) + " - " + name + " not found");
   return std::nullopt;
 }
 
@@ -83,7 +86,7 @@ void write_file_concerned(const std::optional<std::string>& content, const std::
 Outcome through_library_text(const FilterKind& kind, const std::string& library, const FilterContext& ctx,
                              FilterCall call) {
   if (text::length(call.text) > kLongTextWarning || call.text.size() >= FilterBuffer::kTextSize)
-    detail("Warning: filter input text > 15300 characters - truncated");
+    warn_detail("Warning: filter input text > 15300 characters - truncated");
   std::string answer;
   if (!run_step(kind, [&] { answer = call_run_filter(library, ctx.temp_folder, call); })) return {Outcome::Kind::Failed, {}};
   if (answer.empty()) return {Outcome::Kind::Aborted, {}};
@@ -123,7 +126,7 @@ std::optional<std::string> settings_file(const FilterKind& kind, const Interface
   const std::string& file = settings.value(kind.settings_key);
   detail(std::string(kind.applying) + file);
   if (is_file(file)) return file;
-  detail("Unable to apply " + std::string(kind.title) + " - " + file + " not found");
+  warn_detail("Unable to apply " + std::string(kind.title) + " - " + file + " not found");
   return std::nullopt;
 }
 

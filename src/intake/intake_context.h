@@ -15,6 +15,9 @@ class RecipientList;
 class BlackList;
 class LeftoverFiles;
 class WriterWatch;
+class ClaimFolders;
+class FolderIndex;
+class WatchedFolder;
 class ErrorPolicy;
 
 struct IntakeContext {
@@ -32,6 +35,15 @@ struct IntakeContext {
   LeftoverFiles& leftover_files;
   // Files whose writers may not have finished; owned by the daemon for the run.
   WriterWatch& writers;
+  // The watched folder as the run knows it, and the run's claims there; the daemon's.
+  WatchedFolder& watched_folder;
+  ClaimFolders& claims;
+  // The watched folder's entries by age while the daemon's folder watch keeps them; null:
+  // each poll lists the folder.
+  FolderIndex* folder_index = nullptr;
+  // Out: the poll found only files that their writers hold open (nothing to poll again for
+  // before the folder watch or the poll interval says so).
+  bool held_only = false;
   // True once the module was asked to stop: no further file is started.
   std::function<bool()> stop_requested = [] { return false; };
 };

@@ -1,11 +1,23 @@
 #include "intake/internal/intake_log.h"
 
+#include <string>
+
 #include "logging/log_event.h"
+#include "logging/stderr_echo.h"
+#include "util/module_name.h"
 
 namespace dexweb {
 
 void log_detail(std::string_view text) { log_event("detail", "monitor/disk", "general", text); }
 void log_general(std::string_view text) { log_event("general", "monitor/disk", "general", text); }
+void warn_detail(std::string_view text) {
+  log_detail(text);
+  echo_line(std::string(kModuleName) + ": " + std::string(text));
+}
+void warn_general(std::string_view text) {
+  log_general(text);
+  if (!echoes_log_lines()) echo_line(std::string(kModuleName) + ": " + std::string(text));
+}
 void log_debug(std::string_view text) { log_event("debug", "monitor/disk", "general", text); }
 void monitor_status(std::string_view category) { log_event("general", "monitor", category, ""); }
 

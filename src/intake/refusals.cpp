@@ -1,6 +1,5 @@
 #include "intake/internal/refusals.h"
 
-#include "intake/bad_copies.h"
 #include "intake/internal/intake_log.h"
 #include "intake/text_helpers.h"
 #include "logging/log_event.h"
@@ -66,7 +65,7 @@ void reject_message(WebMessage& msg, const Refusal& r, NotifyContext& notify, in
   else log_detail(r.reason);
   send_notifications(notify, mask_message(variant_to_text(msg.message), obfuscate_chars), msg.sender, r.notify_recipient, true,
                     r.notify_reason);
-  if (!save_bad_copy(msg)) log_detail(r.copy_failure);
+  if (!msg.bad_copy_made) log_detail(r.copy_failure);
 }
 
 }  // namespace dexweb

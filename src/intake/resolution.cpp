@@ -1,7 +1,6 @@
 #include "intake/internal/resolution.h"
 
 #include "data/db_object.h"
-#include "data/unique_ids.h"
 #include "intake/blacklist.h"
 #include "intake/recipient_items.h"
 #include "intake/recipient_list.h"
@@ -55,10 +54,9 @@ std::vector<RecipientOutcome> resolve_recipients(ResolutionContext& ctx, WebMess
     out.push_back(refusal::owner_web_service_off(msg));
     return out;
   }
-  // Where the engine allows it the id is drawn inside the transaction that stores the rows,
-  // so that an id and its rows commit together; elsewhere it is drawn here.
+  // The id is drawn inside the transaction that stores the rows, so that an id and its rows
+  // commit together.
   msg.id_with_rows = ctx.db.SqlDialect().counter_value(ctx.db.Counter().record_id);
-  if (msg.id_with_rows.empty()) msg.transaction_id = get_unique(ctx.db);
   msg.any_accepted = false;
   if (owner->ad_hoc) resolve_ad_hoc(ctx, msg, out);
   else resolve_account(ctx, *owner, msg, out);

@@ -20,10 +20,10 @@ struct WebMessage {
   std::string subject;          // the recipient list
   std::string message;          // at most 16000 characters
   std::string bad_copy_path;    // every bad copy of this file goes here: named once it was
-                                // read, checked against existing files at its first refusal
-  bool bad_copy_path_checked = false;
-  bool bad_copy_made = false;   // one copy serves every refusal of the file
-  bool bad_copy_pending = false;  // the copy failed: the file stays until it can be made
+                                // read, another free name when that one is taken
+  bool refused = false;         // some refusal needs the bad copy
+  bool bad_copy_made = false;   // one copy serves every refusal of the file; made before the
+                                // record is committed, so that its name is this file's
   std::string error_text;       // the reason of the last refusal
   bool filter_aborted = false;
   int transaction_id = 0;        // one unique id per message, in every row of it

@@ -4,9 +4,11 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 
 #include "config/registry.h"
 #include "config/registry_settings.h"
+#include "config/registry_values.h"
 #include "data/db_object.h"
 #include "data/dialect.h"
 #include "intake/internal/intake_call.h"
@@ -61,9 +63,8 @@ std::string FileIdentity(const std::string& name, const platform::FileStamp& sta
 }
 
 int worked_retention_days() {
-  const auto days = text::parse_number(text::trim(query_value(kVelotraxKey, "Worked_Files_Retention_Days")));
-  if (!days || *days < 1 || *days > 36500) return kDefaultWorkedRetentionDays;
-  return static_cast<int>(*days);
+  const auto days = registry_whole_number(query_value(kVelotraxKey, "Worked_Files_Retention_Days"), 1, 36500);
+  return days ? static_cast<int>(*days) : kDefaultWorkedRetentionDays;
 }
 
 WorkedFiles::WorkedFiles(DBObject& db, ErrorPolicy& policy, WorkedFilesState& state, const std::string& machine)
@@ -71,36 +72,45 @@ WorkedFiles::WorkedFiles(DBObject& db, ErrorPolicy& policy, WorkedFilesState& st
   if (state_.run_name.empty()) state_.run_name = run_name(machine);
 }
 
-void WorkedFiles::prepare() {
+void WorkedFiles::prepare(const std::function<bool(const std::string&, const std::string&)>& still_present) {
   const Dialect& dialect = db_.SqlDialect();
-  if (state_.table == WorkedFilesState::Table::Unchecked) {
-    // Quiet: an account without the right to create tables fails here without retries.
+  if (!enabled()) {
+    // Quiet, and tried again at the next poll: a busy database or an account without the
+    // right to create tables fails here without retries.
     db_.Execute(worked_files_sql::create_table(dialect), 0);
     auto rs = db_.OpenRecordset(worked_files_sql::exists_query(dialect), -1, true);
-    const bool ready = rs && !rs->Eof() && rs->AsLong("found") == 1;
-    state_.table = ready ? WorkedFilesState::Table::Ready : WorkedFilesState::Table::Unavailable;
-    if (!ready)
-      log_general("Warning - the table worked_files is missing and could not be created: a web file found again "
+    if (rs && !rs->Eof() && rs->AsLong("found") == 1) state_.table = WorkedFilesState::Table::Ready;
+    else if (!std::exchange(state_.warned, true))
+      warn_general("Warning - the table worked_files is missing and could not be created: a web file found again "
                   "after a crash may be worked twice");
   }
   if (!enabled() || state_.prune_refused) return;
   const platform::SteadyPoint now = platform::clock().steady_now();
   if (state_.next_prune && now < *state_.next_prune) return;
   state_.next_prune = platform::steady_after(kPruneEverySeconds);
-  prune(platform::server_now() - std::chrono::hours(24) * worked_retention_days());
+  prune(still_present);
 }
 
 // One attempt, without the retry policy's waits, so that the files waiting are never held
 // up by it: a lock or a time-out leaves the old records for the next hour's prune.
-void WorkedFiles::prune(DateTime cutoff) {
+void WorkedFiles::prune(const std::function<bool(const std::string&, const std::string&)>& still_present) {
+  const Dialect& dialect = db_.SqlDialect();
+  const DateTime cutoff = platform::server_now() - std::chrono::hours(24) * worked_retention_days();
   try {
     ScopedRetries once(db_, 0);
-    db_.Execute(worked_files_sql::prune(db_.SqlDialect(), cutoff));
+    // A record whose file is still there (undeletable, kept for its copy) must outlive it, or
+    // the file would be worked again.
+    std::vector<SqlStatement> keep;
+    for (auto rs = db_.OpenRecordset(worked_files_sql::older_than(dialect, cutoff)); rs && !rs->Eof(); rs->MoveNext())
+      if (still_present(rs->AsText("file_key"), rs->AsText("name")))
+        keep.push_back(worked_files_sql::keep(dialect, rs->AsText("file_key")));
+    if (!keep.empty()) db_.BulkExecute(keep, true);
+    db_.Execute(worked_files_sql::prune(dialect, cutoff));
   } catch (const RuntimeError& e) {
     if (e.number() == err::kDbNoPermission) {
       state_.prune_refused = true;
-      log_general("Warning - the database account may not delete from the table worked_files: its old records "
-                  "are not pruned in this run (" + first_line(e.description()) + ")");
+      warn_general("Warning - the database account may not delete from the table worked_files: its old records "
+                   "are not pruned in this run (" + first_line(e.description()) + ")");
       return;
     }
     if (!is_retryable_db_error(e.number())) throw;
@@ -109,10 +119,23 @@ void WorkedFiles::prune(DateTime cutoff) {
   }
 }
 
+void WorkedFiles::note_copy_made(const std::string& file_key, const std::string& bad_copy) {
+  if (!enabled()) return;
+  const SqlStatement update = worked_files_sql::copy_made(db_.SqlDialect(), file_key, bad_copy);
+  policy_.with_retry(kIntakeProcedure, [&] { db_.BulkExecute({update}); });
+}
+
+void WorkedFiles::note_notified(const std::string& file_key) {
+  if (!enabled()) return;
+  const SqlStatement update = worked_files_sql::notified(db_.SqlDialect(), file_key);
+  policy_.with_retry(kIntakeProcedure, [&] { db_.BulkExecute({update}); });
+}
+
 std::optional<WorkedEntry> WorkedFiles::Find(const std::string& file_key) {
   auto rs = db_.OpenRecordset(worked_files_sql::lookup(db_.SqlDialect(), file_key));
   if (!rs || rs->Eof()) return std::nullopt;
-  return WorkedEntry{rs->AsBool("refused"), rs->AsText("bad_copy"), rs->AsText("worked_by")};
+  return WorkedEntry{rs->AsBool("refused"), rs->AsText("bad_copy"), rs->AsText("worked_by"), rs->AsBool("copy_made"),
+                     rs->AsBool("notified")};
 }
 
 // One attempt without the retry policy's waits: a second module's commit of the same file

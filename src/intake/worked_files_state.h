@@ -11,8 +11,9 @@
 namespace dexweb {
 
 struct WorkedFilesState {
-  enum class Table { Unchecked, Ready, Unavailable };
-  Table table = Table::Unchecked;
+  enum class Table { Unchecked, Ready };
+  Table table = Table::Unchecked;  // Unchecked until it was found or made
+  bool warned = false;             // the run said that it could not be made
   std::optional<platform::SteadyPoint> next_prune;  // none: at the next poll
   std::string run_name;                             // host and a random run number
   bool prune_refused = false;                       // the account may not DELETE: no more tries

@@ -5,22 +5,22 @@
 
 namespace dexweb {
 
-bool WriterWatch::busy(const platform::FolderEntry& entry, const std::string& name) {
+WriterWatch::Writer WriterWatch::writer(const platform::FolderEntry& entry, const std::string& name) {
   switch (entry.writer()) {
-    case platform::WriterState::Closed: return false;
-    case platform::WriterState::Open: return true;
+    case platform::WriterState::Closed: return Writer::Done;
+    case platform::WriterState::Open: return Writer::Holding;
     case platform::WriterState::Unknown: break;
   }
   const auto stamp = entry.current_stamp();
-  if (!stamp) return true;
+  if (!stamp) return Writer::Settling;
   const platform::SteadyPoint now = platform::clock().steady_now();
   auto [look, first] = looks_.try_emplace(name, Look{*stamp, now});
   if (first || look->second.stamp != *stamp) {
     look->second.stamp = *stamp;
     look->second.at = now;
-    return true;
+    return Writer::Settling;
   }
-  return now - look->second.at < std::chrono::duration<double>(kQuietSeconds);
+  return now - look->second.at < std::chrono::duration<double>(kQuietSeconds) ? Writer::Settling : Writer::Done;
 }
 
 bool WriterWatch::first_report(const std::string& name) {

@@ -17,8 +17,13 @@ inline constexpr double kQuietSeconds = 1.0;
 
 class WriterWatch {
  public:
-  // True while the opened file may still be written. Notes a first look when needed.
-  bool busy(const platform::FolderEntry& entry, const std::string& name);
+  enum class Writer {
+    Done,      // the file is complete
+    Holding,   // its writer holds it open: nothing to wait for here
+    Settling,  // it may still be written: looked at again after kQuietSeconds
+  };
+  // What the opened file's writer does. Notes a first look when needed.
+  Writer writer(const platform::FolderEntry& entry, const std::string& name);
   // True the first time a busy file is reported (the caller logs it once while it stays busy).
   bool first_report(const std::string& name);
   // The file was read or has left the folder.

@@ -1,9 +1,8 @@
 #include "logging/monitor_link.h"
 
-#include <algorithm>
-
 #include "config/registry.h"
 #include "config/registry_settings.h"
+#include "config/registry_values.h"
 #include "logging/internal/best_effort.h"
 #include "logging/log_state.h"
 #include "platform/clock.h"
@@ -12,31 +11,6 @@
 #include "util/text.h"
 
 namespace dexweb {
-namespace {
-
-constexpr int kIpv4MinLength = 7;  // "0.0.0.0"
-
-// "true"/"false" in any case, or a number (non-zero is true); anything else is false.
-bool registry_flag(std::string_view value) {
-  std::string v = text::to_lower(text::trim(value));
-  if (v == "true") return true;
-  auto number = text::parse_number(v);
-  return number && *number != 0;
-}
-
-// 0 (which no send accepts) when the setting is not a port number.
-int port_number(std::string_view text) {
-  auto number = text::parse_number(text);
-  return number && *number >= 1 && *number <= 65535 ? static_cast<int>(*number) : 0;
-}
-
-bool is_octet(std::string_view part) {
-  if (part.empty() || part.size() > 3) return false;
-  if (!std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; })) return false;
-  return std::stoi(std::string(part)) <= 255;
-}
-
-}  // namespace
 
 void read_monitor_settings() {
   best_effort([] {
@@ -70,7 +44,7 @@ void refresh_monitor_addresses() {
 void send_to_monitors(std::string_view payload) {
   MonitorSettings& m = log_state().monitor;
   if (m.port_number_of != m.port) {
-    m.port_number = port_number(m.port);
+    m.port_number = registry_port(m.port);
     m.port_number_of = m.port;
   }
   const int port = m.port_number;
@@ -79,18 +53,6 @@ void send_to_monitors(std::string_view payload) {
   let_events_run();
   for (const FurtherMonitor& further : m.further)
     if (further.enabled && !further.resolved.empty()) m.sender.send(further.resolved, port, bytes);
-}
-
-bool is_ipv4(std::string_view text) {
-  std::string t = text::trim(text);
-  if (t.size() < kIpv4MinLength || std::count(t.begin(), t.end(), '.') != 3) return false;
-  std::string_view rest = t;
-  for (int part = 0; part < 4; ++part) {
-    std::size_t dot = rest.find('.');
-    if (!is_octet(rest.substr(0, dot))) return false;
-    rest = dot == std::string_view::npos ? std::string_view() : rest.substr(dot + 1);
-  }
-  return true;
 }
 
 std::string resolve_host(std::string_view name) {

@@ -18,8 +18,6 @@ void refresh_monitor_addresses();
 // Sends payload (already framed, ending in CR) to every usable monitor.
 void send_to_monitors(std::string_view payload);
 
-// A dotted IPv4 address: four numbers 0..255 separated by exactly three dots.
-bool is_ipv4(std::string_view text);
 // The first IPv4 address of a host name as a dotted quad, or empty text.
 std::string resolve_host(std::string_view name);
 

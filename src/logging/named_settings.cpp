@@ -1,11 +1,11 @@
 #include "logging/named_settings.h"
 
-#include <limits>
 #include <string>
 #include <vector>
 
 #include "config/registry.h"
 #include "config/registry_settings.h"
+#include "config/registry_values.h"
 #include "logging/monitor_link.h"
 #include "logging/monitor_settings.h"
 #include "util/text.h"
@@ -70,19 +70,12 @@ const NamedSetting* find_setting(std::string_view name) {
   return nullptr;
 }
 
-// The value as a 32-bit number; 0 when it is not one or does not fit.
-std::int32_t number_of(std::string_view value) {
-  double n = text::parse_number(value).value_or(0);
-  bool fits = n >= std::numeric_limits<std::int32_t>::min() && n <= std::numeric_limits<std::int32_t>::max();
-  return fits ? static_cast<std::int32_t>(text::round_half_even(n)) : 0;
-}
-
 Variant convert(const NamedSetting& row) {
   if (row.as == As::kLocalMonitor) return std::string(kLocalMonitorHost);
   std::string value = query_value(row.key, row.value);
   switch (row.as) {
     case As::kFlag: return text::to_lower(value) == "true";
-    case As::kNumber: return number_of(value);
+    case As::kNumber: return registry_int32(value);
     case As::kIpv4: return is_ipv4(value);
     default: return value;
   }

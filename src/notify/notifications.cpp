@@ -34,10 +34,12 @@ std::optional<NotifyFiles> notify_files(const std::string& folder, bool failed) 
   return files;
 }
 
-// A template that cannot be read counts as empty.
+// A template that cannot be read counts as empty. One saved with LF line ends (as editors on
+// Linux save it) is read as if saved with CR LF, so that its empty line still ends the
+// header block and the mail file's lines all end alike.
 std::string read_template(const std::string& path) {
   try {
-    return text::left(text::decode_bytes(platform::read_file(path, kTemplateMaxBytes)), kTemplateMaxChars);
+    return text::with_crlf(text::left(text::decode_bytes(platform::read_file(path, kTemplateMaxBytes)), kTemplateMaxChars));
   } catch (const RuntimeError&) {
     return {};
   }

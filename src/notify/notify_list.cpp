@@ -54,9 +54,19 @@ bool is_mail_address(std::string_view text) {
   return t.find('.', at + 1) != std::string::npos;
 }
 
+// The first element of a sender field that names several: a notice goes to one address at
+// most, so that the public form is no mail relay.
+std::string_view first_sender(std::string_view sender) {
+  constexpr std::string_view kListSeparators = ",; \t";
+  const std::size_t start = sender.find_first_not_of(kListSeparators);
+  if (start == std::string_view::npos) return {};
+  const std::size_t end = sender.find_first_of(kListSeparators, start);
+  return sender.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+}
+
 std::string notify_address(std::string_view item, std::string_view sender, std::string_view domain) {
   if (item != kSenderItem) return header_value(item);
-  std::string address = text::trim(header_value(sender));
+  std::string address = text::trim(header_value(first_sender(sender)));
   // Without a sender there is nobody to tell: "@domain" would only bounce.
   if (address.empty()) return {};
   if (!is_mail_address(address)) address += "@" + std::string(domain);

@@ -18,11 +18,12 @@ std::vector<std::string> parse_notify_list(std::string_view text);
 // "." somewhere after that "@".
 bool is_mail_address(std::string_view text);
 
-// The address an item stands for: the item "%Sender%" (exactly so) stands for sender, with
-// "@" + domain appended unless sender is a mail address; any other item for itself. Only
-// the text before the first line break of the item or sender counts, its other control
-// characters made blanks (header_value), so that the address stays one header line. Empty
-// text for "%Sender%" when there is no sender.
+// The address an item stands for: the item "%Sender%" (exactly so) stands for the sender's
+// first element (a sender field naming several, separated by commas, semicolons or blanks,
+// counts by its first), with "@" + domain appended unless it is a mail address; any other
+// item for itself. Only the text before the first line break of the item or sender counts,
+// its other control characters made blanks (header_value), so that the address stays one
+// header line. Empty text for "%Sender%" when there is no sender.
 std::string notify_address(std::string_view item, std::string_view sender, std::string_view domain);
 
 }  // namespace dexweb

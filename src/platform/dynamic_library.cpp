@@ -1,11 +1,14 @@
 #include "platform/dynamic_library.h"
 
 #include <dlfcn.h>
+#include <elf.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <utility>
 
 #include "platform/file_identity.h"
+#include "platform/files.h"
 #include "util/runtime_error.h"
 
 namespace dexweb::platform {
@@ -36,7 +39,71 @@ std::string identity_link(const std::string& path, const std::string& link_folde
   return ::symlink(path.c_str(), link.c_str()) == 0 ? link : std::string();
 }
 
+// Enough of a file for its ELF header and, in nearly every library, its program headers.
+constexpr std::size_t kHeadBytes = 64 * 1024;
+
+std::string machine_name(unsigned machine) {
+  switch (machine) {
+    case EM_X86_64: return "x86-64";
+    case EM_386: return "i386";
+    case EM_AARCH64: return "AArch64";
+    case EM_ARM: return "ARM";
+    case EM_RISCV: return "RISC-V";
+    case EM_PPC64: return "PowerPC64";
+    case EM_S390: return "s390x";
+    default: return "machine " + std::to_string(machine);
+  }
+}
+
+template <typename Header, typename ProgramHeader>
+void read_headers(const std::string& path, std::string bytes, LibraryTraits& traits, unsigned& machine) {
+  if (bytes.size() < sizeof(Header)) return;
+  Header header;
+  std::memcpy(&header, bytes.data(), sizeof header);
+  machine = header.e_machine;
+  traits.machine = machine_name(machine);
+  const std::size_t end = header.e_phoff + std::size_t{header.e_phnum} * sizeof(ProgramHeader);
+  if (header.e_phentsize != sizeof(ProgramHeader)) return;
+  if (end > bytes.size()) bytes = read_file(path, end);
+  bool stack_seen = false;
+  for (std::size_t i = 0; i < header.e_phnum && header.e_phoff + (i + 1) * sizeof(ProgramHeader) <= bytes.size(); ++i) {
+    ProgramHeader ph;
+    std::memcpy(&ph, bytes.data() + header.e_phoff + i * sizeof ph, sizeof ph);
+    if (ph.p_type != PT_GNU_STACK) continue;
+    stack_seen = true;
+    traits.executable_stack = (ph.p_flags & PF_X) != 0;
+  }
+  // Without the header the loader gives the library the old default: an executable stack.
+  if (!stack_seen) traits.executable_stack = true;
+}
+
+struct ElfIdentity {
+  LibraryTraits traits;
+  unsigned char word_size = 0;
+  unsigned machine = 0;
+};
+
+ElfIdentity identify(const std::string& path) {
+  ElfIdentity id;
+  const std::string bytes = read_file(path, kHeadBytes);
+  if (bytes.size() < EI_NIDENT || std::memcmp(bytes.data(), ELFMAG, SELFMAG) != 0) return id;
+  id.traits.elf = true;
+  id.word_size = static_cast<unsigned char>(bytes[EI_CLASS]);
+  if (id.word_size == ELFCLASS64) read_headers<Elf64_Ehdr, Elf64_Phdr>(path, bytes, id.traits, id.machine);
+  else if (id.word_size == ELFCLASS32) read_headers<Elf32_Ehdr, Elf32_Phdr>(path, bytes, id.traits, id.machine);
+  return id;
+}
+
 }  // namespace
+
+LibraryTraits inspect_library(const std::string& path) {
+  ElfIdentity library = identify(path);
+  static const ElfIdentity self = identify("/proc/self/exe");
+  library.traits.same_machine = library.traits.elf && library.word_size == self.word_size && library.machine == self.machine;
+  if (library.traits.elf && library.word_size != self.word_size && library.word_size == ELFCLASS32)
+    library.traits.machine += " (32-bit)";
+  return library.traits;
+}
 
 DynamicLibrary::DynamicLibrary(const std::string& path, const std::string& link_folder) : path_(path) {
   const std::string link = identity_link(path, link_folder);

@@ -5,6 +5,16 @@
 
 namespace dexweb::platform {
 
+// What the loader asks of a library file before it maps it, read from its ELF headers.
+struct LibraryTraits {
+  bool elf = false;               // an ELF file at all
+  bool same_machine = false;      // the word size and machine of the running program
+  std::string machine;            // the file's machine, e.g. "x86-64", "AArch64", "machine 243"
+  bool executable_stack = false;  // it asks for an executable stack (PT_GNU_STACK with PF_X, or none)
+};
+// Reads the headers of the library at path; RuntimeError (file error) when it cannot be read.
+LibraryTraits inspect_library(const std::string& path);
+
 class DynamicLibrary {
  public:
   // Loads the library at path, resolving all its symbols now. RuntimeError 48 with the

@@ -18,5 +18,10 @@ struct FileIdentity {
 // The identity of the file at path (a link is followed); nullopt when there is none or it
 // cannot be examined (missing, no permission, an unreachable share).
 std::optional<FileIdentity> file_identity(const std::string& path);
+// path without its trailing '/' (a final link is then not followed); "/" stays.
+std::string without_slash(std::string path);
+// The identity of the folder at path itself (a final link is not followed); nullopt when
+// it is a link, no folder, or cannot be examined.
+std::optional<FileIdentity> folder_identity(const std::string& path);
 
 }  // namespace dexweb::platform

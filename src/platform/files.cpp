@@ -122,11 +122,12 @@ void append_file(const std::string& path, std::string_view bytes, std::size_t& w
   }
 }
 
-void write_file_atomic(const std::string& path, std::string_view bytes) {
+void write_file_atomic(const std::string& path, std::string_view bytes, std::optional<unsigned> mode) {
   std::string tmp = path + ".tmp" + std::to_string(::getpid());
   {
     Fd fd = open_or_raise(tmp, O_WRONLY | O_CREAT | O_TRUNC, "create");
     try {
+      if (mode && ::fchmod(fd.get(), static_cast<mode_t>(*mode)) != 0) raise_file_error(errno, "chmod " + tmp);
       write_all(fd.get(), bytes, tmp);
       if (::fsync(fd.get()) != 0) raise_file_error(errno, "fsync " + tmp);
     } catch (...) {
@@ -201,13 +202,6 @@ std::string resolve_name_nocase(const std::string& folder, const std::string& na
     while (dirent* e = ::readdir(dir.get()))
       if (text::iequals(e->d_name, name)) return folder + e->d_name;
   return folder + name;
-}
-
-std::string temp_folder() {
-  const char* t = std::getenv("TMPDIR");
-  std::string dir = t && *t ? t : "/tmp";
-  if (dir.back() != '/') dir += '/';
-  return dir;
 }
 
 std::string host_name() {

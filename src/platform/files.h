@@ -39,9 +39,10 @@ void append_file(const std::string& path, std::string_view bytes);
 // raises (a full disk often takes the first part of a write and refuses the rest), so that
 // the caller can go on from there instead of writing those bytes a second time.
 void append_file(const std::string& path, std::string_view bytes, std::size_t& written);
-// Writes the whole file under a temporary name beside it (path + ".tmp" + the process id),
-// then renames it into place.
-void write_file_atomic(const std::string& path, std::string_view bytes);
+// Writes the whole file under a temporary name beside it, then renames it into place. With
+// a mode, the file gets exactly that mode whatever the process's umask (a file for another
+// account to read must not lose its group's bits to a strict umask).
+void write_file_atomic(const std::string& path, std::string_view bytes, std::optional<unsigned> mode = std::nullopt);
 // True for a name that write_file_atomic's temporary name has (name + ".tmp" + digits).
 bool is_atomic_write_temporary(std::string_view name);
 // Removes a file; a missing file is not an error.
@@ -70,8 +71,6 @@ std::vector<std::string> remove_files_before(const std::string& folder, std::str
 // without regard to case; otherwise folder + name again (so callers get the usual error).
 std::string resolve_name_nocase(const std::string& folder, const std::string& name);
 
-// $TMPDIR or /tmp, with a trailing '/'.
-std::string temp_folder();
 // The computer's host name, or empty text.
 std::string host_name();
 // The absolute path of the running executable.

@@ -28,33 +28,43 @@ bool same_file(const FileStamp& a, const FileStamp& b) { return a.device == b.de
 
 }  // namespace
 
-std::optional<FileStamp> stamp_entry(const std::string& path) {
+std::optional<FileStamp> stamp_entry(const std::string& path) { return stamp_entry_at(AT_FDCWD, path); }
+
+std::optional<FileStamp> stamp_entry_at(int dir_fd, const std::string& name) {
   struct stat st {};
-  if (path.empty() || ::lstat(path.c_str(), &st) != 0) return std::nullopt;
+  if (name.empty() || ::fstatat(dir_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
   return stamp_of(st);
 }
 
 FolderEntry::FolderEntry(std::string path, Status status, int error, Fd fd, FileStamp stamp)
     : path_(std::move(path)), status_(status), error_(error), fd_(std::move(fd)), stamp_(stamp) {}
 
-FolderEntry FolderEntry::open(const std::string& path) {
+FolderEntry FolderEntry::open(const std::string& path) { return open_at(AT_FDCWD, path, path); }
+
+FolderEntry FolderEntry::open_at(int dir_fd, const std::string& name, std::string path) {
+  auto made = [&](Status status, int error, Fd fd, FileStamp stamp) {
+    FolderEntry entry(std::move(path), status, error, std::move(fd), stamp);
+    entry.dir_fd_ = dir_fd;
+    entry.name_ = name;
+    return entry;
+  };
   int raw;
-  do raw = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  do raw = ::openat(dir_fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   while (raw < 0 && errno == EINTR);
   if (raw < 0) {
     const int e = errno;
-    if (e == ENOENT) return FolderEntry(path, Status::Gone, e, Fd(), {});
+    if (e == ENOENT) return made(Status::Gone, e, Fd(), {});
     // ELOOP: the name is a link. The open itself cannot tell a link from other refusals on
     // every file system, so the entry is examined without following it.
-    auto seen = stamp_entry(path);
-    if (e == ELOOP || (seen && !seen->regular)) return FolderEntry(path, Status::NotRegular, e, Fd(), {});
-    return FolderEntry(path, Status::Failed, e, Fd(), {});
+    auto seen = stamp_entry_at(dir_fd, name);
+    if (e == ELOOP || (seen && !seen->regular)) return made(Status::NotRegular, e, Fd(), {});
+    return made(Status::Failed, e, Fd(), {});
   }
   Fd fd(raw);
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) return FolderEntry(path, Status::Failed, errno, Fd(), {});
-  if (!S_ISREG(st.st_mode)) return FolderEntry(path, Status::NotRegular, 0, Fd(), {});
-  return FolderEntry(path, Status::Opened, 0, std::move(fd), stamp_of(st));
+  if (::fstat(fd.get(), &st) != 0) return made(Status::Failed, errno, Fd(), {});
+  if (!S_ISREG(st.st_mode)) return made(Status::NotRegular, 0, Fd(), {});
+  return made(Status::Opened, 0, std::move(fd), stamp_of(st));
 }
 
 std::optional<FileStamp> FolderEntry::current_stamp() const {
@@ -95,9 +105,9 @@ std::string FolderEntry::read(std::size_t limit) const {
 }
 
 bool FolderEntry::remove_if_same() const {
-  auto now = stamp_entry(path_);
+  auto now = stamp_entry_at(dir_fd_, name_);
   if (!now || !same_file(*now, stamp_)) return false;
-  if (::unlink(path_.c_str()) != 0) {
+  if (::unlinkat(dir_fd_, name_.c_str(), 0) != 0) {
     if (errno == ENOENT) return false;
     raise_file_error(errno, "delete " + path_);
   }

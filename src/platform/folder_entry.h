@@ -4,6 +4,8 @@
 // or device never blocks, and a name that comes to point at another file between two steps
 // is noticed instead of acted on.
 
+#include <fcntl.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -28,6 +30,8 @@ struct FileStamp {
 // The entry at path itself (a final link is described, not followed); nullopt when it
 // cannot be examined.
 std::optional<FileStamp> stamp_entry(const std::string& path);
+// The same for the entry name of the open folder dir_fd.
+std::optional<FileStamp> stamp_entry_at(int dir_fd, const std::string& name);
 
 // Whether another process still writes a file.
 enum class WriterState {
@@ -48,6 +52,9 @@ class FolderEntry {
   // Opens path read-only with O_NOFOLLOW | O_NONBLOCK and checks with fstat that it is a
   // regular file. Never throws.
   static FolderEntry open(const std::string& path);
+  // The same for the entry name of the open folder dir_fd, which must stay open as long as
+  // the entry; path is how messages name it.
+  static FolderEntry open_at(int dir_fd, const std::string& name, std::string path);
 
   Status status() const { return status_; }
   // The errno of a failed open.
@@ -65,13 +72,15 @@ class FolderEntry {
   // At most limit bytes from the start of the file. Raises the file error (52..76).
   std::string read(std::size_t limit) const;
 
-  // Unlinks path when it still names the opened file; false, doing nothing, when the name
-  // is gone or now names another file. Raises the file error when the unlink fails.
+  // Unlinks its name when that still names the opened file; false, doing nothing, when the
+  // name is gone or now names another file. Raises the file error when the unlink fails.
   bool remove_if_same() const;
 
  private:
   FolderEntry(std::string path, Status status, int error, Fd fd, FileStamp stamp);
 
+  int dir_fd_ = AT_FDCWD;  // or the open folder of name_
+  std::string name_;
   std::string path_;
   Status status_;
   int error_ = 0;

@@ -1,15 +1,12 @@
 #include "platform/instance_lock.h"
 
 #include <fcntl.h>
-#include <limits.h>
-#include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
-#include <functional>
 
 namespace dexweb::platform {
 namespace {
@@ -19,19 +16,7 @@ std::string with_slash(std::string folder) {
   return folder;
 }
 
-// The registry file's real path; a missing file is keyed by its real folder and its name.
-std::string home_key(const std::string& registry_path) {
-  char buf[PATH_MAX];
-  if (::realpath(registry_path.c_str(), buf)) return buf;
-  const std::size_t slash = registry_path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : registry_path.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? registry_path : registry_path.substr(slash + 1);
-  return ::realpath(folder.c_str(), buf) ? std::string(buf) + "/" + name : registry_path;
-}
-
-std::string lock_path(const std::string& folder, const std::string& registry_path) {
-  return with_slash(folder) + "dexweb-" + std::to_string(std::hash<std::string>{}(home_key(registry_path))) + ".lock";
-}
+std::string lock_path(const std::string& folder) { return with_slash(folder) + "VTXWeb.lock"; }
 
 void write_pid(int fd) {
   const std::string pid = std::to_string(::getpid()) + "\n";
@@ -40,16 +25,11 @@ void write_pid(int fd) {
 
 }  // namespace
 
-std::string instance_lock_folder(const std::string& db_dir, const std::string& registry_path) {
-  const char* runtime = std::getenv("RUNTIME_DIRECTORY");
-  if (runtime && *runtime) return with_slash(runtime);
-  if (!db_dir.empty()) return with_slash(db_dir) + "lock/";
-  const std::size_t slash = registry_path.rfind('/');
-  return (slash == std::string::npos ? std::string("./") : registry_path.substr(0, slash + 1)) + "lock/";
+std::string home_private_folder(const std::string& db_dir) {
+  return (db_dir.empty() ? std::string("./") : with_slash(db_dir)) + "lock/";
 }
 
-InstanceLock::InstanceLock(const std::string& folder, const std::string& registry_path)
-    : path_(lock_path(folder, registry_path)) {
+InstanceLock::InstanceLock(const std::string& folder) : path_(lock_path(folder)) {
   if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
     error_ = errno;
     return;
@@ -73,20 +53,17 @@ InstanceLock::InstanceLock(const std::string& folder, const std::string& registr
   state_ = State::Acquired;
 }
 
-std::string InstanceLock::state_path(const std::string& folder, const std::string& registry_path) {
-  std::string path = lock_path(folder, registry_path);
-  return path.substr(0, path.size() - 5) + ".state";
-}
+std::string InstanceLock::state_path(const std::string& folder) { return with_slash(folder) + "VTXWeb.state"; }
 
-std::optional<pid_t> InstanceLock::holder(const std::string& folder, const std::string& registry_path) {
-  Fd fd(::open(lock_path(folder, registry_path).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-  if (!fd) return std::nullopt;
-  if (::flock(fd.get(), LOCK_SH | LOCK_NB) == 0) return std::nullopt;
+InstanceLock::Holder InstanceLock::holder(const std::string& folder) {
+  Fd fd(::open(lock_path(folder).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd) return {std::nullopt, errno == ENOENT || errno == ENOTDIR ? 0 : errno};
+  if (::flock(fd.get(), LOCK_SH | LOCK_NB) == 0) return {};
   char buf[32] = {};
   const ssize_t n = ::pread(fd.get(), buf, sizeof buf - 1, 0);
-  if (n <= 0) return std::nullopt;
+  if (n <= 0) return {};
   const long pid = std::strtol(buf, nullptr, 10);
-  return pid > 0 ? std::optional<pid_t>(static_cast<pid_t>(pid)) : std::nullopt;
+  return {pid > 0 ? std::optional<pid_t>(static_cast<pid_t>(pid)) : std::nullopt, 0};
 }
 
 }  // namespace dexweb::platform

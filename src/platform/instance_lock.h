@@ -1,9 +1,9 @@
 #pragma once
-// One module per gateway home: an exclusive flock on a lock file keyed by the real path of
-// the home's registry file, whatever the caller's environment or user. The lock lives in a
-// folder only the module's account can write (the service manager's runtime folder of the
-// unit, else a folder in the home's data folder), so no other local user can create or hold
-// it. The holder writes its pid into the file, so that tools can tell who runs the home.
+// One module per gateway home: an exclusive flock on a fixed file in the home's data folder
+// (DB_Dir), whatever the caller's environment, user or registry file, so that a service and
+// a module started by hand, or two registry files naming one data folder, cannot both run.
+// The folder is made with mode 0700, so no other local user can create or hold the lock.
+// The holder writes its pid into the file, so that tools can tell who runs the home.
 
 #include <sys/types.h>
 
@@ -14,9 +14,9 @@
 
 namespace dexweb::platform {
 
-// Where the lock of a home lives: $RUNTIME_DIRECTORY (set by systemd's RuntimeDirectory=)
-// when set, else db_dir + "lock/", else the registry file's folder + "lock/".
-std::string instance_lock_folder(const std::string& db_dir, const std::string& registry_path);
+// The home's private folder: db_dir + "lock/" ("./lock/" when db_dir is empty). It holds
+// the instance lock, the state file, the name sequence and the private temporary folder.
+std::string home_private_folder(const std::string& db_dir);
 
 class InstanceLock {
  public:
@@ -26,9 +26,8 @@ class InstanceLock {
     CannotOpen,    // the folder or the file could not be made or opened (see error())
   };
 
-  // Creates folder (mode 0700) when missing and tries to take the lock of the home whose
-  // registry file is registry_path. Never throws.
-  InstanceLock(const std::string& folder, const std::string& registry_path);
+  // Creates folder (mode 0700) when missing and tries to take the lock there. Never throws.
+  explicit InstanceLock(const std::string& folder);
 
   State state() const { return state_; }
   bool acquired() const { return state_ == State::Acquired; }
@@ -36,11 +35,16 @@ class InstanceLock {
   int error() const { return error_; }
   const std::string& path() const { return path_; }
 
-  // The pid of the process that holds the lock at folder for registry_path; nullopt when
-  // nobody holds it or it cannot be examined.
-  static std::optional<pid_t> holder(const std::string& folder, const std::string& registry_path);
+  // Who holds the lock at folder: the pid of its holder; no pid and no error when nobody
+  // does (or there is no lock); no pid and the errno when the folder or the lock file cannot
+  // be examined, so that nobody can tell.
+  struct Holder {
+    std::optional<pid_t> pid;
+    int error = 0;
+  };
+  static Holder holder(const std::string& folder);
   // The small state file that the holder keeps beside the lock file (its last poll).
-  static std::string state_path(const std::string& folder, const std::string& registry_path);
+  static std::string state_path(const std::string& folder);
 
  private:
   Fd fd_;

@@ -1,13 +1,62 @@
 #pragma once
-// Options for a TCP socket that is about to be bound for listening.
+// The sockets of a TCP server that serves its connections from one poll loop: a listening
+// socket, the connections it accepts (all non-blocking), and a wake-up that other threads
+// use to interrupt the loop's wait.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+#include "platform/fd.h"
 
 namespace dexweb::platform {
 
-// Lets the socket bind an address whose earlier connections linger in TIME_WAIT, so that a
-// restarted server gets its port back at once, and leaves the port unshared: no
-// SO_REUSEPORT, so binding fails while any other socket listens there, rather than the
-// kernel dividing the connections between two servers. Nothing here throws; when the
-// option cannot be set the socket stays as exclusive as before.
-void reuse_address_exclusively(int socket);
+struct AcceptedConnection {
+  Fd socket;               // non-blocking
+  std::string peer_group;  // the client's IPv4 address, or the /64 network of its IPv6 address
+                           // (a subscriber's usual share): connections are counted per group
+  std::string local;       // the address and port it arrived at: "192.0.2.1:80", "[::1]:8080"
+};
+
+class ListenSocket {
+ public:
+  // Listens on host (a numeric IPv4 or IPv6 address, or a name: its first address) and port
+  // (0: any free port). The port is not shared (no SO_REUSEPORT), so this fails while
+  // another socket listens there, rather than the kernel dividing the connections between
+  // two servers; an earlier server's connections in TIME_WAIT do not keep it from binding.
+  // Raises RuntimeError when it cannot listen.
+  ListenSocket(const std::string& host, int port);
+
+  int fd() const { return socket_.get(); }
+  int port() const { return port_; }
+  // A connection that waits to be accepted, or nothing (none waits, or it failed at once).
+  std::optional<AcceptedConnection> accept() const;
+
+ private:
+  Fd socket_;
+  int port_ = 0;
+};
+
+// What a non-blocking transfer did: a count of bytes, or one of these.
+inline constexpr long kTransferWouldBlock = -1;  // nothing can move now: wait for the socket
+inline constexpr long kTransferFailed = -2;      // the connection is broken
+// Reads what has arrived, at most size bytes; 0 when the peer has finished sending.
+long receive_some(int socket, char* buffer, std::size_t size);
+// Sends what the socket takes now of data; never raises SIGPIPE.
+long send_some(int socket, const char* data, std::size_t size);
+// Tells the peer that nothing more will be sent, keeping the socket open for reading.
+void finish_sending(int socket);
+
+// A descriptor that becomes readable when any thread calls signal(), until clear().
+class Wakeup {
+ public:
+  Wakeup();  // raises RuntimeError when the system has no descriptor left
+  int fd() const { return fd_.get(); }
+  void signal() const;
+  void clear() const;
+
+ private:
+  Fd fd_;
+};
 
 }  // namespace dexweb::platform

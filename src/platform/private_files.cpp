@@ -45,6 +45,29 @@ void fill(Fd fd, const std::string& path, std::string_view bytes, bool durable) 
   }
 }
 
+struct DirCloser {
+  void operator()(DIR* d) const { ::closedir(d); }
+};
+
+// Removes everything below the open folder; a link is removed, never followed.
+void empty_folder(int dir_fd) {
+  const int own = ::dup(dir_fd);
+  if (own < 0) return;
+  std::unique_ptr<DIR, DirCloser> dir(::fdopendir(own));
+  if (!dir) {
+    ::close(own);
+    return;
+  }
+  while (dirent* e = ::readdir(dir.get())) {
+    const std::string_view name(e->d_name);
+    if (name == "." || name == ".." || ::unlinkat(dir_fd, e->d_name, 0) == 0) continue;
+    if (Fd sub{::openat(dir_fd, e->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)}) {
+      empty_folder(sub.get());
+      ::unlinkat(dir_fd, e->d_name, AT_REMOVEDIR);
+    }
+  }
+}
+
 }  // namespace
 
 void create_exclusive(const std::string& path, std::string_view bytes) {
@@ -77,21 +100,20 @@ bool is_new_file_temporary(std::string_view name) {
          std::all_of(tail.begin(), tail.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
 }
 
-PrivateFolder::PrivateFolder() {
-  std::string pattern = temp_folder() + "VTXWeb.XXXXXX";
-  if (!::mkdtemp(pattern.data())) raise_file_error(errno, "create folder " + pattern);
-  path_ = pattern + "/";
+PrivateFolder::PrivateFolder(const std::string& path) : path_(path) {
+  if (path_.empty() || path_.back() != '/') path_ += '/';
+  if (::mkdir(path_.c_str(), 0700) != 0 && errno != EEXIST) raise_file_error(errno, "create folder " + path_);
+  Fd fd(::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd) raise_file_error(errno, "open folder " + path_);
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) raise_file_error(errno, "examine folder " + path_);
+  if (st.st_uid != ::geteuid()) raise_file_error(EACCES, "use folder " + path_ + " of another account");
+  if (::fchmod(fd.get(), 0700) != 0) raise_file_error(errno, "protect folder " + path_);
+  empty_folder(fd.get());
 }
 
 PrivateFolder::~PrivateFolder() {
-  // Only files are made here; whatever a filter left behind goes with the folder.
-  struct DirCloser {
-    void operator()(DIR* d) const { ::closedir(d); }
-  };
-  if (std::unique_ptr<DIR, DirCloser> dir{::opendir(path_.c_str())})
-    while (dirent* e = ::readdir(dir.get()))
-      if (std::string_view(e->d_name) != "." && std::string_view(e->d_name) != "..")
-        ::unlink((path_ + e->d_name).c_str());
+  if (Fd fd{::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)}) empty_folder(fd.get());
   ::rmdir(path_.c_str());
 }
 

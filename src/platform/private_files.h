@@ -20,12 +20,15 @@ void write_new_file(const std::string& path, std::string_view bytes);
 // or digits.
 bool is_new_file_temporary(std::string_view name);
 
-// A folder only this process's account can use (mkdtemp under the temporary folder, mode
-// 0700), removed with its files when the object goes.
+// A folder only this process's account can use (mode 0700), at a fixed place of the
+// caller's: made when missing, and emptied of whatever an earlier run left there, so the
+// caller must be the only user of the place (the holder of its home's instance lock). Links
+// inside are removed, never followed. Emptied and removed when the object goes.
 class PrivateFolder {
  public:
-  // Raises the file error when the folder cannot be made.
-  PrivateFolder();
+  // Raises the file error when the folder cannot be made, is a link or belongs to another
+  // account.
+  explicit PrivateFolder(const std::string& path);
   ~PrivateFolder();
   PrivateFolder(const PrivateFolder&) = delete;
   PrivateFolder& operator=(const PrivateFolder&) = delete;

@@ -168,6 +168,14 @@ std::optional<RegData> RegistryFile::read(std::string_view key, std::string_view
   return parse_data(rhs);
 }
 
+void RegistryFile::require_readable() const {
+  try {
+    read_file(path_, 1);
+  } catch (const RuntimeError& e) {
+    if (e.number() != err::kFileNotFound) throw;
+  }
+}
+
 bool RegistryFile::key_exists(std::string_view key) const {
   for (const std::string& line : load_lines(path_))
     if (is_key_line(line) && text::iequals(key_of(line), key)) return true;

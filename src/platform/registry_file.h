@@ -29,6 +29,9 @@ class RegistryFile {
   // the file, the key or the value is missing or unreadable.
   std::optional<RegData> read(std::string_view key, std::string_view name) const;
   bool key_exists(std::string_view key) const;
+  // Raises the file error (53..76, with the system's reason) when the file exists but cannot
+  // be read, which read() would take for an empty registry. A missing file raises nothing.
+  void require_readable() const;
   // Sets the value where read() finds it (else last in the key's first section, else in a
   // new section at the end), keeping every other line; the file is rewritten atomically
   // (written beside, then renamed) as UTF-8 with LF line ends. Raises RuntimeError when the

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <cstring>
 #include <utility>
 
 namespace dexweb::platform {
@@ -122,8 +123,11 @@ SqliteConnection SqliteConnection::open(const std::string& path, bool create) {
   if (rc != SQLITE_OK) {
     std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     int extended = db ? sqlite3_extended_errcode(db) : rc;
+    // The system's reason (a missing file, no permission) is what an operator can act on.
+    const int system_error = db ? sqlite3_system_errno(db) : 0;
+    const std::string reason = system_error != 0 ? std::string(" (") + std::strerror(system_error) + ")" : "";
     sqlite3_close_v2(db);
-    throw SqliteError(rc & 0xff, extended, message + ": " + path);
+    throw SqliteError(rc & 0xff, extended, message + ": " + path + reason);
   }
   sqlite3_extended_result_codes(db, 1);
   return SqliteConnection(db);

@@ -1,16 +1,20 @@
 #include "shell/internal/daemon.h"
 
+#include "data/unique_ids.h"
 #include "intake/bad_copies.h"
 #include "intake/check_for_messages.h"
 #include "logging/log_event.h"
 #include "logging/log_files.h"
 #include "logging/monitor_link.h"
+#include "logging/stderr_echo.h"
 #include "notify/notifications.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/instance_lock.h"
 #include "platform/private_files.h"
 #include "platform/service_manager.h"
 #include "shell/startup.h"
+#include "util/module_name.h"
 #include "util/runtime_error.h"
 #include "util/text.h"
 
@@ -23,10 +27,14 @@ using std::chrono::milliseconds;
 namespace {
 
 bool poll_watched_folder(Daemon& f) {
-  IntakeContext ctx{*f.db,      f.policy,         f.registry,     f.settings,    f.recipients, f.blacklist,
-                    f.first_poll, f.interface_name, f.machine_name, f.temp_folder, f.leftovers,  f.writers};
+  IntakeContext ctx{*f.db,        f.policy,         f.registry,     f.settings,    f.recipients,
+                    f.blacklist,  f.first_poll,     f.interface_name, f.machine_name, f.temp_folder,
+                    f.leftovers,  f.writers,        f.watched_folder, f.claims};
+  ctx.folder_index = f.current_folder_index();
   ctx.stop_requested = [&f] { return f.stop_requested(); };
-  return dexweb::check_for_messages(ctx);
+  const bool found = dexweb::check_for_messages(ctx);
+  f.files_held_only = ctx.held_only;
+  return found;
 }
 
 }  // namespace
@@ -53,22 +61,27 @@ void Daemon::load() {
   interface_name = "DexWeb";
   std::string host = text::left(platform::host_name(), 40);
   machine_name = host.empty() ? " " : host;
-  temp_folder = make_private_temp_folder();
   first_poll = true;
   poll_timer = loop_.add_timer(milliseconds{100}, [this] { poll_tick(); }, false);
   log_timer = loop_.add_timer(milliseconds{1000}, [this] { log_tick(); }, true);
 }
 
-// The filters' temporary files live where no other account can create or replace them.
-std::string Daemon::make_private_temp_folder() {
+void Daemon::settle_in_home() {
+  const std::string home = platform::home_private_folder(registry.DB_Dir);
+  keep_name_sequence(home + "VTXWeb.names");
   try {
-    private_temp = std::make_unique<platform::PrivateFolder>();
-    return private_temp->path();
+    private_temp = std::make_unique<platform::PrivateFolder>(home + "tmp/");
+    temp_folder = private_temp->path();
   } catch (const RuntimeError& e) {
-    log_event("general", "monitor/disk", "general", "Unable to create a private temporary folder: " + e.description());
-    return {};
+    const std::string text = "Unable to create a private temporary folder: " + e.description();
+    log_event("general", "monitor/disk", "general", text);
+    tell_operator(text);
+    temp_folder.clear();
   }
 }
+
+// Standard error is the journal of a service: what stops or holds the module, and why.
+void Daemon::tell_operator(const std::string& text) { echo_line(std::string(kModuleName) + ": " + text); }
 
 void Daemon::enable_poll_timer() { loop_.set_enabled(poll_timer, true); }
 
@@ -142,7 +155,9 @@ void Daemon::reload_if_requested() {
   try {
     blacklist.load(registry.DB_Dir);
   } catch (const RuntimeError& e) {
-    log_event("general", "monitor/disk", "general", "Unable to read the blacklist: " + e.description());
+    const std::string text = "Unable to read the blacklist: " + e.description();
+    log_event("general", "monitor/disk", "general", text);
+    tell_operator(text);
   }
   log_event("general", "monitor/disk", "general", "Blacklist and monitor settings read again");
 }

@@ -7,7 +7,6 @@
 #include "platform/files.h"
 #include "platform/folder_listing.h"
 #include "platform/instance_lock.h"
-#include "platform/registry_file.h"
 #include "platform/service_manager.h"
 #include "shell/internal/daemon.h"
 #include "util/runtime_error.h"
@@ -52,11 +51,10 @@ std::size_t waiting_files(Daemon& daemon, platform::SteadyPoint now) {
 
 }  // namespace
 
-std::string poll_state_text(long long last_poll_epoch, long poll_interval, long long accepted, long long refused,
-                            std::size_t waiting) {
-  return "last_poll=" + std::to_string(last_poll_epoch) + "\npoll_interval=" + std::to_string(poll_interval) +
-         "\naccepted=" + std::to_string(accepted) + "\nrefused=" + std::to_string(refused) +
-         "\nwaiting=" + std::to_string(waiting) + "\n";
+std::string poll_state_text(const PollFacts& f) {
+  return "last_poll=" + std::to_string(f.last_poll_epoch) + "\npoll_interval=" + std::to_string(f.poll_interval) +
+         "\naccepted=" + std::to_string(f.accepted) + "\nrefused=" + std::to_string(f.refused) +
+         "\nwaiting=" + std::to_string(f.waiting) + "\nunreadable=" + std::to_string(f.unreadable) + "\n";
 }
 
 void report_poll(Daemon& daemon) {
@@ -73,13 +71,12 @@ void report_poll(Daemon& daemon) {
                                      std::to_string(counts.messages_accepted) + ", refused " +
                                      std::to_string(counts.messages_refused) + ", waiting " + std::to_string(waiting));
   }
-  const std::string registry = platform::RegistryFile::default_path();
-  const std::string folder = platform::instance_lock_folder(daemon.registry.DB_Dir, registry);
+  const std::string folder = platform::home_private_folder(daemon.registry.DB_Dir);
   const long long epoch = std::chrono::duration_cast<seconds>(platform::clock().now().time_since_epoch()).count();
   try {
-    platform::write_file_atomic(platform::InstanceLock::state_path(folder, registry),
-                                poll_state_text(epoch, daemon.settings.dexweb_poll, counts.messages_accepted,
-                                                counts.messages_refused, waiting));
+    platform::write_file_atomic(platform::InstanceLock::state_path(folder),
+                                poll_state_text({epoch, daemon.settings.dexweb_poll, counts.messages_accepted,
+                                                 counts.messages_refused, waiting, daemon.leftovers.unreadable_count()}));
   } catch (const RuntimeError&) {
   }
 }

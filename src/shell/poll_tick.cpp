@@ -4,6 +4,7 @@
 #include <limits>
 #include <utility>
 
+#include "config/registry_values.h"
 #include "data/database_settings.h"
 #include "data/dialect.h"
 #include "data/sql_literals.h"
@@ -15,6 +16,7 @@
 #include "logging/monitor_link.h"
 #include "logging/stderr_echo.h"
 #include "platform/clock.h"
+#include "platform/registry_file.h"
 #include "shell/internal/daemon.h"
 #include "shell/internal/poll_report.h"
 #include "util/module_name.h"
@@ -61,7 +63,7 @@ void Daemon::poll_tick() {
   if (refresh_due) refresh(at_first_tick);
   if (stop_requested_) return;
   if (InstantPickup()) {
-    if (refresh_due) watch_folder();
+    watch_folder();
     poll_due = poll_due || std::exchange(files_landed_, false);
   }
   poll_again_ = false;
@@ -75,15 +77,28 @@ void Daemon::poll_tick() {
 
 bool Daemon::InstantPickup() const { return registry.Instant_Pickup; }
 
+// Looked at every tick: a folder renamed away and made anew is the one watched from then on.
 void Daemon::watch_folder() {
   std::string folder = settings.dexwebcgi_path;
   if (!folder.empty() && folder.back() != '/') folder += '/';
-  if (folder_watch_ && folder_watch_->watching() && folder_watch_->folder() == folder) return;
+  if (folder_watch_ && folder_watch_->watching() && folder_watch_->folder() == folder &&
+      std::optional(folder_watch_->identity()) == platform::folder_identity(folder))
+    return;
   folder_watch_.reset();
   if (folder.empty()) return;
   folder_watch_ = platform::FolderWatch::start(loop_, folder, kMessageFileSuffix, [this] { files_landed(); });
-  // Files that landed before the watch began are found by the next poll.
+  // Files that landed before the watch began are found by the next poll, which lists the
+  // folder anew.
+  folder_index_.invalidate();
   if (folder_watch_) files_landed_ = true;
+}
+
+FolderIndex* Daemon::current_folder_index() {
+  if (!InstantPickup() || !folder_watch_ || !folder_watch_->watching()) return nullptr;
+  platform::FolderWatch::Landed landed = folder_watch_->take_landed();
+  if (landed.lost) folder_index_.invalidate();
+  else folder_index_.landed(std::move(landed.names));
+  return &folder_index_;
 }
 
 // Only a flag while a tick runs (its timer is disabled then): the tick's end looks at it.
@@ -92,18 +107,34 @@ void Daemon::files_landed() {
   loop_.fire_soon(poll_timer);
 }
 
+// Why the database could not be opened, with what in the registry explains it.
+std::string Daemon::open_failure(const std::string& reason) const {
+  if (registry.DB_Dir.empty())
+    return "No DB_Dir in the registry file " + platform::RegistryFile::default_path() + ": no database to open";
+  // The engine's own line, the last of the reason, names the file and the system's cause.
+  std::string text = "Cannot open the database: " + reason.substr(reason.find_last_of("\r\n") + 1);
+  if (const auto problem = find_registry_value(kVelotraxKey, "DB_Dir")->problem(registry.DB_Dir))
+    text += " (DB_Dir " + *problem + ")";
+  return text;
+}
+
 void Daemon::open_at_first_tick() {
+  std::string reason = "the database layer gave no reason";
   bool opened = false;
   try {
     opened = db->OpenDb();
-  } catch (const RuntimeError&) {
+  } catch (const RuntimeError& e) {
+    reason = e.description();
   }
-  if (!opened) refuse_database("Failed to open database");
+  if (!opened) refuse_database("Failed to open database", open_failure(reason));
   // A damaged file halts the module before anything is read from it or written into it.
   retried([&] { db->CheckIntegrity(); });
   auto rs = retried([&] { return db->OpenRecordset("SELECT [dbversion], [log_to_disk], [log_level]" + from(db->SqlDialect(), "settings")); });
-  if (!rs || rs->Eof() || rs->AsLong("dbversion") != kRequiredDbVersion)
-    refuse_database("Module stopped. Database version conflict");
+  if (!rs || rs->Eof())
+    refuse_database("Module stopped. Database version conflict", "The settings table has no row (dbversion 1100 needed)");
+  if (rs->AsLong("dbversion") != kRequiredDbVersion)
+    refuse_database("Module stopped. Database version conflict",
+                    "The settings row says dbversion " + rs->AsText("dbversion") + "; this module needs 1100");
   // A value that does not convert is the tick's error like any other: halt line, stop
   // sequence and "stopped" datagram.
   retried([&] {
@@ -119,9 +150,11 @@ void Daemon::open_at_first_tick() {
   }
 }
 
-void Daemon::refuse_database(const std::string& text) {
-  log_event("general", "monitor/disk", "general", text);
-  if (!echoes_log_lines()) echo_line(std::string(kModuleName) + ": " + text);
+void Daemon::refuse_database(const std::string& text, const std::string& cause) {
+  for (const std::string* line : {&text, &cause}) {
+    log_event("general", "monitor/disk", "general", *line);
+    if (!echoes_log_lines()) echo_line(std::string(kModuleName) + ": " + *line);
+  }
   log_event("general", "monitor", "stopped", "");
   flush_log_queues_after_running_flush();
   platform::process_pending();
@@ -175,6 +208,7 @@ void Daemon::read_settings_row() {
 void Daemon::read_control_row() {
   auto rs = db->OpenRecordset(control_query);
   if (rs && !rs->Eof()) {
+    control_row_seen_ = true;
     settings.dexweb_pause = rs->AsBool("dexweb_pause");
     settings.dexweb_run = rs->AsBool("dexweb_run");
     settings.sched_state = rs->AsBool("sched_state");
@@ -200,13 +234,21 @@ void Daemon::refresh(bool at_first_tick) {
   if (settings.dexweb_pause) {
     if (!at_first_tick) {
       log_event("general", "monitor/disk", "general", "Running cleanup routine");
+      tell_operator("dexweb_pause is true in the control row: stopping; run `dexwebctl resume`");
       return request_stop(true);
     }
+    tell_operator("dexweb_pause is true in the control row: waiting up to 300 s; run `dexwebctl resume`");
     pause_at_start();
     if (stop_requested_) return;
   }
   align_clock(at_first_tick);
-  if (!settings.dexweb_run) return request_stop(true);
+  if (!settings.dexweb_run) {
+    // The copy of the control row starts empty: without a row, the module does not run.
+    tell_operator(control_row_seen_ ? "dexweb_run is false in the control row: stopping; run `dexwebctl start`"
+                              : "The control table has no row, so dexweb_run reads false: stopping; "
+                                "add the gateway's control row");
+    return request_stop(true);
+  }
   last_refresh = platform::clock().steady_now();
 }
 
@@ -233,6 +275,8 @@ void Daemon::poll_folder() {
   }
   first_poll = false;
   last_poll = platform::clock().steady_now();
+  // Files their writers hold open: the watch tells when they are closed.
+  if (found && files_held_only && InstantPickup()) found = false;
   if (found) {
     last_poll.reset();
     poll_again_ = true;

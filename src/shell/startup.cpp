@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "config/registry.h"
 #include "config/registry_settings.h"
 #include "logging/log_event.h"
 #include "logging/log_files.h"
@@ -60,6 +61,17 @@ void warn_missing_registry(const std::string& registry) {
   echo_line(std::string(kModuleName) + ": " + text);
 }
 
+// A branch exported from 64-bit Windows is read in the product branch's place: say so, so
+// that nobody wonders where the values come from.
+void note_registry_branch(const std::string& registry) {
+  const std::string read = key_read_for(platform::RegistryFile(registry), kVelotraxKey);
+  if (read == kVelotraxKey) return;
+  const std::string text = "The registry file " + registry + " has no [HKEY_LOCAL_MACHINE\\" + kVelotraxKey +
+                           "]: its values are read from [HKEY_LOCAL_MACHINE\\" + read + "]";
+  write_log_direct(text);
+  echo_line(std::string(kModuleName) + ": " + text);
+}
+
 // The actions run on the loop (also inside a wait in the middle of a file's work), so they
 // only set flags or re-read what no file's work depends on.
 void install_signals(platform::EventLoop& loop, Daemon& daemon) {
@@ -100,7 +112,8 @@ int run_module(platform::EventLoop& loop, Daemon& daemon, int argc, char** argv)
   }
   const std::string registry = platform::RegistryFile::default_path();
   warn_missing_registry(registry);
-  platform::InstanceLock lock(platform::instance_lock_folder(daemon.registry.DB_Dir, registry), registry);
+  note_registry_branch(registry);
+  platform::InstanceLock lock(platform::home_private_folder(daemon.registry.DB_Dir));
   if (lock.state() == platform::InstanceLock::State::HeldElsewhere) {
     refuse("Another instance of " + std::string(kModuleName) + " is already running... exiting");
     return kExitRefused;
@@ -109,6 +122,8 @@ int run_module(platform::EventLoop& loop, Daemon& daemon, int argc, char** argv)
     refuse("Unable to start: cannot open the instance lock " + lock.path() + ": " + std::strerror(lock.error()));
     return kExitRefused;
   }
+  // Only the holder of the home may take up what an earlier run left there.
+  daemon.settle_in_home();
   install_signals(loop, daemon);
   if (daemon.registry.Run_Type == "NTService") return start_service(loop, daemon);
   if (!start_module(daemon)) return kExitRefused;
@@ -148,6 +163,13 @@ int run_daemon(int argc, char** argv) {
   if (join_arguments(argc, argv) == "--version") {
     std::printf("dexweb %s\n", std::string(module_version()).c_str());
     return 0;
+  }
+  // An unreadable registry is no empty one: every folder would be missing.
+  try {
+    registry_in_effect().require_readable();
+  } catch (const RuntimeError& e) {
+    refuse("Unable to start: the registry file cannot be read: " + e.description());
+    return kExitRefused;
   }
   platform::EventLoop& loop = platform::event_loop();
   // The daemon outlives the handlers below, so that their lines go to its log folder.

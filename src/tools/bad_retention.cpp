@@ -3,31 +3,20 @@
 #include <chrono>
 #include <utility>
 
+#include "config/registry.h"
 #include "config/registry_settings.h"
+#include "config/registry_values.h"
 #include "intake/bad_copies.h"
 #include "notify/notifications.h"
 #include "platform/files.h"
 #include "platform/registry_file.h"
 #include "tools/gateway_registry.h"
-#include "util/text.h"
 
 namespace dexweb::ctl {
 
 long bad_retention_days(const std::string& registry_path) {
-  const auto value =
-      platform::RegistryFile(registry_path).read(std::string("HKEY_LOCAL_MACHINE\\") + kVelotraxKey, "Bad_Retention_Days");
-  if (!value) return kDefaultBadRetentionDays;
-  double days = 0;
-  if (const auto* number = std::get_if<std::uint32_t>(&*value)) {
-    days = *number;
-  } else {
-    const auto parsed = text::parse_number(std::get<std::string>(*value));
-    if (!parsed) return kDefaultBadRetentionDays;
-    days = *parsed;
-  }
-  if (days < 1 || days > kMaxBadRetentionDays || days != static_cast<double>(static_cast<long>(days)))
-    return kDefaultBadRetentionDays;
-  return static_cast<long>(days);
+  const std::string text = query_value(platform::RegistryFile(registry_path), kVelotraxKey, "Bad_Retention_Days");
+  return registry_whole_number(text, 1, kMaxBadRetentionDays).value_or(kDefaultBadRetentionDays);
 }
 
 std::string bad_folder_of(const std::string& registry_path) {

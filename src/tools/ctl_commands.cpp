@@ -3,12 +3,14 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/accounts.h"
 #include "platform/files.h"
 #include "platform/registry_file.h"
 #include "tools/ctl_options.h"
 #include "tools/gateway_home.h"
 #include "tools/home_database.h"
 #include "tools/submit_message.h"
+#include "tools/web_form.h"
 #include "tools/system_owner.h"
 #include "util/runtime_error.h"
 
@@ -42,7 +44,8 @@ void print_folders(const HomeLayout& home) {
 
 int init_folder_home(const Options& options, int port) {
   if (options.words().size() != 1) throw UsageError("init takes one folder, or --system");
-  if (options.get("root") || options.get("account")) throw UsageError("--root and --account go with --system");
+  if (options.get("root") || options.get("account") || options.get("web-group"))
+    throw UsageError("--root, --account and --web-group go with --system");
   const HomeLayout home = home_layout(options.words()[0]);
   init_home(home, port);
   print_folders(home);
@@ -60,22 +63,38 @@ int init_system_home(const Options& options, int port) {
   const char* env_root = std::getenv("DEXWEB_SYSTEM_ROOT");
   const HomeLayout home = system_layout(options.get("root").value_or(env_root ? env_root : ""));
   const std::string account = options.get("account").value_or(kServiceAccount);
+  const std::string group = options.get("web-group").value_or(kWebGroup);
+  const std::string accounts_of = home.root.empty() ? std::string("this system") : home.root;
   init_home(home, port);
   print_folders(home);
-  if (account_exists(account)) {
-    hand_over(home, account);
+  const auto numbers = platform::find_account(home.root, account);
+  if (numbers) {
+    const unsigned web_gid = web_group(home, group);
+    hand_over(home, *numbers, web_gid);
     std::printf("Owner: %s (%s, %s); registry readable by its group\n", account.c_str(), home.data.c_str(),
                 home.log.c_str());
+    try {
+      grant_web_access(home, *numbers, web_gid);
+      std::printf("Web writers: group %s; %s is setgid to it, and its default ACL lets %s read (and delete)\n"
+                  "  every file they write there\n",
+                  group.c_str(), home.web.c_str(), account.c_str());
+    } catch (const RuntimeError& e) {
+      // Without ACLs the account reads through the group instead.
+      std::printf("Web writers: group %s; %s is setgid to it, but %s\n  Instead: usermod -a -G %s %s && chmod o+x %s\n",
+                  group.c_str(), home.web.c_str(), e.description().c_str(), group.c_str(), account.c_str(),
+                  home.data.c_str());
+    }
   } else {
-    std::printf("Owner: root; the account %s does not exist (the package makes it: systemd-sysusers)\n",
-                account.c_str());
+    std::printf("Owner: root; the account %s does not exist in %s (the package makes it: systemd-sysusers)\n",
+                account.c_str(), accounts_of.c_str());
   }
   print_accounts(home);
   std::printf("Next:\n");
-  std::printf("  setfacl -m u:www-data:x %s && setfacl -m u:www-data:rwx %s   # the web server writes here\n",
-              home.data.c_str(), home.web.c_str());
+  if (numbers)
+    std::printf("  usermod -a -G %s www-data        # the web server's account (www-data here) writes messages\n",
+                group.c_str());
   std::printf("  systemctl enable --now VTXWeb.service dexweb-prune.timer\n");
-  std::printf("  systemctl status VTXWeb\n");
+  std::printf("  dexwebctl check --web-account www-data\n");
   std::printf("  dexwebctl status\n");
   return 0;
 }
@@ -88,7 +107,7 @@ std::string registry_path(const Options& options) {
 }
 
 int run_init(const std::vector<std::string>& args) {
-  const Options options(args, {"port", "root", "account"}, {"system"});
+  const Options options(args, {"port", "root", "account", "web-group"}, {"system"});
   const int port = static_cast<int>(options.number("port", 1, 65535).value_or(kDefaultMonitorPort));
   return options.has("system") ? init_system_home(options, port) : init_folder_home(options, port);
 }
@@ -96,9 +115,17 @@ int run_init(const std::vector<std::string>& args) {
 int run_submit(const std::vector<std::string>& args) {
   const Options options(args, {"home", "folder", "user", "from", "to", "message"});
   if (!options.words().empty()) throw UsageError("unexpected word " + options.words()[0]);
-  const WebSubmission submission{options.require("user"), options.get("from").value_or(""),
-                                 options.get("to").value_or(""), options.get("message").value_or("")};
   const std::string folder = watched_folder(options);
+  // The form's own rules: a line break inside a field would start a field of its own.
+  const FormCheck form = check_form({{"account", options.require("user")}, {"sender", options.get("from").value_or("")},
+                                     {"recipients", options.get("to").value_or("")},
+                                     {"message", options.get("message").value_or("")}});
+  if (!form.submission) {
+    std::string problems;
+    for (const std::string& problem : form.problems) problems += " " + problem;
+    throw RuntimeError(err::kInvalidProcedureCall, "submit refused by the web form's rules:" + problems);
+  }
+  const WebSubmission& submission = *form.submission;
   // The module watches a folder that the site made; a typing error must not make another.
   const auto info = platform::stat_path(folder);
   if (!info || !info->is_dir) throw RuntimeError(err::kPathNotFound, "watched folder not found: " + folder);

@@ -17,19 +17,24 @@ inline constexpr int kDefaultMonitorPort = 7400;
 std::string registry_path(const Options& options);
 
 // init DIR [--port N]: makes a gateway home in DIR. init --system [--root DIR] [--account A]
-// [--port N]: makes the production home in the system's folders (under DIR, else
-// $DEXWEB_SYSTEM_ROOT, else "/"), handed to the account A (default velotrax) when it exists.
-// Both print the folders, the accounts of the database and the commands to run next.
+// [--web-group G] [--port N]: makes the production home in the system's folders (under DIR,
+// else $DEXWEB_SYSTEM_ROOT, else "/"), handed to the account A (default velotrax) when the
+// root's account database has it, with the watched folder shared with the web writers'
+// group G (default velotrax-web, made when missing). Both print the folders, the accounts of
+// the database and the commands to run next.
 int run_init(const std::vector<std::string>& args);
-// submit [--home DIR | --folder F] --user U [--from F] [--to LIST] [--message TEXT]: writes a
+// submit [--home DIR | --folder F] --user U [--from F] [--to LIST] --message TEXT: writes a
 // message file into the watched folder (of the registry in effect when neither is given)
-// and prints its path. A watched folder that does not exist is refused, never created.
+// and prints its path. The web form's rules apply (tools/web_form.h), each refusal named. A
+// watched folder that does not exist is refused, never created.
 int run_submit(const std::vector<std::string>& args);
 // monitor [--port N] [--address A] [--count N] [--colour auto|always|never]: shows the
 // module's monitor datagrams as they arrive (port: else the registry's Monitor VTM_Port,
 // else 7400; 0 takes any free port). The listening address goes to standard error first.
 int run_monitor(const std::vector<std::string>& args);
 // status [--home DIR] [--json]: the gateway's state, waiting files, last rows and files.
+// Status 0 when the module runs, 3 when it does not, 4 when that cannot be told (the lock
+// folder cannot be read); 1 when the gateway cannot be read at all.
 int run_status(const std::vector<std::string>& args);
 // serve [--home DIR] [--listen ADDR:PORT]: the web form and status pages until stopped
 // (default 127.0.0.1:8080; port 0 takes any free port). The watched folder is read from the
@@ -40,17 +45,20 @@ int run_serve(const std::vector<std::string>& args);
 // files and bad copies a module left half-written more than an hour ago, or with --dry-run
 // only lists them. Prints each path and a count of each kind.
 int run_prune(const std::vector<std::string>& args);
-// check [--home DIR] [--account A] [--as service|program]: checks the registry, the
-// database, the folders (writable by A, default the registry file's owner) and the filter;
-// one line "ok ..." or "problem ..." each, then the count. Status 1 when there is a problem.
-// --as: how the module will be started (default: service for /etc/velotrax/velotrax.reg).
+// check [--home DIR] [--account A] [--web-account W] [--as service|program]: checks the
+// registry, the database and the control row, the folders (writable by A, default the User=
+// of the installed unit VTXWeb.service, else the account running check), a file that W writes
+// into the watched folder (readable by A) and the filter; one line "ok ..." or "problem ..."
+// each, then the count. Status 1 when there is a problem. --as: how the module will be
+// started (default: service for /etc/velotrax/velotrax.reg).
 int run_check(const std::vector<std::string>& args);
-// pause, resume, stop [--home DIR]: write the control row as the gateway's tools do
-// (dexweb_pause true, dexweb_pause false, dexweb_run false); the module obeys at its next
-// refresh.
+// pause, stop, start (or resume) [--home DIR]: write the control row as the gateway's tools
+// do (dexweb_pause true; dexweb_run false; dexweb_run true and dexweb_pause false) and say
+// what that does to the module, which obeys at its next refresh: pause and stop end a running
+// module's process. start says when no module runs to obey it.
 int run_pause(const std::vector<std::string>& args);
-int run_resume(const std::vector<std::string>& args);
 int run_stop(const std::vector<std::string>& args);
+int run_start(const std::vector<std::string>& args);
 // version: prints "dexwebctl VERSION".
 int run_version(const std::vector<std::string>& args);
 

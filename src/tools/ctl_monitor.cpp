@@ -2,21 +2,20 @@
 
 #include "config/registry.h"
 #include "config/registry_settings.h"
+#include "config/registry_values.h"
 #include "platform/terminal.h"
 #include "platform/udp_receiver.h"
 #include "tools/ctl_commands.h"
 #include "tools/ctl_options.h"
 #include "tools/monitor_report.h"
-#include "util/text.h"
 
 namespace dexweb::ctl {
 namespace {
 
 int monitor_port(const Options& options) {
   if (const auto port = options.number("port", 0, 65535)) return static_cast<int>(*port);
-  const auto configured = text::parse_number(query_value(kMonitorKey, "VTM_Port"));
-  if (configured && *configured >= 1 && *configured <= 65535) return static_cast<int>(*configured);
-  return kDefaultMonitorPort;
+  const int configured = registry_port(query_value(kMonitorKey, "VTM_Port"));
+  return configured != 0 ? configured : kDefaultMonitorPort;
 }
 
 bool use_colour(const Options& options) {

@@ -13,26 +13,33 @@ namespace {
 constexpr const char* kUsage =
     "usage: dexwebctl COMMAND [options]\n"
     "  init DIR [--port N]            make a gateway home in DIR (monitor port N, default 7400)\n"
-    "  init --system [--root DIR] [--account A] [--port N]\n"
+    "  init --system [--root DIR] [--account A] [--web-group G] [--port N]\n"
     "                                 make the production home in /etc/velotrax, /var/lib/velotrax,\n"
     "                                 /var/log/velotrax (under DIR or $DEXWEB_SYSTEM_ROOT), owned by A\n"
-    "                                 (default velotrax) when that account exists\n"
-    "  submit [--home DIR | --folder F] --user U [--from F] [--to LIST] [--message TEXT]\n"
-    "                                 write a message file as the web form does\n"
+    "                                 (default velotrax) when that account exists there; the web\n"
+    "                                 writers' group G (default velotrax-web) shares the watched folder\n"
+    "  submit [--home DIR | --folder F] --user U [--from F] [--to LIST] --message TEXT\n"
+    "                                 write a message file as the web form does, under its rules\n"
     "  monitor [--port N] [--address A] [--count N] [--colour auto|always|never]\n"
     "                                 show the module's monitor datagrams live\n"
-    "  status [--home DIR] [--json]   module state, waiting files, last rows and files\n"
-    "  serve [--home DIR] [--listen ADDR:PORT]\n"
-    "                                 the web form and status pages (default 127.0.0.1:8080), and\n"
-    "                                 /healthz, /status.json, /metrics for machines\n"
+    "  status [--home DIR] [--json]   module state, waiting files, last rows and files; status 0 running,\n"
+    "                                 3 not running, 4 unknown (the lock folder cannot be read)\n"
+    "  serve [--home DIR] [--listen ADDR:PORT] [--status-listen ADDR:PORT|off] [--server-name N,...]\n"
+    "                                 the web form and /healthz (default 127.0.0.1:8080); the status\n"
+    "                                 pages, /status.json, /metrics on the second address (default\n"
+    "                                 127.0.0.1:8081); requests must name an address or N as Host\n"
     "  prune [--home DIR] [--days N] [--dry-run]\n"
     "                                 remove bad copies older than N days (default: the registry's\n"
     "                                 Bad_Retention_Days, else 30); mail files are never removed\n"
-    "  check [--home DIR] [--account A] [--as service|program]\n"
-    "                                 check registry, database, folders (writable by A, default the\n"
-    "                                 registry's owner) and filter; one line each, status 1 on a problem\n"
-    "  pause | resume | stop [--home DIR]\n"
-    "                                 write the control row (dexweb_pause true / false, dexweb_run false)\n"
+    "  check [--home DIR] [--account A] [--web-account W] [--as service|program]\n"
+    "                                 check registry values, database, control row, folders (writable by\n"
+    "                                 A, default the installed unit's User=), that a file W writes into\n"
+    "                                 the watched folder is readable by A, and the filter; one line each,\n"
+    "                                 status 1 on a problem\n"
+    "  stop | pause | start | resume [--home DIR]\n"
+    "                                 write the control row: stop (dexweb_run false) and pause (dexweb_pause\n"
+    "                                 true) end a running module; start or resume (dexweb_run true,\n"
+    "                                 dexweb_pause false) undo both\n"
     "  version                        the version\n"
     "  help                           this text\n"
     "Without --home, the registry is $VELOTRAX_REGISTRY (default /etc/velotrax/velotrax.reg).\n";
@@ -45,8 +52,8 @@ struct Command {
 constexpr Command kCommands[] = {
     {"init", dexweb::ctl::run_init},       {"submit", dexweb::ctl::run_submit}, {"monitor", dexweb::ctl::run_monitor},
     {"status", dexweb::ctl::run_status},   {"serve", dexweb::ctl::run_serve},   {"prune", dexweb::ctl::run_prune},
-    {"check", dexweb::ctl::run_check},     {"pause", dexweb::ctl::run_pause},   {"resume", dexweb::ctl::run_resume},
-    {"stop", dexweb::ctl::run_stop},       {"version", dexweb::ctl::run_version},
+    {"check", dexweb::ctl::run_check},     {"pause", dexweb::ctl::run_pause},   {"resume", dexweb::ctl::run_start},
+    {"start", dexweb::ctl::run_start},     {"stop", dexweb::ctl::run_stop},     {"version", dexweb::ctl::run_version},
 };
 
 int dispatch(const std::vector<std::string>& args) {

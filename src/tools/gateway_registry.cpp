@@ -1,5 +1,6 @@
 #include "tools/gateway_registry.h"
 
+#include "config/registry.h"
 #include "config/registry_settings.h"
 #include "data/db_object.h"
 #include "platform/files.h"
@@ -9,9 +10,7 @@
 namespace dexweb::ctl {
 
 std::string registry_folder(const std::string& registry_path, std::string_view name) {
-  const auto value = platform::RegistryFile(registry_path).read(std::string("HKEY_LOCAL_MACHINE\\") + kVelotraxKey, name);
-  if (!value || !std::holds_alternative<std::string>(*value)) return {};
-  std::string folder = std::get<std::string>(*value);
+  std::string folder = query_value(platform::RegistryFile(registry_path), kVelotraxKey, name);
   if (!folder.empty() && folder.back() != '/') folder += '/';
   return folder;
 }
@@ -19,6 +18,11 @@ std::string registry_folder(const std::string& registry_path, std::string_view n
 void require_registry_file(const std::string& registry_path) {
   if (!platform::stat_path(registry_path))
     throw RuntimeError(err::kFileNotFound, "registry file not found: " + registry_path);
+  try {
+    platform::RegistryFile(registry_path).require_readable();
+  } catch (const RuntimeError& e) {
+    throw RuntimeError(e.number(), "registry file cannot be read: " + e.description());
+  }
 }
 
 DatabaseSettings gateway_database_settings(const std::string& registry_path) {

@@ -16,8 +16,9 @@ namespace dexweb::ctl {
 // empty text when the file, the key or the value is missing.
 std::string registry_folder(const std::string& registry_path, std::string_view name);
 
-// Raises RuntimeError 53 "registry file not found: PATH" when the file is missing (a missing
-// registry would otherwise read as an empty one).
+// Raises RuntimeError 53 "registry file not found: PATH" when the file is missing, and the
+// file error "registry file cannot be read: ..." when it cannot be read (either would
+// otherwise read as an empty registry).
 void require_registry_file(const std::string& registry_path);
 
 // The settings of a DBObject on the registry's DB_Dir, failing at once rather than retrying

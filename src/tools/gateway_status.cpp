@@ -63,7 +63,7 @@ GatewayStatus read_gateway_status(const std::string& registry_path) {
   DatabaseSettings settings = gateway_database_settings(registry_path);
   GatewayStatus status;
   const std::string db_dir = registry_folder(registry_path, "DB_Dir");
-  status.module = find_module(registry_path, db_dir);
+  status.module = find_module(db_dir);
   status.now_epoch =
       std::chrono::duration_cast<std::chrono::seconds>(platform::clock().now().time_since_epoch()).count();
   DBObject db(std::move(settings));
@@ -81,9 +81,26 @@ GatewayStatus read_gateway_status(const std::string& registry_path) {
 }
 
 std::string state_word(const GatewayStatus& status) {
-  if (!status.module.pid) return "stopped";
+  if (!status.module.pid) return status.module.unknown.empty() ? "stopped" : "unknown";
   if (status.control_found && !status.run) return "stopping";
   return status.pause ? "paused" : "running";
+}
+
+std::string state_text(const GatewayStatus& status) {
+  const std::string word = state_word(status);
+  return word == "unknown" ? word + ": " + status.module.unknown : word;
+}
+
+std::vector<std::string> control_problems(bool found, bool run, bool pause) {
+  if (!found) return {"no control row: the module stops at its first refresh"};
+  std::vector<std::string> problems;
+  if (!run)
+    problems.push_back("dexweb_run is false: a running module stops within seconds, and one started stops at once; "
+                       "run `dexwebctl start`");
+  if (pause)
+    problems.push_back("dexweb_pause is true: a running module stops within seconds, and one started waits up to "
+                       "300 s; run `dexwebctl resume`");
+  return problems;
 }
 
 std::string control_summary(const GatewayStatus& status) {

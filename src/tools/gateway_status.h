@@ -48,9 +48,15 @@ inline constexpr std::size_t kStatusRows = 10;
 // read. Missing folders count as empty.
 GatewayStatus read_gateway_status(const std::string& registry_path);
 
-// One word for the module's state: "stopped" when nobody holds the home's lock, else "stopping" when the
-// control row says not to run, "paused" when it says to pause, "running" otherwise.
+// One word for the module's state: "unknown" when nobody can tell whether it runs (the lock
+// folder cannot be read), "stopped" when nobody holds the home's lock, else "stopping" when
+// the control row says not to run, "paused" when it says to pause, "running" otherwise.
 std::string state_word(const GatewayStatus& status);
+// The word, and for "unknown" why: "unknown: cannot read the lock folder ...".
+std::string state_text(const GatewayStatus& status);
+// What the control row does to the module, one sentence each with the command that undoes
+// it; none when the module may run.
+std::vector<std::string> control_problems(bool found, bool run, bool pause);
 // The control row's flags as "dexweb_run true, dexweb_pause false, dexweb_state true", or
 // "no control row".
 std::string control_summary(const GatewayStatus& status);

@@ -1,16 +1,22 @@
 #include "tools/home_check.h"
 
-#include <array>
+#include <unistd.h>
+
+#include <cstdio>
 #include <optional>
 #include <regex>
 
+#include "config/registry.h"
 #include "config/registry_settings.h"
+#include "config/registry_values.h"
 #include "data/db_object.h"
 #include "platform/accounts.h"
 #include "platform/dynamic_library.h"
 #include "platform/files.h"
 #include "platform/registry_file.h"
 #include "tools/gateway_registry.h"
+#include "tools/gateway_status.h"
+#include "tools/submit_message.h"
 #include "tools/text_lines.h"
 #include "util/runtime_error.h"
 #include "util/text.h"
@@ -21,43 +27,32 @@ namespace {
 constexpr const char* kRoot = "HKEY_LOCAL_MACHINE\\";
 constexpr int kRequiredDbVersion = 1100;
 
-// The values the gateway's modules read from the keys that DexWeb reads.
-constexpr std::array kVelotraxValues = {
-    "Prog_Dir", "DB_Dir", "Log_Dir", "DB_Password", "SyncTimeWithServer", "DB_Short_Timeout", "DB_Medium_Timeout",
-    "DB_Long_Timeout", "DB_Retries", "Obfuscate_Msg_Chars", "Instant_Pickup", "Bad_Retention_Days",
-    "Worked_Files_Retention_Days", "SmtpPort", "ProxyHost", "ProxyPort", "NoLoginOption", "NoAdminBackupPrompt",
-    "ZipLogArchive", "ForwardThroughRecipient", "DexTapIdExtras"};
-constexpr std::array kServicesValues = {"Run_Type", "Stop", "Sched_Run", "DexAscii_Run", "DexMail_Run", "DexWeb_Run",
-                                        "DexTap_Run", "DexSerial_Run", "Connector", "DexAsciiUnhide",
-                                        "DexSerialIgnoreRestart", "DexTapIgnoreRestart"};
-constexpr std::array kMonitorValues = {"VTM_Enabled", "VTM_Port", "VTM_IP1", "VTM_IP2", "VTM_IP3"};
+constexpr const char* kWow64Product = "HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Wyndrose\\Velotrax";
 
-template <std::size_t N>
-bool known(const std::array<const char*, N>& names, const std::string& name) {
-  for (const char* n : names)
-    if (text::iequals(n, name)) return true;
-  return false;
+// A key of the WOW6432Node branch as the key of the product's branch it stands for.
+std::string as_product_key(const std::string& key) {
+  const std::string wow = kWow64Product;
+  if (!text::istarts_with(key, wow) || (key.size() > wow.size() && key[wow.size()] != '\\')) return key;
+  return std::string(kRoot) + kVelotraxKey + key.substr(wow.size());
 }
 
 CheckLine ok(std::string text) { return {true, std::move(text)}; }
 CheckLine problem(std::string text) { return {false, std::move(text)}; }
 
-// Whether the value named is known in the key (full path); keys outside the product's three
-// hold other modules' values and are not judged.
+// Whether the value named is unknown in the key (full path): the key, when it is one of the
+// product's three; keys outside them hold other modules' values and are not judged.
 std::optional<std::string> unknown_value(const std::string& key, const std::string& name) {
-  const std::string product = std::string(kRoot) + kVelotraxKey;
-  if (text::iequals(key, product)) return known(kVelotraxValues, name) ? std::nullopt : std::optional(key);
-  if (text::iequals(key, std::string(kRoot) + kServicesKey))
-    return known(kServicesValues, name) ? std::nullopt : std::optional(key);
-  if (text::iequals(key, std::string(kRoot) + kMonitorKey))
-    return known(kMonitorValues, name) ? std::nullopt : std::optional(key);
+  const std::string product = as_product_key(key);
+  for (const char* k : {kVelotraxKey, kServicesKey, kMonitorKey})
+    if (text::iequals(product, std::string(kRoot) + k)) return find_registry_value(k, name) ? std::nullopt : std::optional(key);
   return std::nullopt;
 }
 
 bool known_key(const std::string& key) {
-  const std::string product = std::string(kRoot) + kVelotraxKey;
-  if (!text::istarts_with(key, product + "\\")) return true;
-  return text::iequals(key, std::string(kRoot) + kServicesKey) || text::iequals(key, std::string(kRoot) + kMonitorKey);
+  const std::string product = std::string(kRoot) + kVelotraxKey, as_product = as_product_key(key);
+  if (!text::istarts_with(as_product, product + "\\")) return true;
+  return text::iequals(as_product, std::string(kRoot) + kServicesKey) ||
+         text::iequals(as_product, std::string(kRoot) + kMonitorKey);
 }
 
 void check_lines(const std::string& bytes, std::vector<CheckLine>& out) {
@@ -99,15 +94,30 @@ void check_lines(const std::string& bytes, std::vector<CheckLine>& out) {
   if (bad == 0) out.push_back(ok("registry lines: " + std::to_string(lines.size()) + " read, all known"));
 }
 
-std::string registry_text(const std::string& registry_path, const char* key, const char* name) {
-  const auto value = platform::RegistryFile(registry_path).read(std::string(kRoot) + key, name);
-  if (!value) return {};
-  if (const auto* s = std::get_if<std::string>(&*value)) return *s;
-  return std::to_string(std::get<std::uint32_t>(*value));
+// Every value of the module's own, judged as the module reads it.
+void check_values(const platform::RegistryFile& file, std::vector<CheckLine>& out) {
+  std::size_t bad = 0, read = 0;
+  for (const RegistryValue& value : registry_values()) {
+    if (!value.problem || !value_exists(file, value.key, value.name)) continue;
+    ++read;
+    const std::string text = query_value(file, value.key, value.name);
+    if (const auto wrong = value.problem(text)) {
+      out.push_back(problem(std::string(value.name) + " \"" + text::decode_bytes(text) + "\" " + *wrong));
+      ++bad;
+    }
+  }
+  if (bad == 0) out.push_back(ok("registry values: " + std::to_string(read) + " of the module's own, each as meant"));
+}
+
+void check_branch(const platform::RegistryFile& file, std::vector<CheckLine>& out) {
+  const std::string read = key_read_for(file, kVelotraxKey);
+  if (read != kVelotraxKey)
+    out.push_back(ok("no [" + std::string(kRoot) + kVelotraxKey + "]: its values are read from [" + kRoot + read +
+                     "], as a registry exported on 64-bit Windows holds them"));
 }
 
 void check_run_type(const CheckRequest& request, std::vector<CheckLine>& out) {
-  const std::string run_type = registry_text(request.registry_path, kServicesKey, "Run_Type");
+  const std::string run_type = query_value(platform::RegistryFile(request.registry_path), kServicesKey, "Run_Type");
   const char* how = request.as_service ? "under systemd" : "as a program";
   if (request.as_service && run_type != "NTService")
     out.push_back(problem("Run_Type \"" + run_type + "\": started " + how + " it should say \"NTService\""));
@@ -131,6 +141,26 @@ void check_folder(const CheckRequest& request, const std::string& what, const st
   }
 }
 
+// The library as the unit loads it: the hardened unit (MemoryDenyWriteExecute) refuses one
+// that asks for an executable stack, which a load here, without the unit's limits, would not
+// show; the module then stores every message unfiltered.
+void check_filter_library(const std::string& library, std::vector<CheckLine>& out) {
+  try {
+    const platform::LibraryTraits traits = platform::inspect_library(library);
+    if (traits.elf && !traits.same_machine)
+      return out.push_back(problem("filter library " + library + " is built for " + traits.machine + ", not for this computer"));
+    if (traits.elf && traits.executable_stack)
+      return out.push_back(problem("filter library " + library +
+                                   " asks for an executable stack: the service (MemoryDenyWriteExecute) cannot load it "
+                                   "and would store every message unfiltered; link it with -z noexecstack"));
+    platform::DynamicLibrary loaded(library);
+    loaded.function<void()>("RunFilter");
+    out.push_back(ok("filter library " + library + " loads and has RunFilter"));
+  } catch (const RuntimeError& e) {
+    out.push_back(problem("filter library " + library + ": " + e.description()));
+  }
+}
+
 void check_filters(const CheckRequest& request, const std::string& prog_dir, std::vector<CheckLine>& out) {
   if (prog_dir.empty()) return out.push_back(ok("no Prog_Dir: no filter"));
   const std::string library = platform::resolve_name_nocase(prog_dir, "vtfilter.so");
@@ -138,13 +168,7 @@ void check_filters(const CheckRequest& request, const std::string& prog_dir, std
   bool any = false;
   if (const auto info = platform::stat_path(library)) {
     any = true;
-    try {
-      platform::DynamicLibrary loaded(library);
-      loaded.function<void()>("RunFilter");
-      out.push_back(ok("filter library " + library + " loads and has RunFilter"));
-    } catch (const RuntimeError& e) {
-      out.push_back(problem("filter library " + library + ": " + e.description()));
-    }
+    check_filter_library(library, out);
   }
   if (const auto info = platform::stat_path(program)) {
     any = true;
@@ -192,7 +216,11 @@ void check_rows(DBObject& db, std::vector<CheckLine>& out) {
     out.push_back(ok("database: dbversion 1100, settings row (poll every " + settings->AsText("dexweb_poll") + " s)"));
   }
   auto control = db.OpenRecordset("SELECT [dexweb_run], [dexweb_pause], [dexweb_state] FROM [control]" + db.SqlDialect().table_hint());
-  out.push_back(control->Eof() ? problem("database: no control row") : ok("database: control row"));
+  const bool found = !control->Eof();
+  const std::vector<std::string> stops =
+      control_problems(found, found && control->AsBool("dexweb_run"), found && control->AsBool("dexweb_pause"));
+  for (const std::string& stop : stops) out.push_back(problem((found ? "control row: " : "database: ") + stop));
+  if (stops.empty()) out.push_back(ok("database: control row (dexweb_run true, dexweb_pause false)"));
   if (!table_exists(db, "worked_files")) {
     out.push_back(ok("database: no worked_files table yet (the module makes it)"));
   } else {
@@ -223,6 +251,39 @@ void check_connection_file(const std::string& db_dir, std::vector<CheckLine>& ou
   out.push_back(ok("connection-string file " + path + " (driver " + name + ")"));
 }
 
+std::string described(const std::string& path) {
+  const auto owned = platform::ownership(path);
+  if (!owned) return "?";
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", owned->mode);
+  return "owner " + owned->owner + ", group " + owned->group + ", mode " + mode;
+}
+
+// A file written into the watched folder as the web side writes one, by the web account, then
+// opened by the module's account: the situation of every message, before it happens.
+void check_web_account(const CheckRequest& request, const std::string& folder, std::vector<CheckLine>& out) {
+  const std::string& web = request.web_account;
+  const std::string probe = folder + ".dexwebctl-check-" + std::to_string(::getpid()) + ".probe";
+  const platform::Access wrote = platform::as_account(web, [&] {
+    write_web_file(probe, "a test file of dexwebctl check\r\n");
+    return true;
+  });
+  if (wrote == platform::Access::Unknown)
+    return out.push_back(problem("web account " + web + ": cannot act as it (no such account, or not run as root)"));
+  if (wrote == platform::Access::No)
+    return out.push_back(problem("web account " + web + " cannot write a file into " + folder + " (" + described(folder) +
+                                 "): add it to the folder's group (usermod -a -G GROUP " + web + ")"));
+  const platform::Access read = platform::access_as(probe, request.account, platform::AccessKind::Read);
+  const std::string facts = described(probe);
+  platform::remove_file(probe);
+  if (read == platform::Access::Yes)
+    return out.push_back(ok("a file that " + web + " writes into " + folder + " is readable by " + request.account));
+  out.push_back(problem("a file that " + web + " writes into " + folder + " (" + facts + ") is not readable by " +
+                        request.account + ": the module would leave every message unread; make the folder setgid to a "
+                        "group of the web writers with a default ACL for " + request.account +
+                        " (dexwebctl init --system does)"));
+}
+
 void check_database(const CheckRequest& request, const std::string& db_dir, std::vector<CheckLine>& out) {
   if (db_dir.empty()) return out.push_back(problem("no DB_Dir: no database"));
   check_connection_file(db_dir, out);
@@ -233,7 +294,9 @@ void check_database(const CheckRequest& request, const std::string& db_dir, std:
     check_rows(db, out);
     const std::string web = read_watched_folder(db);
     db.CloseDb();
-    check_folder(request, "watched folder", web.empty() || web.back() == '/' ? web : web + "/", out);
+    const std::string folder = web.empty() || web.back() == '/' ? web : web + "/";
+    check_folder(request, "watched folder", folder, out);
+    if (!request.web_account.empty()) check_web_account(request, folder, out);
   } catch (const RuntimeError& e) {
     out.push_back(problem("database: " + e.description()));
   }
@@ -251,12 +314,17 @@ std::vector<CheckLine> check_registry(const CheckRequest& request) {
     case platform::Access::No: out.push_back(problem("registry not readable by " + request.account)); break;
     case platform::Access::Unknown: out.push_back(problem("cannot tell whether " + request.account + " may read the registry")); break;
   }
-  check_lines(platform::read_file(request.registry_path, 1 << 20), out);
-  for (const char* name : {"Prog_Dir", "DB_Dir", "Log_Dir"}) {
-    const std::string value = registry_text(request.registry_path, kVelotraxKey, name);
-    if (!value.empty() && value[0] != '/')
-      out.push_back(problem(std::string(name) + " \"" + value + "\" is relative: a service runs in \"/\""));
+  const platform::RegistryFile file(request.registry_path);
+  try {
+    file.require_readable();
+  } catch (const RuntimeError& e) {
+    // The module refuses to start with it.
+    out.push_back(problem("registry file cannot be read: " + e.description()));
+    return out;
   }
+  check_lines(platform::read_file(request.registry_path, 1 << 20), out);
+  check_branch(file, out);
+  check_values(file, out);
   check_run_type(request, out);
   return out;
 }

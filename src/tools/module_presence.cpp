@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/files.h"
 #include "platform/instance_lock.h"
@@ -11,8 +12,8 @@
 namespace dexweb::ctl {
 namespace {
 
-std::optional<PollState> read_state(const std::string& folder, const std::string& registry_path) {
-  const std::string path = platform::InstanceLock::state_path(folder, registry_path);
+std::optional<PollState> read_state(const std::string& folder) {
+  const std::string path = platform::InstanceLock::state_path(folder);
   const auto info = platform::stat_path(path);
   if (!info || !info->is_regular) return std::nullopt;
   try {
@@ -24,32 +25,15 @@ std::optional<PollState> read_state(const std::string& folder, const std::string
 
 }  // namespace
 
-std::vector<std::string> lock_folders(const std::string& registry_path, const std::string& db_dir) {
-  std::vector<std::string> folders;
-  const auto add = [&](const std::string& folder) {
-    if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(folder);
-  };
-  add(platform::instance_lock_folder(db_dir, registry_path));
-  add(kServiceRuntimeFolder);
-  if (!db_dir.empty()) {
-    add(db_dir + (db_dir.back() == '/' ? "" : "/") + "lock/");
-  } else {
-    const std::size_t slash = registry_path.rfind('/');
-    add((slash == std::string::npos ? std::string("./") : registry_path.substr(0, slash + 1)) + "lock/");
-  }
-  return folders;
-}
-
-ModulePresence find_module(const std::string& registry_path, const std::string& db_dir) {
+ModulePresence find_module(const std::string& db_dir) {
+  const std::string folder = platform::home_private_folder(db_dir);
   ModulePresence presence;
-  for (const std::string& folder : lock_folders(registry_path, db_dir)) {
-    if (const auto pid = platform::InstanceLock::holder(folder, registry_path)) {
-      presence.pid = *pid;
-      presence.poll = read_state(folder, registry_path);
-      return presence;
-    }
-    if (!presence.poll) presence.poll = read_state(folder, registry_path);
-  }
+  const platform::InstanceLock::Holder holder = platform::InstanceLock::holder(folder);
+  if (holder.pid) presence.pid = *holder.pid;
+  if (!holder.pid && holder.error != 0)
+    presence.unknown = "cannot read the lock folder " + folder + ": " + std::strerror(holder.error) +
+                       " (ask as root or as the module's account)";
+  presence.poll = read_state(folder);
   return presence;
 }
 
@@ -72,6 +56,8 @@ std::optional<PollState> parse_poll_state(const std::string& text) {
       state.refused = value;
     } else if (name == "waiting") {
       state.waiting = static_cast<std::size_t>(std::max(0LL, value));
+    } else if (name == "unreadable") {
+      state.unreadable = std::max(0LL, value);
     }
   }
   if (!found) return std::nullopt;

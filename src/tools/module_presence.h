@@ -6,33 +6,29 @@
 #include <cstddef>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace dexweb::ctl {
-
-// The runtime folder of the packaged unit (RuntimeDirectory=dexweb), where a module under
-// systemd keeps its lock.
-inline constexpr const char* kServiceRuntimeFolder = "/run/dexweb/";
 
 struct PollState {
   long long last_poll = 0;  // seconds since the epoch
   long poll_interval = 0;   // seconds
   long long accepted = 0, refused = 0;  // reports of the module's current run
   std::size_t waiting = 0;
+  long long unreadable = 0;  // files the module left in the folder because it cannot read them
 };
 
 struct ModulePresence {
   std::optional<int> pid;          // the process holding the lock; empty when none does
   std::optional<PollState> poll;   // the state file's facts; empty when there is none
+  // Without a pid: why nobody can tell whether the module runs ("cannot read the lock
+  // folder ..."); empty when it surely does not.
+  std::string unknown;
 };
 
-// The folders where the module of the home may keep its lock: $RUNTIME_DIRECTORY when set,
-// the unit's runtime folder, then DB_Dir + "lock/" (or the registry's folder + "lock/").
-std::vector<std::string> lock_folders(const std::string& registry_path, const std::string& db_dir);
-
-// Looks in lock_folders for the lock's holder and the state file (the holder's, else the
-// first one found). Never throws.
-ModulePresence find_module(const std::string& registry_path, const std::string& db_dir);
+// Asks the home's instance lock (in DB_Dir + "lock/") for its holder and reads the state
+// file beside it; a lock folder that cannot be examined makes the answer unknown. Never
+// throws.
+ModulePresence find_module(const std::string& db_dir);
 
 // Reads "name=value" lines of a state file; nullopt when last_poll is missing.
 std::optional<PollState> parse_poll_state(const std::string& text);

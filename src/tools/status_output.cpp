@@ -1,29 +1,35 @@
 #include "tools/status_output.h"
 
 #include <cstdio>
+#include <vector>
 
 #include "util/text.h"
 
 namespace dexweb::ctl {
 namespace {
 
-// Names and texts may hold bytes that are not UTF-8 (file names); JSON wants UTF-8.
+// Names and texts may hold bytes that are not UTF-8 (file names); JSON wants UTF-8. Control
+// characters (C0, DEL and C1) are escaped, so that no printed byte can drive a terminal.
 std::string json_string(std::string_view raw) {
   std::string out = "\"";
-  for (const char c : text::decode_bytes(raw)) {
-    if (c == '"' || c == '\\') {
+  for (const char32_t cp : text::to_u32(raw)) {
+    if (cp == '"' || cp == '\\') {
       out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) {
       char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(cp));
       out += escaped;
     } else {
-      out += c;
+      text::append_utf8(out, cp);
     }
   }
   return out + "\"";
 }
+
+// A field of the text form: what a sender, a file name or a message holds cannot move the
+// cursor, forge a line or set the terminal's title.
+std::string shown(std::string_view raw) { return text::without_controls(raw); }
 
 const char* json_bool(bool value) { return value ? "true" : "false"; }
 
@@ -46,7 +52,16 @@ std::string poll_json(const GatewayStatus& s) {
   return "{\"last_poll\":" + std::to_string(poll->last_poll) + ",\"seconds_since\":" +
          std::to_string(s.now_epoch - poll->last_poll) + ",\"interval\":" + std::to_string(poll->poll_interval) +
          ",\"accepted\":" + std::to_string(poll->accepted) + ",\"refused\":" + std::to_string(poll->refused) +
-         ",\"waiting\":" + std::to_string(poll->waiting) + "}";
+         ",\"waiting\":" + std::to_string(poll->waiting) + ",\"unreadable\":" + std::to_string(poll->unreadable) + "}";
+}
+
+std::vector<std::string> problems(const GatewayStatus& s) {
+  std::vector<std::string> out = control_problems(s.control_found, s.run, s.pause);
+  if (s.module.poll && s.module.poll->unreadable > 0)
+    out.push_back(std::to_string(s.module.poll->unreadable) +
+                  " file(s) in the watched folder cannot be read by the module's account; its standard error "
+                  "(journalctl -u VTXWeb) names each with the fix");
+  return out;
 }
 
 std::string module_text(const GatewayStatus& s) {
@@ -55,7 +70,8 @@ std::string module_text(const GatewayStatus& s) {
   if (const auto& poll = s.module.poll)
     out += "last poll: " + std::to_string(s.now_epoch - poll->last_poll) + " s ago (every " +
            std::to_string(poll->poll_interval) + " s); this run: accepted " + std::to_string(poll->accepted) +
-           ", refused " + std::to_string(poll->refused) + "\n";
+           ", refused " + std::to_string(poll->refused) + "; unreadable: " + std::to_string(poll->unreadable) + "\n";
+  for (const std::string& problem : problems(s)) out += "problem: " + problem + "\n";
   return out;
 }
 
@@ -67,38 +83,40 @@ std::string message_json(const MessageFact& m) {
 
 std::string folder_text(const char* title, const FolderFacts& facts) {
   std::string out = std::string(title) + ": " + std::to_string(facts.count) + " in " +
-                    (facts.folder.empty() ? "(no folder)" : text::decode_bytes(facts.folder)) + "\n";
-  for (const FileFact& f : facts.newest) out += "  " + f.modified + "  " + text::decode_bytes(f.name) + "\n";
+                    (facts.folder.empty() ? "(no folder)" : shown(facts.folder)) + "\n";
+  for (const FileFact& f : facts.newest) out += "  " + f.modified + "  " + shown(f.name) + "\n";
   return out;
 }
 
 }  // namespace
 
 std::string message_excerpt(const std::string& message, std::size_t width) {
-  std::string flat = text::replace_all(text::replace_all(message, "\r\n", " "), "\n", " ");
+  std::string flat = shown(text::replace_all(text::replace_all(message, "\r\n", " "), "\n", " "));
   if (text::length(flat) <= width) return flat;
   return text::left(flat, width - 3) + "...";
 }
 
 std::string status_text(const GatewayStatus& s) {
-  std::string out = "module: " + state_word(s) + " (" + control_summary(s) + ")\n";
+  std::string out = "module: " + shown(state_text(s)) + " (" + control_summary(s) + ")\n";
   out += module_text(s);
   out += folder_text("waiting", s.waiting);
   out += "last messages: " + std::to_string(s.messages.size()) + "\n";
   for (const MessageFact& m : s.messages)
-    out += "  #" + m.record_id + "  " + m.requested + "  " + m.user + " " + m.pin + " from " + m.frm + ": " +
-           message_excerpt(m.message) + "\n";
+    out += "  #" + shown(m.record_id) + "  " + m.requested + "  " + shown(m.user) + " " + shown(m.pin) + " from " +
+           shown(m.frm) + ": " + message_excerpt(m.message) + "\n";
   out += folder_text("bad copies", s.bad_copies);
   out += folder_text("mail files", s.mail_files);
   out += "recent refusals: " + std::to_string(s.activity.refusals.size()) + "\n";
   for (const RefusalFact& r : s.activity.refusals)
-    out += "  " + r.when + "  " + text::decode_bytes(r.recipient) + ": " +
-           (r.reason.empty() ? std::string("(reason not logged)") : text::decode_bytes(r.reason)) + "\n";
+    out += "  " + shown(r.when) + "  " + shown(r.recipient) + ": " +
+           (r.reason.empty() ? std::string("(reason not logged)") : shown(r.reason)) + "\n";
   return out;
 }
 
 std::string status_json(const GatewayStatus& s) {
   const std::string pid = s.module.pid ? std::to_string(*s.module.pid) : "";
+  std::string problem_list;
+  for (const std::string& problem : problems(s)) problem_list += (problem_list.empty() ? "" : ",") + json_string(problem);
   std::string out = "{\"state\":" + json_string(state_word(s)) + ",\"processes\":[" + pid + "],\"pid\":" +
                     (pid.empty() ? "null" : pid) + ",\"poll\":" + poll_json(s) +
                     ",\"message_rows\":" + std::to_string(s.message_rows) + ",\"control\":{\"found\":" + json_bool(s.control_found) +
@@ -109,7 +127,8 @@ std::string status_json(const GatewayStatus& s) {
   for (std::size_t i = 0; i < s.messages.size(); ++i) out += (i ? "," : "") + message_json(s.messages[i]);
   out += "],\"refusals\":[";
   for (std::size_t i = 0; i < s.activity.refusals.size(); ++i) out += (i ? "," : "") + refusal_json(s.activity.refusals[i]);
-  return out + "]}\n";
+  return out + "],\"unknown\":" + (s.module.unknown.empty() ? "null" : json_string(s.module.unknown)) +
+         ",\"problems\":[" + problem_list + "]}\n";
 }
 
 }  // namespace dexweb::ctl

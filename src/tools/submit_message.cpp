@@ -12,10 +12,6 @@
 namespace dexweb::ctl {
 namespace {
 
-std::string with_crlf(const std::string& text) {
-  return text::replace_all(text::replace_all(text, "\r\n", "\n"), "\n", "\r\n");
-}
-
 std::string as_folder(std::string path) {
   if (path.empty() || path.back() != '/') path += '/';
   return path;
@@ -36,16 +32,19 @@ std::string new_file_name(const std::string& folder) {
 }  // namespace
 
 std::string web_file_text(const WebSubmission& s) {
-  return "user=" + s.user + "\r\nfrm=" + s.from + "\r\nsubject=" + s.to + "\r\nmsg=" + with_crlf(s.message) + "\r\n";
+  return "user=" + s.user + "\r\nfrm=" + s.from + "\r\nsubject=" + s.to + "\r\nmsg=" + text::with_crlf(s.message) + "\r\n";
 }
 
 std::string submit_web_message(const std::string& folder_path, const WebSubmission& submission) {
   const std::string folder = as_folder(folder_path);
   platform::make_dirs(folder);
   const std::string path = folder + new_file_name(folder);
-  // Written beside under a name without ".msg", then renamed into place.
-  platform::write_file_atomic(path, web_file_text(submission));
+  write_web_file(path, web_file_text(submission));
   return path;
+}
+
+void write_web_file(const std::string& path, const std::string& text) {
+  platform::write_file_atomic(path, text, kWebFileMode);
 }
 
 std::string watched_folder_of(const std::string& registry_path) {

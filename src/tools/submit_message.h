@@ -17,6 +17,13 @@ struct WebSubmission {
 // The file's text.
 std::string web_file_text(const WebSubmission& submission);
 
+// Message files are readable to the watched folder's group (and through its default ACL to
+// the module's account) whatever the writer's umask.
+inline constexpr unsigned kWebFileMode = 0640;
+// Writes text to path as every web file is written: under a temporary name beside it (no
+// ".msg"), with mode kWebFileMode, then renamed into place.
+void write_web_file(const std::string& path, const std::string& text);
+
 // Writes the file into folder (created when missing) and returns its path.
 std::string submit_web_message(const std::string& folder, const WebSubmission& submission);
 

@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tools/submit_message.h"
@@ -46,5 +47,10 @@ FormCheck check_form(const FormValues& values);
 
 // The value of a field, or empty text.
 std::string form_value(const FormValues& values, const std::string& name);
+
+// The fields of a request body of content_type "multipart/form-data" (with its boundary) or
+// "application/x-www-form-urlencoded"; nothing for another type or a body that does not
+// follow its type.
+std::optional<FormValues> form_values_of(std::string_view content_type, std::string_view body);
 
 }  // namespace dexweb::ctl

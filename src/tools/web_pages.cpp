@@ -15,12 +15,13 @@ constexpr const char* kStyle =
     ".problems{color:#a00}.done{color:#060}table{border-collapse:collapse}td,th{padding:.2em .6em;text-align:left}"
     "nav a{margin-right:1em}";
 
-std::string page(const std::string& title, const std::string& body, int refresh_seconds = 0) {
+std::string page(const std::string& title, const std::string& body, Audience audience, int refresh_seconds = 0) {
   std::string head = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">";
   if (refresh_seconds > 0) head += "<meta http-equiv=\"refresh\" content=\"" + std::to_string(refresh_seconds) + "\">";
+  const char* status_link = audience == Audience::kOperator ? "<a href=\"/status\">Status</a>" : "";
   return head + "<title>" + html_escape(title) + "</title><style>" + kStyle + "</style></head><body>" +
-         "<nav><a href=\"/\">Send a message</a><a href=\"/status\">Status</a></nav><h1>" + html_escape(title) +
-         "</h1>\n" + body + "\n</body></html>\n";
+         "<nav><a href=\"/\">Send a message</a>" + status_link + "</nav><h1>" + html_escape(title) + "</h1>\n" + body +
+         "\n</body></html>\n";
 }
 
 std::string field_input(const FormField& field, const FormValues& values) {
@@ -89,7 +90,8 @@ std::string activity_chart(const LogActivity& activity) {
 
 }  // namespace
 
-std::string form_page(const std::string& token, const FormValues& values, const std::vector<std::string>& problems) {
+std::string form_page(const std::string& token, Audience audience, const FormValues& values,
+                      const std::vector<std::string>& problems) {
   std::string body;
   if (!problems.empty()) {
     body += "<div class=\"problems\"><p>The message was not sent:</p><ul>";
@@ -100,27 +102,31 @@ std::string form_page(const std::string& token, const FormValues& values, const 
   body += "<input name=\"" + std::string(kFormTokenField) + "\" type=\"hidden\" value=\"" + html_escape(token) + "\">\n";
   for (const FormField& field : kFormFields) body += field_input(field, values);
   body += "<p><button type=\"submit\">Send</button></p></form>";
-  return page("Send a message", body);
+  return page("Send a message", body, audience);
 }
 
-std::string queued_page(const std::string& file_name) {
+std::string queued_page(const std::string& file_name, Audience audience) {
+  const std::string follow = audience == Audience::kOperator
+                                 ? ": follow it on the <a id=\"follow\" href=\"/status\">status page</a>."
+                                 : ".";
   return page("Message queued for delivery",
               "<p class=\"done\" id=\"done\">The message was queued as <code>" + html_escape(file_name) +
-                  "</code> in the watched folder. The module reads it at its next poll and decides then whether it goes out: "
-                  "follow it on the <a id=\"follow\" href=\"/status\">status page</a>.</p><p><a href=\"/\">Send another</a></p>");
+                  "</code> in the watched folder. The module reads it at its next poll and decides then whether it goes out" +
+                  follow + "</p><p><a href=\"/\">Send another</a></p>",
+              audience);
 }
 
 std::string status_page(const GatewayStatus& status) {
-  std::string body = "<p>Module: <strong id=\"state\">" + html_escape(state_word(status)) + "</strong> (" +
+  std::string body = "<p>Module: <strong id=\"state\">" + html_escape(state_text(status)) + "</strong> (" +
                      html_escape(control_summary(status)) + ")</p>\n";
   body += activity_chart(status.activity) + folder_section("Waiting", status.waiting) +
           messages_section(status.messages) + refusals_section(status.activity.refusals) +
           folder_section("Bad copies", status.bad_copies) + folder_section("Mail files", status.mail_files);
-  return page("DexWeb status", body, kStatusRefreshSeconds);
+  return page("DexWeb status", body, Audience::kOperator, kStatusRefreshSeconds);
 }
 
-std::string failure_page(const std::string& reason) {
-  return page("Not done", "<p class=\"problems\">" + html_escape(reason) + "</p>");
+std::string failure_page(const std::string& reason, Audience audience) {
+  return page("Not done", "<p class=\"problems\">" + html_escape(reason) + "</p>", audience);
 }
 
 }  // namespace dexweb::ctl

@@ -1,15 +1,19 @@
 #include "tools/web_server.h"
 
-#include <httplib.h>
-
+#include <condition_variable>
+#include <deque>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
+#include <stop_token>
+#include <thread>
 
-#include "platform/listen_socket.h"
+#include "platform/clock.h"
 #include "tools/gateway_status.h"
 #include "tools/health.h"
 #include "tools/status_output.h"
+#include "tools/web_connections.h"
 #include "tools/web_form.h"
 #include "tools/web_guard.h"
 #include "tools/web_pages.h"
@@ -19,136 +23,241 @@ namespace dexweb::ctl {
 namespace {
 
 constexpr const char* kHtml = "text/html; charset=utf-8";
+constexpr const char* kText = "text/plain; charset=utf-8";
+// Requests that wait for a worker; more are answered 503 at once.
+constexpr std::size_t kMaxWaitingForms = 64;
+constexpr std::size_t kMaxWaitingStatus = 256;
+// The gateway's facts are read at most once in this time, however many ask.
+constexpr auto kStatusFreshFor = std::chrono::seconds(1);
 
-// The module's database object and the process-wide reporter and clock are single-threaded:
-// the server's workers take turns through this lock for everything that touches them or the
-// folders.
-std::mutex gateway_lock;
-
-void send_text(httplib::Response& res, int status, const std::string& body, const char* type) {
-  res.status = status;
-  res.set_header("X-Content-Type-Options", "nosniff");
-  res.set_header("Cache-Control", "no-store");
-  res.set_content(body, type);
+HttpResponse text_response(int status, std::string body, const char* type) {
+  return {status, type, std::move(body), {{"X-Content-Type-Options", "nosniff"}, {"Cache-Control", "no-store"}}};
 }
 
-void send_page(httplib::Response& res, int status, const std::string& html) {
-  res.status = status;
-  res.set_header("Content-Security-Policy",
-                 "default-src 'none'; style-src 'unsafe-inline'; form-action 'self'; frame-ancestors 'none'");
-  res.set_header("X-Content-Type-Options", "nosniff");
-  res.set_header("Cache-Control", "no-store");
-  res.set_content(html, kHtml);
+HttpResponse page_response(int status, std::string html) {
+  HttpResponse response = text_response(status, std::move(html), kHtml);
+  response.headers.emplace_back("Content-Security-Policy",
+                                "default-src 'none'; style-src 'unsafe-inline'; form-action 'self'; frame-ancestors 'none'");
+  return response;
 }
 
-// The form posts multipart bodies: the library refuses URL-encoded bodies above 8 KiB,
-// less than one full message. Small URL-encoded posts are read as well.
-FormValues form_values(const httplib::Request& req) {
-  FormValues values;
-  for (const auto& [name, value] : req.params) values.emplace(name, value);
-  for (const auto& [name, part] : req.files) values.emplace(name, part.content);
-  return values;
-}
+// Runs jobs one after the other on a thread of its own.
+class Worker {
+ public:
+  explicit Worker(std::size_t max_waiting) : max_waiting_(max_waiting), thread_([this](std::stop_token stop) { work(stop); }) {}
 
-std::optional<std::string> header(const httplib::Request& req, const char* name) {
-  return req.has_header(name) ? std::optional(req.get_header_value(name)) : std::nullopt;
-}
+  // False when max_waiting jobs wait already.
+  bool post(std::function<void()> job) {
+    {
+      const std::lock_guard lock(mutex_);
+      if (jobs_.size() >= max_waiting_) return false;
+      jobs_.push_back(std::move(job));
+    }
+    ready_.notify_one();
+    return true;
+  }
 
-struct Refusal {
-  std::string reason;
-  bool refill;  // the post came from this site's page: show the form again, filled in
+ private:
+  void work(std::stop_token stop) {
+    for (;;) {
+      std::function<void()> job;
+      {
+        std::unique_lock lock(mutex_);
+        if (!ready_.wait(lock, stop, [this] { return !jobs_.empty(); })) return;
+        job = std::move(jobs_.front());
+        jobs_.pop_front();
+      }
+      job();
+    }
+  }
+
+  std::size_t max_waiting_;
+  std::mutex mutex_;
+  std::condition_variable_any ready_;
+  std::deque<std::function<void()>> jobs_;
+  std::jthread thread_;  // last: it stops and joins before the queue goes
 };
 
-// Why a post that did not come from this server's form is refused, or nothing. Another
-// site's text is never offered back to the operator for sending.
-std::optional<Refusal> foreign_post_refusal(const httplib::Request& req, const FormValues& values, const std::string& token) {
-  const PostSource source = post_source(req.get_header_value("Host"), header(req, "Origin"), header(req, "Referer"));
-  if (source == PostSource::kOtherSite)
-    return Refusal{"Refused: the form was posted from a page of another site. Send messages from this server's own form.", false};
-  if (values.count(kFormTokenField) == 1 && token_matches(token, form_value(values, kFormTokenField))) return std::nullopt;
-  if (source == PostSource::kThisSite)
-    return Refusal{"The form was out of date (the server has restarted since it was loaded): check it and send it again.", true};
-  return Refusal{"Refused: the post does not return the token of this server's form; take it from the form at /.", false};
-}
+enum class Route { kForm, kSubmit, kHealth, kStatusPage, kStatusJson, kMetrics };
+
+struct RouteEntry {
+  const char* path;
+  const char* method;
+  Route route;
+  bool operator_only;
+};
+
+constexpr RouteEntry kRoutes[] = {
+    {"/", "GET", Route::kForm, false},
+    {"/submit", "POST", Route::kSubmit, false},
+    {"/healthz", "GET", Route::kHealth, false},
+    {"/status", "GET", Route::kStatusPage, true},
+    {"/status.json", "GET", Route::kStatusJson, true},
+    {"/metrics", "GET", Route::kMetrics, true},
+};
+
+// The facts of the gateway, or why they could not be read.
+struct Snapshot {
+  std::optional<GatewayStatus> status;
+  std::string problem;
+  platform::SteadyPoint taken{};
+};
 
 }  // namespace
 
-WebServer::WebServer(std::string registry_path, std::string watched_folder)
-    : registry_path_(std::move(registry_path)),
-      watched_folder_(std::move(watched_folder)),
-      form_token_(new_form_token()),
-      server_(std::make_unique<httplib::Server>()) {
-  server_->set_payload_max_length(kMaxFormBody);
-  server_->set_read_timeout(kReadTimeoutSeconds);
-  server_->set_write_timeout(kWriteTimeoutSeconds);
-  server_->set_keep_alive_timeout(kKeepAliveSeconds);
-  // The library's default pool of 8 is all a handful of clients that never finish their
-  // request need to shut everybody else out. The server owns and deletes the queue it gets.
-  server_->new_task_queue = [] { return std::make_unique<httplib::ThreadPool>(kWorkers).release(); };
-  // The library's default shares the port (SO_REUSEPORT) with any other listener there.
-  server_->set_socket_options(platform::reuse_address_exclusively);
-  add_routes();
-}
+class WebServer::Site final : public RequestHandler {
+ public:
+  Site(std::string registry_path, std::string watched_folder, std::vector<std::string> server_names)
+      : registry_path_(std::move(registry_path)),
+        watched_folder_(std::move(watched_folder)),
+        server_names_(std::move(server_names)),
+        form_token_(new_form_token()) {}
+
+  int listen(const std::string& host, int port, Audience audience) {
+    const int bound = loop_.listen(host, port);
+    const std::string shown = host.find(':') == std::string::npos ? host : "[" + host + "]";
+    listeners_.push_back({SiteNames(shown + ":" + std::to_string(bound), server_names_), audience});
+    return bound;
+  }
+  void run() { loop_.run(); }
+  void stop() { loop_.stop(); }
+
+  std::optional<HttpResponse> check_head(const HttpRequest& head, const Arrival& arrival) override {
+    const Audience audience = listeners_[arrival.listener].audience;
+    const auto host = head.header("host");
+    if (head.count("host") != 1) return page_response(400, failure_page("The request must name its Host once.", audience));
+    if (!listeners_[arrival.listener].names.allows(*host, arrival.local))
+      return page_response(421, failure_page("This server does not answer to the name " + *host + ".", audience));
+    const RouteEntry* entry = find_route(head.path(), audience);
+    if (!entry) return page_response(404, failure_page("There is no page at " + std::string(head.path()) + ".", audience));
+    if (head.method != entry->method && !(head.method == "HEAD" && std::string_view(entry->method) == "GET")) {
+      HttpResponse response = page_response(405, failure_page(head.method + " is not served at " + entry->path + ".", audience));
+      response.headers.emplace_back("Allow", entry->method);
+      return response;
+    }
+    return std::nullopt;
+  }
+
+  void answer(HttpRequest request, const Arrival& arrival, std::function<void(HttpResponse)> reply) override {
+    const Audience audience = listeners_[arrival.listener].audience;
+    const Route route = find_route(request.path(), audience)->route;
+    if (route == Route::kForm) return reply(page_response(200, form_page(form_token_, audience)));
+    const bool queued =
+        route == Route::kSubmit
+            ? forms_.post([this, request = std::move(request), arrival, reply] { reply(submit(request, arrival)); })
+            : status_.post([this, route, reply] { reply(status_answer(route)); });
+    if (!queued) {
+      HttpResponse busy = page_response(503, failure_page("The server is busy: try again in a moment.", audience));
+      busy.headers.emplace_back("Retry-After", "1");
+      reply(std::move(busy));
+    }
+  }
+
+  HttpResponse refusal(const Refusal& refusal, const Arrival& arrival) override {
+    return page_response(refusal.status, failure_page(refusal.reason, listeners_[arrival.listener].audience));
+  }
+
+ private:
+  struct Listener {
+    SiteNames names;
+    Audience audience;
+  };
+
+  static const RouteEntry* find_route(std::string_view path, Audience audience) {
+    for (const RouteEntry& entry : kRoutes)
+      if (path == entry.path && (!entry.operator_only || audience == Audience::kOperator)) return &entry;
+    return nullptr;
+  }
+
+  // On the forms' worker.
+  HttpResponse submit(const HttpRequest& request, const Arrival& arrival) const {
+    const Audience audience = listeners_[arrival.listener].audience;
+    const auto values = form_values_of(request.header("content-type").value_or(""), request.body);
+    if (!values)
+      return page_response(400, failure_page("The form could not be read: send it as multipart/form-data or "
+                                             "application/x-www-form-urlencoded.", audience));
+    if (auto refused = foreign_post_refusal(request, arrival, *values)) return std::move(*refused);
+    const FormCheck check = check_form(*values);
+    if (!check.submission) return page_response(400, form_page(form_token_, audience, *values, check.problems));
+    try {
+      const std::string path = submit_web_message(watched_folder_, *check.submission);
+      return page_response(200, queued_page(std::filesystem::path(path).filename().string(), audience));
+    } catch (const RuntimeError& e) {
+      return page_response(500, failure_page("The message could not be written: " + e.description(), audience));
+    }
+  }
+
+  // Why a post that did not come from this server's form is refused, or nothing. Another
+  // site's text is never offered back to the operator for sending.
+  std::optional<HttpResponse> foreign_post_refusal(const HttpRequest& request, const Arrival& arrival,
+                                                   const FormValues& values) const {
+    const Listener& listener = listeners_[arrival.listener];
+    const PostSource source = post_source(listener.names, arrival.local, request.header("origin"), request.header("referer"));
+    const auto refuse = [](std::string page) { return std::optional(page_response(403, std::move(page))); };
+    if (source == PostSource::kOtherSite)
+      return refuse(failure_page("Refused: the form was posted from a page of another site. Send messages from this server's own form.",
+                                 listener.audience));
+    if (values.count(kFormTokenField) == 1 && token_matches(form_token_, form_value(values, kFormTokenField))) return std::nullopt;
+    if (source == PostSource::kThisSite)
+      return refuse(form_page(form_token_, listener.audience, values,
+                              {"The form was out of date (the server has restarted since it was loaded): check it and send it again."}));
+    return refuse(failure_page("Refused: the post does not return the token of this server's form; take it from the form at /.",
+                               listener.audience));
+  }
+
+  // On the status worker.
+  HttpResponse status_answer(Route route) {
+    const Snapshot& facts = snapshot();
+    if (!facts.status) {
+      if (route == Route::kStatusPage) return page_response(500, failure_page("The gateway could not be read: " + facts.problem, Audience::kOperator));
+      return text_response(503, "the gateway could not be read: " + facts.problem + "\n", kText);
+    }
+    const GatewayStatus& status = *facts.status;
+    switch (route) {
+      case Route::kHealth: {
+        const Health health = judge_health(status);
+        return text_response(health.healthy ? 200 : 503, health.reason + "\n", kText);
+      }
+      case Route::kStatusJson: return text_response(200, status_json(status), "application/json");
+      case Route::kMetrics: return text_response(200, metrics_text(status), "text/plain; version=0.0.4; charset=utf-8");
+      default: return page_response(200, status_page(status));
+    }
+  }
+
+  const Snapshot& snapshot() {
+    const platform::SteadyPoint now = platform::clock().steady_now();
+    if (snapshot_.taken != platform::SteadyPoint{} && now - snapshot_.taken < kStatusFreshFor) return snapshot_;
+    try {
+      snapshot_ = {read_gateway_status(registry_path_), {}, now};
+    } catch (const RuntimeError& e) {
+      snapshot_ = {std::nullopt, e.description(), now};
+    }
+    return snapshot_;
+  }
+
+  std::string registry_path_;
+  std::string watched_folder_;
+  std::vector<std::string> server_names_;
+  std::string form_token_;
+  std::vector<Listener> listeners_;
+  Snapshot snapshot_;  // the status worker's alone
+  ConnectionLoop loop_{*this, kMaxFormBody};
+  // After the loop: the workers stop before the loop their replies go to.
+  Worker forms_{kMaxWaitingForms};
+  Worker status_{kMaxWaitingStatus};
+};
+
+WebServer::WebServer(std::string registry_path, std::string watched_folder, std::vector<std::string> server_names)
+    : site_(std::make_unique<Site>(std::move(registry_path), std::move(watched_folder), std::move(server_names))) {}
 
 WebServer::~WebServer() = default;
 
-void WebServer::add_routes() {
-  server_->Get("/", [this](const httplib::Request&, httplib::Response& res) { send_page(res, 200, form_page(form_token_)); });
-  server_->Post("/submit", [this](const httplib::Request& req, httplib::Response& res) {
-    const FormValues values = form_values(req);
-    if (const auto refusal = foreign_post_refusal(req, values, form_token_))
-      return send_page(res, 403, refusal->refill ? form_page(form_token_, values, {refusal->reason}) : failure_page(refusal->reason));
-    const FormCheck check = check_form(values);
-    if (!check.submission) return send_page(res, 400, form_page(form_token_, values, check.problems));
-    try {
-      const std::lock_guard lock(gateway_lock);
-      const std::string path = submit_web_message(watched_folder_, *check.submission);
-      send_page(res, 200, queued_page(std::filesystem::path(path).filename().string()));
-    } catch (const RuntimeError& e) {
-      send_page(res, 500, failure_page("The message could not be written: " + e.description()));
-    }
-  });
-  // For machines: plain answers, a 503 with the reason when the gateway cannot be read.
-  const auto machine_route = [this](const char* path, auto answer) {
-    server_->Get(path, [this, answer](const httplib::Request&, httplib::Response& res) {
-      try {
-        const std::lock_guard lock(gateway_lock);
-        answer(res, read_gateway_status(registry_path_));
-      } catch (const RuntimeError& e) {
-        send_text(res, 503, "the gateway could not be read: " + e.description() + "\n", "text/plain; charset=utf-8");
-      }
-    });
-  };
-  machine_route("/healthz", [](httplib::Response& res, const GatewayStatus& status) {
-    const Health health = judge_health(status);
-    send_text(res, health.healthy ? 200 : 503, health.reason + "\n", "text/plain; charset=utf-8");
-  });
-  machine_route("/status.json", [](httplib::Response& res, const GatewayStatus& status) {
-    send_text(res, 200, status_json(status), "application/json");
-  });
-  machine_route("/metrics", [](httplib::Response& res, const GatewayStatus& status) {
-    send_text(res, 200, metrics_text(status), "text/plain; version=0.0.4; charset=utf-8");
-  });
-  server_->Get("/status", [this](const httplib::Request&, httplib::Response& res) {
-    try {
-      const std::lock_guard lock(gateway_lock);
-      send_page(res, 200, status_page(read_gateway_status(registry_path_)));
-    } catch (const RuntimeError& e) {
-      send_page(res, 500, failure_page("The gateway could not be read: " + e.description()));
-    }
-  });
-}
+int WebServer::listen_public(const std::string& host, int port) { return site_->listen(host, port, Audience::kPublic); }
 
-int WebServer::bind(const std::string& host, int port) {
-  const int bound = port == 0 ? server_->bind_to_any_port(host) : (server_->bind_to_port(host, port) ? port : -1);
-  if (bound <= 0)
-    throw RuntimeError(err::kPermissionDenied, "Cannot listen on " + host + ":" + std::to_string(port) +
-                                                   ": another program listens on that port, or the address is not this machine's");
-  return bound;
-}
+int WebServer::listen_operator(const std::string& host, int port) { return site_->listen(host, port, Audience::kOperator); }
 
-void WebServer::run() { server_->listen_after_bind(); }
+void WebServer::run() { site_->run(); }
 
-void WebServer::stop() { server_->stop(); }
+void WebServer::stop() { site_->stop(); }
 
 }  // namespace dexweb::ctl

@@ -132,6 +132,15 @@ std::string decode_bytes(std::string_view bytes) {
   return to_utf8(to_u32(bytes));
 }
 
+std::string with_crlf(std::string_view s) { return replace_all(replace_all(s, "\r\n", "\n"), "\n", "\r\n"); }
+
+std::string without_controls(std::string_view bytes) {
+  std::string out;
+  for (char32_t cp : to_u32(bytes))
+    if (cp >= 0x20 && !(cp >= 0x7F && cp <= 0x9F)) append_utf8(out, cp);
+  return out;
+}
+
 int code_1252(char32_t cp) {
   if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<int>(cp);
   for (std::size_t k = 0; k < kCp1252High.size(); ++k)

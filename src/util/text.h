@@ -19,6 +19,10 @@ void append_utf8(std::string& out, char32_t cp);
 // sequence is taken as one Windows-1252 character.
 std::string decode_bytes(std::string_view bytes);
 
+// The bytes as decode_bytes() takes them, without the C0 controls (line breaks and tabs
+// included), DEL and the C1 controls U+0080 to U+009F: text that can drive no terminal.
+std::string without_controls(std::string_view bytes);
+
 // Encodes text to the Windows-1252 code page; characters outside it become '?'.
 std::string encode_1252(std::string_view utf8);
 // The Windows-1252 code of a code point, or -1 when it has none.
@@ -44,6 +48,9 @@ std::string ltrim(std::string_view s);
 std::string rtrim(std::string_view s);
 // Removes every character of chars from both ends.
 std::string trim_chars(std::string_view s, std::string_view chars);
+
+// The text with every line end (LF, or CR LF) written CR LF; a lone CR stays as it is.
+std::string with_crlf(std::string_view s);
 
 // Replaces every occurrence, left to right; replacement text is not searched again.
 std::string replace_all(std::string_view s, std::string_view what, std::string_view with);

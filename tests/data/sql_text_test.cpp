@@ -109,6 +109,10 @@ TEST_F(SqlText, DialectStatements) {
   const Dialect& pg = dialect_for(DatabaseKind::PostgreSql);
   EXPECT_EQ(mssql.counter_step(1),
             "UPDATE [counters] SET [unique_id] = [unique_id] % 2000000000 + 1 OUTPUT [inserted].[unique_id]");
+  // A message's id is drawn in the transaction of its rows.
+  EXPECT_EQ(mssql.counter_advance(1),
+            "UPDATE [counters] SET [unique_id] = [unique_id] % 2000000000 + 1 WHERE ([record_id] = 1 )");
+  EXPECT_EQ(mssql.counter_value(1), "COALESCE((SELECT [unique_id] FROM [counters] WHERE ([record_id] = 1 )), 0)");
   EXPECT_EQ(mssql.table_hint(), " WITH (NOLOCK)");
   EXPECT_EQ(mssql.select_top1("[a] FROM [users]"), "SELECT TOP 1 [a] FROM [users]");
   EXPECT_EQ(mssql.isolation_statement("SNAPSHOT"), "SET TRANSACTION ISOLATION LEVEL SNAPSHOT");
@@ -151,17 +155,26 @@ TEST_F(SqlText, BatchesCloseAfterTenThousandCharacters) {
 }
 
 // The record of worked files; the other engines run theirs in the intake's tests.
-const WorkedFileRow kRow{"0123456789abcdef-12-1700000000123456789", "it's.msg", true, "/var/log/velotrax/badmsg/x.web",
-                         "gateway-1 00c0ffee"};
+const WorkedFileRow kRow{"20261204191419-00000000c0ffee00-7", "it's.msg", true, "/var/log/velotrax/badmsg/x.web",
+                         "gateway-1 00c0ffee", 2, true, false};
 
 TEST(WorkedFilesSql, SqlServerTextsAsSent) {
   const Dialect& d = dialect_for(DatabaseKind::SqlServer);
   EXPECT_EQ(inline_values(worked_files_sql::insert(d, kRow)),
-            "INSERT INTO [worked_files] ([file_key], [name], [refused], [bad_copy], [worked_by], [worked_at]) VALUES "
-            "('0123456789abcdef-12-1700000000123456789', 'it''s.msg', 1, '/var/log/velotrax/badmsg/x.web', "
-            "'gateway-1 00c0ffee', GetDate() )");
+            "INSERT INTO [worked_files] ([file_key], [name], [refused], [bad_copy], [worked_by], [worked_at], [rows], "
+            "[copy_made], [notified]) VALUES ('20261204191419-00000000c0ffee00-7', 'it''s.msg', 1, "
+            "'/var/log/velotrax/badmsg/x.web', 'gateway-1 00c0ffee', GetDate() , 2, 1, 0)");
   EXPECT_EQ(inline_values(worked_files_sql::lookup(d, "k'1")),
-            "SELECT TOP 1 [refused], [bad_copy], [worked_by] FROM [worked_files] WHERE [file_key] = 'k''1'");
+            "SELECT TOP 1 [refused], [bad_copy], [worked_by], [copy_made], [notified] FROM [worked_files] WHERE "
+            "[file_key] = 'k''1'");
+  EXPECT_EQ(inline_values(worked_files_sql::copy_made(d, "k", "/b/y.web")),
+            "UPDATE [worked_files] SET [copy_made] = 1, [bad_copy] = '/b/y.web' WHERE [file_key] = 'k'");
+  EXPECT_EQ(inline_values(worked_files_sql::notified(d, "k")),
+            "UPDATE [worked_files] SET [notified] = 1 WHERE [file_key] = 'k'");
+  EXPECT_EQ(inline_values(worked_files_sql::keep(d, "k")),
+            "UPDATE [worked_files] SET [worked_at] = GetDate()  WHERE [file_key] = 'k'");
+  EXPECT_EQ(worked_files_sql::older_than(d, make_datetime(2026, 12, 4, 19, 14, 19)),
+            "SELECT [file_key], [name] FROM [worked_files] WHERE [worked_at] < '2026-12-04T19:14:19'");
   EXPECT_EQ(worked_files_sql::prune(d, make_datetime(2026, 12, 4, 19, 14, 19)),
             "DELETE FROM [worked_files] WHERE [worked_at] < '2026-12-04T19:14:19'");
   EXPECT_EQ(worked_files_sql::exists_query(d),

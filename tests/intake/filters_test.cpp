@@ -112,7 +112,8 @@ TEST_F(Filters, AnEmptyAnswerOrADeletedOrEmptiedFileAbortsEitherFilter) {
 }
 
 // A missing piece skips the filter with one line; a library that cannot be loaded or a
-// program that cannot start or crashes leaves the message unchanged after two more.
+// program that cannot start or crashes leaves the message unchanged after two more. Each is
+// said on standard error as well.
 TEST_F(Filters, AMissingOrFailingPieceLeavesTheMessageUnchanged) {
   struct Case {
     const char* what;
@@ -144,10 +145,14 @@ TEST_F(Filters, AMissingOrFailingPieceLeavesTheMessageUnchanged) {
     log_state().disk_log_queue.clear();
     const InterfaceSettings s = reach(c.way, c.raw, c.way.library ? "abort" : "rm \"$f\"\n");
     c.spoil();
+    ::testing::internal::CaptureStderr();
     run(c.raw, s);
+    const std::string said = ::testing::internal::GetCapturedStderr();
     const std::vector<std::string> lines = logged();
     ASSERT_EQ(lines.size(), c.left_unchanged ? 3u : 2u);
     EXPECT_THAT(lines[1], StartsWith(c.line));
+    // The journal of a service hears of a message left unfiltered, not only the log file.
+    EXPECT_THAT(said, StartsWith("VTXWeb: " + c.line));
     if (c.left_unchanged) {
       EXPECT_EQ(lines[2], kLeftUnchanged);
     }

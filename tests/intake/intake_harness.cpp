@@ -48,7 +48,9 @@ std::string IntakeHarness::write_message(const std::string& name, const std::str
 }
 
 bool IntakeHarness::poll() {
-  IntakeContext ctx{db, policy, registry, settings, recipients, blacklist, first_poll, "DexWeb", kMachine, temp.dir(), leftovers, writers};
+  IntakeContext ctx{db,      policy,    registry,  settings,       recipients, blacklist, first_poll,
+                    "DexWeb", kMachine, temp.dir(), leftovers, writers, watched_folder, *claims};
+  ctx.folder_index = folder_index;
   recipients.clear();
   const bool found = check_for_messages(ctx);
   first_poll = false;
@@ -83,6 +85,22 @@ void IntakeHarness::clear_log() {
 }
 
 std::vector<std::string> IntakeHarness::web_files() const { return files_in(web.dir()); }
+
+std::vector<std::string> IntakeHarness::claimed_files() const {
+  std::vector<std::string> out;
+  for (const std::string& instance : files_in(web.file(".dexweb")))
+    for (const std::string& name : files_in(web.file(".dexweb/" + instance)))
+      if (name != "lock") out.push_back(instance + "/" + name);
+  return out;
+}
+
+void IntakeHarness::restart() {
+  claims = std::make_unique<ClaimFolders>();
+  leftovers = LeftoverFiles{};
+  watched_folder = WatchedFolder{};
+  db.CloseDb();
+  clear_log();
+}
 
 std::vector<std::string> IntakeHarness::bad_copies() const { return files_in(logs.dir() + "badmsg/"); }
 

@@ -14,7 +14,10 @@
 #include "data/db_object.h"
 #include "data/test_databases.h"
 #include "intake/blacklist.h"
+#include "intake/claim_folders.h"
+#include "intake/folder_index.h"
 #include "intake/leftover_files.h"
+#include "intake/watched_folder.h"
 #include "intake/recipient_list.h"
 #include "intake/writer_watch.h"
 #include "logging/error_policy.h"
@@ -62,7 +65,12 @@ class IntakeHarness {
   bool logged(const std::string& line) const { return count_logged(line) > 0; }
   void clear_log();
   std::vector<std::string> web_files() const;
+  // The files in the claim folders of the watched folder, as "INSTANCE/CLAIM".
+  std::vector<std::string> claimed_files() const;
   std::vector<std::string> bad_copies() const;
+  // A new run of the module: what the last run remembered (its claims included) is gone,
+  // the folders and the database stay.
+  void restart();
 
   std::unique_ptr<TestDatabase> database;
   TempDir web, logs, temp;
@@ -78,6 +86,10 @@ class IntakeHarness {
   BlackList blacklist;
   LeftoverFiles leftovers;
   WriterWatch writers;
+  WatchedFolder watched_folder;
+  std::unique_ptr<ClaimFolders> claims = std::make_unique<ClaimFolders>();
+  // The index a folder watch keeps; null: each poll lists the folder.
+  FolderIndex* folder_index = nullptr;
   bool first_poll = true;
 };
 

@@ -1,13 +1,19 @@
 // The module as a site runs it: under its own account, with the web form's writer under
 // another. The module may not lease a file of another account, so it must tell a slow
-// writer from a finished file by other means.
+// writer from a finished file by other means. A file it cannot read is said once, counted,
+// found by check before it happens, and taken once it is fixed; the public form's sender
+// gets one notice at most.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
+
+#include <httplib.h>
 
 #include "platform/sqlite_db.h"
 #include "support/child_process.h"
@@ -38,6 +44,30 @@ class SiteWriter : public ::testing::Test {
     fs::permissions(home + "web", fs::perms::all);  // the web server's account writes here
   }
 
+  std::map<std::string, std::string> env() const {
+    return {{"VELOTRAX_REGISTRY", home + "velotrax.reg"}, {"XDG_RUNTIME_DIR", home + "run"}};
+  }
+  // What the web side does: dexwebctl submit under nobody's account with a strict umask.
+  void submit_as_web(const std::string& options) {
+    const std::string script = "umask 077; exec \"$0\" submit --folder \"$1\" " + options;
+    ASSERT_EQ(run_to_end(as_user("nobody", "nogroup", {"/bin/sh", "-c", script, DEXWEBCTL_BIN, home + "web"}), {}), 0);
+  }
+  // The arrangement of a site: what the web writers create in the folder belongs to the
+  // module's group.
+  void share_folder() {
+    ASSERT_EQ(run_to_end({"/bin/chgrp", "daemon", home + "web"}, {}), 0);
+    fs::permissions(home + "web", fs::perms::all | fs::perms::set_gid);
+  }
+  static bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+  std::string status_json() const { return status({"--json"}); }
+  std::string status_text() const { return status({}); }
+  std::string status(std::vector<std::string> options) const {
+    options.insert(options.begin(), {"status", "--home", home});
+    std::string out;
+    run_ctl(options, &out);
+    return out;
+  }
+
   std::string stored_message() {
     auto conn = platform::SqliteConnection::open(home + "data/velotrax.db");
     auto st = conn.prepare("SELECT [message] FROM [messages]");
@@ -49,8 +79,7 @@ class SiteWriter : public ::testing::Test {
 };
 
 TEST_F(SiteWriter, AFileThatAnotherAccountStillWritesIsNotReadBeforeItIsComplete) {
-  ChildProcess module(as_user("daemon", "daemon", {DEXWEB_BIN}),
-                      {{"VELOTRAX_REGISTRY", home + "velotrax.reg"}, {"XDG_RUNTIME_DIR", home + "run"}});
+  ChildProcess module(as_user("daemon", "daemon", {DEXWEB_BIN}), env());
   ASSERT_TRUE(wait_until([&] { return read_text(home + "log/VTXWeb.log").find("Module Started") != std::string::npos; }))
       << module.stderr_text();
   // Five parts 0.7 s apart: longer than the module's poll interval, each pause shorter
@@ -63,6 +92,70 @@ TEST_F(SiteWriter, AFileThatAnotherAccountStillWritesIsNotReadBeforeItIsComplete
   EXPECT_EQ(stored_message(), "part 1\r\npart 2\r\npart 3\r\npart 4\r\npart 5");
   module.signal(SIGTERM);
   EXPECT_EQ(module.wait(), 0) << module.stderr_text();
+}
+
+TEST_F(SiteWriter, AFileTheModuleCannotReadIsFoundBeforehandSaidOnceCountedAndTakenOnceFixed) {
+  std::string out;
+  const std::vector<std::string> check{"check", "--home", home, "--account", "daemon", "--web-account", "nobody"};
+  EXPECT_EQ(run_ctl(check, &out), 1);
+  EXPECT_TRUE(has(out, "problem a file that nobody writes into " + home + "web/ (owner nobody, group nogroup, mode 0640)"
+                       " is not readable by daemon: the module would leave every message unread;")) << out;
+
+  submit_as_web("--user bob --message hi");
+  const std::string file = home + "web/" + files_in(home + "web").front();
+  ChildProcess module(as_user("daemon", "daemon", {DEXWEB_BIN}), env());
+  const auto unreadable = [&](int n) { return has(status_json(), "\"unreadable\":" + std::to_string(n) + "}"); };
+  ASSERT_TRUE(wait_until([&] { return unreadable(1); })) << module.stderr_text();
+  // Polls go on (every 2 s); the file is said once.
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  const std::string said = module.stderr_text();
+  EXPECT_EQ(said.find("Unable to read web file: "), said.rfind("Unable to read web file: ")) << said;
+  EXPECT_TRUE(has(said, "VTXWeb: Unable to read web file: " + file +
+                            ": Permission denied (owner nobody, group nogroup, mode 0640; the module runs as daemon)."))
+      << said;
+  EXPECT_TRUE(has(status_text(), "\nproblem: 1 file(s) in the watched folder cannot be read by the module's account"));
+  EXPECT_TRUE(files_in(home + "log/badmsg").empty());  // left, not refused
+  const Served server = serve(home);
+  ASSERT_GT(server.status_port, 0);
+  EXPECT_TRUE(has(httplib::Client("127.0.0.1", server.status_port).Get("/metrics")->body, "\ndexweb_files_unreadable 1\n"));
+
+  // Fixed, the file changed: it is taken.
+  fs::permissions(file, fs::perms::others_read, fs::perm_options::add);
+  ASSERT_TRUE(wait_until([&] { return files_in(home + "web").empty(); })) << module.stderr_text();
+  EXPECT_EQ(stored_message(), "hi");
+  EXPECT_TRUE(wait_until([&] { return unreadable(0); }));
+
+  // Shared by the folder's group, a file of the web side is the module's to read.
+  share_folder();
+  EXPECT_EQ(run_ctl(check, &out), 0) << out;
+  EXPECT_TRUE(has(out, "ok a file that nobody writes into " + home + "web/ is readable by daemon\n")) << out;
+  module.signal(SIGTERM);
+  EXPECT_EQ(module.wait(), 0) << module.stderr_text();
+}
+
+// A sender field of the public form that names several addresses: the failure notice goes
+// to its first one only, with the whole text, from a template saved with LF line ends.
+TEST_F(SiteWriter, TheFormsSenderGetsOneNoticeAtMostWithTheWholeText) {
+  share_folder();
+  {
+    auto conn = platform::SqliteConnection::open(home + "data/velotrax.db");
+    conn.exec("UPDATE [settings] SET [dexmail_enabled] = 1, [domain] = 'example.org'");
+  }
+  write_text(home + "prog/failurenotifylist.txt", "%Sender%\n");
+  write_text(home + "prog/failure.mtp", "Subject: Not sent\n\nMessage: %Message%\nReason: %ErrorMessage%\n");
+  submit_as_web("--user nosuch --from 'a@x.example,b@y.example c@z.example' --message \"$(printf 'line 1\\nline 2')\"");
+  ChildProcess module(as_user("daemon", "daemon", {DEXWEB_BIN}), env());
+  ASSERT_TRUE(wait_until([&] { return files_in(home + "web").empty() && !files_in(home + "data/MailOut").empty(); }))
+      << module.stderr_text();
+  module.signal(SIGTERM);
+  EXPECT_EQ(module.wait(), 0) << module.stderr_text();
+  const auto mails = files_in(home + "data/MailOut");
+  ASSERT_EQ(mails.size(), 1u);
+  const std::string mail = read_text(home + "data/MailOut/" + mails.front());
+  EXPECT_TRUE(has(mail, "\r\nX-WRTo: a@x.example\r\nTo: a@x.example\r\n")) << mail;
+  EXPECT_TRUE(mail.ends_with("\r\nSubject: Not sent\r\n\r\nMessage: line 1\r\nline 2\r\n"
+                             "Reason: Recipient record not found or web service not enabled for recipient.\r\n\r\n"))
+      << mail;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "config/registry_values.h"
 #include "logging/logging_fixture.h"
 #include "logging/monitor_link.h"
 #include "platform/event_loop.h"

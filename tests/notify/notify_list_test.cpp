@@ -22,6 +22,9 @@ TEST(NotifyList, SenderItemAddressRules) {
   EXPECT_EQ(notify_address("%Sender%", "@host.org", "example.com"), "@host.org@example.com");  // "@" first
   EXPECT_EQ(notify_address("%Sender%", " j@h.io ", "example.com"), "j@h.io");
   EXPECT_EQ(notify_address("%Sender%", "  ", "example.com"), "");  // nobody to tell
+  // A sender field naming several counts by its first element: one address at most.
+  EXPECT_EQ(notify_address("%Sender%", "a@x.example,b@y.example,c@z.example", "example.com"), "a@x.example");
+  EXPECT_EQ(notify_address("%Sender%", " ;jane bob@y.example", "example.com"), "jane@example.com");
   EXPECT_EQ(notify_address("%sender%", "jane", "example.com"), "%sender%");
 }
 

@@ -31,25 +31,24 @@ TEST(FolderEntryTest, AnEntryIsWorkedAsOpenedNeverThroughItsNameAgain) {
   EXPECT_EQ(FolderEntry::open(dir.file("none.msg")).status(), FolderEntry::Status::Gone);
 }
 
-TEST(InstanceLockTest, OneHolderPerHomeWhateverTheNameItIsGivenBy) {
+TEST(InstanceLockTest, OneHolderPerDataFolderWhateverTheNameItIsGivenBy) {
   test::TempDir dir;
-  const std::string folder = dir.file("lock");
-  test::write_text(dir.file("velotrax.reg"), "");
-  auto first = std::make_unique<InstanceLock>(folder, dir.file("velotrax.reg"));
+  const std::string folder = home_private_folder(dir.dir());
+  EXPECT_EQ(folder, dir.dir() + "lock/");
+  auto first = std::make_unique<InstanceLock>(folder);
   ASSERT_TRUE(first->acquired());
-  EXPECT_EQ(InstanceLock::holder(folder, dir.file("velotrax.reg")), ::getpid());
-  // The same file through another spelling of its path is the same home.
-  EXPECT_EQ(InstanceLock(folder, dir.dir() + "./velotrax.reg").state(), InstanceLock::State::HeldElsewhere);
-  EXPECT_TRUE(InstanceLock(folder, dir.file("other.reg")).acquired());
+  EXPECT_EQ(InstanceLock::holder(folder).pid, ::getpid());
+  // The same folder through another spelling of its path is the same home.
+  EXPECT_EQ(InstanceLock(home_private_folder(dir.dir() + "./")).state(), InstanceLock::State::HeldElsewhere);
   first.reset();
-  EXPECT_EQ(InstanceLock::holder(folder, dir.file("velotrax.reg")), std::nullopt);
-  EXPECT_TRUE(InstanceLock(folder, dir.file("velotrax.reg")).acquired());
+  EXPECT_EQ(InstanceLock::holder(folder).pid, std::nullopt);
+  EXPECT_TRUE(InstanceLock(folder).acquired());
   struct stat st {};
   ASSERT_EQ(::stat(folder.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
   // A folder that cannot be made is reported as such, never as another instance.
   test::write_text(dir.file("plain"), "");
-  EXPECT_EQ(InstanceLock(dir.file("plain") + "/lock", dir.file("velotrax.reg")).state(), InstanceLock::State::CannotOpen);
+  EXPECT_EQ(InstanceLock(dir.file("plain") + "/lock").state(), InstanceLock::State::CannotOpen);
 }
 
 TEST(CommandLineSplit, QuotesGroupWordsAndAreRemoved) {

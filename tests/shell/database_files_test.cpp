@@ -37,9 +37,11 @@ class DatabaseFiles : public GatewayHome {
       fs::rename(home + "web/." + name, home + "web/" + name + ".msg");
     }
   }
+  // Message files waiting in the watched folder or claimed by a run that ended.
   std::size_t waiting() const {
     std::size_t n = 0;
-    for (const std::string& name : files_in(home + "web")) n += name.ends_with(".msg");
+    for (const auto& entry : fs::recursive_directory_iterator(home + "web"))
+      n += entry.is_regular_file() && entry.path().filename().string().ends_with(".msg");
     return n;
   }
   bool drained() const { return wait_until([&] { return waiting() == 0; }, 30); }

@@ -104,12 +104,16 @@ TEST_F(Startup, ProgramModeStartsRefusesASecondInstanceOfItsHomeAndStopsOnSigter
   EXPECT_EQ(datagrams.front().substr(0, 7), "VTXWeb|");
   EXPECT_EQ(datagrams.front().substr(26), "|general|Module Started (v1.0.0)\r");
 
-  // One module per home, whatever the caller's environment names it by.
+  // One module per data folder, whatever the caller's environment names it by: a link to
+  // the registry, a copy of it, the service manager's runtime folder.
   TempDir elsewhere;
   std::filesystem::create_symlink(home_.file("velotrax.reg"), elsewhere.file("linked.reg"));
+  std::filesystem::copy_file(home_.file("velotrax.reg"), elsewhere.file("copy.reg"));
   std::string err;
-  for (const auto& second : {env(), std::map<std::string, std::string>{{"VELOTRAX_REGISTRY", elsewhere.file("linked.reg")},
-                                                                         {"XDG_RUNTIME_DIR", elsewhere.dir()}}}) {
+  for (const auto& second : {env(),
+                             std::map<std::string, std::string>{{"VELOTRAX_REGISTRY", elsewhere.file("linked.reg")}},
+                             std::map<std::string, std::string>{{"VELOTRAX_REGISTRY", elsewhere.file("copy.reg")},
+                                                                {"RUNTIME_DIRECTORY", elsewhere.dir()}}}) {
     EXPECT_EQ(run_to_end({DEXWEB_BIN}, second, &err), 1);
     EXPECT_NE(err.find("Another instance of VTXWeb is already running... exiting"), std::string::npos) << err;
   }
@@ -119,10 +123,9 @@ TEST_F(Startup, ProgramModeStartsRefusesASecondInstanceOfItsHomeAndStopsOnSigter
   EXPECT_NE(log().find("  Module Stopped\r\n"), std::string::npos);
 
   // A lock folder the module cannot use is reported as that.
-  write_text(db_->dir() + "lock-blocker", "");
-  EXPECT_EQ(run_to_end({DEXWEB_BIN}, {{"VELOTRAX_REGISTRY", home_.file("velotrax.reg")}, {"RUNTIME_DIRECTORY", db_->dir() + "lock-blocker/x"}},
-                       &err),
-            1);
+  std::filesystem::remove_all(db_->dir() + "lock");
+  write_text(db_->dir() + "lock", "");
+  EXPECT_EQ(run_to_end({DEXWEB_BIN}, env(), &err), 1);
   EXPECT_NE(err.find("cannot open the instance lock "), std::string::npos) << err;
 }
 
@@ -137,13 +140,23 @@ TEST_F(Startup, SighupReadsTheBlacklistAgainAndNeverStops) {
   EXPECT_NE(log().find("  Module Stopped\r\n"), std::string::npos);
 }
 
-TEST_F(Startup, ProgramModeObeysAPauseWrittenByAnotherProcess) {
+// The control row stops the module, which says why and what undoes it; a control table
+// without a row does not let it run.
+TEST_F(Startup, ProgramModeObeysTheControlRowAndSaysWhy) {
   ChildProcess module({DEXWEB_BIN}, env());
   ASSERT_TRUE(wait_for_heartbeat());  // past the first tick: a pause now is a pause while running
   db_->exec("UPDATE [control] SET [dexweb_pause] = 1");
   EXPECT_EQ(module.wait(), 0);
   EXPECT_NE(log().find("  Running cleanup routine\r\n"), std::string::npos);
   EXPECT_NE(log().find("  Module Stopped\r\n"), std::string::npos);
+  EXPECT_NE(module.stderr_text().find("VTXWeb: dexweb_pause is true in the control row: stopping; run `dexwebctl resume`\n"),
+            std::string::npos)
+      << module.stderr_text();
+
+  db_->exec("DELETE FROM [control]");
+  std::string err;
+  EXPECT_EQ(run_to_end({DEXWEB_BIN}, env(), &err, 10), 0);
+  EXPECT_NE(err.find("VTXWeb: The control table has no row, so dexweb_run reads false: stopping;"), std::string::npos) << err;
 }
 
 TEST_F(Startup, ServiceModeTellsTheServiceManagerAndStops) {
@@ -173,10 +186,11 @@ TEST_F(Startup, VersionPrintsAndTouchesNothingAndAnyOtherOptionIsRefusedWithStat
   EXPECT_NE(log().find("  Invalid commandline option... exiting\r\n"), std::string::npos);
 }
 
-// Each refusal and halt is one line on standard error, not only in the log.
+// Each refusal and halt is one line on standard error, not only in the log, with the path
+// and the system's reason.
 TEST_F(Startup, RefusalsAndHaltsReachStandardError) {
   std::string err;
-  EXPECT_EQ(run_to_end({DEXWEB_BIN}, {{"VELOTRAX_REGISTRY", home_.file("nope.reg")}, {"XDG_RUNTIME_DIR", home_.dir()}}, &err), 1);
+  EXPECT_EQ(run_to_end({DEXWEB_BIN}, {{"VELOTRAX_REGISTRY", home_.file("nope.reg")}, {"PWD", home_.dir()}}, &err), 1);
   EXPECT_NE(err.find("registry file not found: " + home_.file("nope.reg")), std::string::npos) << err;
   EXPECT_NE(err.find("VTXWeb: Failed to open database\n"), std::string::npos) << err;
 
@@ -190,10 +204,36 @@ TEST_F(Startup, RefusalsAndHaltsReachStandardError) {
   EXPECT_NE(err.find("NOTIFY_SOCKET"), std::string::npos);
   write_registry("Application", db_->dir());
 
+  // The database's path and the system's reason, and what in the registry explains it; the
+  // retries before it are said as well.
+  std::string db_dir = db_->dir();
+  db_dir.pop_back();
+  write_text(home_.file("velotrax.reg"),
+             registry_text("\"Log_Dir\"=\"" + home_.dir() + "\"\r\n\"DB_Dir\"=\"" + db_dir +
+                           "\"\r\n\"DB_Retries\"=\"1\"\r\n\"DB_Short_Timeout\"=\"1\"\r\n"));
+  EXPECT_EQ(run_to_end({DEXWEB_BIN}, env(), &err), 1);
+  EXPECT_NE(err.find("VTXWeb: Warning - DbObject.OpenDb:"), std::string::npos) << err;
+  EXPECT_NE(err.find("VTXWeb: Cannot open the database: unable to open database file: " + db_dir +
+                     "velotrax.db (No such file or directory) (DB_Dir does not end with \"/\": "),
+            std::string::npos)
+      << err;
+  EXPECT_NE(log().find("  Cannot open the database: unable to open database file: " + db_dir + "velotrax.db"), std::string::npos);
+  write_registry("Application", db_->dir());
+
+  // A registry file the module's account may not read is refused, never read as empty.
+  std::filesystem::permissions(home_.dir(), std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
+  std::filesystem::permissions(home_.file("velotrax.reg"), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  EXPECT_EQ(run_to_end({"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", DEXWEB_BIN}, env(), &err), 1);
+  EXPECT_NE(err.find("Unable to start: the registry file cannot be read: Permission denied: open " + home_.file("velotrax.reg")),
+            std::string::npos)
+      << err;
+
   // A database made from the schema alone has no settings row.
   db_->exec("DELETE FROM [settings]");
   EXPECT_EQ(run_to_end({DEXWEB_BIN}, env(), &err), 1);
-  EXPECT_NE(err.find("VTXWeb: Module stopped. Database version conflict\n"), std::string::npos) << err;
+  EXPECT_NE(err.find("VTXWeb: Module stopped. Database version conflict\nVTXWeb: The settings table has no row"),
+            std::string::npos)
+      << err;
 
   db_->exec("INSERT INTO [settings] ([record_id], [dbversion], [dexweb_poll]) VALUES (1, 1100, 1)");
   ChildProcess module({DEXWEB_BIN}, env());
@@ -291,7 +331,7 @@ TEST_F(StartupHome, AnApplicationUnderAServiceManagerReportsReadyPollsAndStop) {
 
   // The state file beside the lock carries the same facts to dexwebctl.
   const std::string json = status(home);
-  EXPECT_TRUE(std::regex_search(json, std::regex(R"("pid":[0-9]+,"poll":\{"last_poll":[0-9]+,"seconds_since":[0-9]+,"interval":2,"accepted":2,"refused":1,"waiting":0\})"))) << json;
+  EXPECT_TRUE(std::regex_search(json, std::regex(R"("pid":[0-9]+,"poll":\{"last_poll":[0-9]+,"seconds_since":[0-9]+,"interval":2,"accepted":2,"refused":1,"waiting":0,"unreadable":0\})"))) << json;
 
   module.signal(SIGTERM);
   EXPECT_TRUE(notify.receive_until("STOPPING=1"));

@@ -21,6 +21,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::map<
   pid_ = ::fork();
   if (pid_ == 0) {
     for (const auto& [k, v] : env) ::setenv(k.c_str(), v.c_str(), 1);
+    if (const auto pwd = env.find("PWD"); pwd != env.end() && ::chdir(pwd->second.c_str()) != 0) ::_exit(126);
     int out = ::open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = ::open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ::dup2(out, 1);

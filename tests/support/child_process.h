@@ -10,11 +10,13 @@ namespace dexweb::test {
 
 class ChildProcess {
  public:
+  // An env value PWD is also the folder the child starts in.
   ChildProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env);
   ~ChildProcess();  // kills the child if it still runs
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
+  int pid() const { return pid_; }
   void signal(int signo);
   // The exit status, or -1 when it did not exit within the time (or died of a signal).
   int wait(double seconds = 20);

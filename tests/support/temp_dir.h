@@ -44,11 +44,13 @@ inline std::string read_text(const std::string& path) {
   return ss.str();
 }
 
-// The names in a folder, sorted; none when it is missing.
+// The names in a folder, sorted; none when it is missing. The module's claim folder in a
+// watched folder (".dexweb") is not counted.
 inline std::vector<std::string> files_in(const std::string& folder) {
   std::vector<std::string> names;
   std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) names.push_back(entry.path().filename());
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
+    if (entry.path().filename() != ".dexweb") names.push_back(entry.path().filename());
   std::sort(names.begin(), names.end());
   return names;
 }

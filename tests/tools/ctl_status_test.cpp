@@ -1,12 +1,19 @@
 // What dexwebctl tells of a gateway home, asked of that home alone: status (the control row,
-// the watched folder, the messages rows, the bad copies and the mail files, as text or JSON),
-// the machine answers of serve (/healthz, /status.json, /metrics), the status page's refusals
-// and chart, the control row commands and check, with the real module running.
+// the watched folder, the messages rows, the bad copies and the mail files, as text without
+// control characters or JSON; running, not running or unknown), the machine answers of serve
+// (/healthz, /status.json, /metrics), the status page's refusals and chart, the control row
+// commands with what they do to the module and their inverse, and check (every value as the
+// module reads it), with the real module running.
+#include <elf.h>
+
 #include <gtest/gtest.h>
 #include <httplib.h>
 
 #include <csignal>
+#include <cstddef>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 
 #include "support/temp_dir.h"
 #include "tools/ctl_runner.h"
@@ -22,20 +29,28 @@ TEST_F(CtlStatus, ShowsANewHomeAndTheFilesWaitingInIt) {
   std::string json = status(home);
   EXPECT_TRUE(has(json, R"("control":{"found":true,"run":true,"pause":false,"state":false},)")) << json;
   EXPECT_TRUE(has(json, R"("waiting":{"folder":")" + home + R"(web/","count":0,"newest":[]})")) << json;
-  EXPECT_TRUE(has(json, R"("messages":[],"refusals":[]})")) << json;
+  EXPECT_TRUE(has(json, R"("messages":[],"refusals":[],"unknown":null,"problems":[]})")) << json;
 
   submit("bob");
   write_text(home + "web/odd\"name\n.msg", "user=bob\r\nmsg=x\r\n");
   write_text(home + "web/not-a-message.tmp", "");
+  // Names and rows that would set the terminal's title, clear it and drive it by a C1 code.
+  write_text(home + "web/\x1b]0;owned\x07\xc2\x9b" "2J.msg", "");
+  ASSERT_EQ(std::system(("sqlite3 " + home + "data/velotrax.db \"INSERT INTO [messages] ([user], [frm], [message]) "
+                         "VALUES ('bob', char(27) || '[2J', 'x' || char(10) || 'forged line' || char(7))\"").c_str()), 0);
   json = status(home);
-  EXPECT_TRUE(has(json, R"("count":2,)")) << json;
+  EXPECT_TRUE(has(json, R"("count":3,)")) << json;
   EXPECT_TRUE(has(json, R"("name":"odd\"name\u000a.msg")")) << json;
+  EXPECT_TRUE(has(json, R"("name":"\u001b]0;owned\u0007\u009b2J.msg")")) << json;
 
   const std::string text = status(home, {});
   EXPECT_TRUE(has(text, " (dexweb_run true, dexweb_pause false, dexweb_state false)\n")) << text;
-  EXPECT_TRUE(has(text, "\nwaiting: 2 in " + home + "web/\n")) << text;
+  EXPECT_TRUE(has(text, "\nwaiting: 3 in " + home + "web/\n")) << text;
+  EXPECT_TRUE(has(text, "  ]0;owned2J.msg\n")) << text;
+  EXPECT_TRUE(has(text, " from [2J: x forged line\n")) << text;
+  for (const char* control : {"\x1b", "\x07", "\xc2\x9b", "name\n"}) EXPECT_FALSE(has(text, control)) << text;
   std::string via_env;
-  ASSERT_EQ(run_ctl({"status", "--json"}, &via_env, env()), 0);
+  ASSERT_EQ(run_ctl({"status", "--json"}, &via_env, env()), 3);  // not running
   EXPECT_EQ(via_env.substr(via_env.find("\"control\"")), json.substr(json.find("\"control\"")));
 }
 
@@ -52,8 +67,12 @@ TEST_F(CtlStatus, TheRunningModuleSeenThroughStatusMonitorAndControlCommands) {
   submit("bob", {"--from", "Pat"});
   submit("noweb", {"--from", "Pat"});
   write_text(home + "data/MailOut/notice.msg", "mail");
-  ASSERT_EQ(run_ctl({"pause", "--home", home}), 0);
-  EXPECT_TRUE(has(status(home), R"("control":{"found":true,"run":true,"pause":true,)"));
+  std::string out;
+  ASSERT_EQ(run_ctl({"pause", "--home", home}, &out), 0);
+  EXPECT_TRUE(has(out, "Undo: dexwebctl resume\n")) << out;
+  const std::string paused = status(home);
+  EXPECT_TRUE(has(paused, R"("control":{"found":true,"run":true,"pause":true,)"));
+  EXPECT_TRUE(has(paused, R"("problems":["dexweb_pause is true: )")) << paused;
   ASSERT_EQ(run_ctl({"resume", "--home", home}), 0);
   EXPECT_TRUE(has(status(home), R"("control":{"found":true,"run":true,"pause":false,)"));
 
@@ -66,12 +85,14 @@ TEST_F(CtlStatus, TheRunningModuleSeenThroughStatusMonitorAndControlCommands) {
   EXPECT_TRUE(std::regex_search(running, std::regex(R"("processes":\[[0-9]+\],"pid":[0-9]+,)"))) << running;
   const std::string elsewhere = status(other);
   EXPECT_TRUE(has(elsewhere, R"({"state":"stopped","processes":[],"pid":null,"poll":null,)")) << elsewhere;
+  EXPECT_EQ(run_ctl({"status", "--home", home}), 0);
   EXPECT_TRUE(wait_until([&] { return has(monitor.stdout_text(), "(recipients: good 1, bad 1)"); })) << monitor.stdout_text();
   EXPECT_TRUE(has(monitor.stdout_text(), "  running  ")) << monitor.stdout_text();
-  std::string out;
   ASSERT_EQ(run_ctl({"stop", "--home", home}, &out), 0);
-  EXPECT_EQ(out, "control: dexweb_run false\n");
-  EXPECT_EQ(module.wait(), 0) << module.stderr_text();  // the module obeys the row
+  EXPECT_TRUE(out.starts_with("control: dexweb_run false\nA running module stops at its next refresh")) << out;
+  EXPECT_TRUE(has(out, "until: dexwebctl start\n")) << out;
+  EXPECT_EQ(module.wait(), 0) << module.stderr_text();  // the module obeys the row, and says so
+  EXPECT_TRUE(has(module.stderr_text(), "VTXWeb: dexweb_run is false in the control row: stopping; run `dexwebctl start`\n"));
 
   const std::string json = status(home);
   EXPECT_TRUE(has(json, R"("state":"stopped")")) << json;
@@ -80,9 +101,45 @@ TEST_F(CtlStatus, TheRunningModuleSeenThroughStatusMonitorAndControlCommands) {
   EXPECT_TRUE(has(json, R"("bad_copies":{"folder":")" + home + R"(log/badmsg/","count":1,)")) << json;
   EXPECT_TRUE(has(json, R"("mail_files":{"folder":")" + home + R"(data/MailOut/","count":1,"newest":[{"name":"notice.msg",)"))
       << json;
-  const std::string text = status(home, {});
+  std::string text;
+  EXPECT_EQ(run_ctl({"status", "--home", home}, &text), 3);  // not running
   EXPECT_TRUE(has(text, "last messages: 1\n  #1  ")) << text;
   EXPECT_TRUE(has(text, "  bob  from Pat: hi\nbad copies: 1 in ")) << text;
+  EXPECT_TRUE(has(text, "\nproblem: dexweb_run is false: ")) << text;
+  EXPECT_EQ(run_ctl({"check", "--home", home}, &out), 1);
+  EXPECT_TRUE(has(out, "\nproblem control row: dexweb_run is false: ")) << out;
+
+  // Stopped by the row, a start stops at once and says why; start undoes stop.
+  const std::map<std::string, std::string> module_env{{"VELOTRAX_REGISTRY", home + "velotrax.reg"}, {"XDG_RUNTIME_DIR", home}};
+  std::string err;
+  EXPECT_EQ(run_to_end({DEXWEB_BIN}, module_env, &err), 0);
+  EXPECT_TRUE(has(err, "dexweb_run is false in the control row: stopping; run `dexwebctl start`")) << err;
+  ASSERT_EQ(run_ctl({"start", "--home", home}, &out), 0);
+  EXPECT_EQ(out, "control: dexweb_run true, dexweb_pause false\n"
+                 "The module is not running: start it (systemctl start VTXWeb, or run dexweb)\n");
+  ChildProcess again({DEXWEB_BIN}, module_env);
+  EXPECT_TRUE(wait_until([&] { return run_ctl({"status", "--home", home}) == 0; })) << again.stderr_text();
+
+  // Who cannot read the lock folder (the module's own, mode 0700) cannot tell.
+  std::filesystem::permissions(dir.dir(), std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
+  std::filesystem::permissions(home + "velotrax.reg", std::filesystem::perms::others_read, std::filesystem::perm_options::add);
+  const auto as_nobody = [](std::vector<std::string> argv) {
+    argv.insert(argv.begin(), {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"});
+    return argv;
+  };
+  ChildProcess status_as_nobody(as_nobody(ctl_argv({"status", "--home", home})), {});
+  EXPECT_EQ(status_as_nobody.wait(), 4) << status_as_nobody.stderr_text();
+  EXPECT_TRUE(status_as_nobody.stdout_text().starts_with("module: unknown: cannot read the lock folder " + home + "data/lock/"))
+      << status_as_nobody.stdout_text();
+  ChildProcess server(as_nobody(ctl_argv({"serve", "--home", home, "--listen", "127.0.0.1:0"})), {});
+  const int port = announced_port([&] { return server.stdout_text(); }, "serving http://127\\.0\\.0\\.1");
+  ASSERT_GT(port, 0) << server.stderr_text();
+  const auto health = httplib::Client("127.0.0.1", port).Get("/healthz");
+  ASSERT_TRUE(health);
+  EXPECT_EQ(health->status, 503);
+  EXPECT_TRUE(health->body.starts_with("unknown: cannot read the lock folder ")) << health->body;
+  again.signal(SIGTERM);
+  EXPECT_EQ(again.wait(), 0);
   ASSERT_EQ(run_ctl({"version"}, &out), 0);
   EXPECT_EQ(out, "dexwebctl 1.0.0\n");
 }
@@ -96,10 +153,9 @@ TEST_F(CtlStatus, FailsWithoutAGatewayAndMakesNoDatabase) {
 }
 
 TEST_F(CtlStatus, ServeAnswersMachinesAndShowsWhyFilesWereRefused) {
-  int port = 0;
-  auto server = serve(home, port);
-  ASSERT_GT(port, 0) << server->stderr_text();
-  httplib::Client client("127.0.0.1", port);
+  const Served server = serve(home);
+  ASSERT_GT(server.status_port, 0) << server.process->stderr_text();
+  httplib::Client client("127.0.0.1", server.status_port);
 
   auto health = client.Get("/healthz");
   ASSERT_TRUE(health);
@@ -149,20 +205,33 @@ TEST_F(CtlStatus, ServeAnswersMachinesAndShowsWhyFilesWereRefused) {
   EXPECT_FALSE(has(page, "<script"));
 
   // A module that no longer polls is unhealthy while it still holds the lock: here it is
-  // stopped, and the last poll stays behind in the state file.
+  // stopped, and the last poll stays behind in the state file. The server reads the facts
+  // at most once a second.
   module.signal(SIGTERM);
   EXPECT_EQ(module.wait(), 0);
-  EXPECT_EQ(client.Get("/healthz")->status, 503);
+  EXPECT_TRUE(wait_until([&] { return client.Get("/healthz")->status == 503; }));
   EXPECT_TRUE(has(client.Get("/metrics")->body, "dexweb_up 0\n"));
 }
 
 class CtlCheck : public GatewayHome {
  protected:
+  // No unit is installed unless a test writes one.
   int check(std::string& out, const std::vector<std::string>& extra = {}) {
     std::vector<std::string> args{"check", "--home", home};
     args.insert(args.end(), extra.begin(), extra.end());
-    return run_ctl(args, &out);
+    return run_ctl(args, &out, {{"DEXWEB_UNIT_DIR", units}});
   }
+  void expect_lines(const std::string& out, const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) EXPECT_TRUE(has(out, line)) << line << "\n" << out;
+  }
+  // The test's filter library with its bytes changed where patch says.
+  void filter_library(const std::function<void(std::string&)>& patch) {
+    std::string bytes = read_text(DEXWEB_TEST_FILTER_LIBRARY);
+    patch(bytes);
+    write_text(home + "prog/vtfilter.so", bytes);
+  }
+
+  std::string units = dir.dir() + "units/";
 
   void append_registry(const std::string& text) {
     write_text(home + "velotrax.reg", read_text(home + "velotrax.reg") + text);
@@ -213,8 +282,88 @@ TEST_F(CtlCheck, TheAccountAndTheDatabaseAreChecked) {
   ASSERT_EQ(std::system(("sqlite3 " + home + "data/velotrax.db < " DEXWEB_SCHEMA_DIR "/sqlite.sql").c_str()), 0);
   EXPECT_EQ(check(out), 1);
   EXPECT_TRUE(has(out, "problem database: no settings row\n")) << out;
-  EXPECT_TRUE(has(out, "problem database: no control row\n")) << out;
+  EXPECT_TRUE(has(out, "problem database: no control row: the module stops at its first refresh\n")) << out;
   EXPECT_TRUE(has(out, "ok embedded database ")) << out;
+}
+
+// What the module reads, judged as the module reads it: every registry value by the same
+// conversions, the filter library as the hardened unit loads it, the unit's account.
+TEST_F(CtlCheck, EveryValueTheFilterAndTheAccountAsTheModuleMeetsThem) {
+  write_text(home + "velotrax.reg",
+             registry_text("\"Prog_Dir\"=\"" + home + "prog/\"\r\n\"DB_Dir\"=\"" + home + "data\"\r\n\"Log_Dir\"=\"" + home +
+                               "log/\"\r\n\"DB_Retries\"=\"lots\"\r\n\"DB_Short_Timeout\"=\"-5\"\r\n",
+                           "\"Run_Type\"=\"Servce\"\r\n",
+                           "\"VTM_Enabled\"=\"true\"\r\n\"VTM_Port\"=\"99999\"\r\n\"VTM_IP1\"=\"monitor.example.org\"\r\n"));
+  // An executable stack, which MemoryDenyWriteExecute refuses: loaded here, it would pass.
+  filter_library([](std::string& elf) {
+    Elf64_Ehdr header;
+    std::memcpy(&header, elf.data(), sizeof header);
+    // The type is the first field of a program header (resolv.h, which httplib includes,
+    // makes a macro of its name).
+    for (std::size_t i = 0; i < header.e_phnum; ++i) {
+      char* ph = elf.data() + header.e_phoff + i * sizeof(Elf64_Phdr);
+      std::uint32_t type = 0, flags = 0;
+      std::memcpy(&type, ph, sizeof type);
+      if (type != PT_GNU_STACK) continue;
+      std::memcpy(&flags, ph + offsetof(Elf64_Phdr, p_flags), sizeof flags);
+      flags |= PF_X;
+      std::memcpy(ph + offsetof(Elf64_Phdr, p_flags), &flags, sizeof flags);
+    }
+  });
+  std::filesystem::create_directories(units + "VTXWeb.service.d");
+  write_text(units + "VTXWeb.service", "[Service]\nUser=velotrax\n");
+  write_text(units + "VTXWeb.service.d/10-account.conf", "[Service]\nUser=nobody\n");
+  std::string out;
+  EXPECT_EQ(check(out), 1);
+  expect_lines(out, {"problem DB_Dir \"" + home + "data\" does not end with \"/\": the module appends names to it directly (" +
+                         home + "datavelotrax.db)\n",
+                     "problem DB_Retries \"lots\" must be a whole number from 1 to 100 (0: the default); the module uses 3\n",
+                     "problem DB_Short_Timeout \"-5\" must be a whole number from 1 to 3600 (0: the default); the module uses -5\n",
+                     "problem Run_Type \"Servce\" is neither \"NTService\" nor \"Application\" (case counts): the module runs "
+                     "as a program without warnings\n",
+                     "problem VTM_Port \"99999\" is not a port number from 1 to 65535: no datagram is sent\n",
+                     "problem VTM_IP1 \"monitor.example.org\" is not a dotted IPv4 address: ",
+                     "problem filter library " + home + "prog/vtfilter.so asks for an executable stack: the service "
+                     "(MemoryDenyWriteExecute) cannot load it",
+                     " (account nobody, started as a program)\n"});
+
+  filter_library([](std::string& elf) {
+    const std::uint16_t arm = EM_AARCH64;
+    std::memcpy(elf.data() + offsetof(Elf64_Ehdr, e_machine), &arm, sizeof arm);
+  });
+  EXPECT_EQ(check(out), 1);
+  expect_lines(out, {"problem filter library " + home + "prog/vtfilter.so is built for AArch64, not for this computer\n"});
+}
+
+// The registry and the database as the module finds them: a branch exported from 64-bit
+// Windows is read in the product branch's place (and said), a database kind the module
+// cannot work with is refused by both.
+TEST_F(CtlCheck, TheRegistryBranchAndTheDatabaseKindAsTheModuleFindsThem) {
+  write_text(home + "velotrax.reg", text::replace_all(read_text(home + "velotrax.reg"), "\\SOFTWARE\\Wyndrose\\",
+                                                      "\\SOFTWARE\\WOW6432Node\\Wyndrose\\"));
+  std::string out;
+  EXPECT_EQ(check(out), 0) << out;
+  expect_lines(out, {"ok no [HKEY_LOCAL_MACHINE\\SOFTWARE\\Wyndrose\\Velotrax]: its values are read from "
+                     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Wyndrose\\Velotrax]",
+                     "ok database opens\n"});
+  {
+    ChildProcess module({DEXWEB_BIN}, env());
+    EXPECT_TRUE(wait_until([&] { return has(read_text(home + "log/VTXWeb.log"), "  Module Started"); })) << module.stderr_text();
+    module.signal(SIGTERM);
+    EXPECT_EQ(module.wait(), 0);
+    EXPECT_TRUE(has(module.stderr_text(), "its values are read from [HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\"))
+        << module.stderr_text();
+  }
+
+  const std::string driver = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so";
+  if (!std::filesystem::exists(driver)) GTEST_SKIP() << "the SQLite ODBC driver (libsqliteodbc) is not installed";
+  write_text(home + "data/SqlServerConnectionString.txt", "Driver=" + driver + ";\nDatabase=" + home + "data/velotrax.db;\n");
+  const std::string refusal = "not supported: SQLite ODBC; use the embedded database or PostgreSQL/SQL Server";
+  EXPECT_EQ(check(out), 1);
+  expect_lines(out, {"problem database: " + refusal + "\n"});
+  std::string err;
+  EXPECT_EQ(run_to_end({DEXWEB_BIN}, env(), &err), 1);
+  EXPECT_TRUE(has(err, "VTXWeb: Cannot open the database: " + refusal + "\n")) << err;
 }
 
 }  // namespace

@@ -7,6 +7,9 @@
 namespace dexweb {
 
 void db_log(std::string_view level, std::string_view text);
+// A "detail" line that tells of a failure (a retry, a step given up on): also written to
+// standard error, where the service manager's journal keeps it.
+void db_warning(std::string_view text);
 
 // Sees every db_log line before it is logged (tests); an empty function removes it.
 using DbLogObserver = std::function<void(std::string_view level, std::string_view text)>;

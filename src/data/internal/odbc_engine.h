@@ -1,7 +1,9 @@
 #pragma once
 // A server database over ODBC. The dialect is chosen from the DBMS name the driver reports
 // (PostgreSQL, otherwise Microsoft SQL Server), and every statement is handed to the driver
-// in that dialect's form.
+// in that dialect's form. A statement's time-out costs no round trip of its own: SQL Server's
+// driver keeps it on the client; on PostgreSQL it is set on the session, in the text of the
+// statement that needs it, only when it differs from the session's.
 
 #include <memory>
 #include <string>
@@ -30,12 +32,19 @@ class OdbcEngine final : public DbEngine {
   bool HoldsTransaction() const override { return false; }
 
  private:
+  // A statement handle for sql, and sql as the driver gets it.
+  platform::OdbcStatement statement_for(std::string_view sql, int timeout_seconds, std::string& text);
+  template <typename Fn>
+  auto call(Fn&& fn);
+
   std::unique_ptr<platform::OdbcEnvironment> env_;
   platform::OdbcConnection connection_;
   const Dialect* dialect_;
+  int session_timeout_ = -1;  // seconds as last set on a PostgreSQL session; -1 unknown
 };
 
-// The dialect for a DBMS name as drivers report it.
+// The dialect for a DBMS name as drivers report it: PostgreSQL or Microsoft SQL Server. Any
+// other raises the final RuntimeError kDbNotSupported ("not supported: NAME ODBC; ...").
 DatabaseKind kind_for_dbms(std::string_view dbms_name);
 
 }  // namespace dexweb

@@ -33,8 +33,8 @@ Refusal no_valid_ad_hoc_pins(const WebMessage& msg);
 }  // namespace refusal
 
 // Monitor "bad", the rejection line, the reason line, the notification (the message masked),
-// then the bad copy (save_bad_copy; its failure line is refusal.copy_failure). Sets
-// msg.error_text to the reason.
+// then refusal.copy_failure when the bad copy, made before the file's record was committed,
+// could not be made. Sets msg.error_text to the reason.
 void reject_message(WebMessage& msg, const Refusal& refusal, NotifyContext& notify, int obfuscate_chars);
 
 }  // namespace dexweb

@@ -1,22 +1,25 @@
 #pragma once
-// The record of worked web files (table worked_files): each worked file's identity is
-// written in the transaction of its rows (alone, in a transaction of its own, when it has
-// none: refused, aborted by a filter, every PIN blacklisted), before anything about it is
-// reported. A file whose identity is recorded is never worked again: not after a crash
-// between the commit and the deletion, not when it cannot be deleted, not when the same
-// file comes back, across restarts and across modules that share the database. The unique
-// identity is also the arbiter between two modules that work the same file at once: the
-// second commit fails and that module drops its rows and reports.
+// The record of worked web files (table worked_files): each worked file's key is written in
+// the transaction of its rows (alone, in a transaction of its own, when it has none: refused,
+// aborted by a filter, every PIN blacklisted), before anything about it is reported, together
+// with what is done: the rows, whether the bad copy exists, whether its refusals were
+// reported and notified. A file whose key is recorded gets no rows again; what is missing is
+// finished (the copy, the reports), across restarts and across modules that share the
+// database.
 //
-// Identity: the name, the size and modification time (to the nanosecond) as the open entry
-// showed them, and a 64-bit FNV-1a hash of the name and the bytes read. A file written anew
-// under a used name differs in time or content, so it is a new file.
+// Key: the claim (intake/claim_folders.h), so that a file sent again, whatever its name,
+// bytes and times, is a new message. A file worked in place (it could not be claimed) is
+// keyed by its identity instead: the name, the size and modification time (to the
+// nanosecond) as the open entry showed them, and a 64-bit FNV-1a hash of the name and the
+// bytes read; there the key is also the arbiter between two modules that work the same file
+// at once: the second commit fails and that module drops its rows and reports.
 //
-// Where the table is missing and cannot be created (a server account without DDL rights),
-// one warning is logged per run and files are worked as without the record. Records older
-// than Worked_Files_Retention_Days (key ...\Velotrax, default 7) are removed at most once an
-// hour.
+// Where the table is missing and cannot be created, files are worked as without the record
+// and its creation is tried again at each poll; one warning per run. Records older than
+// Worked_Files_Retention_Days (key ...\Velotrax, default 7) are removed at most once an
+// hour, except those whose files are still there.
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -43,18 +46,21 @@ struct WorkedEntry {
   bool refused = false;
   std::string bad_copy;
   std::string worked_by;
+  bool copy_made = false;
+  bool notified = false;
 };
 
 class WorkedFiles {
  public:
   WorkedFiles(DBObject& db, ErrorPolicy& policy, WorkedFilesState& state, const std::string& machine);
 
-  // Once per run: creates the table where missing (one warning when it cannot be made);
-  // then, at most once an hour, prunes old records in one attempt. A prune that a lock or a
-  // time-out kept from running is logged (detail) and tried at the next hour; an account
-  // without DELETE on the table gets one general warning and no more tries in the run;
-  // any other failure (a damaged database) is raised.
-  void prepare();
+  // Creates the table where missing (one warning per run when it cannot be made; tried
+  // again at each call until it exists); then, at most once an hour, prunes old records
+  // except those whose files still_present says are there, in one attempt. A prune that a
+  // lock or a time-out kept from running is logged (detail) and tried at the next hour; an
+  // account without DELETE on the table gets one general warning and no more tries in the
+  // run; any other failure (a damaged database) is raised.
+  void prepare(const std::function<bool(const std::string& key, const std::string& name)>& still_present);
   // False when the table is not available this run.
   bool enabled() const { return state_.table == WorkedFilesState::Table::Ready; }
   // The name this run signs its records with.
@@ -68,10 +74,14 @@ class WorkedFiles {
   // when another module recorded it first, and then nothing of this call stays. Without
   // the table, only the statements are written (true).
   bool store(std::vector<SqlStatement> statements, const WorkedFileRow& row);
+  // Records that a key's bad copy was made (at bad_copy), or that its refusals were
+  // reported; nothing without the table. Under the intake's error policy.
+  void note_copy_made(const std::string& file_key, const std::string& bad_copy);
+  void note_notified(const std::string& file_key);
 
  private:
-  void prune(DateTime cutoff);
   bool write_quietly(const std::vector<SqlStatement>& statements);
+  void prune(const std::function<bool(const std::string& key, const std::string& name)>& still_present);
 
   DBObject& db_;
   ErrorPolicy& policy_;

@@ -19,8 +19,11 @@
 #include "data/db_object.h"
 #include "data/query_object.h"
 #include "intake/blacklist.h"
+#include "intake/claim_folders.h"
+#include "intake/folder_index.h"
 #include "intake/leftover_files.h"
 #include "intake/recipient_list.h"
+#include "intake/watched_folder.h"
 #include "intake/writer_watch.h"
 #include "logging/error_policy.h"
 #include "logging/reporter.h"
@@ -41,12 +44,20 @@ class Daemon {
 
   // The load handler: sets the per-run fields and creates the timers.
   void load();
+  // What the run keeps in the home's private folder, taken up only once the run holds the
+  // home's instance lock: the unique-name sequence, which goes on from earlier runs, and the
+  // filters' temporary folder (mode 0700), emptied of what a killed run left there.
+  // temp_folder stays empty (the filters then say so) when it cannot be made.
+  void settle_in_home();
   // Switches the poll timer on; its first tick comes 100 ms later.
   void enable_poll_timer();
   // Removes the mail files and bad copies that an earlier run left half-written (it ended in
   // the middle of one), one general log line per folder that had any. Only for the run that
   // holds the instance lock: the outgoing mail folder is this data folder's.
   void remove_half_written_files();
+  // For a poll: the watched folder's entries by age, told what the folder watch saw since
+  // the last poll; null when no watch runs (each poll lists the folder then).
+  FolderIndex* current_folder_index();
 
   // The service Start event: true when the module was started.
   bool service_start();
@@ -116,6 +127,11 @@ class Daemon {
   BlackList blacklist;       // read once, at the first refresh
   LeftoverFiles leftovers;   // worked files that could not be deleted
   WriterWatch writers;       // web files whose writers may not have finished
+  WatchedFolder watched_folder;  // where the watched folder lay at the run's first look
+  ClaimFolders claims;       // the run's claims in the watched folder
+  // The last poll found only files that their writers hold open: with the folder watch the
+  // next poll waits for it (a writer's close) or the interval, not for the next tick.
+  bool files_held_only = false;
   std::unique_ptr<platform::PrivateFolder> private_temp;  // removed at stop
 
   platform::EventLoop::TimerId poll_timer = 0;
@@ -132,12 +148,14 @@ class Daemon {
   std::string mail_out_folder() const;
   void stop_sequence(bool unloading);
   void log_tick();
-  std::string make_private_temp_folder();
 
   // Steps of the tick, in their order.
   void open_at_first_tick();
-  // Throws ModuleHalted.
-  [[noreturn]] void refuse_database(const std::string& text);
+  // Logs text and its cause (both also on standard error) and throws ModuleHalted.
+  [[noreturn]] void refuse_database(const std::string& text, const std::string& cause);
+  std::string open_failure(const std::string& reason) const;
+  // A line on standard error only (the log keeps its own lines).
+  void tell_operator(const std::string& text);
   bool service_mode() const;
   void reload_if_requested();
   void prepare_record_ids();
@@ -164,11 +182,14 @@ class Daemon {
   bool poll_again_ = false;
   // Instant pickup: the folder watch, and a landing noticed that no poll has seen yet.
   std::unique_ptr<platform::FolderWatch> folder_watch_;
+  FolderIndex folder_index_;
   bool files_landed_ = false;
   bool service_started_ = false;
   bool stop_requested_ = false;
   bool stop_by_module_ = false;
   bool reload_requested_ = false;
+  // A row of the control table was read at least once.
+  bool control_row_seen_ = false;
 };
 
 }  // namespace dexweb

@@ -8,6 +8,7 @@
 //   accepted=N
 //   refused=N
 //   waiting=N
+//   unreadable=N   (files left in the watched folder because the module cannot read them)
 // A module stuck in a wait polls no more, so the watchdog is not fed and systemd restarts it.
 
 #include <chrono>
@@ -31,7 +32,13 @@ inline constexpr std::size_t kFilesPerCountSecond = 10000;
 void report_poll(Daemon& daemon);
 
 // The state file's text.
-std::string poll_state_text(long long last_poll_epoch, long poll_interval, long long accepted, long long refused,
-                            std::size_t waiting);
+struct PollFacts {
+  long long last_poll_epoch = 0;
+  long poll_interval = 0;
+  long long accepted = 0, refused = 0;
+  std::size_t waiting = 0;
+  int unreadable = 0;
+};
+std::string poll_state_text(const PollFacts& facts);
 
 }  // namespace dexweb

@@ -1,6 +1,7 @@
-// A real browser (headless Chromium driven through chromedriver's WebDriver protocol) fills
-// the form of dexwebctl serve and sees that its message is queued; skipped where Chromium is
-// absent.
+// Real programs in front of dexwebctl serve: a browser (headless Chromium driven through
+// chromedriver's WebDriver protocol) fills the form and sees that its message is queued, and
+// nginx, configured as the README shows, passes the form through. Each is skipped where it
+// is not installed.
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -8,7 +9,9 @@
 #include <filesystem>
 #include <thread>
 #include <regex>
+#include <sstream>
 
+#include "support/raw_http.h"
 #include "support/temp_dir.h"
 #include "tools/ctl_runner.h"
 
@@ -18,6 +21,7 @@ namespace {
 constexpr const char* kChromium = "/usr/bin/chromium";
 constexpr const char* kChromedriver = "/usr/bin/chromedriver";
 constexpr const char* kElementKey = "element-6066-11e4-a52e-4f735466cecf";
+constexpr const char* kNginx = "/usr/sbin/nginx";
 
 std::string json_text(const std::string& text) {
   std::string out = "\"";
@@ -84,15 +88,14 @@ class Browser {
   std::string failure_;
 };
 
-TEST(CtlServeBrowser, ABrowserFillsTheFormAndFollowsItsMessage) {
+TEST(CtlServeFront, ABrowserFillsTheFormAndFollowsItsMessage) {
   if (!std::filesystem::exists(kChromium) || !std::filesystem::exists(kChromedriver))
     GTEST_SKIP() << "Chromium and chromedriver are not installed";
   TempDir dir;
   const std::string home = dir.dir() + "home/";
   ASSERT_EQ(run_ctl({"init", home}), 0);
-  int port = 0;
-  const auto server = serve(home, port);
-  ASSERT_GT(port, 0);
+  const Served server = serve(home);
+  ASSERT_GT(server.port, 0);
 
   ChildProcess driver({kChromedriver, "--port=0"}, {});
   const int driver_port = announced_port([&] { return driver.stdout_text(); }, "started successfully on port");
@@ -100,7 +103,8 @@ TEST(CtlServeBrowser, ABrowserFillsTheFormAndFollowsItsMessage) {
   Browser browser(driver_port, dir.dir() + "profile");
   ASSERT_TRUE(browser.started()) << browser.failure() << driver.stderr_text();
 
-  const std::string site = "http://127.0.0.1:" + std::to_string(port);
+  const std::string site = "http://127.0.0.1:" + std::to_string(server.port);
+  const std::string operator_site = "http://127.0.0.1:" + std::to_string(server.status_port);
   browser.open(site + "/");
   browser.type("#account", "sales");
   browser.type("#sender", "Browser <b>");
@@ -118,14 +122,14 @@ TEST(CtlServeBrowser, ABrowserFillsTheFormAndFollowsItsMessage) {
   EXPECT_EQ(read_text(home + "web/" + files[0]),
             "user=sales\r\nfrm=Browser <b>\r\nsubject=bob amy\r\nmsg=line one\r\nline two\r\n");
 
-  // The notice leads to the status page, where the module's decision shows: within a few
-  // seconds of its start, the message's row.
-  browser.click("#follow");
+  // The operator's status page shows the module's decision: within a few seconds of its
+  // start, the message's row.
+  browser.open(operator_site + "/status");
   EXPECT_TRUE(wait_until([&] { return browser.text_of("h1") == "DexWeb status"; })) << browser.text_of("body");
   ChildProcess module({DEXWEB_BIN}, {{"VELOTRAX_REGISTRY", home + "velotrax.reg"}, {"XDG_RUNTIME_DIR", dir.dir()}});
   bool shown = false;
   for (int i = 0; i < 50 && !shown; ++i) {
-    browser.open(site + "/status");
+    browser.open(operator_site + "/status");
     const std::string page = browser.text_of("body");
     shown = page.find("line one") != std::string::npos && page.find("amy") != std::string::npos;
     if (!shown) std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -134,6 +138,73 @@ TEST(CtlServeBrowser, ABrowserFillsTheFormAndFollowsItsMessage) {
   EXPECT_FALSE(browser.text_of("#state").empty());
   module.signal(SIGTERM);
   EXPECT_EQ(module.wait(), 0);
+}
+
+// A port that was free a moment ago: nginx takes no port 0.
+int free_port() {
+  const platform::Fd sock(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  ::bind(sock.get(), reinterpret_cast<sockaddr*>(&address), size);
+  ::getsockname(sock.get(), reinterpret_cast<sockaddr*>(&address), &size);
+  return ntohs(address.sin_port);
+}
+
+// The README's nginx configuration for the form, to listen on front without TLS and pass to
+// serve's port.
+std::string readme_front_server(int front, int port) {
+  const std::string readme = read_text(std::string(DEXWEB_SCHEMA_DIR) + "/../README.md");
+  const auto start = readme.rfind('\n', readme.find("limit_conn_zone ")) + 1;
+  const auto end = readme.find("\n    }\n", start) + 7;
+  std::string conf;
+  std::istringstream lines(readme.substr(start, end - start));
+  for (std::string line; std::getline(lines, line);)
+    if (line.find("ssl_certificate") == std::string::npos) conf += line + "\n";
+  conf = std::regex_replace(conf, std::regex("listen 443 ssl;"), "listen 127.0.0.1:" + std::to_string(front) + ";");
+  return std::regex_replace(conf, std::regex("127\\.0\\.0\\.1:8080"), "127.0.0.1:" + std::to_string(port));
+}
+
+TEST(CtlServeFront, NginxInFrontPassesTheFormAndNothingElse) {
+  if (!std::filesystem::exists(kNginx)) GTEST_SKIP() << "nginx is not installed";
+  TempDir dir;
+  const std::string home = dir.dir() + "home/";
+  ASSERT_EQ(run_ctl({"init", home}), 0);
+  const Served server = serve(home, {"--server-name", "form.example.org"});
+  ASSERT_GT(server.port, 0);
+  const int front = free_port();
+  const std::string conf = readme_front_server(front, server.port);
+  ASSERT_TRUE(conf.find("proxy_set_header Host $host;") != std::string::npos) << conf;
+  write_text(dir.file("nginx.conf"), "daemon off; master_process off; pid nginx.pid; error_log error.log;\nevents {}\n"
+                                     "http {\naccess_log off; client_body_temp_path body; proxy_temp_path proxy;\n"
+                                     "fastcgi_temp_path fastcgi; uwsgi_temp_path uwsgi; scgi_temp_path scgi;\n" + conf + "}\n");
+  ChildProcess nginx({kNginx, "-p", dir.dir(), "-c", dir.file("nginx.conf"), "-e", dir.file("error.log")}, {});
+  ASSERT_TRUE(wait_until([&] { return bool(connect_from("127.0.0.1", front)); })) << read_text(dir.file("error.log")) << conf;
+
+  // A browser at https://form.example.org:PORT/ as nginx passes it on.
+  httplib::Client client("127.0.0.1", front);
+  const std::string name = "form.example.org:" + std::to_string(front);
+  const auto page = client.Get("/", {{"Host", name}});
+  ASSERT_TRUE(page);
+  ASSERT_EQ(page->status, 200) << page->body;
+  std::smatch token;
+  ASSERT_TRUE(std::regex_search(page->body, token, std::regex(R"re(name="token" type="hidden" value="([0-9a-f]+)")re")));
+  const auto post = [&](const std::string& message) {
+    return client.Post("/submit", {{"Host", name}, {"Origin", "https://" + name}},
+                       httplib::MultipartFormDataItems{{"token", token[1], "", ""}, {"account", "sales", "", ""}, {"message", message, "", ""}});
+  };
+  const auto sent = post("through nginx");
+  ASSERT_TRUE(sent);
+  EXPECT_EQ(sent->status, 200) << sent->body;
+  const auto files = files_in(home + "web");
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(read_text(home + "web/" + files[0]), "user=sales\r\nfrm=\r\nsubject=\r\nmsg=through nginx\r\n");
+
+  EXPECT_EQ(post(std::string(300 * 1024, 'm'))->status, 413);
+  EXPECT_EQ(client.Get("/status", {{"Host", name}})->status, 404);
+  EXPECT_EQ(client.Get("/", {{"Host", "attacker.example"}})->status, 421);
+  EXPECT_EQ(files_in(home + "web").size(), 1u);
 }
 
 }  // namespace
