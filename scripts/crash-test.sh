@@ -11,7 +11,9 @@
 # included. It counts the rows of each text: lost (no row) and duplicated (more rows than
 # recipients); and per refused file its copies in the bad folder and its notices in MailOut:
 # lost (none) and repeated (more than one, which only a kill between making them and
-# recording it may cause). Anything lost or duplicated makes the exit status non-zero.
+# recording it may cause). At the end the modules start once more and stop, after which no
+# half-written mail file or bad copy may be left. Anything lost, duplicated or left makes the
+# exit status non-zero.
 # Engines: the embedded SQLite database always; PostgreSQL as well when DEXWEB_TEST_PG_ODBC
 # and DEXWEB_TEST_PG_PORT name a throw-away server (scripts/pg-cluster.sh), there also with
 # two and three modules on one watched folder and one database, killed together.
@@ -114,6 +116,17 @@ row_counts() {
   esac
 }
 
+# Half-written mail files and bad copies in the homes' folders.
+half_written() { for home in "$@"; do find "$home/data/MailOut" "$home/log/badmsg" -name 'VTXWeb*.tmp*' -o -name 'VTXWeb*.web.part*'; done | wc -l; }
+
+# Starts the modules once more and stops them, so that each clears what its last kill left.
+restart_and_stop() {
+  local started=() p
+  for home in "$@"; do started+=("$(start_module "$home")"); done
+  sleep 2
+  for p in "${started[@]}"; do kill -TERM "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done
+}
+
 status=0
 for engine in $engines; do
   : >"$work/expected"
@@ -134,6 +147,7 @@ for engine in $engines; do
     write_files "$web" "$round"
     kills=$((kills + $(drain_with_kills "$web" "${homes[@]}")))
   done
+  restart_and_stop "${homes[@]}"
   row_counts "$engine" "$where" >"$work/rows"
   read -r lost duplicated < <(awk 'NR == FNR { rows[$1] = $2; next }
       $2 > 0 { if (!($1 in rows)) lost++; else if (rows[$1] > $2) dup++ }
@@ -149,9 +163,11 @@ for engine in $engines; do
       FILENAME ~ /notices$/ { notices[$1] = $2; next }
       $2 == 0 { n++; if (!copies[$1]) cl++; if (copies[$1] > 1) ca++; if (!notices[$1]) nl++; if (notices[$1] > 1) na++ }
       END { printf "%d %d %d %d %d\n", n, cl, ca, nl, na }' "$work/copies" "$work/notices" "$work/expected")
+  left=$(half_written "${homes[@]}")
   echo "$engine: ${#homes[@]} module(s), $rounds rounds of $files files, $kills kills: lost $lost, duplicated $duplicated;" \
-       "$refused refused: copies lost $copies_lost, repeated $copies_again; notices lost $notices_lost, repeated $notices_again"
-  if ((lost + duplicated + copies_lost + notices_lost > 0)); then status=1; fi
+       "$refused refused: copies lost $copies_lost, repeated $copies_again; notices lost $notices_lost, repeated $notices_again;" \
+       "half-written files left $left"
+  if ((lost + duplicated + copies_lost + notices_lost + left > 0)); then status=1; fi
   [ "$engine" = sqlite ] || pg -c "DROP SCHEMA IF EXISTS $where CASCADE"
 done
 exit $status

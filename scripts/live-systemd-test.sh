@@ -140,11 +140,13 @@ rows() { sql "SELECT count(*) FROM messages WHERE message = '$1'"; }
 has_row() { [ "$(rows "$1")" -gt 0 ]; }
 logged() { sh_in "grep -qF '$1' /var/log/velotrax/VTXWeb.log"; }
 
-# Install, with a policy that forbids starting services.
+# Install as the README says, from the folder that holds the package (apt told to answer
+# yes), with a policy that forbids starting services.
 cp "$deb" "$root/var/cache/"
 printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
 chmod 755 "$root/usr/sbin/policy-rc.d"
-inside apt-get install -y -q "/var/cache/$(basename "$deb")" >"$work/install.log" 2>&1 ||
+printf 'APT::Get::Assume-Yes "true";\n' >"$root/etc/apt/apt.conf.d/90dexweb-live"
+inside sh -c 'cd /var/cache && apt install ./dexweb_*.deb' >"$work/install.log" 2>&1 ||
   { cat "$work/install.log"; fail "apt-get install of the package"; }
 rm "$root/usr/sbin/policy-rc.d"
 check "installed $(basename "$deb")" sh_in 'dpkg-query -W -f="\${Status}" dexweb | grep -q "install ok installed"'
@@ -187,10 +189,36 @@ ok "STATUS=$(prop StatusText)"
 check "dexweb-prune.timer active" sh_in 'systemctl -q is-active dexweb-prune.timer'
 
 # A message from the web server's account becomes a row.
-sql "INSERT INTO users ([user], web_service) VALUES ('sales', 1)"
-as_web dexwebctl submit --folder "$web" --user sales --message live-hello >/dev/null ||
+# The README's first message: the account, then the message submitted as www-data.
+inside runuser -u velotrax -- sqlite3 /var/lib/velotrax/velotrax.db "INSERT INTO users ([user], web_service) VALUES ('sales', 1)"
+inside runuser -u www-data -- dexwebctl submit --folder /var/lib/velotrax/web/ --user sales --message live-hello >/dev/null ||
   fail "www-data cannot submit into $web"
 check "a message submitted by www-data into $web is a row" wait_for 60 has_row live-hello
+
+# The README's other commands as an administrator types them: the lines init printed (and
+# the loop above ran), the row, status, check, then a backup restored.
+for line in 'usermod -a -G velotrax-web www-data' 'systemctl enable --now VTXWeb.service dexweb-prune.timer' \
+            'dexwebctl check --web-account www-data'; do
+  grep -qxF "$line" "$work/next" || fail "init did not print the README's line: $line"
+done
+inside runuser -u velotrax -- sqlite3 /var/lib/velotrax/velotrax.db "SELECT user, pin, message FROM messages" |
+  grep -q 'live-hello' || fail "the README's SELECT does not show the row"
+inside dexwebctl status >"$work/status.log" 2>&1 || { cat "$work/status.log"; fail "dexwebctl status"; }
+grep -q 'live-hello' "$work/status.log" || { cat "$work/status.log"; fail "dexwebctl status does not show the row"; }
+inside systemctl status VTXWeb.service --no-pager >"$work/systemctl-status.log" 2>&1 ||
+  { cat "$work/systemctl-status.log"; fail "systemctl status VTXWeb.service"; }
+grep -q 'Status: "Last poll' "$work/systemctl-status.log" || { cat "$work/systemctl-status.log"; fail "systemctl status shows no STATUS="; }
+inside dexwebctl check >"$work/check.log" 2>&1 || { cat "$work/check.log"; fail "dexwebctl check"; }
+ok "the README's commands: the row, dexwebctl status, systemctl status, dexwebctl check"
+inside runuser -u velotrax -- sqlite3 /var/lib/velotrax/velotrax.db ".backup /var/lib/velotrax/velotrax.db.bak" ||
+  fail "the README's backup"
+inside cp -p /etc/velotrax/velotrax.reg /var/lib/velotrax/velotrax.reg.bak || fail "the README's copy of the registry"
+inside systemctl stop VTXWeb.service
+sql "DELETE FROM messages"
+inside runuser -u velotrax -- cp /var/lib/velotrax/velotrax.db.bak /var/lib/velotrax/velotrax.db
+inside systemctl start VTXWeb.service
+check "the README's backup restored: the row is back" has_row live-hello
+check "active after the restore" wait_for 60 is ActiveState active
 
 # A reload re-reads the blacklist and the monitor settings, and reaches the module alone.
 pid=$(prop MainPID)

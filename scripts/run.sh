@@ -5,7 +5,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
-cmake -S . -B build -G Ninja -DDEXWEB_TESTS=OFF >/dev/null
+# A first build leaves the tests out; a build made for the tests keeps them.
+if [ -f build/CMakeCache.txt ]; then
+  cmake -S . -B build >/dev/null
+else
+  cmake -S . -B build -G Ninja -DDEXWEB_TESTS=OFF >/dev/null
+fi
 cmake --build build --target dexweb dexwebctl
 home=${DEXWEB_HOME:-$HOME/dexweb-home}
 if [ ! -f "$home/velotrax.reg" ]; then

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with warnings as errors, starts a throw-away PostgreSQL
-# cluster and runs the whole test suite, then the crash test, the fuzz targets and the
-# package on a live systemd. The last line says how it went: "test.sh: passed (STEPS)" or
-# "test.sh: FAILED in STEP (passed: STEPS)".
+# cluster and runs the whole test suite, then the crash test, the fuzz targets, the quick
+# start, a benchmark's quick run and the package on a live systemd. The last line says how it
+# went: "test.sh: passed (STEPS)" or "test.sh: FAILED in STEP (passed: STEPS)".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 passed=()
@@ -35,6 +35,22 @@ live_systemd() {
   if [[ $out == *"live-systemd: skipped: "* ]]; then step="live systemd skipped"; fi
 }
 
+# The quick start of the README: a fresh home's sample message becomes a row.
+quick_start() {
+  local quick pid
+  quick=$(mktemp -d /tmp/dexweb-quick.XXXXXX)
+  DEXWEB_HOME=$quick/home bash scripts/run.sh >"$quick/run.log" 2>&1 &
+  pid=$!
+  for _ in $(seq 120); do
+    [ "$(sqlite3 "$quick/home/data/velotrax.db" "SELECT count(*) > 0 FROM messages WHERE message LIKE 'Hello from DexWeb%'" 2>/dev/null)" = 1 ] && break
+    sleep 0.5
+  done
+  kill -INT "$pid" && wait "$pid" || true
+  [ "$(sqlite3 "$quick/home/data/velotrax.db" "SELECT count(*) > 0 FROM messages WHERE message LIKE 'Hello from DexWeb%'")" = 1 ] ||
+    { cat "$quick/run.log"; echo "scripts/run.sh: the sample message is not a row"; return 1; }
+  rm -rf "$quick"
+}
+
 run_step deps scripts/deps.sh test
 run_step build scripts/build.sh -DDEXWEB_WERROR=ON -DDEXWEB_TESTS=ON
 source scripts/pg-cluster.sh
@@ -43,6 +59,9 @@ run_step ctest ctest --test-dir build --output-on-failure -j 2 --timeout 600
 # Rows exactly once under SIGKILL: SQLite, PostgreSQL, two modules on one folder.
 run_step "crash test" bash scripts/crash-test.sh 3 200
 run_step fuzz bash scripts/fuzz.sh 5
+run_step "quick start" quick_start
+# The benchmark's quick run on this build's programs.
+run_step benchmark env DEXWEB_BIN=build/dexweb DEXWEBCTL_BIN=build/dexwebctl bash scripts/bench-intake.sh --sizes 200 --samples 3
 # The package installed and run under systemd as PID 1 (a container; skipped, saying so,
 # where none can boot).
 run_step "live systemd" live_systemd

@@ -2,6 +2,8 @@
 // db_operations.cpp.
 #include "data/db_object.h"
 
+#include <utility>
+
 #include "data/connection_file.h"
 #include "data/internal/db_failure.h"
 #include "data/internal/db_log.h"
@@ -10,9 +12,11 @@
 #include "data/internal/error_numbers.h"
 #include "data/internal/odbc_engine.h"
 #include "data/internal/sqlite_engine.h"
+#include "platform/clock.h"
 #include "platform/event_loop.h"
 #include "platform/file_identity.h"
 #include "platform/files.h"
+#include "util/datetime.h"
 #include "util/random.h"
 #include "util/runtime_error.h"
 
@@ -21,10 +25,27 @@ namespace {
 
 constexpr const char* kConnectionFile = "SqlServerConnectionString.txt";
 constexpr const char* kDatabaseFile = "velotrax.db";
+
+bool remove_quietly(const std::string& path) {
+  try {
+    platform::remove_file(path);
+    return true;
+  } catch (const RuntimeError&) {
+    return false;
+  }
+}
+
 }  // namespace
 
 DBObject::DBObject(DatabaseSettings settings) : settings_(std::move(settings)) {}
-DBObject::~DBObject() = default;
+
+DBObject::~DBObject() {
+  try {
+    close_connection();
+  } catch (...) {
+    // The object ends whatever its last close met; the file stays as it is.
+  }
+}
 
 platform::SqliteConnection* DBObject::GetDb() {
   auto* embedded = dynamic_cast<SqliteEngine*>(engine_.get());
@@ -96,6 +117,11 @@ bool DBObject::OpenDb(int retries) {
     open_step(attempts, retries, [&] { open_embedded(); });
   }
   opened_ = true;
+  if (std::exchange(switched_, false)) {
+    db_log("general", "The database file " + opened_path_ +
+                          " is not the one opened before: the module goes on with the file now there");
+    CheckIntegrity();
+  }
   return true;
 }
 
@@ -123,33 +149,138 @@ void DBObject::open_embedded() {
   const std::string path = platform::resolve_name_nocase(settings_.db_dir, kDatabaseFile);
   // Taken before the open: a file swapped in meanwhile then looks replaced at the next
   // check and is opened again, never the other way round.
+  // Nothing of a file that left the path may be read as the next one's.
+  move_stale_aside();
+  const std::optional<platform::FileIdentity> before = opened_file_;
   opened_file_ = platform::file_identity(path);
+  opened_path_ = path;
   install(SqliteEngine::Open(path, lock_delay_ms_, LockRetries()));
+  switched_ = before && before != opened_file_;
+}
+
+void DBObject::CheckIntegrity() {
+  OpenDb(1);
+  if (uses_server_) return;
+  std::string verdict;
+  try {
+    // Reads every page: no time limit.
+    std::unique_ptr<Recordset> rs = engine().Query("PRAGMA quick_check", 0);
+    verdict = rs->Eof() ? "no answer" : rs->AsText("quick_check");
+  } catch (const DbFailure& f) {
+    raise_final(f.number(), with_engine_lines(f.description(), f.engine_errors()), f.source());
+  }
+  if (verdict != "ok") raise_final(err::kDbCorrupt, "database disk image is malformed: " + verdict, "SQLite");
+}
+
+std::optional<platform::FileIdentity> DBObject::file_at_path() const {
+  // The name as written is the usual case: one stat answers the question.
+  std::optional<platform::FileIdentity> now = platform::file_identity(settings_.db_dir + kDatabaseFile);
+  if (!now) now = platform::file_identity(platform::resolve_name_nocase(settings_.db_dir, kDatabaseFile));
+  return now;
+}
+
+DBObject::Departure DBObject::departure() const {
+  const std::optional<platform::FileIdentity> now = file_at_path();
+  if (!now) return Departure::Missing;
+  if (now != opened_file_) return Departure::Replaced;
+  for (const CompanionFile& c : engine_->Companions())
+    if (c.identity && platform::file_identity(c.path) != c.identity) return Departure::LogChanged;
+  return Departure::None;
 }
 
 void DBObject::CheckDatabaseFile() {
-  if (!opened_ || uses_server_) return;
-  // The name as written is the usual case: one stat answers both questions.
-  std::string path = settings_.db_dir + kDatabaseFile;
-  std::optional<platform::FileIdentity> now = platform::file_identity(path);
-  if (!now) {
-    path = platform::resolve_name_nocase(settings_.db_dir, kDatabaseFile);
-    now = platform::file_identity(path);
+  if (uses_server_) return;
+  if (!opened_) {
+    move_stale_aside();
+    // Until a file is back, the error routine's retries meet the same error as the first
+    // attempt, and its rounds run as for any retryable error.
+    if (left_missing_ && !file_at_path()) raise_missing();
+    left_missing_ = false;
+    return;
   }
-  if (!now)
-    throw RuntimeError(err::kDbFileNotFound, "unable to open database file: " + path + " is missing", "SQLite");
-  if (now == opened_file_) return;
-  engine().LeaveReplacedFile();
-  CloseDb();
-  OpenDb(1);
+  switch (departure()) {
+    case Departure::None: return;
+    case Departure::Missing:
+      leave_path(Departure::Missing);
+      left_missing_ = true;
+      move_stale_aside();
+      raise_missing();
+    case Departure::Replaced:
+      leave_path(Departure::Replaced);
+      OpenDb(1);
+      return;
+    case Departure::LogChanged:
+      db_log("general", "The write-ahead log of " + opened_path_ +
+                            " was deleted or replaced under the open database: its pages go into the database "
+                            "file and the database is opened again");
+      leave_path(Departure::LogChanged);
+      OpenDb(1);
+      return;
+  }
+}
+
+void DBObject::raise_missing() const {
+  throw RuntimeError(err::kDbFileNotFound, "unable to open database file: " + opened_path_ + " is missing", "SQLite");
+}
+
+// The log goes into the file it was written for; then nothing of the connection may stay
+// at the path for the next file there to take as its own. What cannot be removed is noted
+// to be moved aside (move_stale_aside).
+void DBObject::leave_path(Departure why) {
+  const std::vector<CompanionFile> companions = engine_->Companions();
+  const bool emptied = engine_->EmptyLog();
+  engine_.reset();
+  opened_ = false;
+  for (const CompanionFile& c : companions) {
+    const std::optional<platform::FileIdentity> now = platform::file_identity(c.path);
+    if (!now) continue;
+    const bool own = now == c.identity;
+    // Where another file is at the path now, another log may be that file's.
+    if (!own && why == Departure::Replaced) continue;
+    if (own && emptied && remove_quietly(c.path)) continue;
+    std::string reason = !own ? "it is not the one the connection to " + opened_path_ + " was using"
+                         : why == Departure::LogChanged
+                             ? "it belongs to the write-ahead log that was deleted or replaced"
+                             : "it holds pages of a database file that is no longer at " + opened_path_;
+    stale_.push_back({c.path, std::move(reason)});
+  }
+}
+
+void DBObject::move_stale_aside() {
+  while (!stale_.empty()) {
+    const StaleFile& file = stale_.back();
+    if (platform::file_identity(file.path)) {
+      const std::string base = file.path + ".stale-" + format_compact(platform::server_now());
+      std::string target = base;
+      for (int n = 2; !platform::rename_no_replace(file.path, target); ++n) target = base + "-" + std::to_string(n);
+      db_log("general", "Moved " + file.path + " aside to " + target + ": " + file.why);
+    }
+    stale_.pop_back();
+  }
 }
 
 void DBObject::CloseDb() {
-  if (opened_) {
-    engine_.reset();
-    opened_ = false;
-  }
+  close_connection();
   platform::process_pending();
+}
+
+void DBObject::close_connection() {
+  if (!opened_) return;
+  if (engine_ && !uses_server_) {
+    const Departure why = departure();
+    if (why != Departure::None) {
+      leave_path(why);
+      try {
+        move_stale_aside();
+      } catch (const RuntimeError& e) {
+        db_log("general", "Unable to move a file of the database aside, tried again before the next open: " +
+                              e.description());
+      }
+      return;
+    }
+  }
+  engine_.reset();
+  opened_ = false;
 }
 
 void DBObject::reconnect() {

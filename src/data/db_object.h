@@ -20,11 +20,14 @@
 //     and on a server (OpenRecordset, Execute, ExecuteRA) a reconnect once the count is
 //     above 2 or equals DB_Retries;
 //   - giving up is final for the error routine: either the operation makes the owner's
-//     error policy final, logs its "ok to continue" line and returns empty (ignore_failure),
-//     or it raises RuntimeError marked final with the engine's number and source and the
-//     description, each engine error on its own line, and "SQL: " + statement.
+//     error policy final, logs its "ok to continue" line and returns empty (ignore_failure,
+//     and only for a failure that time may cure: a number of the error routine's retryable
+//     list, such as a lock, a time-out or a lost connection), or it raises RuntimeError
+//     marked final with the engine's number and source and the description, each engine
+//     error on its own line, and "SQL: " + statement.
 // A time-out of 0 makes Execute, ExecuteRA and BulkExecute quiet: one attempt with a 1 s
-// time-out, and a failure ends the call without a message or an error.
+// time-out, and a failure ends the call without a message or an error, except that a
+// damaged database (3049 corrupt, 3343 not a database) is raised, final, as above.
 // Waits let the event loop run (timers and signals may run meanwhile).
 
 #include <cstddef>
@@ -99,7 +102,8 @@ class DBObject {
   // Errors 3001 ("Invalid argument in connection string"), 3031 and 3059 (raised as 3031
   // "DB authentication error") are raised at once.
   bool OpenDb(int retries = -1);
-  // Closes the connection (errors ignored), then lets the event loop run.
+  // Closes the connection (errors ignored; see CheckDatabaseFile for a file that left its
+  // path), then lets the event loop run.
   void CloseDb();
 
   // Runs a query and returns its rows as a forward-only, read-only snapshot; nullptr when
@@ -133,18 +137,39 @@ class DBObject {
   void UpdateDbPassword(std::string_view db_password);
 
   // Called before a message's rows are stored: makes sure the open embedded database is
-  // the file now at DB_Dir + velotrax.db (compared by device and inode).
-  //   - Replaced (renamed over, or deleted and made anew): the old file is closed and the
-  //     new one opened, so no message goes into a file nobody reads any more. The poll
-  //     cycle reads the control row again at its next refresh (every 3 s), then from the
-  //     new file.
-  //   - No file there: RuntimeError 3024, the number of a failed open, raised at once and
-  //     not final, so the error routine retries, warns and halts as for any retryable
-  //     database error. Nothing is written; the connection stays as it is until a file is
-  //     back at the path.
-  // Nothing to do on a server or while closed (the next open takes the file at the path).
-  // A file replaced while the rows are being written is seen by the next call only.
+  // the file now at DB_Dir + velotrax.db, with the write-ahead log and index it was opened
+  // with (each compared by device and inode).
+  //   - Replaced (renamed over, or deleted and made anew): the old connection leaves the
+  //     path (below) and the new file is opened, so no message goes into a file nobody reads
+  //     any more. The poll cycle reads the control row again at its next refresh (every
+  //     3 s), then from the new file.
+  //   - No file there: the old connection leaves the path; then RuntimeError 3024, the
+  //     number of a failed open, raised not final, so that the error routine retries, warns
+  //     and halts as for any retryable database error. Each call raises it again while no
+  //     file is back; once one is, the next operation opens it (see CheckIntegrity).
+  //   - The log or its index deleted or replaced: a general log line; the log (still open)
+  //     goes into the database file, the connection leaves the path and the file is opened
+  //     again, with a log of its own.
+  // Leaving the path: the connection's log is emptied into the file it was written for and
+  // the connection closed; its log and index are removed from the path. One that could not
+  // be emptied (another program still reads from it), or a log or index at the path that is
+  // not the connection's, is renamed to its name + ".stale-" + yyyymmddhhnnss (with "-2",
+  // "-3"... when taken), with a general log line saying where; except that beside a new file
+  // at the path a log that is not the connection's stays (it may be the new file's). SQLite
+  // itself leaves the log of a file that left its path for whatever file comes there next,
+  // which would read the old file's pages from it. A file that cannot be renamed raises its
+  // file error and is tried again before anything is opened. CloseDb and the destructor
+  // leave the path the same way when they find the file gone, replaced or without its log
+  // (a file they cannot rename is logged and tried again before the next open).
+  // Nothing to do on a server or while closed, except raising 3024 again while the file found
+  // missing is not back. A file replaced while the rows are being written is seen by the
+  // next call only.
   void CheckDatabaseFile();
+  // Reads the whole embedded database file (SQLite's quick check): RuntimeError 3049,
+  // final, when it is damaged, or the engine's number when it cannot be read at all.
+  // Nothing on a server. Also run by the open that finds another file at the path than the
+  // object opened before, after the general log line that says so.
+  void CheckIntegrity();
 
   // For tests only (fault injection): every engine opened from now on, and the one open
   // now, is handed to decorate, and the object uses the engine it returns; GetDb() then
@@ -183,6 +208,17 @@ class DBObject {
   void find_connection_file();
   void open_server();
   void open_embedded();
+  // Why the open embedded file's path needs care before anything more is written.
+  enum class Departure { None, Missing, Replaced, LogChanged };
+  std::optional<platform::FileIdentity> file_at_path() const;
+  Departure departure() const;
+  [[noreturn]] void raise_missing() const;
+  void leave_path(Departure why);
+  // Renames each noted file to its name + ".stale-" + yyyymmddhhnnss, with a general log
+  // line; raises the file error when one cannot be, which stays noted.
+  void move_stale_aside();
+  // CloseDb without letting events run (the destructor's close).
+  void close_connection();
   // The engine as the object keeps it (decorated for tests).
   void install(std::unique_ptr<DbEngine> engine);
   void reconnect();
@@ -218,6 +254,30 @@ class DBObject {
   EngineDecorator decorate_;
   // The embedded file as it was just before the open: a file put there later differs.
   std::optional<platform::FileIdentity> opened_file_;
+  std::string opened_path_;
+  // The last open found another file than the one before it.
+  bool switched_ = false;
+  // The file was found missing and its connection closed; no file has come back since.
+  bool left_missing_ = false;
+  // Files of a connection that left its path, still to be moved aside before the next open.
+  struct StaleFile {
+    std::string path, why;
+  };
+  std::vector<StaleFile> stale_;
+};
+
+// Holds DB_Retries at a value for a scope and puts the previous one back however the scope
+// ends.
+class ScopedRetries {
+ public:
+  ScopedRetries(DBObject& db, int retries) : db_(db), previous_(db.Settings().retries) { db_.SetRetries(retries); }
+  ~ScopedRetries() { db_.SetRetries(previous_); }
+  ScopedRetries(const ScopedRetries&) = delete;
+  ScopedRetries& operator=(const ScopedRetries&) = delete;
+
+ private:
+  DBObject& db_;
+  int previous_;
 };
 
 // Releases a recordset (nothing when it holds none).

@@ -7,6 +7,7 @@
 #include "data/internal/db_failure.h"
 #include "data/internal/db_log.h"
 #include "data/internal/db_messages.h"
+#include "data/internal/error_numbers.h"
 #include "logging/error_policy.h"
 #include "platform/event_loop.h"
 #include "util/random.h"
@@ -81,13 +82,18 @@ std::string raised_description(const DbFailure& f, std::string_view sql) {
 }  // namespace
 
 bool DBObject::retry_after(StepPolicy& p, const DbFailure& f, std::string_view sql) {
-  if (p.quiet) return false;
+  // A damaged database is never passed over, not even by a quiet call: whatever is
+  // written into it next may be lost.
+  const bool damaged = is_damaged_database_error(f.number());
+  if (p.quiet && !damaged) return false;
   failed_ = true;
   ++p.counter;
   ++p.total;
   const bool server = uses_server_;
-  if (p.counter > settings_.retries || p.fail_on_first) {
-    if (p.ignore_failure) {
+  if (p.quiet || p.counter > settings_.retries || p.fail_on_first) {
+    // Only a failure that time may cure (a lock, a time-out, a lost connection) is passed
+    // over; any other goes to the error routine.
+    if (p.ignore_failure && is_retryable_db_error(f.number())) {
       if (error_policy_) error_policy_->make_final();
       db_warning(p.ignored);
       return false;
@@ -340,8 +346,9 @@ void DBObject::rollback() noexcept {
   if (!engine_) return;
   try {
     engine_->Run(SqlDialect().rollback_statement(), 0);
-  } catch (const DbFailure&) {
-    // No transaction was open, or the connection is gone with it.
+  } catch (...) {
+    // No transaction was open, or the connection is gone with it. No event runs here, so
+    // nothing but the engine's own failure can arrive.
   }
 }
 

@@ -11,7 +11,8 @@ namespace {
 // 3043 disk or network error (also a full disk: the error routine retries it, and the
 // disk may be freed meanwhile), 3146 ODBC call failed, 3151 ODBC connection failed, 3197
 // data changed, 3260/3262 locked, 3022 duplicate key, 3075 syntax, 3078 no such table,
-// 3265 no such item, 3059 login refused (reported by OpenDb as an authentication error).
+// 3265 no such item, 3059 login refused (reported by OpenDb as an authentication error),
+// 3033 no permission, 3049 corrupt, 3343 not a database.
 constexpr ErrorMapping kMappings[] = {
     // SQLite result codes.
     {"sqlite:1", 3075, false},    // SQLITE_ERROR: SQL error or missing table/column
@@ -58,6 +59,7 @@ constexpr ErrorMapping kMappings[] = {
     {"40P01", 3260, true},   // deadlock detected
     {"42S02", 3078, false},  // table not found
     {"42P01", 3078, false},  // undefined table
+    {"42501", 3033, false},  // insufficient privilege
     {"42S22", 3265, false},  // column not found
     {"42703", 3265, false},  // undefined column
     {"53100", 3043, true},   // disk full
@@ -70,6 +72,14 @@ constexpr ErrorMapping kMappings[] = {
     {"HY008", 3146, true},   // operation canceled
     {"HYT00", 3146, true},   // time-out expired
     {"HYT01", 3151, true},   // connection time-out expired
+    {"XX001", 3049, false},  // data corrupted
+    {"XX002", 3049, false},  // index corrupted
+    // SQL Server's error numbers that its states do not tell apart.
+    {"mssql:229", 3033, false},  // permission denied on an object
+    {"mssql:230", 3033, false},  // permission denied on a column
+    {"mssql:605", 3049, false},  // a page of the wrong object
+    {"mssql:823", 3049, false},  // the operating system failed a page read
+    {"mssql:824", 3049, false},  // a page failed its consistency check
     // ODBC SQLSTATE classes.
     {"08", 3151, true},   // connection exceptions
     {"22", 3464, false},  // data exceptions
@@ -102,12 +112,19 @@ int sqlite_error_number(int code, int extended_code) {
   return find("sqlite:" + std::to_string(extended_code), primary);
 }
 
-int sqlstate_error_number(std::string_view state) {
+int sqlstate_error_number(std::string_view state, long native) {
+  // psqlODBC's own numbers stay far below these.
+  if (native >= 200) {
+    const int by_native = find("mssql:" + std::to_string(native), 0);
+    if (by_native != 0) return by_native;
+  }
   std::string upper(state);
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   int by_class = upper.size() >= 2 ? find(std::string_view(upper).substr(0, 2), err::kDbOdbcCallFailed)
                                    : err::kDbOdbcCallFailed;
   return find(upper, by_class);
 }
+
+bool is_damaged_database_error(int number) { return number == err::kDbCorrupt || number == err::kDbNotADatabase; }
 
 }  // namespace dexweb

@@ -17,7 +17,7 @@ constexpr const char* kSource = "ODBC";
   const auto& records = e.records();
   std::vector<std::string> lines;
   for (const auto& r : records) lines.push_back(r.message);
-  throw DbFailure(sqlstate_error_number(records.front().state), records.front().message, std::move(lines),
+  throw DbFailure(sqlstate_error_number(records.front().state, records.front().native), records.front().message, std::move(lines),
                   kSource);
 }
 

@@ -4,6 +4,7 @@
 
 #include "data/internal/db_failure.h"
 #include "data/internal/error_numbers.h"
+#include "platform/file_identity.h"
 #include "util/text.h"
 
 namespace dexweb {
@@ -94,6 +95,9 @@ std::unique_ptr<SqliteEngine> SqliteEngine::Open(const std::string& path, int lo
     // A small page cache keeps the daemon's memory flat however large the messages table
     // grows: it appends at the end and reads small tables.
     engine->db_.exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA cache_size=-2048;");
+    // The journal mode's read has opened the log and its index: these are the connection's.
+    for (const char* suffix : {"-wal", "-shm"})
+      engine->companions_.push_back({path + suffix, platform::file_identity(path + suffix)});
     return engine;
   } catch (const platform::SqliteError& e) {
     raise_db_failure(e);
@@ -127,11 +131,14 @@ std::optional<platform::SqliteStatement> SqliteEngine::bound_statement(const Sql
   return st;
 }
 
-void SqliteEngine::LeaveReplacedFile() noexcept {
+bool SqliteEngine::EmptyLog() noexcept {
   try {
-    db_.exec("PRAGMA wal_checkpoint(TRUNCATE)");
-  } catch (const platform::SqliteError&) {
-    // Another connection still reads the old file; nothing more can be done from here.
+    // One row: busy (1 when a reader kept the log from being emptied), frames in the log,
+    // frames written into the file.
+    platform::SqliteStatement st = db_.prepare("PRAGMA wal_checkpoint(TRUNCATE)");
+    return st.step() && st.column_int(0) == 0;
+  } catch (...) {
+    return false;
   }
 }
 

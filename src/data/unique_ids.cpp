@@ -20,21 +20,14 @@ namespace {
 // puts both back however the step ends.
 class CounterStepScope {
  public:
-  explicit CounterStepScope(DBObject& db)
-      : db_(db), retries_(db.Settings().retries) {
-    db_.SetRetries(0);
-    db_.SetLockRetry(1);
-  }
-  ~CounterStepScope() {
-    db_.SetLockRetry(db_.LockRetries());
-    db_.SetRetries(retries_);
-  }
+  explicit CounterStepScope(DBObject& db) : db_(db), retries_(db, 0) { db_.SetLockRetry(1); }
+  ~CounterStepScope() { db_.SetLockRetry(db_.LockRetries()); }
   CounterStepScope(const CounterStepScope&) = delete;
   CounterStepScope& operator=(const CounterStepScope&) = delete;
 
  private:
   DBObject& db_;
-  int retries_;
+  ScopedRetries retries_;
 };
 
 int draw_counter(DBObject& db) {

@@ -1,4 +1,4 @@
-#include "intake/internal/bad_copies.h"
+#include "intake/bad_copies.h"
 
 #include "data/unique_ids.h"
 #include "intake/internal/intake_log.h"
@@ -6,6 +6,7 @@
 #include "platform/file_helpers.h"
 #include "platform/folder_entry.h"
 #include "platform/private_files.h"
+#include "util/module_name.h"
 #include "util/runtime_error.h"
 
 namespace dexweb {
@@ -15,6 +16,7 @@ constexpr int kCopyAttempts = 3;
 constexpr double kCopyPause = 0.5;
 // Names tried for one copy before the folder counts as full of them.
 constexpr int kNameAttempts = 1000;
+constexpr std::string_view kBadCopySuffix = ".web";
 
 std::string folder_of(const std::string& path) { return path.substr(0, path.rfind('/') + 1); }
 
@@ -68,7 +70,13 @@ void retry_one(LeftoverFiles::PendingCopy pending, LeftoverFiles& leftovers, con
 std::string bad_folder(const RegistrySettings& registry) { return registry.log_folder() + "badmsg/"; }
 
 std::string make_bad_copy_path(const RegistrySettings& registry) {
-  return bad_folder(registry) + unique_name() + ".web";
+  return bad_folder(registry) + unique_name() + std::string(kBadCopySuffix);
+}
+
+bool is_bad_copy_temporary(std::string_view name) {
+  constexpr std::size_t kTemporaryEnding = 11;  // ".partXXXXXX"
+  return name.starts_with(kModuleName) && platform::is_new_file_temporary(name) &&
+         name.substr(0, name.size() - kTemporaryEnding).ends_with(kBadCopySuffix);
 }
 
 bool save_bad_copy(WebMessage& msg, const RegistrySettings& registry) {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "data/db_object.h"
-#include "intake/internal/bad_copies.h"
+#include "intake/bad_copies.h"
 #include "intake/internal/intake_call.h"
 #include "intake/internal/intake_log.h"
 #include "intake/internal/refusals.h"

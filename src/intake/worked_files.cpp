@@ -17,6 +17,7 @@
 #include "logging/error_policy.h"
 #include "platform/clock.h"
 #include "util/random.h"
+#include "util/runtime_error.h"
 #include "util/text.h"
 
 namespace dexweb {
@@ -31,6 +32,9 @@ std::uint64_t fnv1a(std::uint64_t hash, std::string_view bytes) {
   }
   return hash;
 }
+
+// A raised database error's own text, without the engine's lines and the statement.
+std::string first_line(const std::string& description) { return description.substr(0, description.find("\r\n")); }
 
 std::string run_name(const std::string& machine) {
   char number[16];
@@ -80,24 +84,39 @@ void WorkedFiles::prepare(const std::function<bool(const std::string&, const std
       warn_general("Warning - the table worked_files is missing and could not be created: a web file found again "
                   "after a crash may be worked twice");
   }
-  if (!enabled()) return;
+  if (!enabled() || state_.prune_refused) return;
   const platform::SteadyPoint now = platform::clock().steady_now();
   if (state_.next_prune && now < *state_.next_prune) return;
   state_.next_prune = platform::steady_after(kPruneEverySeconds);
   prune(still_present);
 }
 
+// One attempt, without the retry policy's waits, so that the files waiting are never held
+// up by it: a lock or a time-out leaves the old records for the next hour's prune.
 void WorkedFiles::prune(const std::function<bool(const std::string&, const std::string&)>& still_present) {
   const Dialect& dialect = db_.SqlDialect();
   const DateTime cutoff = platform::server_now() - std::chrono::hours(24) * worked_retention_days();
-  // A record whose file is still there (undeletable, kept for its copy) must outlive it, or
-  // the file would be worked again.
-  std::vector<SqlStatement> keep;
-  for (auto rs = db_.OpenRecordset(worked_files_sql::older_than(dialect, cutoff), -1, true); rs && !rs->Eof(); rs->MoveNext())
-    if (still_present(rs->AsText("file_key"), rs->AsText("name")))
-      keep.push_back(worked_files_sql::keep(dialect, rs->AsText("file_key")));
-  if (!keep.empty()) db_.BulkExecute(keep, false, -1, true);
-  db_.Execute(worked_files_sql::prune(dialect, cutoff), -1, true);
+  try {
+    ScopedRetries once(db_, 0);
+    // A record whose file is still there (undeletable, kept for its copy) must outlive it, or
+    // the file would be worked again.
+    std::vector<SqlStatement> keep;
+    for (auto rs = db_.OpenRecordset(worked_files_sql::older_than(dialect, cutoff)); rs && !rs->Eof(); rs->MoveNext())
+      if (still_present(rs->AsText("file_key"), rs->AsText("name")))
+        keep.push_back(worked_files_sql::keep(dialect, rs->AsText("file_key")));
+    if (!keep.empty()) db_.BulkExecute(keep, true);
+    db_.Execute(worked_files_sql::prune(dialect, cutoff));
+  } catch (const RuntimeError& e) {
+    if (e.number() == err::kDbNoPermission) {
+      state_.prune_refused = true;
+      warn_general("Warning - the database account may not delete from the table worked_files: its old records "
+                   "are not pruned in this run (" + first_line(e.description()) + ")");
+      return;
+    }
+    if (!is_retryable_db_error(e.number())) throw;
+    log_detail("The old records of worked files were not pruned, tried again in an hour: " +
+               first_line(e.description()));
+  }
 }
 
 void WorkedFiles::note_copy_made(const std::string& file_key, const std::string& bad_copy) {
@@ -138,9 +157,13 @@ bool WorkedFiles::store(std::vector<SqlStatement> statements, const WorkedFileRo
   }
   // The record comes first: a second module waits on the key and fails before its rows.
   statements.insert(statements.begin(), worked_files_sql::insert(db_.SqlDialect(), row));
-  // The quiet first attempt must not write into a database file that left its path either.
-  policy_.with_retry(kIntakeProcedure, [&] { db_.CheckDatabaseFile(); });
-  if (write_quietly(statements)) return true;
+  // The quiet first attempt must not write into a database file that left its path either,
+  // and it raises what no call may pass over (a damaged database).
+  if (policy_.with_retry(kIntakeProcedure, [&] {
+        db_.CheckDatabaseFile();
+        return write_quietly(statements);
+      }))
+    return true;
   return policy_.with_retry(kIntakeProcedure, [&]() -> bool {
     if (auto found = Find(row.file_key)) return found->worked_by == row.worked_by;
     try {

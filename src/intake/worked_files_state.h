@@ -1,6 +1,7 @@
 #pragma once
 // What one run of the module knows about the record of worked files: whether the table is
-// there, when it is next pruned, and the name the run signs its records with.
+// there, when it is next pruned (and whether it may be), and the name the run signs its
+// records with.
 
 #include <optional>
 #include <string>
@@ -15,6 +16,7 @@ struct WorkedFilesState {
   bool warned = false;             // the run said that it could not be made
   std::optional<platform::SteadyPoint> next_prune;  // none: at the next poll
   std::string run_name;                             // host and a random run number
+  bool prune_refused = false;                       // the account may not DELETE: no more tries
 };
 
 }  // namespace dexweb

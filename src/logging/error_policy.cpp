@@ -44,13 +44,13 @@ void report(const std::string& raw_text, bool to_stderr = true) {
   if (to_stderr) echo_line(std::string(kModuleName) + ": " + text);
   if (monitor_enabled()) send_to_monitors(line_for_monitor("general", text));
   if (log_state().log_to_disk) {
-    begin_direct_write();
+    DirectWrite direct;
     try {
       platform::append_file(module_log_path(), format_datetime(platform::server_now()) + "  " + text + "\r\n");
     } catch (const RuntimeError&) {
     }
     platform::process_pending();
-    end_direct_write();
+    direct.end();
   }
 }
 

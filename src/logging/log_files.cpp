@@ -125,7 +125,12 @@ void flush_log_queues_after_running_flush() {
 void begin_direct_write() {
   flush_log_queues_after_running_flush();
   log_state().direct_busy = true;
-  wait_while_flushing(kDirectWaitSteps);
+  try {
+    wait_while_flushing(kDirectWaitSteps);
+  } catch (...) {
+    log_state().direct_busy = false;
+    throw;
+  }
 }
 
 void end_direct_write() {
@@ -133,15 +138,24 @@ void end_direct_write() {
   flush_log_queues_after_running_flush();
 }
 
+DirectWrite::~DirectWrite() {
+  if (!ended_) log_state().direct_busy = false;
+}
+
+void DirectWrite::end() {
+  ended_ = true;
+  end_direct_write();
+}
+
 void write_log_direct(std::string_view text) {
-  begin_direct_write();
+  DirectWrite direct;
   let_events_run();
   best_effort([&] {
     std::string line = format_datetime(platform::server_now()) + "  " + std::string(text) + "\r\n";
     platform::append_file(module_log_path(), line);
   });
   let_events_run();
-  end_direct_write();
+  direct.end();
 }
 
 std::string module_log_path() { return log_folder() + std::string(kModuleName) + ".log"; }

@@ -20,6 +20,21 @@ void flush_log_queues_after_running_flush();
 void begin_direct_write();
 void end_direct_write();
 
+// The interlock as a scope: begin_direct_write at construction, end_direct_write at end().
+// When an exception (a halt from an event that ran inside) leaves the scope before end(),
+// only direct_busy is cleared, so that queued lines still reach the disk afterwards.
+class DirectWrite {
+ public:
+  DirectWrite() { begin_direct_write(); }
+  ~DirectWrite();
+  DirectWrite(const DirectWrite&) = delete;
+  DirectWrite& operator=(const DirectWrite&) = delete;
+  void end();
+
+ private:
+  bool ended_ = false;
+};
+
 // The module's own log file: Log_Dir + kModuleName + ".log" (the default log folder when
 // Log_Dir is empty).
 std::string module_log_path();

@@ -7,7 +7,9 @@
 
 #include "data/unique_ids.h"
 #include "notify/internal/header_value.h"
+#include "notify/notifications.h"
 #include "platform/files.h"
+#include "util/module_name.h"
 #include "util/text.h"
 
 namespace dexweb {
@@ -27,7 +29,16 @@ void add_line(std::string& out, std::string_view line) {
   out += kLineEnd;
 }
 
+constexpr std::string_view kStagedSuffix = ".tmp";
+
 }  // namespace
+
+bool is_mail_file_temporary(std::string_view name) {
+  if (!name.starts_with(kModuleName)) return false;
+  if (name.ends_with(kStagedSuffix)) return true;
+  return platform::is_atomic_write_temporary(name) &&
+         name.substr(0, name.rfind(kStagedSuffix)).ends_with(kStagedSuffix);
+}
 
 std::string rfc822_date(platform::TimePoint utc) {
   using namespace std::chrono;
@@ -58,7 +69,7 @@ std::string write_mail_file(const GatewaySettings& settings, std::string_view ad
 
   // The sequence of unique_name starts again with every run, so its name may belong to a
   // file that the mail module has not sent yet.
-  const std::string staged = settings.mail_out_dir + name + ".tmp";
+  const std::string staged = settings.mail_out_dir + name + std::string(kStagedSuffix);
   platform::write_file_atomic(staged, content);
   try {
     for (int attempt = 1;; ++attempt) {

@@ -13,6 +13,7 @@
 // for earlier addresses are not written again.
 
 #include <string>
+#include <string_view>
 
 #include "config/gateway_settings.h"
 
@@ -34,5 +35,10 @@ struct NotifyContext {
 // error_message the reason of a failure.
 void send_notifications(NotifyContext& ctx, const std::string& message, const std::string& sender,
                         const std::string& recipient, bool failed, const std::string& error_message);
+
+// True for the names a mail file has in the outgoing mail folder while it is being written
+// (the module's unique name + ".tmp", and the temporary name of that): what a run that ended
+// in the middle of one leaves behind. Never a finished mail file, nor another module's.
+bool is_mail_file_temporary(std::string_view name);
 
 }  // namespace dexweb

@@ -160,8 +160,15 @@ void EventLoop::fire_due_timers() {
     t->due = clock().steady_now() + t->interval;
     t->running = true;
     Callback tick = t->tick;  // the tick may replace or remove its own timer
-    tick();
-    if (Timer* again = find(t->id)) again->running = false;
+    const TimerId id = t->id;
+    try {
+      tick();
+    } catch (...) {
+      // A tick that ends the run (a halt) leaves the timer as usable as one that returned.
+      if (Timer* again = find(id)) again->running = false;
+      throw;
+    }
+    if (Timer* again = find(id)) again->running = false;
   }
 }
 

@@ -6,11 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "platform/fd.h"
 #include "util/runtime_error.h"
@@ -136,6 +138,13 @@ void write_file_atomic(const std::string& path, std::string_view bytes, std::opt
   rename_file(tmp, path);
 }
 
+bool is_atomic_write_temporary(std::string_view name) {
+  const std::size_t tmp = name.rfind(".tmp");
+  if (tmp == std::string_view::npos || tmp + 4 == name.size()) return false;
+  return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(tmp + 4), name.end(),
+                     [](char c) { return c >= '0' && c <= '9'; });
+}
+
 void remove_file(const std::string& path) {
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) raise_file_error(errno, "delete " + path);
 }
@@ -167,6 +176,23 @@ std::vector<DirEntry> list_files(const std::string& folder, std::string_view suf
     out.push_back({name, to_time_point(st.st_mtim), S_ISREG(st.st_mode)});
   }
   return out;
+}
+
+std::vector<std::string> remove_files_before(const std::string& folder, std::string_view suffix,
+                                             const std::function<bool(std::string_view)>& matches,
+                                             TimePoint before, bool dry_run) {
+  if (!stat_path(folder)) return {};
+  std::vector<std::pair<TimePoint, std::string>> old;
+  for (const DirEntry& entry : list_files(folder, suffix))
+    if (entry.regular && entry.modified < before && (!matches || matches(entry.name)))
+      old.emplace_back(entry.modified, folder + entry.name);
+  std::sort(old.begin(), old.end());
+  std::vector<std::string> paths;
+  for (auto& [modified, path] : old) {
+    if (!dry_run) remove_file(path);
+    paths.push_back(std::move(path));
+  }
+  return paths;
 }
 
 std::string resolve_name_nocase(const std::string& folder, const std::string& name) {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,6 +43,8 @@ void append_file(const std::string& path, std::string_view bytes, std::size_t& w
 // a mode, the file gets exactly that mode whatever the process's umask (a file for another
 // account to read must not lose its group's bits to a strict umask).
 void write_file_atomic(const std::string& path, std::string_view bytes, std::optional<unsigned> mode = std::nullopt);
+// True for a name that write_file_atomic's temporary name has (name + ".tmp" + digits).
+bool is_atomic_write_temporary(std::string_view name);
 // Removes a file; a missing file is not an error.
 void remove_file(const std::string& path);
 void rename_file(const std::string& from, const std::string& to);
@@ -56,6 +59,13 @@ struct DirEntry {
 // Entries of folder whose names end with suffix (compared without regard to case), in
 // directory order, each described as it is itself: a link is never followed.
 std::vector<DirEntry> list_files(const std::string& folder, std::string_view suffix);
+// The plain files of folder whose names end with suffix (as list_files) and that matches
+// accepts (every one when it is empty), last modified before `before`, oldest first; links
+// and other entries are left alone. Each is removed unless dry_run. A missing folder has
+// none. Raises the file error when a file cannot be removed.
+std::vector<std::string> remove_files_before(const std::string& folder, std::string_view suffix,
+                                             const std::function<bool(std::string_view)>& matches,
+                                             TimePoint before, bool dry_run = false);
 
 // folder + name when that file exists; otherwise folder + the first entry whose name matches
 // without regard to case; otherwise folder + name again (so callers get the usual error).

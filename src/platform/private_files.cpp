@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
@@ -87,6 +89,15 @@ void write_new_file(const std::string& path, std::string_view bytes) {
   const int e = errno;
   ::unlink(tmp.c_str());
   if (linked != 0) raise_file_error(e, "create " + path);
+}
+
+bool is_new_file_temporary(std::string_view name) {
+  constexpr std::string_view kPart = ".part";
+  constexpr std::size_t kRandom = 6;  // mkostemp's XXXXXX
+  if (name.size() < kPart.size() + kRandom) return false;
+  const std::string_view tail = name.substr(name.size() - kRandom);
+  return name.substr(name.size() - kRandom - kPart.size(), kPart.size()) == kPart &&
+         std::all_of(tail.begin(), tail.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
 }
 
 PrivateFolder::PrivateFolder(const std::string& path) : path_(path) {

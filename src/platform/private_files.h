@@ -16,6 +16,9 @@ void create_exclusive(const std::string& path, std::string_view bytes);
 // the complete file to path, which it never replaces: an existing path raises error 58 and
 // leaves it as it was. Mode 0640. On any failure nothing is left behind under either name.
 void write_new_file(const std::string& path, std::string_view bytes);
+// True for a name that write_new_file's temporary name has: name + ".part" + six letters
+// or digits.
+bool is_new_file_temporary(std::string_view name);
 
 // A folder only this process's account can use (mode 0700), at a fixed place of the
 // caller's: made when missing, and emptied of whatever an earlier run left there, so the

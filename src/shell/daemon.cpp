@@ -1,11 +1,13 @@
 #include "shell/internal/daemon.h"
 
 #include "data/unique_ids.h"
+#include "intake/bad_copies.h"
 #include "intake/check_for_messages.h"
 #include "logging/log_event.h"
 #include "logging/log_files.h"
 #include "logging/monitor_link.h"
 #include "logging/stderr_echo.h"
+#include "notify/notifications.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/instance_lock.h"
@@ -82,6 +84,24 @@ void Daemon::settle_in_home() {
 void Daemon::tell_operator(const std::string& text) { echo_line(std::string(kModuleName) + ": " + text); }
 
 void Daemon::enable_poll_timer() { loop_.set_enabled(poll_timer, true); }
+
+std::string Daemon::mail_out_folder() const { return registry.DB_Dir + "MailOut/"; }
+
+void Daemon::remove_half_written_files() {
+  auto remove = [](const std::string& folder, bool (*temporary)(std::string_view)) {
+    try {
+      const auto removed = platform::remove_files_before(folder, "", temporary, platform::TimePoint::max());
+      if (!removed.empty())
+        log_event("general", "monitor/disk", "general",
+                  "Removed " + std::to_string(removed.size()) + " half-written file" + (removed.size() == 1 ? "" : "s") +
+                      " of an earlier run from " + folder);
+    } catch (const RuntimeError& e) {
+      log_event("general", "monitor/disk", "general", "Unable to remove the half-written files of an earlier run: " + e.description());
+    }
+  };
+  if (!registry.DB_Dir.empty()) remove(mail_out_folder(), is_mail_file_temporary);
+  remove(bad_folder(registry), is_bad_copy_temporary);
+}
 
 void Daemon::log_tick() {
   loop_.set_enabled(log_timer, false);

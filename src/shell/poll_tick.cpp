@@ -127,6 +127,8 @@ void Daemon::open_at_first_tick() {
     reason = e.description();
   }
   if (!opened) refuse_database("Failed to open database", open_failure(reason));
+  // A damaged file halts the module before anything is read from it or written into it.
+  retried([&] { db->CheckIntegrity(); });
   auto rs = retried([&] { return db->OpenRecordset("SELECT [dbversion], [log_to_disk], [log_level]" + from(db->SqlDialect(), "settings")); });
   if (!rs || rs->Eof())
     refuse_database("Module stopped. Database version conflict", "The settings table has no row (dbversion 1100 needed)");
@@ -223,7 +225,7 @@ void Daemon::write_control_flag(const std::string& field, bool value, bool whole
 void Daemon::refresh(bool at_first_tick) {
   last_refresh = platform::clock().steady_now();
   read_monitor_settings();
-  settings.mail_out_dir = registry.DB_Dir + "MailOut/";
+  settings.mail_out_dir = mail_out_folder();
   log_event("general", "monitor", "running", "");
   retried([&] { read_settings_row(); });
   retried([&] { read_control_row(); });
@@ -289,9 +291,10 @@ void Daemon::hourly_ping() {
   log_ping_hour = hour;
   if (!db || !db->UsesServer()) {
     // The embedded database is closed once an hour so that its file can be backed up or
-    // compacted by other tools; the next operation opens it again.
+    // compacted by other tools; the next operation opens it again. The object stays, so
+    // that the open knows whether the file is still the one it had.
     platform::process_pending();
-    free_database(db);
+    if (db) db->CloseDb();
     platform::wait_seconds(3);
   }
   log_event("detail", "monitor/disk", "general", "Log ping...");

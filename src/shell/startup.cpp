@@ -145,6 +145,7 @@ void refuse(std::string_view text) {
 bool start_module(Daemon& daemon) {
   try {
     log_event("general", "monitor/disk", "general", "Module Started (v" + std::string(module_version()) + ")");
+    daemon.remove_half_written_files();
     flush_log_queues_after_running_flush();
     daemon.enable_poll_timer();
     return true;

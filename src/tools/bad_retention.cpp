@@ -1,12 +1,13 @@
 #include "tools/bad_retention.h"
 
-#include <algorithm>
 #include <chrono>
 #include <utility>
 
 #include "config/registry.h"
 #include "config/registry_settings.h"
 #include "config/registry_values.h"
+#include "intake/bad_copies.h"
+#include "notify/notifications.h"
 #include "platform/files.h"
 #include "platform/registry_file.h"
 #include "tools/gateway_registry.h"
@@ -26,17 +27,16 @@ std::string bad_folder_of(const std::string& registry_path) {
 
 std::vector<std::string> prune_bad_copies(const std::string& folder, long days, platform::TimePoint now,
                                           bool dry_run) {
-  if (!platform::stat_path(folder)) return {};
-  const platform::TimePoint cutoff = now - std::chrono::hours(24) * days;
-  std::vector<std::pair<platform::TimePoint, std::string>> old;
-  for (const platform::DirEntry& entry : platform::list_files(folder, ".web"))
-    if (entry.regular && entry.modified < cutoff) old.emplace_back(entry.modified, folder + entry.name);
-  std::sort(old.begin(), old.end());
+  return platform::remove_files_before(folder, ".web", {}, now - std::chrono::hours(24) * days, dry_run);
+}
+
+std::vector<std::string> prune_half_written(const std::string& registry_path, platform::TimePoint now, bool dry_run) {
+  const platform::TimePoint before = now - kHalfWrittenAge;
   std::vector<std::string> paths;
-  for (auto& [modified, path] : old) {
-    if (!dry_run) platform::remove_file(path);
+  const std::string db_dir = registry_folder(registry_path, "DB_Dir");
+  if (!db_dir.empty()) paths = platform::remove_files_before(db_dir + "MailOut/", "", is_mail_file_temporary, before, dry_run);
+  for (std::string& path : platform::remove_files_before(bad_folder_of(registry_path), "", is_bad_copy_temporary, before, dry_run))
     paths.push_back(std::move(path));
-  }
   return paths;
 }
 

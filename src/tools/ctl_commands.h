@@ -41,8 +41,9 @@ int run_status(const std::vector<std::string>& args);
 // database once, at start. The URL it serves goes to standard output first.
 int run_serve(const std::vector<std::string>& args);
 // prune [--home DIR] [--days N] [--dry-run]: removes the bad copies (Log_Dir + "badmsg/" +
-// "*.web") older than N days (else the registry's Bad_Retention_Days, else 30), or with
-// --dry-run only lists them. Prints each path and a count.
+// "*.web") older than N days (else the registry's Bad_Retention_Days, else 30), and the mail
+// files and bad copies a module left half-written more than an hour ago, or with --dry-run
+// only lists them. Prints each path and a count of each kind.
 int run_prune(const std::vector<std::string>& args);
 // check [--home DIR] [--account A] [--web-account W] [--as service|program]: checks the
 // registry, the database and the control row, the folders (writable by A, default the User=

@@ -20,6 +20,10 @@ int run_prune(const std::vector<std::string>& args) {
   for (const std::string& path : paths) std::printf("%s%s\n", dry_run ? "would remove " : "removed ", path.c_str());
   std::printf("%zu bad cop%s older than %ld day%s %s in %s\n", paths.size(), paths.size() == 1 ? "y" : "ies", days,
               days == 1 ? "" : "s", dry_run ? "to remove" : "removed", folder.c_str());
+  const auto half_written = prune_half_written(registry, platform::clock().now(), dry_run);
+  for (const std::string& path : half_written) std::printf("%s%s\n", dry_run ? "would remove " : "removed ", path.c_str());
+  std::printf("%zu half-written file%s older than an hour %s\n", half_written.size(), half_written.size() == 1 ? "" : "s",
+              dry_run ? "to remove" : "removed");
   return 0;
 }
 

@@ -190,6 +190,20 @@ bool table_exists(DBObject& db, const std::string& table) {
   return !rs->Eof() && rs->AsLong("n") > 0;
 }
 
+// The module prunes old records of worked files: a server account needs DELETE on the table.
+// The statement deletes nothing, but the server checks the right all the same.
+CheckLine check_prune_grant(DBObject& db) {
+  try {
+    ScopedRetries once(db, 0);
+    db.Execute("DELETE FROM [worked_files] WHERE 1 = 0");
+    return ok("database: the account may delete old records of worked_files");
+  } catch (const RuntimeError& e) {
+    if (e.number() != err::kDbNoPermission) throw;
+    return problem("database: the account may not DELETE FROM worked_files, so the module never prunes it (grant it "
+                   "DELETE on the table)");
+  }
+}
+
 // The rows the module reads at its first tick and every refresh.
 void check_rows(DBObject& db, std::vector<CheckLine>& out) {
   auto settings = db.OpenRecordset("SELECT [dbversion], [dexwebcgi_path], [dexweb_poll] FROM [settings]" + db.SqlDialect().table_hint());
@@ -213,6 +227,7 @@ void check_rows(DBObject& db, std::vector<CheckLine>& out) {
     db.OpenRecordset("SELECT [file_key], [name], [refused], [bad_copy], [worked_by], [worked_at] FROM [worked_files]" +
                      db.SqlDialect().table_hint() + " WHERE 1 = 0");
     out.push_back(ok("database: worked_files table has its columns"));
+    if (db.UsesServer()) out.push_back(check_prune_grant(db));
   }
 }
 

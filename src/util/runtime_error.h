@@ -47,6 +47,8 @@ inline constexpr int kTooManyFiles = 67;
 inline constexpr int kPermissionDenied = 70;
 inline constexpr int kPathFileAccess = 75;
 inline constexpr int kPathNotFound = 76;
+// The database account lacks the right for a statement (a GRANT it was not given).
+inline constexpr int kDbNoPermission = 3033;
 }  // namespace err
 
 }  // namespace dexweb

@@ -50,7 +50,8 @@ class FaultEngine final : public DbEngine {
   }
   void SetLockRetry(int tries) override { inner_->SetLockRetry(tries); }
   bool HoldsTransaction() const override { return inner_->HoldsTransaction(); }
-  void LeaveReplacedFile() noexcept override { inner_->LeaveReplacedFile(); }
+  const std::vector<CompanionFile>& Companions() const override { return inner_->Companions(); }
+  bool EmptyLog() noexcept override { return inner_->EmptyLog(); }
   std::string_view ErrorPrefix() const override { return inner_->ErrorPrefix(); }
 
  private:

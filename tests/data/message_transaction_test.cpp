@@ -1,8 +1,7 @@
 // A message's rows are stored all or none on every engine, whatever statement fails and
-// however the engine fails it, and only into the database file at the configured path.
+// however the engine fails it.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -11,7 +10,6 @@
 #include "data/fault_engine.h"
 #include "data/query_object.h"
 #include "intake/message_rows.h"
-#include "logging/error_policy.h"
 #include "support/temp_dir.h"
 #include "util/runtime_error.h"
 
@@ -167,51 +165,6 @@ TEST_P(MessageTransaction, APersistentFailureUsesOneBudget) {
   plan->armed = false;
   write_message_rows(*db, message_rows(db->SqlDialect(), 2));
   EXPECT_EQ(stored(database()), kRows);
-}
-
-// The file at DB_Dir + velotrax.db is the one that gets the rows.
-TEST(MessageDatabaseFile, ADeletedFileStoresNothingUntilItIsBack) {
-  auto database = test::make_sqlite_database();
-  const std::string path = database->dir() + "velotrax.db", kept = database->dir() + "kept.db";
-  DBObject db(database->settings());
-  write_message_rows(db, message_rows(db.SqlDialect(), 1));
-  std::filesystem::create_hard_link(path, kept);
-  std::filesystem::remove(path);
-
-  ErrorPolicy policy;
-  db.SetErrorPolicy(&policy);
-  try {
-    write_message_rows(db, message_rows(db.SqlDialect(), 2));
-    FAIL() << "no error raised";
-  } catch (const RuntimeError& e) {
-    EXPECT_EQ(e.number(), 3024);
-    EXPECT_TRUE(is_retryable_db_error(e.number()));
-    // Not final: the error routine's own retries and warning apply.
-    EXPECT_FALSE(e.is_final());
-  }
-  EXPECT_EQ(policy.retry_count(), 0);
-  // The file that was deleted (still open) got nothing of the second message.
-  EXPECT_EQ(db.OpenRecordset("SELECT COUNT(*) AS n FROM [messages]")->AsLong("n"), kRows);
-
-  std::filesystem::rename(kept, path);
-  write_message_rows(db, message_rows(db.SqlDialect(), 2));
-  EXPECT_EQ(stored(*database, " WHERE [transaction] = 2"), kRows);
-  EXPECT_EQ(stored(*database), 2 * kRows);
-}
-
-TEST(MessageDatabaseFile, AReplacedFileGetsTheNextMessage) {
-  auto database = test::make_sqlite_database();
-  const std::string path = database->dir() + "velotrax.db", fresh = database->dir() + "fresh.db";
-  database->exec("VACUUM INTO '" + fresh + "'");
-  DBObject db(database->settings());
-  write_message_rows(db, message_rows(db.SqlDialect(), 1));
-  std::filesystem::rename(fresh, path);
-
-  write_message_rows(db, message_rows(db.SqlDialect(), 2));
-  EXPECT_EQ(stored(*database, " WHERE [transaction] = 2"), kRows);
-  EXPECT_EQ(stored(*database), kRows);
-  // The object goes on with the new file.
-  EXPECT_EQ(db.OpenRecordset("SELECT COUNT(*) AS n FROM [messages]")->AsLong("n"), kRows);
 }
 
 }  // namespace

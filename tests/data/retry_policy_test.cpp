@@ -2,6 +2,7 @@
 // engine errors it counts as transient.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <set>
 
 #include "data/db_object.h"
@@ -62,18 +63,48 @@ TEST_F(RetryPolicy, PersistentFailureIsTriedFourTimesThenRaised) {
   EXPECT_TRUE(db.Failed());
 }
 
-TEST_F(RetryPolicy, IgnoreFailureLogsAndReturnsEmpty) {
+// Only a failure that time may cure is passed over with the "ok to continue" line: a lock
+// is; a missing table is raised; a damaged database is raised, also by a quiet call.
+TEST_F(RetryPolicy, IgnoreFailurePassesOverOnlyWhatTimeMayCure) {
+  database_->exec("INSERT INTO [users] ([user], [full_name]) VALUES ('amy', '" + std::string(3000, 'a') + "')");
   DBObject db(settings_);
   ErrorPolicy policy;
   db.SetErrorPolicy(&policy);
-  EXPECT_EQ(db.OpenRecordset(kBadQuery, -1, true), nullptr);
-  EXPECT_EQ(log_.count_starting("DB open recordset retries failed, but ok to continue."), 1);
-  db.Execute(kBadQuery, -1, true);
+  db.OpenDb(1);
+  db.SetLockRetry(1);
+  auto holder = platform::SqliteConnection::open(database_->dir() + "velotrax.db");
+  holder.exec("BEGIN IMMEDIATE");
+  db.Execute("INSERT INTO [users] ([user]) VALUES ('late')", -1, true);
   EXPECT_EQ(log_.count_starting("DB Execute retries failed, but ok to continue."), 1);
   EXPECT_TRUE(db.Failed());
   // The owner's error routine halts at its next error.
   EXPECT_EQ(policy.retry_count(), 100);
-  EXPECT_EQ(policy.retry_round(), 100);
+  holder.exec("ROLLBACK");
+
+  auto raised = [&](auto&& call) {
+    try {
+      call();
+    } catch (const RuntimeError& e) {
+      EXPECT_TRUE(e.is_final());
+      return e.number();
+    }
+    return 0;
+  };
+  EXPECT_EQ(raised([&] { db.OpenRecordset(kBadQuery, -1, true); }), 3075);
+
+  // The users table's page overwritten in the file.
+  db.CloseDb();
+  holder.exec("PRAGMA wal_checkpoint(TRUNCATE)");
+  auto page = holder.prepare("SELECT [rootpage] FROM [sqlite_master] WHERE [name] = 'users'");
+  ASSERT_TRUE(page.step());
+  {
+    std::fstream file(database_->dir() + "velotrax.db", std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp((page.column_int(0) - 1) * 4096);
+    file << std::string(4096, 'U');
+  }
+  EXPECT_EQ(raised([&] { db.OpenRecordset("SELECT * FROM [users]", -1, true); }), 3049);
+  EXPECT_EQ(raised([&] { db.Execute("DELETE FROM [users]", 0); }), 3049);
+  EXPECT_EQ(log_.count_starting("DB open recordset retries failed, but ok to continue."), 0);
 }
 
 TEST_F(RetryPolicy, TimeoutZeroIsOneQuietAttempt) {
@@ -154,6 +185,15 @@ TEST(ErrorNumbers, TransientFailuresAndOnlyThoseAreRetryable) {
   // Every SQLite primary result code has its own entry.
   for (int code = 1; code <= 28; ++code)
     EXPECT_TRUE(keys.count("sqlite:" + std::to_string(code))) << code;
+  // A damaged database and a missing grant, as each engine says them.
+  constexpr int kCorrupt = 11, kCorruptIndex = 779, kNotADatabase = 26;
+  for (int number : {sqlite_error_number(kCorrupt, kCorruptIndex), sqlite_error_number(kNotADatabase, kNotADatabase),
+                     sqlstate_error_number("XX001"), sqlstate_error_number("XX002"), sqlstate_error_number("HY000", 824),
+                     sqlstate_error_number("42000", 605)})
+    EXPECT_TRUE(is_damaged_database_error(number)) << number;
+  EXPECT_EQ(sqlstate_error_number("42501"), err::kDbNoPermission);
+  EXPECT_EQ(sqlstate_error_number("42000", 229), err::kDbNoPermission);
+  EXPECT_EQ(sqlstate_error_number("42000", 7), 3075);  // a driver's own small numbers say nothing
 }
 
 }  // namespace

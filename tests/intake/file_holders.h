@@ -3,8 +3,10 @@
 // holds it open, and a file that cannot be deleted.
 
 #include <fcntl.h>
+#include <signal.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,6 +23,8 @@ class WriterHold {
     if (::pipe(ready) != 0 || ::pipe(done_) != 0) return;
     pid_ = ::fork();
     if (pid_ == 0) {
+      // A test process that dies must not leave the holder waiting for ever.
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
       int fd = ::open(path.c_str(), O_WRONLY | O_APPEND);
       char c;
       (void)!::write(ready[1], "r", 1);

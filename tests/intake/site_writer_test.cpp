@@ -115,7 +115,7 @@ TEST_F(SiteWriter, AFileTheModuleCannotReadIsFoundBeforehandSaidOnceCountedAndTa
       << said;
   EXPECT_TRUE(has(status_text(), "\nproblem: 1 file(s) in the watched folder cannot be read by the module's account"));
   EXPECT_TRUE(files_in(home + "log/badmsg").empty());  // left, not refused
-  const Served server = serve(home);
+  const auto server = serve(home);
   ASSERT_GT(server.status_port, 0);
   EXPECT_TRUE(has(httplib::Client("127.0.0.1", server.status_port).Get("/metrics")->body, "\ndexweb_files_unreadable 1\n"));
 

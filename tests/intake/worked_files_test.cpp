@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <utility>
@@ -17,6 +20,7 @@
 #include "intake/file_holders.h"
 #include "intake/intake_harness.h"
 #include "support/scoped_env.h"
+#include "tools/ctl_runner.h"
 
 namespace dexweb::test {
 namespace {
@@ -223,6 +227,57 @@ TEST_F(IntakeTest, RecordsArePrunedAfterTheRetentionDaysAtMostOnceAnHour) {
   EXPECT_TRUE(h.poll());
   EXPECT_EQ(count(h, " WHERE [file_key] = 'old'"), 0);
   EXPECT_EQ(count(h), 4);
+}
+
+// A server account without DELETE on worked_files: the prune is skipped with one warning in
+// the run, without a retry's wait, and `dexwebctl check` names the missing grant.
+TEST(WorkedFilesPrune, AnAccountWithoutDeleteSkipsItWithOneWarningAndCheckSaysSo) {
+  auto database = make_postgresql_database();
+  if (!database) GTEST_SKIP() << "DEXWEB_TEST_PG_ODBC is not set";
+  {
+    DBObject owner(database->settings());
+    owner.Execute(worked_files_sql::create_table(owner.SqlDialect()));
+  }
+  const std::string role = "dexweb_no_delete_" + std::to_string(::getpid());
+  database->exec("DROP ROLE IF EXISTS " + role + "; CREATE ROLE " + role + " LOGIN");
+  database->exec("DO $$ BEGIN EXECUTE format('GRANT USAGE ON SCHEMA %I TO " + role + "; "
+                 "GRANT SELECT, INSERT, UPDATE ON ALL TABLES IN SCHEMA %I TO " + role + "; "
+                 "GRANT USAGE ON ALL SEQUENCES IN SCHEMA %I TO " + role + "', "
+                 "current_schema(), current_schema(), current_schema()); END $$");
+  const std::string file = database->dir() + "SqlServerConnectionString.txt";
+  std::string clauses = read_text(file);
+  clauses.replace(clauses.find("Uid=dexweb;"), 11, "Uid=" + role + ";");
+  write_text(file, clauses);
+
+  IntakeHarness h(std::move(database));
+  h.add_user("sales");
+  const std::string warning = "Warning - the database account may not delete from the table worked_files: its old "
+                              "records are not pruned in this run (";
+  auto warnings = [&] {
+    int n = 0;
+    for (const std::string& line : h.log_lines()) n += line.starts_with(warning);
+    return n;
+  };
+  const auto start = h.clock.now();
+  h.write_message("a.msg", "sales", "", "one");
+  EXPECT_TRUE(h.poll());
+  EXPECT_LT(h.clock.now() - start, std::chrono::seconds(1));
+  EXPECT_EQ(warnings(), 1);
+  h.clock.advance(std::chrono::minutes(61));
+  h.write_message("b.msg", "sales", "", "two");
+  EXPECT_TRUE(h.poll());
+  EXPECT_EQ(warnings(), 1);
+  EXPECT_EQ(h.rows().size(), 2u);
+  EXPECT_EQ(count(h), 2);
+
+  TempDir registry;
+  write_text(registry.file("velotrax.reg"), registry_text("\"DB_Dir\"=\"" + h.database->dir() + "\"\r\n"));
+  std::string out;
+  run_ctl({"check"}, &out, {{"VELOTRAX_REGISTRY", registry.file("velotrax.reg")}});
+  EXPECT_NE(out.find("\nproblem database: the account may not DELETE FROM worked_files, so the module never prunes "
+                     "it (grant it DELETE on the table)\n"),
+            std::string::npos)
+      << out;
 }
 
 TEST(FileIdentity, NameSizeTimeAndBytesEachMakeAnotherFile) {

@@ -90,8 +90,9 @@ int running_children() {
   for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
     std::string name = entry.path().filename().string();
     if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream in(entry.path() / "stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // read_text, not an istreambuf_iterator: a process that ends between the listing and the
+    // read makes the read fail with ESRCH, which the iterator throws and read_text leaves empty.
+    const std::string stat = read_text((entry.path() / "stat").string());
     std::size_t close = stat.rfind(')');
     if (close == std::string::npos) continue;
     std::istringstream rest(stat.substr(close + 1));

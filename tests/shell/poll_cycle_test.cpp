@@ -1,11 +1,13 @@
 // The running module in one process: the poll cycle's ticks, stops, pauses and clock, and
 // the error routine it goes through.
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 
 #include "logging/error_policy.h"
 #include "logging/log_event.h"
@@ -140,13 +142,20 @@ TEST_F(PollCycle, SchedulerOnThisMachineSharesItsClock) {
   EXPECT_TRUE(logged("Time synchronized with database"));
 }
 
+// The object stays while its file is closed: a file put in its place meanwhile is told
+// apart, logged and checked before it is used.
 TEST_F(PollCycle, HourlyPingClosesTheEmbeddedDatabase) {
   run_ticks(1);
   clock_.advance(std::chrono::minutes(45));
   run_ticks(1);
-  EXPECT_FALSE(daemon_->db);
+  ASSERT_TRUE(daemon_->db);
+  EXPECT_FALSE(daemon_->db->IsOpen());
+  exec("VACUUM INTO '" + db_->dir() + "copy.db'");
+  std::filesystem::rename(db_->dir() + "copy.db", db_->dir() + "velotrax.db");
+  EXPECT_EQ(run_ticks(4), -1);  // the next operations open it again
   EXPECT_TRUE(logged("Log ping..."));
-  EXPECT_EQ(run_ticks(3), -1);  // the next operations open it again
+  EXPECT_TRUE(logged("The database file " + db_->dir() +
+                     "velotrax.db is not the one opened before: the module goes on with the file now there"));
 }
 
 // ---- the error routine: retries, warnings and the halt, by class of error ----
@@ -219,6 +228,102 @@ TEST_F(ErrorPolicy, AFreshStartEndsTheBurst) {
   EXPECT_EQ(run_ticks(1), -1);  // the tick starts afresh
   EXPECT_EQ(daemon_->policy.retry_count(), 0);
   EXPECT_EQ(calls_until_halt(3024), 12);
+}
+
+// A halt reaches the top of the run from inside every kind of wait and retry, also when the
+// poll tick runs inside the log flush (as it does whenever a poll that took a second left
+// files waiting: the flush lets the due poll tick run): the stop sequence runs, "Module
+// Stopped" is logged and the run ends with status 1. Where nothing in the module halts
+// during the wait itself (a filter program running), an event served
+// inside the wait halts it, as a poll tick run by an event would.
+class HaltInsideWaits : public ErrorPolicy, public ::testing::WithParamInterface<std::string> {
+ protected:
+  void SetUp() override {
+    ErrorPolicy::SetUp();
+    exec("UPDATE [settings] SET [dexwebcgi_path] = '" + web_.dir() + "', [log_to_disk] = 1, [dexmail_enabled] = 1, "
+         "[domain] = 'example.org'");
+    exec("INSERT INTO [users] ([user], [web_service]) VALUES ('sales', 1)");
+    daemon_->registry.Prog_Dir = prog_.dir();
+    daemon_->temp_folder = prog_.dir();
+    std::filesystem::create_directory(db_->dir() + "MailOut");
+    write_text(prog_.file("failurenotifylist.txt"), "ops@example.org\r\n");
+    write_text(prog_.file("failure.mtp"), "Subject: refused\r\n\r\n%Message%\r\n");
+  }
+
+  // Runs the module on the process's loop. The first poll takes 1.5 s and leaves files
+  // waiting, so that the second runs inside the log flush, where the kind's trouble and
+  // b.msg are readied. The status, or -1 when nothing halted within an hour.
+  int run_with_second_poll(const std::string& wait) {
+    write_text(web_.file("a.msg"), "user=sales\r\nmsg=first\r\n");
+    auto intake = daemon_->check_for_messages;
+    int polls = 0;
+    daemon_->check_for_messages = [&, intake](Daemon& d) {
+      if (++polls == 2) {
+        nested_ = log_state().flush_busy;
+        halt_line_ = arrange(wait);
+      }
+      const bool found = intake(d);
+      if (polls == 1) {
+        // Made now, so that the folder watch has told of it when the second poll runs.
+        write_text(web_.file("b.msg"), wait == "NotificationRetry" ? "user=nobody\r\nmsg=second\r\n" : "user=sales\r\nmsg=second\r\n");
+        clock_.advance(std::chrono::milliseconds(1500));
+      }
+      return found;
+    };
+    LaterOnLoop give_up(3600, [&] { daemon_->request_stop(true); });
+    daemon_->enable_poll_timer();
+    const int status = daemon_->run();
+    EXPECT_EQ(polls, 2);
+    return status;
+  }
+
+  // What goes wrong in b.msg's work; the halt line it ends in.
+  std::string arrange(const std::string& wait) {
+    if (wait == "DataRetry") {
+      exec("ALTER TABLE [messages] RENAME TO [messages_away]");
+      return "Program Halted. Database error: 3075 SQL logic error";
+    }
+    if (wait == "NotificationRetry") {
+      std::filesystem::remove_all(db_->dir() + "MailOut");
+      return "Program Halted. File/Directory error: 53 No such file or directory: create " + db_->dir() + "MailOut/";
+    }
+    // FilterWait: the filter program itself has the event served
+    write_text(prog_.file("filter.txt"), "");
+    exec("INSERT INTO [templates] ([type], [name], [settings]) VALUES (10, 'dexweb', 'rawinterfacefilter=" +
+         prog_.file("filter.txt") + "')");
+    write_text(prog_.file("vtfilter"), "#!/bin/sh\nkill -USR1 $PPID\nsleep 20\n");
+    std::filesystem::permissions(prog_.file("vtfilter"), std::filesystem::perms::owner_all);
+    platform::event_loop().on_signal(SIGUSR1, [this] { halt_now(); });
+    return "Program Halted. Database error: 3049 database disk image is malformed in Procedure: repeat_timer";
+  }
+
+  void halt_now() {
+    daemon_->policy.on_error(RuntimeError(3049, "database disk image is malformed", "SQLite").mark_final(),
+                             "Procedure: repeat_timer");
+  }
+
+  TempDir web_, prog_;
+  bool nested_ = false;
+  std::string halt_line_;
+};
+INSTANTIATE_TEST_SUITE_P(Waits, HaltInsideWaits,
+                         ::testing::Values("DataRetry", "NotificationRetry", "FilterWait"),
+                         [](const auto& wait) { return wait.param; });
+
+TEST_P(HaltInsideWaits, TheHaltEndsTheRunWithTheStopSequence) {
+  EXPECT_EQ(run_with_second_poll(GetParam()), 1);
+  EXPECT_TRUE(nested_);
+  const std::string log = log_text();
+  EXPECT_NE(log.find("  " + halt_line_), std::string::npos) << log;
+  EXPECT_TRUE(logged("Module Stopped"));
+  // b.msg stays, in the folder or claimed, for the next run.
+  bool kept = false;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(web_.dir()))
+    kept = kept || entry.path().filename().string().ends_with("b.msg");
+  EXPECT_TRUE(kept);
+  auto got = monitor_.receive_all();
+  ASSERT_FALSE(got.empty());
+  EXPECT_EQ(got.back().substr(got.back().size() - 10), "|stopped|\r");
 }
 
 TEST_F(ErrorPolicy, WithRetryRunsTheFailedStepAgain) {

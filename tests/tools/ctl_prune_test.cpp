@@ -1,6 +1,11 @@
-// dexwebctl prune removes the bad copies older than the retention, and nothing else.
+// dexwebctl prune removes the bad copies older than the retention and the half-written files
+// a killed module left, and nothing else.
+#include <signal.h>
+
 #include <chrono>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -38,7 +43,8 @@ TEST_F(CtlPrune, RemovesOnlyBadCopiesOlderThanTheRetention) {
   std::string out;
   ASSERT_EQ(run_ctl({"prune", "--home", home, "--dry-run"}, &out), 0);
   EXPECT_EQ(out, "would remove " + bad("older.WEB") + "\nwould remove " + bad("old.web") +
-                     "\n2 bad copies older than 30 days to remove in " + home + "log/badmsg/\n");
+                     "\n2 bad copies older than 30 days to remove in " + home +
+                     "log/badmsg/\n0 half-written files older than an hour to remove\n");
   EXPECT_TRUE(fs::exists(bad("old.web")));
 
   ASSERT_EQ(run_ctl({"prune", "--home", home}, &out), 0);  // the default: 30 days
@@ -51,6 +57,40 @@ TEST_F(CtlPrune, RemovesOnlyBadCopiesOlderThanTheRetention) {
 
   ASSERT_EQ(run_ctl({"prune", "--home", home, "--days", "7"}, &out), 0);
   EXPECT_FALSE(fs::exists(bad("recent.web")));
+}
+
+// A module killed in the middle of a mail file or a bad copy leaves it under its temporary
+// name: the module removes those of earlier runs at start, prune those an hour old.
+TEST_F(CtlPrune, HalfWrittenFilesOfTheModuleGoAtStartAndAfterAnHour) {
+  const double hours = 1.0 / 24;
+  const std::string mail = home + "data/MailOut/";
+  const std::vector<std::string> half_written{mail + "VTXWeb2026120419141942.tmp", mail + "VTXWeb2026120419141943.tmp.tmp4242",
+                                              bad("VTXWeb2026120419141944.web.partAb3dE9")};
+  const std::vector<std::string> kept{mail + "VTXWeb2026120419141945.msg", mail + "DexMail0001.tmp",
+                                      mail + "VTXWeb2026120419141946.tmpx", bad("VTXWeb2026120419141947.web"),
+                                      bad("VTXWeb2026120419141948.web.part12")};
+  for (const std::string& path : half_written) aged(path, 2 * hours);
+  for (const std::string& path : kept) aged(path, 2 * hours);
+  aged(mail + "VTXWeb2026120419141949.tmp", 0.5 * hours);  // perhaps still being written
+
+  std::string out;
+  ASSERT_EQ(run_ctl({"prune", "--home", home}, &out), 0);
+  EXPECT_NE(out.find("\n3 half-written files older than an hour removed\n"), std::string::npos) << out;
+  for (const std::string& path : half_written) EXPECT_FALSE(fs::exists(path)) << path;
+  for (const std::string& path : kept) EXPECT_TRUE(fs::exists(path)) << path;
+  EXPECT_TRUE(fs::exists(mail + "VTXWeb2026120419141949.tmp"));
+
+  // The module removes every one of them at start, whatever its age.
+  for (const std::string& path : half_written) aged(path, 0);
+  ChildProcess module({DEXWEB_BIN}, env());
+  ASSERT_TRUE(wait_until([&] { return !fs::exists(mail + "VTXWeb2026120419141949.tmp"); })) << module.stderr_text();
+  for (const std::string& path : half_written) EXPECT_FALSE(fs::exists(path)) << path;
+  for (const std::string& path : kept) EXPECT_TRUE(fs::exists(path)) << path;
+  module.signal(SIGTERM);
+  EXPECT_EQ(module.wait(), 0);
+  const std::string log = read_text(home + "log/VTXWeb.log");
+  EXPECT_NE(log.find("  Removed 3 half-written files of an earlier run from " + mail + "\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("  Removed 1 half-written file of an earlier run from " + home + "log/badmsg/\r\n"), std::string::npos);
 }
 
 TEST_F(CtlPrune, TheRegistryNamesTheRetention) {

@@ -165,12 +165,12 @@ int free_port() {
   return ntohs(address.sin_port);
 }
 
-// The README's nginx configuration for the form, to listen on front without TLS and pass to
-// serve's port.
+// The README's nginx block (its fenced block from limit_conn_zone on), to listen on front
+// without TLS and pass to serve's port.
 std::string readme_front_server(int front, int port) {
   const std::string readme = read_text(std::string(DEXWEB_SCHEMA_DIR) + "/../README.md");
   const auto start = readme.rfind('\n', readme.find("limit_conn_zone ")) + 1;
-  const auto end = readme.find("\n    }\n", start) + 7;
+  const auto end = readme.find("\n```", start) + 1;
   std::string conf;
   std::istringstream lines(readme.substr(start, end - start));
   for (std::string line; std::getline(lines, line);)

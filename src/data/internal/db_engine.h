@@ -3,12 +3,22 @@
 // DbFailure (already numbered) when the engine reports an error; none retries.
 
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "data/recordset.h"
 #include "data/sql_statement.h"
+#include "platform/file_identity.h"
 
 namespace dexweb {
+
+// A file beside the database file that belongs to one connection's view of it.
+struct CompanionFile {
+  std::string path;
+  std::optional<platform::FileIdentity> identity;  // none when it was not there
+};
 
 class DbEngine {
  public:
@@ -34,10 +44,17 @@ class DbEngine {
   // back and runs the whole transaction again from its start.
   virtual bool HoldsTransaction() const = 0;
 
-  // Called before the connection to a file that was replaced at its path is closed: leaves
-  // nothing of the old file at the path that the file there now would take for its own.
-  // Best effort; failures are ignored.
-  virtual void LeaveReplacedFile() noexcept {}
+  // The files the connection keeps open beside the database file (an embedded database's
+  // write-ahead log and its index), each as it was when the connection opened it; none on
+  // a server.
+  virtual const std::vector<CompanionFile>& Companions() const {
+    static const std::vector<CompanionFile> none;
+    return none;
+  }
+  // Writes everything the connection's log holds into the database file it was written
+  // for and empties the log. False when that could not be done (another connection still
+  // reads from the log); never raises.
+  virtual bool EmptyLog() noexcept { return true; }
 
   // How many lock waits of lock_delay_ms ms a statement makes before it fails as locked.
   // Only the embedded engine has this setting.

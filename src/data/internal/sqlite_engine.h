@@ -27,10 +27,12 @@ class SqliteEngine final : public DbEngine {
   // SQLite ends the transaction itself on some failures (a full disk, an I/O error, an
   // interrupted statement): true while it is still open.
   bool HoldsTransaction() const override { return db_.in_transaction(); }
-  // The write-ahead log beside the path still belongs to the old file, and SQLite does not
-  // clear it when it closes a moved file: the new file would read the old one's pages from
-  // it. The log is emptied into the old file first.
-  void LeaveReplacedFile() noexcept override;
+  // The write-ahead log (path + "-wal") and its index (path + "-shm").
+  const std::vector<CompanionFile>& Companions() const override { return companions_; }
+  // A checkpoint that truncates the log. SQLite neither does this nor removes the log when
+  // it closes a file that left its path, so the log would stay for whatever file comes
+  // there next, which would then read the old file's pages from it.
+  bool EmptyLog() noexcept override;
   std::string_view ErrorPrefix() const override { return "DAO: "; }
 
   platform::SqliteConnection& connection() { return db_; }
@@ -46,6 +48,7 @@ class SqliteEngine final : public DbEngine {
 
   platform::SqliteConnection db_;
   int lock_delay_ms_;
+  std::vector<CompanionFile> companions_;
   StatementCache cache_;  // after db_: its statements are finalized before the connection closes
 };
 

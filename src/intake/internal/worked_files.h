@@ -54,9 +54,12 @@ class WorkedFiles {
  public:
   WorkedFiles(DBObject& db, ErrorPolicy& policy, WorkedFilesState& state, const std::string& machine);
 
-  // Creates the table where missing (one warning per run when it cannot be made); then, at
-  // most once an hour, prunes old records except those whose files still_present says are
-  // there. Failures of the prune are logged only.
+  // Creates the table where missing (one warning per run when it cannot be made; tried
+  // again at each call until it exists); then, at most once an hour, prunes old records
+  // except those whose files still_present says are there, in one attempt. A prune that a
+  // lock or a time-out kept from running is logged (detail) and tried at the next hour; an
+  // account without DELETE on the table gets one general warning and no more tries in the
+  // run; any other failure (a damaged database) is raised.
   void prepare(const std::function<bool(const std::string& key, const std::string& name)>& still_present);
   // False when the table is not available this run.
   bool enabled() const { return state_.table == WorkedFilesState::Table::Ready; }

@@ -52,6 +52,10 @@ class Daemon {
   void settle_in_home();
   // Switches the poll timer on; its first tick comes 100 ms later.
   void enable_poll_timer();
+  // Removes the mail files and bad copies that an earlier run left half-written (it ended in
+  // the middle of one), one general log line per folder that had any. Only for the run that
+  // holds the instance lock: the outgoing mail folder is this data folder's.
+  void remove_half_written_files();
   // For a poll: the watched folder's entries by age, told what the folder watch saw since
   // the last poll; null when no watch runs (each poll lists the folder then).
   FolderIndex* current_folder_index();
@@ -142,6 +146,8 @@ class Daemon {
     return policy.with_retry("Procedure: repeat_timer", std::forward<Step>(step));
   }
 
+  // DB_Dir + "MailOut/".
+  std::string mail_out_folder() const;
   void stop_sequence(bool unloading);
   void log_tick();
 

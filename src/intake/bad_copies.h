@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "config/registry_settings.h"
 #include "intake/leftover_files.h"
@@ -24,6 +25,11 @@ std::string make_bad_copy_path(const RegistrySettings& registry);
 // 0.5 s apart, the bad folder created when missing; while the name is taken, the next
 // unique name (msg.bad_copy_path is changed). False when the copy could not be made.
 bool save_bad_copy(WebMessage& msg, const RegistrySettings& registry);
+
+// True for the name a bad copy has in the bad folder while it is being written (the
+// module's unique name + ".web" + write_new_file's temporary ending): what a run that ended
+// in the middle of one leaves behind.
+bool is_bad_copy_temporary(std::string_view name);
 
 // Tries again, once each, the copies of the files kept for them; a file whose copy is made
 // is reported to made, then deleted and forgotten; a file that changed meanwhile is forgotten
