@@ -31,8 +31,12 @@ trap finish EXIT
 # the closing line says so too.
 live_systemd() {
   local out
-  { out=$(bash scripts/live-systemd-test.sh build 2>&1 | tee /dev/fd/3); } 3>&1
-  if [[ $out == *"live-systemd: skipped: "* ]]; then step="live systemd skipped"; fi
+  out=$(mktemp)
+  # tee to a file of its own: tee /dev/fd/N would reopen, and so truncate, a log file that
+  # standard output is redirected to.
+  bash scripts/live-systemd-test.sh build 2>&1 | tee "$out"
+  if grep -q "live-systemd: skipped: " "$out"; then step="live systemd skipped"; fi
+  rm -f "$out"
 }
 
 # The quick start of the README: a fresh home's sample message becomes a row.
