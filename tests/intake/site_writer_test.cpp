@@ -88,7 +88,7 @@ TEST_F(SiteWriter, AFileThatAnotherAccountStillWritesIsNotReadBeforeItIsComplete
       "exec > '" + home + "web/slow.msg'; printf 'user=bob\\r\\nmsg=part 1\\r\\n'; "
       "for i in 2 3 4 5; do sleep 0.7; printf 'part %s\\r\\n' $i; done";
   ASSERT_EQ(run_to_end(as_user("nobody", "nogroup", {"/bin/sh", "-c", script}), {}), 0);
-  ASSERT_TRUE(wait_until([&] { return files_in(home + "web").empty(); })) << module.stderr_text();
+  ASSERT_TRUE(wait_until([&] { return stored_message() != "<no row>"; })) << module.stderr_text();
   EXPECT_EQ(stored_message(), "part 1\r\npart 2\r\npart 3\r\npart 4\r\npart 5");
   module.signal(SIGTERM);
   EXPECT_EQ(module.wait(), 0) << module.stderr_text();
@@ -121,8 +121,9 @@ TEST_F(SiteWriter, AFileTheModuleCannotReadIsFoundBeforehandSaidOnceCountedAndTa
 
   // Fixed, the file changed: it is taken.
   fs::permissions(file, fs::perms::others_read, fs::perm_options::add);
-  ASSERT_TRUE(wait_until([&] { return files_in(home + "web").empty(); })) << module.stderr_text();
-  EXPECT_EQ(stored_message(), "hi");
+  // The folder empties at the claim, before the commit: wait for the row itself.
+  ASSERT_TRUE(wait_until([&] { return stored_message() == "hi"; })) << module.stderr_text();
+  EXPECT_TRUE(files_in(home + "web").empty());
   EXPECT_TRUE(wait_until([&] { return unreadable(0); }));
 
   // Shared by the folder's group, a file of the web side is the module's to read.
