@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "config/registry.h"
-#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace dexweb {
@@ -13,11 +12,10 @@ class RegistrySettingsTest : public ::testing::Test {
  protected:
   RegistrySettings read(const std::string& main_values, const std::string& services = "") {
     test::write_text(path_, test::registry_text(main_values, services));
-    return read_registry_settings();
+    return read_registry_settings(platform::RegistryFile(path_));
   }
   test::TempDir dir_;
   std::string path_ = dir_.file("velotrax.reg");
-  test::ScopedEnv env_{"VELOTRAX_REGISTRY", path_};
 };
 
 TEST_F(RegistrySettingsTest, SyncTimeWithServerIsTrueOnlyForTheWordTrue) {
@@ -46,10 +44,10 @@ TEST_F(RegistrySettingsTest, KeysAndNamesIgnoreCaseAndEscapesAreDecoded) {
                    "; a comment\n\"db_dir\"=\"/var/lib/\\\"velotrax\\\"\\\\\"\n"
                    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wyndrose\\Velotrax\\Services]\n"
                    "\"Run_Type\"=\"NTService\"\n");
-  RegistrySettings s = read_registry_settings();
+  RegistrySettings s = read_registry_settings(platform::RegistryFile(path_));
   EXPECT_EQ(s.DB_Dir, "/var/lib/\"velotrax\"\\");
   EXPECT_EQ(s.Run_Type, "NTService");
-  EXPECT_EQ(query_value(kVelotraxKey, "Missing"), "");
+  EXPECT_EQ(query_value(platform::RegistryFile(path_), kVelotraxKey, "Missing"), "");
 }
 
 }  // namespace
