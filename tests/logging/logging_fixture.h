@@ -33,10 +33,6 @@ class LoggingTest : public ::testing::Test {
   void set_monitor(const std::string& lines, int port = 0) {
     std::string on = port ? "\"VTM_Enabled\"=\"true\"\r\n\"VTM_Port\"=\"" + std::to_string(port) + "\"\r\n" : "";
     write_text(dir.file("velotrax.reg"), registry_text("", "", on + lines));
-    reread_monitor();
-  }
-  // The Monitor key of the test's registry file into the module's monitor settings.
-  void reread_monitor() {
     read_monitor_settings(read_registry_settings(platform::RegistryFile(dir.file("velotrax.reg"))));
   }
   // A general report to the log file only.
