@@ -23,7 +23,8 @@ class ErrorPolicy;
 // Message files a run has worked to the end, by outcome: accepted when at least one
 // recipient got a row, refused when none did and the file or a recipient was refused.
 // Files a filter aborted and files whose every recipient was blacklisted count in neither.
-// Recipients, counted where each is accepted (a row) or refused: a file counts once for each.
+// The recipients of the run's files, counted where each is given a row or refused (the
+// status line's and the state file's "accepted" and "refused").
 struct MessageCounts {
   long long accepted = 0;
   long long refused = 0;

@@ -38,6 +38,15 @@ TEST_F(RegistrySettingsTest, NumericValuesSetTheirFlagOnlyWhenNonZero) {
   EXPECT_TRUE(set.DB_Short_Timeout_Set);
 }
 
+// A copy read again (SIGHUP) keeps the home, the database and the run type the run holds.
+TEST_F(RegistrySettingsTest, ARereadKeepsWhatTheRunIsBoundTo) {
+  const RegistrySettings start = read("\"DB_Dir\"=\"/a/\"\r\n\"Instant_Pickup\"=\"true\"\r\n");
+  RegistrySettings again = read("\"DB_Dir\"=\"/b/\"\r\n\"Instant_Pickup\"=\"false\"\r\n");
+  EXPECT_EQ(again.keep_run_bound(start), "DB_Dir");
+  EXPECT_EQ(again.DB_Dir, "/a/");
+  EXPECT_FALSE(again.Instant_Pickup);
+}
+
 TEST_F(RegistrySettingsTest, KeysAndNamesIgnoreCaseAndEscapesAreDecoded) {
   test::write_text(path_,
                    "REGEDIT4\n\n[hkey_local_machine\\software\\wyndrose\\velotrax]\n"
