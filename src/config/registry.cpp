@@ -1,7 +1,6 @@
 #include "config/registry.h"
 
 #include "config/registry_settings.h"
-#include "util/runtime_error.h"
 #include "util/text.h"
 
 namespace dexweb {
@@ -21,8 +20,6 @@ bool in_product_branch(std::string_view key_path) {
 
 }  // namespace
 
-platform::RegistryFile registry_in_effect() { return platform::RegistryFile(platform::RegistryFile::default_path()); }
-
 std::string key_read_for(const platform::RegistryFile& file, std::string_view key_path) {
   if (!in_product_branch(key_path) || file.key_exists(full_key(key_path))) return std::string(key_path);
   const std::string wow = std::string(kSoftware) + std::string(kWow64Branch) + std::string(key_path.substr(kSoftware.size()));
@@ -36,25 +33,8 @@ std::string query_value(const platform::RegistryFile& file, std::string_view key
   return std::to_string(std::get<std::uint32_t>(*value));
 }
 
-std::string query_value(std::string_view key_path, std::string_view value_name) {
-  return query_value(registry_in_effect(), key_path, value_name);
-}
-
 bool value_exists(const platform::RegistryFile& file, std::string_view key_path, std::string_view value_name) {
   return file.read(full_key(key_read_for(file, key_path)), value_name).has_value();
-}
-
-bool value_exists(std::string_view key_path, std::string_view value_name) {
-  return value_exists(registry_in_effect(), key_path, value_name);
-}
-
-void set_key_value(std::string_view key_path, std::string_view value_name,
-                 const std::variant<std::string, std::uint32_t>& value) {
-  try {
-    registry_in_effect().write(full_key(key_path), value_name, value);
-  } catch (const RuntimeError&) {
-    // Registry writes are best effort.
-  }
 }
 
 }  // namespace dexweb

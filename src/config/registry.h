@@ -7,27 +7,17 @@
 // "SOFTWARE\WOW6432Node\...": a key of the product's branch that the file lacks is read from
 // there when the file has it (the product's branch wins where both exist).
 
-#include <cstdint>
 #include <string>
 #include <string_view>
-#include <variant>
 
 #include "platform/registry_file.h"
 
 namespace dexweb {
 
-// The registry file in effect ($VELOTRAX_REGISTRY, else the system's).
-platform::RegistryFile registry_in_effect();
-
 // The value's text, or empty text when the key or the value is missing.
-std::string query_value(std::string_view key_path, std::string_view value_name);
 std::string query_value(const platform::RegistryFile& file, std::string_view key_path, std::string_view value_name);
 // True when the key exists and holds the value.
-bool value_exists(std::string_view key_path, std::string_view value_name);
 bool value_exists(const platform::RegistryFile& file, std::string_view key_path, std::string_view value_name);
-// Writes a string (REG_SZ) or a number (REG_DWORD); failures are ignored.
-void set_key_value(std::string_view key_path, std::string_view value_name,
-                 const std::variant<std::string, std::uint32_t>& value);
 
 // The key (below HKEY_LOCAL_MACHINE) that reads of key_path go to in this file: key_path
 // itself, or its WOW6432Node twin when only that exists.

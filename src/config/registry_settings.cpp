@@ -8,16 +8,16 @@
 
 namespace dexweb {
 
-RegistrySettings read_registry_settings() { return read_registry_settings(registry_in_effect()); }
-
 RegistrySettings read_registry_settings(const platform::RegistryFile& file) {
-  const auto value = [&](const char* key, const char* name) { return query_value(file, key, name); };
+  const auto value = [&](const char* key, std::string_view name) { return query_value(file, key, name); };
   const auto numeric = [&](const char* name, int fallback, int& field, bool& set) {
     int v = registry_int32(value(kVelotraxKey, name));
     set = v != 0;
     field = set ? v : fallback;
   };
   RegistrySettings s;
+  s.file = file.path();
+  s.key_read = key_read_for(file, kVelotraxKey);
   s.Prog_Dir = value(kVelotraxKey, "Prog_Dir");
   s.DB_Dir = value(kVelotraxKey, "DB_Dir");
   s.Log_Dir = value(kVelotraxKey, "Log_Dir");
@@ -32,7 +32,36 @@ RegistrySettings read_registry_settings(const platform::RegistryFile& file) {
   s.Run_Type = value(kServicesKey, "Run_Type");
   s.Obfuscate_Msg_Chars = registry_int32(value(kVelotraxKey, "Obfuscate_Msg_Chars"));
   s.Instant_Pickup = !registry_false(value(kVelotraxKey, "Instant_Pickup"));
+  s.Worked_Files_Retention_Days = value(kVelotraxKey, "Worked_Files_Retention_Days");
+  s.Sched_Run = value(kServicesKey, "Sched_Run");
+  s.VTM_Enabled = value(kMonitorKey, "VTM_Enabled");
+  s.VTM_Port = value(kMonitorKey, "VTM_Port");
+  for (std::size_t i = 0; i < s.VTM_IP.size(); ++i) s.VTM_IP[i] = value(kMonitorKey, "VTM_IP" + std::to_string(i + 1));
   return s;
+}
+
+std::string RegistrySettings::keep_run_bound(const RegistrySettings& start) {
+  std::string changed;
+  const auto keep = [&](const char* name, auto& field, const auto& kept) {
+    if (field == kept) return;
+    changed += changed.empty() ? name : std::string(", ") + name;
+    field = kept;
+  };
+  keep("Prog_Dir", Prog_Dir, start.Prog_Dir);
+  keep("DB_Dir", DB_Dir, start.DB_Dir);
+  keep("Log_Dir", Log_Dir, start.Log_Dir);
+  keep("DB_Password", DB_Password, start.DB_Password);
+  keep("DB_Short_Timeout", DB_Short_Timeout, start.DB_Short_Timeout);
+  keep("DB_Medium_Timeout", DB_Medium_Timeout, start.DB_Medium_Timeout);
+  keep("DB_Long_Timeout", DB_Long_Timeout, start.DB_Long_Timeout);
+  keep("DB_Retries", DB_Retries, start.DB_Retries);
+  DB_Short_Timeout_Set = start.DB_Short_Timeout_Set;
+  DB_Medium_Timeout_Set = start.DB_Medium_Timeout_Set;
+  DB_Long_Timeout_Set = start.DB_Long_Timeout_Set;
+  DB_Retries_Set = start.DB_Retries_Set;
+  keep("Run_Type", Run_Type, start.Run_Type);
+  file = start.file;
+  return changed;
 }
 
 std::string tobinary(long value) {

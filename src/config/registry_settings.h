@@ -1,6 +1,8 @@
 #pragma once
-// The product's registry settings as the module reads them once at start.
+// The product's registry settings as the module reads them: once at start, and again into
+// a new copy when the operator asks (SIGHUP). Nothing else of the module reads the registry.
 
+#include <array>
 #include <string>
 
 #include "platform/registry_file.h"
@@ -8,6 +10,10 @@
 namespace dexweb {
 
 struct RegistrySettings {
+  std::string file;  // the registry file they were read from
+  // The key the product's values were read from: kVelotraxKey, or its WOW6432Node twin
+  // (config/registry.h).
+  std::string key_read;
   std::string Prog_Dir;  // folders end with '/'; names are appended directly
   std::string DB_Dir;
   std::string Log_Dir;
@@ -29,9 +35,20 @@ struct RegistrySettings {
   // that found files is followed by the next without waiting for the timer. "false" (any
   // case) turns it off: one poll per timer tick, no folder watch.
   bool Instant_Pickup = true;
+  // As the registry has them; their readers convert them (logging/monitor_link.h,
+  // logging/named_settings.h, the worked-files retention of intake).
+  std::string Worked_Files_Retention_Days;
+  std::string Sched_Run;
+  std::string VTM_Enabled;
+  std::string VTM_Port;
+  std::array<std::string, 3> VTM_IP;  // VTM_IP1..3
 
   // Log_Dir, or the default log folder when it is empty: the log files and the bad folder
   // go there (the working folder of a service is "/").
+  // The values a run is bound to from its start (folders, database connection, run type),
+  // taken from start; the names of those that differ from start's. The others stay as read.
+  std::string keep_run_bound(const RegistrySettings& start);
+
   std::string log_folder() const { return Log_Dir.empty() ? std::string(kDefaultLogFolder) : Log_Dir; }
   static constexpr const char* kDefaultLogFolder = "/var/log/velotrax/";
 };
@@ -41,9 +58,7 @@ inline constexpr const char* kVelotraxKey = "SOFTWARE\\Wyndrose\\Velotrax";
 inline constexpr const char* kServicesKey = "SOFTWARE\\Wyndrose\\Velotrax\\Services";
 inline constexpr const char* kMonitorKey = "SOFTWARE\\Wyndrose\\Velotrax\\Monitor";
 
-// Reads every setting from the registry in effect (or the given file), in the documented
-// order; never fails.
-RegistrySettings read_registry_settings();
+// Reads every setting from the file, in the documented order; never fails.
 RegistrySettings read_registry_settings(const platform::RegistryFile& file);
 
 // Decodes the stored form of DB_Password (groups of three digits, bit-reversed codes, in

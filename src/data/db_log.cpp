@@ -16,13 +16,13 @@ DbLogObserver& observer() {
 
 }  // namespace
 
-void db_log(std::string_view level, std::string_view text) {
+void db_log(LogLevel level, std::string_view text) {
   if (observer()) observer()(level, text);
-  log_event(level, "monitor/disk", "general", text);
+  log_event(level, kMonitorDisk, LogCategory::General, text);
 }
 
 void db_warning(std::string_view text) {
-  db_log("detail", text);
+  db_log(LogLevel::Detail, text);
   echo_line(std::string(kModuleName) + ": " + std::string(text));
 }
 

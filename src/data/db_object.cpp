@@ -118,7 +118,7 @@ bool DBObject::OpenDb(int retries) {
   }
   opened_ = true;
   if (std::exchange(switched_, false)) {
-    db_log("general", "The database file " + opened_path_ +
+    db_log(LogLevel::General, "The database file " + opened_path_ +
                           " is not the one opened before: the module goes on with the file now there");
     CheckIntegrity();
   }
@@ -210,7 +210,7 @@ void DBObject::CheckDatabaseFile() {
       OpenDb(1);
       return;
     case Departure::LogChanged:
-      db_log("general", "The write-ahead log of " + opened_path_ +
+      db_log(LogLevel::General, "The write-ahead log of " + opened_path_ +
                             " was deleted or replaced under the open database: its pages go into the database "
                             "file and the database is opened again");
       leave_path(Departure::LogChanged);
@@ -253,7 +253,7 @@ void DBObject::move_stale_aside() {
       const std::string base = file.path + ".stale-" + format_compact(platform::server_now());
       std::string target = base;
       for (int n = 2; !platform::rename_no_replace(file.path, target); ++n) target = base + "-" + std::to_string(n);
-      db_log("general", "Moved " + file.path + " aside to " + target + ": " + file.why);
+      db_log(LogLevel::General, "Moved " + file.path + " aside to " + target + ": " + file.why);
     }
     stale_.pop_back();
   }
@@ -273,7 +273,7 @@ void DBObject::close_connection() {
       try {
         move_stale_aside();
       } catch (const RuntimeError& e) {
-        db_log("general", "Unable to move a file of the database aside, tried again before the next open: " +
+        db_log(LogLevel::General, "Unable to move a file of the database aside, tried again before the next open: " +
                               e.description());
       }
       return;

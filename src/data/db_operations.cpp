@@ -69,8 +69,8 @@ double first_wait(bool server, bool bulk) {
 
 void log_retry(const StepPolicy& p, const DbFailure& f, std::string_view prefix, std::string_view sql) {
   db_warning(std::string(p.warning) + signed_number(f.number()) + " " + f.description() + " - Retrying...");
-  for (const auto& line : f.engine_errors()) db_log("debug", std::string(prefix) + line);
-  if (!f.engine_errors().empty()) db_log("debug", "SQL: " + std::string(sql));
+  for (const auto& line : f.engine_errors()) db_log(LogLevel::Debug, std::string(prefix) + line);
+  if (!f.engine_errors().empty()) db_log(LogLevel::Debug, "SQL: " + std::string(sql));
 }
 
 std::string raised_description(const DbFailure& f, std::string_view sql) {
@@ -172,7 +172,7 @@ std::unique_ptr<Recordset> DBObject::open_recordset(std::string_view qry, int ti
   p.default_timeout = timeout == -1;
   std::unique_ptr<Recordset> rs;
   if (run_step(p, qry, [&] { rs = query(t); }) == Outcome::Swallowed) return nullptr;
-  if (p.counter > 1) db_log("detail", p.succeeded);
+  if (p.counter > 1) db_log(LogLevel::Detail, p.succeeded);
   failed_ = false;
   return rs;
 }
@@ -200,7 +200,7 @@ long long DBObject::run_statement(const StepPolicy& texts, std::string_view qry,
   p.default_timeout = timeout == -1;
   long long affected = 0;
   if (run_step(p, qry, [&] { affected = engine().Run(qry, t); }) == Outcome::Swallowed) return 0;
-  if (p.counter > 1) db_log("detail", p.succeeded);
+  if (p.counter > 1) db_log(LogLevel::Detail, p.succeeded);
   failed_ = false;
   return affected;
 }
@@ -251,7 +251,7 @@ int DBObject::run_bulk(int count, int timeout, const BulkOptions& options, Body&
     if (options.use_transaction) rollback();
     return timeout;
   }
-  if (p.total > 1) db_log("detail", p.succeeded);
+  if (p.total > 1) db_log(LogLevel::Detail, p.succeeded);
   failed_ = false;
   return timeout;
 }

@@ -78,7 +78,7 @@ int get_unique(DBObject& db) {
     id = static_cast<int>(rnd() * 1000000000.0 + 1000000000.0);
     db_warning("get_unique failed, using random unique id");
   } else if (retries >= 2) {
-    db_log("detail", "get_unique retry was successful");
+    db_log(LogLevel::Detail, "get_unique retry was successful");
   }
   return id;
 }

@@ -35,7 +35,8 @@ void work_listed_files(IntakeCall& call) {
 IntakeCall::IntakeCall(IntakeContext& context)
     : ctx(context),
       folder(as_folder(context.settings.dexwebcgi_path)),
-      record(context.db, context.policy, context.leftover_files.worked_state(), context.machine_name),
+      record(context.db, context.policy, context.leftover_files.worked_state(), context.machine_name,
+             worked_retention_days(context.registry)),
       notify{context.db, context.settings, context.policy, context.registry.Prog_Dir},
       rows{context.interface_name, context.machine_name, context.settings.retry_interval_text} {
   filter.prog_dir = context.registry.Prog_Dir;

@@ -41,7 +41,6 @@ struct Outcome {
 
 // A message left unfiltered is said on standard error too (warn_detail): a filter that never
 // runs would otherwise go unnoticed outside the log file.
-void detail(std::string_view text) { log_event("detail", "monitor/disk", "general", text); }
 
 // Runs one filter step under its error handler; false, after the failure lines, when it
 // raised an error.
@@ -124,7 +123,7 @@ Outcome run_filter(const FilterKind& kind, const InterfaceSettings& settings, co
 std::optional<std::string> settings_file(const FilterKind& kind, const InterfaceSettings& settings) {
   if (!settings.is_set(kind.settings_key)) return std::nullopt;
   const std::string& file = settings.value(kind.settings_key);
-  detail(std::string(kind.applying) + file);
+  log_detail(std::string(kind.applying) + file);
   if (is_file(file)) return file;
   warn_detail("Unable to apply " + std::string(kind.title) + " - " + file + " not found");
   return std::nullopt;
@@ -132,7 +131,7 @@ std::optional<std::string> settings_file(const FilterKind& kind, const Interface
 
 void abort_message(WebMessage& msg) {
   msg.filter_aborted = true;
-  detail("Message aborted - the filter has deleted the original message");
+  log_detail("Message aborted - the filter has deleted the original message");
 }
 
 }  // namespace

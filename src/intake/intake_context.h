@@ -23,9 +23,13 @@ class ErrorPolicy;
 // Message files a run has worked to the end, by outcome: accepted when at least one
 // recipient got a row, refused when none did and the file or a recipient was refused.
 // Files a filter aborted and files whose every recipient was blacklisted count in neither.
+// The recipients of the run's files, counted where each is given a row or refused (the
+// status line's and the state file's "accepted" and "refused").
 struct MessageCounts {
   long long accepted = 0;
   long long refused = 0;
+  long long recipients_accepted = 0;
+  long long recipients_refused = 0;
 };
 
 struct IntakeContext {

@@ -8,8 +8,6 @@
 
 namespace dexweb {
 
-void log_detail(std::string_view text) { log_event("detail", "monitor/disk", "general", text); }
-void log_general(std::string_view text) { log_event("general", "monitor/disk", "general", text); }
 void warn_detail(std::string_view text) {
   log_detail(text);
   echo_line(std::string(kModuleName) + ": " + std::string(text));
@@ -18,7 +16,5 @@ void warn_general(std::string_view text) {
   log_general(text);
   if (!echoes_log_lines()) echo_line(std::string(kModuleName) + ": " + std::string(text));
 }
-void log_debug(std::string_view text) { log_event("debug", "monitor/disk", "general", text); }
-void monitor_status(std::string_view category) { log_event("general", "monitor", category, ""); }
 
 }  // namespace dexweb

@@ -49,14 +49,15 @@ struct WorkedFile {
 std::string path_of(const IntakeCall& call, const WebMessage& msg) { return call.folder + msg.file_name; }
 
 void reject(IntakeCall& call, WebMessage& msg, const Refusal& refusal) {
+  ++call.ctx.counts.recipients_refused;
   reject_message(msg, refusal, call.notify, call.ctx.registry.Obfuscate_Msg_Chars);
 }
 
 bool read_message(IntakeCall& call, const platform::FolderEntry& entry, WebMessage& msg) {
   const std::string path = path_of(call, msg);
   if (!read_entry(entry, msg.bytes)) {
-    monitor_status("bad");
-    log_event("general", "monitor/disk/message", "general", "Unable to read web file: " + path);
+    monitor_status(LogCategory::Bad);
+    log_event(LogLevel::General, kWithMessageLog, LogCategory::General, "Unable to read web file: " + path);
     return false;
   }
   if (msg.bytes.size() == kReadLimit) {
@@ -92,7 +93,8 @@ std::optional<Refusal> parse_and_validate(IntakeCall& call, WebMessage& msg) {
 void report(IntakeCall& call, WebMessage& msg, const RecipientOutcome& outcome, bool replay) {
   if (const auto* row = std::get_if<AcceptedRow>(&outcome)) {
     if (replay) return;
-    monitor_status("good");
+    monitor_status(LogCategory::Good);
+    ++call.ctx.counts.recipients_accepted;
     log_general("Message accepted. Recipient: " + row->recipient + " Sender: " + msg.sender);
   } else if (const auto* refused = std::get_if<Refusal>(&outcome)) {
     reject(call, msg, *refused);

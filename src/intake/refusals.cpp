@@ -58,8 +58,8 @@ Refusal no_valid_ad_hoc_pins(const WebMessage& msg) {
 
 void reject_message(WebMessage& msg, const Refusal& r, NotifyContext& notify, int obfuscate_chars) {
   msg.error_text = r.reason;
-  monitor_status("bad");
-  log_event("general", "monitor/disk/message", "general",
+  monitor_status(LogCategory::Bad);
+  log_event(LogLevel::General, kWithMessageLog, LogCategory::General,
             "Message rejected. Recipient: " + r.recipient + " Sender: " + msg.sender + " Source: " + msg.bad_copy_path);
   if (r.general_reason) log_general(r.reason);
   else log_detail(r.reason);

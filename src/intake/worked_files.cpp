@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <utility>
 
-#include "config/registry.h"
 #include "config/registry_settings.h"
 #include "config/registry_values.h"
 #include "data/db_object.h"
@@ -62,13 +61,14 @@ std::string FileIdentity(const std::string& name, const platform::FileStamp& sta
   return key;
 }
 
-int worked_retention_days() {
-  const auto days = registry_whole_number(query_value(kVelotraxKey, "Worked_Files_Retention_Days"), 1, 36500);
+int worked_retention_days(const RegistrySettings& registry) {
+  const auto days = registry_whole_number(registry.Worked_Files_Retention_Days, 1, 36500);
   return days ? static_cast<int>(*days) : kDefaultWorkedRetentionDays;
 }
 
-WorkedFiles::WorkedFiles(DBObject& db, ErrorPolicy& policy, WorkedFilesState& state, const std::string& machine)
-    : db_(db), policy_(policy), state_(state) {
+WorkedFiles::WorkedFiles(DBObject& db, ErrorPolicy& policy, WorkedFilesState& state, const std::string& machine,
+                         int retention_days)
+    : db_(db), policy_(policy), state_(state), retention_days_(retention_days) {
   if (state_.run_name.empty()) state_.run_name = run_name(machine);
 }
 
@@ -95,7 +95,7 @@ void WorkedFiles::prepare(const std::function<bool(const std::string&, const std
 // up by it: a lock or a time-out leaves the old records for the next hour's prune.
 void WorkedFiles::prune(const std::function<bool(const std::string&, const std::string&)>& still_present) {
   const Dialect& dialect = db_.SqlDialect();
-  const DateTime cutoff = platform::server_now() - std::chrono::hours(24) * worked_retention_days();
+  const DateTime cutoff = platform::server_now() - std::chrono::hours(24) * retention_days_;
   try {
     ScopedRetries once(db_, 0);
     // A record whose file is still there (undeletable, kept for its copy) must outlive it, or

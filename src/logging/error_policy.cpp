@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "logging/log_event.h"
 #include "logging/log_files.h"
 #include "logging/log_state.h"
 #include "logging/monitor_link.h"
@@ -31,8 +32,8 @@ ErrorClass classify(int n) {
   return ErrorClass::Other;
 }
 
-std::string line_for_monitor(const std::string& category, const std::string& text) {
-  return std::string(kModuleName) + "|" + format_datetime(platform::server_now()) + "|" + category + "|" + text + "\r";
+std::string line_for_monitor(LogCategory category, std::string_view text) {
+  return monitor_datagram(kModuleName, format_datetime(platform::server_now()), category_name(category), text);
 }
 
 // Written straight away, not queued: the module may be about to end. An engine's error text
@@ -42,11 +43,11 @@ void report(const std::string& raw_text, bool to_stderr = true) {
   StringBuilder builder(platform::page_size());
   const std::string text = sanitize_log_text(raw_text, builder);
   if (to_stderr) echo_line(std::string(kModuleName) + ": " + text);
-  if (monitor_enabled()) send_to_monitors(line_for_monitor("general", text));
+  if (monitor_enabled()) send_to_monitors(line_for_monitor(LogCategory::General, text));
   if (log_state().log_to_disk) {
     DirectWrite direct;
     try {
-      platform::append_file(module_log_path(), format_datetime(platform::server_now()) + "  " + text + "\r\n");
+      platform::append_file(module_log_path(), log_line(format_datetime(platform::server_now()), text) + "\r\n");
     } catch (const RuntimeError&) {
     }
     platform::process_pending();
@@ -108,7 +109,7 @@ ErrorPolicy::Verdict ErrorPolicy::judge_rounds(const Rounds& r, const std::strin
 
 void ErrorPolicy::halt(const std::string& text) {
   report(text);
-  if (monitor_enabled()) send_to_monitors(line_for_monitor("stopped", ""));
+  if (monitor_enabled()) send_to_monitors(line_for_monitor(LogCategory::Stopped, ""));
   program_halted_ = true;
   throw ModuleHalted{};
 }

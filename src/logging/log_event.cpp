@@ -5,6 +5,7 @@
 
 #include "logging/error_policy.h"
 #include "logging/internal/best_effort.h"
+#include "logging/log_files.h"
 #include "logging/log_state.h"
 #include "logging/log_triggers.h"
 #include "logging/monitor_link.h"
@@ -14,25 +15,14 @@
 #include "platform/clock.h"
 #include "platform/system_info.h"
 #include "util/module_name.h"
-#include "util/text.h"
 
 namespace dexweb {
 namespace {
 
 constexpr std::size_t kMonitorTextLimit = 1000;
 
-struct Targets {
-  bool monitor, disk, message;
-};
-
-Targets targets_of(std::string_view target) {
-  auto has = [&](std::string_view word) { return text::icontains(target, word); };
-  return {has("monitor"), has("disk"), has("message")};
-}
-
-bool level_passes(std::string_view level, int log_level) {
-  return text::iequals(level, "general") || (text::iequals(level, "detail") && log_level >= 2) ||
-         (text::iequals(level, "debug") && log_level >= 3);
+bool level_passes(LogLevel level, int log_level) {
+  return level == LogLevel::General || static_cast<int>(level) <= log_level;
 }
 
 // Counts this call in log_depth for its whole length, also when a step fails.
@@ -49,28 +39,22 @@ class DepthGuard {
   int entry_;
 };
 
-void queue_disk_lines(Targets to, const std::string& stamp, const std::string& safe) {
+void queue_disk_lines(LogTarget to, const std::string& stamp, const std::string& safe) {
   LogState& s = log_state();
-  if (to.disk) s.disk_log_queue.push_back({stamp + "  " + safe});
-  if (to.message) s.message_log_queue.push_back({stamp + "  " + std::string(kModuleName) + " " + safe});
+  if (has_target(to, LogTarget::Disk)) s.disk_log_queue.push_back({log_line(stamp, safe)});
+  if (has_target(to, LogTarget::Message))
+    s.message_log_queue.push_back({log_line(stamp, std::string(kModuleName) + " " + safe)});
 }
 
-void count_message_reports(std::string_view text) {
-  LogState& s = log_state();
-  if (text.starts_with("Message accepted.")) ++s.messages_accepted;
-  else if (text.starts_with("Message rejected.")) ++s.messages_refused;
-}
-
-void report_to_monitors(Targets to, const std::string& stamp, const std::string& category,
-                        const std::string& safe) {
+void report_to_monitors(LogTarget to, const std::string& stamp, LogCategory category, const std::string& safe) {
   refresh_monitor_addresses();
   // Sanitised text is ASCII, so bytes count characters here.
   const bool cut = safe.size() > kMonitorTextLimit;
-  std::string fields = "|" + stamp + "|" + category + "|";
-  fields.append(safe, 0, kMonitorTextLimit);
-  fields += cut ? " (truncated in monitor)\r" : "\r";
-  send_to_monitors(std::string(kModuleName) + fields);
-  if (to.message) send_to_monitors("Velotrax" + fields);
+  std::string text = safe.substr(0, kMonitorTextLimit);
+  if (cut) text += " (truncated in monitor)";
+  send_to_monitors(monitor_datagram(kModuleName, stamp, category_name(category), text));
+  if (has_target(to, LogTarget::Message))
+    send_to_monitors(monitor_datagram("Velotrax", stamp, category_name(category), text));
 }
 
 // server_now as log text, formatted only when its second changed: local time and the offset
@@ -89,8 +73,18 @@ const std::string& time_stamp() {
 
 }  // namespace
 
-void log_event(std::string_view level, std::string_view target, std::string_view category,
-               std::string_view text) {
+std::string_view category_name(LogCategory category) {
+  switch (category) {
+    case LogCategory::Good: return "good";
+    case LogCategory::Bad: return "bad";
+    case LogCategory::Running: return "running";
+    case LogCategory::Stopped: return "stopped";
+    case LogCategory::General: break;
+  }
+  return "general";
+}
+
+void log_event(LogLevel level, LogTarget to, LogCategory category, std::string_view text) {
   LogState& s = log_state();
   let_events_run();
   if (ErrorPolicy* policy = reporter().policy()) policy->start_afresh();
@@ -101,19 +95,22 @@ void log_event(std::string_view level, std::string_view target, std::string_view
   // shared builder.
   std::optional<StringBuilder> own;
   const std::string stamp = time_stamp();
-  if (category != "running") run_log_triggers(text, stamp);
+  if (category != LogCategory::Running) run_log_triggers(text, stamp);
   std::string safe;
   best_effort([&] { safe = sanitize_log_text(text, depth.outermost() ? s.log_builder : own.emplace(platform::page_size())); });
   let_events_run();
 
-  Targets to = targets_of(target);
-  count_message_reports(text);
-  if (to.disk && text::iequals(level, "general") && echoes_log_lines())
-    best_effort([&] { echo_line(stamp + "  " + safe); });
+  if (has_target(to, LogTarget::Disk) && level == LogLevel::General && echoes_log_lines())
+    best_effort([&] { echo_line(log_line(stamp, safe)); });
   if (s.log_to_disk) best_effort([&] { queue_disk_lines(to, stamp, safe); });
-  if (to.monitor && monitor_enabled())
-    best_effort([&] { report_to_monitors(to, stamp, text::to_lower(category), safe); });
+  if (has_target(to, LogTarget::Monitor) && monitor_enabled())
+    best_effort([&] { report_to_monitors(to, stamp, category, safe); });
   let_events_run();
 }
+
+void log_general(std::string_view text) { log_event(LogLevel::General, kMonitorDisk, LogCategory::General, text); }
+void log_detail(std::string_view text) { log_event(LogLevel::Detail, kMonitorDisk, LogCategory::General, text); }
+void log_debug(std::string_view text) { log_event(LogLevel::Debug, kMonitorDisk, LogCategory::General, text); }
+void monitor_status(LogCategory category) { log_event(LogLevel::General, LogTarget::Monitor, category, ""); }
 
 }  // namespace dexweb

@@ -151,7 +151,7 @@ void write_log_direct(std::string_view text) {
   DirectWrite direct;
   let_events_run();
   best_effort([&] {
-    std::string line = format_datetime(platform::server_now()) + "  " + std::string(text) + "\r\n";
+    std::string line = log_line(format_datetime(platform::server_now()), text) + "\r\n";
     platform::append_file(module_log_path(), line);
   });
   let_events_run();

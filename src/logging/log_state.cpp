@@ -4,6 +4,12 @@
 
 namespace dexweb {
 
+std::string log_line(std::string_view stamp, std::string_view text) {
+  std::string line(stamp);
+  line.append("  ").append(text);
+  return line;
+}
+
 std::string queued_text(const LogQueue& queue) {
   std::string out;
   for (const QueuedLine& q : queue) out.append(q.line).append("\r\n");

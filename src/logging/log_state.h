@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <deque>
 #include <string>
+#include <string_view>
 
 #include "logging/log_triggers.h"
 #include "logging/monitor_settings.h"
@@ -14,6 +15,9 @@
 #include "util/string_builder.h"
 
 namespace dexweb {
+
+// A log file's line, without its line end: the time stamp, two blanks, the text.
+std::string log_line(std::string_view stamp, std::string_view text);
 
 // A line waiting in a log queue, and how many of its bytes (CR LF included) are in the file
 // already: a full disk may take the first part of an append and refuse the rest, and the
@@ -47,9 +51,6 @@ struct LogState {
   // gateway's offset) it was formatted for, and its text.
   std::chrono::sys_seconds stamp_second{};
   std::string stamp_text;
-  // "Message accepted." and "Message rejected." reports of this run (per recipient).
-  long long messages_accepted = 0;
-  long long messages_refused = 0;
 };
 
 // The state of the installed reporter (see reporter()).

@@ -151,7 +151,7 @@ void log_held_back_rows(LogTriggerTable& table, platform::TimePoint now) {
     std::string line = "Log trigger \"" + row.match + "\" was held back " + std::to_string(count) +
                        (count == 1 ? " time" : " times");
     OwnReport own(table, line);
-    log_event("general", "monitor/disk", "general", line);
+    log_general(line);
   }
 }
 

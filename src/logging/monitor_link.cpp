@@ -1,6 +1,5 @@
 #include "logging/monitor_link.h"
 
-#include "config/registry.h"
 #include "config/registry_settings.h"
 #include "config/registry_values.h"
 #include "logging/internal/best_effort.h"
@@ -12,18 +11,23 @@
 
 namespace dexweb {
 
-void read_monitor_settings() {
-  best_effort([] {
-    MonitorSettings& m = log_state().monitor;
-    m.enabled = registry_flag(query_value(kMonitorKey, "VTM_Enabled"));
-    m.port = query_value(kMonitorKey, "VTM_Port");
-    m.host = kLocalMonitorHost;
-    for (std::size_t i = 0; i < m.further.size(); ++i) {
-      FurtherMonitor& further = m.further[i];
-      further.address = query_value(kMonitorKey, "VTM_IP" + std::to_string(i + 1));
-      further.enabled = is_ipv4(further.address);
-    }
-  });
+void read_monitor_settings(const RegistrySettings& registry) {
+  MonitorSettings& m = log_state().monitor;
+  m.enabled = registry_flag(registry.VTM_Enabled);
+  m.port = registry.VTM_Port;
+  m.host = kLocalMonitorHost;
+  for (std::size_t i = 0; i < m.further.size(); ++i) {
+    FurtherMonitor& further = m.further[i];
+    further.address = registry.VTM_IP[i];
+    further.enabled = is_ipv4(further.address);
+  }
+}
+
+std::string monitor_datagram(std::string_view sender, std::string_view stamp, std::string_view category,
+                             std::string_view text) {
+  std::string payload(sender);
+  payload.append("|").append(stamp).append("|").append(category).append("|").append(text).append("\r");
+  return payload;
 }
 
 bool monitor_enabled() { return log_state().monitor.enabled; }

@@ -6,16 +6,22 @@
 #include <string>
 #include <string_view>
 
+#include "config/registry_settings.h"
+
 namespace dexweb {
 
-// Reads VTM_Enabled, VTM_Port and VTM_IP1..3 from the registry into the module's monitor
-// settings.
-void read_monitor_settings();
+// Takes VTM_Enabled, VTM_Port and VTM_IP1..3 of the registry settings into the module's
+// monitor settings.
+void read_monitor_settings(const RegistrySettings& registry);
 // True when the monitor link is on.
 bool monitor_enabled();
 // Re-resolves the further monitors when their address changed or once per minute.
 void refresh_monitor_addresses();
-// Sends payload (already framed, ending in CR) to every usable monitor.
+// A monitor datagram's text: sender ("VTXWeb", or "Velotrax" for the message log), time
+// stamp, category and text, each followed by "|" but the last, which ends in CR.
+std::string monitor_datagram(std::string_view sender, std::string_view stamp, std::string_view category,
+                             std::string_view text);
+// Sends payload (a monitor_datagram) to every usable monitor.
 void send_to_monitors(std::string_view payload);
 
 // The first IPv4 address of a host name as a dotted quad, or empty text.

@@ -1,6 +1,6 @@
 #pragma once
 // The reporter of a run: the logging's state (queues, log files' interlock, triggers,
-// monitor link, counts), the registry settings it reports by (Log_Dir for the log files,
+// monitor link), the registry settings it reports by (Log_Dir for the log files,
 // DB_Dir for the trigger file) and the error policy whose counters every report starts
 // afresh. The daemon owns one and installs it for its lifetime; every layer reports, so
 // log_event and the calls below it reach the installed one through the process's one

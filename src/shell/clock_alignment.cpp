@@ -13,10 +13,8 @@ constexpr int kSchedulerTickWaits = 10;
 constexpr const char* kSynchronized = "Time synchronized with database";
 constexpr const char* kUnsynchronized = "Unable to synchronize time with database. Using local time.";
 
-void log_detail(const char* text) { log_event("detail", "monitor/disk", "general", text); }
-
-bool scheduler_shares_this_clock() {
-  auto flag = get_named_setting("sched_reg_run");
+bool scheduler_shares_this_clock(const RegistrySettings& registry) {
+  auto flag = get_named_setting(registry, "sched_reg_run");
   return flag && std::holds_alternative<bool>(*flag) && std::get<bool>(*flag);
 }
 
@@ -34,7 +32,7 @@ void Daemon::align_clock(bool at_first_tick) {
   } else if (db && db->UsesServer()) {
     sync_pending = false;  // the offset was taken from the server at the first tick
     log_detail(kSynchronized);
-  } else if (scheduler_shares_this_clock()) {
+  } else if (scheduler_shares_this_clock(registry)) {
     platform::set_server_time_offset(std::chrono::milliseconds{0});
     sync_pending = false;
     log_detail(kSynchronized);

@@ -12,6 +12,7 @@
 #include "platform/files.h"
 #include "platform/instance_lock.h"
 #include "platform/private_files.h"
+#include "platform/registry_file.h"
 #include "platform/service_manager.h"
 #include "shell/startup.h"
 #include "util/module_name.h"
@@ -74,7 +75,7 @@ void Daemon::settle_in_home() {
     temp_folder = private_temp->path();
   } catch (const RuntimeError& e) {
     const std::string text = "Unable to create a private temporary folder: " + e.description();
-    log_event("general", "monitor/disk", "general", text);
+    log_general(text);
     tell_operator(text);
     temp_folder.clear();
   }
@@ -92,11 +93,11 @@ void Daemon::remove_half_written_files() {
     try {
       const auto removed = platform::remove_files_before(folder, "", temporary, platform::TimePoint::max());
       if (!removed.empty())
-        log_event("general", "monitor/disk", "general",
+        log_general(
                   "Removed " + std::to_string(removed.size()) + " half-written file" + (removed.size() == 1 ? "" : "s") +
                       " of an earlier run from " + folder);
     } catch (const RuntimeError& e) {
-      log_event("general", "monitor/disk", "general", "Unable to remove the half-written files of an earlier run: " + e.description());
+      log_general("Unable to remove the half-written files of an earlier run: " + e.description());
     }
   };
   if (!registry.DB_Dir.empty()) remove(mail_out_folder(), is_mail_file_temporary);
@@ -129,9 +130,9 @@ void Daemon::stop_sequence(bool unloading) {
   loop_.set_enabled(poll_timer, false);
   if (!policy.program_halted() && db) step([&] { write_control_flag("dexweb_state", false, true); });
   pause();
-  log_event("general", "monitor/disk", "general", "Module Stopped");
+  log_general("Module Stopped");
   pause();
-  log_event("general", "monitor", "stopped", "");
+  monitor_status(LogCategory::Stopped);
   pause();
   if (!policy.db_error_halted()) step([&] { free_database(db); });
   private_temp.reset();
@@ -148,18 +149,22 @@ void Daemon::request_stop(bool by_module) {
 void Daemon::reload_on_request() { reload_requested_ = true; }
 
 // An operator's SIGHUP, acted on between rounds of events so that no file's work sees the
-// blacklist change under it.
+// registry settings or the blacklist change under it.
 void Daemon::reload_if_requested() {
   if (!std::exchange(reload_requested_, false)) return;
-  read_monitor_settings();
+  RegistrySettings fresh = read_registry_settings(platform::RegistryFile(registry.file));
+  const std::string kept = fresh.keep_run_bound(registry);
+  if (!kept.empty()) tell_operator("Changed in the registry, used from the next start: " + kept);
+  registry = std::move(fresh);
+  read_monitor_settings(registry);
   try {
     blacklist.load(registry.DB_Dir);
   } catch (const RuntimeError& e) {
     const std::string text = "Unable to read the blacklist: " + e.description();
-    log_event("general", "monitor/disk", "general", text);
+    log_general(text);
     tell_operator(text);
   }
-  log_event("general", "monitor/disk", "general", "Blacklist and monitor settings read again");
+  log_general("Blacklist and monitor settings read again");
 }
 
 int Daemon::run() {

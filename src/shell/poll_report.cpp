@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "logging/log_state.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/folder_listing.h"
@@ -65,20 +64,20 @@ void report_poll(Daemon& daemon) {
   const platform::SteadyPoint now = platform::clock().steady_now();
   if (daemon.last_poll_report && now - *daemon.last_poll_report < kReportInterval) return;
   daemon.last_poll_report = now;
-  const LogState& counts = log_state();
+  const MessageCounts& counts = daemon.message_counts;
   const std::size_t waiting = waiting_files(daemon, now);
   if (platform::notify_socket_present()) {
     tell_watchdog(daemon);
     platform::notify_service_manager("STATUS=Last poll " + format_datetime(platform::server_now()) + ": accepted " +
-                                     std::to_string(counts.messages_accepted) + ", refused " +
-                                     std::to_string(counts.messages_refused) + ", waiting " + std::to_string(waiting));
+                                     std::to_string(counts.recipients_accepted) + ", refused " +
+                                     std::to_string(counts.recipients_refused) + ", waiting " + std::to_string(waiting));
   }
   const std::string folder = platform::home_private_folder(daemon.registry.DB_Dir);
   const long long epoch = std::chrono::duration_cast<seconds>(platform::clock().now().time_since_epoch()).count();
   try {
     platform::write_file_atomic(platform::InstanceLock::state_path(folder),
-                                poll_state_text({epoch, daemon.settings.dexweb_poll, counts.messages_accepted,
-                                                 counts.messages_refused, daemon.message_counts, waiting,
+                                poll_state_text({epoch, daemon.settings.dexweb_poll, counts.recipients_accepted,
+                                                 counts.recipients_refused, counts, waiting,
                                                  daemon.leftovers.unreadable_count()}));
   } catch (const RuntimeError&) {
   }

@@ -16,7 +16,6 @@
 #include "logging/monitor_link.h"
 #include "logging/stderr_echo.h"
 #include "platform/clock.h"
-#include "platform/registry_file.h"
 #include "shell/internal/daemon.h"
 #include "shell/internal/poll_report.h"
 #include "util/module_name.h"
@@ -110,7 +109,7 @@ void Daemon::files_landed() {
 // Why the database could not be opened, with what in the registry explains it.
 std::string Daemon::open_failure(const std::string& reason) const {
   if (registry.DB_Dir.empty())
-    return "No DB_Dir in the registry file " + platform::RegistryFile::default_path() + ": no database to open";
+    return "No DB_Dir in the registry file " + registry.file + ": no database to open";
   // The engine's own line, the last of the reason, names the file and the system's cause.
   std::string text = "Cannot open the database: " + reason.substr(reason.find_last_of("\r\n") + 1);
   if (const auto problem = find_registry_value(kVelotraxKey, "DB_Dir")->problem(registry.DB_Dir))
@@ -152,10 +151,10 @@ void Daemon::open_at_first_tick() {
 
 void Daemon::refuse_database(const std::string& text, const std::string& cause) {
   for (const std::string* line : {&text, &cause}) {
-    log_event("general", "monitor/disk", "general", *line);
+    log_general(*line);
     if (!echoes_log_lines()) echo_line(std::string(kModuleName) + ": " + *line);
   }
-  log_event("general", "monitor", "stopped", "");
+  monitor_status(LogCategory::Stopped);
   flush_log_queues_after_running_flush();
   platform::process_pending();
   policy.note_halt();
@@ -224,16 +223,16 @@ void Daemon::write_control_flag(const std::string& field, bool value, bool whole
 
 void Daemon::refresh(bool at_first_tick) {
   last_refresh = platform::clock().steady_now();
-  read_monitor_settings();
+  read_monitor_settings(registry);
   settings.mail_out_dir = mail_out_folder();
-  log_event("general", "monitor", "running", "");
+  monitor_status(LogCategory::Running);
   retried([&] { read_settings_row(); });
   retried([&] { read_control_row(); });
   platform::process_pending();
   if (at_first_tick && load_blacklist) retried([&] { load_blacklist(*this); });
   if (settings.dexweb_pause) {
     if (!at_first_tick) {
-      log_event("general", "monitor/disk", "general", "Running cleanup routine");
+      log_general("Running cleanup routine");
       tell_operator("dexweb_pause is true in the control row: stopping; run `dexwebctl resume`");
       return request_stop(true);
     }
@@ -262,7 +261,7 @@ void Daemon::pause_at_start() {
   retried([&] { write_control_flag("dexweb_run", true, false); });
   settings.dexweb_run = true;
   sync_pending = true;
-  log_event("general", "monitor/disk", "general", "Module resumed");
+  log_general("Module resumed");
 }
 
 void Daemon::poll_folder() {
@@ -297,7 +296,7 @@ void Daemon::hourly_ping() {
     if (db) db->CloseDb();
     platform::wait_seconds(3);
   }
-  log_event("detail", "monitor/disk", "general", "Log ping...");
+  log_detail("Log ping...");
 }
 
 }  // namespace dexweb

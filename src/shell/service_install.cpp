@@ -168,9 +168,9 @@ void warn_about_registry(const std::string& given, const RegistrySettings& setti
 
 int install_service(const CommandLine& cl, const RegistrySettings& settings) {
   std::string path = unit_dir() + unit_name();
-  warn_about_registry(platform::RegistryFile::default_path(), settings);
+  warn_about_registry(settings.file, settings);
   try {
-    std::string registry = absolute(platform::RegistryFile::default_path());
+    std::string registry = absolute(settings.file);
     platform::write_file_atomic(path, service_unit_text(platform::executable_path(), registry, settings, cl));
   } catch (const RuntimeError& e) {
     std::fprintf(stderr, "Unable to install %s: %s\n", path.c_str(), e.description().c_str());

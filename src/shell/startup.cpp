@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "config/registry.h"
 #include "config/registry_settings.h"
 #include "logging/log_event.h"
 #include "logging/log_files.h"
@@ -63,11 +62,10 @@ void warn_missing_registry(const std::string& registry) {
 
 // A branch exported from 64-bit Windows is read in the product branch's place: say so, so
 // that nobody wonders where the values come from.
-void note_registry_branch(const std::string& registry) {
-  const std::string read = key_read_for(platform::RegistryFile(registry), kVelotraxKey);
-  if (read == kVelotraxKey) return;
-  const std::string text = "The registry file " + registry + " has no [HKEY_LOCAL_MACHINE\\" + kVelotraxKey +
-                           "]: its values are read from [HKEY_LOCAL_MACHINE\\" + read + "]";
+void note_registry_branch(const RegistrySettings& registry) {
+  if (registry.key_read == kVelotraxKey) return;
+  const std::string text = "The registry file " + registry.file + " has no [HKEY_LOCAL_MACHINE\\" + kVelotraxKey +
+                           "]: its values are read from [HKEY_LOCAL_MACHINE\\" + registry.key_read + "]";
   write_log_direct(text);
   echo_line(std::string(kModuleName) + ": " + text);
 }
@@ -100,7 +98,7 @@ int start_service(platform::EventLoop& loop, Daemon& daemon) {
 }
 
 int run_module(platform::EventLoop& loop, Daemon& daemon, int argc, char** argv) {
-  read_monitor_settings();
+  read_monitor_settings(daemon.registry);
   daemon.load();
 
   CommandLine cl = parse_command_line(join_arguments(argc, argv));
@@ -110,9 +108,8 @@ int run_module(platform::EventLoop& loop, Daemon& daemon, int argc, char** argv)
     refuse("Invalid commandline option... exiting");
     return kExitInvalidOption;
   }
-  const std::string registry = platform::RegistryFile::default_path();
-  warn_missing_registry(registry);
-  note_registry_branch(registry);
+  warn_missing_registry(daemon.registry.file);
+  note_registry_branch(daemon.registry);
   platform::InstanceLock lock(platform::home_private_folder(daemon.registry.DB_Dir));
   if (lock.state() == platform::InstanceLock::State::HeldElsewhere) {
     refuse("Another instance of " + std::string(kModuleName) + " is already running... exiting");
@@ -144,13 +141,13 @@ void refuse(std::string_view text) {
 
 bool start_module(Daemon& daemon) {
   try {
-    log_event("general", "monitor/disk", "general", "Module Started (v" + std::string(module_version()) + ")");
+    log_general("Module Started (v" + std::string(module_version()) + ")");
     daemon.remove_half_written_files();
     flush_log_queues_after_running_flush();
     daemon.enable_poll_timer();
     return true;
   } catch (const RuntimeError& e) {
-    log_event("general", "monitor/disk", "general",
+    log_general(
               "Error: " + std::to_string(e.number()) + " " + e.description() + " in main2");
     flush_log_queues_after_running_flush();
     platform::process_pending();
@@ -164,16 +161,18 @@ int run_daemon(int argc, char** argv) {
     std::printf("dexweb %s\n", std::string(module_version()).c_str());
     return 0;
   }
+  // The one read of the registry's settings until an operator asks for another (SIGHUP).
+  const platform::RegistryFile registry(platform::RegistryFile::default_path());
   // An unreadable registry is no empty one: every folder would be missing.
   try {
-    registry_in_effect().require_readable();
+    registry.require_readable();
   } catch (const RuntimeError& e) {
     refuse("Unable to start: the registry file cannot be read: " + e.description());
     return kExitRefused;
   }
   platform::EventLoop& loop = platform::event_loop();
   // The daemon outlives the handlers below, so that their lines go to its log folder.
-  Daemon daemon(loop, read_registry_settings());
+  Daemon daemon(loop, read_registry_settings(registry));
   try {
     return run_module(loop, daemon, argc, argv);
   } catch (const RuntimeError& e) {

@@ -3,6 +3,7 @@
 #include "config/registry.h"
 #include "config/registry_settings.h"
 #include "config/registry_values.h"
+#include "platform/registry_file.h"
 #include "platform/terminal.h"
 #include "platform/udp_receiver.h"
 #include "tools/ctl_commands.h"
@@ -14,7 +15,8 @@ namespace {
 
 int monitor_port(const Options& options) {
   if (const auto port = options.number("port", 0, 65535)) return static_cast<int>(*port);
-  const int configured = registry_port(query_value(kMonitorKey, "VTM_Port"));
+  const platform::RegistryFile registry(registry_path(options));
+  const int configured = registry_port(query_value(registry, kMonitorKey, "VTM_Port"));
   return configured != 0 ? configured : kDefaultMonitorPort;
 }
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "config/registry.h"
-#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace dexweb {
@@ -13,11 +12,10 @@ class RegistrySettingsTest : public ::testing::Test {
  protected:
   RegistrySettings read(const std::string& main_values, const std::string& services = "") {
     test::write_text(path_, test::registry_text(main_values, services));
-    return read_registry_settings();
+    return read_registry_settings(platform::RegistryFile(path_));
   }
   test::TempDir dir_;
   std::string path_ = dir_.file("velotrax.reg");
-  test::ScopedEnv env_{"VELOTRAX_REGISTRY", path_};
 };
 
 TEST_F(RegistrySettingsTest, SyncTimeWithServerIsTrueOnlyForTheWordTrue) {
@@ -40,16 +38,25 @@ TEST_F(RegistrySettingsTest, NumericValuesSetTheirFlagOnlyWhenNonZero) {
   EXPECT_TRUE(set.DB_Short_Timeout_Set);
 }
 
+// A copy read again (SIGHUP) keeps the home, the database and the run type the run holds.
+TEST_F(RegistrySettingsTest, ARereadKeepsWhatTheRunIsBoundTo) {
+  const RegistrySettings start = read("\"DB_Dir\"=\"/a/\"\r\n\"Instant_Pickup\"=\"true\"\r\n");
+  RegistrySettings again = read("\"DB_Dir\"=\"/b/\"\r\n\"Instant_Pickup\"=\"false\"\r\n");
+  EXPECT_EQ(again.keep_run_bound(start), "DB_Dir");
+  EXPECT_EQ(again.DB_Dir, "/a/");
+  EXPECT_FALSE(again.Instant_Pickup);
+}
+
 TEST_F(RegistrySettingsTest, KeysAndNamesIgnoreCaseAndEscapesAreDecoded) {
   test::write_text(path_,
                    "REGEDIT4\n\n[hkey_local_machine\\software\\wyndrose\\velotrax]\n"
                    "; a comment\n\"db_dir\"=\"/var/lib/\\\"velotrax\\\"\\\\\"\n"
                    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wyndrose\\Velotrax\\Services]\n"
                    "\"Run_Type\"=\"NTService\"\n");
-  RegistrySettings s = read_registry_settings();
+  RegistrySettings s = read_registry_settings(platform::RegistryFile(path_));
   EXPECT_EQ(s.DB_Dir, "/var/lib/\"velotrax\"\\");
   EXPECT_EQ(s.Run_Type, "NTService");
-  EXPECT_EQ(query_value(kVelotraxKey, "Missing"), "");
+  EXPECT_EQ(query_value(platform::RegistryFile(path_), kVelotraxKey, "Missing"), "");
 }
 
 }  // namespace

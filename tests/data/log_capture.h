@@ -9,14 +9,15 @@
 namespace dexweb::test {
 
 struct LogLine {
-  std::string level, text;
+  LogLevel level;
+  std::string text;
 };
 
 class LogCapture {
  public:
   LogCapture() {
-    set_db_log_observer([this](std::string_view level, std::string_view text) {
-      lines.push_back({std::string(level), std::string(text)});
+    set_db_log_observer([this](LogLevel level, std::string_view text) {
+      lines.push_back({level, std::string(text)});
     });
   }
   ~LogCapture() { set_db_log_observer({}); }

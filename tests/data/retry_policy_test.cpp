@@ -56,7 +56,7 @@ TEST_F(RetryPolicy, PersistentFailureIsTriedFourTimesThenRaised) {
   EXPECT_EQ(log_.count_starting("DAO: no such table: no_such_table"), 2);
   EXPECT_EQ(log_.count_starting("SQL: SELECT"), 2);
   for (const auto& line : log_.lines)
-    EXPECT_EQ(line.level, line.text.starts_with("Warning") ? "detail" : "debug") << line.text;
+    EXPECT_EQ(line.level, line.text.starts_with("Warning") ? LogLevel::Detail : LogLevel::Debug) << line.text;
   // One short first wait (0.5 to 1 s) and two medium ones (5 to 6 s each).
   EXPECT_GE(elapsed(), 10.5);
   EXPECT_LT(elapsed(), 13.0);

@@ -19,7 +19,6 @@
 #include "data/engine_fixture.h"
 #include "intake/file_holders.h"
 #include "intake/intake_harness.h"
-#include "support/scoped_env.h"
 #include "tools/ctl_runner.h"
 
 namespace dexweb::test {
@@ -126,9 +125,7 @@ TEST_P(WorkedFileRecord, ARefusedClaimGetsItsMissingCopyAndItsReportsOnceMore) {
 // Immutable, the file can neither be claimed nor deleted: it is worked in place, known by its
 // identity, and never worked again, however old its record grows.
 TEST_F(IntakeTest, AFileThatCannotBeClaimedOrDeletedIsNeverWorkedAgainUntilWrittenAnew) {
-  TempDir registry;
-  write_text(registry.file("velotrax.reg"), registry_text("\"Worked_Files_Retention_Days\"=dword:00000002\r\n"));
-  ScopedEnv env("VELOTRAX_REGISTRY", registry.file("velotrax.reg"));
+  h.registry.Worked_Files_Retention_Days = "2";
   h.add_user("sales");
   const std::string path = h.write_message("a.msg", "sales", "", "hi");
   Undeletable lock(h.web.dir(), path);
@@ -204,10 +201,7 @@ TEST_F(IntakeTest, TheTableIsMadeWhereMissingAndTriedAgainAtEachPollWithOneWarni
 }
 
 TEST_F(IntakeTest, RecordsArePrunedAfterTheRetentionDaysAtMostOnceAnHour) {
-  TempDir registry;
-  write_text(registry.file("velotrax.reg"),
-             registry_text("\"Worked_Files_Retention_Days\"=dword:00000002\r\n"));
-  ScopedEnv env("VELOTRAX_REGISTRY", registry.file("velotrax.reg"));
+  h.registry.Worked_Files_Retention_Days = "2";
   h.add_user("sales");
   add_record(h, "three-days", "x.msg", "2026-12-01 19:14:19");
   add_record(h, "one-day", "x.msg", "2026-12-03 19:14:19");

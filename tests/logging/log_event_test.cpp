@@ -17,14 +17,16 @@ using Lines = std::vector<std::string>;
 TEST_F(LogEvent, LevelFilterFollowsLogLevelAndResetsTheRetryCounters) {
   policy.make_final();
   log_state().log_level = 1;
-  log_event("detail", "disk", "general", "d1");
-  log_event("General", "disk", "general", "g1");
+  const auto at = [](LogLevel level, const char* text) {
+    log_event(level, LogTarget::Disk, LogCategory::General, text);
+  };
+  at(LogLevel::Detail, "d1");
+  at(LogLevel::General, "g1");
   log_state().log_level = 2;
-  log_event("DETAIL", "disk", "general", "d2");
-  log_event("debug", "disk", "general", "x2");
+  at(LogLevel::Detail, "d2");
+  at(LogLevel::Debug, "x2");
   log_state().log_level = 3;
-  log_event("Debug", "disk", "general", "x3");
-  log_event("info", "disk", "general", "i3");
+  at(LogLevel::Debug, "x3");
   EXPECT_EQ(queued_text(log_state().disk_log_queue),
             std::string(kStamp) + "  g1\r\n" + kStamp + "  d2\r\n" + kStamp + "  x3\r\n");
   EXPECT_EQ(policy.retry_count(), 0);
@@ -32,22 +34,23 @@ TEST_F(LogEvent, LevelFilterFollowsLogLevelAndResetsTheRetryCounters) {
 }
 
 TEST_F(LogEvent, TextIsSanitisedAndQueuedPerTarget) {
-  log_event("general", "monitor", "general", "monitor only");
-  log_event("general", "Disk/Message", "general", "a|b\tc\r\n caf\xc3\xa9 \xe2\x82\xac~");
+  log_event(LogLevel::General, LogTarget::Monitor, LogCategory::General, "monitor only");
+  log_event(LogLevel::General, LogTarget::Disk | LogTarget::Message, LogCategory::General,
+            "a|b\tc\r\n caf\xc3\xa9 \xe2\x82\xac~");
   std::string safe = "a<124>b<9>c<13><10> caf<233> <8364>~";
   EXPECT_EQ(queued_text(log_state().disk_log_queue), std::string(kStamp) + "  " + safe + "\r\n");
   EXPECT_EQ(log_state().message_log_queue.at(0).line, std::string(kStamp) + "  VTXWeb " + safe);
   log_state().log_to_disk = false;
-  log_event("general", "disk", "general", "not kept");
+  log_disk("not kept");
   EXPECT_EQ(log_state().disk_log_queue.size(), 1u);
 }
 
 TEST_F(LogEvent, DatagramsCarryModuleTimeCategoryAndTruncatedText) {
   UdpListener monitor;
   set_monitor("", monitor.port());
-  log_event("general", "monitor/message", "BAD", "a|b");
+  log_event(LogLevel::General, LogTarget::Monitor | LogTarget::Message, LogCategory::Bad, "a|b");
   std::string long_text(1500, 'x');
-  log_event("general", "monitor/disk", "general", long_text);
+  log_general(long_text);
   std::string fields = "|" + std::string(kStamp) + "|bad|a<124>b\r";
   EXPECT_EQ(monitor.receive_all(),
             (Lines{"VTXWeb" + fields, "Velotrax" + fields,
@@ -58,7 +61,7 @@ TEST_F(LogEvent, DatagramsCarryModuleTimeCategoryAndTruncatedText) {
 TEST_F(LogEvent, NothingIsSentWhileTheMonitorIsDisabled) {
   UdpListener monitor;
   set_monitor("\"VTM_Port\"=\"" + std::to_string(monitor.port()) + "\"\r\n");
-  log_event("general", "monitor", "general", "unseen");
+  log_event(LogLevel::General, LogTarget::Monitor, LogCategory::General, "unseen");
   EXPECT_TRUE(monitor.receive_all().empty());
 }
 
@@ -69,9 +72,9 @@ TEST_F(LogEvent, AReportMadeByAnEventInsideAReportKeepsBothTexts) {
   auto timer = loop.add_timer(std::chrono::milliseconds{0}, [&] {
     if (log_state().log_depth == 0 || !depths.empty()) return;
     depths.push_back(log_state().log_depth);
-    log_event("general", "disk", "general", "inner|text");
+    log_disk("inner|text");
   }, true);
-  log_event("general", "disk", "general", "outer|text");
+  log_disk("outer|text");
   loop.remove_timer(timer);
 
   EXPECT_EQ(depths, std::vector<int>{1});
@@ -88,19 +91,13 @@ TEST(MonitorAddress, OnlyDottedIpv4AddressesCount) {
   EXPECT_EQ(resolve_host("  "), "");
 }
 
-TEST_F(LogEvent, FurtherMonitorsCountWithADottedAddressOnceTheSettingsAreRead) {
+TEST_F(LogEvent, FurtherMonitorsCountWithADottedAddress) {
   UdpListener monitor;
   set_monitor("\"VTM_IP2\"=\"127.0.0.300\"\r\n\"VTM_IP3\"=\"localhost\"\r\n", monitor.port());
-  log_event("general", "monitor", "general", "once");
+  log_event(LogLevel::General, LogTarget::Monitor, LogCategory::General, "once");
   EXPECT_EQ(monitor.receive_all().size(), 1u);
-
-  std::string moved = "\"VTM_Enabled\"=\"1\"\r\n\"VTM_Port\"=\"" + std::to_string(monitor.port()) +
-                      "\"\r\n\"VTM_IP2\"=\"127.0.0.1\"\r\n";
-  write_text(dir.file("velotrax.reg"), registry_text("", "", moved));
-  log_event("general", "monitor", "general", "still once");
-  EXPECT_EQ(monitor.receive_all().size(), 1u);
-  read_monitor_settings();
-  log_event("general", "monitor", "general", "now twice");
+  set_monitor("\"VTM_IP2\"=\"127.0.0.1\"\r\n", monitor.port());
+  log_event(LogLevel::General, LogTarget::Monitor, LogCategory::General, "twice");
   EXPECT_EQ(monitor.receive_all().size(), 2u);
 }
 

@@ -23,9 +23,9 @@ std::string line(const std::string& text) { return std::string("2024-03-05 14:07
 
 TEST_F(LogFiles, FlushAppendsEachQueueToItsFile) {
   write_text(dir.file("VTXWeb.log"), "earlier\r\n");
-  log_event("general", "disk", "general", "one");
-  log_event("general", "disk/message", "general", "two");
-  log_event("general", "disk", "general", "three");
+  log_disk("one");
+  log_event(LogLevel::General, LogTarget::Disk | LogTarget::Message, LogCategory::General, "two");
+  log_disk("three");
   flush_log_queues();
   EXPECT_EQ(read_text(dir.file("VTXWeb.log")), "earlier\r\n" + line("one") + line("two") + line("three"));
   EXPECT_EQ(read_text(dir.file("Velotrax.log")), line("VTXWeb two"));
@@ -37,7 +37,7 @@ TEST_F(LogFiles, FlushAppendsEachQueueToItsFile) {
 }
 
 TEST_F(LogFiles, DirectWriteComesAfterQueuedLinesAndWaitsBoundedlyForAFlush) {
-  log_event("general", "disk", "general", "queued first");
+  log_disk("queued first");
   write_log_direct("direct | raw");
   EXPECT_EQ(read_text(dir.file("VTXWeb.log")), line("queued first") + line("direct | raw"));
 
@@ -54,7 +54,7 @@ TEST_F(LogFiles, DirectWriteComesAfterQueuedLinesAndWaitsBoundedlyForAFlush) {
 TEST_F(LogFiles, LinesWaitWhileTheLogFolderIsMissingOrADirectWriteIsBusyAndNeverGoToTheWorkingFolder) {
   std::string later = dir.dir() + "later/";
   registry_settings.Log_Dir = later;
-  log_event("general", "disk", "general", "kept");
+  log_disk("kept");
   flush_log_queues();
   EXPECT_EQ(log_state().disk_log_queue.size(), 1u);
   EXPECT_FALSE(log_state().flush_busy);
@@ -106,7 +106,7 @@ TEST_F(LogFiles, AFlushCutShortByAFullDiskNeverWritesALineTwice) {
   std::string expected;
   for (int i = 1; i <= 250; ++i) {
     std::string text = "report " + std::to_string(i) + " of a burst while the disk is full";
-    log_event("general", "disk", "general", text);
+    log_disk(text);
     expected += line(text);
   }
   // Space comes back one page at a time, so every flush but the last is cut short.

@@ -47,14 +47,14 @@ TEST_F(LogTriggers, WebInputStaysOneArgumentAndRunsNothingElse) {
   trigger_file("VTXWeb,ALERT,\"" + script("rec.sh") + " %Message%\",True\r\n");
   std::string hostile = "ALERT \"a b\" ; touch " + dir.file("pwned") + " $(touch " + dir.file("pwned") +
                         "2) `touch " + dir.file("pwned") + "3` 'q' \\\" && exit";
-  log_event("general", "disk", "general", hostile);
+  log_disk(hostile);
   EXPECT_EQ(received("rec.sh"), "1\n[" + hostile + "]\n");
   for (const char* name : {"pwned", "pwned2", "pwned3"}) EXPECT_FALSE(std::filesystem::exists(dir.file(name)));
 }
 
 TEST_F(LogTriggers, PlaceholdersAndEscapesAreReplacedInsideEachArgument) {
   trigger_file("VTXWeb,\"up\",\"" + script("rec.sh") + " \\034%module% at %DATETIME%\\034 %Message%\",\"True\"\n");
-  log_event("general", "disk", "general", "up %Module% 100%");
+  log_disk("up %Module% 100%");
   EXPECT_EQ(received("rec.sh"), "2\n[VTXWeb at 2024-03-05 14:07:09]\n[up %Module% 100%]\n");
 }
 
@@ -65,7 +65,7 @@ TEST_F(LogTriggers, ContinueFlagFalseStopsAfterAMatchingRow) {
                "  VTXWeb , ALPHA ,\"" + script("two.sh") + "\",False\r\n"
                "VTXWeb,ALPHA,\"" + script("three.sh") + "\",True\r\n"
                "VTXWeb,cut short");
-  log_event("general", "disk", "general", "ALPHA report");
+  log_disk("ALPHA report");
   EXPECT_EQ(received("one.sh"), "0\n");
   EXPECT_EQ(received("two.sh"), "0\n");
   EXPECT_EQ(received("three.sh", 300), "");
@@ -75,12 +75,12 @@ TEST_F(LogTriggers, ContinueFlagFalseStopsAfterAMatchingRow) {
 
 TEST_F(LogTriggers, RunningReportsDoNotTriggerAndTheFileIsReadOnce) {
   trigger_file("VTXWeb,GO,\"" + script("first.sh") + "\",True\r\n");
-  log_event("general", "disk", "running", "GO while running");
+  log_event(LogLevel::General, LogTarget::Disk, LogCategory::Running, "GO while running");
   EXPECT_EQ(received("first.sh", 300), "");
-  log_event("general", "disk", "Running", "GO");
+  log_disk("GO");
   EXPECT_EQ(received("first.sh"), "0\n");
   trigger_file("VTXWeb,GO,\"" + script("later.sh") + "\",True\r\n");
-  log_event("general", "disk", "general", "GO again");
+  log_disk("GO again");
   EXPECT_EQ(received("later.sh", 300), "");
 }
 
@@ -126,14 +126,14 @@ TEST_F(LogTriggers, AProgramRunsOnceAtATimeAndAFewTimesAMinute) {
   const std::string report = "Message rejected. Recipient: 5551234 From: Database error <x@example.com>";
 
   // The first program is still running (it waits for the release file) during the burst.
-  for (int i = 0; i < 20; ++i) log_event("general", "disk", "general", report);
+  for (int i = 0; i < 20; ++i) log_disk(report);
   write_text(program + ".release", "");
   wait_for_children_to_end();
   EXPECT_EQ(line_count(starts), 1);
 
   // Each report now comes after the previous program ended: the count per minute holds.
   for (int i = 0; i < 20; ++i) {
-    log_event("general", "disk", "general", report);
+    log_disk(report);
     wait_for_children_to_end();
   }
   EXPECT_EQ(line_count(starts), static_cast<int>(kTriggerStartLimit));
@@ -141,9 +141,9 @@ TEST_F(LogTriggers, AProgramRunsOnceAtATimeAndAFewTimesAMinute) {
   EXPECT_TRUE(queued_line("Log trigger \"Database error\" was held back 19 times"));
 
   clock.advance(kTriggerStartWindow);
-  log_event("general", "disk", "general", "an unrelated report");
+  log_disk("an unrelated report");
   EXPECT_TRUE(queued_line("Log trigger \"Database error\" was held back 16 times"));
-  log_event("general", "disk", "general", report);
+  log_disk(report);
   wait_for_children_to_end();
   EXPECT_EQ(line_count(starts), static_cast<int>(kTriggerStartLimit) + 1);
 }

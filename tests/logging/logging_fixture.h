@@ -8,11 +8,12 @@
 
 #include "config/registry_settings.h"
 #include "logging/error_policy.h"
+#include "logging/log_event.h"
 #include "logging/log_state.h"
 #include "logging/monitor_link.h"
 #include "logging/reporter.h"
 #include "platform/clock.h"
-#include "support/scoped_env.h"
+#include "platform/registry_file.h"
 #include "support/temp_dir.h"
 
 namespace dexweb::test {
@@ -32,7 +33,11 @@ class LoggingTest : public ::testing::Test {
   void set_monitor(const std::string& lines, int port = 0) {
     std::string on = port ? "\"VTM_Enabled\"=\"true\"\r\n\"VTM_Port\"=\"" + std::to_string(port) + "\"\r\n" : "";
     write_text(dir.file("velotrax.reg"), registry_text("", "", on + lines));
-    read_monitor_settings();
+    read_monitor_settings(read_registry_settings(platform::RegistryFile(dir.file("velotrax.reg"))));
+  }
+  // A general report to the log file only.
+  static void log_disk(std::string_view text) {
+    log_event(LogLevel::General, LogTarget::Disk, LogCategory::General, text);
   }
   std::string queued(int index) { return log_state().disk_log_queue.at(static_cast<std::size_t>(index - 1)).line; }
 
@@ -41,7 +46,6 @@ class LoggingTest : public ::testing::Test {
   ErrorPolicy policy;
   Reporter reporter{registry_settings, &policy};
   ReporterInstall reporter_install{reporter};
-  ScopedEnv registry{"VELOTRAX_REGISTRY", dir.file("velotrax.reg")};
   platform::ManualClock clock{platform::from_local(make_datetime(2024, 3, 5, 14, 7, 9))};
   platform::ScopedClock use_clock{clock};
 };

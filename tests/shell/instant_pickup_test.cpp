@@ -103,7 +103,7 @@ TEST_F(InstantPickup, PollsFollowEachOtherWhileFilesKeepComingAndTheRefreshKeeps
 
 TEST_F(InstantPickup, SwitchedOffTheTimerAloneDecidesAsBefore) {
   write_text(registry_.file("velotrax.reg"), registry_text("\"Instant_Pickup\"=\"False\"\r\n", ""));
-  ASSERT_FALSE(read_registry_settings().Instant_Pickup);
+  ASSERT_FALSE(read_registry_settings(platform::RegistryFile(registry_.file("velotrax.reg"))).Instant_Pickup);
   daemon_->registry.Instant_Pickup = false;
 
   // Files remaining: one poll per one-second tick.

@@ -13,9 +13,9 @@
 #include "logging/log_state.h"
 #include "platform/clock.h"
 #include "platform/event_loop.h"
+#include "platform/registry_file.h"
 #include "platform/sqlite_db.h"
 #include "shell/internal/daemon.h"
-#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "support/udp_listener.h"
 
@@ -29,7 +29,7 @@ class ModuleTest : public ::testing::Test {
     exec("INSERT INTO [control] ([record_id], [dexweb_run], [dexweb_state]) VALUES (1, 1, 1)");
     write_text(registry_.file("velotrax.reg"),
                registry_text("", "", "\"VTM_Enabled\"=\"true\"\r\n\"VTM_Port\"=\"" + std::to_string(monitor_.port()) + "\"\r\n"));
-    RegistrySettings registry;
+    RegistrySettings registry = read_registry_settings(platform::RegistryFile(registry_.file("velotrax.reg")));
     registry.Log_Dir = logs_.dir();
     registry.DB_Dir = db_->dir();
     daemon_ = std::make_unique<Daemon>(platform::event_loop(), registry);
@@ -76,7 +76,6 @@ class ModuleTest : public ::testing::Test {
   TempDir logs_;
   TempDir registry_;
   UdpListener monitor_;
-  ScopedEnv registry_env_{"VELOTRAX_REGISTRY", registry_.file("velotrax.reg")};
   std::unique_ptr<TestDatabase> db_;
   std::unique_ptr<Daemon> daemon_;
 };

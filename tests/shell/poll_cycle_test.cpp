@@ -74,7 +74,7 @@ TEST_F(PollCycle, FilterFilesLiveInAPrivateFolderOfTheHomeEmptiedAtStartAndRemov
 
 TEST_F(PollCycle, AValueThatDoesNotConvertAtTheFirstTickHaltsThroughTheErrorRoutine) {
   exec("UPDATE [settings] SET [log_level] = 'high'");
-  read_monitor_settings();  // as the start-up does before the first tick
+  read_monitor_settings(daemon_->registry);  // as the start-up does before the first tick
   EXPECT_EQ(run_ticks(3), 1);
   EXPECT_TRUE(logged("Program Halted. Error# 13 Type mismatch in Procedure: repeat_timer")) << log_text();
   EXPECT_TRUE(logged("Module Stopped"));
@@ -134,7 +134,7 @@ TEST_F(PollCycle, ClockStaysLocalWhenTheSchedulerDoesNotStep) {
 }
 
 TEST_F(PollCycle, SchedulerOnThisMachineSharesItsClock) {
-  write_text(registry_.file("velotrax.reg"), registry_text("", "\"Sched_Run\"=\"True\"\r\n"));
+  daemon_->registry.Sched_Run = "True";
   exec("UPDATE [control] SET [sched_state] = 1, [velotrax_time] = '2026-03-05 15:20:00'");
   platform::set_server_time_offset(seconds(99));
   run_ticks(1);

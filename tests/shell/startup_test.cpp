@@ -63,11 +63,12 @@ class Startup : public ::testing::Test {
     write_registry("Application", db_->dir());
   }
 
-  void write_registry(const std::string& run_type, const std::string& db_dir) {
+  void write_registry(const std::string& run_type, const std::string& db_dir, int monitor_port = 0) {
     write_text(home_.file("velotrax.reg"),
                registry_text("\"Log_Dir\"=\"" + home_.dir() + "\"\r\n\"DB_Dir\"=\"" + db_dir + "\"\r\n",
                              "\"Run_Type\"=\"" + run_type + "\"\r\n",
-                             "\"VTM_Enabled\"=\"true\"\r\n\"VTM_Port\"=\"" + std::to_string(monitor_.port()) + "\"\r\n"));
+                             "\"VTM_Enabled\"=\"true\"\r\n\"VTM_Port\"=\"" +
+                                 std::to_string(monitor_port ? monitor_port : monitor_.port()) + "\"\r\n"));
   }
 
   std::map<std::string, std::string> env() {
@@ -84,9 +85,10 @@ class Startup : public ::testing::Test {
     return false;
   }
 
-  bool wait_for_heartbeat() {
+  bool wait_for_heartbeat() { return wait_for_heartbeat(monitor_); }
+  static bool wait_for_heartbeat(UdpListener& monitor) {
     for (int i = 0; i < 50; ++i)
-      for (const std::string& d : monitor_.receive_all())
+      for (const std::string& d : monitor.receive_all())
         if (d.find("|running|") != std::string::npos) return true;
     return false;
   }
@@ -129,11 +131,18 @@ TEST_F(Startup, ProgramModeStartsRefusesASecondInstanceOfItsHomeAndStopsOnSigter
   EXPECT_NE(err.find("cannot open the instance lock "), std::string::npos) << err;
 }
 
-TEST_F(Startup, SighupReadsTheBlacklistAgainAndNeverStops) {
+// The registry is read at start and at SIGHUP only; the data folder stays the run's.
+TEST_F(Startup, SighupReadsTheRegistryAndTheBlacklistAgainAndNeverStops) {
   ChildProcess module({DEXWEB_BIN}, env());
   ASSERT_TRUE(wait_for_log("Module Started (v1.0.0)"));
+  UdpListener moved;
+  TempDir other_data;
+  write_registry("Application", other_data.dir(), moved.port());
+  monitor_.receive_all();
+  EXPECT_TRUE(wait_for_heartbeat());  // the file changed, but nobody asked to read it
   module.signal(SIGHUP);
   EXPECT_TRUE(wait_for_log("  Blacklist and monitor settings read again\r\n"));
+  EXPECT_TRUE(wait_for_heartbeat(moved));
   EXPECT_EQ(module.wait(0.5), -1);  // still running
   module.signal(SIGTERM);
   EXPECT_EQ(module.wait(), 0);

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "config/registry_settings.h"
 #include "data/worked_files_sql.h"
 #include "intake/worked_files_state.h"
 #include "platform/folder_entry.h"
@@ -38,8 +39,8 @@ inline constexpr int kDefaultWorkedRetentionDays = 7;
 // The identity of a file as read (at most 64 ASCII characters).
 std::string FileIdentity(const std::string& name, const platform::FileStamp& stamp, const std::string& bytes);
 
-// Worked_Files_Retention_Days from the registry; the default when missing or below 1.
-int worked_retention_days();
+// Worked_Files_Retention_Days of the registry settings; the default when missing or below 1.
+int worked_retention_days(const RegistrySettings& registry);
 
 // A file's record as found.
 struct WorkedEntry {
@@ -52,7 +53,9 @@ struct WorkedEntry {
 
 class WorkedFiles {
  public:
-  WorkedFiles(DBObject& db, ErrorPolicy& policy, WorkedFilesState& state, const std::string& machine);
+  // Records older than retention_days are pruned.
+  WorkedFiles(DBObject& db, ErrorPolicy& policy, WorkedFilesState& state, const std::string& machine,
+              int retention_days);
 
   // Creates the table where missing (one warning per run when it cannot be made; tried
   // again at each call until it exists); then, at most once an hour, prunes old records
@@ -86,6 +89,7 @@ class WorkedFiles {
   DBObject& db_;
   ErrorPolicy& policy_;
   WorkedFilesState& state_;
+  int retention_days_;
 };
 
 }  // namespace dexweb

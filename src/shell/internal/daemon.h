@@ -69,8 +69,9 @@ class Daemon {
   // then says STOPPING=1). Only sets the flag.
   void request_stop(bool by_module);
   bool stop_requested() const { return stop_requested_; }
-  // An operator's request (SIGHUP) to read the blacklist and the monitor settings again;
-  // acted on at the top of the loop. It never stops the module.
+  // An operator's request (SIGHUP) to read the registry settings (into a new copy that
+  // replaces registry; the values the run is bound to stay), the blacklist and the monitor
+  // settings again; acted on at the top of the loop. It never stops the module.
   void reload_on_request();
 
   // Turns the event loop until a stop is requested or the module halts, then ends the run.
@@ -85,7 +86,8 @@ class Daemon {
   // One tick of poll_timer (public for tests that drive the cycle tick by tick).
   void poll_tick();
 
-  // The registry settings read at start; the procedures get them read-only.
+  // The registry settings read at start (and again at an operator's request); the
+  // procedures get them read-only.
   RegistrySettings registry;
   // The error routine of the run's procedures.
   ErrorPolicy policy;
