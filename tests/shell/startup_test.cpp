@@ -13,11 +13,11 @@
 #include <thread>
 
 #include "data/test_databases.h"
+#include "intake/intake_harness.h"
 #include "support/child_process.h"
+#include "support/ctl_runner.h"
 #include "support/temp_dir.h"
 #include "support/udp_listener.h"
-#include "intake/intake_harness.h"
-#include "tools/ctl_runner.h"
 
 namespace dexweb::test {
 namespace {
