@@ -290,12 +290,6 @@ void DBObject::reconnect() {
   platform::process_pending();
 }
 
-void DBObject::UpdateDbPassword(std::string_view) {
-  throw RuntimeError(err::kDbNotSupported,
-                     "Operation is not supported for this type of object: the database has no password",
-                     "DBObject");
-}
-
 void free_recordset(std::unique_ptr<Recordset>& rs) {
   if (rs) rs->Close();
   rs.reset();

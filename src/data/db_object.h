@@ -92,9 +92,6 @@ class DBObject {
   // The embedded database's connection while it is open; nullptr on a server or closed.
   platform::SqliteConnection* GetDb();
   bool IsOpen() const { return opened_; }
-  // The server connection text after the file was processed (CR LF between clauses);
-  // empty on the embedded database.
-  const std::string& ConnectionString() const { return connection_string_; }
 
   // Opens the database unless it is open. retries -1 means DB_Retries. A failure is
   // retried (warning line, wait DB_Short_Timeout + [0,1) s) while the attempts do not
@@ -131,10 +128,6 @@ class DBObject {
   // (data/sql_statement.h); a server gets them with their values written in, in batches.
   int BulkExecute(const std::vector<SqlStatement>& statements, bool fail_on_first_error = false, int timeout = -1,
                   bool ignore_failure = false);
-
-  // A database password has no meaning for the embedded database and a server's is part
-  // of its connection file: always raises RuntimeError 3251 (not supported).
-  void UpdateDbPassword(std::string_view db_password);
 
   // Called before a message's rows are stored: makes sure the open embedded database is
   // the file now at DB_Dir + velotrax.db, with the write-ahead log and index it was opened
