@@ -47,11 +47,6 @@ DBObject::~DBObject() {
   }
 }
 
-platform::SqliteConnection* DBObject::GetDb() {
-  auto* embedded = dynamic_cast<SqliteEngine*>(engine_.get());
-  return embedded ? &embedded->connection() : nullptr;
-}
-
 void DBObject::SetEngineDecoratorForTests(EngineDecorator decorate) {
   decorate_ = std::move(decorate);
   if (engine_ && decorate_) engine_ = decorate_(std::move(engine_));
