@@ -47,11 +47,6 @@ DBObject::~DBObject() {
   }
 }
 
-platform::SqliteConnection* DBObject::GetDb() {
-  auto* embedded = dynamic_cast<SqliteEngine*>(engine_.get());
-  return embedded ? &embedded->connection() : nullptr;
-}
-
 void DBObject::SetEngineDecoratorForTests(EngineDecorator decorate) {
   decorate_ = std::move(decorate);
   if (engine_ && decorate_) engine_ = decorate_(std::move(engine_));
@@ -288,12 +283,6 @@ void DBObject::reconnect() {
   platform::process_pending();
   OpenDb(1);
   platform::process_pending();
-}
-
-void DBObject::UpdateDbPassword(std::string_view) {
-  throw RuntimeError(err::kDbNotSupported,
-                     "Operation is not supported for this type of object: the database has no password",
-                     "DBObject");
 }
 
 void free_recordset(std::unique_ptr<Recordset>& rs) {

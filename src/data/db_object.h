@@ -46,10 +46,6 @@
 
 namespace dexweb {
 
-namespace platform {
-class SqliteConnection;
-}
-
 class DbEngine;
 class DbFailure;
 class ErrorPolicy;
@@ -72,11 +68,9 @@ class DBObject {
   const Dialect& SqlDialect() const { return dialect_for(kind_); }
   bool UsesServer() const { return uses_server_; }
 
-  // The shared counter's row (read from the database at start) and the failed counter
-  // steps since the last success (see data/unique_ids.h).
+  // The shared counter's row (read from the database at start).
   struct CounterState {
     int record_id = 0;
-    int failures = 0;
   };
   CounterState& Counter() { return counter_; }
 
@@ -85,16 +79,10 @@ class DBObject {
   bool Failed() const { return failed_; }
   void SetFailed(bool failed) { failed_ = failed; }
   // The owner's error policy: an operation that gives up and goes on (ignore_failure)
-  // makes its next error final, and get_unique2 hands it its last failure. None by default.
+  // makes its next error final. None by default.
   void SetErrorPolicy(ErrorPolicy* policy) { error_policy_ = policy; }
-  ErrorPolicy* ErrorPolicyInUse() const { return error_policy_; }
 
-  // The embedded database's connection while it is open; nullptr on a server or closed.
-  platform::SqliteConnection* GetDb();
   bool IsOpen() const { return opened_; }
-  // The server connection text after the file was processed (CR LF between clauses);
-  // empty on the embedded database.
-  const std::string& ConnectionString() const { return connection_string_; }
 
   // Opens the database unless it is open. retries -1 means DB_Retries. A failure is
   // retried (warning line, wait DB_Short_Timeout + [0,1) s) while the attempts do not
@@ -132,10 +120,6 @@ class DBObject {
   int BulkExecute(const std::vector<SqlStatement>& statements, bool fail_on_first_error = false, int timeout = -1,
                   bool ignore_failure = false);
 
-  // A database password has no meaning for the embedded database and a server's is part
-  // of its connection file: always raises RuntimeError 3251 (not supported).
-  void UpdateDbPassword(std::string_view db_password);
-
   // Called before a message's rows are stored: makes sure the open embedded database is
   // the file now at DB_Dir + velotrax.db, with the write-ahead log and index it was opened
   // with (each compared by device and inode).
@@ -172,8 +156,8 @@ class DBObject {
   void CheckIntegrity();
 
   // For tests only (fault injection): every engine opened from now on, and the one open
-  // now, is handed to decorate, and the object uses the engine it returns; GetDb() then
-  // gives nullptr. An empty function stops the decoration at the next open.
+  // now, is handed to decorate, and the object uses the engine it returns. An empty
+  // function stops the decoration at the next open.
   using EngineDecorator = std::function<std::unique_ptr<DbEngine>(std::unique_ptr<DbEngine>)>;
   void SetEngineDecoratorForTests(EngineDecorator decorate);
 

@@ -29,9 +29,6 @@ class EmbeddedDialect final : public Dialect {
   std::string equals_ignoring_case(std::string_view column, std::string_view literal) const override {
     return lower_equals(column, literal);
   }
-  std::string counter_step(int record_id) const override {
-    return counter_advance(record_id) + " RETURNING [unique_id]";
-  }
   std::string isolation_statement(std::string_view) const override { return {}; }
   std::string begin_statement() const override { return "BEGIN IMMEDIATE"; }
   std::string batch_transaction_prefix() const override { return begin_statement() + ";\r\n"; }
@@ -50,9 +47,6 @@ class SqlServerDialect final : public Dialect {
   std::string select_top1(std::string_view rest) const override { return "SELECT TOP 1 " + std::string(rest); }
   std::string equals_ignoring_case(std::string_view column, std::string_view literal) const override {
     return std::string(column) + " =" + std::string(literal);
-  }
-  std::string counter_step(int) const override {
-    return std::string(kCounterUpdate) + " OUTPUT [inserted].[unique_id]";
   }
   std::string isolation_statement(std::string_view level) const override {
     return "SET TRANSACTION ISOLATION LEVEL " + std::string(level);
@@ -88,9 +82,6 @@ class PostgreSqlDialect final : public Dialect {
   }
   std::string equals_ignoring_case(std::string_view column, std::string_view literal) const override {
     return lower_equals(column, literal);
-  }
-  std::string counter_step(int) const override {
-    return std::string(kCounterUpdate) + " RETURNING [unique_id]";
   }
   std::string isolation_statement(std::string_view level) const override {
     return "SET SESSION CHARACTERISTICS AS TRANSACTION ISOLATION LEVEL " +

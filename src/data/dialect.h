@@ -38,8 +38,6 @@ class Dialect {
   // plain "[name] = 'x' "; the others compare both sides in lower case, which needs no
   // change to an existing database.
   virtual std::string equals_ignoring_case(std::string_view column, std::string_view literal) const = 0;
-  // One atomic step of the shared counter that returns the new value as [unique_id].
-  virtual std::string counter_step(int record_id) const = 0;
   // A message's id is drawn in the transaction of its rows, so that they commit together
   // with one commit: the counter's step without returning its value, and its new value as
   // an SQL expression for the rows (0 without a counters row). The step holds the counters

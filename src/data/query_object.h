@@ -24,10 +24,8 @@ class QueryObject {
 
   int QueryType() const { return query_type_; }
   void SetQueryType(int type) { query_type_ = type; }
-  const std::string& TableName() const { return table_name_; }
   void SetTableName(std::string_view name) { table_name_ = name; }
   // The UPDATE's condition, without the word WHERE and without parentheses.
-  const std::string& WhereClause() const { return where_clause_; }
   void SetWhereClause(std::string_view where) { where_clause_ = where; }
 
   // The statement; empty text when QueryType is neither update nor insert. With a quick

@@ -14,12 +14,6 @@ void Recordset::MoveNext() {
   ++position_;
 }
 
-const std::string& Recordset::FieldName(int index) const {
-  if (index < 0 || index >= FieldCount())
-    throw RuntimeError(err::kDbItemNotFound, "Item not found in this collection.", "Recordset");
-  return names_[static_cast<std::size_t>(index)];
-}
-
 int Recordset::index_of(std::string_view name) const {
   for (std::size_t i = 0; i < names_.size(); ++i)
     if (text::iequals(names_[i], name)) return static_cast<int>(i);

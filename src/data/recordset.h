@@ -25,10 +25,6 @@ class Recordset {
   // True when there is no current row (an empty result, or after the last row).
   bool Eof() const { return position_ >= rows_.size(); }
   void MoveNext();
-  std::size_t RecordCount() const { return rows_.size(); }
-
-  int FieldCount() const { return static_cast<int>(names_.size()); }
-  const std::string& FieldName(int index) const;
 
   // The current row's value of the named column. RuntimeError 3265 for an unknown name,
   // 3021 when there is no current row.

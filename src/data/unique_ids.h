@@ -1,29 +1,13 @@
 #pragma once
-// Ids shared by all modules of the gateway, drawn from the counters row, and names unique
-// within this module. A message's id is drawn inside the transaction of its rows instead
-// (Dialect::counter_advance and counter_value), so that the id and the rows commit together
-// with one flush.
+// Names unique within this module. (The ids shared by all modules of the gateway come from
+// the counters row, drawn inside the transaction of a message's rows: Dialect::counter_advance
+// and counter_value, so that the id and the rows commit together with one flush.)
 
 #include <string>
 
 namespace dexweb {
 
-class DBObject;
-
 inline constexpr int kMaxUniqueId = 2000000000;
-
-// One attempt at the shared counter: one atomic step that wraps from 2000000000 to 1 and
-// returns the new value; 0 when the counters table has no row; -1 when the attempt failed
-// (logged as "Get_Unique2 warning: "). The statement gets no retries of its own; on the
-// embedded database its lock wait is a single try of DBObject::LockDelayMs() ms. The
-// eleventh failed attempt since the last success is final: the database object's error
-// policy halts (without one the error is raised).
-int get_unique2(DBObject& db);
-
-// An id that never fails: up to six attempts of get_unique2 (waits of DB_Short_Timeout
-// + [0,1) s before the third and later ones), then a random id in 1000000000..1999999999,
-// which the counter never reaches before it has handed out a billion ids.
-int get_unique(DBObject& db);
 
 // The module's own sequence: 1, 2, ... 2000000000, then 1 again; the process's one name
 // sequence.

@@ -10,18 +10,11 @@ std::string strip_nulls(std::string_view text) {
   return out;
 }
 
-std::string text_before(std::string_view text, std::string_view delimiter, std::string_view fallback) {
-  const std::size_t at = delimiter.empty() ? std::string::npos : text::ifind(text, delimiter);
-  return std::string(at == std::string::npos ? fallback : text.substr(0, at));
-}
-
 std::string text_after(std::string_view text, std::string_view delimiter, std::string_view fallback) {
   const std::size_t at = delimiter.empty() ? std::string::npos : text::ifind(text, delimiter);
   if (at == std::string::npos || at + 1 == text.size()) return std::string(fallback);
   return std::string(text.substr(std::min(text.size(), at + delimiter.size())));
 }
-
-std::string double_quotes(std::string_view text) { return text::replace_all(text, "'", "''"); }
 
 std::string variant_to_text(const Variant& value) { return is_null(value) ? std::string() : to_text(value); }
 

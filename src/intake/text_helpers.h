@@ -11,14 +11,9 @@ namespace dexweb {
 
 // The text without any NUL character.
 std::string strip_nulls(std::string_view text);
-// The text before the first occurrence of delimiter (found without regard to case), or
-// fallback when there is none.
-std::string text_before(std::string_view text, std::string_view delimiter, std::string_view fallback);
 // The text after the first occurrence of delimiter (found without regard to case), or
 // fallback when there is none or it starts at the last character.
 std::string text_after(std::string_view text, std::string_view delimiter, std::string_view fallback);
-// Every single quote doubled: O'Brien -> O''Brien.
-std::string double_quotes(std::string_view text);
 // The value as text; Null becomes empty text.
 std::string variant_to_text(const Variant& value);
 // The text as notifications show it, with N = keep_chars (the Obfuscate_Msg_Chars setting):

@@ -94,14 +94,6 @@ std::optional<unsigned> number_field(const std::vector<std::string>& fields, std
 
 }  // namespace
 
-std::optional<std::string> owner_account(const std::string& path) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
-  std::string name = account_name(st.st_uid);
-  if (name.empty()) return std::nullopt;
-  return name;
-}
-
 std::optional<AccountNumbers> find_account(const std::string& root, const std::string& name) {
   if (system_root(root)) {
     const auto ids = account_ids(name);

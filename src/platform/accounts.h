@@ -9,10 +9,6 @@
 
 namespace dexweb::platform {
 
-// The name of the account that owns path (a link itself is not followed); nullopt when the
-// path cannot be examined or the owner has no name.
-std::optional<std::string> owner_account(const std::string& path);
-
 // An account's numbers in an account database.
 struct AccountNumbers {
   unsigned uid = 0;

@@ -5,23 +5,9 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-#include <cstring>
 #include <memory>
 
-#include "platform/fd.h"
-
 namespace dexweb::platform {
-
-bool send_udp(const std::string& host, int port, std::string_view payload) {
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(static_cast<std::uint16_t>(port));
-  if (port <= 0 || port > 65535 || ::inet_pton(AF_INET, host.c_str(), &to.sin_addr) != 1) return false;
-  Fd sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  if (!sock) return false;
-  return ::sendto(sock.get(), payload.data(), payload.size(), MSG_NOSIGNAL,
-                  reinterpret_cast<const sockaddr*>(&to), sizeof to) >= 0;
-}
 
 std::string resolve_host_ipv4(std::string_view name) {
   addrinfo hints{};

@@ -172,13 +172,6 @@ std::string right(std::string_view s, std::size_t n) {
   return n >= len ? std::string(s) : std::string(s.substr(offset_of(s, len - n)));
 }
 
-std::string mid(std::string_view s, std::size_t start1, std::size_t n) {
-  if (start1 < 1) start1 = 1;
-  std::size_t from = offset_of(s, start1 - 1);
-  std::string_view rest = s.substr(from);
-  return n == std::string::npos ? std::string(rest) : left(rest, n);
-}
-
 char32_t fold(char32_t cp) {
   if (cp >= 'A' && cp <= 'Z') return cp + 32;
   if (cp < 0x80) return cp;

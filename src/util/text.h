@@ -31,7 +31,6 @@ int code_1252(char32_t cp);
 std::size_t length(std::string_view s);                       // code points
 std::string left(std::string_view s, std::size_t n);          // first n code points
 std::string right(std::string_view s, std::size_t n);         // last n code points
-std::string mid(std::string_view s, std::size_t start1, std::size_t n = std::string::npos);
 
 std::string to_lower(std::string_view s);
 std::string to_upper(std::string_view s);

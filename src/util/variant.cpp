@@ -69,12 +69,6 @@ int kind_code(const Variant& v) { return kCodes[v.index()]; }
 bool is_null(const Variant& v) { return std::holds_alternative<Null>(v); }
 bool is_empty(const Variant& v) { return std::holds_alternative<Empty>(v); }
 
-bool is_numeric_kind(const Variant& v) {
-  int c = kind_code(v);
-  return c == vt::kInteger || c == vt::kLong || c == vt::kSingle || c == vt::kDouble ||
-         c == vt::kCurrency || c == vt::kDecimal || c == vt::kByte || c == vt::kBoolean;
-}
-
 std::string to_text(const Variant& v) {
   return std::visit(
       [](const auto& x) -> std::string {

@@ -44,7 +44,6 @@ inline constexpr int kErrInvalidUseOfNull = 94;
 int kind_code(const Variant& v);
 bool is_null(const Variant& v);
 bool is_empty(const Variant& v);
-bool is_numeric_kind(const Variant& v);  // integers, floats, currency, decimal, byte, Boolean
 
 std::string to_text(const Variant& v);   // Empty -> "", Boolean -> "True"/"False"
 double to_double(const Variant& v);      // texts must spell a number

@@ -12,8 +12,10 @@
 // With persistent set every later statement fails too, until armed is cleared. Rollbacks
 // always pass and are not counted: they are how the caller recovers.
 
+#include <functional>
 #include <memory>
 #include <string_view>
+#include <utility>
 
 #include "data/internal/db_engine.h"
 #include "data/internal/db_failure.h"
@@ -86,6 +88,33 @@ void inject_faults(Db& db, const std::shared_ptr<FaultPlan>& plan) {
       [plan](std::unique_ptr<DbEngine> inner) -> std::unique_ptr<DbEngine> {
         return std::make_unique<FaultEngine>(std::move(inner), plan);
       });
+}
+
+// The engine as it is, except that first runs once just before the next BEGIN: another
+// module's statement committing between this one's look-up and its transaction.
+class BeforeNextBegin final : public DbEngine {
+ public:
+  BeforeNextBegin(std::unique_ptr<DbEngine> inner, std::function<void()> first)
+      : inner_(std::move(inner)), first_(std::move(first)) {}
+  std::unique_ptr<Recordset> Query(std::string_view sql, int timeout) override { return inner_->Query(sql, timeout); }
+  long long Run(std::string_view sql, int timeout) override {
+    if (first_ && sql.starts_with("BEGIN")) std::exchange(first_, nullptr)();
+    return inner_->Run(sql, timeout);
+  }
+  bool HoldsTransaction() const override { return inner_->HoldsTransaction(); }
+  std::string_view ErrorPrefix() const override { return inner_->ErrorPrefix(); }
+
+ private:
+  std::unique_ptr<DbEngine> inner_;
+  std::function<void()> first_;
+};
+
+// Makes the engine that db opens from now on run first before its next BEGIN.
+template <typename Db>
+void run_before_next_begin(Db& db, std::function<void()> first) {
+  db.SetEngineDecoratorForTests([first](std::unique_ptr<DbEngine> inner) -> std::unique_ptr<DbEngine> {
+    return std::make_unique<BeforeNextBegin>(std::move(inner), first);
+  });
 }
 
 }  // namespace dexweb::test

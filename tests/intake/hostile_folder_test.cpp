@@ -37,13 +37,17 @@ class HostileFolder : public IntakeTest {
   }
 };
 
-TEST_F(HostileFolder, WildcardCharactersAreOrdinaryCharactersOfAName) {
+// Only ".msg" files are taken, in any case; "*" and "?" are ordinary characters of a name.
+TEST_F(HostileFolder, OnlyMessageFilesAreTakenAndWildcardCharactersAreOrdinary) {
   h.write_web_file("*.msg", "user=sales\r\nmsg=star\r\n", 60);
   h.write_web_file("?.msg", "user=sales\r\nmsg=question\r\n", 50);
+  h.write_web_file("upper.MSG", "user=sales\r\nmsg=upper\r\n");
+  h.write_web_file("half.msg.tmp123", "user=sales\r\nmsg=half\r\n");
   for (int i = 0; i < 5; ++i) h.write_web_file("m" + std::to_string(i) + ".msg", "user=sales\r\nmsg=m" + std::to_string(i) + "\r\n");
   EXPECT_TRUE(h.poll());
-  EXPECT_EQ(messages(), (std::vector<std::string>{"m0", "m1", "m2", "m3", "m4", "question", "star"}));
-  EXPECT_TRUE(h.web_files().empty());
+  EXPECT_FALSE(h.poll());
+  EXPECT_EQ(messages(), (std::vector<std::string>{"m0", "m1", "m2", "m3", "m4", "question", "star", "upper"}));
+  EXPECT_EQ(h.web_files(), std::vector<std::string>{"half.msg.tmp123"});
 }
 
 TEST_F(HostileFolder, LinksAndOtherEntriesAreNeverFollowedOrRead) {
@@ -178,23 +182,14 @@ TEST_F(FolderScan, AHundredFilesAreTakenPerPollOldestFirst) {
   h.folder_index = nullptr;
 }
 
-TEST_F(FolderScan, OnlyMessageFilesAreTaken) {
-  h.write_web_file("upper.MSG", "user=sales\r\nmsg=hi\r\n");
-  h.write_web_file("half.msg.tmp123", "user=sales\r\nmsg=hi\r\n");
-  EXPECT_TRUE(h.poll());
-  EXPECT_EQ(h.rows().size(), 1u);
-  EXPECT_EQ(h.web_files(), std::vector<std::string>{"half.msg.tmp123"});
-  EXPECT_FALSE(h.poll());
-}
-
-TEST_F(FolderScan, AnUnreachableFolderIsReportedOnTheFirstPollOnly) {
+// A folder that cannot be reached is reported on the first poll only; one named without its
+// ending slash still names its files.
+TEST_F(FolderScan, AnUnreachableFolderAndOneWithoutItsEndingSlash) {
   h.settings.dexwebcgi_path = h.web.dir() + "missing/";
   EXPECT_FALSE(h.poll());
   EXPECT_FALSE(h.poll());
   EXPECT_EQ(h.count_logged("Unable to access folder: " + h.web.dir() + "missing/"), 1);
-}
 
-TEST_F(FolderScan, AFolderWithoutItsEndingSlashStillNamesItsFiles) {
   h.settings.dexwebcgi_path = h.web.dir().substr(0, h.web.dir().size() - 1);
   h.write_message("a.msg", "sales", "", "hi");
   EXPECT_TRUE(h.poll());

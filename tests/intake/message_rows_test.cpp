@@ -85,6 +85,21 @@ TEST_P(MessageRows, AMessageIsOneTransactionWithItsId) {
   EXPECT_EQ(h.database->counter(), 1);
 }
 
+// The shared counter wraps from 2000000000 to 1; without a counters row a message's id is 0.
+TEST_P(MessageRows, TheIdWrapsAt2000000000AndIsZeroWithoutACountersRow) {
+  IntakeHarness& h = *harness;
+  h.add_user("sales");
+  h.database->set_counter(1999999999);
+  std::vector<int> ids;
+  for (const char* name : {"a.msg", "b.msg", "c.msg"}) {
+    if (ids.size() == 2) h.database->exec("DELETE FROM counters");
+    h.write_message(name, "sales", "", name);
+    EXPECT_TRUE(h.poll());
+    ids.push_back(h.rows().back().transaction);
+  }
+  EXPECT_EQ(ids, (std::vector<int>{2000000000, 1, 0}));
+}
+
 // A message whose rows cannot all be written leaves nothing behind and stays in the folder,
 // so that working it again pages nobody twice.
 TEST_F(IntakeTest, AFailureBetweenTheRowsOfAMessageLeavesNoRowAndKeepsTheFile) {

@@ -1,6 +1,6 @@
 // The watched folder as sites share it, with the real module: writers that hold files open
-// or rename onto a name being worked, alerts sent again, a folder swapped for a link or
-// renamed away, several modules on one folder, kills, and what a killed run leaves behind.
+// or rename onto a name being worked, a folder swapped for a link or renamed away, several
+// modules on one folder, and kills.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -19,8 +19,8 @@
 
 #include "platform/sqlite_db.h"
 #include "support/child_process.h"
+#include "support/ctl_runner.h"
 #include "support/temp_dir.h"
-#include "tools/ctl_runner.h"
 
 namespace dexweb::test {
 namespace {
@@ -108,21 +108,6 @@ TEST_F(SharedFolder, HeldFilesDoNotCountAndCostNoWaitSoTheCompleteOnesAreStoredA
   EXPECT_EQ(files_in(web).size(), static_cast<std::size_t>(kHeld));
   (void)!::write(done[1], &c, 1);
   ::waitpid(writer, nullptr, 0);
-}
-
-// ---- resent files: a file sent again is a new message ----
-
-TEST_F(SharedFolder, TheSameAlertSentThreeTimesGivesThreeSetsOfRows) {
-  ChildProcess module({DEXWEB_BIN}, main.env());
-  const std::string alert = more.file("alert.msg");
-  write_text(alert, "user=sales\r\nfrm=monitor\r\nsubject=bob\r\nmsg=disk full\r\n");
-  for (int sent = 1; sent <= 3; ++sent) {
-    // As cp -p does: the same name, bytes and modification time.
-    fs::copy_file(alert, web + ".alert.part", fs::copy_options::overwrite_existing);
-    fs::last_write_time(web + ".alert.part", fs::last_write_time(alert));
-    fs::rename(web + ".alert.part", web + "alert.msg");
-    EXPECT_TRUE(wait_until([&] { return main.rows()["disk full"] == 2 * sent; }, 10)) << "sent " << sent;
-  }
 }
 
 // ---- reused names: a name renamed onto while it is worked, names of earlier runs ----
@@ -236,26 +221,6 @@ TEST_F(SharedFolder, TwoModulesOnOneFolderEachWorkDifferentFiles) {
   EXPECT_EQ(rows.size(), static_cast<std::size_t>(kFiles));
   for (const auto& [message, count] : rows) EXPECT_EQ(count, 1) << message;
   EXPECT_EQ(main.log().find("worked already"), std::string::npos);
-}
-
-// ---- temp: a killed run's temporary files are cleared by the next start ----
-
-TEST_F(SharedFolder, AKilledRunLeavesNoTemporaryFolderBehind) {
-  TempDir tmp;
-  const std::string left = home + "data/lock/tmp/filter.txt";
-  {
-    ChildProcess killed({DEXWEB_BIN}, main.env({{"TMPDIR", tmp.dir()}}));
-    ASSERT_TRUE(wait_until([&] { return fs::exists(home + "data/lock/tmp"); }));
-    write_text(left, "left by a filter");
-    killed.signal(SIGKILL);
-    killed.wait();
-  }
-  ChildProcess module({DEXWEB_BIN}, main.env({{"TMPDIR", tmp.dir()}}));
-  EXPECT_TRUE(wait_until([&] { return !fs::exists(left); }));
-  module.signal(SIGTERM);
-  EXPECT_EQ(module.wait(), 0);
-  EXPECT_TRUE(files_in(tmp.dir()).empty());
-  EXPECT_FALSE(fs::exists(home + "data/lock/tmp"));
 }
 
 }  // namespace

@@ -17,8 +17,8 @@
 
 #include "platform/sqlite_db.h"
 #include "support/child_process.h"
+#include "support/ctl_runner.h"
 #include "support/temp_dir.h"
-#include "tools/ctl_runner.h"
 
 namespace dexweb::test {
 namespace {
@@ -33,12 +33,12 @@ std::vector<std::string> as_user(const std::string& user, const std::string& gro
   return full;
 }
 
-class SiteWriter : public ::testing::Test {
+class SiteWriter : public GatewayHome {
  protected:
   void SetUp() override {
     if (::geteuid() != 0 || !fs::exists(kSetpriv)) GTEST_SKIP() << "needs root and setpriv to run as other accounts";
+    ASSERT_NO_FATAL_FAILURE(GatewayHome::SetUp());
     fs::permissions(dir.dir(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
-    ASSERT_EQ(run_ctl({"init", home}), 0);
     fs::create_directory(home + "run");
     ASSERT_EQ(run_to_end({"/bin/chown", "-R", "daemon:daemon", home}, {}), 0);
     fs::permissions(home + "web", fs::perms::all);  // the web server's account writes here
@@ -58,24 +58,12 @@ class SiteWriter : public ::testing::Test {
     ASSERT_EQ(run_to_end({"/bin/chgrp", "daemon", home + "web"}, {}), 0);
     fs::permissions(home + "web", fs::perms::all | fs::perms::set_gid);
   }
-  static bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-  std::string status_json() const { return status({"--json"}); }
-  std::string status_text() const { return status({}); }
-  std::string status(std::vector<std::string> options) const {
-    options.insert(options.begin(), {"status", "--home", home});
-    std::string out;
-    run_ctl(options, &out);
-    return out;
-  }
 
   std::string stored_message() {
     auto conn = platform::SqliteConnection::open(home + "data/velotrax.db");
     auto st = conn.prepare("SELECT [message] FROM [messages]");
     return st.step() ? st.column_text(0) : std::string("<no row>");
   }
-
-  TempDir dir;
-  std::string home = dir.dir() + "home/";
 };
 
 TEST_F(SiteWriter, AFileThatAnotherAccountStillWritesIsNotReadBeforeItIsComplete) {
@@ -104,7 +92,7 @@ TEST_F(SiteWriter, AFileTheModuleCannotReadIsFoundBeforehandSaidOnceCountedAndTa
   submit_as_web("--user bob --message hi");
   const std::string file = home + "web/" + files_in(home + "web").front();
   ChildProcess module(as_user("daemon", "daemon", {DEXWEB_BIN}), env());
-  const auto unreadable = [&](int n) { return has(status_json(), "\"unreadable\":" + std::to_string(n) + "}"); };
+  const auto unreadable = [&](int n) { return has(status(home), "\"unreadable\":" + std::to_string(n) + "}"); };
   ASSERT_TRUE(wait_until([&] { return unreadable(1); })) << module.stderr_text();
   // Polls go on (every 2 s); the file is said once.
   std::this_thread::sleep_for(std::chrono::seconds(3));
@@ -113,7 +101,7 @@ TEST_F(SiteWriter, AFileTheModuleCannotReadIsFoundBeforehandSaidOnceCountedAndTa
   EXPECT_TRUE(has(said, "VTXWeb: Unable to read web file: " + file +
                             ": Permission denied (owner nobody, group nogroup, mode 0640; the module runs as daemon)."))
       << said;
-  EXPECT_TRUE(has(status_text(), "\nproblem: 1 file(s) in the watched folder cannot be read by the module's account"));
+  EXPECT_TRUE(has(status(home, {}), "\nproblem: 1 file(s) in the watched folder cannot be read by the module's account"));
   EXPECT_TRUE(files_in(home + "log/badmsg").empty());  // left, not refused
   const auto server = serve(home);
   ASSERT_GT(server.status_port, 0);

@@ -58,36 +58,26 @@ TEST_F(WebFileContent, TheSenderIsStoredAsGivenAndCutTo80) {
   EXPECT_TRUE(h.logged("Message accepted. Recipient: sales Sender: " + sender.substr(0, 80)));
 }
 
-// The field lines, as parsed from the file's text.
-WebMessage parse(const std::string& content) {
-  NVPList lines;
-  split_web_lines(content, lines);
-  WebMessage msg;
-  msg.message = "left over";
-  parse_web_lines(lines, msg);
-  return msg;
-}
-
-TEST(WebFileParser, KeysIgnoreCaseValuesAreTrimmedAndTheLaterLineWins) {
-  WebMessage msg = parse("USER= Bob \r\nFrm=  Pat Smith \r\nnoise\r\nSubject= a b \r\nuser=Amy\r\nMSG=  hi  \r\n");
-  EXPECT_EQ(msg.user, "amy");
-  EXPECT_EQ(msg.frm, "Pat Smith");
-  EXPECT_EQ(msg.subject, "a b");
-  EXPECT_EQ(msg.message, "hi");
-}
-
-TEST(WebFileParser, EverythingAfterMsgIsMessage) {
-  WebMessage msg = parse("user=bob\r\nmsg= first \r\nuser=eve\r\nsubject=x\r\n\r\n  last  ");
-  EXPECT_EQ(msg.user, "bob");
-  EXPECT_EQ(msg.subject, "");
-  EXPECT_EQ(msg.message, "first\r\nuser=eve\r\nsubject=x\r\n\r\n  last  ");
-}
-
-TEST(WebFileParser, AnEmptyMsgLineIsNoMessage) {
-  EXPECT_EQ(parse("user=bob\r\nmsg=").message, "");
-  EXPECT_EQ(parse("user=bob\r\nmsg=   \r\n").message, "");
-  EXPECT_EQ(parse("user=bob\r\nmsg=\r\n\r\n").message, "\r\n");
-  EXPECT_EQ(parse("user=bob\r\n").message, "");
+// The field lines: keys ignore case, values are trimmed, the later line wins, everything
+// after the msg line is the message, and an empty msg line is no message.
+TEST(WebFileParser, FieldLines) {
+  struct Case {
+    const char* content;
+    const char* parsed;  // user|frm|subject|message
+  };
+  for (const Case& c : {Case{"USER= Bob \r\nFrm=  Pat Smith \r\nnoise\r\nSubject= a b \r\nuser=Amy\r\nMSG=  hi  \r\n",
+                             "amy|Pat Smith|a b|hi"},
+                        Case{"user=bob\r\nmsg= first \r\nuser=eve\r\nsubject=x\r\n\r\n  last  ",
+                             "bob|||first\r\nuser=eve\r\nsubject=x\r\n\r\n  last  "},
+                        Case{"user=bob\r\nmsg=", "bob|||"}, Case{"user=bob\r\nmsg=   \r\n", "bob|||"},
+                        Case{"user=bob\r\nmsg=\r\n\r\n", "bob|||\r\n"}, Case{"user=bob\r\n", "bob|||"}}) {
+    NVPList lines;
+    split_web_lines(c.content, lines);
+    WebMessage msg;
+    msg.message = "left over";
+    parse_web_lines(lines, msg);
+    EXPECT_EQ(msg.user + "|" + msg.frm + "|" + msg.subject + "|" + msg.message, c.parsed) << c.content;
+  }
 }
 
 }  // namespace

@@ -10,41 +10,21 @@
 
 #include <chrono>
 #include <filesystem>
-#include <functional>
-#include <utility>
 
 #include "data/db_object.h"
 #include "data/dialect.h"
-#include "data/internal/db_engine.h"
 #include "data/engine_fixture.h"
+#include "data/fault_engine.h"
 #include "intake/file_holders.h"
 #include "intake/intake_harness.h"
-#include "tools/ctl_runner.h"
+#include "support/ctl_runner.h"
+#include "support/scoped_env.h"
 
 namespace dexweb::test {
 namespace {
 
 constexpr const char* kAgain = "The web file was worked already and is not worked again: ";
 constexpr const char* kDead = "20261204191419-00000000000000aa";
-
-// The engine as it is, except that another module's statement commits just before the
-// next transaction of this one begins: after the look-up, before the commit.
-class OtherModuleFirst final : public DbEngine {
- public:
-  OtherModuleFirst(std::unique_ptr<DbEngine> inner, std::function<void()> other)
-      : inner_(std::move(inner)), other_(std::move(other)) {}
-  std::unique_ptr<Recordset> Query(std::string_view sql, int timeout) override { return inner_->Query(sql, timeout); }
-  long long Run(std::string_view sql, int timeout) override {
-    if (other_ && sql.starts_with("BEGIN")) std::exchange(other_, nullptr)();
-    return inner_->Run(sql, timeout);
-  }
-  bool HoldsTransaction() const override { return inner_->HoldsTransaction(); }
-  std::string_view ErrorPrefix() const override { return inner_->ErrorPrefix(); }
-
- private:
-  std::unique_ptr<DbEngine> inner_;
-  std::function<void()> other_;
-};
 
 long long count(IntakeHarness& h, const std::string& where = "") {
   auto rs = h.db.OpenRecordset("SELECT COUNT(*) AS [n] FROM [worked_files]" + where);
@@ -163,9 +143,7 @@ TEST_F(IntakeTest, InPlaceTheRecordIsTheArbiterWhenAnotherModuleCommitsTheSameFi
   write_text(h.web.file(".dexweb"), "");
   const std::string path = h.write_message("a.msg", "sales", "bob", "hi", "Pat");
   const std::string key = FileIdentity("a.msg", *platform::stamp_entry(path), read_text(path));
-  h.db.SetEngineDecoratorForTests([&](std::unique_ptr<DbEngine> engine) -> std::unique_ptr<DbEngine> {
-    return std::make_unique<OtherModuleFirst>(std::move(engine), [&] { add_record(h, key, "a.msg", "2026-12-04 19:14:19"); });
-  });
+  run_before_next_begin(h.db, [&] { add_record(h, key, "a.msg", "2026-12-04 19:14:19"); });
   EXPECT_TRUE(h.poll());
   EXPECT_TRUE(h.logged("Web files cannot be claimed here and are worked in the watched folder itself: "
                        "Not a directory: open folder " + h.web.file(".dexweb")));

@@ -16,6 +16,32 @@
 namespace dexweb::test {
 namespace {
 
+// Children of this process that have not ended (zombies have).
+int running_children() {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    // read_text, not an istreambuf_iterator: a process that ends between the listing and the
+    // read makes the read fail with ESRCH, which the iterator throws and read_text leaves empty.
+    const std::string stat = read_text((entry.path() / "stat").string());
+    std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(stat.substr(close + 1));
+    char state = 0;
+    long ppid = 0;
+    rest >> state >> ppid;
+    if (ppid == ::getpid() && state != 'Z') ++count;
+  }
+  return count;
+}
+
+void wait_for_children_to_end() {
+  for (int waited = 0; running_children() > 0 && waited < 10000; waited += 20)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_EQ(running_children(), 0);
+}
+
 // Trigger programs are copies of one script that writes its argument count and each
 // argument in brackets to <script>.out, so a test sees exactly what arrived, and whether
 // anything ran at all.
@@ -28,12 +54,10 @@ class LogTriggers : public LoggingTest {
     std::filesystem::permissions(path, std::filesystem::perms::owner_all);
     return path;
   }
-  // What the script received; empty when it did not run within wait_ms.
-  std::string received(const std::string& name, int wait_ms = 5000) {
-    std::string out = dir.file(name + ".out");
-    for (int waited = 0; !std::filesystem::exists(out) && waited < wait_ms; waited += 20)
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    return std::filesystem::exists(out) ? read_text(out) : std::string();
+  // What the script received once every program started has ended; empty when it did not run.
+  std::string received(const std::string& name) {
+    wait_for_children_to_end();
+    return read_text(dir.file(name + ".out"));
   }
   void trigger_file(const std::string& text) { write_text(dir.file("logmonitorinfo.TXT"), text); }
   bool queued_line(const std::string& text) {
@@ -68,46 +92,20 @@ TEST_F(LogTriggers, ContinueFlagFalseStopsAfterAMatchingRow) {
   log_disk("ALPHA report");
   EXPECT_EQ(received("one.sh"), "0\n");
   EXPECT_EQ(received("two.sh"), "0\n");
-  EXPECT_EQ(received("three.sh", 300), "");
-  EXPECT_EQ(received("other.sh", 0) + received("skipped.sh", 0), "");
+  EXPECT_EQ(received("three.sh"), "");
+  EXPECT_EQ(received("other.sh") + received("skipped.sh"), "");
   EXPECT_EQ(log_state().log_triggers.rows.size(), 4u);
 }
 
 TEST_F(LogTriggers, RunningReportsDoNotTriggerAndTheFileIsReadOnce) {
   trigger_file("VTXWeb,GO,\"" + script("first.sh") + "\",True\r\n");
   log_event(LogLevel::General, LogTarget::Disk, LogCategory::Running, "GO while running");
-  EXPECT_EQ(received("first.sh", 300), "");
+  EXPECT_EQ(received("first.sh"), "");
   log_disk("GO");
   EXPECT_EQ(received("first.sh"), "0\n");
   trigger_file("VTXWeb,GO,\"" + script("later.sh") + "\",True\r\n");
   log_disk("GO again");
-  EXPECT_EQ(received("later.sh", 300), "");
-}
-
-// Children of this process that have not ended (zombies have).
-int running_children() {
-  int count = 0;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    std::string name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    // read_text, not an istreambuf_iterator: a process that ends between the listing and the
-    // read makes the read fail with ESRCH, which the iterator throws and read_text leaves empty.
-    const std::string stat = read_text((entry.path() / "stat").string());
-    std::size_t close = stat.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream rest(stat.substr(close + 1));
-    char state = 0;
-    long ppid = 0;
-    rest >> state >> ppid;
-    if (ppid == ::getpid() && state != 'Z') ++count;
-  }
-  return count;
-}
-
-void wait_for_children_to_end() {
-  for (int waited = 0; running_children() > 0 && waited < 10000; waited += 20)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  ASSERT_EQ(running_children(), 0);
+  EXPECT_EQ(received("later.sh"), "");
 }
 
 int line_count(const std::string& path) {

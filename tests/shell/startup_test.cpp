@@ -7,17 +7,16 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <thread>
 
 #include "data/test_databases.h"
+#include "intake/intake_harness.h"
 #include "support/child_process.h"
+#include "support/ctl_runner.h"
 #include "support/temp_dir.h"
 #include "support/udp_listener.h"
-#include "intake/intake_harness.h"
-#include "tools/ctl_runner.h"
 
 namespace dexweb::test {
 namespace {
@@ -252,9 +251,9 @@ TEST_F(Startup, RefusalsAndHaltsReachStandardError) {
   EXPECT_NE(module.stderr_text().find("VTXWeb: Program Halted. Database error: "), std::string::npos) << module.stderr_text();
 }
 
-// dexweb install writes a hardened unit whose paths survive systemd's quoting and which
-// never holds the password given, and uninstall says when there is nothing to remove.
-TEST(ServiceUnit, InstallEscapesPathsHardensTheUnitAndUninstallNeedsOne) {
+// dexweb install writes a unit whose paths survive systemd's quoting and which never holds
+// the password given, and uninstall says when there is nothing to remove.
+TEST(ServiceUnit, InstallEscapesPathsKeepsNoPasswordAndUninstallNeedsOne) {
   TempDir dir;
   const std::string units = dir.dir() + "units";
   std::filesystem::create_directories(units);
@@ -271,33 +270,9 @@ TEST(ServiceUnit, InstallEscapesPathsHardensTheUnitAndUninstallNeedsOne) {
   EXPECT_NE(unit.find("\nExecStart=\"" + std::string(DEXWEB_BIN) + "\"\n"), std::string::npos) << unit;
   // A condition's path is taken unquoted.
   EXPECT_NE(unit.find("\nConditionPathExists=" + dir.dir() + "a b%%c\"d\\e.reg\n"), std::string::npos) << unit;
-  for (const char* line :
-       {"Type=notify", "User=velotrax", "KillMode=mixed", "TimeoutStopSec=150", "Alias=dexweb.service",
-        "ExecReload=/bin/sh -c 'kill -HUP $MAINPID'", "NoNewPrivileges=yes", "ProtectSystem=strict",
-        "ReadWritePaths=-/var/lib/velotrax/ -/var/log/velotrax/", "PrivateTmp=yes", "ProtectHome=yes",
-        "RuntimeDirectory=dexweb", "UMask=0027", "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6",
-        "SystemCallFilter=@system-service", "MemoryDenyWriteExecute=yes", "PrivateDevices=yes",
-        "CapabilityBoundingSet=CAP_LEASE", "AmbientCapabilities=CAP_LEASE", "StartLimitIntervalSec=600",
-        "StartLimitBurst=5", "Restart=on-failure", "RestartSec=30", "WatchdogSec=180"})
-    EXPECT_NE(unit.find("\n" + std::string(line) + "\n"), std::string::npos) << line;
-
-  // systemd itself reads the unit: no syntax complaint, and the exposure stays low.
-  if (std::system("command -v systemd-analyze >/dev/null 2>&1") == 0) {
-    const std::string command = "systemd-analyze security --offline=yes --no-pager '" + units +
-                                "/VTXWeb.service' 2>&1";
-    std::string report;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-      char buffer[4096];
-      for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) report.append(buffer, n);
-      ::pclose(pipe);
-    }
-    const auto at = report.find("Overall exposure level for VTXWeb.service: ");
-    ASSERT_NE(at, std::string::npos) << report;
-    EXPECT_LE(std::stod(report.substr(at + 43)), 2.5) << report;
-    EXPECT_EQ(report.find("Unknown key"), std::string::npos) << report;
-    EXPECT_EQ(report.find("Failed to"), std::string::npos) << report;
-    EXPECT_EQ(report.find("ignoring"), std::string::npos) << report;
-  }
+  // The unit's other lines, and what systemd-analyze makes of them, are package_contents'
+  // (packaging/check-package.sh): the package's unit is the one install writes.
+  EXPECT_NE(unit.find("\nUser=velotrax\n"), std::string::npos) << unit;
 
   ASSERT_EQ(run_to_end({DEXWEB_BIN, "uninstall"}, env), 0);
   EXPECT_FALSE(std::filesystem::exists(units + "/VTXWeb.service"));

@@ -9,8 +9,8 @@
 
 #include "platform/sqlite_db.h"
 #include "support/child_process.h"
+#include "support/ctl_runner.h"
 #include "support/temp_dir.h"
-#include "tools/ctl_runner.h"
 
 namespace dexweb::test {
 namespace {

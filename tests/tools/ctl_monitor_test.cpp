@@ -2,11 +2,11 @@
 // and takes its port from the command line or the registry.
 #include <gtest/gtest.h>
 
-#include "platform/net.h"
+#include "platform/udp_sender.h"
+#include "support/ctl_runner.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "support/udp_listener.h"
-#include "tools/ctl_runner.h"
 
 namespace dexweb::test {
 namespace {
@@ -19,7 +19,7 @@ class CtlMonitor : public ::testing::Test {
     return announced_port([&] { return monitor->stderr_text(); }, "monitor datagrams on 127\\.0\\.0\\.1");
   }
 
-  static void send(int port, const std::string& datagram) { ASSERT_TRUE(platform::send_udp("127.0.0.1", port, datagram)); }
+  static void send(int port, const std::string& datagram) { ASSERT_TRUE(platform::UdpSender().send("127.0.0.1", port, datagram)); }
 
   std::unique_ptr<ChildProcess> monitor;
 };

@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/ctl_runner.h"
 #include "support/temp_dir.h"
-#include "tools/ctl_runner.h"
 
 namespace dexweb::test {
 namespace {

@@ -11,9 +11,9 @@
 #include <regex>
 #include <sstream>
 
+#include "support/ctl_runner.h"
 #include "support/raw_http.h"
 #include "support/temp_dir.h"
-#include "tools/ctl_runner.h"
 
 namespace dexweb::test {
 namespace {

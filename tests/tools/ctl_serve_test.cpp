@@ -7,9 +7,9 @@
 
 #include <regex>
 
+#include "support/ctl_runner.h"
 #include "support/raw_http.h"
 #include "support/temp_dir.h"
-#include "tools/ctl_runner.h"
 #include "util/text.h"
 
 namespace dexweb::test {

@@ -15,8 +15,8 @@
 #include <filesystem>
 #include <functional>
 
+#include "support/ctl_runner.h"
 #include "support/temp_dir.h"
-#include "tools/ctl_runner.h"
 #include "util/text.h"
 
 namespace dexweb::test {

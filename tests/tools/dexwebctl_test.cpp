@@ -13,8 +13,8 @@
 #include <regex>
 #include <tuple>
 
+#include "support/ctl_runner.h"
 #include "support/temp_dir.h"
-#include "tools/ctl_runner.h"
 
 namespace dexweb::test {
 namespace {

@@ -35,8 +35,6 @@ class SqliteEngine final : public DbEngine {
   bool EmptyLog() noexcept override;
   std::string_view ErrorPrefix() const override { return "DAO: "; }
 
-  platform::SqliteConnection& connection() { return db_; }
-
  private:
   // The first statement of sql, kept or newly prepared; rest receives the text after it.
   std::optional<platform::SqliteStatement> first_statement(std::string_view sql, std::string_view& rest);

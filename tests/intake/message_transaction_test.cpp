@@ -10,6 +10,7 @@
 #include "data/fault_engine.h"
 #include "data/query_object.h"
 #include "intake/message_rows.h"
+#include "platform/clock.h"
 #include "support/temp_dir.h"
 #include "util/runtime_error.h"
 
@@ -93,6 +94,9 @@ class MessageTransaction : public test::EngineTest {
 
   // DB_Retries of the objects faulty_db makes.
   int retries_ = 3;
+  // The retry waits (DB_Short_Timeout and more) pass at once.
+  platform::ManualClock clock_{std::chrono::system_clock::now()};
+  platform::ScopedClock use_clock_{clock_};
 
  private:
   std::string clauses_;
