@@ -49,6 +49,7 @@ namespace dexweb {
 class DbEngine;
 class DbFailure;
 class ErrorPolicy;
+struct StatementBatch;
 
 class DBObject {
  public:
@@ -211,7 +212,8 @@ class DBObject {
                           bool open_first);
   void rollback() noexcept;
   // Each returns false when a swallowed failure ended the call early.
-  bool bulk_batched(NVPList& list, StepPolicy& policy, int& timeout, bool use_transaction);
+  bool bulk_batched(const std::vector<StatementBatch>& batches, StepPolicy& policy, int& timeout,
+                    bool use_transaction);
   bool bulk_singles(NVPList& list, StepPolicy& policy, int& timeout, bool use_transaction);
   bool bulk_embedded(const std::vector<SqlStatement>& list, StepPolicy& policy, int& timeout, bool use_transaction);
   struct BulkOptions {

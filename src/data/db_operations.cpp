@@ -35,13 +35,6 @@ namespace {
 
 using StepPolicy = DBObject::StepPolicy;
 
-std::vector<SqlStatement> statements_of(const NVPList& list) {
-  std::vector<SqlStatement> out;
-  out.reserve(static_cast<std::size_t>(list.Count()));
-  for (int i = 1; i <= list.Count(); ++i) out.emplace_back(list.GetNameByIndex(i));
-  return out;
-}
-
 StepPolicy recordset_policy() {
   return {"Warning - DbObject.OpenRecordset:", "DB open recordset retries failed, but ok to continue.",
           "DB OpenRecordset retry succeeded"};
@@ -211,7 +204,7 @@ int DBObject::BulkExecute(NVPList& qry_list, bool fail_on_first_error, int timeo
   return run_bulk(qry_list.Count(), timeout, options, [&](StepPolicy& p, int& t) {
     if (!uses_server_) return bulk_embedded(statements_of(qry_list), p, t, use_transaction);
     if (send_singles) return bulk_singles(qry_list, p, t, use_transaction);
-    return bulk_batched(qry_list, p, t, use_transaction);
+    return bulk_batched(batch_statements(SqlDialect(), qry_list, use_transaction), p, t, use_transaction);
   });
 }
 
@@ -220,9 +213,7 @@ int DBObject::BulkExecute(const std::vector<SqlStatement>& statements, bool fail
   const BulkOptions options{fail_on_first_error, ignore_failure, true};
   return run_bulk(static_cast<int>(statements.size()), timeout, options, [&](StepPolicy& p, int& t) {
     if (!uses_server_) return bulk_embedded(statements, p, t, true);
-    NVPList list;
-    for (const SqlStatement& statement : statements) list.Add(inline_values(statement), false);
-    return bulk_batched(list, p, t, true);
+    return bulk_batched(batch_statements(SqlDialect(), statements, true), p, t, true);
   });
 }
 
@@ -256,13 +247,18 @@ int DBObject::run_bulk(int count, int timeout, const BulkOptions& options, Body&
   return timeout;
 }
 
-bool DBObject::bulk_batched(NVPList& list, StepPolicy& p, int& timeout, bool use_transaction) {
+bool DBObject::bulk_batched(const std::vector<StatementBatch>& batches, StepPolicy& p, int& timeout,
+                            bool use_transaction) {
   const int short_timeout = settings_.short_timeout;
-  const std::vector<StatementBatch> batches = batch_statements(SqlDialect(), list, use_transaction);
-  auto text = [&](std::size_t i) -> std::string_view { return batches[i].text; };
+  // A batch's text with its values written in, for the log lines of a failure.
+  std::string sql;
+  auto text = [&](std::size_t i) -> std::string_view {
+    sql = inline_values(batches[i].statement);
+    return sql;
+  };
   auto step = [&](std::size_t i) {
     if (timeout == -1) timeout = batches[i].statements * short_timeout;
-    engine().Run(batches[i].text, timeout);
+    engine().RunStatement(batches[i].statement, timeout);
   };
   auto after = [](std::size_t) { platform::process_pending(); };
   if (use_transaction) return run_transaction(p, batches.size(), text, step, after);

@@ -82,28 +82,25 @@ std::unique_ptr<OdbcEngine> OdbcEngine::Connect(const std::string& clauses) {
     platform::OdbcConnection connection(*env);
     connection.connect(clauses);
     DatabaseKind kind = kind_for_dbms(connection.dbms_name());
+    connection.set_utf8_text(kind == DatabaseKind::PostgreSql);
     return std::make_unique<OdbcEngine>(std::move(env), std::move(connection), kind);
   });
 }
 
-platform::OdbcStatement OdbcEngine::statement_for(std::string_view sql, int timeout_seconds, std::string& text) {
-  platform::OdbcStatement st = connection_.statement();
+std::string OdbcEngine::timeout_prefix(std::string_view sql, int timeout_seconds) {
   const int timeout = std::max(timeout_seconds, 0);
-  text.clear();
-  if (dialect_->kind() != DatabaseKind::PostgreSql) {
-    st.set_timeout(timeout);
-  } else if (sql == dialect_->rollback_statement()) {
+  if (dialect_->kind() != DatabaseKind::PostgreSql) return {};
+  if (sql == dialect_->rollback_statement()) {
     // It may follow a failure inside a transaction, which refuses every statement but this
     // one; the time-out it undoes is unknown after it.
     session_timeout_ = -1;
-  } else if (timeout != session_timeout_) {
-    // Its driver would send the time-out as a statement of its own; written in front of
-    // sql it travels in the same round trip (and in the same transaction as sql).
-    text = "SET statement_timeout = " + std::to_string(timeout * 1000) + ";\r\n";
-    session_timeout_ = timeout;
+    return {};
   }
-  text += dialect_->to_engine(sql);
-  return st;
+  if (timeout == session_timeout_) return {};
+  // Its driver would send the time-out as a statement of its own; written in front of sql it
+  // travels in the same round trip (and in the same transaction as sql).
+  session_timeout_ = timeout;
+  return "SET statement_timeout = " + std::to_string(timeout * 1000) + ";\r\n";
 }
 
 // A failure may have rolled the session's time-out back with its transaction.
@@ -117,40 +114,78 @@ auto OdbcEngine::call(Fn&& fn) {
   }
 }
 
-std::unique_ptr<Recordset> OdbcEngine::Query(std::string_view sql, int timeout_seconds) {
+template <typename Read>
+auto OdbcEngine::run_bound(const SqlStatement& statement, int timeout_seconds, Read&& read) {
   return call([&] {
-    std::string text;
-    platform::OdbcStatement st = statement_for(sql, timeout_seconds, text);
-    bool has_rows = st.execute(text);
-    while (!has_rows && st.next_result()) has_rows = !st.columns().empty();
-    std::vector<std::string> names;
-    std::vector<Recordset::Row> rows;
-    if (has_rows) {
-      std::vector<platform::OdbcColumn> columns = st.columns();
-      for (const auto& c : columns) names.push_back(c.name);
-      while (st.fetch()) {
-        Recordset::Row row;
-        for (std::size_t i = 0; i < columns.size(); ++i)
-          row.push_back(value_of(columns[i], st.get_text(static_cast<int>(i))));
-        rows.push_back(std::move(row));
-      }
+    const std::string prefix = timeout_prefix(statement.text, timeout_seconds);
+    const std::string text = dialect_->to_engine(statement.text);
+    std::optional<platform::OdbcStatement> st;
+    if (prefix.empty() && !statement.values.empty()) st = cache_.take(text);
+    const bool kept = st.has_value();
+    if (!st) st = connection_.statement();
+    if (dialect_->kind() != DatabaseKind::PostgreSql) st->set_timeout(std::max(timeout_seconds, 0));
+    int index = 0;
+    for (const SqlValue& value : statement.values) {
+      if (const auto* n = std::get_if<std::int64_t>(&value)) st->bind_integer(++index, *n);
+      else st->bind_text(++index, std::get<std::string>(value));
     }
-    return std::make_unique<Recordset>(std::move(names), std::move(rows));
+    bool has_rows = false;
+    if (!prefix.empty() || statement.values.empty()) {
+      has_rows = st->execute(prefix + text);
+    } else {
+      if (!kept) st->prepare(text);
+      has_rows = st->execute_prepared();
+    }
+    auto result = read(*st, has_rows);
+    if (prefix.empty() && !statement.values.empty()) cache_.give_back(text, std::move(*st));
+    return result;
   });
 }
 
+namespace {
+
+std::unique_ptr<Recordset> read_rows(platform::OdbcStatement& st, bool has_rows) {
+  while (!has_rows && st.next_result()) has_rows = !st.columns().empty();
+  std::vector<std::string> names;
+  std::vector<Recordset::Row> rows;
+  if (has_rows) {
+    std::vector<platform::OdbcColumn> columns = st.columns();
+    for (const auto& c : columns) names.push_back(c.name);
+    while (st.fetch()) {
+      Recordset::Row row;
+      for (std::size_t i = 0; i < columns.size(); ++i)
+        row.push_back(value_of(columns[i], st.get_text(static_cast<int>(i))));
+      rows.push_back(std::move(row));
+    }
+  }
+  return std::make_unique<Recordset>(std::move(names), std::move(rows));
+}
+
+// Later statements of a batch report their errors only when their results are reached.
+long long affected_rows(platform::OdbcStatement& st, bool) {
+  long long affected = 0;
+  do {
+    affected += std::max(st.row_count(), 0LL);
+  } while (st.next_result());
+  return affected;
+}
+
+}  // namespace
+
+std::unique_ptr<Recordset> OdbcEngine::Query(std::string_view sql, int timeout_seconds) {
+  return QueryStatement(SqlStatement(std::string(sql)), timeout_seconds);
+}
+
 long long OdbcEngine::Run(std::string_view sql, int timeout_seconds) {
-  return call([&] {
-    std::string text;
-    platform::OdbcStatement st = statement_for(sql, timeout_seconds, text);
-    st.execute(text);
-    long long affected = 0;
-    // Later statements of a batch report their errors only when their results are reached.
-    do {
-      affected += std::max(st.row_count(), 0LL);
-    } while (st.next_result());
-    return affected;
-  });
+  return RunStatement(SqlStatement(std::string(sql)), timeout_seconds);
+}
+
+std::unique_ptr<Recordset> OdbcEngine::QueryStatement(const SqlStatement& statement, int timeout_seconds) {
+  return run_bound(statement, timeout_seconds, read_rows);
+}
+
+long long OdbcEngine::RunStatement(const SqlStatement& statement, int timeout_seconds) {
+  return run_bound(statement, timeout_seconds, affected_rows);
 }
 
 }  // namespace dexweb

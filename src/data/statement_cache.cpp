@@ -3,18 +3,23 @@
 #include <functional>
 #include <utility>
 
+#include "platform/odbc.h"
+#include "platform/sqlite_db.h"
+
 namespace dexweb {
 
-std::optional<platform::SqliteStatement> StatementCache::take(std::string_view sql) {
+template <typename Statement>
+std::optional<Statement> StatementCache<Statement>::take(std::string_view sql) {
   auto found = index_.find(sql);
   if (found == index_.end()) return std::nullopt;
   entries_.splice(entries_.begin(), entries_, found->second);
   return std::exchange(found->second->second, std::nullopt);
 }
 
-void StatementCache::give_back(std::string_view sql, platform::SqliteStatement statement) {
+template <typename Statement>
+void StatementCache<Statement>::give_back(std::string_view sql, Statement statement) {
   if (auto found = index_.find(sql); found != index_.end()) {
-    std::optional<platform::SqliteStatement>& place = found->second->second;
+    std::optional<Statement>& place = found->second->second;
     if (!place) {
       statement.reset();
       place = std::move(statement);
@@ -35,5 +40,8 @@ void StatementCache::give_back(std::string_view sql, platform::SqliteStatement s
     entries_.pop_back();
   }
 }
+
+template class StatementCache<platform::SqliteStatement>;
+template class StatementCache<platform::OdbcStatement>;
 
 }  // namespace dexweb

@@ -4,6 +4,7 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "util/text.h"
@@ -174,7 +175,7 @@ std::string OdbcConnection::dbms_name() const {
 OdbcStatement OdbcConnection::statement() const {
   SQLHANDLE stmt = SQL_NULL_HANDLE;
   dbc_.check(SQLAllocHandle(SQL_HANDLE_STMT, dbc_.get(), &stmt), "SQLAllocHandle");
-  return OdbcStatement(OdbcHandle(SQL_HANDLE_STMT, stmt));
+  return OdbcStatement(OdbcHandle(SQL_HANDLE_STMT, stmt), utf8_text_);
 }
 
 // ---- statement ----
@@ -185,14 +186,70 @@ void OdbcStatement::set_timeout(int seconds) {
               "SQLSetStmtAttr");
 }
 
-bool OdbcStatement::execute(std::string_view sql) {
-  std::u16string text = to_utf16(sql);
-  SQLRETURN rc = SQLExecDirectW(stmt_.get(), wide(text), static_cast<SQLINTEGER>(text.size()));
-  // A searched UPDATE or DELETE that matched no row ends the statement with SQL_NO_DATA:
-  // there is no result to describe or move past.
+// A searched UPDATE or DELETE that matched no row ends the statement with SQL_NO_DATA:
+// there is no result to describe or move past.
+bool OdbcStatement::finished_after(short rc, std::string_view what) {
   finished_ = rc == SQL_NO_DATA;
-  stmt_.check(rc, "SQLExecDirect");
+  stmt_.check(rc, what);
   return !finished_ && !columns().empty();
+}
+
+bool OdbcStatement::execute(std::string_view sql) {
+  if (utf8_text_) {
+    auto* text = reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.data()));
+    return finished_after(SQLExecDirect(stmt_.get(), text, static_cast<SQLINTEGER>(sql.size())), "SQLExecDirect");
+  }
+  std::u16string text = to_utf16(sql);
+  return finished_after(SQLExecDirectW(stmt_.get(), wide(text), static_cast<SQLINTEGER>(text.size())),
+                        "SQLExecDirect");
+}
+
+void OdbcStatement::prepare(std::string_view sql) {
+  if (utf8_text_) {
+    auto* text = reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.data()));
+    stmt_.check(SQLPrepare(stmt_.get(), text, static_cast<SQLINTEGER>(sql.size())), "SQLPrepare");
+    return;
+  }
+  std::u16string text = to_utf16(sql);
+  stmt_.check(SQLPrepareW(stmt_.get(), wide(text), static_cast<SQLINTEGER>(text.size())), "SQLPrepare");
+}
+
+bool OdbcStatement::execute_prepared() { return finished_after(SQLExecute(stmt_.get()), "SQLExecute"); }
+
+void OdbcStatement::bind_text(int index, std::string_view utf8) {
+  static_assert(sizeof(SQLLEN) == sizeof(long), "bound lengths are kept as long");
+  const auto marker = static_cast<SQLUSMALLINT>(index);
+  if (utf8_text_) {
+    SQLLEN& length = lengths_.emplace_back(static_cast<SQLLEN>(utf8.size()));
+    stmt_.check(SQLBindParameter(stmt_.get(), marker, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR,
+                                 std::max<SQLULEN>(utf8.size(), 1), 0, const_cast<char*>(utf8.data()), length,
+                                 &length),
+                "SQLBindParameter");
+    return;
+  }
+  std::u16string& units = wide_values_.emplace_back(to_utf16(utf8));
+  const SQLULEN size = std::max<SQLULEN>(units.size(), 1);
+  SQLLEN& length = lengths_.emplace_back(static_cast<SQLLEN>(units.size() * sizeof(SQLWCHAR)));
+  // Longer than the widest sized text type holds: the unbounded one.
+  const SQLSMALLINT type = size > 4000 ? SQL_WLONGVARCHAR : SQL_WVARCHAR;
+  stmt_.check(SQLBindParameter(stmt_.get(), marker, SQL_PARAM_INPUT, SQL_C_WCHAR, type, size, 0, wide(units), length,
+                               &length),
+              "SQLBindParameter");
+}
+
+void OdbcStatement::bind_integer(int index, const std::int64_t& value) {
+  SQLLEN& length = lengths_.emplace_back(0);
+  stmt_.check(SQLBindParameter(stmt_.get(), static_cast<SQLUSMALLINT>(index), SQL_PARAM_INPUT, SQL_C_SBIGINT,
+                               SQL_BIGINT, 0, 0, const_cast<std::int64_t*>(&value), 0, &length),
+              "SQLBindParameter");
+}
+
+void OdbcStatement::reset() {
+  SQLFreeStmt(stmt_.get(), SQL_CLOSE);
+  SQLFreeStmt(stmt_.get(), SQL_RESET_PARAMS);
+  lengths_.clear();
+  wide_values_.clear();
+  finished_ = false;
 }
 
 bool OdbcStatement::next_result() {

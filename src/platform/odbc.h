@@ -1,9 +1,12 @@
 #pragma once
-// Thin RAII wrappers over the ODBC 3 interface (unixODBC), using the wide-character calls so
-// that text travels as Unicode whatever the driver's code page. Text in and out is UTF-8.
+// Thin RAII wrappers over the ODBC 3 interface (unixODBC). Text in and out is UTF-8. It goes
+// to the driver through the wide-character calls, as Unicode whatever the driver's code page,
+// unless the connection is told that its driver takes UTF-8 as it is (set_utf8_text).
 // Every failing call throws OdbcError with the handle's diagnostic records; nothing here
 // retries or logs.
 
+#include <cstdint>
+#include <deque>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -76,12 +79,23 @@ class OdbcConnection;
 // One statement handle on a connection. Move-only; it must not outlive its connection.
 class OdbcStatement {
  public:
-  explicit OdbcStatement(OdbcHandle stmt) : stmt_(std::move(stmt)) {}
+  OdbcStatement(OdbcHandle stmt, bool utf8_text) : stmt_(std::move(stmt)), utf8_text_(utf8_text) {}
 
   // Seconds before the driver cancels a statement; 0 means no limit.
   void set_timeout(int seconds);
-  // Runs sql (one or several statements). True when the first result has columns.
+  // Runs sql (one or several statements), with the values bound to its "?" markers. True
+  // when the first result has columns.
   bool execute(std::string_view sql);
+  // Prepares sql (one or several statements) to be run by execute_prepared, again and again
+  // with other values bound.
+  void prepare(std::string_view sql);
+  bool execute_prepared();
+  // Binds the value of marker number index (from 1). A text is read where it is when the
+  // statement runs: it must stay there, unchanged, until then.
+  void bind_text(int index, std::string_view utf8);
+  void bind_integer(int index, const std::int64_t& value);
+  // Ends the current results and unbinds the values: ready to be run again.
+  void reset();
   // Moves to the next result of a batch; true when there is one. Errors of later
   // statements of a batch surface here.
   bool next_result();
@@ -95,8 +109,15 @@ class OdbcStatement {
   std::optional<std::string> get_text(int column);
 
  private:
+  bool finished_after(short rc, std::string_view what);
+
   OdbcHandle stmt_;
+  bool utf8_text_;
   bool finished_ = false;  // no result left to read
+  // The bound values' lengths and wide copies, where the driver reads them when the
+  // statement runs (a deque keeps their places as it grows).
+  std::deque<long> lengths_;
+  std::deque<std::u16string> wide_values_;
 };
 
 // One connection. Move-only; disconnected and freed on destruction.
@@ -114,11 +135,15 @@ class OdbcConnection {
   bool connected() const { return connected_; }
   // The DBMS's product name, e.g. "PostgreSQL" or "Microsoft SQL Server".
   std::string dbms_name() const;
+  // Statements made after this pass statement texts and bound texts to the driver as UTF-8
+  // through the narrow calls (a driver that takes UTF-8, such as PostgreSQL's Unicode one).
+  void set_utf8_text(bool on) { utf8_text_ = on; }
   OdbcStatement statement() const;
 
  private:
   OdbcHandle dbc_;
   bool connected_ = false;
+  bool utf8_text_ = false;
 };
 
 // Text conversions between UTF-8 and the 16-bit SQLWCHAR units of the wide calls.

@@ -133,7 +133,7 @@ TEST_F(SqlText, TransactionalBatchOnSqlServer) {
   list.Add("DELETE FROM [c]\t");
   auto batches = batch_statements(dialect_for(DatabaseKind::SqlServer), list, true);
   ASSERT_EQ(batches.size(), 1u);
-  EXPECT_EQ(batches[0].text,
+  EXPECT_EQ(batches[0].statement.text,
             "SET NOCOUNT ON; \r\nSET XACT_ABORT ON; \r\nBEGIN TRANSACTION;\r\n"
             "DELETE FROM [a];\r\nDELETE FROM [b];\r\nDELETE FROM [c];\r\n"
             "COMMIT TRANSACTION;\r\n");
@@ -150,6 +150,23 @@ TEST_F(SqlText, BatchesCloseAfterTenThousandCharacters) {
   EXPECT_EQ(batches[0].statements, 10);
   EXPECT_EQ(batches[1].statements, 10);
   EXPECT_EQ(batches[2].statements, 5);
+
+  // Values bound beside the text: SQL Server takes no more than 2100 in one batch.
+  SqlStatement bound("INSERT INTO [t] VALUES (");
+  for (int i = 0; i < 100; ++i) {
+    bound.bind(std::string(i == 0 ? "it's" : "v"));
+    bound.text += i < 99 ? ", " : ")  ";
+  }
+  const std::vector<SqlStatement> statements(25, bound);
+  auto bound_batches = batch_statements(dialect_for(DatabaseKind::SqlServer), statements, true);
+  ASSERT_EQ(bound_batches.size(), 2u);
+  EXPECT_EQ(bound_batches[0].statements, 20);
+  EXPECT_EQ(bound_batches[0].statement.values.size(), 2000u);
+  EXPECT_EQ(bound_batches[1].statements, 6);
+  const std::string first = inline_values(bound_batches[0].statement);
+  EXPECT_TRUE(first.starts_with("SET NOCOUNT ON; \r\nSET XACT_ABORT ON; \r\nBEGIN TRANSACTION;\r\n"
+                                "INSERT INTO [t] VALUES ('it''s', 'v', ")) << first;
+  EXPECT_TRUE(inline_values(bound_batches[1].statement).ends_with("'v');\r\nCOMMIT TRANSACTION;\r\n"));
 }
 
 // The record of worked files; the other engines run theirs in the intake's tests.

@@ -29,7 +29,7 @@ TEST_P(MessageRows, EveryColumnOfAnAccountAndAnAdHocRow) {
   IntakeHarness& h = *harness;
   h.add_user("sales");
   h.add_user("adhoc", {.ad_hoc = true});
-  const std::string message = "It's a \"quoted\" 'text'; -- not a comment [not a name]\r\nGr\xc3\xbc\xc3\x9f"
+  const std::string message = "It's a \"quoted\" 'text'; -- not a comment [not a name] C:\\dir\\ ? $1 :x\r\nGr\xc3\xbc\xc3\x9f"
                            "e \xe2\x82\xac \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x93\x9f pager " + std::string(15900, 'x');
   const std::string sender = "Zo\xc3\xab O'Brien \"Z\" <z@example.org>";
   h.write_web_file("a.msg", "user=sales\r\nfrm=" + sender + "\r\nmsg=" + message + "\r\n", 10);

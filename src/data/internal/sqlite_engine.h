@@ -47,7 +47,7 @@ class SqliteEngine final : public DbEngine {
   platform::SqliteConnection db_;
   int lock_delay_ms_;
   std::vector<CompanionFile> companions_;
-  StatementCache cache_;  // after db_: its statements are finalized before the connection closes
+  StatementCache<platform::SqliteStatement> cache_;  // after db_: its statements are finalized before the connection closes
 };
 
 // Numbers a SQLite failure in the module's numbering.
