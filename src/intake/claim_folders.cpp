@@ -146,6 +146,8 @@ std::vector<ClaimedFile> ClaimFolders::files_to_finish() {
         return true;
       });
     } catch (const RuntimeError&) {
+      // A claim folder that cannot be listed now keeps its files for a later look; the
+      // files found so far are still worked.
     }
     // A folder taken over is looked at until it is empty and removed.
     if (!own && remove_if_empty(*it)) it = held_.erase(it);

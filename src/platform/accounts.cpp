@@ -173,6 +173,7 @@ Access as_account(const std::string& account, const std::function<bool()>& actio
     try {
       done = action();
     } catch (...) {
+      // Any failure of the action is the answer "no": the child only reports by its status.
     }
     ::_exit(done ? 0 : 1);
   }

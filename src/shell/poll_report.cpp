@@ -80,6 +80,8 @@ void report_poll(Daemon& daemon) {
                                                  counts.recipients_refused, counts, waiting,
                                                  daemon.leftovers.unreadable_count()}));
   } catch (const RuntimeError&) {
+    // The state file is a courtesy to `dexwebctl status`, which says "unknown" without it;
+    // polling goes on.
   }
 }
 

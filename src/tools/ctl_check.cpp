@@ -56,6 +56,7 @@ std::optional<std::string> unit_account() {
     });
     for (const std::string& drop_in : drop_ins) take_user(platform::read_file(drop_in, 1 << 16), user);
   } catch (const RuntimeError&) {
+    // An unreadable unit or drop-in names no account: the check falls back to systemd's default.
   }
   return user && !user->empty() ? *user : "root";
 }
