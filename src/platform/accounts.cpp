@@ -13,6 +13,9 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/files.h"
@@ -26,28 +29,27 @@ struct AccountIds {
   gid_t gid;
 };
 
-std::optional<AccountIds> account_ids(const std::string& account) {
+// A reentrant passwd or group look-up; `take` copies what it needs while the buffer lives.
+template <typename Entry, typename Key, typename Take>
+auto look_up(int (*lookup)(Key, Entry*, char*, std::size_t, Entry**), Key key, Take take)
+    -> std::optional<decltype(take(std::declval<const Entry&>()))> {
   std::vector<char> buf(16384);
-  passwd pw{};
-  passwd* found = nullptr;
-  if (::getpwnam_r(account.c_str(), &pw, buf.data(), buf.size(), &found) != 0 || !found) return std::nullopt;
-  return AccountIds{pw.pw_uid, pw.pw_gid};
+  Entry entry{};
+  Entry* found = nullptr;
+  if (lookup(key, &entry, buf.data(), buf.size(), &found) != 0 || !found) return std::nullopt;
+  return take(*found);
+}
+
+std::optional<AccountIds> account_ids(const std::string& account) {
+  return look_up(::getpwnam_r, account.c_str(), [](const passwd& pw) { return AccountIds{pw.pw_uid, pw.pw_gid}; });
 }
 
 std::string account_name(uid_t uid) {
-  std::vector<char> buf(16384);
-  passwd pw{};
-  passwd* found = nullptr;
-  if (::getpwuid_r(uid, &pw, buf.data(), buf.size(), &found) != 0 || !found) return {};
-  return pw.pw_name;
+  return look_up(::getpwuid_r, uid, [](const passwd& pw) { return std::string(pw.pw_name); }).value_or("");
 }
 
 std::string group_name(gid_t gid) {
-  std::vector<char> buf(16384);
-  group gr{};
-  group* found = nullptr;
-  if (::getgrgid_r(gid, &gr, buf.data(), buf.size(), &found) != 0 || !found) return {};
-  return gr.gr_name;
+  return look_up(::getgrgid_r, gid, [](const group& gr) { return std::string(gr.gr_name); }).value_or("");
 }
 
 int access_mode(AccessKind kind) {
@@ -109,11 +111,7 @@ std::optional<AccountNumbers> find_account(const std::string& root, const std::s
 
 std::optional<unsigned> find_group(const std::string& root, const std::string& name) {
   if (system_root(root)) {
-    std::vector<char> buf(16384);
-    group gr{};
-    group* found = nullptr;
-    if (::getgrnam_r(name.c_str(), &gr, buf.data(), buf.size(), &found) != 0 || !found) return std::nullopt;
-    return gr.gr_gid;
+    return look_up(::getgrnam_r, name.c_str(), [](const group& gr) { return static_cast<unsigned>(gr.gr_gid); });
   }
   const auto fields = account_file_entry(root + "/etc/group", name);
   return fields ? number_field(*fields, 2) : std::nullopt;
