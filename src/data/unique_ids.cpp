@@ -7,8 +7,8 @@
 #include "data/dialect.h"
 #include "data/internal/db_log.h"
 #include "logging/error_policy.h"
+#include "logging/log_files.h"
 #include "platform/clock.h"
-#include "platform/event_loop.h"
 #include "platform/files.h"
 #include "util/module_name.h"
 #include "util/random.h"
@@ -70,7 +70,7 @@ int get_unique(DBObject& db) {
   int id = get_unique2(db);
   int retries = 0;
   while (id == -1 && retries < 5) {
-    if (retries > 0) platform::wait_seconds(db.Settings().short_timeout + rnd());
+    if (retries > 0) wait_or_stop(db.Settings().short_timeout + rnd());
     ++retries;
     id = get_unique2(db);
   }

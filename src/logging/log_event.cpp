@@ -1,10 +1,10 @@
 #include "logging/log_event.h"
 
-#include <optional>
 #include <string>
 
 #include "logging/error_policy.h"
 #include "logging/internal/best_effort.h"
+#include "logging/log_files.h"
 #include "logging/log_state.h"
 #include "logging/log_triggers.h"
 #include "logging/monitor_link.h"
@@ -35,24 +35,11 @@ bool level_passes(std::string_view level, int log_level) {
          (text::iequals(level, "debug") && log_level >= 3);
 }
 
-// Counts this call in log_depth for its whole length, also when a step fails.
-class DepthGuard {
- public:
-  explicit DepthGuard(int& depth) : depth_(depth), entry_(depth) { ++depth_; }
-  ~DepthGuard() { depth_ = entry_; }
-  DepthGuard(const DepthGuard&) = delete;
-  DepthGuard& operator=(const DepthGuard&) = delete;
-  bool outermost() const { return entry_ == 0; }
-
- private:
-  int& depth_;
-  int entry_;
-};
-
 void queue_disk_lines(Targets to, const std::string& stamp, const std::string& safe) {
   LogState& s = log_state();
   if (to.disk) s.disk_log_queue.push_back({stamp + "  " + safe});
   if (to.message) s.message_log_queue.push_back({stamp + "  " + std::string(kModuleName) + " " + safe});
+  if ((to.disk || to.message) && !s.flush_due) s.flush_due = platform::steady_after(1);
 }
 
 void count_message_reports(std::string_view text) {
@@ -92,19 +79,13 @@ const std::string& time_stamp() {
 void log_event(std::string_view level, std::string_view target, std::string_view category,
                std::string_view text) {
   LogState& s = log_state();
-  let_events_run();
   if (ErrorPolicy* policy = reporter().policy()) policy->start_afresh();
   if (!level_passes(level, s.log_level)) return;
 
-  DepthGuard depth(s.log_depth);
-  // Events run inside this call and may report too: only the outermost call may use the
-  // shared builder.
-  std::optional<StringBuilder> own;
   const std::string stamp = time_stamp();
   if (category != "running") run_log_triggers(text, stamp);
   std::string safe;
-  best_effort([&] { safe = sanitize_log_text(text, depth.outermost() ? s.log_builder : own.emplace(platform::page_size())); });
-  let_events_run();
+  best_effort([&] { safe = sanitize_log_text(text, s.log_builder); });
 
   Targets to = targets_of(target);
   count_message_reports(text);
@@ -113,7 +94,7 @@ void log_event(std::string_view level, std::string_view target, std::string_view
   if (s.log_to_disk) best_effort([&] { queue_disk_lines(to, stamp, safe); });
   if (to.monitor && monitor_enabled())
     best_effort([&] { report_to_monitors(to, stamp, text::to_lower(category), safe); });
-  let_events_run();
+  if (s.flush_due && platform::clock().steady_now() >= *s.flush_due) flush_log_queues();
 }
 
 }  // namespace dexweb

@@ -13,7 +13,6 @@
 #include "data/log_capture.h"
 #include "logging/log_state.h"
 #include "platform/clock.h"
-#include "platform/event_loop.h"
 #include "support/child_process.h"
 
 namespace dexweb {
@@ -67,16 +66,11 @@ TEST(UniqueIdsEmbedded, SuccessOnTheThirdAttemptIsLogged) {
   database->exec("ALTER TABLE counters RENAME TO counters_away");
   platform::ManualClock clock{std::chrono::system_clock::now()};
   platform::ScopedClock scoped{clock};
-  auto& loop = platform::event_loop();
-  bool back = false;
-  auto timer = loop.add_timer(std::chrono::milliseconds(500), [&] {
-    if (!std::exchange(back, true)) database->exec("ALTER TABLE counters_away RENAME TO counters");
-  }, true);
+  clock.at(std::chrono::milliseconds(500), [&] { database->exec("ALTER TABLE counters_away RENAME TO counters"); });
   test::LogCapture log;
   DBObject db(database->settings());
   db.Counter().record_id = 1;
   EXPECT_EQ(get_unique(db), 1);
-  loop.remove_timer(timer);
   EXPECT_EQ(log.count_starting("Get_Unique2 warning: "), 2);
   EXPECT_EQ(log.count_starting("get_unique retry was successful"), 1);
   EXPECT_EQ(db.Counter().failures, 0);
