@@ -131,6 +131,12 @@ TEST_F(StopInsideWaits, ASigtermDuringTheNoticesRetriesStopsAtOnceAndTheNextRunS
     ASSERT_TRUE(wait_until([&] { return files_in(home + "log/badmsg").size() == 1; })) << module.stderr_text();
     expect_clean_stop(stop_during_retries(module));
   }
+  {
+    auto conn = platform::SqliteConnection::open(home + "data/velotrax.db");
+    auto state = conn.prepare("SELECT [dexweb_state] FROM [control]");
+    ASSERT_TRUE(state.step());
+    EXPECT_EQ(state.column_text(0), "0") << "the stop sequence marks the module stopped";
+  }
   std::filesystem::remove(home + "data/MailOut");
   std::filesystem::create_directory(home + "data/MailOut");
   ChildProcess again({DEXWEB_BIN}, env());
