@@ -13,7 +13,7 @@
 #include "data/internal/odbc_engine.h"
 #include "data/internal/sqlite_engine.h"
 #include "platform/clock.h"
-#include "platform/event_loop.h"
+#include "logging/log_files.h"
 #include "platform/file_identity.h"
 #include "platform/files.h"
 #include "util/datetime.h"
@@ -94,7 +94,7 @@ void DBObject::open_step(int& attempts, int retries, Step&& step) {
 
     db_warning("Warning - DbObject.OpenDb:" + signed_number(number) + " " + description + " - Retrying...");
     for (const auto& line : lines) db_warning(std::string(uses_server_ ? "ADO: " : "DAO: ") + line);
-    platform::wait_seconds(settings_.short_timeout + rnd());
+    wait_or_stop(settings_.short_timeout + rnd());
   }
 }
 
@@ -254,10 +254,7 @@ void DBObject::move_stale_aside() {
   }
 }
 
-void DBObject::CloseDb() {
-  close_connection();
-  platform::process_pending();
-}
+void DBObject::CloseDb() { close_connection(); }
 
 void DBObject::close_connection() {
   if (!opened_) return;
@@ -280,9 +277,7 @@ void DBObject::close_connection() {
 
 void DBObject::reconnect() {
   CloseDb();
-  platform::process_pending();
   OpenDb(1);
-  platform::process_pending();
 }
 
 void free_recordset(std::unique_ptr<Recordset>& rs) {

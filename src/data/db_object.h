@@ -28,7 +28,8 @@
 // A time-out of 0 makes Execute, ExecuteRA and BulkExecute quiet: one attempt with a 1 s
 // time-out, and a failure ends the call without a message or an error, except that a
 // damaged database (3049 corrupt, 3343 not a database) is raised, final, as above.
-// Waits let the event loop run (timers and signals may run meanwhile).
+// Retry waits serve no event; a stop requested before or during one throws
+// platform::StopRequested, and a transaction under way is rolled back on its way out.
 
 #include <cstddef>
 #include <functional>
@@ -92,7 +93,7 @@ class DBObject {
   // "DB authentication error") are raised at once.
   bool OpenDb(int retries = -1);
   // Closes the connection (errors ignored; see CheckDatabaseFile for a file that left its
-  // path), then lets the event loop run.
+  // path).
   void CloseDb();
 
   // Runs a query and returns its rows as a forward-only, read-only snapshot; nullptr when
@@ -183,8 +184,8 @@ class DBObject {
   // Runs steps 0..count-1 that open, fill and commit one transaction (step(i) runs step i,
   // text(i) is its SQL for the log, after(i) follows each success). Returns false when a
   // swallowed failure ended it early.
-  template <typename Text, typename Step, typename After>
-  bool run_transaction(StepPolicy& policy, std::size_t count, Text&& text, Step&& step, After&& after);
+  template <typename Text, typename Step>
+  bool run_transaction(StepPolicy& policy, std::size_t count, Text&& text, Step&& step);
   // The retry policy after a failed step: true to run it again, false when the failure was
   // swallowed; raises when giving up.
   bool retry_after(StepPolicy& policy, const DbFailure& failure, std::string_view sql);
@@ -202,7 +203,7 @@ class DBObject {
   // Renames each noted file to its name + ".stale-" + yyyymmddhhnnss, with a general log
   // line; raises the file error when one cannot be, which stays noted.
   void move_stale_aside();
-  // CloseDb without letting events run (the destructor's close).
+  // The close of CloseDb and of the destructor.
   void close_connection();
   // The engine as the object keeps it (decorated for tests).
   void install(std::unique_ptr<DbEngine> engine);

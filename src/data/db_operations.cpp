@@ -9,7 +9,7 @@
 #include "data/internal/db_messages.h"
 #include "data/internal/error_numbers.h"
 #include "logging/error_policy.h"
-#include "platform/event_loop.h"
+#include "logging/log_files.h"
 #include "util/random.h"
 
 namespace dexweb {
@@ -94,12 +94,12 @@ bool DBObject::retry_after(StepPolicy& p, const DbFailure& f, std::string_view s
     raise_final(f.number(), raised_description(f, sql), f.source());
   }
   if (p.counter == 1) {
-    platform::wait_seconds(first_wait(server, p.bulk));
+    wait_or_stop(first_wait(server, p.bulk));
     return true;
   }
   log_retry(p, f, engine_ ? engine_->ErrorPrefix() : (server ? "ADO: " : "DAO: "), sql);
   if (!p.bulk && p.default_timeout) *p.timeout = settings_.medium_timeout;
-  platform::wait_seconds(settings_.medium_timeout + rnd());
+  wait_or_stop(settings_.medium_timeout + rnd());
   if (!p.bulk && server && (p.counter > 2 || p.counter == settings_.retries)) reconnect();
   return true;
 }
@@ -119,8 +119,8 @@ DBObject::Outcome DBObject::run_step(StepPolicy& p, std::string_view sql, Step&&
 
 // p.counter counts the failures of the furthest step that has failed: running the steps
 // before it again, after a restart, does not renew its budget.
-template <typename Text, typename Step, typename After>
-bool DBObject::run_transaction(StepPolicy& p, std::size_t count, Text&& text, Step&& step, After&& after) {
+template <typename Text, typename Step>
+bool DBObject::run_transaction(StepPolicy& p, std::size_t count, Text&& text, Step&& step) {
   p.counter = 0;
   std::size_t failing = 0;
   std::size_t next = 0;
@@ -139,7 +139,6 @@ bool DBObject::run_transaction(StepPolicy& p, std::size_t count, Text&& text, St
       if (!held) next = 0;
       continue;
     }
-    after(next);
     ++next;
   }
   return true;
@@ -260,12 +259,9 @@ bool DBObject::bulk_batched(const std::vector<StatementBatch>& batches, StepPoli
     if (timeout == -1) timeout = batches[i].statements * short_timeout;
     engine().RunStatement(batches[i].statement, timeout);
   };
-  auto after = [](std::size_t) { platform::process_pending(); };
-  if (use_transaction) return run_transaction(p, batches.size(), text, step, after);
-  for (std::size_t i = 0; i < batches.size(); ++i) {
+  if (use_transaction) return run_transaction(p, batches.size(), text, step);
+  for (std::size_t i = 0; i < batches.size(); ++i)
     if (run_step(p, text(i), [&] { step(i); }) == Outcome::Swallowed) return false;
-    after(i);
-  }
   return true;
 }
 
@@ -284,20 +280,16 @@ bool DBObject::bulk_singles(NVPList& list, StepPolicy& p, int& timeout, bool use
   auto compose = [&](std::size_t i) {
     sql = (i == 0 ? prefix : std::string()) + list.GetNameByIndex(static_cast<int>(i) + 1);
   };
-  auto after = [](std::size_t i) {
-    if ((i + 1) % 50 == 0) platform::process_pending();
-  };
   if (use_transaction) {
     auto step = [&](std::size_t i) {
       compose(i);
       engine().Run(sql, timeout);
     };
-    return run_transaction(p, count, text, step, after);
+    return run_transaction(p, count, text, step);
   }
   for (std::size_t i = 0; i < count; ++i) {
     compose(i);
     if (run_step(p, sql, [&] { engine().Run(sql, timeout); }) == Outcome::Swallowed) return false;
-    after(i);
   }
   return true;
 }
@@ -316,9 +308,6 @@ bool DBObject::bulk_embedded(const std::vector<SqlStatement>& list, StepPolicy& 
     return sql;
   };
   const SqlStatement begin(dialect.begin_statement()), commit(dialect.batch_commit_entry());
-  auto after = [&](std::size_t i) {
-    if (i > 0 && i <= entries && i % 50 == 0) platform::process_pending();
-  };
   bool done = true;
   if (use_transaction) {
     // Step 0 begins, steps 1..entries are the entries, the last one commits.
@@ -326,15 +315,13 @@ bool DBObject::bulk_embedded(const std::vector<SqlStatement>& list, StepPolicy& 
       current = i == 0 ? &begin : i <= entries ? &list[i - 1] : &commit;
       engine().RunStatement(*current, timeout);
     };
-    done = run_transaction(p, entries + 2, text, step, after);
+    done = run_transaction(p, entries + 2, text, step);
   } else {
     for (std::size_t i = 1; done && i <= entries; ++i) {
       current = &list[i - 1];
       done = run_step(p, inline_values(*current), [&] { engine().RunStatement(*current, timeout); }) == Outcome::Done;
-      after(i);
     }
   }
-  platform::process_pending();
   return done;
 }
 

@@ -2,7 +2,7 @@
 
 #include "data/unique_ids.h"
 #include "intake/internal/intake_log.h"
-#include "platform/event_loop.h"
+#include "logging/log_files.h"
 #include "platform/file_helpers.h"
 #include "platform/folder_entry.h"
 #include "platform/private_files.h"
@@ -83,7 +83,7 @@ bool save_bad_copy(WebMessage& msg, const RegistrySettings& registry) {
   if (msg.bad_copy_made) return true;
   if (msg.bad_copy_path.empty()) msg.bad_copy_path = make_bad_copy_path(registry);
   for (int i = 0; i < kCopyAttempts && !msg.bad_copy_made; ++i) {
-    if (i > 0) platform::wait_seconds(kCopyPause);
+    if (i > 0) wait_or_stop(kCopyPause);
     msg.bad_copy_made = write_under_free_name(msg.bad_copy_path, msg.bytes, registry);
   }
   if (msg.bad_copy_made) report_cut(msg.bad_copy_path, msg.cut);

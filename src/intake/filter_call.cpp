@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "data/unique_ids.h"
+#include "logging/log_files.h"
 #include "platform/dynamic_library.h"
+#include "platform/event_loop.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "util/runtime_error.h"
@@ -81,7 +83,12 @@ std::string call_run_filter(const std::string& library_path, const std::string& 
 
 void run_filter_program(const std::string& program, const FilterCall& call, std::chrono::seconds limit) {
   using End = platform::ProgramRun::End;
+  // Nothing flushes the log while the program runs.
+  flush_log_queues();
   platform::ProgramRun run = platform::run_and_wait(program_arguments(program, call), limit);
+  // A stop asked for meanwhile gave the program the rest of its time, no more: the message
+  // is left, unfiltered, for the next run.
+  if (platform::stop_requested()) throw platform::StopRequested{};
   switch (run.end) {
     case End::Exited: return;
     case End::NotStarted:

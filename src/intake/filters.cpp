@@ -7,7 +7,6 @@
 #include "intake/internal/filter_text.h"
 #include "intake/internal/intake_log.h"
 #include "logging/log_event.h"
-#include "platform/event_loop.h"
 #include "platform/file_helpers.h"
 #include "platform/private_files.h"
 #include "util/runtime_error.h"
@@ -79,7 +78,6 @@ Outcome answer_in_file(const std::string& path) {
 void write_file_concerned(const std::optional<std::string>& content, const std::string& path) {
   if (!content) return;
   platform::create_exclusive(path, *content);
-  platform::process_pending();
 }
 
 Outcome through_library_text(const FilterKind& kind, const std::string& library, const FilterContext& ctx,

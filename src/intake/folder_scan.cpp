@@ -8,7 +8,7 @@
 #include "intake/internal/intake_log.h"
 #include "intake/leftover_files.h"
 #include "intake/writer_watch.h"
-#include "platform/event_loop.h"
+#include "logging/log_files.h"
 #include "platform/folder.h"
 
 namespace dexweb {
@@ -21,7 +21,7 @@ Writer writer_of(const platform::FolderEntry& entry, const std::string& name, Wr
   for (;;) {
     const Writer writer = writers.writer(entry, name);
     if (writer != Writer::Settling || wait_left <= 0) return writer;
-    platform::wait_seconds(kWriterPollSeconds);
+    wait_or_stop(kWriterPollSeconds);
     wait_left -= kWriterPollSeconds;
   }
 }

@@ -22,7 +22,6 @@
 #include "logging/log_event.h"
 #include "logging/stderr_echo.h"
 #include "platform/accounts.h"
-#include "platform/event_loop.h"
 #include "platform/file_helpers.h"
 #include "platform/folder.h"
 #include "platform/folder_entry.h"

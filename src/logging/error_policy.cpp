@@ -10,8 +10,6 @@
 #include "logging/sanitize.h"
 #include "logging/stderr_echo.h"
 #include "platform/clock.h"
-#include "platform/event_loop.h"
-#include "platform/files.h"
 #include "platform/system_info.h"
 #include "util/module_name.h"
 #include "util/random.h"
@@ -44,15 +42,7 @@ void report(const std::string& raw_text, bool to_stderr = true) {
   const std::string text = sanitize_log_text(raw_text, builder);
   if (to_stderr) echo_line(std::string(kModuleName) + ": " + text);
   if (monitor_enabled()) send_to_monitors(line_for_monitor(LogCategory::General, text));
-  if (log_state().log_to_disk) {
-    DirectWrite direct;
-    try {
-      platform::append_file(module_log_path(), log_line(format_datetime(platform::server_now()), text) + "\r\n");
-    } catch (const RuntimeError&) {
-    }
-    platform::process_pending();
-    direct.end();
-  }
+  if (log_state().log_to_disk) write_log_direct(text);
 }
 
 }  // namespace
@@ -126,7 +116,7 @@ void ErrorPolicy::on_error(const RuntimeError& error, std::string_view procedure
   Verdict v = judge(error, procedure);
   if (v.kind == Verdict::Halt) halt(v.text);
   if (v.kind == Verdict::Warn) warn(v.text, v.warning_text);
-  platform::wait_seconds(1 + rnd());
+  wait_or_stop(1 + rnd());
 }
 
 bool is_retryable_db_error(int number) {

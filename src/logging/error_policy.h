@@ -33,6 +33,7 @@ class ErrorPolicy {
   // The error routine of every procedure of the daemon. Returns after the retry wait, or
   // halts (throws ModuleHalted); a halt always runs the stop sequence, so that "Module
   // Stopped" and the monitor's stop status are never missing. A final error halts at once.
+  // A stop requested before or during the retry wait throws platform::StopRequested.
   void on_error(const RuntimeError& error, std::string_view procedure);
 
   // Runs step until it succeeds; each failure goes through on_error with procedure

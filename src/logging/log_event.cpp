@@ -1,6 +1,5 @@
 #include "logging/log_event.h"
 
-#include <optional>
 #include <string>
 
 #include "logging/error_policy.h"
@@ -25,25 +24,12 @@ bool level_passes(LogLevel level, int log_level) {
   return level == LogLevel::General || static_cast<int>(level) <= log_level;
 }
 
-// Counts this call in log_depth for its whole length, also when a step fails.
-class DepthGuard {
- public:
-  explicit DepthGuard(int& depth) : depth_(depth), entry_(depth) { ++depth_; }
-  ~DepthGuard() { depth_ = entry_; }
-  DepthGuard(const DepthGuard&) = delete;
-  DepthGuard& operator=(const DepthGuard&) = delete;
-  bool outermost() const { return entry_ == 0; }
-
- private:
-  int& depth_;
-  int entry_;
-};
-
 void queue_disk_lines(LogTarget to, const std::string& stamp, const std::string& safe) {
   LogState& s = log_state();
-  if (has_target(to, LogTarget::Disk)) s.disk_log_queue.push_back({log_line(stamp, safe)});
-  if (has_target(to, LogTarget::Message))
-    s.message_log_queue.push_back({log_line(stamp, std::string(kModuleName) + " " + safe)});
+  const bool disk = has_target(to, LogTarget::Disk), message = has_target(to, LogTarget::Message);
+  if (disk) s.disk_log_queue.push_back({log_line(stamp, safe)});
+  if (message) s.message_log_queue.push_back({log_line(stamp, std::string(kModuleName) + " " + safe)});
+  if ((disk || message) && !s.flush_due) s.flush_due = platform::steady_after(1);
 }
 
 void report_to_monitors(LogTarget to, const std::string& stamp, LogCategory category, const std::string& safe) {
@@ -86,26 +72,20 @@ std::string_view category_name(LogCategory category) {
 
 void log_event(LogLevel level, LogTarget to, LogCategory category, std::string_view text) {
   LogState& s = log_state();
-  let_events_run();
   if (ErrorPolicy* policy = reporter().policy()) policy->start_afresh();
   if (!level_passes(level, s.log_level)) return;
 
-  DepthGuard depth(s.log_depth);
-  // Events run inside this call and may report too: only the outermost call may use the
-  // shared builder.
-  std::optional<StringBuilder> own;
   const std::string stamp = time_stamp();
   if (category != LogCategory::Running) run_log_triggers(text, stamp);
   std::string safe;
-  best_effort([&] { safe = sanitize_log_text(text, depth.outermost() ? s.log_builder : own.emplace(platform::page_size())); });
-  let_events_run();
+  best_effort([&] { safe = sanitize_log_text(text, s.log_builder); });
 
   if (has_target(to, LogTarget::Disk) && level == LogLevel::General && echoes_log_lines())
     best_effort([&] { echo_line(log_line(stamp, safe)); });
   if (s.log_to_disk) best_effort([&] { queue_disk_lines(to, stamp, safe); });
   if (has_target(to, LogTarget::Monitor) && monitor_enabled())
     best_effort([&] { report_to_monitors(to, stamp, category, safe); });
-  let_events_run();
+  if (s.flush_due && platform::clock().steady_now() >= *s.flush_due) flush_log_queues();
 }
 
 void log_general(std::string_view text) { log_event(LogLevel::General, kMonitorDisk, LogCategory::General, text); }

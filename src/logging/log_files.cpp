@@ -6,34 +6,17 @@
 #include "logging/log_state.h"
 #include "logging/reporter.h"
 #include "platform/clock.h"
+#include "platform/event_loop.h"
 #include "platform/files.h"
 #include "util/module_name.h"
 
 namespace dexweb {
 namespace {
 
-constexpr double kWaitStep = 0.1;
-constexpr int kFlushWaitSteps = 20;
-constexpr int kDirectWaitSteps = 10;
 constexpr std::size_t kMaxQueuedLines = 100000;
 // A flush appends the queue in pieces of about this size, so that a long queue needs no
 // second copy of itself in memory.
 constexpr std::size_t kFlushChunkBytes = 64 * 1024;
-
-class BusyFlag {
- public:
-  explicit BusyFlag(bool& flag) : flag_(flag) { flag_ = true; }
-  ~BusyFlag() { flag_ = false; }
-  BusyFlag(const BusyFlag&) = delete;
-  BusyFlag& operator=(const BusyFlag&) = delete;
-
- private:
-  bool& flag_;
-};
-
-void wait_while_flushing(int steps) {
-  for (int i = 0; i < steps && log_state().flush_busy; ++i) best_effort([] { platform::wait_seconds(kWaitStep); });
-}
 
 // Log lines are sanitised to ASCII, so each entry is its line's bytes and CR LF.
 std::size_t entry_bytes(const QueuedLine& q) { return q.line.size() + 2; }
@@ -79,7 +62,7 @@ std::string next_chunk(const LogQueue& queue, std::size_t limit, std::size_t& n)
 // write that fails part-way drops what it wrote (see QueuedLine).
 void flush_queue(LogQueue& queue, const std::string& path) {
   std::size_t left = queue.size();
-  if (left == 0 || log_state().direct_busy) return;
+  if (left == 0) return;
   while (left > 0) {
     std::size_t n = 0;
     const std::string chunk = next_chunk(queue, left, n);
@@ -94,7 +77,6 @@ void flush_queue(LogQueue& queue, const std::string& path) {
     queue.erase(queue.begin(), queue.begin() + static_cast<std::ptrdiff_t>(n));
     left -= n;
   }
-  let_events_run();
 }
 
 bool all_queues_empty(const LogState& s) {
@@ -105,8 +87,8 @@ bool all_queues_empty(const LogState& s) {
 
 void flush_log_queues() {
   LogState& s = log_state();
-  if (all_queues_empty(s) || s.direct_busy || s.flush_busy) return;
-  BusyFlag busy(s.flush_busy);
+  s.flush_due.reset();
+  if (all_queues_empty(s)) return;
   best_effort([&] {
     // An empty Log_Dir would make these names relative to the working folder, which is "/"
     // under the service manager: the queues use the same fallback folder as direct lines.
@@ -115,47 +97,21 @@ void flush_log_queues() {
     best_effort([&] { flush_queue(s.message_log_queue, dir + "Velotrax.log"); });
     best_effort([&] { flush_queue(s.gui_log_queue, dir + "VTGUI.log"); });
   });
-}
-
-void flush_log_queues_after_running_flush() {
-  wait_while_flushing(kFlushWaitSteps);
-  flush_log_queues();
-}
-
-void begin_direct_write() {
-  flush_log_queues_after_running_flush();
-  log_state().direct_busy = true;
-  try {
-    wait_while_flushing(kDirectWaitSteps);
-  } catch (...) {
-    log_state().direct_busy = false;
-    throw;
-  }
-}
-
-void end_direct_write() {
-  log_state().direct_busy = false;
-  flush_log_queues_after_running_flush();
-}
-
-DirectWrite::~DirectWrite() {
-  if (!ended_) log_state().direct_busy = false;
-}
-
-void DirectWrite::end() {
-  ended_ = true;
-  end_direct_write();
+  // Lines a failed write left wait for the next second, not for every report.
+  if (!all_queues_empty(s)) s.flush_due = platform::steady_after(1);
 }
 
 void write_log_direct(std::string_view text) {
-  DirectWrite direct;
-  let_events_run();
+  flush_log_queues();
   best_effort([&] {
     std::string line = log_line(format_datetime(platform::server_now()), text) + "\r\n";
     platform::append_file(module_log_path(), line);
   });
-  let_events_run();
-  direct.end();
+}
+
+void wait_or_stop(double seconds) {
+  flush_log_queues();
+  if (!platform::wait_unless_stopped(seconds)) throw platform::StopRequested{};
 }
 
 std::string module_log_path() { return log_folder() + std::string(kModuleName) + ".log"; }

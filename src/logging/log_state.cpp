@@ -1,6 +1,7 @@
 #include "logging/log_state.h"
 
 #include "platform/clock.h"
+#include "platform/event_loop.h"
 
 namespace dexweb {
 
@@ -20,6 +21,7 @@ void reset_log_state() { log_state() = LogState{}; }
 
 void reset_process_state() {
   platform::set_server_time_offset(std::chrono::milliseconds{0});
+  platform::clear_stop_request();
   reset_log_state();
 }
 

@@ -1,16 +1,17 @@
 #pragma once
-// The logging's state: what the settings row asks of the log, the log_event calls in
-// progress, the lines waiting for the log timer, the interlock of the two disk writers, the
-// log triggers and the monitor link. The reporter of the run holds it (logging/reporter.h).
+// The logging's state: what the settings row asks of the log, the lines waiting for the
+// log timer, the log triggers and the monitor link. The reporter of the run holds it (logging/reporter.h).
 
 #include <chrono>
 #include <cstddef>
 #include <deque>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "logging/log_triggers.h"
 #include "logging/monitor_settings.h"
+#include "platform/clock.h"
 #include "platform/system_info.h"
 #include "util/string_builder.h"
 
@@ -35,16 +36,15 @@ std::string queued_text(const LogQueue& queue);
 struct LogState {
   bool log_to_disk = true;
   int log_level = 3;
-  // log_event calls in progress and the builder of the outermost one.
-  int log_depth = 0;
+  // The builder log_event sanitises its text in.
   StringBuilder log_builder{platform::page_size()};
-  // Disk lines waiting for flush_log_queues, oldest first.
+  // Disk lines waiting for flush_log_queues, oldest first, and when log_event flushes them
+  // itself (a second after the oldest was queued or the last flush failed): the log timer
+  // does not run while a poll works.
   LogQueue disk_log_queue;
   LogQueue message_log_queue;
   LogQueue gui_log_queue;
-  // The interlock of the queued and the direct disk writer.
-  bool flush_busy = false;
-  bool direct_busy = false;
+  std::optional<platform::SteadyPoint> flush_due;
   LogTriggerTable log_triggers;
   MonitorSettings monitor;
   // The time stamp of log lines, formatted once per second: the second (UTC plus the
@@ -59,8 +59,8 @@ LogState& log_state();
 // Puts the installed reporter's state back to its start values (tests).
 void reset_log_state();
 
-// Puts the process-wide values back to their start values: the gateway time offset and the
-// installed reporter's state (a run's start, tests).
+// Puts the process-wide values back to their start values: the gateway time offset, the
+// stop request and the installed reporter's state (a run's start, tests).
 void reset_process_state();
 
 }  // namespace dexweb

@@ -146,7 +146,7 @@ void log_held_back_rows(LogTriggerTable& table, platform::TimePoint now) {
   for (LogTrigger& row : table.rows) {
     if (row.held_back == 0) continue;
     if (!may_start(row, now) && now - row.held_since < kTriggerStartWindow) continue;
-    // Cleared first: the report below lets events run, and they may report too.
+    // Cleared first: the report below comes through the triggers again.
     int count = std::exchange(row.held_back, 0);
     std::string line = "Log trigger \"" + row.match + "\" was held back " + std::to_string(count) +
                        (count == 1 ? " time" : " times");

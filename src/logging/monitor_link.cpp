@@ -54,7 +54,6 @@ void send_to_monitors(std::string_view payload) {
   const int port = m.port_number;
   std::string bytes = text::encode_1252(payload);
   m.sender.send(m.host, port, bytes);
-  let_events_run();
   for (const FurtherMonitor& further : m.further)
     if (further.enabled && !further.resolved.empty()) m.sender.send(further.resolved, port, bytes);
 }

@@ -1,5 +1,6 @@
 #include "platform/clock.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <string>
@@ -29,11 +30,28 @@ ManualClock::ManualClock(TimePoint start) : now_(start) {}
 int ManualClock::wait(std::span<pollfd> fds, SteadyPoint deadline) {
   int rc = ::poll(fds.data(), fds.size(), 0);
   if (rc < 0 && errno == EINTR) rc = 0;
-  if (rc == 0 && deadline > steady_) {
-    now_ += std::chrono::duration_cast<TimePoint::duration>(deadline - steady_);
-    steady_ = deadline;
+  if (rc != 0) return rc;
+  const auto next = std::min_element(alarms_.begin(), alarms_.end(),
+                                     [](const Alarm& a, const Alarm& b) { return a.due < b.due; });
+  if (next != alarms_.end() && next->due <= deadline) {
+    move_to(next->due);
+    const std::function<void()> action = std::move(next->action);
+    alarms_.erase(next);
+    action();
+    return 0;
   }
-  return rc;
+  move_to(deadline);
+  return 0;
+}
+
+void ManualClock::at(std::chrono::milliseconds after, std::function<void()> action) {
+  alarms_.push_back({steady_ + after, std::move(action)});
+}
+
+void ManualClock::move_to(SteadyPoint point) {
+  if (point <= steady_) return;
+  now_ += std::chrono::duration_cast<TimePoint::duration>(point - steady_);
+  steady_ = point;
 }
 
 SteadyPoint steady_after(double seconds) {

@@ -8,8 +8,10 @@
 #include <poll.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <span>
+#include <vector>
 
 #include "util/datetime.h"
 #include "util/scoped_pointer.h"
@@ -40,8 +42,9 @@ class SystemClock final : public Clock {
 };
 
 // A clock that only moves when told to or when a wait would block: a wait that finds no
-// ready descriptor jumps straight to its deadline. advance moves both times; set moves the
-// wall time alone, as an operator's or NTP's step of the system clock does.
+// ready descriptor jumps straight to its deadline, or to the next alarm before it. advance
+// moves both times; set moves the wall time alone, as an operator's or NTP's step of the
+// system clock does.
 class ManualClock final : public Clock {
  public:
   explicit ManualClock(TimePoint start);
@@ -53,10 +56,20 @@ class ManualClock final : public Clock {
     steady_ += d;
   }
   void set(TimePoint t) { now_ = t; }
+  // Runs action once, when a wait carries the steady time `after` past now: what another
+  // program does while the module waits. The wait then returns 0 early.
+  void at(std::chrono::milliseconds after, std::function<void()> action);
 
  private:
+  struct Alarm {
+    SteadyPoint due;
+    std::function<void()> action;
+  };
+  void move_to(SteadyPoint point);
+
   TimePoint now_;
   SteadyPoint steady_{};
+  std::vector<Alarm> alarms_;
 };
 
 // steady_now() + seconds.

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <csignal>
@@ -13,10 +14,13 @@
 namespace dexweb::platform {
 namespace {
 
-// The self-pipe that carries signal numbers from handlers to the loop.
+// The process's signal state: the self-pipe that carries signal numbers from handlers to
+// the loop, the actions, the signals taken from the pipe but not yet acted on (a wait below
+// the loop takes them so that the pipe does not keep waking it), and the stop request.
 struct SignalPipe {
   Fd read_end, write_end;
   std::array<EventLoop::Callback, NSIG> actions;
+  std::array<bool, NSIG> noted{};
   SignalPipe() {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
@@ -32,17 +36,51 @@ SignalPipe& signal_pipe() {
 }
 
 int g_signal_write_fd = -1;
-// Set by the handler next to the pipe write, so that the loop knows without a system call
-// whether the pipe holds anything.
-std::atomic<bool> g_signal_noted{false};
+// Set by a stop signal's handler; read by every wait below the loop.
+std::atomic<bool> g_stop_requested{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void note_signal(int signo) {
   int saved = errno;
-  g_signal_noted.store(true, std::memory_order_relaxed);
   unsigned char b = static_cast<unsigned char>(signo);
   if (g_signal_write_fd >= 0) [[maybe_unused]] auto r = ::write(g_signal_write_fd, &b, 1);
   errno = saved;
+}
+
+extern "C" void note_stop_signal(int signo) {
+  g_stop_requested.store(true, std::memory_order_relaxed);
+  note_signal(signo);
+}
+
+void install_handler(int signo, EventLoop::Callback action, void (*handler)(int)) {
+  SignalPipe& p = signal_pipe();
+  g_signal_write_fd = p.write_end.get();
+  p.actions[signo] = std::move(action);
+  struct sigaction sa {};
+  sa.sa_handler = handler;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  ::sigaction(signo, &sa, nullptr);
+}
+
+// Moves the signal numbers waiting in the pipe into `noted`.
+void take_signals() {
+  SignalPipe& p = signal_pipe();
+  unsigned char buf[64];
+  ssize_t n;
+  while ((n = ::read(p.read_end.get(), buf, sizeof buf)) > 0)
+    for (ssize_t i = 0; i < n; ++i) p.noted[buf[i]] = true;
+}
+
+bool any_noted() {
+  const auto& noted = signal_pipe().noted;
+  return std::find(noted.begin(), noted.end(), true) != noted.end();
+}
+
+void act_on_signals() {
+  SignalPipe& p = signal_pipe();
+  for (std::size_t signo = 0; signo < p.noted.size(); ++signo)
+    if (std::exchange(p.noted[signo], false) && p.actions[signo]) p.actions[signo]();
 }
 
 }  // namespace
@@ -52,7 +90,6 @@ struct EventLoop::Timer {
   std::chrono::milliseconds interval;
   Callback tick;
   bool enabled;
-  bool running = false;
   SteadyPoint due;
 };
 
@@ -60,15 +97,14 @@ EventLoop::EventLoop() = default;
 EventLoop::~EventLoop() = default;
 
 EventLoop::TimerId EventLoop::add_timer(std::chrono::milliseconds interval, Callback tick, bool enabled) {
-  auto t = std::make_unique<Timer>(Timer{next_id_++, interval, std::move(tick), enabled, false,
-                                         clock().steady_now() + interval});
-  timers_.push_back(std::move(t));
+  timers_.push_back(std::make_unique<Timer>(Timer{next_id_++, interval, std::move(tick), enabled,
+                                                  clock().steady_now() + interval}));
   return timers_.back()->id;
 }
 
 EventLoop::Timer* EventLoop::find(TimerId id) {
   for (auto& t : timers_)
-    if (t && t->id == id) return t.get();
+    if (t->id == id) return t.get();
   return nullptr;
 }
 
@@ -96,13 +132,7 @@ std::chrono::milliseconds EventLoop::interval(TimerId id) const {
 }
 
 void EventLoop::remove_timer(TimerId id) {
-  // Deferred: the slot is emptied, never erased, so a tick that removes a timer while the
-  // loop walks the list does not invalidate the walk.
-  for (auto& t : timers_)
-    if (t && t->id == id) {
-      t->enabled = false;
-      t->tick = nullptr;
-    }
+  std::erase_if(timers_, [id](const auto& t) { return t->id == id; });
 }
 
 void EventLoop::fire_soon(TimerId id) {
@@ -115,98 +145,60 @@ EventLoop::ReaderId EventLoop::add_reader(int fd, Callback ready) {
 }
 
 void EventLoop::remove_reader(ReaderId id) {
-  // Emptied, not erased, for the same reason as timers.
-  for (Reader& r : readers_)
-    if (r.id == id) {
-      r.fd = -1;
-      r.ready = nullptr;
-    }
+  std::erase_if(readers_, [id](const Reader& r) { return r.id == id; });
 }
 
-void EventLoop::on_signal(int signo, Callback action) {
-  SignalPipe& p = signal_pipe();
-  g_signal_write_fd = p.write_end.get();
-  p.actions[signo] = std::move(action);
-  struct sigaction sa {};
-  sa.sa_handler = note_signal;
-  sigemptyset(&sa.sa_mask);
-  sa.sa_flags = SA_RESTART;
-  ::sigaction(signo, &sa, nullptr);
+void EventLoop::on_signal(int signo, Callback action) { install_handler(signo, std::move(action), note_signal); }
+
+void EventLoop::on_stop_signal(int signo, Callback action) {
+  install_handler(signo, std::move(action), note_stop_signal);
 }
 
 void EventLoop::ignore_signal(int signo) { std::signal(signo, SIG_IGN); }
 
-void EventLoop::drain_signals() {
-  SignalPipe& p = signal_pipe();
-  unsigned char buf[64];
-  ssize_t n;
-  g_signal_noted.store(false, std::memory_order_relaxed);
-  while ((n = ::read(p.read_end.get(), buf, sizeof buf)) > 0)
-    for (ssize_t i = 0; i < n; ++i)
-      if (auto& action = p.actions[buf[i]]) action();
-}
-
 SteadyPoint EventLoop::next_timer_due(SteadyPoint limit) const {
   SteadyPoint next = limit;
   for (const auto& t : timers_)
-    if (t && t->enabled && !t->running && t->tick && t->due < next) next = t->due;
+    if (t->enabled && t->due < next) next = t->due;
   return next;
 }
 
+// A tick may add, remove or reschedule timers: the due ones are chosen first and looked up
+// again, by id, before each fires.
 void EventLoop::fire_due_timers() {
-  for (std::size_t i = 0; i < timers_.size(); ++i) {
-    Timer* t = timers_[i].get();
-    if (!t || !t->enabled || t->running || !t->tick || t->due > clock().steady_now()) continue;
+  std::vector<TimerId> due;
+  for (const auto& t : timers_)
+    if (t->enabled && t->due <= clock().steady_now()) due.push_back(t->id);
+  for (TimerId id : due) {
+    Timer* t = find(id);
+    if (!t || !t->enabled || t->due > clock().steady_now()) continue;
     t->due = clock().steady_now() + t->interval;
-    t->running = true;
-    Callback tick = t->tick;  // the tick may replace or remove its own timer
-    const TimerId id = t->id;
-    try {
-      tick();
-    } catch (...) {
-      // A tick that ends the run (a halt) leaves the timer as usable as one that returned.
-      if (Timer* again = find(id)) again->running = false;
-      throw;
-    }
-    if (Timer* again = find(id)) again->running = false;
+    Callback tick = t->tick;  // the tick may remove its own timer
+    tick();
   }
 }
 
 void EventLoop::run_once(SteadyPoint deadline) {
-  std::erase_if(readers_, [](const Reader& r) { return r.fd < 0; });
   std::vector<pollfd> fds{{signal_pipe().read_end.get(), POLLIN, 0}};
   for (const Reader& r : readers_) fds.push_back({r.fd, POLLIN, 0});
-  if (clock().wait(fds, next_timer_due(deadline)) > 0) {
-    if (fds[0].revents) drain_signals();
-    // A reader's callback may add or remove readers: the walk goes by id.
-    std::vector<ReaderId> ready;
+  // Signals a wait below the loop took from the pipe are acted on without blocking.
+  const SteadyPoint until = any_noted() ? clock().steady_now() : next_timer_due(deadline);
+  std::vector<ReaderId> ready;
+  if (clock().wait(fds, until) > 0) {
+    if (fds[0].revents) take_signals();
     for (std::size_t i = 1; i < fds.size(); ++i)
       if (fds[i].revents) ready.push_back(readers_[i - 1].id);
-    for (ReaderId id : ready)
-      for (std::size_t i = 0; i < readers_.size(); ++i)
-        if (readers_[i].id == id && readers_[i].ready) {
-          Callback callback = readers_[i].ready;
-          callback();
-          break;
-        }
   }
+  act_on_signals();
+  // A reader's callback may add or remove readers: the walk goes by id.
+  for (ReaderId id : ready)
+    for (const Reader& r : readers_)
+      if (r.id == id) {
+        Callback callback = r.ready;
+        callback();
+        break;
+      }
   fire_due_timers();
-}
-
-bool EventLoop::anything_due() const {
-  return g_signal_noted.load(std::memory_order_relaxed) ||
-         next_timer_due(SteadyPoint::max()) <= clock().steady_now();
-}
-
-void EventLoop::process_pending() {
-  if (anything_due()) run_once(clock().steady_now());
-}
-
-void EventLoop::wait_seconds(double seconds) {
-  const SteadyPoint until = steady_after(seconds);
-  process_pending();
-  while (clock().steady_now() < until) run_once(until);
-  process_pending();
 }
 
 void EventLoop::run_until(const std::function<bool()>& done) {
@@ -216,6 +208,20 @@ void EventLoop::run_until(const std::function<bool()>& done) {
 EventLoop& event_loop() {
   static EventLoop loop;
   return loop;
+}
+
+bool stop_requested() { return g_stop_requested.load(std::memory_order_relaxed); }
+
+void clear_stop_request() { g_stop_requested.store(false, std::memory_order_relaxed); }
+
+bool wait_unless_stopped(double seconds) {
+  const SteadyPoint until = steady_after(seconds);
+  for (;;) {
+    if (stop_requested()) return false;
+    if (clock().steady_now() >= until) return true;
+    pollfd signals{signal_pipe().read_end.get(), POLLIN, 0};
+    if (clock().wait({&signals, 1}, until) > 0) take_signals();
+  }
 }
 
 }  // namespace dexweb::platform

@@ -1,15 +1,12 @@
 #pragma once
 // The process's single-threaded event loop: every timer, signal and watched descriptor of
-// the daemon is served here, on the main thread.
-// Timers fire on the loop's thread; a disabled timer never fires and a timer whose tick is
-// still running is not fired again from a nested wait. Signals only set a flag inside the
-// handler; the loop runs the registered callback on its own thread.
+// the daemon is served here, on the main thread, and only here: the loop is never entered
+// from inside a timer's tick. Signals only set a flag inside the handler; the loop runs the
+// registered callback on its own thread.
 //
-// process_pending() lets whatever is due now run; nothing blocks.
-// It costs no system call unless a signal was noted or a timer is due, so it may be called
-// often. wait_seconds() keeps running due events until its time is up, so a wait inside a
-// timer tick still lets other timers and signals be served. Readers (descriptors watched
-// for input) are served by the loop's waits, not by process_pending().
+// Work below the loop that must wait (retry pauses, a writer that has not finished) waits
+// through wait_unless_stopped, which serves no event: a signal that arrives meanwhile is
+// noted for the loop, and a stop signal ends the wait at once.
 
 #include <chrono>
 #include <functional>
@@ -51,15 +48,14 @@ class EventLoop {
   // Installs a handler for signo whose only work is to note the signal; `action` then runs
   // on the loop. One action per signal; a later call replaces it.
   void on_signal(int signo, Callback action);
+  // The same for a signal that asks the process to stop: its handler also sets the stop
+  // request (stop_requested()), which ends any wait_unless_stopped at once.
+  void on_stop_signal(int signo, Callback action);
 
   // The signal is neither acted on nor ends the process (SIGPIPE from a closed socket).
   void ignore_signal(int signo);
 
-  // Runs what is due now without blocking.
-  void process_pending();
-  // Runs due events until `seconds` have passed on the process clock's steady time.
-  void wait_seconds(double seconds);
-  // Runs events until done() holds; done is asked after each round of events.
+  // Runs events until done() holds; done is asked before each round of events.
   void run_until(const std::function<bool()>& done);
 
  private:
@@ -70,9 +66,7 @@ class EventLoop {
     Callback ready;
   };
   void run_once(SteadyPoint deadline);
-  bool anything_due() const;
   void fire_due_timers();
-  void drain_signals();
   SteadyPoint next_timer_due(SteadyPoint limit) const;
   Timer* find(TimerId id);
   const Timer* find(TimerId id) const;
@@ -86,8 +80,20 @@ class EventLoop {
 // The loop of the process.
 EventLoop& event_loop();
 
-// Shorthands on the process's loop, named as the rest of the module knows them.
-inline void process_pending() { event_loop().process_pending(); }
-inline void wait_seconds(double seconds) { event_loop().wait_seconds(seconds); }
+// Whether a stop signal arrived (see on_stop_signal). Stays set for the rest of the process.
+bool stop_requested();
+// Forgets a stop request (tests, which run many modules in one process).
+void clear_stop_request();
+
+// The one wait of work below the loop: waits up to `seconds` on the process clock, serving
+// no event. True when the time passed; false, at once, when a stop is requested before or
+// during the wait. Never throws.
+bool wait_unless_stopped(double seconds);
+
+// Thrown by work that found a stop request in a wait: it abandons the work in hand (a
+// message's transaction rolls back on the way) up to the loop's owner, which runs the stop
+// sequence. Deliberately not a std::exception, so that no handler of ordinary errors
+// swallows it on its way.
+struct StopRequested {};
 
 }  // namespace dexweb::platform

@@ -49,7 +49,8 @@ bool read_entry(const platform::FolderEntry& entry, std::string& bytes) {
 bool delete_with_retries(const platform::FolderEntry& entry, int attempts, double pause) {
   for (int i = 0; i < attempts; ++i) {
     if (succeeds([&] { entry.remove_if_same(); })) return true;
-    platform::wait_seconds(pause);
+    // A stop cuts the pauses short, not the attempts: the file's work is done.
+    platform::wait_unless_stopped(pause);
   }
   return false;
 }

@@ -1,7 +1,6 @@
 #pragma once
 // File helpers on the platform's file primitives, for the module and dexwebctl alike. None
-// of them raises: each returns false or empty text when the file system refuses. Their
-// pauses let the event loop run. Names are literal: '*' and '?' are ordinary characters of
+// of them raises: each returns false or empty text when the file system refuses. Names are literal: '*' and '?' are ordinary characters of
 // a Linux file name.
 
 #include <cstddef>

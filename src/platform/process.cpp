@@ -11,7 +11,6 @@
 #include <thread>
 #include <utility>
 
-#include "platform/event_loop.h"
 #include "platform/fd.h"
 
 namespace dexweb::platform {
@@ -121,7 +120,6 @@ ProgramRun run_and_wait(const std::vector<std::string>& args, std::chrono::milli
       child.kill_and_reap();
       return {ProgramRun::End::TimedOut, SIGKILL};
     }
-    process_pending();
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }

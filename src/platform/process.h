@@ -20,10 +20,9 @@ struct ProgramRun {
 };
 
 // Starts the program (argv[0] searched in PATH when it has no '/') in a process group of its
-// own and waits for it at most `limit` of real time, whatever clock the module runs on,
-// letting the event loop run between checks. A program still running at the limit, or when
-// an event handler's exception leaves the wait, is killed with its whole process group and
-// reaped.
+// own and waits for it at most `limit` of real time, whatever clock the module runs on; a
+// stop request does not shorten it. A program still running at the limit is killed with its
+// whole process group and reaped.
 ProgramRun run_and_wait(const std::vector<std::string>& argv, std::chrono::milliseconds limit);
 
 // A program started without waiting, whose caller can later ask, without blocking, whether

@@ -2,6 +2,7 @@
 // otherwise the scheduler's velotrax_time, caught on the edge of its next step.
 #include "logging/error_policy.h"
 #include "logging/log_event.h"
+#include "logging/log_files.h"
 #include "logging/named_settings.h"
 #include "platform/clock.h"
 #include "shell/internal/daemon.h"
@@ -44,7 +45,7 @@ void Daemon::align_clock(bool at_first_tick) {
 void Daemon::wait_for_scheduler_tick() {
   last_velotrax_time = settings.velotrax_time;
   for (int i = 0; i < kSchedulerTickWaits && settings.velotrax_time == last_velotrax_time; ++i) {
-    platform::wait_seconds(0.5);
+    wait_or_stop(0.5);
     retried([&] { read_control_row(); });
   }
   if (settings.velotrax_time == last_velotrax_time) {

@@ -64,7 +64,7 @@ void Daemon::load() {
   machine_name = host.empty() ? " " : host;
   first_poll = true;
   poll_timer = loop_.add_timer(milliseconds{100}, [this] { poll_tick(); }, false);
-  log_timer = loop_.add_timer(milliseconds{1000}, [this] { log_tick(); }, true);
+  log_timer = loop_.add_timer(milliseconds{1000}, [] { flush_log_queues(); }, true);
 }
 
 void Daemon::settle_in_home() {
@@ -104,27 +104,24 @@ void Daemon::remove_half_written_files() {
   remove(bad_folder(registry), is_bad_copy_temporary);
 }
 
-void Daemon::log_tick() {
-  loop_.set_enabled(log_timer, false);
-  flush_log_queues();
-  loop_.set_enabled(log_timer, true);
-}
-
 bool Daemon::service_start() {
   service_started_ = true;
   return start_module(*this);
 }
 
 void Daemon::stop_sequence(bool unloading) {
-  // Every step is attempted: an error in one never keeps the process from ending.
+  // Every step is attempted: an error in one never keeps the process from ending, and after
+  // a stop signal a step that would wait for a retry is given up.
   auto step = [](auto&& action) {
     try {
       action();
     } catch (const RuntimeError&) {
+    } catch (const platform::StopRequested&) {
     }
   };
+  // Not cut short by a stop: these pauses are part of the stop itself.
   auto pause = [&] {
-    if (unloading) step([] { platform::wait_seconds(0.1); });
+    if (unloading) platform::clock().wait({}, platform::steady_after(0.1));
   };
   loop_.set_enabled(log_timer, false);
   loop_.set_enabled(poll_timer, false);
@@ -136,7 +133,7 @@ void Daemon::stop_sequence(bool unloading) {
   pause();
   if (!policy.db_error_halted()) step([&] { free_database(db); });
   private_temp.reset();
-  begin_direct_write();
+  flush_log_queues();
 }
 
 bool Daemon::service_mode() const { return registry.Run_Type == "NTService"; }
@@ -171,10 +168,12 @@ int Daemon::run() {
   try {
     loop_.run_until([this] {
       reload_if_requested();
-      return stop_requested_;
+      return stop_requested();
     });
   } catch (const ModuleHalted& halt) {
     return finish(halt);
+  } catch (const platform::StopRequested&) {
+    // The work in hand was abandoned on its way here.
   }
   return finish();
 }

@@ -155,8 +155,7 @@ void Daemon::refuse_database(const std::string& text, const std::string& cause) 
     if (!echoes_log_lines()) echo_line(std::string(kModuleName) + ": " + *line);
   }
   monitor_status(LogCategory::Stopped);
-  flush_log_queues_after_running_flush();
-  platform::process_pending();
+  flush_log_queues();
   policy.note_halt();
   // Under the service manager the module stops as it does for a halt; a program just ends.
   if (service_mode()) throw ModuleHalted{};
@@ -228,7 +227,6 @@ void Daemon::refresh(bool at_first_tick) {
   monitor_status(LogCategory::Running);
   retried([&] { read_settings_row(); });
   retried([&] { read_control_row(); });
-  platform::process_pending();
   if (at_first_tick && load_blacklist) retried([&] { load_blacklist(*this); });
   if (settings.dexweb_pause) {
     if (!at_first_tick) {
@@ -254,7 +252,7 @@ void Daemon::refresh(bool at_first_tick) {
 void Daemon::pause_at_start() {
   retried([&] { write_control_flag("dexweb_state", false, false); });
   for (int i = 0; i < kPauseAtStartSeconds && settings.dexweb_pause && !stop_requested_; ++i) {
-    platform::wait_seconds(1);
+    wait_or_stop(1);
     retried([&] { read_control_row(); });
   }
   if (stop_requested_) return;
@@ -292,9 +290,8 @@ void Daemon::hourly_ping() {
     // The embedded database is closed once an hour so that its file can be backed up or
     // compacted by other tools; the next operation opens it again. The object stays, so
     // that the open knows whether the file is still the one it had.
-    platform::process_pending();
     if (db) db->CloseDb();
-    platform::wait_seconds(3);
+    wait_or_stop(3);
   }
   log_detail("Log ping...");
 }

@@ -70,16 +70,15 @@ void note_registry_branch(const RegistrySettings& registry) {
   echo_line(std::string(kModuleName) + ": " + text);
 }
 
-// The actions run on the loop (also inside a wait in the middle of a file's work), so they
-// only set flags or re-read what no file's work depends on.
+// A stop signal also ends a wait in the middle of a file's work at once (see Daemon).
 void install_signals(platform::EventLoop& loop, Daemon& daemon) {
-  for (int signo : {SIGTERM, SIGINT}) loop.on_signal(signo, [&daemon] { daemon.request_stop(false); });
+  for (int signo : {SIGTERM, SIGINT}) loop.on_stop_signal(signo, [&daemon] { daemon.request_stop(false); });
   loop.on_signal(SIGHUP, [&daemon] { daemon.reload_on_request(); });
   loop.ignore_signal(SIGPIPE);
 }
 
 // Service mode: the notification socket stands for the Start event.
-int start_service(platform::EventLoop& loop, Daemon& daemon) {
+int start_service(Daemon& daemon) {
   if (!database_findable(daemon.registry.DB_Dir)) {
     refuse("Unable to start. Database not found... exiting");
     return kExitRefused;
@@ -88,8 +87,9 @@ int start_service(platform::EventLoop& loop, Daemon& daemon) {
     if (!daemon.service_start()) return kExitRefused;
     tell_ready();
   }
-  for (int i = 0; i < 10 && !daemon.service_started(); ++i) loop.wait_seconds(0.5);
   if (!daemon.service_started()) {
+    // The time a service manager would have had to start it.
+    platform::wait_unless_stopped(5);
     std::fputs("VTXWeb: Run_Type is NTService but no service manager started it "
                "(NOTIFY_SOCKET is not set)... exiting\n", stderr);
     return kExitRefused;
@@ -122,7 +122,7 @@ int run_module(platform::EventLoop& loop, Daemon& daemon, int argc, char** argv)
   // Only the holder of the home may take up what an earlier run left there.
   daemon.settle_in_home();
   install_signals(loop, daemon);
-  if (daemon.registry.Run_Type == "NTService") return start_service(loop, daemon);
+  if (daemon.registry.Run_Type == "NTService") return start_service(daemon);
   if (!start_module(daemon)) return kExitRefused;
   tell_ready();
   return daemon.run();
@@ -143,14 +143,13 @@ bool start_module(Daemon& daemon) {
   try {
     log_general("Module Started (v" + std::string(module_version()) + ")");
     daemon.remove_half_written_files();
-    flush_log_queues_after_running_flush();
+    flush_log_queues();
     daemon.enable_poll_timer();
     return true;
   } catch (const RuntimeError& e) {
     log_general(
               "Error: " + std::to_string(e.number()) + " " + e.description() + " in main2");
-    flush_log_queues_after_running_flush();
-    platform::process_pending();
+    flush_log_queues();
     return false;
   }
 }
@@ -178,7 +177,6 @@ int run_daemon(int argc, char** argv) {
   } catch (const RuntimeError& e) {
     write_log_direct("Startup error in Main:" + std::to_string(e.number()) + " " + e.description());
     std::fprintf(stderr, "Startup error in Main:%d %s\n", e.number(), e.description().c_str());
-    platform::process_pending();
     return kExitRefused;
   } catch (const std::exception& e) {
     // Not one of the module's own errors (out of memory, a library's exception): still a

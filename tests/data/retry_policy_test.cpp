@@ -11,7 +11,6 @@
 #include "data/log_capture.h"
 #include "logging/error_policy.h"
 #include "platform/clock.h"
-#include "platform/event_loop.h"
 #include "platform/sqlite_db.h"
 #include "util/runtime_error.h"
 
@@ -120,19 +119,15 @@ TEST_F(RetryPolicy, TimeoutZeroIsOneQuietAttempt) {
   EXPECT_FALSE(db.Failed());
 }
 
-// Another connection holds the write lock until a timer releases it during the retry waits.
+// Another connection holds the write lock until it lets go during the retry waits.
 TEST_F(RetryPolicy, SuccessAfterRetriesIsLogged) {
   DBObject db(settings_);
   db.OpenDb(1);
   db.SetLockRetry(1);
   auto holder = platform::SqliteConnection::open(database_->dir() + "velotrax.db");
   holder.exec("BEGIN IMMEDIATE");
-  auto& loop = platform::event_loop();
-  auto timer = loop.add_timer(1500ms, [&] {
-    if (holder.in_transaction()) holder.exec("COMMIT");
-  }, true);
+  clock_.at(1500ms, [&] { holder.exec("COMMIT"); });
   db.Execute("INSERT INTO [users] ([user]) VALUES ('late')");
-  loop.remove_timer(timer);
   EXPECT_EQ(log_.count_starting("Warning - DbObject.Execute: 3260 database is locked - Retrying..."), 1);
   EXPECT_EQ(log_.count_starting("DB execute retry succeeded"), 1);
   EXPECT_FALSE(db.Failed());

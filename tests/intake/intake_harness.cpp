@@ -66,11 +66,13 @@ std::vector<MessageRow> IntakeHarness::rows() {
   return out;
 }
 
+// The lines written to the log file, then those still queued.
 std::vector<std::string> IntakeHarness::log_lines() const {
   std::vector<std::string> lines;
-  const LogQueue& queue = log_state().disk_log_queue;
+  const std::string written = read_text(logs.file("VTXWeb.log")) + queued_text(log_state().disk_log_queue);
   // "yyyy-mm-dd hh:nn:ss" and two blanks come first.
-  for (const QueuedLine& q : queue) lines.push_back(q.line.substr(21));
+  for (std::size_t at = 0, end; (end = written.find("\r\n", at)) != std::string::npos; at = end + 2)
+    lines.push_back(written.substr(at + 21, end - at - 21));
   return lines;
 }
 
@@ -80,6 +82,7 @@ int IntakeHarness::count_logged(const std::string& line) const {
 }
 
 void IntakeHarness::clear_log() {
+  std::filesystem::remove(logs.file("VTXWeb.log"));
   log_state().disk_log_queue.clear();
   log_state().message_log_queue.clear();
 }

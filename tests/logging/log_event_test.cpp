@@ -5,7 +5,6 @@
 #include "config/registry_values.h"
 #include "logging/logging_fixture.h"
 #include "logging/monitor_link.h"
-#include "platform/event_loop.h"
 #include "support/udp_listener.h"
 
 namespace dexweb::test {
@@ -63,24 +62,6 @@ TEST_F(LogEvent, NothingIsSentWhileTheMonitorIsDisabled) {
   set_monitor("\"VTM_Port\"=\"" + std::to_string(monitor.port()) + "\"\r\n");
   log_event(LogLevel::General, LogTarget::Monitor, LogCategory::General, "unseen");
   EXPECT_TRUE(monitor.receive_all().empty());
-}
-
-TEST_F(LogEvent, AReportMadeByAnEventInsideAReportKeepsBothTexts) {
-  std::vector<int> depths;
-  auto& loop = platform::event_loop();
-  // Fires whenever events run; reports once, from inside the outer call.
-  auto timer = loop.add_timer(std::chrono::milliseconds{0}, [&] {
-    if (log_state().log_depth == 0 || !depths.empty()) return;
-    depths.push_back(log_state().log_depth);
-    log_disk("inner|text");
-  }, true);
-  log_disk("outer|text");
-  loop.remove_timer(timer);
-
-  EXPECT_EQ(depths, std::vector<int>{1});
-  EXPECT_EQ(log_state().log_depth, 0);
-  EXPECT_EQ(queued_text(log_state().disk_log_queue),
-            std::string(kStamp) + "  inner<124>text\r\n" + kStamp + "  outer<124>text\r\n");
 }
 
 TEST(MonitorAddress, OnlyDottedIpv4AddressesCount) {

@@ -10,7 +10,6 @@
 #include "notify/internal/mail_file.h"
 #include "notify/notify_fixture.h"
 #include "platform/clock.h"
-#include "platform/event_loop.h"
 #include "util/runtime_error.h"
 
 namespace dexweb {
@@ -141,17 +140,14 @@ TEST_F(Notifications, MissingMailFolderGoesThroughTheFileErrorRoundsThenHalts) {
 }
 
 TEST_F(Notifications, RetryResumesAtTheFailedAddress) {
-  // The second file is too large until a timer lifts the limit during the retry waits; the
+  // The second file is too large until the limit is lifted during the retry waits; the
   // first one must not be written again.
   const std::string long_address(3000, 'x');
   failure_files("ops@example.com\r\n" + long_address, "for %NotifyAddress%");
   db_.OpenDb();  // before the limit holds
   std::optional<test::FileSizeLimit> limit(std::in_place, 2000);
-  auto& loop = platform::event_loop();
-  auto timer = loop.add_timer(std::chrono::seconds(5), [&] { limit.reset(); }, true);
+  clock_.at(std::chrono::seconds(5), [&] { limit.reset(); });
   refuse();
-  limit.reset();
-  loop.remove_timer(timer);
 
   EXPECT_GT(policy_.retry_count(), 0);
   EXPECT_THAT(test::files_in(settings_.mail_out_dir), SizeIs(2));

@@ -8,9 +8,22 @@ namespace dexweb::platform {
 namespace {
 
 using std::chrono::milliseconds;
+using std::chrono::seconds;
 
 class EventLoopTest : public ::testing::Test {
  protected:
+  void TearDown() override {
+    for (int signo : {SIGUSR1, SIGUSR2}) std::signal(signo, SIG_DFL);
+    clear_stop_request();
+  }
+  // Runs the loop for `span` of the clock's steady time (a timer of its own ends it there).
+  void run_for(std::chrono::milliseconds span) {
+    const SteadyPoint until = clock_.steady_now() + span;
+    const auto end = loop_.add_timer(span, [] {}, true);
+    loop_.run_until([&] { return clock_.steady_now() >= until; });
+    loop_.remove_timer(end);
+  }
+
   ManualClock clock_{TimePoint{} + std::chrono::hours(24 * 365 * 50)};
   ScopedClock scoped_{clock_};
   EventLoop loop_;
@@ -19,58 +32,50 @@ class EventLoopTest : public ::testing::Test {
 TEST_F(EventLoopTest, TimersFireEveryIntervalOnlyWhileEnabled) {
   int ticks = 0;
   auto id = loop_.add_timer(milliseconds{1000}, [&] { ++ticks; }, true);
-  loop_.wait_seconds(3.5);
+  run_for(milliseconds{3500});
   EXPECT_EQ(ticks, 3);
   loop_.set_enabled(id, false);
-  loop_.wait_seconds(5);
+  run_for(seconds{5});
   EXPECT_EQ(ticks, 3);
+  // Enabling restarts the interval.
+  clock_.advance(seconds{5});
+  loop_.set_enabled(id, true);
+  run_for(milliseconds{999});
+  EXPECT_EQ(ticks, 3);
+  run_for(milliseconds{1});
+  EXPECT_EQ(ticks, 4);
 }
 
 TEST_F(EventLoopTest, AStepOfTheSystemClockMovesNoTimer) {
   int ticks = 0;
   loop_.add_timer(milliseconds{1000}, [&] { ++ticks; }, true);
-  clock_.set(clock_.now() - std::chrono::seconds(60));
-  loop_.wait_seconds(1.5);
+  clock_.set(clock_.now() - seconds(60));
+  run_for(milliseconds{1500});
   EXPECT_EQ(ticks, 1);
   clock_.set(clock_.now() + std::chrono::hours(1));
-  loop_.process_pending();
+  run_for(milliseconds{1});
   EXPECT_EQ(ticks, 1);
 }
 
-TEST_F(EventLoopTest, NestedWaitServesOtherTimersButNeverReentersTheTick) {
-  int outer_depth = 0, max_depth = 0, log_ticks = 0;
-  EventLoop::TimerId poll = 0;
-  poll = loop_.add_timer(milliseconds{100}, [&] {
-    max_depth = std::max(max_depth, ++outer_depth);
-    loop_.wait_seconds(5);  // the tick stays enabled on purpose
-    --outer_depth;
-  }, true);
-  loop_.add_timer(milliseconds{1000}, [&] { ++log_ticks; }, true);
-  loop_.wait_seconds(6);
-  loop_.set_enabled(poll, false);
-  EXPECT_EQ(max_depth, 1);
-  EXPECT_GE(log_ticks, 5);
-}
-
-TEST_F(EventLoopTest, SignalActionsRunOnTheLoopNotInTheHandler) {
-  bool acted = false;
-  loop_.on_signal(SIGUSR1, [&] { acted = true; });
-  std::raise(SIGUSR1);
-  EXPECT_FALSE(acted);
-  loop_.process_pending();
-  EXPECT_TRUE(acted);
-  std::signal(SIGUSR1, SIG_DFL);
-}
-
-TEST_F(EventLoopTest, EnablingRestartsTheInterval) {
-  int ticks = 0;
-  auto id = loop_.add_timer(milliseconds{1000}, [&] { ++ticks; }, false);
-  clock_.advance(milliseconds{5000});
-  loop_.set_enabled(id, true);
-  loop_.process_pending();
-  EXPECT_EQ(ticks, 0);
-  loop_.wait_seconds(1.0);
-  EXPECT_EQ(ticks, 1);
+// A wait below the loop serves nothing: a signal that comes meanwhile is acted on by the
+// loop afterwards; a stop signal ends the wait at once, and every later one.
+TEST_F(EventLoopTest, AWaitServesNoEventAndEndsAtAStopSignal) {
+  int ticks = 0, reloads = 0, stops = 0;
+  loop_.add_timer(milliseconds{100}, [&] { ++ticks; }, true);
+  loop_.on_signal(SIGUSR1, [&] { ++reloads; });
+  loop_.on_stop_signal(SIGUSR2, [&] { ++stops; });
+  clock_.at(seconds{1}, [] { std::raise(SIGUSR1); });
+  EXPECT_TRUE(wait_unless_stopped(3));
+  EXPECT_EQ(ticks + reloads, 0);
+  clock_.at(seconds{1}, [] { std::raise(SIGUSR2); });
+  const SteadyPoint before = clock_.steady_now();
+  EXPECT_FALSE(wait_unless_stopped(300));
+  EXPECT_EQ(clock_.steady_now() - before, seconds{1});
+  EXPECT_TRUE(stop_requested());
+  EXPECT_FALSE(wait_unless_stopped(300));
+  EXPECT_EQ(clock_.steady_now() - before, seconds{1});
+  loop_.run_until([&] { return stops == 1; });
+  EXPECT_EQ(reloads, 1);
 }
 
 }  // namespace

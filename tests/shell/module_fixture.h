@@ -64,7 +64,6 @@ class ModuleTest : public ::testing::Test {
   }
 
   std::string log_text() {
-    log_state().flush_busy = log_state().direct_busy = false;
     flush_log_queues();
     return read_text(logs_.file("VTXWeb.log"));
   }

@@ -6,7 +6,10 @@
 // the poll cycle; log_timer: the log flush), and the run itself: run turns the event loop
 // until a stop is requested or the module halts, then runs the one stop sequence and returns
 // the exit status. A stop request (a signal, the control row) only sets a flag: it is acted
-// on at the top of the loop, between message files, never inside the work of one file.
+// on at the top of the loop, or between message files. A stop signal that comes while the
+// work of a file waits (a retry, a writer, a filter program, a pause) abandons that work
+// (platform::StopRequested): its transaction rolls back and the file stays, in the folder
+// or claimed, for the next run.
 
 #include <functional>
 #include <memory>
@@ -68,7 +71,7 @@ class Daemon {
   // the module itself (the control row's run flag or pause; under the service manager it
   // then says STOPPING=1). Only sets the flag.
   void request_stop(bool by_module);
-  bool stop_requested() const { return stop_requested_; }
+  bool stop_requested() const { return stop_requested_ || platform::stop_requested(); }
   // An operator's request (SIGHUP) to read the registry settings (into a new copy that
   // replaces registry; the values the run is bound to stay), the blacklist and the monitor
   // settings again; acted on at the top of the loop. It never stops the module.
@@ -151,7 +154,6 @@ class Daemon {
   // DB_Dir + "MailOut/".
   std::string mail_out_folder() const;
   void stop_sequence(bool unloading);
-  void log_tick();
 
   // Steps of the tick, in their order.
   void open_at_first_tick();
