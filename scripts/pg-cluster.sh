@@ -9,15 +9,21 @@ pg_cluster_start() {
   id "$owner" >/dev/null 2>&1 || owner=nobody
   PG_CLUSTER_DIR=$(mktemp -d /tmp/dexweb-pg.XXXXXX)
   chown "$owner" "$PG_CLUSTER_DIR"
-  local port=55432
-  while (echo >"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do port=$((port + 1)); done
-  as_owner() { if [ "$(id -u)" -eq 0 ]; then runuser -u "$owner" -- "$@"; else "$@"; fi; }
-  as_owner "$bin/initdb" -D "$PG_CLUSTER_DIR/data" -U dexweb --auth=trust -E UTF8 >/dev/null
-  as_owner "$bin/pg_ctl" -D "$PG_CLUSTER_DIR/data" -l "$PG_CLUSTER_DIR/log" -w \
-    -o "-p $port -k $PG_CLUSTER_DIR -c listen_addresses=127.0.0.1 -c fsync=off" start >/dev/null
-  as_owner "$bin/createdb" -h 127.0.0.1 -p "$port" -U dexweb dexweb_test
   PG_CLUSTER_BIN=$bin
   PG_CLUSTER_OWNER=$owner
+  as_owner() { if [ "$(id -u)" -eq 0 ]; then runuser -u "$owner" -- "$@"; else "$@"; fi; }
+  as_owner "$bin/initdb" -D "$PG_CLUSTER_DIR/data" -U dexweb --auth=trust -E UTF8 >/dev/null
+  # Another cluster may take a port between the look and the bind: the next one is tried.
+  local port=55431 tries=0
+  while :; do
+    port=$((port + 1))
+    while (echo >"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do port=$((port + 1)); done
+    as_owner "$bin/pg_ctl" -D "$PG_CLUSTER_DIR/data" -l "$PG_CLUSTER_DIR/log" -w -t 30 \
+      -o "-p $port -k $PG_CLUSTER_DIR -c listen_addresses=127.0.0.1 -c fsync=off" start >/dev/null && break
+    tries=$((tries + 1))
+    if ((tries >= 5)); then tail -n 5 "$PG_CLUSTER_DIR/log" >&2; return 1; fi
+  done
+  as_owner "$bin/createdb" -h 127.0.0.1 -p "$port" -U dexweb dexweb_test
   local driver; driver=$(ls /usr/lib/*/odbc/psqlodbcw.so 2>/dev/null | head -n 1)
   export DEXWEB_TEST_PG_ODBC="Driver=$driver;Server=127.0.0.1;Port=$port;Database=dexweb_test;Uid=dexweb;Pwd=;"
   export DEXWEB_TEST_PG_PORT=$port
