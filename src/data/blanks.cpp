@@ -12,7 +12,13 @@ bool is_blank(char32_t cp) {
 
 }  // namespace
 
+// ASCII text (every statement's own text) is cut where it is, without decoding it.
 std::string rtrim_blanks(std::string_view s) {
+  if (text::is_ascii(s)) {
+    std::size_t end = s.size();
+    while (end > 0 && static_cast<unsigned char>(s[end - 1]) < 33) --end;
+    return std::string(s.substr(0, end));
+  }
   std::u32string u = text::to_u32(s);
   while (!u.empty() && is_blank(u.back())) u.pop_back();
   return text::to_utf8(u);

@@ -6,13 +6,15 @@
 namespace dexweb {
 namespace {
 
-void append(SqlStatement& batch, const SqlStatement& statement) {
+// Returns the characters appended.
+std::size_t append(SqlStatement& batch, const SqlStatement& statement) {
   const std::size_t offset = batch.text.size();
   batch.text += rtrim_blanks(statement.text);
   for (std::size_t slot : statement.slots) batch.slots.push_back(offset + slot);
   batch.values.insert(batch.values.end(), statement.values.begin(), statement.values.end());
   if (!batch.text.ends_with(";")) batch.text += ";";
   batch.text += "\r\n";
+  return text::length(std::string_view(batch.text).substr(offset));
 }
 
 }  // namespace
@@ -22,6 +24,7 @@ std::vector<StatementBatch> batch_statements(const Dialect& dialect, std::span<c
   std::vector<StatementBatch> batches;
   StatementBatch batch;
   if (use_transaction) batch.statement.text = dialect.batch_transaction_prefix();
+  std::size_t characters = text::length(batch.statement.text);
   const SqlStatement commit(use_transaction ? dialect.batch_commit_entry() : std::string());
   const std::size_t count = statements.size() + (use_transaction ? 1 : 0);
   for (std::size_t i = 0; i < count; ++i) {
@@ -29,12 +32,14 @@ std::vector<StatementBatch> batch_statements(const Dialect& dialect, std::span<c
     if (batch.statements > 0 && batch.statement.values.size() + statement.values.size() > kBatchValues) {
       batches.push_back(std::move(batch));
       batch = StatementBatch{};
+      characters = 0;
     }
-    append(batch.statement, statement);
+    characters += append(batch.statement, statement);
     ++batch.statements;
-    if (i + 1 == count || text::length(batch.statement.text) > kBatchCharacters) {
+    if (i + 1 == count || characters > kBatchCharacters) {
       batches.push_back(std::move(batch));
       batch = StatementBatch{};
+      characters = 0;
     }
   }
   return batches;

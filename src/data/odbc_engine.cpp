@@ -118,9 +118,10 @@ template <typename Read>
 auto OdbcEngine::run_bound(const SqlStatement& statement, int timeout_seconds, Read&& read) {
   return call([&] {
     const std::string prefix = timeout_prefix(statement.text, timeout_seconds);
-    const std::string text = dialect_->to_engine(statement.text);
+    // Kept statements go by the text as written: the dialect's form is made only to prepare.
+    const std::string& key = statement.text;
     std::optional<platform::OdbcStatement> st;
-    if (prefix.empty() && !statement.values.empty()) st = cache_.take(text);
+    if (prefix.empty() && !statement.values.empty()) st = cache_.take(key);
     const bool kept = st.has_value();
     if (!st) st = connection_.statement();
     if (dialect_->kind() != DatabaseKind::PostgreSql) st->set_timeout(std::max(timeout_seconds, 0));
@@ -131,13 +132,13 @@ auto OdbcEngine::run_bound(const SqlStatement& statement, int timeout_seconds, R
     }
     bool has_rows = false;
     if (!prefix.empty() || statement.values.empty()) {
-      has_rows = st->execute(prefix + text);
+      has_rows = st->execute(prefix + dialect_->to_engine(statement.text));
     } else {
-      if (!kept) st->prepare(text);
+      if (!kept) st->prepare(dialect_->to_engine(statement.text));
       has_rows = st->execute_prepared();
     }
     auto result = read(*st, has_rows);
-    if (prefix.empty() && !statement.values.empty()) cache_.give_back(text, std::move(*st));
+    if (prefix.empty() && !statement.values.empty()) cache_.give_back(key, std::move(*st));
     return result;
   });
 }

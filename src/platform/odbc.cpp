@@ -244,9 +244,10 @@ void OdbcStatement::bind_integer(int index, const std::int64_t& value) {
               "SQLBindParameter");
 }
 
+// The markers stay bound: the next run binds the same markers again, and the driver
+// reuses their places instead of building them anew.
 void OdbcStatement::reset() {
   SQLFreeStmt(stmt_.get(), SQL_CLOSE);
-  SQLFreeStmt(stmt_.get(), SQL_RESET_PARAMS);
   lengths_.clear();
   wide_values_.clear();
   finished_ = false;

@@ -94,7 +94,8 @@ class OdbcStatement {
   // statement runs: it must stay there, unchanged, until then.
   void bind_text(int index, std::string_view utf8);
   void bind_integer(int index, const std::int64_t& value);
-  // Ends the current results and unbinds the values: ready to be run again.
+  // Ends the current results and forgets the values; the markers stay bound to the old
+  // places, so every marker must be bound again before the next run.
   void reset();
   // Moves to the next result of a batch; true when there is one. Errors of later
   // statements of a batch surface here.

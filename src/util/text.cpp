@@ -48,13 +48,6 @@ std::size_t utf8_sequence(std::string_view s, std::size_t i, char32_t& cp) {
 
 bool is_continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
-// Every byte below 0x80: each byte is one character and its own code point.
-bool is_ascii(std::string_view s) {
-  for (char c : s)
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  return true;
-}
-
 char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 bool ascii_iequal(char a, char b) { return ascii_lower(a) == ascii_lower(b); }
 bool has_ascii_letter(std::string_view s) {
@@ -85,6 +78,12 @@ char32_t upper_of(char32_t cp) {
 }
 
 }  // namespace
+
+bool is_ascii(std::string_view s) {
+  for (char c : s)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
 
 void append_utf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {

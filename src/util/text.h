@@ -28,6 +28,8 @@ std::string encode_1252(std::string_view utf8);
 // The Windows-1252 code of a code point, or -1 when it has none.
 int code_1252(char32_t cp);
 
+// Every byte below 0x80: each byte is one character and its own code point.
+bool is_ascii(std::string_view s);
 std::size_t length(std::string_view s);                       // code points
 std::string left(std::string_view s, std::size_t n);          // first n code points
 std::string right(std::string_view s, std::size_t n);         // last n code points
