@@ -27,57 +27,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A gateway home of dexwebctl init, its watched folder possibly another home's.
-struct Home {
-  explicit Home(const std::string& at, bool make = true) : dir(at) {
-    if (make) {
-      EXPECT_EQ(run_ctl({"init", dir}), 0);
-    }
-  }
-
-  void sql(const std::string& statement) const { platform::SqliteConnection::open(dir + "data/velotrax.db").exec(statement); }
-  // Messages and their rows.
-  std::map<std::string, int> rows() const {
-    std::map<std::string, int> out;
-    auto conn = platform::SqliteConnection::open(dir + "data/velotrax.db");
-    auto st = conn.prepare("SELECT [message] FROM [messages]");
-    while (st.step()) ++out[st.column_text(0)];
-    return out;
-  }
-  std::map<std::string, std::string> env(std::map<std::string, std::string> more = {}) const {
-    more["VELOTRAX_REGISTRY"] = dir + "velotrax.reg";
-    return more;
-  }
-  std::string log() const { return read_text(dir + "log/VTXWeb.log"); }
-
-  std::string dir;
-};
-
-// Files still to be worked: in the watched folder or in a claim folder there.
-std::size_t waiting_files(const std::string& web) {
-  std::size_t n = files_in(web).size();
-  std::error_code ec;
-  for (const auto& e : fs::recursive_directory_iterator(web + ".dexweb", ec))
-    n += e.is_regular_file() && e.path().filename() != "lock";
-  return n;
-}
-
-void write_message(const std::string& web, const std::string& name, const std::string& user, const std::string& text) {
-  write_text(web + "." + name + ".part", "user=" + user + "\r\nfrm=Pat\r\nmsg=" + text + "\r\n");
-  fs::rename(web + "." + name + ".part", web + name);
-}
-
+// The home's database polled once a minute: what is stored at once was picked up as it came.
 class SharedFolder : public GatewayHome {
  protected:
   void SetUp() override {
     ASSERT_NO_FATAL_FAILURE(GatewayHome::SetUp());
-    web = home + "web/";
-    main.sql("UPDATE settings SET dexweb_poll = 60");
+    sql("UPDATE settings SET dexweb_poll = 60");
   }
-
-  TempDir more;
-  Home main{home, false};  // made by GatewayHome
-  std::string web;
 };
 
 // ---- held files: a thousand files their writers hold open keep nothing waiting ----
@@ -102,9 +58,9 @@ TEST_F(SharedFolder, HeldFilesDoNotCountAndCostNoWaitSoTheCompleteOnesAreStoredA
   }
   char c;
   ASSERT_EQ(::read(ready[0], &c, 1), 1);
-  for (int i = 0; i < 20; ++i) write_message(web, "complete" + std::to_string(i) + ".msg", "sales", "c" + std::to_string(i));
-  ChildProcess module({DEXWEB_BIN}, main.env());
-  EXPECT_TRUE(wait_until([&] { return main.rows().size() == 20; }, 10)) << main.rows().size() << " of 20 stored";
+  for (int i = 0; i < 20; ++i) write_message("complete" + std::to_string(i) + ".msg", "sales", "c" + std::to_string(i));
+  const auto module = start_module();
+  EXPECT_TRUE(wait_until([&] { return rows().size() == 20; }, 10)) << rows().size() << " of 20 stored";
   EXPECT_EQ(files_in(web).size(), static_cast<std::size_t>(kHeld));
   (void)!::write(done[1], &c, 1);
   ::waitpid(writer, nullptr, 0);
@@ -115,8 +71,8 @@ TEST_F(SharedFolder, HeldFilesDoNotCountAndCostNoWaitSoTheCompleteOnesAreStoredA
 TEST_F(SharedFolder, AFileRenamedOntoANameBeingWorkedIsNeverLost) {
   const char* given = std::getenv("DEXWEB_RACE_SECONDS");
   const double seconds = given ? std::atof(given) : 3.0;
-  ChildProcess module({DEXWEB_BIN}, main.env());
-  ASSERT_TRUE(wait_until([&] { return main.log().find("Module Started") != std::string::npos; }));
+  const auto module = start_module();
+  ASSERT_TRUE(wait_logged("Module Started"));
   // The writer swaps each new file in for the one under the name; a file it got back was
   // not taken yet and goes in again under a name of its own: whatever is lost, the module
   // lost it.
@@ -133,10 +89,10 @@ TEST_F(SharedFolder, AFileRenamedOntoANameBeingWorkedIsNeverLost) {
     ++written;
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
-  ASSERT_TRUE(wait_until([&] { return waiting_files(web) == 0; }, 60)) << module.stderr_text();
-  const auto rows = main.rows();
+  ASSERT_TRUE(wait_until([&] { return waiting_files() == 0; }, 60)) << module->stderr_text();
+  const auto stored = rows();
   int lost = 0;
-  for (int i = 0; i < written; ++i) lost += rows.contains("r" + std::to_string(i)) ? 0 : 1;
+  for (int i = 0; i < written; ++i) lost += stored.contains("r" + std::to_string(i)) ? 0 : 1;
   EXPECT_EQ(lost, 0) << "of " << written << " files";
   RecordProperty("files", written);
 }
@@ -144,16 +100,16 @@ TEST_F(SharedFolder, AFileRenamedOntoANameBeingWorkedIsNeverLost) {
 TEST_F(SharedFolder, BadCopyNamesOfALaterRunNeverRepeatAnEarlierRunsAndTheNoticesOfAKilledRunAreMade) {
   write_text(home + "prog/failurenotifylist.txt", "ops@example.org\r\n");
   write_text(home + "prog/failure.mtp", "Subject: refused\r\n\r\n%Message%\r\n");
-  main.sql("UPDATE settings SET dexmail_enabled = 1");
+  sql("UPDATE settings SET dexmail_enabled = 1");
   const std::string mail_out = home + "data/MailOut";
   std::set<std::string> names;
   for (int run = 0; run < 2; ++run) {
-    ChildProcess module({DEXWEB_BIN}, main.env());
-    write_message(web, "refused" + std::to_string(run) + ".msg", "nobody", "n" + std::to_string(run));
+    const auto module = start_module();
+    write_message("refused" + std::to_string(run) + ".msg", "nobody", "n" + std::to_string(run));
     ASSERT_TRUE(wait_until([&] { return files_in(home + "log/badmsg").size() == static_cast<std::size_t>(run + 1); }));
     ASSERT_TRUE(wait_until([&] { return files_in(mail_out).size() == static_cast<std::size_t>(run + 1); }));
-    module.signal(SIGTERM);
-    EXPECT_EQ(module.wait(), 0);
+    module->signal(SIGTERM);
+    EXPECT_EQ(module->wait(), 0);
     for (const std::string& folder : {home + "log/badmsg", mail_out})
       for (const std::string& name : files_in(folder)) names.insert(name.substr(20));  // after VTXWeb + time
   }
@@ -164,15 +120,15 @@ TEST_F(SharedFolder, BadCopyNamesOfALaterRunNeverRepeatAnEarlierRunsAndTheNotice
   // already: the next run makes the notice.
   fs::rename(mail_out, mail_out + ".away");
   {
-    ChildProcess module({DEXWEB_BIN}, main.env());
-    write_message(web, "late.msg", "nobody", "late");
+    const auto module = start_module();
+    write_message("late.msg", "nobody", "late");
     ASSERT_TRUE(wait_until([&] { return files_in(home + "log/badmsg").size() == 3; }));
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    module.signal(SIGKILL);
-    module.wait();
+    module->signal(SIGKILL);
+    module->wait();
   }
   fs::rename(mail_out + ".away", mail_out);
-  ChildProcess module({DEXWEB_BIN}, main.env());
+  const auto module = start_module();
   EXPECT_TRUE(wait_until([&] {
     for (const std::string& name : files_in(mail_out))
       if (read_text(mail_out + "/" + name).find("late") != std::string::npos) return true;
@@ -184,13 +140,13 @@ TEST_F(SharedFolder, BadCopyNamesOfALaterRunNeverRepeatAnEarlierRunsAndTheNotice
 // ---- swapped folder: a link in its place is never followed; a new folder is watched ----
 
 TEST_F(SharedFolder, AFolderSwappedForALinkIsLeftAloneAndOneMadeAnewIsWatched) {
-  write_message(home + "data/MailOut/", "pending.msg", "sales", "a mail file");
-  ChildProcess module({DEXWEB_BIN}, main.env());
-  ASSERT_TRUE(wait_until([&] { return main.log().find("Module Started") != std::string::npos; }));
+  write_text(home + "data/MailOut/pending.msg", "user=sales\r\nmsg=a mail file\r\n");
+  const auto module = start_module();
+  ASSERT_TRUE(wait_logged("Module Started"));
   fs::rename(web, home + "web.old");
   fs::create_directory_symlink(home + "data/MailOut", home + "web");
   const std::string refusal = "The watched folder is a link, not a folder, and is left alone: " + web;
-  EXPECT_TRUE(wait_until([&] { return module.stderr_text().find(refusal) != std::string::npos; })) << module.stderr_text();
+  EXPECT_TRUE(wait_until([&] { return module->stderr_text().find(refusal) != std::string::npos; })) << module->stderr_text();
   std::this_thread::sleep_for(std::chrono::seconds(2));
   EXPECT_EQ(files_in(home + "data/MailOut"), std::vector<std::string>{"pending.msg"});
   EXPECT_TRUE(files_in(home + "log/badmsg").empty());
@@ -200,27 +156,29 @@ TEST_F(SharedFolder, AFolderSwappedForALinkIsLeftAloneAndOneMadeAnewIsWatched) {
   fs::remove(home + "web");
   fs::create_directory(home + "web");
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-  write_message(web, "new.msg", "sales", "in the new folder");
-  EXPECT_TRUE(wait_until([&] { return main.rows().contains("in the new folder"); }, 10));
+  write_message("new.msg", "sales", "in the new folder");
+  EXPECT_TRUE(wait_until([&] { return rows().contains("in the new folder"); }, 10));
   EXPECT_EQ(files_in(home + "data/MailOut"), std::vector<std::string>{"pending.msg"});
 }
 
 // ---- several modules on one folder: each claims different files ----
 
 TEST_F(SharedFolder, TwoModulesOnOneFolderEachWorkDifferentFiles) {
-  Home second(more.dir() + "second/");
-  second.sql("UPDATE settings SET dexweb_poll = 60, dexwebcgi_path = '" + web + "'");
+  const std::string second = dir.dir() + "second/";
+  ASSERT_EQ(run_ctl({"init", second}), 0);
+  platform::SqliteConnection::open(second + "data/velotrax.db")
+      .exec("UPDATE settings SET dexweb_poll = 60, dexwebcgi_path = '" + web + "'");
   constexpr int kFiles = 600;
-  for (int i = 0; i < kFiles; ++i) write_message(web, "m" + std::to_string(i) + ".msg", "sales", "m" + std::to_string(i));
-  ChildProcess first({DEXWEB_BIN}, main.env());
-  ChildProcess other({DEXWEB_BIN}, second.env());
-  ASSERT_TRUE(wait_until([&] { return waiting_files(web) == 0; }, 60)) << other.stderr_text();
+  for (int i = 0; i < kFiles; ++i) write_message("m" + std::to_string(i) + ".msg", "sales", "m" + std::to_string(i));
+  const auto first = start_module();
+  ChildProcess other({DEXWEB_BIN}, {{"VELOTRAX_REGISTRY", second + "velotrax.reg"}});
+  ASSERT_TRUE(wait_until([&] { return waiting_files() == 0; }, 60)) << other.stderr_text();
   // Each module has a database of its own here: a file worked by both would be in both.
-  auto rows = main.rows();
-  for (const auto& [message, count] : second.rows()) rows[message] += count;
+  auto rows = this->rows();
+  for (const auto& [message, count] : stored_messages(second + "data/velotrax.db")) rows[message] += count;
   EXPECT_EQ(rows.size(), static_cast<std::size_t>(kFiles));
   for (const auto& [message, count] : rows) EXPECT_EQ(count, 1) << message;
-  EXPECT_EQ(main.log().find("worked already"), std::string::npos);
+  EXPECT_FALSE(logged("worked already"));
 }
 
 }  // namespace

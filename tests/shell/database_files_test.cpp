@@ -15,9 +15,7 @@
 #include <vector>
 
 #include "platform/sqlite_db.h"
-#include "support/child_process.h"
 #include "support/ctl_runner.h"
-#include "support/temp_dir.h"
 
 namespace dexweb::test {
 namespace {
@@ -26,41 +24,11 @@ namespace fs = std::filesystem;
 
 class DatabaseFiles : public GatewayHome {
  protected:
-  std::string db() const { return home + "data/velotrax.db"; }
-
-  // n messages of sales to bob (two rows each), named prefix-1.msg and on, each written
-  // under another name first as the web form does.
+  // n messages of sales to bob (two rows each), named prefix-1.msg and on.
   void write_files(const std::string& prefix, int n) const {
-    for (int i = 1; i <= n; ++i) {
-      const std::string name = prefix + "-" + std::to_string(i);
-      write_text(home + "web/." + name, "user=sales\r\nfrm=Pat\r\nsubject=bob\r\nmsg=" + name + "\r\n");
-      fs::rename(home + "web/." + name, home + "web/" + name + ".msg");
-    }
+    for (int i = 1; i <= n; ++i) write_message(prefix + "-" + std::to_string(i) + ".msg", "sales", prefix + "-" + std::to_string(i), "bob");
   }
-  // Message files waiting in the watched folder or claimed by a run that ended.
-  std::size_t waiting() const {
-    std::size_t n = 0;
-    for (const auto& entry : fs::recursive_directory_iterator(home + "web"))
-      n += entry.is_regular_file() && entry.path().filename().string().ends_with(".msg");
-    return n;
-  }
-  bool drained() const { return wait_until([&] { return waiting() == 0; }, 30); }
-
-  std::unique_ptr<ChildProcess> start() const {
-    return std::make_unique<ChildProcess>(std::vector<std::string>{DEXWEB_BIN},
-                                          std::map<std::string, std::string>{{"VELOTRAX_REGISTRY", home + "velotrax.reg"},
-                                                                             {"XDG_RUNTIME_DIR", home}});
-  }
-  // Rows of messages as another program reads them; -1 when it cannot.
-  long long rows(const std::string& where = "") const {
-    try {
-      auto conn = platform::SqliteConnection::open(db());
-      auto st = conn.prepare("SELECT COUNT(*) FROM [messages]" + where);
-      return st.step() ? st.column_int(0) : -1;
-    } catch (const platform::SqliteError&) {
-      return -1;
-    }
-  }
+  bool drained() const { return wait_until([&] { return waiting_files() == 0; }, 30); }
   std::string quick_check() const {
     try {
       auto conn = platform::SqliteConnection::open(db());
@@ -70,8 +38,6 @@ class DatabaseFiles : public GatewayHome {
       return e.message();
     }
   }
-  std::string log() const { return read_text(home + "log/VTXWeb.log"); }
-  bool logged(const std::string& text) const { return log().find("  " + text) != std::string::npos; }
   // The files beside the database whose names start with what.
   std::vector<std::string> beside(const std::string& what) const {
     std::vector<std::string> out;
@@ -87,23 +53,23 @@ class DatabaseFiles : public GatewayHome {
 TEST_F(DatabaseFiles, DeletedThenACleanCopyRestored) {
   fs::copy_file(db(), dir.file("clean.db"));
   write_files("a", 300);
-  auto module = start();
+  auto module = start_module();
   ASSERT_TRUE(drained()) << module->stderr_text();
   fs::remove(db());
   write_files("b", 2);
   EXPECT_EQ(module->wait(40), 1) << module->stderr_text();
-  EXPECT_TRUE(logged("Program Halted. Database error: 3024 unable to open database file: " + db() +
+  EXPECT_TRUE(logged("  Program Halted. Database error: 3024 unable to open database file: " + db() +
                      " is missing in Procedure: check_for_messages"));
   EXPECT_EQ(beside("velotrax.db"), std::vector<std::string>{});
-  EXPECT_EQ(waiting(), 2u);
+  EXPECT_EQ(waiting_files(), 2u);
 
   fs::copy_file(dir.file("clean.db"), db());
   write_files("c", 50);
-  module = start();
+  module = start_module();
   EXPECT_TRUE(drained()) << module->stderr_text();
   module->signal(SIGTERM);
   EXPECT_EQ(module->wait(), 0);
-  EXPECT_EQ(rows(), 2 * (2 + 50));
+  EXPECT_EQ(count_rows(), 2 * (2 + 50));
   EXPECT_EQ(quick_check(), "ok");
   EXPECT_FALSE(logged("The web file was worked already"));
 }
@@ -113,20 +79,18 @@ TEST_F(DatabaseFiles, DeletedThenACleanCopyRestored) {
 // go on reading meanwhile.
 TEST_F(DatabaseFiles, ADeletedWriteAheadLog) {
   write_files("a", 50);
-  auto module = start();
+  auto module = start_module();
   ASSERT_TRUE(drained()) << module->stderr_text();
   fs::remove(db() + "-wal");
   write_files("b", 50);
   ASSERT_TRUE(drained()) << module->stderr_text();
-  EXPECT_TRUE(wait_until([&] { return rows() == 200; }));
-  EXPECT_TRUE(wait_until([&] {
-    return logged("The write-ahead log of " + db() +
-                  " was deleted or replaced under the open database: its pages go into the database file and the "
-                  "database is opened again");
-  }));
+  EXPECT_TRUE(wait_until([&] { return count_rows() == 200; }));
+  EXPECT_TRUE(wait_logged("  The write-ahead log of " + db() +
+                          " was deleted or replaced under the open database: its pages go into the database file and the "
+                          "database is opened again"));
   module->signal(SIGKILL);
   module->wait();
-  EXPECT_EQ(rows(), 200);
+  EXPECT_EQ(count_rows(), 200);
   EXPECT_EQ(quick_check(), "ok");
 }
 
@@ -135,7 +99,7 @@ TEST_F(DatabaseFiles, ADeletedWriteAheadLog) {
 // lasts, goes aside, and the restored file holds its own rows and the new ones only.
 TEST_F(DatabaseFiles, ABackupRestoredWhileAnotherProgramReads) {
   write_files("a", 25);
-  auto module = start();
+  auto module = start_module();
   ASSERT_TRUE(drained()) << module->stderr_text();
   auto reader = platform::SqliteConnection::open(db());
   reader.exec("VACUUM INTO '" + dir.file("backup.db") + "'");
@@ -150,14 +114,14 @@ TEST_F(DatabaseFiles, ABackupRestoredWhileAnotherProgramReads) {
   reader.exec("COMMIT");
   module->signal(SIGTERM);
   EXPECT_EQ(module->wait(), 0);
-  EXPECT_EQ(rows(" WHERE [message] LIKE 'a-%'"), 50);
-  EXPECT_EQ(rows(" WHERE [message] LIKE 'b-%'"), 0);
-  EXPECT_EQ(rows(" WHERE [message] LIKE 'c-%'"), 10);
+  EXPECT_EQ(count_rows(" WHERE [message] LIKE 'a-%'"), 50);
+  EXPECT_EQ(count_rows(" WHERE [message] LIKE 'b-%'"), 0);
+  EXPECT_EQ(count_rows(" WHERE [message] LIKE 'c-%'"), 10);
   EXPECT_EQ(quick_check(), "ok");
-  EXPECT_TRUE(logged("The database file " + db() +
+  EXPECT_TRUE(logged("  The database file " + db() +
                      " is not the one opened before: the module goes on with the file now there"));
   EXPECT_EQ(beside("velotrax.db-wal.stale-").size(), 1u);
-  EXPECT_TRUE(logged("Moved " + db() + "-wal aside to " + home + "data/" + beside("velotrax.db-wal.stale-").at(0) +
+  EXPECT_TRUE(logged("  Moved " + db() + "-wal aside to " + home + "data/" + beside("velotrax.db-wal.stale-").at(0) +
                      ": it holds pages of a database file that is no longer at " + db()));
 }
 
@@ -165,7 +129,7 @@ TEST_F(DatabaseFiles, ABackupRestoredWhileAnotherProgramReads) {
 // before it takes a file, and every file waits.
 TEST_F(DatabaseFiles, OverwrittenPagesHaltTheModuleAtStart) {
   write_files("a", 300);
-  auto module = start();
+  auto module = start_module();
   ASSERT_TRUE(drained()) << module->stderr_text();
   module->signal(SIGTERM);
   ASSERT_EQ(module->wait(), 0);
@@ -181,12 +145,12 @@ TEST_F(DatabaseFiles, OverwrittenPagesHaltTheModuleAtStart) {
   }
   write_files("b", 20);
   const std::string before = log();
-  module = start();
+  module = start_module();
   EXPECT_EQ(module->wait(10), 1) << module->stderr_text();
   const std::string run = log().substr(before.size());
   EXPECT_NE(run.find("  Program Halted. Database error: 3049 database disk image is malformed"), std::string::npos) << run;
   EXPECT_EQ(run.find("Message accepted"), std::string::npos) << run;
-  EXPECT_EQ(waiting(), 20u);
+  EXPECT_EQ(waiting_files(), 20u);
 }
 
 }  // namespace

@@ -13,9 +13,7 @@
 
 #include "data/test_databases.h"
 #include "intake/intake_harness.h"
-#include "support/child_process.h"
 #include "support/ctl_runner.h"
-#include "support/temp_dir.h"
 #include "support/udp_listener.h"
 
 namespace dexweb::test {
@@ -71,18 +69,13 @@ class Startup : public ::testing::Test {
   }
 
   std::map<std::string, std::string> env() {
-    return {{"VELOTRAX_REGISTRY", home_.file("velotrax.reg")}, {"XDG_RUNTIME_DIR", home_.dir()},
-            {"DEXWEB_UNIT_DIR", home_.dir()}};
+    return {{"VELOTRAX_REGISTRY", home_.file("velotrax.reg")}, {"DEXWEB_UNIT_DIR", home_.dir()}};
   }
 
   std::string log() { return read_text(home_.file("VTXWeb.log")); }
 
   // Waits until the module's log holds text (the log is written once a second).
-  bool wait_for_log(const std::string& text) {
-    for (int i = 0; i < 100; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(100)))
-      if (log().find(text) != std::string::npos) return true;
-    return false;
-  }
+  bool wait_for_log(const std::string& text) { return wait_until([&] { return log().find(text) != std::string::npos; }, 10); }
 
   bool wait_for_heartbeat() { return wait_for_heartbeat(monitor_); }
   static bool wait_for_heartbeat(UdpListener& monitor) {
@@ -231,7 +224,7 @@ TEST_F(Startup, RefusalsAndHaltsReachStandardError) {
   // A registry file the module's account may not read is refused, never read as empty.
   std::filesystem::permissions(home_.dir(), std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
   std::filesystem::permissions(home_.file("velotrax.reg"), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-  EXPECT_EQ(run_to_end({"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", DEXWEB_BIN}, env(), &err), 1);
+  EXPECT_EQ(run_to_end(as_account("nobody", "nogroup", {DEXWEB_BIN}), env(), &err), 1);
   EXPECT_NE(err.find("Unable to start: the registry file cannot be read: Permission denied: open " + home_.file("velotrax.reg")),
             std::string::npos)
       << err;

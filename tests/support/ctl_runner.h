@@ -1,7 +1,9 @@
 #pragma once
-// dexwebctl and the module as real child processes, and waiting for what they print.
+// dexwebctl and the module as real child processes on a gateway home, and waiting for what
+// they print and write.
 
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <regex>
@@ -11,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/sqlite_db.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 
@@ -30,6 +33,14 @@ inline int run_ctl(const std::vector<std::string>& args, std::string* out = null
   if (out) *out = child.stdout_text();
   if (err) *err = child.stderr_text();
   return status;
+}
+
+// argv run under another account and its group, without the caller's other groups.
+inline std::vector<std::string> as_account(const std::string& account, const std::string& group,
+                                           const std::vector<std::string>& argv) {
+  std::vector<std::string> full{"/usr/bin/setpriv", "--reuid=" + account, "--regid=" + group, "--clear-groups"};
+  full.insert(full.end(), argv.begin(), argv.end());
+  return full;
 }
 
 // Polls until done() holds or seconds pass; returns done().
@@ -69,17 +80,47 @@ inline Served serve(const std::string& home, const std::vector<std::string>& opt
   return served;
 }
 
-// A gateway home as dexwebctl init makes it, accounts and all, in a folder of the test's own.
+// The token the served form page carries; "" when it carries none.
+inline std::string form_token(const std::string& page) {
+  std::smatch m;
+  const std::regex token(R"re(<input name="token" type="hidden" value="([0-9a-f]{32})">)re");
+  return std::regex_search(page, m, token) ? m[1].str() : std::string();
+}
+
+// The messages stored in an embedded database and the rows of each.
+inline std::map<std::string, int> stored_messages(const std::string& db) {
+  std::map<std::string, int> out;
+  auto conn = platform::SqliteConnection::open(db);
+  auto st = conn.prepare("SELECT [message] FROM [messages]");
+  while (st.step()) ++out[st.column_text(0)];
+  return out;
+}
+
+// A gateway home as dexwebctl init makes it, accounts and all, in a folder of the test's own,
+// and what a test reads of it while the real module works it.
 class GatewayHome : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(run_ctl({"init", home}), 0); }
 
   std::map<std::string, std::string> env() const { return {{"VELOTRAX_REGISTRY", home + "velotrax.reg"}}; }
+  // The real module on this home; a prefix runs it under another account (as_account).
+  std::unique_ptr<ChildProcess> start_module(std::vector<std::string> prefix = {}) const {
+    prefix.push_back(DEXWEB_BIN);
+    return std::make_unique<ChildProcess>(prefix, env());
+  }
   // A message of user, to bob unless told otherwise, as the web form writes it.
   void submit(const std::string& user, const std::vector<std::string>& options = {"--to", "bob"}) const {
     std::vector<std::string> args{"submit", "--home", home, "--user", user, "--message", "hi"};
     args.insert(args.end(), options.begin(), options.end());
     ASSERT_EQ(run_ctl(args), 0);
+  }
+  // A message file written under a hidden name and renamed into the watched folder, as the
+  // web form's writers do.
+  void write_message(const std::string& name, const std::string& user, const std::string& text,
+                     const std::string& subject = "") const {
+    write_text(web + "." + name + ".part", "user=" + user + "\r\nfrm=Pat\r\n" +
+                                               (subject.empty() ? "" : "subject=" + subject + "\r\n") + "msg=" + text + "\r\n");
+    std::filesystem::rename(web + "." + name + ".part", web + name);
   }
   // What dexwebctl status says of a home, as JSON unless told otherwise (its exit status is 0
   // when the home's module runs, 3 when it does not).
@@ -92,9 +133,42 @@ class GatewayHome : public ::testing::Test {
     return out;
   }
   static bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+  // Each part is in the text; a missing one is named with the whole text.
+  static void expect_all(const std::string& text, const std::vector<std::string>& parts) {
+    for (const std::string& part : parts) EXPECT_TRUE(has(text, part)) << part << "\n" << text;
+  }
+
+  std::string db() const { return home + "data/velotrax.db"; }
+  void sql(const std::string& statement) const { platform::SqliteConnection::open(db()).exec(statement); }
+  std::map<std::string, int> rows() const { return stored_messages(db()); }
+  // Rows of messages as another program reads them; -1 when it cannot.
+  long long count_rows(const std::string& where = "") const {
+    try {
+      auto conn = platform::SqliteConnection::open(db());
+      auto st = conn.prepare("SELECT COUNT(*) FROM [messages]" + where);
+      return st.step() ? st.column_int(0) : -1;
+    } catch (const platform::SqliteError&) {
+      return -1;
+    }
+  }
+  std::string log() const { return read_text(home + "log/VTXWeb.log"); }
+  bool logged(const std::string& text) const { return has(log(), text); }
+  // Waits for the log to hold text (the module writes it once a second).
+  bool wait_logged(const std::string& text, double seconds = 15) const {
+    return wait_until([&] { return logged(text); }, seconds);
+  }
+  // Files still to be worked: in the watched folder or in a claim folder there.
+  std::size_t waiting_files() const {
+    std::size_t n = files_in(web).size();
+    std::error_code ec;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(web + ".dexweb", ec))
+      n += e.is_regular_file() && e.path().filename() != "lock";
+    return n;
+  }
 
   TempDir dir;
   std::string home = dir.dir() + "home/";
+  std::string web = home + "web/";
 };
 
 }  // namespace dexweb::test

@@ -24,8 +24,8 @@ class CtlMonitor : public ::testing::Test {
   std::unique_ptr<ChildProcess> monitor;
 };
 
-TEST_F(CtlMonitor, ShowsEachDatagramAsOneLineWithTheTally) {
-  const int port = start({"monitor", "--port", "0", "--count", "5", "--colour", "never"});
+TEST_F(CtlMonitor, ShowsEachDatagramAsOneLineWithTheTallyColouredWhenAsked) {
+  int port = start({"monitor", "--port", "0", "--count", "5", "--colour", "never"});
   ASSERT_GT(port, 0);
   send(port, "VTXWeb|2026-03-05 14:20:00|running|DexWeb started\r");
   send(port, "VTXWeb|2026-03-05 14:20:01|good|Accepted a|b\r");
@@ -40,10 +40,9 @@ TEST_F(CtlMonitor, ShowsEachDatagramAsOneLineWithTheTally) {
             "2026-03-05 14:20:02  bad      Refused  (recipients: good 1, bad 1)\n"
             "                     ?        no fields?[2J??\n"
             "recipients: good 1, bad 1\n");
-}
 
-TEST_F(CtlMonitor, ColoursCategoriesWhenAsked) {
-  const int port = start({"monitor", "--port", "0", "--count", "2", "--colour", "always"});
+  // Coloured when asked.
+  port = start({"monitor", "--port", "0", "--count", "2", "--colour", "always"});
   send(port, "VTXWeb|2026-03-05 14:20:01|good|ok\r");
   send(port, "VTXWeb|2026-03-05 14:20:02|general|plain\r");
   ASSERT_EQ(monitor->wait(), 0);

@@ -48,10 +48,9 @@ class CtlServeAttack : public GatewayHome {
     client.set_connection_timeout(30);
     client.set_read_timeout(30);
     const auto page = client.Get("/");
-    std::smatch token;
-    if (!page || !std::regex_search(page->body, token, std::regex(R"re(name="token" type="hidden" value="([0-9a-f]+)")re")))
-      return kNotAnswered;
-    const httplib::MultipartFormDataItems form{{"token", token[1], "", ""}, {"account", "sales", "", ""}, {"message", "probe", "", ""}};
+    const std::string token = page ? form_token(page->body) : std::string();
+    if (token.empty()) return kNotAnswered;
+    const httplib::MultipartFormDataItems form{{"token", token, "", ""}, {"account", "sales", "", ""}, {"message", "probe", "", ""}};
     const auto res = client.Post("/submit", {{"Origin", site}}, form);
     if (!res || res->status != 200) return kNotAnswered;
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -97,12 +97,11 @@ class Browser {
   std::string failure_;
 };
 
-TEST(CtlServeFront, ABrowserFillsTheFormAndFollowsItsMessage) {
+using CtlServeFront = GatewayHome;
+
+TEST_F(CtlServeFront, ABrowserFillsTheFormAndFollowsItsMessage) {
   if (!std::filesystem::exists(kChromium) || !std::filesystem::exists(kChromedriver))
     GTEST_SKIP() << "Chromium and chromedriver are not installed";
-  TempDir dir;
-  const std::string home = dir.dir() + "home/";
-  ASSERT_EQ(run_ctl({"init", home}), 0);
   const Served server = serve(home);
   ASSERT_GT(server.port, 0);
 
@@ -134,10 +133,10 @@ TEST(CtlServeFront, ABrowserFillsTheFormAndFollowsItsMessage) {
   // The operator's status page shows the module's decision: within a few seconds of its
   // start, the message's row, and the refusal of another one with its reason readable on a
   // screen 1280 pixels wide, beside the long path of its bad copy.
-  ASSERT_EQ(run_ctl({"submit", "--home", home, "--user", "nobody-at-all", "--to", "bob", "--message", "hi"}), 0);
+  submit("nobody-at-all");
   browser.open(operator_site + "/status");
   EXPECT_TRUE(wait_until([&] { return browser.text_of("h1") == "DexWeb status"; })) << browser.text_of("body");
-  ChildProcess module({DEXWEB_BIN}, {{"VELOTRAX_REGISTRY", home + "velotrax.reg"}, {"XDG_RUNTIME_DIR", dir.dir()}});
+  const auto module = start_module();
   bool shown = false;
   for (int i = 0; i < 50 && !shown; ++i) {
     browser.open(operator_site + "/status");
@@ -149,8 +148,8 @@ TEST(CtlServeFront, ABrowserFillsTheFormAndFollowsItsMessage) {
   EXPECT_FALSE(browser.text_of("#state").empty());
   browser.resize(1280, 900);
   EXPECT_GE(browser.width_of("#refusals td.why"), 300) << browser.text_of("#refusals");
-  module.signal(SIGTERM);
-  EXPECT_EQ(module.wait(), 0);
+  module->signal(SIGTERM);
+  EXPECT_EQ(module->wait(), 0);
 }
 
 // A port that was free a moment ago: nginx takes no port 0.
@@ -179,11 +178,8 @@ std::string readme_front_server(int front, int port) {
   return std::regex_replace(conf, std::regex("127\\.0\\.0\\.1:8080"), "127.0.0.1:" + std::to_string(port));
 }
 
-TEST(CtlServeFront, NginxInFrontPassesTheFormAndNothingElse) {
+TEST_F(CtlServeFront, NginxInFrontPassesTheFormAndNothingElse) {
   if (!std::filesystem::exists(kNginx)) GTEST_SKIP() << "nginx is not installed";
-  TempDir dir;
-  const std::string home = dir.dir() + "home/";
-  ASSERT_EQ(run_ctl({"init", home}), 0);
   const Served server = serve(home, {"--server-name", "form.example.org"});
   ASSERT_GT(server.port, 0);
   const int front = free_port();
@@ -201,11 +197,11 @@ TEST(CtlServeFront, NginxInFrontPassesTheFormAndNothingElse) {
   const auto page = client.Get("/", {{"Host", name}});
   ASSERT_TRUE(page);
   ASSERT_EQ(page->status, 200) << page->body;
-  std::smatch token;
-  ASSERT_TRUE(std::regex_search(page->body, token, std::regex(R"re(name="token" type="hidden" value="([0-9a-f]+)")re")));
+  const std::string token = form_token(page->body);
+  ASSERT_FALSE(token.empty()) << page->body;
   const auto post = [&](const std::string& message) {
     return client.Post("/submit", {{"Host", name}, {"Origin", "https://" + name}},
-                       httplib::MultipartFormDataItems{{"token", token[1], "", ""}, {"account", "sales", "", ""}, {"message", message, "", ""}});
+                       httplib::MultipartFormDataItems{{"token", token, "", ""}, {"account", "sales", "", ""}, {"message", message, "", ""}});
   };
   const auto sent = post("through nginx");
   ASSERT_TRUE(sent);

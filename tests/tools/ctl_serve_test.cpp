@@ -28,10 +28,8 @@ class CtlServe : public GatewayHome {
     operator_client = std::make_unique<httplib::Client>("127.0.0.1", served.status_port);
     const auto page = client->Get("/");
     ASSERT_TRUE(page);
-    std::smatch m;
-    ASSERT_TRUE(std::regex_search(page->body, m, std::regex(R"re(<input name="token" type="hidden" value="([0-9a-f]{32})">)re")))
-        << page->body;
-    token = m[1];
+    token = form_token(page->body);
+    ASSERT_FALSE(token.empty()) << page->body;
   }
 
   // As a browser posts the form page: multipart, with the page's token and Origin.
@@ -55,7 +53,7 @@ class CtlServe : public GatewayHome {
   std::unique_ptr<httplib::Client> operator_client;  // the operator's
 };
 
-TEST_F(CtlServe, TheFormPageOffersTheBoundedFields) {
+TEST_F(CtlServe, TheFormPageOffersTheBoundedFieldsAndTheStatusPagesAreTheOperators) {
   const auto res = client->Get("/");
   ASSERT_TRUE(res);
   EXPECT_EQ(res->status, 200);
@@ -84,6 +82,23 @@ TEST_F(CtlServe, TheFormPageOffersTheBoundedFields) {
   EXPECT_TRUE(has(client->Get("/nothing-here")->body, "There is no page at /nothing-here."));
   EXPECT_EQ(client->Get("/healthz")->body, "not running: nobody holds this home's instance lock\n");
   EXPECT_TRUE(has(operator_client->Get("/")->body, R"(<a href="/status">Status</a>)"));
+
+  // The operator's status page refreshes itself and shows the gateway's facts escaped
+  // (read again at most once a second).
+  ASSERT_EQ(post(form("sales", "hi"))->status, 200);
+  const std::string posted = written()[0];
+  write_text(home + "web/<img src=x>.msg", "user=bob\r\nmsg=x\r\n");
+  std::string page;
+  ASSERT_TRUE(wait_until([&] {
+    const auto got = operator_client->Get("/status");
+    page = got && got->status == 200 ? got->body : "";
+    return has(page, "<h2>Waiting (2)");
+  })) << page;
+  expect_all(page, {R"(<meta http-equiv="refresh" content="5">)",
+                          "(dexweb_run true, dexweb_pause false, dexweb_state false)",
+                          "<h2>Waiting (2)</h2><p>" + home + "web/</p>", posted});
+  EXPECT_FALSE(has(page, "<img"));
+  EXPECT_TRUE(has(page, "&lt;img src=x&gt;.msg"));
 }
 
 TEST_F(CtlServe, AnAcceptedFormBecomesExactlyTheMessageFile) {
@@ -119,7 +134,7 @@ TEST_F(CtlServe, AnAcceptedFormBecomesExactlyTheMessageFile) {
   EXPECT_EQ(written().size(), 3u);
 }
 
-TEST_F(CtlServe, ARefusedFormWritesNothingAndSaysWhy) {
+TEST_F(CtlServe, ARefusedFormWritesNothingSaysWhyAndComesBackEscaped) {
   struct Case {
     httplib::Params fields;
     const char* problem;
@@ -149,31 +164,15 @@ TEST_F(CtlServe, ARefusedFormWritesNothingAndSaysWhy) {
   ASSERT_TRUE(huge);
   EXPECT_EQ(huge->status, 413);
   EXPECT_TRUE(has(huge->body, "body is larger than 262144 bytes.")) << huge->body;
-  EXPECT_TRUE(written().empty());
-}
 
-TEST_F(CtlServe, WhatThePagesShowIsEscaped) {
+  // The refused form comes back filled in, escaped.
   const auto res = post({{"account", ""}, {"sender", "<script>alert('x')</script>"}, {"message", "a & \"b\""}});
   ASSERT_TRUE(res);
   EXPECT_EQ(res->status, 400);
   EXPECT_FALSE(has(res->body, "<script>"));
   EXPECT_TRUE(has(res->body, R"(value="&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt;")")) << res->body;
   EXPECT_TRUE(has(res->body, ">a &amp; &quot;b&quot;</textarea>")) << res->body;
-}
-
-TEST_F(CtlServe, TheStatusPageRefreshesItselfWithTheGatewaysFactsEscaped) {
-  ASSERT_EQ(post(form("sales", "hi"))->status, 200);
-  const std::string posted = written()[0];
-  write_text(home + "web/<img src=x>.msg", "user=bob\r\nmsg=x\r\n");
-  const auto page = operator_client->Get("/status");
-  ASSERT_TRUE(page);
-  EXPECT_EQ(page->status, 200);
-  EXPECT_TRUE(has(page->body, R"(<meta http-equiv="refresh" content="5">)"));
-  EXPECT_TRUE(has(page->body, "(dexweb_run true, dexweb_pause false, dexweb_state false)"));
-  EXPECT_TRUE(has(page->body, "<h2>Waiting (2)</h2><p>" + home + "web/</p>")) << page->body;
-  EXPECT_TRUE(has(page->body, posted));
-  EXPECT_FALSE(has(page->body, "<img"));
-  EXPECT_TRUE(has(page->body, "&lt;img src=x&gt;.msg"));
+  EXPECT_TRUE(written().empty());
 }
 
 TEST_F(CtlServe, PostsFromOtherSitesOrWithoutTheFormTokenWriteNothing) {
@@ -270,7 +269,7 @@ TEST_F(CtlServe, RequestsAreFramedOneWayOnly) {
 }
 
 // Two servers on one port would each receive some of the posts, for two different gateways.
-TEST_F(CtlServe, ASecondServerOnTheSamePortFailsInsteadOfSharingIt) {
+TEST_F(CtlServe, ASecondServerOnTheSamePortFailsAndAnIpv6AddressIsGivenInBrackets) {
   const std::string other = dir.dir() + "other/";
   ASSERT_EQ(run_ctl({"init", other}), 0);
   ChildProcess second(ctl_argv({"serve", "--home", other, "--listen", "127.0.0.1:" + std::to_string(port)}), {});
@@ -279,10 +278,8 @@ TEST_F(CtlServe, ASecondServerOnTheSamePortFailsInsteadOfSharingIt) {
       << second.stderr_text();
   for (int i = 0; i < 4; ++i) EXPECT_EQ(post(form("sales", "m" + std::to_string(i)))->status, 200);
   EXPECT_EQ(written().size(), 4u);
-}
 
-// An IPv6 address is written in brackets, as in a URL.
-TEST_F(CtlServe, AnIpv6AddressIsGivenInBrackets) {
+  // An IPv6 address is written in brackets, as in a URL.
   ChildProcess v6(ctl_argv({"serve", "--home", home, "--listen", "[::1]:0", "--status-listen", "off"}), {});
   const int v6_port = announced_port([&] { return v6.stdout_text(); }, "serving http://\\[::1\\]");
   ASSERT_GT(v6_port, 0) << v6.stdout_text() << v6.stderr_text();
