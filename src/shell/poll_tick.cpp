@@ -162,6 +162,7 @@ void Daemon::refuse_database(const std::string& text, const std::string& cause) 
   try {
     free_database(db);
   } catch (const RuntimeError&) {
+    // The refusal is already logged and the program ends: a failing close has nothing to add.
   }
   throw ModuleHalted{false};
 }
