@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "fuzz_support.h"
-#include "notify/notify_list.h"
+#include "notify/notifications.h"
 #include "util/text.h"
 
 namespace {

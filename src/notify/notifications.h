@@ -1,6 +1,6 @@
 #pragma once
 // Success and failure notices: one mail file in the outgoing mail folder per address of
-// the notify list, expanded from the template.
+// the notify list, expanded from the template (notify/template_expansion.h).
 //
 // The list and the template are files of the program folder (Prog_Dir), found without
 // regard to case: "failurenotifylist.txt" and "failure.mtp" for a failure,
@@ -14,6 +14,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "config/gateway_settings.h"
 
@@ -40,5 +41,26 @@ void send_notifications(NotifyContext& ctx, const std::string& message, const st
 // (the module's unique name + ".tmp", and the temporary name of that): what a run that ended
 // in the middle of one leaves behind. Never a finished mail file, nor another module's.
 bool is_mail_file_temporary(std::string_view name);
+
+// The notify list: the addresses a notification goes to, one per item.
+//
+// The items of a list's text, in order. Items are separated by commas and line ends (CR LF,
+// LF or CR). Leading and trailing blanks of an item are dropped. An item that begins with a
+// double quote runs to the next double quote, commas and line ends included, and is taken
+// without the quotes; anything after the closing quote up to the next separator is
+// ignored. Empty items (an empty line, "") are left out.
+std::vector<std::string> parse_notify_list(std::string_view text);
+
+// After trimming blanks: at least 6 characters, the first "@" not in first place, and a
+// "." somewhere after that "@".
+bool is_mail_address(std::string_view text);
+
+// The address an item stands for: the item "%Sender%" (exactly so) stands for the sender's
+// first element (a sender field naming several, separated by commas, semicolons or blanks,
+// counts by its first), with "@" + domain appended unless it is a mail address; any other
+// item for itself. Only the text before the first line break of the item or sender counts,
+// its other control characters made blanks (header_value), so that the address stays one
+// header line. Empty text for "%Sender%" when there is no sender.
+std::string notify_address(std::string_view item, std::string_view sender, std::string_view domain);
 
 }  // namespace dexweb

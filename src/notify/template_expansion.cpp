@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdio>
 
-#include "notify/internal/header_value.h"
+#include "notify/internal/notification_parts.h"
 #include "platform/clock.h"
 #include "util/text.h"
 
@@ -26,6 +26,23 @@ std::optional<std::string> user_column(const Fields& f) {
   if (!f.user) return std::nullopt;
   return (*f.user).*Column;
 }
+
+// m/d/yyyy, e.g. 12/4/2026.
+std::string short_date(DateTime t) {
+  CivilTime c = civil(t);
+  return std::to_string(c.month) + "/" + std::to_string(c.day) + "/" + std::to_string(c.year);
+}
+
+// hhnn on the 24-hour clock, e.g. 1914.
+std::string military_time(DateTime t) {
+  CivilTime c = civil(t);
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "%02d%02d", c.hour, c.minute);
+  return buf;
+}
+
+// The first character of a zone name.
+std::string zone_initial(std::string_view zone) { return text::left(zone, 1); }
 
 std::optional<std::string> now_date(const Fields&) { return short_date(platform::server_now()); }
 std::optional<std::string> now_time(const Fields&) { return twelve_hour_time(platform::server_now()); }
@@ -113,23 +130,11 @@ std::string ExpandedTemplate::for_address(std::string_view address) const {
   return out;
 }
 
-std::string short_date(DateTime t) {
-  CivilTime c = civil(t);
-  return std::to_string(c.month) + "/" + std::to_string(c.day) + "/" + std::to_string(c.year);
-}
-
 std::string twelve_hour_time(DateTime t) {
   CivilTime c = civil(t);
   int hour = c.hour % 12 == 0 ? 12 : c.hour % 12;
   char buf[16];
   std::snprintf(buf, sizeof buf, "%02d:%02d %s", hour, c.minute, c.hour < 12 ? "AM" : "PM");
-  return buf;
-}
-
-std::string military_time(DateTime t) {
-  CivilTime c = civil(t);
-  char buf[8];
-  std::snprintf(buf, sizeof buf, "%02d%02d", c.hour, c.minute);
   return buf;
 }
 
@@ -140,7 +145,5 @@ std::string zone_capitals(std::string_view zone) {
   }
   return capitals;
 }
-
-std::string zone_initial(std::string_view zone) { return text::left(zone, 1); }
 
 }  // namespace dexweb

@@ -56,15 +56,9 @@ class ExpandedTemplate {
 // by ExpandedTemplate::for_address.
 ExpandedTemplate expand_template(std::string_view text, const NotificationFields& fields);
 
-// m/d/yyyy, e.g. 12/4/2026.
-std::string short_date(DateTime t);
 // hh:nn AM or hh:nn PM, e.g. 07:14 PM.
 std::string twelve_hour_time(DateTime t);
-// hhnn on the 24-hour clock, e.g. 1914.
-std::string military_time(DateTime t);
 // The capital letters A to Z of a zone name, e.g. EDT of "EDT" or of "Eastern Daylight Time".
 std::string zone_capitals(std::string_view zone);
-// The first character of a zone name.
-std::string zone_initial(std::string_view zone);
 
 }  // namespace dexweb

@@ -7,7 +7,7 @@
 
 #include "data/unique_ids.h"
 #include "logging/error_policy.h"
-#include "notify/internal/mail_file.h"
+#include "notify/internal/notification_parts.h"
 #include "notify/notify_fixture.h"
 #include "platform/clock.h"
 #include "util/runtime_error.h"

@@ -1,4 +1,4 @@
-#include "notify/notify_list.h"
+#include "notify/notifications.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

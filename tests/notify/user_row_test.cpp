@@ -1,6 +1,6 @@
 // The recipient's row of the users table: SQL Server's statement as sent, and the row read
 // from a real database whatever the case of the name.
-#include "notify/internal/user_row.h"
+#include "notify/internal/notification_parts.h"
 
 #include <gtest/gtest.h>
 
