@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "config/registry_settings.h"
+#include "config/registry.h"
 #include "data/connection_file.h"
 #include "data/database_settings.h"
 #include "fuzz_support.h"

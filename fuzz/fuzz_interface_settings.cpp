@@ -7,7 +7,7 @@
 #include <string_view>
 #include <variant>
 
-#include "config/interface_settings_parser.h"
+#include "config/interface_settings.h"
 #include "fuzz_support.h"
 #include "util/text.h"
 

@@ -1,9 +1,8 @@
-#include "config/registry_values.h"
+#include "config/registry.h"
 
 #include <algorithm>
 #include <array>
 
-#include "config/registry_settings.h"
 #include "util/text.h"
 
 namespace dexweb {

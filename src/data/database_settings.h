@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "config/registry_settings.h"
+#include "config/registry.h"
 
 namespace dexweb {
 

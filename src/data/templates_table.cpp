@@ -1,6 +1,6 @@
 #include "data/templates_table.h"
 
-#include "config/interface_settings_parser.h"
+#include "config/interface_settings.h"
 #include "data/db_object.h"
 #include "data/dialect.h"
 #include "data/sql_literals.h"

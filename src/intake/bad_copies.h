@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "config/registry_settings.h"
+#include "config/registry.h"
 #include "intake/leftover_files.h"
 #include "intake/web_message.h"
 

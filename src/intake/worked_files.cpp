@@ -6,8 +6,7 @@
 #include <cstdio>
 #include <utility>
 
-#include "config/registry_settings.h"
-#include "config/registry_values.h"
+#include "config/registry.h"
 #include "data/db_object.h"
 #include "data/dialect.h"
 #include "intake/internal/intake_call.h"

@@ -1,7 +1,6 @@
 #include "logging/monitor_link.h"
 
-#include "config/registry_settings.h"
-#include "config/registry_values.h"
+#include "config/registry.h"
 #include "logging/internal/best_effort.h"
 #include "logging/log_state.h"
 #include "platform/clock.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "config/registry_settings.h"
+#include "config/registry.h"
 
 namespace dexweb {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "config/registry_values.h"
+#include "config/registry.h"
 #include "logging/monitor_settings.h"
 #include "util/text.h"
 

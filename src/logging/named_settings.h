@@ -6,7 +6,7 @@
 #include <optional>
 #include <string_view>
 
-#include "config/registry_settings.h"
+#include "config/registry.h"
 #include "util/variant.h"
 
 namespace dexweb {

@@ -6,7 +6,7 @@
 // log_event and the calls below it reach the installed one through the process's one
 // reporter pointer. Tests install their own.
 
-#include "config/registry_settings.h"
+#include "config/registry.h"
 #include "logging/log_state.h"
 #include "util/scoped_pointer.h"
 

@@ -4,7 +4,7 @@
 #include <limits>
 #include <utility>
 
-#include "config/registry_values.h"
+#include "config/registry.h"
 #include "data/database_settings.h"
 #include "data/dialect.h"
 #include "data/sql_literals.h"

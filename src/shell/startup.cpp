@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "config/registry_settings.h"
+#include "config/registry.h"
 #include "logging/log_event.h"
 #include "logging/log_files.h"
 #include "logging/log_state.h"

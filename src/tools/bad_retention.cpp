@@ -4,8 +4,6 @@
 #include <utility>
 
 #include "config/registry.h"
-#include "config/registry_settings.h"
-#include "config/registry_values.h"
 #include "intake/bad_copies.h"
 #include "notify/notifications.h"
 #include "platform/files.h"

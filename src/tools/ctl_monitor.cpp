@@ -1,8 +1,6 @@
 #include <cstdio>
 
 #include "config/registry.h"
-#include "config/registry_settings.h"
-#include "config/registry_values.h"
 #include "platform/registry_file.h"
 #include "platform/terminal.h"
 #include "platform/udp_receiver.h"

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "config/registry_settings.h"
+#include "config/registry.h"
 #include "data/db_object.h"
 #include "data/schema_setup.h"
 #include "platform/files.h"

@@ -1,7 +1,6 @@
 #include "tools/gateway_registry.h"
 
 #include "config/registry.h"
-#include "config/registry_settings.h"
 #include "data/db_object.h"
 #include "platform/files.h"
 #include "platform/registry_file.h"

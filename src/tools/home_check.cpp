@@ -7,8 +7,6 @@
 #include <regex>
 
 #include "config/registry.h"
-#include "config/registry_settings.h"
-#include "config/registry_values.h"
 #include "data/db_object.h"
 #include "platform/accounts.h"
 #include "platform/dynamic_library.h"

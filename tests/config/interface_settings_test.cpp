@@ -5,7 +5,6 @@
 
 #include <stdexcept>
 
-#include "config/interface_settings_parser.h"
 
 namespace dexweb {
 namespace {

@@ -1,8 +1,7 @@
-#include "config/registry_settings.h"
+#include "config/registry.h"
 
 #include <gtest/gtest.h>
 
-#include "config/registry.h"
 #include "support/temp_dir.h"
 
 namespace dexweb {

@@ -9,8 +9,7 @@
 #include <vector>
 
 #include "config/interface_settings.h"
-#include "config/interface_settings_parser.h"
-#include "config/registry_settings.h"
+#include "config/registry.h"
 #include "intake/internal/filters.h"
 #include "logging/error_policy.h"
 #include "logging/log_state.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "config/gateway_settings.h"
-#include "config/registry_settings.h"
+#include "config/registry.h"
 #include "data/db_object.h"
 #include "data/test_databases.h"
 #include "intake/blacklist.h"
@@ -18,8 +18,8 @@
 #include "intake/folder_index.h"
 #include "intake/intake_context.h"
 #include "intake/leftover_files.h"
-#include "intake/watched_folder.h"
 #include "intake/recipient_list.h"
+#include "intake/watched_folder.h"
 #include "intake/writer_watch.h"
 #include "logging/error_policy.h"
 #include "logging/log_state.h"

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "config/registry_values.h"
+#include "config/registry.h"
 #include "logging/logging_fixture.h"
 #include "logging/monitor_link.h"
 #include "support/udp_listener.h"

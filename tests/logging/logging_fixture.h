@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "config/registry_settings.h"
+#include "config/registry.h"
 #include "logging/error_policy.h"
 #include "logging/log_event.h"
 #include "logging/log_state.h"

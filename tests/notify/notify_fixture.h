@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "config/registry_settings.h"
+#include "config/registry.h"
 #include "data/db_object.h"
 #include "data/test_databases.h"
 #include "data/unique_ids.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "config/registry_settings.h"
+#include "config/registry.h"
 #include "shell/module_fixture.h"
 
 namespace dexweb::test {

@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "config/registry_settings.h"
+#include "config/registry.h"
 #include "data/worked_files_sql.h"
 #include "intake/worked_files_state.h"
 #include "platform/folder_entry.h"

@@ -18,7 +18,7 @@
 #include <utility>
 
 #include "config/gateway_settings.h"
-#include "config/registry_settings.h"
+#include "config/registry.h"
 #include "data/db_object.h"
 #include "data/query_object.h"
 #include "intake/blacklist.h"
