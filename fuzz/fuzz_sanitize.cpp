@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "fuzz_support.h"
-#include "logging/sanitize.h"
+#include "logging/log_event.h"
 #include "util/string_builder.h"
 
 namespace {

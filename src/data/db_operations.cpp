@@ -9,7 +9,7 @@
 #include "data/internal/db_messages.h"
 #include "data/internal/error_numbers.h"
 #include "logging/error_policy.h"
-#include "logging/log_files.h"
+#include "logging/log_event.h"
 #include "util/random.h"
 
 namespace dexweb {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "data/unique_ids.h"
-#include "logging/log_files.h"
+#include "logging/log_event.h"
 #include "platform/dynamic_library.h"
 #include "platform/event_loop.h"
 #include "platform/files.h"

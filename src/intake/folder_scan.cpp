@@ -8,7 +8,7 @@
 #include "intake/internal/intake_log.h"
 #include "intake/leftover_files.h"
 #include "intake/writer_watch.h"
-#include "logging/log_files.h"
+#include "logging/log_event.h"
 #include "platform/folder.h"
 
 namespace dexweb {

@@ -3,7 +3,6 @@
 #include <string>
 
 #include "logging/log_event.h"
-#include "logging/stderr_echo.h"
 #include "util/module_name.h"
 
 namespace dexweb {

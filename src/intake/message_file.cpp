@@ -20,7 +20,6 @@
 #include "intake/writer_watch.h"
 #include "logging/error_policy.h"
 #include "logging/log_event.h"
-#include "logging/stderr_echo.h"
 #include "platform/accounts.h"
 #include "platform/file_helpers.h"
 #include "platform/folder.h"

@@ -4,11 +4,8 @@
 #include <string>
 
 #include "logging/log_event.h"
-#include "logging/log_files.h"
-#include "logging/log_state.h"
 #include "logging/monitor_link.h"
-#include "logging/sanitize.h"
-#include "logging/stderr_echo.h"
+#include "logging/reporter.h"
 #include "platform/clock.h"
 #include "platform/system_info.h"
 #include "util/module_name.h"

@@ -1,19 +1,17 @@
 #include "logging/log_event.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <string>
 
 #include "logging/error_policy.h"
 #include "logging/internal/best_effort.h"
-#include "logging/log_files.h"
-#include "logging/log_state.h"
-#include "logging/log_triggers.h"
 #include "logging/monitor_link.h"
 #include "logging/reporter.h"
-#include "logging/sanitize.h"
-#include "logging/stderr_echo.h"
 #include "platform/clock.h"
-#include "platform/system_info.h"
+#include "platform/terminal.h"
 #include "util/module_name.h"
+#include "util/text.h"
 
 namespace dexweb {
 namespace {
@@ -57,6 +55,8 @@ const std::string& time_stamp() {
   return s.stamp_text;
 }
 
+bool is_safe(char32_t cp) { return cp >= U' ' && cp <= U'~' && cp != U'|'; }
+
 }  // namespace
 
 std::string_view category_name(LogCategory category) {
@@ -92,5 +92,37 @@ void log_general(std::string_view text) { log_event(LogLevel::General, kMonitorD
 void log_detail(std::string_view text) { log_event(LogLevel::Detail, kMonitorDisk, LogCategory::General, text); }
 void log_debug(std::string_view text) { log_event(LogLevel::Debug, kMonitorDisk, LogCategory::General, text); }
 void monitor_status(LogCategory category) { log_event(LogLevel::General, LogTarget::Monitor, category, ""); }
+
+std::string sanitize_log_text(std::string_view text, StringBuilder& builder) {
+  // Most report texts are safe throughout, and a byte below 0x80 is its own character.
+  if (std::all_of(text.begin(), text.end(), [](char c) { return is_safe(static_cast<unsigned char>(c)); }))
+    return std::string(text);
+  builder.Clear();
+  std::u32string chars = text::to_u32(text);
+  std::size_t run_start = 0;
+  // Safe characters are appended in runs, so that a long clean text costs one append.
+  for (std::size_t i = 0; i <= chars.size(); ++i) {
+    if (i < chars.size() && is_safe(chars[i])) continue;
+    builder.Append(text::to_utf8(std::u32string_view(chars).substr(run_start, i - run_start)));
+    if (i < chars.size()) builder.Append("<" + std::to_string(static_cast<unsigned long>(chars[i])) + ">");
+    run_start = i + 1;
+  }
+  return builder.ToString();
+}
+
+bool echoes_log_lines() {
+  // Standard error stays what it was at the start; asked for every log line otherwise.
+  static const bool terminal = platform::is_terminal(2);
+  return terminal;
+}
+
+void echo_line(std::string_view text) {
+  std::string line(text);
+  for (char& c : line)
+    if (c == '\r' || c == '\n') c = ' ';
+  line += '\n';
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
+}
 
 }  // namespace dexweb

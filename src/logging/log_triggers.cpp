@@ -1,4 +1,4 @@
-#include "logging/log_triggers.h"
+#include "logging/reporter.h"
 
 #include <array>
 #include <optional>
@@ -6,8 +6,6 @@
 
 #include "logging/internal/best_effort.h"
 #include "logging/log_event.h"
-#include "logging/log_state.h"
-#include "logging/reporter.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/process.h"

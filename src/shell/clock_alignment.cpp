@@ -2,8 +2,7 @@
 // otherwise the scheduler's velotrax_time, caught on the edge of its next step.
 #include "logging/error_policy.h"
 #include "logging/log_event.h"
-#include "logging/log_files.h"
-#include "logging/named_settings.h"
+#include "logging/monitor_link.h"
 #include "platform/clock.h"
 #include "shell/internal/daemon.h"
 

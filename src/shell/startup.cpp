@@ -8,10 +8,8 @@
 
 #include "config/registry.h"
 #include "logging/log_event.h"
-#include "logging/log_files.h"
-#include "logging/log_state.h"
 #include "logging/monitor_link.h"
-#include "logging/stderr_echo.h"
+#include "logging/reporter.h"
 #include "platform/files.h"
 #include "platform/instance_lock.h"
 #include "platform/registry_file.h"

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "logging/log_state.h"
+#include "logging/reporter.h"
 #include "support/temp_dir.h"
 
 namespace dexweb {

@@ -6,7 +6,7 @@
 #include "data/dialect.h"
 #include "data/engine_fixture.h"
 #include "data/templates_table.h"
-#include "logging/log_state.h"
+#include "logging/reporter.h"
 
 namespace dexweb {
 namespace {

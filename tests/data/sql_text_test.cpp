@@ -6,7 +6,7 @@
 #include "data/query_object.h"
 #include "data/sql_literals.h"
 #include "data/worked_files_sql.h"
-#include "logging/log_state.h"
+#include "logging/reporter.h"
 
 namespace dexweb {
 namespace {

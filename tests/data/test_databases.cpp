@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "logging/log_state.h"
+#include "logging/reporter.h"
 #include "platform/odbc.h"
 #include "platform/sqlite_db.h"
 

@@ -12,7 +12,6 @@
 #include "config/registry.h"
 #include "intake/internal/filters.h"
 #include "logging/error_policy.h"
-#include "logging/log_state.h"
 #include "logging/reporter.h"
 #include "support/temp_dir.h"
 

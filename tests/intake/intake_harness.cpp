@@ -6,7 +6,7 @@
 #include "data/query_object.h"
 #include "intake/check_for_messages.h"
 #include "intake/intake_context.h"
-#include "logging/log_state.h"
+#include "logging/reporter.h"
 
 namespace dexweb::test {
 

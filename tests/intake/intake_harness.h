@@ -22,7 +22,6 @@
 #include "intake/watched_folder.h"
 #include "intake/writer_watch.h"
 #include "logging/error_policy.h"
-#include "logging/log_state.h"
 #include "logging/reporter.h"
 #include "platform/clock.h"
 #include "support/temp_dir.h"

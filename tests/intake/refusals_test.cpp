@@ -5,7 +5,7 @@
 #include "data/unique_ids.h"
 #include "intake/intake_harness.h"
 #include "intake/text_helpers.h"
-#include "logging/log_state.h"
+#include "logging/reporter.h"
 #include "support/udp_listener.h"
 
 namespace dexweb::test {

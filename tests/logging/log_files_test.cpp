@@ -1,4 +1,4 @@
-#include "logging/log_files.h"
+#include "logging/log_event.h"
 
 #include <sys/stat.h>
 
@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "logging/log_event.h"
 #include "logging/logging_fixture.h"
 
 namespace dexweb::test {

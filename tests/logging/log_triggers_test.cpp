@@ -1,4 +1,4 @@
-#include "logging/log_triggers.h"
+#include "logging/reporter.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,6 @@
 #include "config/registry.h"
 #include "logging/error_policy.h"
 #include "logging/log_event.h"
-#include "logging/log_state.h"
 #include "logging/monitor_link.h"
 #include "logging/reporter.h"
 #include "platform/clock.h"

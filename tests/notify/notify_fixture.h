@@ -21,7 +21,6 @@
 #include "data/test_databases.h"
 #include "data/unique_ids.h"
 #include "logging/error_policy.h"
-#include "logging/log_state.h"
 #include "logging/reporter.h"
 #include "notify/notifications.h"
 #include "platform/clock.h"

@@ -7,7 +7,7 @@
 #include "data/db_object.h"
 #include "data/dialect.h"
 #include "data/engine_fixture.h"
-#include "logging/log_state.h"
+#include "logging/reporter.h"
 
 namespace dexweb {
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "data/test_databases.h"
-#include "logging/log_files.h"
-#include "logging/log_state.h"
+#include "logging/log_event.h"
+#include "logging/reporter.h"
 #include "platform/clock.h"
 #include "platform/event_loop.h"
 #include "platform/registry_file.h"
