@@ -10,7 +10,6 @@
 
 #include "fuzz_support.h"
 #include "shell/command_line.h"
-#include "util/escapes.h"
 #include "util/text.h"
 
 namespace {

@@ -2,7 +2,6 @@
 
 #include <limits>
 
-#include "util/escapes.h"
 #include "util/text.h"
 
 namespace dexweb {

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "logging/log_event.h"
-#include "util/module_name.h"
+#include "util/runtime_error.h"
 
 namespace dexweb {
 namespace {

@@ -5,7 +5,6 @@
 
 #include "platform/clock.h"
 #include "platform/files.h"
-#include "util/module_name.h"
 #include "util/runtime_error.h"
 
 namespace dexweb {

@@ -6,7 +6,6 @@
 #include "platform/file_helpers.h"
 #include "platform/folder_entry.h"
 #include "platform/private_files.h"
-#include "util/module_name.h"
 #include "util/runtime_error.h"
 
 namespace dexweb {

@@ -24,7 +24,7 @@
 #include "platform/file_helpers.h"
 #include "platform/folder.h"
 #include "platform/folder_entry.h"
-#include "util/module_name.h"
+#include "util/runtime_error.h"
 #include "util/text.h"
 
 namespace dexweb {

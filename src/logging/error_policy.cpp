@@ -8,8 +8,8 @@
 #include "logging/reporter.h"
 #include "platform/clock.h"
 #include "platform/system_info.h"
-#include "util/module_name.h"
 #include "util/random.h"
+#include "util/runtime_error.h"
 
 namespace dexweb {
 namespace {

@@ -10,7 +10,7 @@
 #include "logging/reporter.h"
 #include "platform/clock.h"
 #include "platform/terminal.h"
-#include "util/module_name.h"
+#include "util/runtime_error.h"
 #include "util/text.h"
 
 namespace dexweb {

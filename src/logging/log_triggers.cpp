@@ -9,8 +9,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/process.h"
-#include "util/escapes.h"
-#include "util/module_name.h"
+#include "util/runtime_error.h"
 #include "util/text.h"
 
 namespace dexweb {

@@ -7,7 +7,7 @@
 #include "platform/clock.h"
 #include "platform/event_loop.h"
 #include "platform/files.h"
-#include "util/module_name.h"
+#include "util/runtime_error.h"
 
 namespace dexweb {
 namespace {

@@ -8,7 +8,7 @@
 #include "data/unique_ids.h"
 #include "notify/notifications.h"
 #include "platform/files.h"
-#include "util/module_name.h"
+#include "util/runtime_error.h"
 #include "util/text.h"
 
 namespace dexweb {

@@ -13,7 +13,6 @@
 #include "platform/registry_file.h"
 #include "platform/service_manager.h"
 #include "shell/startup.h"
-#include "util/module_name.h"
 #include "util/runtime_error.h"
 #include "util/text.h"
 

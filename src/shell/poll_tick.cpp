@@ -16,7 +16,7 @@
 #include "platform/clock.h"
 #include "shell/internal/daemon.h"
 #include "shell/internal/poll_report.h"
-#include "util/module_name.h"
+#include "util/runtime_error.h"
 
 namespace dexweb {
 namespace {

@@ -8,7 +8,6 @@
 #include "platform/files.h"
 #include "platform/registry_file.h"
 #include "platform/service_manager.h"
-#include "util/module_name.h"
 #include "util/runtime_error.h"
 
 namespace dexweb {

@@ -18,7 +18,6 @@
 #include "shell/internal/daemon.h"
 #include "shell/internal/poll_report.h"
 #include "shell/internal/service_install.h"
-#include "util/module_name.h"
 #include "util/runtime_error.h"
 
 #define DEXWEB_STR2(x) #x

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "util/module_name.h"
+#include "util/runtime_error.h"
 #include "util/text.h"
 
 namespace dexweb::ctl {

@@ -1,18 +1,26 @@
 #pragma once
-// The module's run-time error: a number in the system's numbering, a description and the
-// name of the component that raised it. The error routine classifies errors by number:
-// 3000..3799 database, 52..76 file or directory, anything else halts at once.
+// The module's name and its run-time error: a number in the system's numbering, a description
+// and the name of the component that raised it. The error routine classifies errors by
+// number: 3000..3799 database, 52..76 file or directory, anything else halts at once.
 
 #include <stdexcept>
 #include <string>
-
-#include "util/module_name.h"
+#include <string_view>
+#include <utility>
 
 namespace dexweb {
 
+// The module's name in the gateway: the source of its own errors, its log file, its monitor
+// reports, its unit and the prefix of its unique names.
+inline constexpr std::string_view kModuleName = "VTXWeb";
+
 class RuntimeError : public std::runtime_error {
  public:
-  RuntimeError(int number, std::string description, std::string source = std::string(kModuleName));
+  RuntimeError(int number, std::string description, std::string source = std::string(kModuleName))
+      : std::runtime_error(description),
+        number_(number),
+        description_(std::move(description)),
+        source_(std::move(source)) {}
 
   int number() const noexcept { return number_; }
   const std::string& description() const noexcept { return description_; }

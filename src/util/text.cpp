@@ -241,6 +241,10 @@ bool istarts_with(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && iequals(s.substr(0, prefix.size()), prefix);
 }
 
+bool iends_with(std::string_view s, std::string_view suffix) {
+  return s.size() >= suffix.size() && iequals(s.substr(s.size() - suffix.size()), suffix);
+}
+
 std::string trim_chars(std::string_view s, std::string_view chars) {
   auto b = s.find_first_not_of(chars);
   if (b == std::string_view::npos) return {};
@@ -314,3 +318,37 @@ std::optional<double> parse_number(std::string_view s) {
 long long round_half_even(double v) { return static_cast<long long>(std::nearbyint(v)); }
 
 }  // namespace dexweb::text
+
+namespace dexweb {
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// The code of the escape starting at text[i], or -1 when none starts there.
+int escape_code(std::string_view text, std::size_t i) {
+  if (text[i] != '\\' || i + 3 >= text.size()) return -1;
+  char a = text[i + 1], b = text[i + 2], c = text[i + 3];
+  if (a < '0' || a > '2' || !is_digit(b) || !is_digit(c)) return -1;
+  int code = (a - '0') * 100 + (b - '0') * 10 + (c - '0');
+  return code <= 255 ? code : -1;
+}
+
+}  // namespace
+
+std::string decode_escapes(std::string_view text) {
+  if (text.size() < 4 || text.find('\\') == std::string_view::npos) return std::string(text);
+  std::string out;
+  for (std::size_t i = 0; i < text.size();) {
+    int code = escape_code(text, i);
+    if (code < 0) {
+      out += text[i++];
+      continue;
+    }
+    // A lone byte of 0x80 or more is not UTF-8, so decode_bytes reads it as Windows-1252.
+    out += text::decode_bytes(std::string(1, static_cast<char>(code)));
+    i += 4;
+  }
+  return out;
+}
+
+}  // namespace dexweb

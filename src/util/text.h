@@ -43,6 +43,7 @@ bool iequals(std::string_view a, std::string_view b);
 std::size_t ifind(std::string_view hay, std::string_view needle, std::size_t from = 0);
 bool icontains(std::string_view hay, std::string_view needle);
 bool istarts_with(std::string_view s, std::string_view prefix);
+bool iends_with(std::string_view s, std::string_view suffix);
 
 std::string trim(std::string_view s);   // spaces at both ends
 std::string ltrim(std::string_view s);
@@ -64,3 +65,14 @@ std::optional<double> parse_number(std::string_view s);
 long long round_half_even(double v);
 
 }  // namespace dexweb::text
+
+namespace dexweb {
+
+// The backslash escapes of the gateway's settings texts: a backslash followed by three
+// decimal digits, the first 0 to 2, stands for the Windows-1252 character of that code
+// ("a\013\010b" holds a CR LF). There is no escape for the backslash itself.
+// Decodes every escape; anything else, including codes 256 to 299 (which have no character)
+// and a backslash not followed by three such digits, is kept as written.
+std::string decode_escapes(std::string_view text);
+
+}  // namespace dexweb
