@@ -14,7 +14,6 @@
 #include "data/internal/sqlite_engine.h"
 #include "logging/log_event.h"
 #include "platform/clock.h"
-#include "platform/file_identity.h"
 #include "platform/files.h"
 #include "util/datetime.h"
 #include "util/random.h"

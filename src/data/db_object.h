@@ -42,7 +42,7 @@
 #include "data/dialect.h"
 #include "data/recordset.h"
 #include "data/sql_statement.h"
-#include "platform/file_identity.h"
+#include "platform/files.h"
 #include "util/nvp_list.h"
 
 namespace dexweb {

@@ -4,7 +4,7 @@
 
 #include "data/internal/db_failure.h"
 #include "data/internal/error_numbers.h"
-#include "platform/file_identity.h"
+#include "platform/files.h"
 #include "util/text.h"
 
 namespace dexweb {

@@ -3,8 +3,7 @@
 #include "data/unique_ids.h"
 #include "intake/internal/intake_log.h"
 #include "logging/log_event.h"
-#include "platform/file_helpers.h"
-#include "platform/folder_entry.h"
+#include "platform/folder.h"
 #include "platform/private_files.h"
 #include "util/runtime_error.h"
 

@@ -4,7 +4,6 @@
 #include <cstdlib>
 
 #include "intake/internal/intake_log.h"
-#include "platform/file_helpers.h"
 #include "platform/files.h"
 #include "util/text.h"
 #include "util/variant.h"

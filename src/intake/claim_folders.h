@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/fd.h"
+#include "platform/files.h"
 #include "platform/folder.h"
 
 namespace dexweb {

@@ -7,7 +7,7 @@
 #include "intake/internal/filter_text.h"
 #include "intake/internal/intake_log.h"
 #include "logging/log_event.h"
-#include "platform/file_helpers.h"
+#include "platform/files.h"
 #include "platform/private_files.h"
 #include "util/runtime_error.h"
 #include "util/text.h"

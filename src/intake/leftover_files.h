@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "intake/worked_files_state.h"
-#include "platform/folder_entry.h"
+#include "platform/folder.h"
 
 namespace dexweb {
 

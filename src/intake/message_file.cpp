@@ -21,9 +21,7 @@
 #include "logging/error_policy.h"
 #include "logging/log_event.h"
 #include "platform/accounts.h"
-#include "platform/file_helpers.h"
 #include "platform/folder.h"
-#include "platform/folder_entry.h"
 #include "util/runtime_error.h"
 #include "util/text.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/folder_entry.h"
+#include "platform/folder.h"
 
 namespace dexweb {
 

@@ -7,7 +7,7 @@
 #include "logging/monitor_link.h"
 #include "logging/reporter.h"
 #include "platform/clock.h"
-#include "platform/system_info.h"
+#include "platform/process.h"
 #include "util/random.h"
 #include "util/runtime_error.h"
 

@@ -9,7 +9,7 @@
 #include "logging/monitor_link.h"
 #include "logging/reporter.h"
 #include "platform/clock.h"
-#include "platform/terminal.h"
+#include "platform/process.h"
 #include "util/runtime_error.h"
 #include "util/text.h"
 

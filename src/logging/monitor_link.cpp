@@ -5,8 +5,7 @@
 #include "config/registry.h"
 #include "logging/reporter.h"
 #include "platform/clock.h"
-#include "platform/net.h"
-#include "platform/udp_sender.h"
+#include "platform/sockets.h"
 #include "util/text.h"
 
 namespace dexweb {

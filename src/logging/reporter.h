@@ -18,8 +18,7 @@
 #include "config/registry.h"
 #include "platform/clock.h"
 #include "platform/process.h"
-#include "platform/system_info.h"
-#include "platform/udp_sender.h"
+#include "platform/sockets.h"
 #include "util/scoped_pointer.h"
 #include "util/string_builder.h"
 

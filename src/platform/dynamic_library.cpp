@@ -7,7 +7,6 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/file_identity.h"
 #include "platform/files.h"
 #include "util/runtime_error.h"
 

@@ -9,7 +9,7 @@
 #include <csignal>
 #include <cerrno>
 
-#include "platform/fd.h"
+#include "platform/files.h"
 
 namespace dexweb::platform {
 namespace {

@@ -14,7 +14,6 @@
 #include <memory>
 #include <utility>
 
-#include "platform/fd.h"
 #include "util/runtime_error.h"
 #include "util/text.h"
 
@@ -25,11 +24,6 @@ struct DirCloser {
   void operator()(DIR* d) const { ::closedir(d); }
 };
 using Dir = std::unique_ptr<DIR, DirCloser>;
-
-TimePoint to_time_point(const struct timespec& ts) {
-  using namespace std::chrono;
-  return TimePoint{duration_cast<system_clock::duration>(seconds{ts.tv_sec} + nanoseconds{ts.tv_nsec})};
-}
 
 // Logs, bad copies and mail files are for the module's account and its group, never for all.
 constexpr mode_t kCreateMode = 0640;
@@ -42,17 +36,7 @@ Fd open_or_raise(const std::string& path, int flags, std::string_view what) {
   return Fd(fd);
 }
 
-void write_all(int fd, std::string_view bytes, const std::string& path) {
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) raise_file_error(errno, "write " + path);
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-}
-
-}  // namespace
-
+// The module's file error number for an errno value.
 int file_error_number(int e) {
   switch (e) {
     case ENOENT: return err::kFileNotFound;
@@ -77,6 +61,39 @@ int file_error_number(int e) {
   }
 }
 
+void rename_file(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) raise_file_error(errno, "rename " + from);
+}
+
+}  // namespace
+
+void Fd::reset(int fd) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
+}
+
+std::optional<FileIdentity> file_identity(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+std::string without_slash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+std::optional<FileIdentity> folder_identity(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::lstat(without_slash(path).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+  return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+TimePoint to_time_point(const std::timespec& ts) {
+  using namespace std::chrono;
+  return TimePoint{duration_cast<system_clock::duration>(seconds{ts.tv_sec} + nanoseconds{ts.tv_nsec})};
+}
+
 void raise_file_error(int e, std::string_view what) {
   throw RuntimeError(file_error_number(e), std::string(std::strerror(e)) + ": " + std::string(what));
 }
@@ -86,6 +103,15 @@ std::optional<FileInfo> stat_path(const std::string& path) {
   if (path.empty() || ::stat(path.c_str(), &st) != 0) return std::nullopt;
   return FileInfo{S_ISDIR(st.st_mode), S_ISREG(st.st_mode), static_cast<std::uint64_t>(st.st_size),
                   to_time_point(st.st_mtim)};
+}
+
+void write_all(int fd, std::string_view bytes, const std::string& path) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) raise_file_error(errno, "write " + path);
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
 }
 
 std::string read_file(const std::string& path, std::size_t limit) {
@@ -103,6 +129,23 @@ std::string read_file(const std::string& path, std::size_t limit) {
     out.append(buf, static_cast<std::size_t>(n));
   }
   return out;
+}
+
+std::string read_file_tail(const std::string& path, std::size_t max_bytes) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  struct stat st {};
+  if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+  const auto size = static_cast<std::size_t>(st.st_size);
+  const std::size_t length = size < max_bytes ? size : max_bytes;
+  std::string bytes(length, '\0');
+  std::size_t done = 0;
+  while (done < length) {
+    const ssize_t n = ::pread(fd.get(), bytes.data() + done, length - done, static_cast<off_t>(size - length + done));
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  bytes.resize(done);
+  return bytes;
 }
 
 void append_file(const std::string& path, std::string_view bytes) {
@@ -149,10 +192,6 @@ void remove_file(const std::string& path) {
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) raise_file_error(errno, "delete " + path);
 }
 
-void rename_file(const std::string& from, const std::string& to) {
-  if (::rename(from.c_str(), to.c_str()) != 0) raise_file_error(errno, "rename " + from);
-}
-
 void make_dirs(const std::string& path) {
   std::string partial;
   for (std::size_t i = 0; i <= path.size(); ++i) {
@@ -170,7 +209,7 @@ std::vector<DirEntry> list_files(const std::string& folder, std::string_view suf
   std::vector<DirEntry> out;
   while (dirent* e = ::readdir(dir.get())) {
     std::string name = e->d_name;
-    if (name.size() < suffix.size() || !text::iequals(name.substr(name.size() - suffix.size()), suffix)) continue;
+    if (!text::iends_with(name, suffix)) continue;
     struct stat st {};
     if (::fstatat(::dirfd(dir.get()), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     out.push_back({name, to_time_point(st.st_mtim), S_ISREG(st.st_mode)});
@@ -230,3 +269,44 @@ bool rename_no_replace(const std::string& from, const std::string& to) {
 }
 
 }  // namespace dexweb::platform
+
+namespace dexweb {
+namespace {
+
+// Runs the step and reports whether it finished without a RuntimeError.
+template <typename Step>
+bool succeeds(Step&& step) {
+  try {
+    step();
+    return true;
+  } catch (const RuntimeError&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+bool is_file(const std::string& path) {
+  auto info = platform::stat_path(path);
+  return info && !info->is_dir;
+}
+
+bool is_dir(const std::string& path) {
+  auto info = platform::stat_path(path);
+  return info && info->is_dir;
+}
+
+bool read_whole_file(const std::string& path, std::string& out, std::size_t limit) {
+  out.clear();
+  std::string bytes;
+  if (!succeeds([&] { bytes = platform::read_file(path, limit); })) return false;
+  out = text::decode_bytes(bytes);
+  return true;
+}
+
+bool ensure_folder(const std::string& path) {
+  if (is_dir(path)) return true;
+  return succeeds([&] { platform::make_dirs(path); }) && is_dir(path);
+}
+
+}  // namespace dexweb

@@ -1,25 +1,71 @@
 #pragma once
-// File-system primitives. Failures raise RuntimeError with the module's file error numbers
+// Files: the owner of a file descriptor, which file a path names, and the file-system
+// primitives. The primitives raise RuntimeError with the module's file error numbers
 // (53 not found, 75 access denied, 61 disk full, 57 input/output error, 76 path not found,
-// ...) unless a function says it returns false or empty.
+// ...) unless a function says it returns false or empty; the helpers at the end never raise.
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/clock.h"
 
 namespace dexweb::platform {
 
-// The module's file error number for an errno value.
-int file_error_number(int errno_value);
+// A move-only owner of a file descriptor. close() is never retried on EINTR: on Linux the
+// descriptor is released whatever close reports.
+class Fd {
+ public:
+  Fd() = default;
+  explicit Fd(int fd) : fd_(fd) {}
+  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Fd& operator=(Fd&& other) noexcept {
+    if (this != &other) reset(std::exchange(other.fd_, -1));
+    return *this;
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() { reset(); }
+
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+  int release() { return std::exchange(fd_, -1); }
+  void reset(int fd = -1);
+
+ private:
+  int fd_ = -1;
+};
+
+// Which file a path names right now: the device and inode behind it. Two identities are
+// equal only when they name the same file, so a file renamed over the path, or deleted and
+// made anew, shows a different identity than the one a program opened earlier.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+// The identity of the file at path (a link is followed); nullopt when there is none or it
+// cannot be examined (missing, no permission, an unreachable share).
+std::optional<FileIdentity> file_identity(const std::string& path);
+// path without its trailing '/' (a final link is then not followed); "/" stays.
+std::string without_slash(std::string path);
+// The identity of the folder at path itself (a final link is not followed); nullopt when
+// it is a link, no folder, or cannot be examined.
+std::optional<FileIdentity> folder_identity(const std::string& path);
+
 // Raises the RuntimeError for errno_value, naming what failed.
 [[noreturn]] void raise_file_error(int errno_value, std::string_view what);
+
+// The time of a file time stamp as stat reports it.
+TimePoint to_time_point(const std::timespec& stamp);
 
 struct FileInfo {
   bool is_dir = false;
@@ -30,9 +76,14 @@ struct FileInfo {
 // nullopt when the path cannot be examined (missing, no permission, ...).
 std::optional<FileInfo> stat_path(const std::string& path);
 
+// Writes all of bytes to the open descriptor fd; raises the file error, naming path.
+void write_all(int fd, std::string_view bytes, const std::string& path);
 // Reads at most `limit` bytes from the start of a regular file; anything else (a pipe, a
 // device) raises error 75 instead of blocking.
 std::string read_file(const std::string& path, std::size_t limit = SIZE_MAX);
+// The end of a file that may be long (a log file): the last max_bytes of the regular file at path (the whole file when shorter); empty text
+// when it is missing, not a regular file or unreadable.
+std::string read_file_tail(const std::string& path, std::size_t max_bytes);
 // Appends bytes, creating the file when needed.
 void append_file(const std::string& path, std::string_view bytes);
 // The same, setting `written` to how many of the bytes reached the file, also when it then
@@ -47,7 +98,6 @@ void write_file_atomic(const std::string& path, std::string_view bytes, std::opt
 bool is_atomic_write_temporary(std::string_view name);
 // Removes a file; a missing file is not an error.
 void remove_file(const std::string& path);
-void rename_file(const std::string& from, const std::string& to);
 // Creates the folder and its missing parents.
 void make_dirs(const std::string& path);
 
@@ -82,3 +132,25 @@ std::string executable_path();
 bool rename_no_replace(const std::string& from, const std::string& to);
 
 }  // namespace dexweb::platform
+
+namespace dexweb {
+
+// File helpers on the platform's file primitives, for the module and dexwebctl alike. None
+// of them raises: each returns false or empty text when the file system refuses. Names are
+// literal: '*' and '?' are ordinary characters of a Linux file name. (The helpers for an
+// opened folder entry are in platform/folder.h.)
+
+// The most that is read of a web file; the rest is not read.
+inline constexpr std::size_t kReadLimit = std::size_t{1} << 20;
+
+// True when the path exists and is not a folder.
+bool is_file(const std::string& path);
+// True when the path is a folder.
+bool is_dir(const std::string& path);
+// Reads the file's first `limit` bytes as text (valid UTF-8 as it is, any other byte as its
+// Windows-1252 character). False, with empty text, when the file could not be read.
+bool read_whole_file(const std::string& path, std::string& text, std::size_t limit = kReadLimit);
+// Creates the folder and its missing parents; true when it exists afterwards.
+bool ensure_folder(const std::string& path);
+
+}  // namespace dexweb

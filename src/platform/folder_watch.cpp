@@ -1,4 +1,4 @@
-#include "platform/folder_watch.h"
+#include "platform/folder.h"
 
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -52,7 +52,7 @@ void FolderWatch::read_notices() {
       // An overflowed queue lost names: the folder may hold anything.
       if (event.mask & IN_Q_OVERFLOW) landed = landed_names_.lost = true;
       if (event.mask & (IN_IGNORED | IN_MOVE_SELF | IN_DELETE_SELF)) watching_ = false;
-      if (name.size() >= suffix_.size() && text::iequals(name.substr(name.size() - suffix_.size()), suffix_))
+      if (text::iends_with(name, suffix_))
         keep_name(name, event.mask, landed);
       at += static_cast<ssize_t>(sizeof event + event.len);
     }

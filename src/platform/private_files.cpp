@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,9 +11,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
-
-#include "platform/fd.h"
-#include "platform/files.h"
 
 namespace dexweb::platform {
 namespace {
@@ -25,19 +23,10 @@ Fd create_new(const std::string& path, mode_t mode) {
   return Fd(fd);
 }
 
-void write_bytes(const Fd& fd, std::string_view bytes, const std::string& path) {
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd.get(), bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) raise_file_error(errno, "write " + path);
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-}
-
 // Writes the bytes to a file just created; the file is removed again when that fails.
 void fill(Fd fd, const std::string& path, std::string_view bytes, bool durable) {
   try {
-    write_bytes(fd, bytes, path);
+    write_all(fd.get(), bytes, path);
     if (durable && ::fsync(fd.get()) != 0) raise_file_error(errno, "fsync " + path);
   } catch (...) {
     ::unlink(path.c_str());
@@ -66,6 +55,18 @@ void empty_folder(int dir_fd) {
       ::unlinkat(dir_fd, e->d_name, AT_REMOVEDIR);
     }
   }
+}
+
+std::string with_slash(std::string folder) {
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  return folder;
+}
+
+std::string lock_path(const std::string& folder) { return with_slash(folder) + "VTXWeb.lock"; }
+
+void write_pid(int fd) {
+  const std::string pid = std::to_string(::getpid()) + "\n";
+  if (::ftruncate(fd, 0) == 0) [[maybe_unused]] auto n = ::pwrite(fd, pid.data(), pid.size(), 0);
 }
 
 }  // namespace
@@ -115,6 +116,47 @@ PrivateFolder::PrivateFolder(const std::string& path) : path_(path) {
 PrivateFolder::~PrivateFolder() {
   if (Fd fd{::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)}) empty_folder(fd.get());
   ::rmdir(path_.c_str());
+}
+
+std::string home_private_folder(const std::string& db_dir) {
+  return (db_dir.empty() ? std::string("./") : with_slash(db_dir)) + "lock/";
+}
+
+InstanceLock::InstanceLock(const std::string& folder) : path_(lock_path(folder)) {
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    error_ = errno;
+    return;
+  }
+  // Read access is enough for flock, so a lock file left by a run under another account
+  // (root, say) still serves.
+  int raw = ::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (raw < 0 && errno == EACCES) raw = ::open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (raw < 0) {
+    error_ = errno;
+    return;
+  }
+  Fd fd(raw);
+  if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    error_ = errno;
+    state_ = errno == EWOULDBLOCK ? State::HeldElsewhere : State::CannotOpen;
+    return;
+  }
+  write_pid(fd.get());
+  fd_ = std::move(fd);
+  state_ = State::Acquired;
+}
+
+std::string InstanceLock::state_path(const std::string& folder) { return with_slash(folder) + "VTXWeb.state"; }
+
+InstanceLock::Holder InstanceLock::holder(const std::string& folder) {
+  Fd fd(::open(lock_path(folder).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd) return {std::nullopt, errno == ENOENT || errno == ENOTDIR ? 0 : errno};
+  if (::flock(fd.get(), LOCK_SH | LOCK_NB) == 0) return {};
+  char buf[32] = {};
+  const ssize_t n = ::pread(fd.get(), buf, sizeof buf - 1, 0);
+  if (n <= 0) return {};
+  const long pid = std::strtol(buf, nullptr, 10);
+  return {pid > 0 ? std::optional<pid_t>(static_cast<pid_t>(pid)) : std::nullopt, 0};
 }
 
 }  // namespace dexweb::platform

@@ -1,16 +1,19 @@
 #pragma once
-// Starting other programs, never through a shell.
+// The process and what surrounds it: the other programs it starts (never through a shell),
+// the service manager it runs under (systemd), its terminal and the machine's page size.
 
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstddef>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "platform/fd.h"
+#include "platform/files.h"
 
 namespace dexweb::platform {
-
 
 // How a program run with a time limit ended.
 struct ProgramRun {
@@ -61,5 +64,27 @@ class ChildProcess {
 // Splits a command line into arguments: blanks separate them, double quotes group words and
 // are removed.
 std::vector<std::string> split_command_line(const std::string& command_line);
+
+// The service manager's side of the platform (systemd): the notification socket that
+// stands for the Start event, and the commands that register a unit.
+//
+// True when $NOTIFY_SOCKET names a notification socket.
+bool notify_socket_present();
+// Sends one notification ("READY=1", "STOPPING=1"); false when there is no socket or the
+// send failed.
+bool notify_service_manager(std::string_view state);
+// The watchdog interval the service manager asks for ($WATCHDOG_USEC, for this process when
+// $WATCHDOG_PID names one); nullopt when there is none.
+std::optional<std::chrono::microseconds> watchdog_interval();
+// True when systemd is the running init (so systemctl can be asked).
+bool systemd_running();
+// Runs systemctl with the arguments and waits; its exit status, or -1.
+int run_systemctl(const std::string& verb, const std::string& unit);
+
+// Whether an output of the process is a terminal (colour and such make sense there).
+bool is_terminal(int fd);
+
+// The memory page size in bytes, or 0 when the system does not report one.
+std::size_t page_size();
 
 }  // namespace dexweb::platform

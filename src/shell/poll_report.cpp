@@ -4,9 +4,9 @@
 
 #include "platform/clock.h"
 #include "platform/files.h"
-#include "platform/folder_listing.h"
-#include "platform/instance_lock.h"
-#include "platform/service_manager.h"
+#include "platform/folder.h"
+#include "platform/private_files.h"
+#include "platform/process.h"
 #include "shell/internal/daemon.h"
 #include "util/runtime_error.h"
 

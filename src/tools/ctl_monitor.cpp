@@ -1,9 +1,9 @@
 #include <cstdio>
 
 #include "config/registry.h"
+#include "platform/process.h"
 #include "platform/registry_file.h"
-#include "platform/terminal.h"
-#include "platform/udp_receiver.h"
+#include "platform/sockets.h"
 #include "tools/ctl_commands.h"
 #include "tools/ctl_options.h"
 #include "tools/monitor_report.h"

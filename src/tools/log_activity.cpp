@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/file_tail.h"
+#include "platform/files.h"
 #include "tools/text_lines.h"
 
 namespace dexweb::ctl {

@@ -7,9 +7,9 @@
 #include <utility>
 
 #include "platform/files.h"
-#include "platform/instance_lock.h"
-#include "util/runtime_error.h"
+#include "platform/private_files.h"
 #include "tools/text_lines.h"
+#include "util/runtime_error.h"
 
 namespace dexweb::ctl {
 namespace {

@@ -1,7 +1,6 @@
 #include "tools/schema_location.h"
 
 #include "data/schema_setup.h"
-#include "platform/file_helpers.h"
 #include "platform/files.h"
 #include "util/runtime_error.h"
 

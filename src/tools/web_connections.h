@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "platform/clock.h"
-#include "platform/listen_socket.h"
+#include "platform/sockets.h"
 #include "tools/http_message.h"
 
 namespace dexweb::ctl {

@@ -1,11 +1,11 @@
-#include "platform/folder_entry.h"
+#include "platform/folder.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include "platform/instance_lock.h"
+#include "platform/private_files.h"
 #include "platform/process.h"
 #include "support/temp_dir.h"
 

@@ -2,7 +2,7 @@
 // and takes its port from the command line or the registry.
 #include <gtest/gtest.h>
 
-#include "platform/udp_sender.h"
+#include "platform/sockets.h"
 #include "support/ctl_runner.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"

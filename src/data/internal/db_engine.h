@@ -10,7 +10,7 @@
 
 #include "data/recordset.h"
 #include "data/sql_statement.h"
-#include "platform/file_identity.h"
+#include "platform/files.h"
 
 namespace dexweb {
 

@@ -27,7 +27,7 @@
 #include "config/registry.h"
 #include "data/worked_files_sql.h"
 #include "intake/worked_files_state.h"
-#include "platform/folder_entry.h"
+#include "platform/folder.h"
 
 namespace dexweb {
 

@@ -32,7 +32,7 @@
 #include "logging/error_policy.h"
 #include "logging/reporter.h"
 #include "platform/event_loop.h"
-#include "platform/folder_watch.h"
+#include "platform/folder.h"
 #include "platform/private_files.h"
 #include "util/datetime.h"
 

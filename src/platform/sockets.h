@@ -1,15 +1,56 @@
 #pragma once
-// The sockets of a TCP server that serves its connections from one poll loop: a listening
-// socket, the connections it accepts (all non-blocking), and a wake-up that other threads
-// use to interrupt the loop's wait.
+// Sockets: host-name lookup, the UDP datagrams of the monitor link (a kept sending socket, a
+// receiving socket for dexwebctl's monitor), and the sockets of a TCP server that serves its
+// connections from one poll loop (a listening socket, the connections it accepts, all
+// non-blocking, and a wake-up that other threads use to interrupt the loop's wait).
 
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
-#include "platform/fd.h"
+#include "platform/files.h"
 
 namespace dexweb::platform {
+
+// The first IPv4 address of name as a dotted quad, or empty text. Never throws.
+std::string resolve_host_ipv4(std::string_view name);
+
+// One UDP socket kept for many datagrams (the monitor link sends a few per message file).
+// Nothing here throws.
+class UdpSender {
+ public:
+  // Sends one datagram to host (dotted IPv4) and port; false when it could not be sent. The
+  // socket is opened at the first send and kept; a send that fails drops it, so that the
+  // next send starts with a fresh one.
+  bool send(const std::string& host, int port, std::string_view payload);
+
+ private:
+  Fd socket_;
+  // The last host parsed and its address: most datagrams go where the one before went.
+  std::optional<std::string> host_;
+  std::uint32_t address_ = 0;
+};
+
+// A UDP socket bound to one IPv4 address and port that receives datagrams.
+class UdpReceiver {
+ public:
+  // Binds to address (dotted IPv4) and port; port 0 takes any free port. Raises
+  // RuntimeError when the address is not a dotted IPv4 address or the bind fails.
+  UdpReceiver(const std::string& address, int port);
+
+  // The bound port.
+  int port() const { return port_; }
+  // The next datagram, or nullopt when none came within timeout (or a signal interrupted
+  // the wait).
+  std::optional<std::string> receive(std::chrono::milliseconds timeout);
+
+ private:
+  Fd socket_;
+  int port_ = 0;
+};
 
 struct AcceptedConnection {
   Fd socket;               // non-blocking

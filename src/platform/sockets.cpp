@@ -1,8 +1,9 @@
-#include "platform/listen_socket.h"
+#include "platform/sockets.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -62,6 +63,12 @@ int bound_port(int socket) {
   if (::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size) != 0) return 0;
   return ntohs(address.ss_family == AF_INET ? reinterpret_cast<sockaddr_in&>(address).sin_port
                                             : reinterpret_cast<sockaddr_in6&>(address).sin6_port);
+}
+
+constexpr std::size_t kLargestDatagram = 65536;
+
+[[noreturn]] void fail_udp(const std::string& what) {
+  throw RuntimeError(err::kInvalidProcedureCall, what + ": " + std::strerror(errno));
 }
 
 }  // namespace
@@ -130,6 +137,61 @@ void Wakeup::signal() const {
 void Wakeup::clear() const {
   std::uint64_t count = 0;
   [[maybe_unused]] const ssize_t ignored = ::read(fd_.get(), &count, sizeof count);
+}
+
+UdpReceiver::UdpReceiver(const std::string& address, int port)
+    : socket_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<std::uint16_t>(port));
+  if (port < 0 || port > 65535 || ::inet_pton(AF_INET, address.c_str(), &addr.sin_addr) != 1)
+    throw RuntimeError(err::kInvalidProcedureCall, "Not a listening address: " + address + ":" + std::to_string(port));
+  if (!socket_) fail_udp("UDP socket");
+  if (::bind(socket_.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0)
+    fail_udp("Cannot listen on " + address + ":" + std::to_string(port));
+  socklen_t len = sizeof addr;
+  if (::getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0) fail_udp("UDP socket name");
+  port_ = ntohs(addr.sin_port);
+}
+
+std::optional<std::string> UdpReceiver::receive(std::chrono::milliseconds timeout) {
+  pollfd ready{socket_.get(), POLLIN, 0};
+  if (::poll(&ready, 1, static_cast<int>(timeout.count())) <= 0) return std::nullopt;
+  std::string datagram(kLargestDatagram, '\0');
+  const ssize_t got = ::recv(socket_.get(), datagram.data(), datagram.size(), 0);
+  if (got < 0) return std::nullopt;
+  datagram.resize(static_cast<std::size_t>(got));
+  return datagram;
+}
+
+bool UdpSender::send(const std::string& host, int port, std::string_view payload) {
+  if (port <= 0 || port > 65535) return false;
+  if (host_ != host) {
+    in_addr parsed{};
+    if (::inet_pton(AF_INET, host.c_str(), &parsed) != 1) return false;
+    host_ = host;
+    address_ = parsed.s_addr;
+  }
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<std::uint16_t>(port));
+  to.sin_addr.s_addr = address_;
+  if (!socket_) socket_ = Fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (!socket_) return false;
+  const bool sent = ::sendto(socket_.get(), payload.data(), payload.size(), MSG_NOSIGNAL,
+                             reinterpret_cast<const sockaddr*>(&to), sizeof to) >= 0;
+  if (!sent) socket_.reset();
+  return sent;
+}
+
+std::string resolve_host_ipv4(std::string_view name) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* found = nullptr;
+  if (name.empty() || ::getaddrinfo(std::string(name).c_str(), nullptr, &hints, &found) != 0) return {};
+  std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owner(found, ::freeaddrinfo);
+  return ipv4_text(&reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr);
 }
 
 }  // namespace dexweb::platform
