@@ -64,7 +64,8 @@ void wait_or_stop(double seconds);
 // Log_Dir is empty).
 std::string module_log_path();
 
-// Standard error (see above). True when standard error is a terminal, so log_event echoes the general log lines there.
+// Standard error (see above). True when standard error is a terminal, so log_event echoes
+// the general log lines there.
 bool echoes_log_lines();
 // Writes the text as one line (a line break inside becomes a blank) and flushes. Never throws.
 void echo_line(std::string_view text);

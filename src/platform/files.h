@@ -81,8 +81,9 @@ void write_all(int fd, std::string_view bytes, const std::string& path);
 // Reads at most `limit` bytes from the start of a regular file; anything else (a pipe, a
 // device) raises error 75 instead of blocking.
 std::string read_file(const std::string& path, std::size_t limit = SIZE_MAX);
-// The end of a file that may be long (a log file): the last max_bytes of the regular file at path (the whole file when shorter); empty text
-// when it is missing, not a regular file or unreadable.
+// The end of a file that may be long (a log file): the last max_bytes of the regular file
+// at path (the whole file when shorter); empty text when it is missing, not a regular file
+// or unreadable.
 std::string read_file_tail(const std::string& path, std::size_t max_bytes);
 // Appends bytes, creating the file when needed.
 void append_file(const std::string& path, std::string_view bytes);
