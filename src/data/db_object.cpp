@@ -5,15 +5,15 @@
 #include <utility>
 
 #include "data/connection_file.h"
-#include "data/dialect.h"
 #include "data/internal/db_failure.h"
 #include "data/internal/db_log.h"
 #include "data/internal/db_messages.h"
+#include "data/dialect.h"
 #include "data/internal/error_numbers.h"
 #include "data/internal/odbc_engine.h"
 #include "data/internal/sqlite_engine.h"
-#include "logging/log_event.h"
 #include "platform/clock.h"
+#include "logging/log_event.h"
 #include "platform/files.h"
 #include "util/datetime.h"
 #include "util/random.h"

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "platform/process.h"
 #include "platform/registry_file.h"
+#include "platform/process.h"
 #include "util/runtime_error.h"
 
 namespace dexweb {

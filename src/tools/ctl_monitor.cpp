@@ -1,8 +1,8 @@
 #include <cstdio>
 
 #include "config/registry.h"
-#include "platform/process.h"
 #include "platform/registry_file.h"
+#include "platform/process.h"
 #include "platform/sockets.h"
 #include "tools/ctl_commands.h"
 #include "tools/ctl_options.h"

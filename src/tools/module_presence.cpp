@@ -8,8 +8,8 @@
 
 #include "platform/files.h"
 #include "platform/private_files.h"
-#include "tools/text_lines.h"
 #include "util/runtime_error.h"
+#include "tools/text_lines.h"
 
 namespace dexweb::ctl {
 namespace {

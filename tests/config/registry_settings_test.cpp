@@ -1,7 +1,7 @@
-#include "config/registry.h"
 
 #include <gtest/gtest.h>
 
+#include "config/registry.h"
 #include "support/temp_dir.h"
 
 namespace dexweb {

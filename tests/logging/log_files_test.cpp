@@ -1,4 +1,3 @@
-#include "logging/log_event.h"
 
 #include <sys/stat.h>
 
@@ -11,6 +10,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "logging/log_event.h"
 #include "logging/logging_fixture.h"
 
 namespace dexweb::test {
