@@ -1,7 +1,9 @@
 #pragma once
-// Real databases for the data layer's tests: a SQLite file in a temporary DB_Dir, and a
+// Real databases for the tests, and a fixture that runs a test once per engine: a SQLite file in a temporary DB_Dir, and a
 // PostgreSQL schema of its own (reached over psqlODBC through a connection-string file in
 // a temporary DB_Dir) when DEXWEB_TEST_PG_ODBC names a test server.
+
+#include <gtest/gtest.h>
 
 #include <memory>
 #include <optional>
@@ -43,5 +45,22 @@ std::unique_ptr<TestDatabase> make_postgresql_database();
 
 // The ODBC clauses of the test server, when there is one.
 std::optional<std::string> pg_clauses();
+
+// Runs a test once per engine: the embedded file and, when configured, PostgreSQL.
+class EngineTest : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    db_ = GetParam() == "sqlite" ? make_sqlite_database() : make_postgresql_database();
+    if (!db_) GTEST_SKIP() << "DEXWEB_TEST_PG_ODBC is not set";
+  }
+  TestDatabase& database() { return *db_; }
+
+ private:
+  std::unique_ptr<TestDatabase> db_;
+};
+
+#define DEXWEB_INSTANTIATE_ENGINES(Fixture) \
+  INSTANTIATE_TEST_SUITE_P(Engines, Fixture, ::testing::Values("sqlite", "postgresql"), \
+                           [](const auto& engine) { return engine.param; })
 
 }  // namespace dexweb::test
