@@ -2,10 +2,6 @@
 // split into option, account and password; and the escape decoding of settings texts, fed
 // the same bytes.
 
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <string_view>
 #include <vector>
 
 #include "fuzz_support.h"
@@ -81,9 +77,7 @@ void check_escapes(std::string_view input) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string_view input(reinterpret_cast<const char*>(data), size);
+void dexweb::fuzz::fuzz_input(std::string_view input) {
   check_command_line(input);
   check_escapes(input);
-  return 0;
 }

@@ -1,10 +1,5 @@
 // The server connection-string file, read from a real file as the database object reads it.
 
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <string_view>
-
 #include "config/registry.h"
 #include "data/connection_file.h"
 #include "data/database_settings.h"
@@ -22,9 +17,8 @@ bool is_isolation_level(const std::string& level) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string path = dexweb::fuzz::write_input_file(
-      "SqlServerConnectionString.txt", std::string_view(reinterpret_cast<const char*>(data), size));
+void dexweb::fuzz::fuzz_input(std::string_view input) {
+  const std::string path = dexweb::fuzz::write_input_file("SqlServerConnectionString.txt", input);
   // The registry left every timeout unset, so that the file's values are all applied.
   dexweb::DatabaseSettings settings = dexweb::database_settings(dexweb::RegistrySettings{});
   const dexweb::ServerConnection connection = dexweb::read_connection_file(path, settings);
@@ -34,5 +28,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require(lines.empty() || lines.ends_with("\r\n"), "the connection string ends each clause with CR LF");
   require(connection.driver_clauses.empty() || connection.driver_clauses.ends_with(";"),
           "the driver clauses end with ';'");
-  return 0;
 }

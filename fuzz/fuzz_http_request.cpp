@@ -2,11 +2,6 @@
 // size the input's first byte chooses: it decides the same either way, never holds more
 // than its limits allow, and the form decoder takes whatever body it passes.
 
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <string_view>
-
 #include "fuzz_support.h"
 #include "tools/http_message.h"
 #include "tools/web_form.h"
@@ -44,10 +39,9 @@ std::string outcome(std::string_view input, std::size_t piece) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size == 0) return 0;
-  const std::string_view input(reinterpret_cast<const char*>(data) + 1, size - 1);
-  const std::size_t piece = 1 + data[0] % 64;
+void dexweb::fuzz::fuzz_input(std::string_view input) {
+  if (input.empty()) return;
+  const std::size_t piece = 1 + static_cast<unsigned char>(input[0]) % 64;
+  input.remove_prefix(1);
   require(outcome(input, input.size() + 1) == outcome(input, piece), "pieces of any size give the same request");
-  return 0;
 }

@@ -1,10 +1,6 @@
 // The settings text of a templates row. The input's first line is the row's subject, the
 // second its body, the rest its settings text.
 
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <string_view>
 #include <variant>
 
 #include "config/interface_settings.h"
@@ -37,9 +33,9 @@ bool holds_kind(dexweb::SettingKind kind, const dexweb::SettingValue& value) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string input = text::decode_bytes(std::string_view(reinterpret_cast<const char*>(data), size));
-  const auto parts = dexweb::fuzz::take_lines(input, 2);
+void dexweb::fuzz::fuzz_input(std::string_view input) {
+  const std::string decoded = text::decode_bytes(input);
+  const auto parts = dexweb::fuzz::take_lines(decoded, 2);
   const std::string_view subject = parts[0], body = parts[1], settings = parts[2];
 
   dexweb::InterfaceSettings record;
@@ -60,5 +56,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (definition.kind == dexweb::SettingKind::LowerText)
       require(text::to_lower(s) == s, "lower-case settings hold no upper case");
   }
-  return 0;
 }

@@ -1,10 +1,5 @@
 // A notify list file as the notifications read it, and the address each item stands for.
 
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <string_view>
-
 #include "fuzz_support.h"
 #include "notify/notifications.h"
 #include "util/text.h"
@@ -22,8 +17,8 @@ bool one_line(std::string_view s) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string text = dexweb::text::decode_bytes(std::string_view(reinterpret_cast<const char*>(data), size));
+void dexweb::fuzz::fuzz_input(std::string_view input) {
+  const std::string text = dexweb::text::decode_bytes(input);
   const auto items = dexweb::parse_notify_list(text);
 
   std::size_t separators = 0;
@@ -40,5 +35,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!sender_address.empty() && !dexweb::is_mail_address(dexweb::text::trim(item)))
       require(sender_address.ends_with("@example.com"), "a sender that is no address gets the domain");
   }
-  return 0;
 }

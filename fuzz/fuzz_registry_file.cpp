@@ -5,12 +5,8 @@
 // Writing must give back the value written and leave every other value as it read before.
 // Text inside the module is UTF-8, so the names and values are decoded.
 
-#include <cstddef>
-#include <cstdint>
 #include <cstdlib>
 #include <optional>
-#include <string>
-#include <string_view>
 #include <variant>
 
 #include "fuzz_support.h"
@@ -31,8 +27,8 @@ RegData value_of(const std::string& line) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const auto parts = dexweb::fuzz::take_lines(std::string_view(reinterpret_cast<const char*>(data), size), 5);
+void dexweb::fuzz::fuzz_input(std::string_view input) {
+  const auto parts = dexweb::fuzz::take_lines(input, 5);
   const std::string key = text::decode_bytes(parts[0]);
   const std::string name = text::decode_bytes(parts[1]);
   const RegData value = value_of(text::decode_bytes(parts[2]));
@@ -54,12 +50,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     require(refused, "a line end in key, name or value is refused");
     require(registry.read(other_key, other_name) == other_before, "a refused write changes nothing");
-    return 0;
+    return;
   }
   registry.write(key, name, value);
   require(registry.key_exists(key), "the written key exists");
   require(registry.read(key, name) == value, "reading gives back the value written");
   const bool same_value = text::iequals(key, other_key) && text::iequals(name, other_name);
   if (!same_value) require(registry.read(other_key, other_name) == other_before, "writing leaves other values as they were");
-  return 0;
 }

@@ -1,22 +1,10 @@
 // The log sanitiser, with the reused builder of the outermost log call and a fresh one.
 
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <string_view>
-
 #include "fuzz_support.h"
 #include "logging/log_event.h"
 #include "util/string_builder.h"
 
-namespace {
-
-using dexweb::fuzz::require;
-
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string_view input(reinterpret_cast<const char*>(data), size);
+void dexweb::fuzz::fuzz_input(std::string_view input) {
   // Log text arrives from every corner of the module, not always decoded: take the bytes.
   static dexweb::StringBuilder shared;
   const std::string safe = dexweb::sanitize_log_text(input, shared);
@@ -27,5 +15,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(safe == input, "safe text passes unchanged");
   dexweb::StringBuilder fresh;
   require(dexweb::sanitize_log_text(input, fresh) == safe, "a reused builder gives the same result");
-  return 0;
 }

@@ -75,3 +75,8 @@ bool is_printable_ascii(std::string_view text) {
 }
 
 }  // namespace dexweb::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  dexweb::fuzz::fuzz_input(std::string_view(reinterpret_cast<const char*>(data), size));
+  return 0;
+}

@@ -1,13 +1,20 @@
 #pragma once
-// Helpers shared by the fuzz targets: a property check that ends the run so that libFuzzer
-// keeps the input, a private folder for targets that must hand the code a real file, and
-// the splitting of an input into a few parameter lines and a body.
+// What the fuzz targets share: the entry point, which hands each target its input as bytes;
+// a property check that ends the run so that libFuzzer keeps the input; a private folder for
+// targets that must hand the code a real file; and the splitting of an input into a few
+// parameter lines and a body.
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace dexweb::fuzz {
+
+// The target's own part: each fuzz_<name>.cpp defines it; the entry point of libFuzzer
+// (fuzz_support.cpp) calls it with every input, unchanged.
+void fuzz_input(std::string_view input);
 
 // Prints the broken property to standard error and aborts when ok is false.
 void require(bool ok, const char* property);

@@ -2,11 +2,6 @@
 // are the message, error message, sender, recipient, notify address and the user's full
 // name (an empty sixth line: no users row); the rest is the template file.
 
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <string_view>
-
 #include "fuzz_support.h"
 #include "notify/template_expansion.h"
 #include "util/text.h"
@@ -29,9 +24,9 @@ bool one_clean_line(std::string_view s) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string input = text::decode_bytes(std::string_view(reinterpret_cast<const char*>(data), size));
-  const auto parts = dexweb::fuzz::take_lines(input, 6);
+void dexweb::fuzz::fuzz_input(std::string_view input) {
+  const std::string decoded = text::decode_bytes(input);
+  const auto parts = dexweb::fuzz::take_lines(decoded, 6);
 
   dexweb::NotificationFields fields;
   fields.message = parts[0];
@@ -60,5 +55,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require(second_end != std::string::npos && headers.substr(second_end) == "\r\n\r\n" &&
               one_clean_line(headers.substr(first_end + 2, second_end - first_end - 2)),
           "the sender stays one clean header line");
-  return 0;
 }

@@ -1,11 +1,6 @@
 // A web message file as the intake reads it: decoded, NULs stripped, split into lines, the
 // fields taken, the recipient list split both ways and the message masked for notices.
 
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <string_view>
-
 #include "fuzz_support.h"
 #include "intake/recipient_items.h"
 #include "intake/text_helpers.h"
@@ -72,8 +67,8 @@ void check_mask(const std::string& message, int n) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string bytes(reinterpret_cast<const char*>(data), size);
+void dexweb::fuzz::fuzz_input(std::string_view input) {
+  const std::string bytes(input);
   const std::string content = dexweb::strip_nulls(text::decode_bytes(bytes));
   require(content.find('\0') == std::string::npos, "StripNulls leaves no NUL");
 
@@ -88,5 +83,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check_recipients(msg.subject, dexweb::kAccountItemLimit);
   check_recipients(msg.subject, dexweb::kAdHocItemLimit);
   for (int n : {-1, 0, 1, 3, 10}) check_mask(msg.message, n);
-  return 0;
 }

@@ -3,10 +3,6 @@
 // the markup is the same as with harmless texts, the pages are UTF-8 and the JSON holds no
 // control byte and has the same structure.
 
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <string_view>
 #include <vector>
 
 #include "fuzz_support.h"
@@ -95,8 +91,8 @@ bool has_control_byte(std::string_view s) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const auto parts = dexweb::fuzz::take_lines(std::string_view(reinterpret_cast<const char*>(data), size), kTexts - 1);
+void dexweb::fuzz::fuzz_input(std::string_view input) {
+  const auto parts = dexweb::fuzz::take_lines(input, kTexts - 1);
   const Pages fuzzed = pages([&](std::size_t i) { return std::string(parts[i]); });
   const Pages plain = pages([](std::size_t) { return std::string("text"); });
   for (std::size_t i = 0; i < fuzzed.html.size(); ++i) {
@@ -106,5 +102,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require(!has_control_byte(fuzzed.json.substr(0, fuzzed.json.size() - 1)), "the JSON holds no control byte before its line end");
   require(json_structure(fuzzed.json) == json_structure(plain.json), "no text changes the JSON's structure");
   require(dexweb::text::decode_bytes(fuzzed.json) == fuzzed.json, "the JSON is UTF-8");
-  return 0;
 }

@@ -1,18 +1,94 @@
 // The filters through a real shared library loaded as Prog_Dir + "vtfilter.so" and through a
-// real program, Prog_Dir + "vtfilter", a shell script of the test.
+// real program, Prog_Dir + "vtfilter", a shell script of the test. Each test has fresh
+// globals, a Prog_Dir, a watched folder holding one web file, a temporary folder, and the
+// detail log lines the filters wrote.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <string>
+#include <vector>
 
-#include "intake/filter_fixture.h"
+#include "config/interface_settings.h"
+#include "config/registry.h"
 #include "intake/internal/filter_call.h"
+#include "intake/internal/filters.h"
+#include "logging/error_policy.h"
+#include "logging/reporter.h"
 #include "support/temp_dir.h"
 
 namespace dexweb::test {
 namespace {
+
+constexpr const char* kAborted = "Message aborted - the filter has deleted the original message";
+constexpr const char* kLeftUnchanged = "Error running filter - leaving the message unchanged";
+
+class FilterTest : public ::testing::Test {
+ protected:
+  FilterTest() {
+    reset_process_state();
+    registry.DB_Dir = work.dir();
+    ctx.prog_dir = prog.dir();
+    ctx.temp_folder = temp.dir();
+    msg.file_name = "a.msg";
+    set_web_text("user=bob\r\nmsg=hello");
+  }
+  ~FilterTest() override { reset_process_state(); }
+
+  std::string web_path() const { return watched.file(msg.file_name); }
+  void set_web_text(const std::string& text) {
+    write_text(web_path(), text);
+    msg.bytes = msg.content = msg.original_content = text;
+  }
+  // Parsed settings text; "<settings>" stands for the path of a filter settings file that
+  // holds mode.
+  InterfaceSettings settings(const std::string& lines, const std::string& mode = "") {
+    write_text(filter_settings(), mode);
+    std::string text = lines;
+    for (std::size_t at; (at = text.find("<settings>")) != std::string::npos;)
+      text.replace(at, 10, filter_settings());
+    InterfaceSettings s;
+    parse_settings(s, text, "", "");
+    return s;
+  }
+  std::string filter_settings() const { return work.file("filter settings.txt"); }
+
+  // Renamed into place: a copy loaded earlier stays mapped, and overwriting it would crash.
+  void install_library() {
+    std::filesystem::copy_file(DEXWEB_TEST_FILTER_LIBRARY, prog.file("vtfilter.so.new"),
+                               std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::rename(prog.file("vtfilter.so.new"), prog.file("vtfilter.so"));
+  }
+  void install_program(const std::string& script, bool executable = true) {
+    write_text(prog.file("vtfilter"), "#!/bin/sh\n" + script);
+    using std::filesystem::perms;
+    perms mode = executable ? perms::owner_all : perms::owner_read | perms::owner_write;
+    std::filesystem::permissions(prog.file("vtfilter"), mode);
+  }
+  void set_fields(const std::string& user, const std::string& frm, const std::string& message) {
+    msg.user = msg.original_recipient = user;
+    msg.frm = msg.sender = frm;
+    msg.message = message;
+  }
+
+  // The texts of the log lines written so far.
+  std::vector<std::string> logged() const {
+    std::vector<std::string> lines;
+    for (const QueuedLine& q : log_state().disk_log_queue) lines.push_back(q.line.substr(q.line.find("  ") + 2));
+    return lines;
+  }
+  bool temp_folder_empty() const { return std::filesystem::is_empty(temp.dir()); }
+
+  TempDir prog, work, watched, temp;
+  RegistrySettings registry;
+  ErrorPolicy policy;
+  Reporter reporter{registry, &policy};
+  ReporterInstall reporter_install{reporter};
+  FilterContext ctx;
+  WebMessage msg;
+};
 
 using ::testing::Contains;
 using ::testing::ElementsAre;
@@ -173,6 +249,8 @@ TEST_F(Filters, NothingHappensWithoutTheKey) {
 
 // ---- the library's exchange buffer ----
 
+// The buffer names the debug file, the append flag and the file concerned (a temporary file,
+// none left behind), then the text: the raw filter's content, or the interface filter's fields.
 TEST_F(Filters, TheLibraryBufferCarriesThePathsTheAppendFlagAndTheText) {
   install_library();
   run_raw_interface_filter(settings(raw_text_mode + "\r\nrawinterfacefilterdebugfile=/logs/f.log /Append", "echo"), ctx,
@@ -183,6 +261,13 @@ TEST_F(Filters, TheLibraryBufferCarriesThePathsTheAppendFlagAndTheText) {
   run_raw_interface_filter(settings(raw_text_mode + "\r\nrawinterfacefilterdebugfile=/var/append/f.log", "echo"), ctx,
                            msg);
   EXPECT_THAT(msg.content, HasSubstr("debug=/var/append/f.log|append=0|"));
+
+  set_fields("bob", "me", "hi");
+  run_interface_filter(reach(kLibraryText, false, "echo"), ctx, msg);
+  // The echo has no line break after its first line: the whole answer is the recipient.
+  EXPECT_THAT(msg.user, HasSubstr("|file=" + ctx.temp_folder + "VTXWeb"));
+  EXPECT_THAT(msg.user, HasSubstr(".txt|text=bob"));
+  EXPECT_TRUE(temp_folder_empty());
 }
 
 // A library the loader keeps loaded is loaded once, however many messages it filters; one
@@ -199,27 +284,17 @@ TEST_F(Filters, AReplacedLibraryRunsFromTheNextMessageOn) {
   EXPECT_TRUE(temp_folder_empty());
 }
 
-TEST_F(Filters, TheLibrarysTextModeNamesATempFileButLeavesNoneBehind) {
-  set_fields("bob", "me", "hi");
-  run_interface_filter(reach(kLibraryText, false, "echo"), ctx, msg);
-  // The echo has no line break after its first line: the whole answer is the recipient.
-  EXPECT_THAT(msg.user, HasSubstr("|file=" + ctx.temp_folder + "VTXWeb"));
-  EXPECT_THAT(msg.user, HasSubstr(".txt|text=bob"));
-  EXPECT_TRUE(temp_folder_empty());
-}
-
-TEST_F(Filters, ALibraryThatFillsTheBufferIsReadOnlyToTheTextFieldsEnd) {
+// The text goes in cut with a warning, and an answer is read only to the text field's end
+// (the end of the buffer is zeroed first: a library that fills it is read no further).
+TEST_F(Filters, TheLibrarysTextIsBoundedByItsField) {
   run_raw_interface_filter(reach(kLibraryText, true, "fill"), ctx, msg);
   EXPECT_EQ(msg.content, std::string(FilterBuffer::kTextSize, 'x'));
-}
 
-TEST_F(Filters, LongInputToTheLibraryIsCutWithAWarning) {
   const InterfaceSettings s = reach(kLibraryText, true, "upper");
   set_web_text(std::string(15301, 'a'));
   run_raw_interface_filter(s, ctx, msg);
   EXPECT_THAT(logged(), Contains("Warning: filter input text > 15300 characters - truncated"));
   EXPECT_EQ(msg.content, std::string(15301, 'A'));
-
   set_web_text(std::string(16000, 'a'));
   run_raw_interface_filter(s, ctx, msg);
   EXPECT_EQ(msg.content, std::string(FilterBuffer::kTextSize - 1, 'A'));
@@ -233,14 +308,6 @@ TEST(FilterBufferLayout, FieldsAreCutWithoutSplittingACharacter) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(b)), std::string(199, 's'));
   EXPECT_EQ(b[400], 1);
   EXPECT_EQ(buffer.take_answer(), std::string(FilterBuffer::kTextSize - 2, 'a'));
-}
-
-TEST(FilterBufferLayout, TheEndIsZeroedBeforeTheAnswerIsRead) {
-  FilterBuffer buffer(FilterCall{});
-  std::fill(buffer.data(), buffer.data() + FilterBuffer::kSize, 'x');
-  EXPECT_EQ(buffer.take_answer().size(), FilterBuffer::kTextSize);
-  EXPECT_EQ(buffer.data()[FilterBuffer::kSize - 2], 0);
-  EXPECT_EQ(buffer.data()[FilterBuffer::kSize - 1], 0);
 }
 
 // ---- the program ----

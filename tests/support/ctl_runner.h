@@ -1,6 +1,12 @@
 #pragma once
-// dexwebctl and the module as real child processes on a gateway home, and waiting for what
-// they print and write.
+// Programs of the project as real child processes (extra environment values, standard
+// output and error captured in files, a bounded wait for the exit): dexwebctl and the module
+// on a gateway home, and waiting for what they print and write.
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -14,10 +20,78 @@
 #include <gtest/gtest.h>
 
 #include "platform/sqlite_db.h"
-#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 namespace dexweb::test {
+
+class ChildProcess {
+ public:
+  // An env value PWD is also the folder the child starts in.
+  ChildProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env) {
+    static int counter = 0;
+    const std::string base = "/tmp/dexweb-child-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+    out_path_ = base + ".out";
+    err_path_ = base + ".err";
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      for (const auto& [k, v] : env) ::setenv(k.c_str(), v.c_str(), 1);
+      if (const auto pwd = env.find("PWD"); pwd != env.end() && ::chdir(pwd->second.c_str()) != 0) ::_exit(126);
+      ::dup2(::open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+      ::dup2(::open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+      ::dup2(::open("/dev/null", O_RDONLY), 0);
+      std::vector<char*> args;
+      for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+      args.push_back(nullptr);
+      ::execv(args[0], args.data());
+      ::_exit(127);
+    }
+  }
+  // Kills the child if it still runs.
+  ~ChildProcess() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    ::unlink(out_path_.c_str());
+    ::unlink(err_path_.c_str());
+  }
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  int pid() const { return pid_; }
+  void signal(int signo) {
+    if (pid_ > 0) ::kill(pid_, signo);
+  }
+  // The exit status, or -1 when it did not exit within the time (or died of a signal).
+  int wait(double seconds = 20) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (pid_ > 0) {
+      int status = 0;
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      }
+      if (std::chrono::steady_clock::now() > until) return -1;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return -1;
+  }
+  std::string stderr_text() const { return read_text(err_path_); }
+  std::string stdout_text() const { return read_text(out_path_); }
+
+ private:
+  int pid_ = -1;
+  std::string out_path_, err_path_;
+};
+
+// Runs the program to its end and returns its exit status.
+inline int run_to_end(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+                      std::string* err = nullptr, double seconds = 20) {
+  ChildProcess child(argv, env);
+  const int status = child.wait(seconds);
+  if (err) *err = child.stderr_text();
+  return status;
+}
 
 inline std::vector<std::string> ctl_argv(const std::vector<std::string>& args) {
   std::vector<std::string> argv{DEXWEBCTL_BIN};

@@ -2,18 +2,137 @@
 // the message file that the module reads, refuses what it must without writing anything,
 // escapes what it shows, and shows the gateway's status to the operator alone. It answers
 // only to its own names, takes posts only from its own form and keeps its port to itself.
+// Against hostile clients over real sockets (requests too large to keep, compressed bodies,
+// slow and idle clients by the thousand, pollers of the status pages) its peak memory stays
+// small and a form posted by another client meanwhile is answered; how fast is the
+// benchmark's to say. Real programs in front of it: a browser (headless Chromium driven
+// through chromedriver's WebDriver protocol) and nginx configured as the README shows, each
+// skipped where it is not installed.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <atomic>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <regex>
+#include <sstream>
+#include <string_view>
+#include <thread>
 
+#include "platform/files.h"
 #include "support/ctl_runner.h"
-#include "support/raw_http.h"
 #include "support/temp_dir.h"
 #include "util/text.h"
 
 namespace dexweb::test {
 namespace {
+
+// HTTP as a hostile client speaks it: raw TCP connections from chosen loopback addresses
+// (all of 127.0.0.0/8 is this machine's, so each test client can have an address of its
+// own), bytes sent as the test likes, answers read within a time limit; and the peak memory
+// of a process.
+
+// A blocking connection from source ("127.x.y.z", or "::1" for IPv6) to port on the same
+// family's loopback address; an empty Fd when it failed.
+platform::Fd connect_from(const std::string& source, int port) {
+  const bool v6 = source.find(':') != std::string::npos;
+  platform::Fd sock(::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_storage from{}, to{};
+  if (v6) {
+    auto& f = reinterpret_cast<sockaddr_in6&>(from);
+    auto& t = reinterpret_cast<sockaddr_in6&>(to);
+    f.sin6_family = t.sin6_family = AF_INET6;
+    ::inet_pton(AF_INET6, source.c_str(), &f.sin6_addr);
+    t.sin6_addr = in6addr_loopback;
+    t.sin6_port = htons(static_cast<std::uint16_t>(port));
+  } else {
+    auto& f = reinterpret_cast<sockaddr_in&>(from);
+    auto& t = reinterpret_cast<sockaddr_in&>(to);
+    f.sin_family = t.sin_family = AF_INET;
+    ::inet_pton(AF_INET, source.c_str(), &f.sin_addr);
+    t.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    t.sin_port = htons(static_cast<std::uint16_t>(port));
+  }
+  const socklen_t size = v6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+  if (!sock || ::bind(sock.get(), reinterpret_cast<sockaddr*>(&from), size) != 0 ||
+      ::connect(sock.get(), reinterpret_cast<sockaddr*>(&to), size) != 0)
+    return {};
+  return sock;
+}
+
+// Whether anything (or the end) can be read within seconds.
+bool readable(int fd, double seconds) {
+  pollfd p{fd, POLLIN, 0};
+  return ::poll(&p, 1, static_cast<int>(seconds * 1000)) > 0;
+}
+
+// What arrives until the server closes or seconds pass.
+std::string read_answer(int fd, double seconds) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  std::string answer;
+  char buffer[16384];
+  for (;;) {
+    const double left = std::chrono::duration<double>(until - std::chrono::steady_clock::now()).count();
+    if (left <= 0 || !readable(fd, left)) return answer;
+    const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+    if (got <= 0) return answer;
+    answer.append(buffer, static_cast<std::size_t>(got));
+  }
+}
+
+// Sends head, then piece again and again up to total bytes, and stops sending as soon as the
+// server answers or closes; returns the answer (read until the server closes, or seconds).
+std::string send_until_answered(int fd, std::string_view head, std::string_view piece, std::size_t total,
+                                       double seconds = 20) {
+  std::string out(head);
+  std::size_t queued = 0;
+  for (;;) {
+    if (out.empty() && queued < total) {
+      out = piece;
+      queued += piece.size();
+    }
+    pollfd p{fd, static_cast<short>(POLLIN | (out.empty() ? 0 : POLLOUT)), 0};
+    if (::poll(&p, 1, static_cast<int>(seconds * 1000)) <= 0 || (p.revents & (POLLIN | POLLHUP | POLLERR))) break;
+    const ssize_t sent = ::send(fd, out.data(), out.size(), MSG_NOSIGNAL);
+    if (sent < 0) break;
+    out.erase(0, static_cast<std::size_t>(sent));
+  }
+  return read_answer(fd, seconds);
+}
+
+// The status code of an answer ("HTTP/1.1 413 ..." gives 413), 0 when there is none.
+int status_of(const std::string& answer) {
+  return answer.starts_with("HTTP/1.1 ") && answer.size() >= 12 ? std::atoi(answer.substr(9, 3).c_str()) : 0;
+}
+
+std::string body_of(const std::string& answer) {
+  const auto end = answer.find("\r\n\r\n");
+  return end == std::string::npos ? std::string() : answer.substr(end + 4);
+}
+
+// One request from source, and the whole answer.
+std::string exchange(const std::string& source, int port, const std::string& request, double seconds = 10) {
+  const platform::Fd sock = connect_from(source, port);
+  if (!sock || ::send(sock.get(), request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) return {};
+  return read_answer(sock.get(), seconds);
+}
+
+// The peak resident memory of a process in KiB (VmHWM), 0 when unknown.
+long peak_rss_kib(int pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.starts_with("VmHWM:")) return std::atol(line.c_str() + 6);
+  return 0;
+}
+
+// ---- the form and the status pages ----
 
 class CtlServe : public GatewayHome {
  protected:
@@ -285,6 +404,351 @@ TEST_F(CtlServe, ASecondServerOnTheSamePortFailsAndAnIpv6AddressIsGivenInBracket
   ASSERT_GT(v6_port, 0) << v6.stdout_text() << v6.stderr_text();
   const std::string answer = exchange("::1", v6_port, "GET / HTTP/1.1\r\nHost: [::1]:" + std::to_string(v6_port) + "\r\n\r\n");
   EXPECT_EQ(status_of(answer), 200) << answer;
+}
+
+// ---- hostile clients ----
+
+constexpr long kMaxPeakKib = 48 * 1024;
+// web_connections.h's limits.
+constexpr double kRequestSeconds = 10;
+// What probe() gives for a form that was not answered.
+constexpr double kNotAnswered = 86400;
+constexpr std::size_t kMaxConnectionsPerClient = 16;
+constexpr std::size_t MiB = 1 << 20;
+
+// Attackers' addresses: each client one of its own.
+std::string loopback(int group, int i) {
+  return "127." + std::to_string(group) + "." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1);
+}
+
+class CtlServeAttack : public GatewayHome {
+ protected:
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(GatewayHome::SetUp());
+    served = serve(home);
+    ASSERT_GT(served.port, 0) << served.process->stderr_text();
+    site = "http://127.0.0.1:" + std::to_string(served.port);
+  }
+
+  // Seconds until a form that 127.0.0.1 loads and posts is answered as queued; kNotAnswered
+  // when it is not.
+  double probe() const {
+    const auto start = std::chrono::steady_clock::now();
+    httplib::Client client("127.0.0.1", served.port);
+    client.set_connection_timeout(30);
+    client.set_read_timeout(30);
+    const auto page = client.Get("/");
+    const std::string token = page ? form_token(page->body) : std::string();
+    if (token.empty()) return kNotAnswered;
+    const httplib::MultipartFormDataItems form{{"token", token, "", ""}, {"account", "sales", "", ""}, {"message", "probe", "", ""}};
+    const auto res = client.Post("/submit", {{"Origin", site}}, form);
+    if (!res || res->status != 200) return kNotAnswered;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
+
+  long peak_kib() const { return peak_rss_kib(served.process->pid()); }
+
+  Served served;
+  std::string site;
+};
+
+TEST_F(CtlServeAttack, RequestsTooLargeToKeepAreRefusedBeforeTheyAreRead) {
+  const std::string host = "Host: 127.0.0.1:" + std::to_string(served.port) + "\r\n";
+  const std::string post = "POST /submit HTTP/1.1\r\n" + host;
+  const std::string block(64 * 1024, 'x');
+  struct Case {
+    const char* attack;
+    std::string head, piece;
+    std::size_t total;
+    int status;
+  };
+  const std::vector<Case> cases{
+      {"a chunked body of 256 MiB", post + "Transfer-Encoding: chunked\r\n\r\n", "10000\r\n" + block + "\r\n", 256 * MiB, 413},
+      {"a declared body of 256 MiB", post + "Content-Length: 268435456\r\n\r\n", block, 256 * MiB, 413},
+      {"a body of 128 MiB without a length", post + "\r\n", block, 128 * MiB, 411},
+      {"a gzip body", post + "Content-Encoding: gzip\r\nContent-Length: 203860\r\n\r\n", std::string(203860, '\0'), 203860, 415},
+      {"512 MiB of 8,000-byte header lines", "GET / HTTP/1.1\r\n" + host, "X-Pad: " + std::string(7991, 'x') + "\r\n", 512 * MiB, 431},
+      // Answered before the line ends, rather than after it was read whole.
+      {"a request line still going after 8 KiB", "GET /", std::string(8 * 1024, 'a'), 8 * 1024, 414},
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    const platform::Fd sock = connect_from(loopback(4, static_cast<int>(i)), served.port);
+    ASSERT_TRUE(sock) << c.attack;
+    const std::string answer = send_until_answered(sock.get(), c.head, c.piece, c.total);
+    EXPECT_EQ(status_of(answer), c.status) << c.attack << "\n" << answer.substr(0, 300);
+    EXPECT_FALSE(body_of(answer).empty()) << c.attack;
+    EXPECT_LT(probe(), kNotAnswered) << c.attack;
+    EXPECT_LT(peak_kib(), kMaxPeakKib) << c.attack;
+  }
+  // Ten at once.
+  std::vector<std::jthread> gzips;
+  std::atomic<int> refused = 0;
+  for (int i = 0; i < 10; ++i)
+    gzips.emplace_back([&, i] {
+      const platform::Fd sock = connect_from(loopback(5, i), served.port);
+      refused += status_of(send_until_answered(sock.get(), cases[3].head, cases[3].piece, cases[3].total)) == 415;
+    });
+  gzips.clear();
+  EXPECT_EQ(refused, 10);
+  EXPECT_LT(peak_kib(), kMaxPeakKib);
+}
+
+TEST_F(CtlServeAttack, SlowAndIdleClientsByTheThousandKeepNobodyOut) {
+  rlimit files{};
+  ::getrlimit(RLIMIT_NOFILE, &files);
+  files.rlim_cur = std::max<rlim_t>(files.rlim_cur, std::min<rlim_t>(files.rlim_max, 4096));
+  ::setrlimit(RLIMIT_NOFILE, &files);
+  std::vector<platform::Fd> idle, trickling;
+  for (int i = 0; i < 1000; ++i) idle.push_back(connect_from(loopback(1, i), served.port));
+  const std::string start = "POST /submit HTTP/1.1\r\nX-Slow: ";
+  for (int i = 0; i < 64; ++i) {
+    trickling.push_back(connect_from(loopback(2, i), served.port));
+    ::send(trickling.back().get(), start.data(), start.size(), MSG_NOSIGNAL);
+  }
+  std::jthread trickle([&](std::stop_token stop) {
+    while (!stop.stop_requested()) {
+      for (const platform::Fd& sock : trickling) ::send(sock.get(), "a", 1, MSG_NOSIGNAL);
+      std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+  });
+
+  const double took = probe();
+  EXPECT_LT(took, kNotAnswered);
+  std::printf("form posted during the attack in %.3f s\n", took);
+  // Answered while the slow clients still hold their connections: none of them was given up yet.
+  for (const platform::Fd& sock : trickling) EXPECT_FALSE(readable(sock.get(), 0));
+
+  // One request has a few seconds in all, however steadily its bytes come.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(kRequestSeconds + 5);
+  for (const platform::Fd& sock : trickling)
+    EXPECT_EQ(status_of(read_answer(sock.get(), std::chrono::duration<double>(until - std::chrono::steady_clock::now()).count())), 408);
+  char byte;
+  for (const platform::Fd& sock : idle) EXPECT_TRUE(readable(sock.get(), 0) && ::recv(sock.get(), &byte, 1, 0) <= 0);
+
+  // One address may hold only a few connections; the rest are closed as they come.
+  std::vector<platform::Fd> crowd;
+  for (int i = 0; i < 40; ++i) crowd.push_back(connect_from("127.0.3.1", served.port));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  std::size_t open = 0;
+  for (const platform::Fd& sock : crowd) open += !readable(sock.get(), 0);
+  EXPECT_EQ(open, kMaxConnectionsPerClient);
+  EXPECT_LT(peak_kib(), kMaxPeakKib);
+}
+
+TEST_F(CtlServeAttack, AFormIsAnsweredAmongPollersOfTheStatusPages) {
+  for (int i = 0; i < 100000; ++i) write_text(home + "web/waiting" + std::to_string(i) + ".msg", "");
+  std::atomic<int> answered = 0;
+  std::vector<std::jthread> pollers;
+  for (int i = 0; i < 16; ++i)
+    pollers.emplace_back([&](std::stop_token stop) {
+      httplib::Client client("127.0.0.1", served.status_port);
+      while (!stop.stop_requested()) answered += client.Get("/metrics") ? 1 : 0;
+    });
+  ASSERT_TRUE(wait_until([&] { return answered >= 32; }, 60));
+  const double took = probe();
+  EXPECT_LT(took, kNotAnswered);
+  std::printf("form posted among the pollers in %.3f s\n", took);
+}
+
+// ---- a browser and nginx in front ----
+
+constexpr const char* kChromium = "/usr/bin/chromium";
+constexpr const char* kChromedriver = "/usr/bin/chromedriver";
+constexpr const char* kElementKey = "element-6066-11e4-a52e-4f735466cecf";
+constexpr const char* kNginx = "/usr/sbin/nginx";
+
+std::string json_text(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    if (c == '\n') {
+      out += "\\n";
+      continue;
+    }
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string first_match(const std::string& text, const std::string& pattern) {
+  std::smatch m;
+  return std::regex_search(text, m, std::regex(pattern)) ? m[1].str() : std::string();
+}
+
+// One browser session; closing it ends the browser, which killing chromedriver would not.
+class Browser {
+ public:
+  Browser(int driver_port, const std::string& profile) : driver_("127.0.0.1", driver_port) {
+    driver_.set_read_timeout(60);
+    const std::string caps =
+        R"({"capabilities":{"alwaysMatch":{"browserName":"chrome","goog:chromeOptions":{"binary":")" + std::string(kChromium) +
+        R"(","args":["--headless=new","--no-sandbox","--disable-gpu","--disable-dev-shm-usage","--user-data-dir=)" + profile +
+        R"("]}}}})";
+    const auto res = driver_.Post("/session", caps, "application/json");
+    if (res) session_ = first_match(res->body, R"re("sessionId"\s*:\s*"([^"]+)")re");
+    if (res && session_.empty()) failure_ = res->body;
+  }
+  ~Browser() {
+    if (!session_.empty()) driver_.Delete("/session/" + session_);
+  }
+  Browser(const Browser&) = delete;
+  Browser& operator=(const Browser&) = delete;
+
+  bool started() const { return !session_.empty(); }
+  const std::string& failure() const { return failure_; }
+
+  void open(const std::string& url) { call("/url", R"({"url":)" + json_text(url) + "}"); }
+  std::string find(const std::string& css) {
+    return first_match(call("/element", R"({"using":"css selector","value":)" + json_text(css) + "}"),
+                       std::string("\"") + kElementKey + R"re("\s*:\s*"([^"]+)")re");
+  }
+  void type(const std::string& css, const std::string& text) {
+    call("/element/" + find(css) + "/value", R"({"text":)" + json_text(text) + "}");
+  }
+  void click(const std::string& css) { call("/element/" + find(css) + "/click", "{}"); }
+  void resize(int width, int height) {
+    call("/window/rect", R"({"width":)" + std::to_string(width) + R"(,"height":)" + std::to_string(height) + "}");
+  }
+  // The laid-out width of the element in CSS pixels; 0 when there is none.
+  double width_of(const std::string& css) {
+    const auto res = driver_.Get("/session/" + session_ + "/element/" + find(css) + "/rect");
+    const std::string width = res ? first_match(res->body, R"re("width"\s*:\s*([0-9.]+))re") : std::string();
+    return width.empty() ? 0 : std::stod(width);
+  }
+  std::string text_of(const std::string& css) {
+    const auto res = driver_.Get("/session/" + session_ + "/element/" + find(css) + "/text");
+    return res ? first_match(res->body, R"re("value"\s*:\s*"([^"]*)")re") : std::string();
+  }
+
+ private:
+  std::string call(const std::string& path, const std::string& body) {
+    const auto res = driver_.Post("/session/" + session_ + path, body, "application/json");
+    return res ? res->body : std::string();
+  }
+
+  httplib::Client driver_;
+  std::string session_;
+  std::string failure_;
+};
+
+using CtlServeFront = GatewayHome;
+
+TEST_F(CtlServeFront, ABrowserFillsTheFormAndFollowsItsMessage) {
+  if (!std::filesystem::exists(kChromium) || !std::filesystem::exists(kChromedriver))
+    GTEST_SKIP() << "Chromium and chromedriver are not installed";
+  const Served server = serve(home);
+  ASSERT_GT(server.port, 0);
+
+  ChildProcess driver({kChromedriver, "--port=0"}, {});
+  const int driver_port = announced_port([&] { return driver.stdout_text(); }, "started successfully on port");
+  ASSERT_GT(driver_port, 0) << driver.stdout_text() << driver.stderr_text();
+  Browser browser(driver_port, dir.dir() + "profile");
+  ASSERT_TRUE(browser.started()) << browser.failure() << driver.stderr_text();
+
+  const std::string site = "http://127.0.0.1:" + std::to_string(server.port);
+  const std::string operator_site = "http://127.0.0.1:" + std::to_string(server.status_port);
+  browser.open(site + "/");
+  browser.type("#account", "sales");
+  browser.type("#sender", "Browser <b>");
+  browser.type("#recipients", "bob amy");
+  browser.type("#message", "line one\nline two");
+  browser.click("button[type=submit]");
+  // The click may return before the next page is there.
+  std::string confirmation;
+  wait_until([&] { return !(confirmation = browser.text_of("#done")).empty(); });
+  EXPECT_TRUE(confirmation.starts_with("The message was queued as web")) << confirmation;
+
+  const auto files = files_in(home + "web");
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_NE(confirmation.find(files[0]), std::string::npos);
+  EXPECT_EQ(read_text(home + "web/" + files[0]),
+            "user=sales\r\nfrm=Browser <b>\r\nsubject=bob amy\r\nmsg=line one\r\nline two\r\n");
+
+  // The operator's status page shows the module's decision: within a few seconds of its
+  // start, the message's row, and the refusal of another one with its reason readable on a
+  // screen 1280 pixels wide, beside the long path of its bad copy.
+  submit("nobody-at-all");
+  browser.open(operator_site + "/status");
+  EXPECT_TRUE(wait_until([&] { return browser.text_of("h1") == "DexWeb status"; })) << browser.text_of("body");
+  const auto module = start_module();
+  bool shown = false;
+  for (int i = 0; i < 50 && !shown; ++i) {
+    browser.open(operator_site + "/status");
+    const std::string page = browser.text_of("body");
+    shown = page.find("line one") != std::string::npos && page.find("Recipient record not found or web service") != std::string::npos;
+    if (!shown) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  EXPECT_TRUE(shown) << browser.text_of("body");
+  EXPECT_FALSE(browser.text_of("#state").empty());
+  browser.resize(1280, 900);
+  EXPECT_GE(browser.width_of("#refusals td.why"), 300) << browser.text_of("#refusals");
+  module->signal(SIGTERM);
+  EXPECT_EQ(module->wait(), 0);
+}
+
+// A port that was free a moment ago: nginx takes no port 0.
+int free_port() {
+  const platform::Fd sock(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  ::bind(sock.get(), reinterpret_cast<sockaddr*>(&address), size);
+  ::getsockname(sock.get(), reinterpret_cast<sockaddr*>(&address), &size);
+  return ntohs(address.sin_port);
+}
+
+// The README's nginx block (its fenced block from limit_conn_zone on), to listen on front
+// without TLS and pass to serve's port.
+std::string readme_front_server(int front, int port) {
+  const std::string readme = read_text(std::string(DEXWEB_SCHEMA_DIR) + "/../README.md");
+  const auto start = readme.rfind('\n', readme.find("limit_conn_zone ")) + 1;
+  const auto end = readme.find("\n```", start) + 1;
+  std::string conf;
+  std::istringstream lines(readme.substr(start, end - start));
+  for (std::string line; std::getline(lines, line);)
+    if (line.find("ssl_certificate") == std::string::npos) conf += line + "\n";
+  conf = std::regex_replace(conf, std::regex("listen 443 ssl;"), "listen 127.0.0.1:" + std::to_string(front) + ";");
+  return std::regex_replace(conf, std::regex("127\\.0\\.0\\.1:8080"), "127.0.0.1:" + std::to_string(port));
+}
+
+TEST_F(CtlServeFront, NginxInFrontPassesTheFormAndNothingElse) {
+  if (!std::filesystem::exists(kNginx)) GTEST_SKIP() << "nginx is not installed";
+  const Served server = serve(home, {"--server-name", "form.example.org"});
+  ASSERT_GT(server.port, 0);
+  const int front = free_port();
+  const std::string conf = readme_front_server(front, server.port);
+  ASSERT_TRUE(conf.find("proxy_set_header Host $host;") != std::string::npos) << conf;
+  write_text(dir.file("nginx.conf"), "daemon off; master_process off; pid nginx.pid; error_log error.log;\nevents {}\n"
+                                     "http {\naccess_log off; client_body_temp_path body; proxy_temp_path proxy;\n"
+                                     "fastcgi_temp_path fastcgi; uwsgi_temp_path uwsgi; scgi_temp_path scgi;\n" + conf + "}\n");
+  ChildProcess nginx({kNginx, "-p", dir.dir(), "-c", dir.file("nginx.conf"), "-e", dir.file("error.log")}, {});
+  ASSERT_TRUE(wait_until([&] { return bool(connect_from("127.0.0.1", front)); })) << read_text(dir.file("error.log")) << conf;
+
+  // A browser at https://form.example.org:PORT/ as nginx passes it on.
+  httplib::Client client("127.0.0.1", front);
+  const std::string name = "form.example.org:" + std::to_string(front);
+  const auto page = client.Get("/", {{"Host", name}});
+  ASSERT_TRUE(page);
+  ASSERT_EQ(page->status, 200) << page->body;
+  const std::string token = form_token(page->body);
+  ASSERT_FALSE(token.empty()) << page->body;
+  const auto post = [&](const std::string& message) {
+    return client.Post("/submit", {{"Host", name}, {"Origin", "https://" + name}},
+                       httplib::MultipartFormDataItems{{"token", token, "", ""}, {"account", "sales", "", ""}, {"message", message, "", ""}});
+  };
+  const auto sent = post("through nginx");
+  ASSERT_TRUE(sent);
+  EXPECT_EQ(sent->status, 200) << sent->body;
+  const auto files = files_in(home + "web");
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(read_text(home + "web/" + files[0]), "user=sales\r\nfrm=\r\nsubject=\r\nmsg=through nginx\r\n");
+
+  EXPECT_EQ(post(std::string(300 * 1024, 'm'))->status, 413);
+  EXPECT_EQ(client.Get("/status", {{"Host", name}})->status, 404);
+  EXPECT_EQ(client.Get("/", {{"Host", "attacker.example"}})->status, 421);
+  EXPECT_EQ(files_in(home + "web").size(), 1u);
 }
 
 }  // namespace

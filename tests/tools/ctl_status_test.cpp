@@ -257,11 +257,6 @@ class CtlCheck : public GatewayHome {
   }
 
   std::string units = dir.dir() + "units/";
-
-  void append_registry(const std::string& text) {
-    write_text(home + "velotrax.reg", read_text(home + "velotrax.reg") + text);
-  }
-
 };
 
 TEST_F(CtlCheck, AFreshHomePassesAndEachFaultIsOneProblemLine) {
@@ -271,8 +266,9 @@ TEST_F(CtlCheck, AFreshHomePassesAndEachFaultIsOneProblemLine) {
                    "ok watched folder " + home + "web/ writable by root\n",
                    "\n0 problems (account root, started as a program)\n"});
 
-  append_registry("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wyndrose\\Velotrax]\n\"DB_dirr\"=\"/x/\"\nthis is no registry line\n"
-                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wyndrose\\Velotrax\\Monitr]\n");
+  write_text(home + "velotrax.reg", read_text(home + "velotrax.reg") +
+                                        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wyndrose\\Velotrax]\n\"DB_dirr\"=\"/x/\"\n"
+                                        "this is no registry line\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wyndrose\\Velotrax\\Monitr]\n");
   write_text(home + "prog/vtfilter.so", "not a library");
   write_text(home + "prog/vtfilter", "#!/bin/sh\n");  // not executable
   EXPECT_EQ(check(out, {"--as", "service"}), 1);
