@@ -121,6 +121,10 @@ class DBObject {
   // (data/sql_statement.h); a server gets them with their values written in, in batches.
   int BulkExecute(const std::vector<SqlStatement>& statements, bool fail_on_first_error = false, int timeout = -1,
                   bool ignore_failure = false);
+  // One statement that writes and answers with rows (a WITH of INSERTs ... RETURNING), in a
+  // transaction of its own, under BulkExecute's retry policy and log lines; its rows, or
+  // nullptr when a quiet call (timeout 0) failed. timeout -1 means DB_Short_Timeout.
+  std::unique_ptr<Recordset> BulkQuery(const SqlStatement& statement, int timeout = -1);
 
   // Called before a message's rows are stored: makes sure the open embedded database is
   // the file now at DB_Dir + velotrax.db, with the write-ahead log and index it was opened

@@ -216,6 +216,20 @@ int DBObject::BulkExecute(const std::vector<SqlStatement>& statements, bool fail
   });
 }
 
+std::unique_ptr<Recordset> DBObject::BulkQuery(const SqlStatement& statement, int timeout) {
+  std::unique_ptr<Recordset> rs;
+  run_bulk(1, timeout, BulkOptions{}, [&](StepPolicy& p, int& t) {
+    if (t == -1) t = settings_.short_timeout;
+    std::string sql;
+    auto text = [&](std::size_t) -> std::string_view {
+      sql = inline_values(statement);
+      return sql;
+    };
+    return run_transaction(p, 1, text, [&](std::size_t) { rs = engine().QueryStatement(statement, t); });
+  });
+  return rs;
+}
+
 template <typename Body>
 int DBObject::run_bulk(int count, int timeout, const BulkOptions& options, Body&& body) {
   StepPolicy p = bulk_policy();

@@ -2,6 +2,8 @@
 // The rows of the gateway's messages table that an accepted web message becomes: one per
 // accepted recipient, all of one message written in one transaction.
 
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -36,6 +38,16 @@ struct RowSource {
 // first), its texts and whole numbers as bound values.
 SqlStatement build_message_row(const Dialect& dialect, QueryObject& q, const WebMessage& msg, const RowRecipient& to,
                               const RowSource& source);
+
+// On PostgreSQL, the file's record (its INSERT), the id's draw (when statements begin with
+// the dialect's counter_advance) and the rows (INSERTs that differ in their bound values
+// only) as one statement, which answers one row with the column [worked]: 1 when the record
+// was new and everything was written with it, in its own transaction; 0 when the file was
+// recorded already, and then nothing was written and no id drawn. The rows keep their order,
+// columns and texts; a value they share is sent once, the others as one array each.
+// nullopt on other engines, and for statements of another shape.
+std::optional<SqlStatement> fold_message_write(const Dialect& dialect, int counter_record, const SqlStatement& record,
+                                               std::span<const SqlStatement> statements);
 
 // Runs the statements in one transaction (the caller puts the file's record of
 // intake/worked_files.h among them, so that it commits with the rows). On failure nothing of them stays and the

@@ -154,26 +154,48 @@ bool WorkedFiles::store(std::vector<SqlStatement> statements, const WorkedFileRo
     if (!statements.empty()) policy_.with_retry(kIntakeProcedure, [&] { write_message_rows(db_, statements); });
     return true;
   }
+  const Dialect& dialect = db_.SqlDialect();
+  const SqlStatement record = worked_files_sql::insert(dialect, row);
+  // The batch's: DB_Short_Timeout for each statement, the record and the commit included.
+  const int timeout = static_cast<int>(statements.size() + 2) * db_.Settings().short_timeout;
+  const std::optional<SqlStatement> folded = fold_message_write(dialect, db_.Counter().record_id, record, statements);
   // The record comes first: a second module waits on the key and fails before its rows.
-  statements.insert(statements.begin(), worked_files_sql::insert(db_.SqlDialect(), row));
+  if (!folded) statements.insert(statements.begin(), record);
+  // True when this call recorded the file, false when it was recorded already (which only
+  // the folded write tells: the batch fails on the key); nullopt when a quiet attempt failed.
+  auto write = [&](int t) -> std::optional<bool> {
+    if (folded) {
+      const auto rs = db_.BulkQuery(*folded, t);
+      if (!rs) return std::nullopt;
+      return !rs->Eof() && rs->AsLong("worked") == 1;
+    }
+    if (t == 0) return write_quietly(statements) ? std::optional<bool>(true) : std::nullopt;
+    write_message_rows(db_, statements);
+    return true;
+  };
+  auto own_record = [&]() -> std::optional<bool> {
+    if (auto found = Find(row.file_key)) return found->worked_by == row.worked_by;
+    return std::nullopt;
+  };
   // The quiet first attempt must not write into a database file that left its path either,
   // and it raises what no call may pass over (a damaged database).
   if (policy_.with_retry(kIntakeProcedure, [&] {
         db_.CheckDatabaseFile();
-        return write_quietly(statements);
-      }))
+        return write(0);
+      }) == true)
     return true;
   return policy_.with_retry(kIntakeProcedure, [&]() -> bool {
-    if (auto found = Find(row.file_key)) return found->worked_by == row.worked_by;
+    if (auto own = own_record()) return *own;
     try {
-      write_message_rows(db_, statements);
-      return true;
+      if (write(timeout).value_or(false)) return true;
     } catch (const RuntimeError& e) {
       // A failure the database object gave up on stays final while the record is looked up.
       if (e.is_final()) policy_.make_final();
-      if (auto found = Find(row.file_key)) return found->worked_by == row.worked_by;
+      if (auto own = own_record()) return *own;
       throw;
     }
+    // Another module recorded it since the look-up.
+    return own_record().value_or(false);
   });
 }
 

@@ -90,13 +90,17 @@ void inject_faults(Db& db, const std::shared_ptr<FaultPlan>& plan) {
       });
 }
 
-// The engine as it is, except that first runs once just before the next BEGIN: another
-// module's statement committing between this one's look-up and its transaction.
+// The engine as it is, except that first runs once just before the next BEGIN (or the next
+// statement that writes a message whole, WITH ...): another module's statement committing
+// between this one's look-up and its transaction.
 class BeforeNextBegin final : public DbEngine {
  public:
   BeforeNextBegin(std::unique_ptr<DbEngine> inner, std::function<void()> first)
       : inner_(std::move(inner)), first_(std::move(first)) {}
-  std::unique_ptr<Recordset> Query(std::string_view sql, int timeout) override { return inner_->Query(sql, timeout); }
+  std::unique_ptr<Recordset> Query(std::string_view sql, int timeout) override {
+    if (first_ && sql.starts_with("WITH")) std::exchange(first_, nullptr)();
+    return inner_->Query(sql, timeout);
+  }
   long long Run(std::string_view sql, int timeout) override {
     if (first_ && sql.starts_with("BEGIN")) std::exchange(first_, nullptr)();
     return inner_->Run(sql, timeout);

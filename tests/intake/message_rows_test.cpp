@@ -44,6 +44,11 @@ TEST_P(MessageRows, EveryColumnOfAnAccountAndAnAdHocRow) {
   const std::string sender = "Zo\xc3\xab O'Brien \"Z\" <z@example.org>";
   h.write_web_file("a.msg", "user=sales\r\nfrm=" + sender + "\r\nmsg=" + message + "\r\n", 10);
   h.write_web_file("b.msg", "user=adhoc\r\nfrm=Pat\r\nsubject=123\r\nmsg=pin\r\n", 5);
+  // Several rows of one message: on PostgreSQL what differs between them travels as arrays,
+  // whose literal must keep every text as it is.
+  const std::vector<std::string> odd_pins = {"NULL", "{a}", "\"q\"\\", "\\\\x", "\xf0\x9f\x93\x9f\xc3\xbc", "''", "()"};
+  h.write_web_file("c.msg", "user=adhoc\r\nfrm=Pat\r\nsubject=NULL {a},\"q\"\\;\\\\x \xf0\x9f\x93\x9f\xc3\xbc '' ()\r\nmsg=pins\r\n",
+                   1);
   h.poll();
   const DateTime now = platform::server_now();
 
@@ -71,12 +76,17 @@ TEST_P(MessageRows, EveryColumnOfAnAccountAndAnAdHocRow) {
       EXPECT_EQ(rs->AsText("frm"), sender);
     }
   }
-  EXPECT_EQ(users, (std::vector<std::string>{"sales", "adhoc"}));
-  EXPECT_EQ(pins, (std::vector<std::string>{"", "123"}));
-  EXPECT_EQ(recipients, (std::vector<std::string>{"sales", "adhoc-123"}));
+  std::vector<std::string> want_pins = {"", "123"}, want_recipients = {"sales", "adhoc-123"};
+  for (const std::string& pin : odd_pins) {
+    want_pins.push_back(pin);
+    want_recipients.push_back("adhoc-" + pin);
+  }
+  EXPECT_EQ(users, (std::vector<std::string>{"sales", "adhoc", "adhoc", "adhoc", "adhoc", "adhoc", "adhoc", "adhoc", "adhoc"}));
+  EXPECT_EQ(pins, want_pins);
+  EXPECT_EQ(recipients, want_recipients);
   // One id per message from the shared counter, which stands at the last one handed out.
-  EXPECT_EQ(transactions, (std::vector<int>{1, 2}));
-  EXPECT_EQ(h.database->counter(), 2);
+  EXPECT_EQ(transactions, (std::vector<int>{1, 2, 3, 3, 3, 3, 3, 3, 3}));
+  EXPECT_EQ(h.database->counter(), 3);
 }
 
 // A message's id, its rows and its record are one transaction on a server too: the rows,

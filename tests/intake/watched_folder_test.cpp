@@ -408,7 +408,8 @@ TEST_F(IntakeTest, AFileThatCannotBeClaimedOrDeletedIsNeverWorkedAgainUntilWritt
 // Where files cannot be claimed (here: no claim folder can be made), another module may
 // commit the same file while this one resolves it: the record's key lets only the first
 // commit stand, and the second module drops its rows, its reports and its id.
-TEST_F(IntakeTest, InPlaceTheRecordIsTheArbiterWhenAnotherModuleCommitsTheSameFileFirst) {
+TEST_P(WorkedFileRecord, InPlaceTheRecordIsTheArbiterWhenAnotherModuleCommitsTheSameFileFirst) {
+  IntakeHarness& h = *harness;
   h.add_user("sales");
   h.add_user("bob");
   write_text(h.web.file(".dexweb"), "");
