@@ -98,8 +98,8 @@ void DBObject::open_step(int& attempts, int retries, Step&& step) {
   }
 }
 
-bool DBObject::OpenDb(int retries) {
-  if (opened_) return true;
+void DBObject::OpenDb(int retries) {
+  if (opened_) return;
   if (retries == -1) retries = settings_.retries;
   int attempts = 0;
   open_step(attempts, retries, [&] { find_connection_file(); });
@@ -117,7 +117,6 @@ bool DBObject::OpenDb(int retries) {
                           " is not the one opened before: the module goes on with the file now there");
     CheckIntegrity();
   }
-  return true;
 }
 
 // While the embedded database is in use the file is looked for at every open.

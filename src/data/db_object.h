@@ -20,14 +20,15 @@
 //     and on a server (OpenRecordset, Execute, ExecuteRA) a reconnect once the count is
 //     above 2 or equals DB_Retries;
 //   - giving up is final for the error routine: either the operation makes the owner's
-//     error policy final, logs its "ok to continue" line and returns empty (ignore_failure,
-//     and only for a failure that time may cure: a number of the error routine's retryable
-//     list, such as a lock, a time-out or a lost connection), or it raises RuntimeError
-//     marked final with the engine's number and source and the description, each engine
-//     error on its own line, and "SQL: " + statement.
+//     error policy final, logs its "ok to continue" line and returns empty or false
+//     (ignore_failure, and only for a failure that time may cure: a number of the error
+//     routine's retryable list, such as a lock, a time-out or a lost connection), or it
+//     raises DatabaseError (final) with the engine's number and source and the description,
+//     each engine error on its own line, and "SQL: " + statement.
 // A time-out of 0 makes Execute, ExecuteRA and BulkExecute quiet: one attempt with a 1 s
-// time-out, and a failure ends the call without a message or an error, except that a
-// damaged database (3049 corrupt, 3343 not a database) is raised, final, as above.
+// time-out, and a failure ends the call without a message or an error (Execute and
+// BulkExecute return false), except that a damaged database (3049 corrupt, 3343 not a
+// database) is raised as DatabaseDamaged, as above.
 // Retry waits serve no event; a stop requested before or during one throws
 // platform::StopRequested, and a transaction under way is rolled back on its way out.
 
@@ -51,6 +52,37 @@ class DbEngine;
 class DbFailure;
 class ErrorPolicy;
 struct StatementBatch;
+
+// How a query or a single statement runs.
+struct DbCallOptions {
+  // Seconds; -1 means DB_Short_Timeout, 0 makes a statement quiet (above).
+  int timeout = -1;
+  // Gives up on a failure that time may cure with the "ok to continue" line instead of an
+  // error (above).
+  bool ignore_failure = false;
+};
+
+// How BulkExecute runs a list of statement texts.
+struct DbBulkOptions {
+  // -1: DB_Medium_Timeout, or for batches the statement count of the first batch times
+  // DB_Short_Timeout; 0 makes the call quiet.
+  int timeout = -1;
+  bool ignore_failure = false;
+  // Gives up at the first failure.
+  bool fail_on_first_error = false;
+  // On a server: one statement at a time instead of batches of about 10000 characters.
+  bool send_singles = false;
+  // Wraps them in one transaction (on a server, the commit entry is appended to the list
+  // itself); a failure that ends the call rolls it back.
+  bool use_transaction = false;
+};
+
+// How BulkExecute runs statements with bound values: always in one transaction.
+struct DbStatementsOptions {
+  int timeout = -1;
+  bool ignore_failure = false;
+  bool fail_on_first_error = false;
+};
 
 class DBObject {
  public:
@@ -76,10 +108,6 @@ class DBObject {
   };
   CounterState& Counter() { return counter_; }
 
-  // True while an operation is handling an error, and after a failure until the next
-  // success.
-  bool Failed() const { return failed_; }
-  void SetFailed(bool failed) { failed_ = failed; }
   // The owner's error policy: an operation that gives up and goes on (ignore_failure)
   // makes its next error final. None by default.
   void SetErrorPolicy(ErrorPolicy* policy) { error_policy_ = policy; }
@@ -88,39 +116,33 @@ class DBObject {
 
   // Opens the database unless it is open. retries -1 means DB_Retries. A failure is
   // retried (warning line, wait DB_Short_Timeout + [0,1) s) while the attempts do not
-  // exceed retries; then RuntimeError is raised, marked final, with the engine's number.
+  // exceed retries; then DatabaseError is raised with the engine's number.
   // Errors 3001 ("Invalid argument in connection string"), 3031 and 3059 (raised as 3031
   // "DB authentication error") are raised at once.
-  bool OpenDb(int retries = -1);
+  void OpenDb(int retries = -1);
   // Closes the connection (errors ignored; see CheckDatabaseFile for a file that left its
   // path).
   void CloseDb();
 
   // Runs a query and returns its rows as a forward-only, read-only snapshot; nullptr when
-  // ignore_failure swallowed a failure. timeout -1 means DB_Short_Timeout.
-  std::unique_ptr<Recordset> OpenRecordset(std::string_view qry, int timeout = -1, bool ignore_failure = false);
+  // ignore_failure passed over a failure.
+  std::unique_ptr<Recordset> OpenRecordset(std::string_view qry, const DbCallOptions& options = {});
   // The same for a statement that may carry bound values (data/sql_statement.h).
-  std::unique_ptr<Recordset> OpenRecordset(const SqlStatement& statement, int timeout = -1,
-                                           bool ignore_failure = false);
-  // Runs a statement. A blank statement does nothing.
-  void Execute(std::string_view qry, int timeout = -1, bool ignore_failure = false);
-  // Runs a statement and returns the rows it affected (0 for a blank statement or a
-  // swallowed failure). On a server it does not open the connection first: a closed
-  // connection fails and is reopened by the retry policy's reconnect.
-  long long ExecuteRA(std::string_view qry, int timeout = -1, bool ignore_failure = false);
+  std::unique_ptr<Recordset> OpenRecordset(const SqlStatement& statement, const DbCallOptions& options = {});
+  // Runs a statement. A blank statement does nothing. False when a quiet call or
+  // ignore_failure passed over a failure.
+  bool Execute(std::string_view qry, const DbCallOptions& options = {});
+  // Runs a statement and returns the rows it affected (0 for a blank statement or a failure
+  // passed over). On a server it does not open the connection first: a closed connection
+  // fails and is reopened by the retry policy's reconnect.
+  long long ExecuteRA(std::string_view qry, const DbCallOptions& options = {});
   // Runs the statements named by the entries of qry_list, in order: on a server in batches
-  // of about 10000 characters (send_singles: one by one), on the embedded database one by
-  // one. use_transaction wraps them in one transaction (on a server, the commit entry is
-  // appended to qry_list itself); a failure that ends the call rolls it back.
-  // fail_on_first_error gives up at the first failure. Returns the time-out in force at the
-  // end: timeout -1 becomes DB_Medium_Timeout, or for batches the statement count of the
-  // first batch times DB_Short_Timeout.
-  int BulkExecute(NVPList& qry_list, bool fail_on_first_error = false, int timeout = -1,
-                  bool send_singles = false, bool ignore_failure = false, bool use_transaction = false);
+  // (or one by one), on the embedded database one by one. False when a quiet call or
+  // ignore_failure passed over a failure that ended it early.
+  bool BulkExecute(NVPList& qry_list, const DbBulkOptions& options = {});
   // The same in one transaction for statements that may carry bound values
   // (data/sql_statement.h); a server gets them with their values written in, in batches.
-  int BulkExecute(const std::vector<SqlStatement>& statements, bool fail_on_first_error = false, int timeout = -1,
-                  bool ignore_failure = false);
+  bool BulkExecute(const std::vector<SqlStatement>& statements, const DbStatementsOptions& options = {});
 
   // Called before a message's rows are stored: makes sure the open embedded database is
   // the file now at DB_Dir + velotrax.db, with the write-ahead log and index it was opened
@@ -180,7 +202,7 @@ class DBObject {
   Outcome run_step(StepPolicy& policy, std::string_view sql, Step&& step);
   // OpenRecordset's policy around query(timeout); qry is the text its log lines show.
   template <typename Query>
-  std::unique_ptr<Recordset> open_recordset(std::string_view qry, int timeout, bool ignore_failure, Query&& query);
+  std::unique_ptr<Recordset> open_recordset(std::string_view qry, const DbCallOptions& options, Query&& query);
   // Runs steps 0..count-1 that open, fill and commit one transaction (step(i) runs step i,
   // text(i) is its SQL for the log, after(i) follows each success). Returns false when a
   // swallowed failure ended it early.
@@ -209,30 +231,25 @@ class DBObject {
   void install(std::unique_ptr<DbEngine> engine);
   void reconnect();
   DbEngine& engine();
-  long long run_statement(const StepPolicy& texts, std::string_view qry, int timeout, bool ignore_failure,
-                          bool open_first);
+  // Empty when a failure was passed over.
+  std::optional<long long> run_statement(const StepPolicy& texts, std::string_view qry, const DbCallOptions& options,
+                                         bool open_first);
   void rollback() noexcept;
   // Each returns false when a swallowed failure ended the call early.
   bool bulk_batched(const std::vector<StatementBatch>& batches, StepPolicy& policy, int& timeout,
                     bool use_transaction);
   bool bulk_singles(NVPList& list, StepPolicy& policy, int& timeout, bool use_transaction);
   bool bulk_embedded(const std::vector<SqlStatement>& list, StepPolicy& policy, int& timeout, bool use_transaction);
-  struct BulkOptions {
-    bool fail_on_first_error = false;
-    bool ignore_failure = false;
-    bool use_transaction = false;
-  };
   // The policy, the open and the rollback of a call that ends early, around body(policy,
   // timeout), which returns false when a swallowed failure ended it.
   template <typename Body>
-  int run_bulk(int count, int timeout, const BulkOptions& options, Body&& body);
+  bool run_bulk(int count, const DbBulkOptions& options, Body&& body);
 
   DatabaseSettings settings_;
   DatabaseKind kind_ = DatabaseKind::Embedded;
   bool uses_server_ = false;
   int lock_delay_ms_ = 25;
   CounterState counter_;
-  bool failed_ = false;
   ErrorPolicy* error_policy_ = nullptr;
   bool opened_ = false;
   std::string connection_string_;

@@ -41,7 +41,7 @@ std::vector<std::string> script_batches(std::string_view script) {
 }
 
 void create_schema(DBObject& db, const std::string& script) {
-  for (const std::string& batch : script_batches(script)) db.Execute(batch, db.Settings().long_timeout);
+  for (const std::string& batch : script_batches(script)) db.Execute(batch, {.timeout = db.Settings().long_timeout});
 }
 
 }  // namespace dexweb

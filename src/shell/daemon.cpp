@@ -279,14 +279,11 @@ std::string Daemon::open_failure(const std::string& reason) const {
 }
 
 void Daemon::open_at_first_tick() {
-  std::string reason = "the database layer gave no reason";
-  bool opened = false;
   try {
-    opened = db_->OpenDb();
+    db_->OpenDb();
   } catch (const RuntimeError& e) {
-    reason = e.description();
+    refuse_database("Failed to open database", open_failure(e.description()));
   }
-  if (!opened) refuse_database("Failed to open database", open_failure(reason));
   // A damaged file halts the module before anything is read from it or written into it.
   retried([&] { db_->CheckIntegrity(); });
   auto rs = retried([&] { return db_->OpenRecordset("SELECT [dbversion], [log_to_disk], [log_level]" + from(db_->SqlDialect(), "settings")); });

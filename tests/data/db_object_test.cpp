@@ -34,14 +34,14 @@ TEST_P(DbObjectEngines, BulkExecuteInOneTransaction) {
   DBObject db(database().settings());
   NVPList list;
   for (int i = 0; i < 120; ++i) list.Add("INSERT INTO [users] ([user]) VALUES ('u" + std::to_string(i) + "')  ");
-  db.BulkExecute(list, false, -1, false, false, true);
+  db.BulkExecute(list, {.use_transaction = true});
   EXPECT_EQ(db.OpenRecordset("SELECT COUNT(*) AS n FROM [users]")->AsLong("n"), 120);
 
   // A failure that ends the call leaves nothing of its transaction behind.
   NVPList failing;
   failing.Add("INSERT INTO [users] ([user]) VALUES ('kept?')");
   failing.Add("INSERT INTO [no_such_table] ([x]) VALUES (1)");
-  EXPECT_THROW(db.BulkExecute(failing, true, -1, false, false, true), RuntimeError);
+  EXPECT_THROW(db.BulkExecute(failing, {.fail_on_first_error = true, .use_transaction = true}), RuntimeError);
   db.Execute("INSERT INTO [users] ([user]) VALUES ('after')");
   DBObject other(database().settings());
   EXPECT_EQ(other.OpenRecordset("SELECT COUNT(*) AS n FROM [users]")->AsLong("n"), 121);
@@ -58,7 +58,7 @@ TEST_P(DbObjectEngines, RepeatedStatementsSeeOtherConnectionsCommits) {
     other.Execute("INSERT INTO [users] ([user]) VALUES ('u" + std::to_string(i) + "')");
   }
   // Quiet: one attempt, failing in its step (NOT NULL), not in its parse.
-  for (int i = 0; i < 3; ++i) db.Execute("INSERT INTO [users] ([user]) VALUES (NULL)", 0);
+  for (int i = 0; i < 3; ++i) db.Execute("INSERT INTO [users] ([user]) VALUES (NULL)", {.timeout = 0});
   db.Execute("INSERT INTO [users] ([user]) VALUES ('last')");
   EXPECT_EQ(other.OpenRecordset(count)->AsLong("n"), 5);
   EXPECT_EQ(db.OpenRecordset(count)->AsLong("n"), 5);

@@ -59,7 +59,6 @@ TEST_F(RetryPolicy, PersistentFailureIsTriedFourTimesThenRaised) {
   // One short first wait (0.5 to 1 s) and two medium ones (5 to 6 s each).
   EXPECT_GE(elapsed(), 10.5);
   EXPECT_LT(elapsed(), 13.0);
-  EXPECT_TRUE(db.Failed());
 }
 
 // Only a failure that time may cure is passed over with the "ok to continue" line: a lock
@@ -73,9 +72,8 @@ TEST_F(RetryPolicy, IgnoreFailurePassesOverOnlyWhatTimeMayCure) {
   db.SetLockRetry(1);
   auto holder = platform::SqliteConnection::open(database_->dir() + "velotrax.db");
   holder.exec("BEGIN IMMEDIATE");
-  db.Execute("INSERT INTO [users] ([user]) VALUES ('late')", -1, true);
+  EXPECT_FALSE(db.Execute("INSERT INTO [users] ([user]) VALUES ('late')", {.ignore_failure = true}));
   EXPECT_EQ(log_.count_starting("DB Execute retries failed, but ok to continue."), 1);
-  EXPECT_TRUE(db.Failed());
   // The owner's error routine halts at its next error.
   EXPECT_EQ(policy.retry_count(), 100);
   holder.exec("ROLLBACK");
@@ -89,7 +87,7 @@ TEST_F(RetryPolicy, IgnoreFailurePassesOverOnlyWhatTimeMayCure) {
     }
     return 0;
   };
-  EXPECT_EQ(raised([&] { db.OpenRecordset(kBadQuery, -1, true); }), 3075);
+  EXPECT_EQ(raised([&] { db.OpenRecordset(kBadQuery, {.ignore_failure = true}); }), 3075);
 
   // The users table's page overwritten in the file.
   db.CloseDb();
@@ -101,8 +99,8 @@ TEST_F(RetryPolicy, IgnoreFailurePassesOverOnlyWhatTimeMayCure) {
     file.seekp((page.column_int(0) - 1) * 4096);
     file << std::string(4096, 'U');
   }
-  EXPECT_EQ(raised([&] { db.OpenRecordset("SELECT * FROM [users]", -1, true); }), 3049);
-  EXPECT_EQ(raised([&] { db.Execute("DELETE FROM [users]", 0); }), 3049);
+  EXPECT_EQ(raised([&] { db.OpenRecordset("SELECT * FROM [users]", {.ignore_failure = true}); }), 3049);
+  EXPECT_EQ(raised([&] { db.Execute("DELETE FROM [users]", {.timeout = 0}); }), 3049);
   EXPECT_EQ(log_.count_starting("DB open recordset retries failed, but ok to continue."), 0);
 }
 
@@ -110,13 +108,12 @@ TEST_F(RetryPolicy, TimeoutZeroIsOneQuietAttempt) {
   DBObject db(settings_);
   db.OpenDb(1);
   auto before = clock_.now();
-  db.Execute(kBadQuery, 0);
+  EXPECT_FALSE(db.Execute(kBadQuery, {.timeout = 0}));
   NVPList list;
   list.Add(kBadQuery);
-  db.BulkExecute(list, false, 0);
+  EXPECT_FALSE(db.BulkExecute(list, {.timeout = 0}));
   EXPECT_TRUE(log_.lines.empty());
   EXPECT_EQ(clock_.now(), before);
-  EXPECT_FALSE(db.Failed());
 }
 
 // Another connection holds the write lock until it lets go during the retry waits.
@@ -127,10 +124,9 @@ TEST_F(RetryPolicy, SuccessAfterRetriesIsLogged) {
   auto holder = platform::SqliteConnection::open(database_->dir() + "velotrax.db");
   holder.exec("BEGIN IMMEDIATE");
   clock_.at(1500ms, [&] { holder.exec("COMMIT"); });
-  db.Execute("INSERT INTO [users] ([user]) VALUES ('late')");
+  EXPECT_TRUE(db.Execute("INSERT INTO [users] ([user]) VALUES ('late')"));
   EXPECT_EQ(log_.count_starting("Warning - DbObject.Execute: 3260 database is locked - Retrying..."), 1);
   EXPECT_EQ(log_.count_starting("DB execute retry succeeded"), 1);
-  EXPECT_FALSE(db.Failed());
 }
 
 TEST_F(RetryPolicy, OpenFailsAfterItsRetriesWithTheEngineText) {
