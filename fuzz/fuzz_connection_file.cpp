@@ -6,8 +6,7 @@
 #include <string_view>
 
 #include "config/registry_settings.h"
-#include "data/connection_file.h"
-#include "data/database_settings.h"
+#include "data/db_object.h"
 #include "fuzz_support.h"
 
 namespace {

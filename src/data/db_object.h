@@ -1,4 +1,118 @@
 #pragma once
+// The module's connection to the gateway database: the settings it is made with (and the
+// server connection-string file that may fill them in), the rows a query returns, and
+// DBObject with its retries.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "config/registry_settings.h"
+#include "data/dialect.h"
+#include "data/sql_text.h"
+#include "platform/file_identity.h"
+#include "util/datetime.h"
+#include "util/nvp_list.h"
+#include "util/runtime_error.h"
+#include "util/variant.h"
+
+namespace dexweb {
+
+// The settings the database object works with, taken from the registry once and handed to
+// each DBObject; a server's connection-string file may still fill in the values the
+// registry left unset.
+struct DatabaseSettings {
+  // The folder of velotrax.db or SqlServerConnectionString.txt, ending with '/'.
+  std::string db_dir;
+  // Time-outs in seconds, and the retries of each failing step.
+  int short_timeout = 2;
+  int medium_timeout = 5;
+  int long_timeout = 20;
+  int retries = 3;
+  // A server session's isolation level, from the connection-string file.
+  std::string isolation_level = "READ COMMITTED";
+  // True when the registry gave the value: only then does it win over the
+  // connection-string file.
+  bool short_timeout_set = false;
+  bool medium_timeout_set = false;
+  bool long_timeout_set = false;
+  bool retries_set = false;
+};
+
+// The database values of the registry settings; never fails.
+DatabaseSettings database_settings(const RegistrySettings& registry);
+
+// The server connection-string file (SqlServerConnectionString.txt in DB_Dir): ODBC
+// clauses, one per line, plus the module's own keys, which are taken out of the text:
+//   # ...                 a comment line
+//   vtsqlisolation=...    the session's isolation level (one of the five; else READ COMMITTED)
+//   vtdbshorttimeout=, vtdbmediumtimeout=, vtdblongtimeout=, vtdbretries=
+//                         a setting, used only when the registry left it unset (or 0)
+//   vtencrypteduid=, vtencryptedpwd=
+//                         user id and password, stored encoded; become UID= and PWD= clauses
+// Keys are matched without regard to case; lines may end in CR LF or LF.
+struct ServerConnection {
+  // The remaining clauses, each line ended by CR LF, UID and PWD last.
+  std::string connection_string;
+  // The same clauses joined with nothing between them, each ended by ";", as ODBC drivers
+  // want them.
+  std::string driver_clauses;
+};
+
+// Reads and processes the file, writing into settings its isolation level and the values
+// the file may fill in (those the registry left unset). Raises the file's
+// RuntimeError when it cannot be read.
+ServerConnection read_connection_file(const std::string& path, DatabaseSettings& settings);
+
+// The isolation level a vtsqlisolation value selects.
+std::string isolation_level_for(std::string_view value);
+
+// The rows a query returned: a forward-only, read-only cursor with typed column access by
+// name (names compare without regard to case). All rows are read when the query runs, so a
+// recordset holds no engine resources and a failure while reading is a failure of the
+// query itself.
+//
+// Booleans: the embedded engine and drivers that report a Boolean type give bool values;
+// use AsBool to read a flag whatever form a driver chose (1/0, t/f, true/false).
+class Recordset {
+ public:
+  using Row = std::vector<Variant>;
+  Recordset(std::vector<std::string> names, std::vector<Row> rows);
+
+  // True when there is no current row (an empty result, or after the last row).
+  bool Eof() const { return position_ >= rows_.size(); }
+  void MoveNext();
+
+  // The current row's value of the named column. RuntimeError 3265 for an unknown name,
+  // 3021 when there is no current row.
+  const Variant& Field(std::string_view name) const;
+  bool IsNull(std::string_view name) const { return is_null(Field(name)); }
+  // Null reads as empty text.
+  std::string AsText(std::string_view name) const;
+  // By content: true/t/yes/-1/1 or any non-zero number is true. Null raises 94.
+  bool AsBool(std::string_view name) const;
+  std::int32_t AsLong(std::string_view name) const;
+  DateTime AsDate(std::string_view name) const;
+
+  // Drops the rows; the recordset is then at its end.
+  void Close();
+
+ private:
+  int index_of(std::string_view name) const;
+
+  std::vector<std::string> names_;
+  std::vector<Row> rows_;
+  std::size_t position_ = 0;
+};
+
+// A flag's value from its text as drivers write it; raises 13 for text that is no flag.
+bool flag_from_text(std::string_view text);
+
 // DBObject: the module's one connection to the gateway database, and every query and
 // statement of the module with its retries.
 //
@@ -31,27 +145,32 @@
 // database) is raised as DatabaseDamaged, as above.
 // Retry waits serve no event; a stop requested before or during one throws
 // platform::StopRequested, and a transaction under way is rolled back on its way out.
-
-#include <cstddef>
-#include <functional>
-#include <memory>
-#include <optional>
-#include <string>
-#include <string_view>
-
-#include "data/database_settings.h"
-#include "data/dialect.h"
-#include "data/recordset.h"
-#include "data/sql_statement.h"
-#include "platform/file_identity.h"
-#include "util/nvp_list.h"
-
-namespace dexweb {
-
 class DbEngine;
 class DbFailure;
 class ErrorPolicy;
 struct StatementBatch;
+
+// What leaves the database object when it fails, each kind a type of its own carrying the
+// error number (the engine's, in the module's numbering), text and source; the error routine
+// classifies them by number like any RuntimeError.
+// A failure the object gave up on after its own retries, or one that no retry can cure (an
+// invalid connection string, a refused login): final, so the error routine halts at once.
+class DatabaseError : public RuntimeError {
+ public:
+  DatabaseError(int number, std::string description, std::string source);
+};
+// The database is damaged or is no database at all (3049, 3343): raised also by a quiet call
+// or one with ignore_failure, because whatever is written into it next may be lost.
+class DatabaseDamaged : public DatabaseError {
+ public:
+  using DatabaseError::DatabaseError;
+};
+// The open embedded database file left its path and none is back (3024): not final, so the
+// error routine retries, warns and halts as for any retryable database error.
+class DatabaseFileMissing : public RuntimeError {
+ public:
+  using RuntimeError::RuntimeError;
+};
 
 // How a query or a single statement runs.
 struct DbCallOptions {

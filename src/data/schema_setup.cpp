@@ -1,7 +1,7 @@
 #include "data/schema_setup.h"
 
 #include "data/db_object.h"
-#include "data/internal/error_numbers.h"
+#include "data/internal/db_errors.h"
 #include "platform/files.h"
 #include "platform/sqlite_db.h"
 #include "util/runtime_error.h"

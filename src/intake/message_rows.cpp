@@ -4,8 +4,7 @@
 #include <cstdint>
 
 #include "data/db_object.h"
-#include "data/query_object.h"
-#include "data/sql_literals.h"
+#include "data/sql_text.h"
 #include "platform/clock.h"
 #include "util/text.h"
 

@@ -2,7 +2,7 @@
 
 #include "data/db_object.h"
 #include "data/dialect.h"
-#include "data/sql_literals.h"
+#include "data/sql_text.h"
 
 namespace dexweb {
 

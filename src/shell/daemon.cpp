@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "config/registry_values.h"
-#include "data/database_settings.h"
+#include "data/db_object.h"
 #include "data/dialect.h"
 #include "data/unique_ids.h"
 #include "intake/bad_copies.h"

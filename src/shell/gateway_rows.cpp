@@ -4,8 +4,7 @@
 #include <variant>
 
 #include "data/db_object.h"
-#include "data/query_object.h"
-#include "data/sql_literals.h"
+#include "data/sql_text.h"
 #include "logging/log_event.h"
 #include "logging/log_files.h"
 #include "logging/log_state.h"

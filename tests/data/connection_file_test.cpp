@@ -1,4 +1,4 @@
-#include "data/connection_file.h"
+#include "data/db_object.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "data/internal/db_log.h"
+#include "data/internal/db_errors.h"
 
 namespace dexweb::test {
 

@@ -7,7 +7,7 @@
 
 #include "data/db_object.h"
 #include "data/engine_fixture.h"
-#include "data/internal/error_numbers.h"
+#include "data/internal/db_errors.h"
 #include "data/log_capture.h"
 #include "logging/error_policy.h"
 #include "platform/clock.h"
@@ -81,7 +81,7 @@ TEST_F(RetryPolicy, IgnoreFailurePassesOverOnlyWhatTimeMayCure) {
   auto raised = [&](auto&& call) {
     try {
       call();
-    } catch (const RuntimeError& e) {
+    } catch (const DatabaseError& e) {
       EXPECT_TRUE(e.is_final());
       return e.number();
     }
@@ -101,6 +101,7 @@ TEST_F(RetryPolicy, IgnoreFailurePassesOverOnlyWhatTimeMayCure) {
   }
   EXPECT_EQ(raised([&] { db.OpenRecordset("SELECT * FROM [users]", {.ignore_failure = true}); }), 3049);
   EXPECT_EQ(raised([&] { db.Execute("DELETE FROM [users]", {.timeout = 0}); }), 3049);
+  EXPECT_THROW(db.Execute("DELETE FROM [users]", {.timeout = 0}), DatabaseDamaged);
   EXPECT_EQ(log_.count_starting("DB open recordset retries failed, but ok to continue."), 0);
 }
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "data/database_settings.h"
+#include "data/db_object.h"
 #include "support/temp_dir.h"
 
 namespace dexweb::test {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "data/query_object.h"
+#include "data/sql_text.h"
 #include "intake/check_for_messages.h"
 #include "intake/intake_context.h"
 #include "logging/log_state.h"

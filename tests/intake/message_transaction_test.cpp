@@ -9,7 +9,7 @@
 #include "data/db_object.h"
 #include "data/engine_fixture.h"
 #include "data/fault_engine.h"
-#include "data/query_object.h"
+#include "data/sql_text.h"
 #include "intake/message_rows.h"
 #include "platform/clock.h"
 #include "support/temp_dir.h"
