@@ -246,7 +246,7 @@ class DBObject {
   // Runs a query and returns its rows as a forward-only, read-only snapshot; nullptr when
   // ignore_failure passed over a failure.
   std::unique_ptr<Recordset> OpenRecordset(std::string_view qry, const DbCallOptions& options = {});
-  // The same for a statement that may carry bound values (data/sql_statement.h).
+  // The same for a statement that may carry bound values (data/sql_text.h).
   std::unique_ptr<Recordset> OpenRecordset(const SqlStatement& statement, const DbCallOptions& options = {});
   // Runs a statement. A blank statement does nothing. False when a quiet call or
   // ignore_failure passed over a failure.
@@ -260,7 +260,7 @@ class DBObject {
   // ignore_failure passed over a failure that ended it early.
   bool BulkExecute(NVPList& qry_list, const DbBulkOptions& options = {});
   // The same in one transaction for statements that may carry bound values
-  // (data/sql_statement.h); a server gets them with their values written in, in batches.
+  // (data/sql_text.h); a server gets them with their values written in, in batches.
   bool BulkExecute(const std::vector<SqlStatement>& statements, const DbStatementsOptions& options = {});
 
   // Called before a message's rows are stored: makes sure the open embedded database is

@@ -83,7 +83,7 @@ class QueryObject {
   // the quick arguments: quick_fields holds name, value, name, value, ...
   std::string Build(const Dialect& dialect, int quick_type = kNone, std::string_view quick_table = {},
                     const std::vector<Variant>& quick_fields = {}, std::string_view quick_where = {});
-  // The same statement with its texts and whole numbers as bound values (data/sql_statement.h):
+  // The same statement with its texts and whole numbers as bound values (SqlStatement above):
   // inline_values() of it is Build's text.
   SqlStatement BuildBound(const Dialect& dialect) const;
   // Empties the fields, the table name and the condition; QueryType becomes kNone.
