@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "shell/command_line.h"
+#include "shell/internal/service_install.h"
 #include "util/text.h"
 
 namespace {

@@ -1,8 +1,7 @@
 // The server connection-string file, read from a real file as the database object reads it.
 
 #include "config/registry.h"
-#include "data/connection_file.h"
-#include "data/database_settings.h"
+#include "data/db_object.h"
 #include "fuzz_support.h"
 
 namespace {

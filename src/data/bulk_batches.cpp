@@ -1,6 +1,6 @@
 #include "data/internal/bulk_batches.h"
 
-#include "data/internal/blanks.h"
+#include "data/sql_text.h"
 #include "util/text.h"
 
 namespace dexweb {

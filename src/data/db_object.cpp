@@ -1,25 +1,25 @@
-// Opening and closing the database. The operations with their retries are in
-// db_operations.cpp.
 #include "data/db_object.h"
 
+#include <cctype>
 #include <utility>
 
-#include "data/connection_file.h"
-#include "data/internal/db_failure.h"
-#include "data/internal/db_log.h"
-#include "data/internal/db_messages.h"
 #include "data/dialect.h"
-#include "data/internal/error_numbers.h"
+#include "data/internal/db_errors.h"
 #include "data/internal/odbc_engine.h"
 #include "data/internal/sqlite_engine.h"
-#include "platform/clock.h"
 #include "logging/log_event.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "util/datetime.h"
+#include "util/nvp_list.h"
 #include "util/random.h"
 #include "util/runtime_error.h"
+#include "util/text.h"
 
 namespace dexweb {
+
+// Opening and closing the database. The operations with their retries are in
+// db_operations.cpp.
 namespace {
 
 constexpr const char* kConnectionFile = "SqlServerConnectionString.txt";
@@ -97,8 +97,8 @@ void DBObject::open_step(int& attempts, int retries, Step&& step) {
   }
 }
 
-bool DBObject::OpenDb(int retries) {
-  if (opened_) return true;
+void DBObject::OpenDb(int retries) {
+  if (opened_) return;
   if (retries == -1) retries = settings_.retries;
   int attempts = 0;
   open_step(attempts, retries, [&] { find_connection_file(); });
@@ -116,7 +116,6 @@ bool DBObject::OpenDb(int retries) {
                           " is not the one opened before: the module goes on with the file now there");
     CheckIntegrity();
   }
-  return true;
 }
 
 // While the embedded database is in use the file is looked for at every open.
@@ -214,7 +213,8 @@ void DBObject::CheckDatabaseFile() {
 }
 
 void DBObject::raise_missing() const {
-  throw RuntimeError(err::kDbFileNotFound, "unable to open database file: " + opened_path_ + " is missing", "SQLite");
+  throw DatabaseFileMissing(err::kDbFileNotFound, "unable to open database file: " + opened_path_ + " is missing",
+                            "SQLite");
 }
 
 // The log goes into the file it was written for; then nothing of the connection may stay
@@ -287,6 +287,150 @@ void free_recordset(std::unique_ptr<Recordset>& rs) {
 void free_database(std::unique_ptr<DBObject>& db) {
   if (db) db->CloseDb();
   db.reset();
+}
+
+DatabaseSettings database_settings(const RegistrySettings& registry) {
+  DatabaseSettings s;
+  s.db_dir = registry.DB_Dir;
+  s.short_timeout = registry.DB_Short_Timeout;
+  s.medium_timeout = registry.DB_Medium_Timeout;
+  s.long_timeout = registry.DB_Long_Timeout;
+  s.retries = registry.DB_Retries;
+  s.short_timeout_set = registry.DB_Short_Timeout_Set;
+  s.medium_timeout_set = registry.DB_Medium_Timeout_Set;
+  s.long_timeout_set = registry.DB_Long_Timeout_Set;
+  s.retries_set = registry.DB_Retries_Set;
+  return s;
+}
+
+namespace {
+
+constexpr const char* kCrLf = "\r\n";
+
+// The number that the value's leading digits form, rounded to a whole number; 0 when the
+// value does not start with one or the number is outside the 32-bit range.
+int leading_number(std::string_view value) {
+  std::string s = text::ltrim(value);
+  std::size_t end = 0;
+  if (end < s.size() && (s[end] == '+' || s[end] == '-')) ++end;
+  while (end < s.size() && (std::isdigit(static_cast<unsigned char>(s[end])) || s[end] == '.')) ++end;
+  auto n = text::parse_number(s.substr(0, end));
+  return n && *n >= -2147483648.5 && *n < 2147483647.5 ? static_cast<int>(text::round_half_even(*n)) : 0;
+}
+
+// Removes the entry and returns its value with every ";" deleted; nullopt when absent.
+std::optional<std::string> take(NVPList& list, std::string_view name) {
+  int index = list.GetIndexByName(name);
+  if (index == 0) return std::nullopt;
+  std::string value = text::replace_all(to_text(list.GetValueByIndex(index)), ";", "");
+  list.RemoveByIndex(index);
+  return value;
+}
+
+void apply_setting(NVPList& list, std::string_view name, bool set_in_registry, int& setting) {
+  if (auto value = take(list, name); value && !set_in_registry) setting = leading_number(*value);
+}
+
+void apply_credential(NVPList& list, std::string_view name, std::string_view clause) {
+  if (auto value = take(list, name)) list.Add(clause, decode_db_password(*value) + ";");
+}
+
+void drop_comments(NVPList& list) {
+  for (int i = 1; i <= list.Count();) {
+    if (list.GetNameByIndex(i).starts_with("#")) list.RemoveByIndex(i);
+    else ++i;
+  }
+}
+
+std::string driver_clauses(const NVPList& list) {
+  std::string out;
+  for (int i = 1; i <= list.Count(); ++i) {
+    std::string clause = list.GetNameByIndex(i) + "=" + to_text(list.GetValueByIndex(i));
+    if (!clause.ends_with(";")) clause += ";";
+    out += clause;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string isolation_level_for(std::string_view value) {
+  static constexpr const char* kLevels[] = {"READ UNCOMMITTED", "READ COMMITTED", "REPEATABLE READ",
+                                            "SNAPSHOT", "SERIALIZABLE"};
+  std::string upper = text::to_upper(value);
+  for (const char* level : kLevels)
+    if (upper == level) return level;
+  return "READ COMMITTED";
+}
+
+ServerConnection read_connection_file(const std::string& path, DatabaseSettings& settings) {
+  std::string content = text::replace_all(text::decode_bytes(platform::read_file(path)), "\r\n", "\n");
+  content = text::replace_all(content, "\n", kCrLf);
+  NVPList list;
+  list.SetCaseSensitive(false);
+  list.LoadFromString(content, kCrLf, "=");
+  drop_comments(list);
+
+  auto isolation = take(list, "vtsqlisolation");
+  DatabaseSettings& s = settings;
+  s.isolation_level = isolation_level_for(isolation.value_or(""));
+  apply_setting(list, "vtdbshorttimeout", s.short_timeout_set, s.short_timeout);
+  apply_setting(list, "vtdbmediumtimeout", s.medium_timeout_set, s.medium_timeout);
+  apply_setting(list, "vtdblongtimeout", s.long_timeout_set, s.long_timeout);
+  apply_setting(list, "vtdbretries", s.retries_set, s.retries);
+  apply_credential(list, "vtencrypteduid", "UID");
+  apply_credential(list, "vtencryptedpwd", "PWD");
+
+  return {list.AsString(kCrLf, "=", ""), driver_clauses(list)};
+}
+
+Recordset::Recordset(std::vector<std::string> names, std::vector<Row> rows)
+    : names_(std::move(names)), rows_(std::move(rows)) {}
+
+void Recordset::MoveNext() {
+  if (Eof()) throw RuntimeError(err::kDbNoCurrentRecord, "No current record.", "Recordset");
+  ++position_;
+}
+
+int Recordset::index_of(std::string_view name) const {
+  for (std::size_t i = 0; i < names_.size(); ++i)
+    if (text::iequals(names_[i], name)) return static_cast<int>(i);
+  throw RuntimeError(err::kDbItemNotFound, "Item not found in this collection: " + std::string(name),
+                     "Recordset");
+}
+
+const Variant& Recordset::Field(std::string_view name) const {
+  int i = index_of(name);
+  if (Eof()) throw RuntimeError(err::kDbNoCurrentRecord, "No current record.", "Recordset");
+  return rows_[position_][static_cast<std::size_t>(i)];
+}
+
+std::string Recordset::AsText(std::string_view name) const {
+  const Variant& v = Field(name);
+  return is_null(v) ? std::string() : to_text(v);
+}
+
+bool flag_from_text(std::string_view text) {
+  std::string t = text::to_lower(text::trim(text));
+  if (t == "true" || t == "t" || t == "yes" || t == "y") return true;
+  if (t == "false" || t == "f" || t == "no" || t == "n") return false;
+  auto n = text::parse_number(t);
+  if (!n) throw RuntimeError(err::kTypeMismatch, "Type mismatch", "Recordset");
+  return *n != 0;
+}
+
+bool Recordset::AsBool(std::string_view name) const {
+  const Variant& v = Field(name);
+  if (auto* s = std::get_if<std::string>(&v)) return flag_from_text(*s);
+  return to_bool(v);
+}
+
+std::int32_t Recordset::AsLong(std::string_view name) const { return to_long(Field(name)); }
+DateTime Recordset::AsDate(std::string_view name) const { return to_date(Field(name)); }
+
+void Recordset::Close() {
+  rows_.clear();
+  position_ = 0;
 }
 
 }  // namespace dexweb

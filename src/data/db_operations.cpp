@@ -1,13 +1,10 @@
 // DBObject's queries and statements under the retry policy described in db_object.h.
 #include "data/db_object.h"
 #include "data/dialect.h"
-#include "data/internal/blanks.h"
+#include "data/sql_text.h"
 #include "data/internal/bulk_batches.h"
 #include "data/internal/db_engine.h"
-#include "data/internal/db_failure.h"
-#include "data/internal/db_log.h"
-#include "data/internal/db_messages.h"
-#include "data/internal/error_numbers.h"
+#include "data/internal/db_errors.h"
 #include "logging/error_policy.h"
 #include "logging/log_event.h"
 #include "util/random.h"
@@ -79,7 +76,6 @@ bool DBObject::retry_after(StepPolicy& p, const DbFailure& f, std::string_view s
   // written into it next may be lost.
   const bool damaged = is_damaged_database_error(f.number());
   if (p.quiet && !damaged) return false;
-  failed_ = true;
   ++p.counter;
   ++p.total;
   const bool server = uses_server_;
@@ -144,81 +140,79 @@ bool DBObject::run_transaction(StepPolicy& p, std::size_t count, Text&& text, St
   return true;
 }
 
-std::unique_ptr<Recordset> DBObject::OpenRecordset(std::string_view qry, int timeout, bool ignore_failure) {
-  return open_recordset(qry, timeout, ignore_failure, [&](int t) { return engine().Query(qry, t); });
+std::unique_ptr<Recordset> DBObject::OpenRecordset(std::string_view qry, const DbCallOptions& options) {
+  return open_recordset(qry, options, [&](int t) { return engine().Query(qry, t); });
 }
 
-std::unique_ptr<Recordset> DBObject::OpenRecordset(const SqlStatement& statement, int timeout, bool ignore_failure) {
-  return open_recordset(inline_values(statement), timeout, ignore_failure,
-                        [&](int t) { return engine().QueryStatement(statement, t); });
+std::unique_ptr<Recordset> DBObject::OpenRecordset(const SqlStatement& statement, const DbCallOptions& options) {
+  return open_recordset(inline_values(statement), options, [&](int t) { return engine().QueryStatement(statement, t); });
 }
 
 template <typename Query>
-std::unique_ptr<Recordset> DBObject::open_recordset(std::string_view qry, int timeout, bool ignore_failure,
-                                                    Query&& query) {
-  int t = timeout == -1 ? settings_.short_timeout : timeout;
+std::unique_ptr<Recordset> DBObject::open_recordset(std::string_view qry, const DbCallOptions& options, Query&& query) {
+  int t = options.timeout == -1 ? settings_.short_timeout : options.timeout;
   OpenDb(1);
   StepPolicy p = recordset_policy();
-  p.ignore_failure = ignore_failure;
+  p.ignore_failure = options.ignore_failure;
   p.timeout = &t;
-  p.default_timeout = timeout == -1;
+  p.default_timeout = options.timeout == -1;
   std::unique_ptr<Recordset> rs;
   if (run_step(p, qry, [&] { rs = query(t); }) == Outcome::Swallowed) return nullptr;
   if (p.counter > 1) db_log(LogLevel::Detail, p.succeeded);
-  failed_ = false;
   return rs;
 }
 
-void DBObject::Execute(std::string_view qry, int timeout, bool ignore_failure) {
-  run_statement(execute_policy(), qry, timeout, ignore_failure, true);
+bool DBObject::Execute(std::string_view qry, const DbCallOptions& options) {
+  return run_statement(execute_policy(), qry, options, true).has_value();
 }
 
-long long DBObject::ExecuteRA(std::string_view qry, int timeout, bool ignore_failure) {
-  return run_statement(execute_ra_policy(), qry, timeout, ignore_failure, !uses_server_);
+long long DBObject::ExecuteRA(std::string_view qry, const DbCallOptions& options) {
+  return run_statement(execute_ra_policy(), qry, options, !uses_server_).value_or(0);
 }
 
-long long DBObject::run_statement(const StepPolicy& texts, std::string_view qry, int timeout, bool ignore_failure,
-                                  bool open_first) {
+std::optional<long long> DBObject::run_statement(const StepPolicy& texts, std::string_view qry,
+                                                 const DbCallOptions& options, bool open_first) {
   StepPolicy p = texts;
-  int t = timeout == -1 ? settings_.short_timeout : timeout;
-  if (timeout == 0) {
+  int t = options.timeout == -1 ? settings_.short_timeout : options.timeout;
+  if (options.timeout == 0) {
     t = 1;
     p.quiet = true;
   }
   if (trim_blanks(qry).empty()) return 0;
   if (open_first) OpenDb(1);
-  p.ignore_failure = ignore_failure;
+  p.ignore_failure = options.ignore_failure;
   p.timeout = &t;
-  p.default_timeout = timeout == -1;
+  p.default_timeout = options.timeout == -1;
   long long affected = 0;
-  if (run_step(p, qry, [&] { affected = engine().Run(qry, t); }) == Outcome::Swallowed) return 0;
+  if (run_step(p, qry, [&] { affected = engine().Run(qry, t); }) == Outcome::Swallowed) return std::nullopt;
   if (p.counter > 1) db_log(LogLevel::Detail, p.succeeded);
-  failed_ = false;
   return affected;
 }
 
-int DBObject::BulkExecute(NVPList& qry_list, bool fail_on_first_error, int timeout, bool send_singles,
-                          bool ignore_failure, bool use_transaction) {
-  const BulkOptions options{fail_on_first_error, ignore_failure, use_transaction};
-  return run_bulk(qry_list.Count(), timeout, options, [&](StepPolicy& p, int& t) {
-    if (!uses_server_) return bulk_embedded(statements_of(qry_list), p, t, use_transaction);
-    if (send_singles) return bulk_singles(qry_list, p, t, use_transaction);
-    return bulk_batched(batch_statements(SqlDialect(), qry_list, use_transaction), p, t, use_transaction);
+bool DBObject::BulkExecute(NVPList& qry_list, const DbBulkOptions& options) {
+  const bool transaction = options.use_transaction;
+  return run_bulk(qry_list.Count(), options, [&](StepPolicy& p, int& t) {
+    if (!uses_server_) return bulk_embedded(statements_of(qry_list), p, t, transaction);
+    if (options.send_singles) return bulk_singles(qry_list, p, t, transaction);
+    return bulk_batched(batch_statements(SqlDialect(), qry_list, transaction), p, t, transaction);
   });
 }
 
-int DBObject::BulkExecute(const std::vector<SqlStatement>& statements, bool fail_on_first_error, int timeout,
-                          bool ignore_failure) {
-  const BulkOptions options{fail_on_first_error, ignore_failure, true};
-  return run_bulk(static_cast<int>(statements.size()), timeout, options, [&](StepPolicy& p, int& t) {
+bool DBObject::BulkExecute(const std::vector<SqlStatement>& statements, const DbStatementsOptions& options) {
+  const DbBulkOptions bulk{.timeout = options.timeout,
+                           .ignore_failure = options.ignore_failure,
+                           .fail_on_first_error = options.fail_on_first_error,
+                           .use_transaction = true};
+  return run_bulk(static_cast<int>(statements.size()), bulk, [&](StepPolicy& p, int& t) {
     if (!uses_server_) return bulk_embedded(statements, p, t, true);
     return bulk_batched(batch_statements(SqlDialect(), statements, true), p, t, true);
   });
 }
 
-std::unique_ptr<Recordset> DBObject::BulkQuery(const SqlStatement& statement, int timeout) {
+std::unique_ptr<Recordset> DBObject::BulkQuery(const SqlStatement& statement, const DbCallOptions& options) {
   std::unique_ptr<Recordset> rs;
-  run_bulk(1, timeout, BulkOptions{}, [&](StepPolicy& p, int& t) {
+  const DbBulkOptions bulk{.timeout = options.timeout, .ignore_failure = options.ignore_failure};
+  run_bulk(1, bulk, [&](StepPolicy& p, int& t) {
     if (t == -1) t = settings_.short_timeout;
     std::string sql;
     auto text = [&](std::size_t) -> std::string_view {
@@ -231,13 +225,14 @@ std::unique_ptr<Recordset> DBObject::BulkQuery(const SqlStatement& statement, in
 }
 
 template <typename Body>
-int DBObject::run_bulk(int count, int timeout, const BulkOptions& options, Body&& body) {
+bool DBObject::run_bulk(int count, const DbBulkOptions& options, Body&& body) {
   StepPolicy p = bulk_policy();
+  int timeout = options.timeout;
   if (timeout == 0) {
     timeout = 1;
     p.quiet = true;
   }
-  if (count == 0) return timeout;
+  if (count == 0) return true;
   OpenDb(1);
   p.fail_on_first = options.fail_on_first_error;
   p.ignore_failure = options.ignore_failure;
@@ -253,11 +248,10 @@ int DBObject::run_bulk(int count, int timeout, const BulkOptions& options, Body&
   }
   if (!completed) {
     if (options.use_transaction) rollback();
-    return timeout;
+    return false;
   }
   if (p.total > 1) db_log(LogLevel::Detail, p.succeeded);
-  failed_ = false;
-  return timeout;
+  return true;
 }
 
 bool DBObject::bulk_batched(const std::vector<StatementBatch>& batches, StepPolicy& p, int& timeout,

@@ -1,6 +1,6 @@
 #include "data/dialect.h"
 
-#include "data/sql_literals.h"
+#include "data/sql_text.h"
 #include "platform/clock.h"
 #include "util/datetime.h"
 

@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "data/internal/db_failure.h"
-#include "data/internal/error_numbers.h"
+#include "data/internal/db_errors.h"
 #include "util/runtime_error.h"
 #include "util/text.h"
 

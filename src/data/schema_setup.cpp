@@ -1,7 +1,7 @@
 #include "data/schema_setup.h"
 
 #include "data/db_object.h"
-#include "data/internal/error_numbers.h"
+#include "data/internal/db_errors.h"
 #include "platform/files.h"
 #include "platform/sqlite_db.h"
 #include "util/runtime_error.h"
@@ -41,7 +41,7 @@ std::vector<std::string> script_batches(std::string_view script) {
 }
 
 void create_schema(DBObject& db, const std::string& script) {
-  for (const std::string& batch : script_batches(script)) db.Execute(batch, db.Settings().long_timeout);
+  for (const std::string& batch : script_batches(script)) db.Execute(batch, {.timeout = db.Settings().long_timeout});
 }
 
 }  // namespace dexweb

@@ -2,8 +2,7 @@
 
 #include <limits>
 
-#include "data/internal/db_failure.h"
-#include "data/internal/error_numbers.h"
+#include "data/internal/db_errors.h"
 #include "platform/files.h"
 #include "util/text.h"
 

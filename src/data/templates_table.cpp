@@ -3,7 +3,7 @@
 #include "config/interface_settings.h"
 #include "data/db_object.h"
 #include "data/dialect.h"
-#include "data/sql_literals.h"
+#include "data/sql_text.h"
 
 namespace dexweb {
 namespace {

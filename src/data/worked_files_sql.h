@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "data/sql_statement.h"
+#include "data/sql_text.h"
 #include "util/datetime.h"
 
 namespace dexweb {

@@ -5,8 +5,7 @@
 
 #include "data/db_object.h"
 #include "data/dialect.h"
-#include "data/query_object.h"
-#include "data/sql_literals.h"
+#include "data/sql_text.h"
 #include "platform/clock.h"
 #include "util/text.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "data/sql_statement.h"
+#include "data/sql_text.h"
 #include "intake/web_message.h"
 
 namespace dexweb {

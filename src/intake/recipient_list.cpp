@@ -31,7 +31,7 @@ void RecipientList::load(DBObject& db) {
   auto rs = db.OpenRecordset(
       "SELECT [user], [ad_hoc], [multi_page], [web_service], [group_list], [display_group] FROM [users]" +
           db.SqlDialect().table_hint(),
-      db.Settings().long_timeout);
+      {.timeout = db.Settings().long_timeout});
   for (; !rs->Eof(); rs->MoveNext()) {
     if (rs->IsNull("display_group") || rs->AsBool("display_group")) continue;
     const std::string name = rs->AsText("user");

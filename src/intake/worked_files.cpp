@@ -76,8 +76,8 @@ void WorkedFiles::prepare(const std::function<bool(const std::string&, const std
   if (!enabled()) {
     // Quiet, and tried again at the next poll: a busy database or an account without the
     // right to create tables fails here without retries.
-    db_.Execute(worked_files_sql::create_table(dialect), 0);
-    auto rs = db_.OpenRecordset(worked_files_sql::exists_query(dialect), -1, true);
+    db_.Execute(worked_files_sql::create_table(dialect), {.timeout = 0});
+    auto rs = db_.OpenRecordset(worked_files_sql::exists_query(dialect), {.ignore_failure = true});
     if (rs && !rs->Eof() && rs->AsLong("found") == 1) state_.table = WorkedFilesState::Table::Ready;
     else if (!std::exchange(state_.warned, true))
       warn_general("Warning - the table worked_files is missing and could not be created: a web file found again "
@@ -103,7 +103,7 @@ void WorkedFiles::prune(const std::function<bool(const std::string&, const std::
     for (auto rs = db_.OpenRecordset(worked_files_sql::older_than(dialect, cutoff)); rs && !rs->Eof(); rs->MoveNext())
       if (still_present(rs->AsText("file_key"), rs->AsText("name")))
         keep.push_back(worked_files_sql::keep(dialect, rs->AsText("file_key")));
-    if (!keep.empty()) db_.BulkExecute(keep, true);
+    if (!keep.empty()) db_.BulkExecute(keep, {.fail_on_first_error = true});
     db_.Execute(worked_files_sql::prune(dialect, cutoff));
   } catch (const RuntimeError& e) {
     if (e.number() == err::kDbNoPermission) {
@@ -138,15 +138,9 @@ std::optional<WorkedEntry> WorkedFiles::Find(const std::string& file_key) {
 }
 
 // One attempt without the retry policy's waits: a second module's commit of the same file
-// makes the record's INSERT fail at once, and most failures need no retry. A quiet failure
-// leaves Failed() as it was set before, a success clears it: that tells the two apart.
+// makes the record's INSERT fail at once, and most failures need no retry.
 bool WorkedFiles::write_quietly(const std::vector<SqlStatement>& statements) {
-  const bool was_failed = db_.Failed();
-  db_.SetFailed(true);
-  db_.BulkExecute(statements, false, 0);
-  if (!db_.Failed()) return true;
-  db_.SetFailed(was_failed);
-  return false;
+  return db_.BulkExecute(statements, {.timeout = 0});
 }
 
 bool WorkedFiles::store(std::vector<SqlStatement> statements, const WorkedFileRow& row) {
@@ -165,7 +159,7 @@ bool WorkedFiles::store(std::vector<SqlStatement> statements, const WorkedFileRo
   // the folded write tells: the batch fails on the key); nullopt when a quiet attempt failed.
   auto write = [&](int t) -> std::optional<bool> {
     if (folded) {
-      const auto rs = db_.BulkQuery(*folded, t);
+      const auto rs = db_.BulkQuery(*folded, {.timeout = t});
       if (!rs) return std::nullopt;
       return !rs->Eof() && rs->AsLong("worked") == 1;
     }

@@ -5,7 +5,7 @@
 
 #include "data/db_object.h"
 #include "data/dialect.h"
-#include "data/sql_literals.h"
+#include "data/sql_text.h"
 #include "logging/error_policy.h"
 #include "notify/internal/notification_parts.h"
 #include "notify/template_expansion.h"

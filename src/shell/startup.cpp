@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <tuple>
 
 #include "config/registry.h"
 #include "logging/log_event.h"
@@ -14,11 +15,11 @@
 #include "platform/private_files.h"
 #include "platform/registry_file.h"
 #include "platform/process.h"
-#include "shell/command_line.h"
 #include "shell/internal/daemon.h"
-#include "shell/internal/poll_report.h"
+#include "shell/internal/poll_schedule.h"
 #include "shell/internal/service_install.h"
 #include "util/runtime_error.h"
+#include "util/text.h"
 
 #define DEXWEB_STR2(x) #x
 #define DEXWEB_STR(x) DEXWEB_STR2(x)
@@ -27,6 +28,37 @@ namespace dexweb {
 namespace {
 
 constexpr int kExitRefused = 1, kExitInvalidOption = 2;
+
+// Text before the first blank and the trimmed rest; the rest is empty without a blank.
+std::pair<std::string, std::string> split_first(const std::string& s) {
+  auto blank = s.find(' ');
+  if (blank == std::string::npos) return {s, {}};
+  return {text::trim(s.substr(0, blank)), text::trim(s.substr(blank + 1))};
+}
+
+// Splits the whole command line (arguments joined by blanks): the option word before the
+// first blank, the account before the next, the password is everything after that, trimmed.
+CommandLine parse_command_line(std::string_view whole) {
+  CommandLine cl;
+  std::string rest;
+  std::tie(cl.option, rest) = split_first(text::trim(whole));
+  if (!rest.empty()) {
+    std::tie(cl.account, cl.password) = split_first(rest);
+    if (cl.account.find('\\') == std::string::npos) cl.account = ".\\" + cl.account;
+    cl.account_given = true;
+  }
+  return cl;
+}
+
+// The arguments after the program name, joined by single blanks.
+std::string join_arguments(int argc, char** argv) {
+  std::string whole;
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) whole += ' ';
+    whole += argv[i];
+  }
+  return whole;
+}
 
 bool database_findable(const std::string& db_dir) {
   if (db_dir.empty()) return false;
@@ -76,7 +108,7 @@ void install_signals(platform::EventLoop& loop, Daemon& daemon) {
 
 // Service mode: the notification socket stands for the Start event.
 int start_service(Daemon& daemon) {
-  if (!database_findable(daemon.registry.DB_Dir)) {
+  if (!database_findable(daemon.registry().DB_Dir)) {
     refuse("Unable to start. Database not found... exiting");
     return kExitRefused;
   }
@@ -95,19 +127,19 @@ int start_service(Daemon& daemon) {
 }
 
 int run_module(platform::EventLoop& loop, Daemon& daemon, int argc, char** argv) {
-  read_monitor_settings(daemon.registry);
+  read_monitor_settings(daemon.registry());
   daemon.load();
 
   CommandLine cl = parse_command_line(join_arguments(argc, argv));
-  if (cl.option == "install") return install_service(cl, daemon.registry);
+  if (cl.option == "install") return install_service(cl, daemon.registry());
   if (cl.option == "uninstall") return uninstall_service();
   if (!cl.option.empty()) {
     refuse("Invalid commandline option... exiting");
     return kExitInvalidOption;
   }
-  warn_missing_registry(daemon.registry.file);
-  note_registry_branch(daemon.registry);
-  platform::InstanceLock lock(platform::home_private_folder(daemon.registry.DB_Dir));
+  warn_missing_registry(daemon.registry().file);
+  note_registry_branch(daemon.registry());
+  platform::InstanceLock lock(platform::home_private_folder(daemon.registry().DB_Dir));
   if (lock.state() == platform::InstanceLock::State::HeldElsewhere) {
     refuse("Another instance of " + std::string(kModuleName) + " is already running... exiting");
     return kExitRefused;
@@ -119,7 +151,7 @@ int run_module(platform::EventLoop& loop, Daemon& daemon, int argc, char** argv)
   // Only the holder of the home may take up what an earlier run left there.
   daemon.settle_in_home();
   install_signals(loop, daemon);
-  if (daemon.registry.Run_Type == "NTService") return start_service(daemon);
+  if (daemon.registry().Run_Type == "NTService") return start_service(daemon);
   if (!start_module(daemon)) return kExitRefused;
   tell_ready();
   return daemon.run();

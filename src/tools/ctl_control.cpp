@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "data/db_object.h"
-#include "data/query_object.h"
+#include "data/sql_text.h"
 #include "shell/startup.h"
 #include "tools/ctl_commands.h"
 #include "tools/ctl_options.h"

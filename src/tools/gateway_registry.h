@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "data/database_settings.h"
+#include "data/db_object.h"
 
 namespace dexweb {
 class DBObject;

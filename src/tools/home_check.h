@@ -29,7 +29,7 @@ struct CheckRequest {
 // header, lines that are no key, value, comment or blank, unknown keys below the product's
 // key and unknown values in the module's keys; the branch read (a WOW6432Node branch in the
 // product's place is said); every value of the module's own as the module reads it
-// (config/registry_values.h); and Run_Type against how the module will be started.
+// (config/registry.h); and Run_Type against how the module will be started.
 std::vector<CheckLine> check_registry(const CheckRequest& request);
 // The database (opens, of a kind the module supports; dbversion 1100; the settings row; the
 // control row and what its flags do to the module; the worked-files table where present),

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "data/db_object.h"
-#include "data/query_object.h"
+#include "data/sql_text.h"
 
 namespace dexweb::ctl {
 namespace {

@@ -1,7 +1,7 @@
 #pragma once
 // Whether this home's module runs, asked of the home's instance lock (never by process
 // name, so another home's module on the same computer does not count), and what it wrote
-// into its state file after its last poll (shell/poll_report.h).
+// into its state file after its last poll (shell/internal/poll_schedule.h).
 
 #include <cstddef>
 #include <optional>

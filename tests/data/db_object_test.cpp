@@ -7,11 +7,9 @@
 #include <set>
 
 #include "config/interface_settings.h"
-#include "data/connection_file.h"
 #include "data/db_object.h"
 #include "data/dialect.h"
-#include "data/internal/db_log.h"
-#include "data/internal/error_numbers.h"
+#include "data/internal/db_errors.h"
 #include "data/templates_table.h"
 #include "data/test_databases.h"
 #include "logging/error_policy.h"
@@ -51,14 +49,14 @@ TEST_P(DbObjectEngines, BulkExecuteInOneTransaction) {
   DBObject db(database().settings());
   NVPList list;
   for (int i = 0; i < 120; ++i) list.Add("INSERT INTO [users] ([user]) VALUES ('u" + std::to_string(i) + "')  ");
-  db.BulkExecute(list, false, -1, false, false, true);
+  db.BulkExecute(list, {.use_transaction = true});
   EXPECT_EQ(db.OpenRecordset("SELECT COUNT(*) AS n FROM [users]")->AsLong("n"), 120);
 
   // A failure that ends the call leaves nothing of its transaction behind.
   NVPList failing;
   failing.Add("INSERT INTO [users] ([user]) VALUES ('kept?')");
   failing.Add("INSERT INTO [no_such_table] ([x]) VALUES (1)");
-  EXPECT_THROW(db.BulkExecute(failing, true, -1, false, false, true), RuntimeError);
+  EXPECT_THROW(db.BulkExecute(failing, {.fail_on_first_error = true, .use_transaction = true}), RuntimeError);
   db.Execute("INSERT INTO [users] ([user]) VALUES ('after')");
   DBObject other(database().settings());
   EXPECT_EQ(other.OpenRecordset("SELECT COUNT(*) AS n FROM [users]")->AsLong("n"), 121);
@@ -75,7 +73,7 @@ TEST_P(DbObjectEngines, RepeatedStatementsSeeOtherConnectionsCommits) {
     other.Execute("INSERT INTO [users] ([user]) VALUES ('u" + std::to_string(i) + "')");
   }
   // Quiet: one attempt, failing in its step (NOT NULL), not in its parse.
-  for (int i = 0; i < 3; ++i) db.Execute("INSERT INTO [users] ([user]) VALUES (NULL)", 0);
+  for (int i = 0; i < 3; ++i) db.Execute("INSERT INTO [users] ([user]) VALUES (NULL)", {.timeout = 0});
   db.Execute("INSERT INTO [users] ([user]) VALUES ('last')");
   EXPECT_EQ(other.OpenRecordset(count)->AsLong("n"), 5);
   EXPECT_EQ(db.OpenRecordset(count)->AsLong("n"), 5);
@@ -149,7 +147,6 @@ TEST_F(RetryPolicy, PersistentFailureIsTriedFourTimesThenRaised) {
   // One short first wait (0.5 to 1 s) and two medium ones (5 to 6 s each).
   EXPECT_GE(elapsed(), 10.5);
   EXPECT_LT(elapsed(), 13.0);
-  EXPECT_TRUE(db.Failed());
 }
 
 // Only a failure that time may cure is passed over with the "ok to continue" line: a lock
@@ -163,9 +160,8 @@ TEST_F(RetryPolicy, IgnoreFailurePassesOverOnlyWhatTimeMayCure) {
   db.SetLockRetry(1);
   auto holder = platform::SqliteConnection::open(database_->dir() + "velotrax.db");
   holder.exec("BEGIN IMMEDIATE");
-  db.Execute("INSERT INTO [users] ([user]) VALUES ('late')", -1, true);
+  EXPECT_FALSE(db.Execute("INSERT INTO [users] ([user]) VALUES ('late')", {.ignore_failure = true}));
   EXPECT_EQ(log_.count_starting("DB Execute retries failed, but ok to continue."), 1);
-  EXPECT_TRUE(db.Failed());
   // The owner's error routine halts at its next error.
   EXPECT_EQ(policy.retry_count(), 100);
   holder.exec("ROLLBACK");
@@ -173,13 +169,13 @@ TEST_F(RetryPolicy, IgnoreFailurePassesOverOnlyWhatTimeMayCure) {
   auto raised = [&](auto&& call) {
     try {
       call();
-    } catch (const RuntimeError& e) {
+    } catch (const DatabaseError& e) {
       EXPECT_TRUE(e.is_final());
       return e.number();
     }
     return 0;
   };
-  EXPECT_EQ(raised([&] { db.OpenRecordset(kBadQuery, -1, true); }), 3075);
+  EXPECT_EQ(raised([&] { db.OpenRecordset(kBadQuery, {.ignore_failure = true}); }), 3075);
 
   // The users table's page overwritten in the file.
   db.CloseDb();
@@ -191,8 +187,9 @@ TEST_F(RetryPolicy, IgnoreFailurePassesOverOnlyWhatTimeMayCure) {
     file.seekp((page.column_int(0) - 1) * 4096);
     file << std::string(4096, 'U');
   }
-  EXPECT_EQ(raised([&] { db.OpenRecordset("SELECT * FROM [users]", -1, true); }), 3049);
-  EXPECT_EQ(raised([&] { db.Execute("DELETE FROM [users]", 0); }), 3049);
+  EXPECT_EQ(raised([&] { db.OpenRecordset("SELECT * FROM [users]", {.ignore_failure = true}); }), 3049);
+  EXPECT_EQ(raised([&] { db.Execute("DELETE FROM [users]", {.timeout = 0}); }), 3049);
+  EXPECT_THROW(db.Execute("DELETE FROM [users]", {.timeout = 0}), DatabaseDamaged);
   EXPECT_EQ(log_.count_starting("DB open recordset retries failed, but ok to continue."), 0);
 }
 
@@ -200,13 +197,12 @@ TEST_F(RetryPolicy, TimeoutZeroIsOneQuietAttempt) {
   DBObject db(settings_);
   db.OpenDb(1);
   auto before = clock_.now();
-  db.Execute(kBadQuery, 0);
+  EXPECT_FALSE(db.Execute(kBadQuery, {.timeout = 0}));
   NVPList list;
   list.Add(kBadQuery);
-  db.BulkExecute(list, false, 0);
+  EXPECT_FALSE(db.BulkExecute(list, {.timeout = 0}));
   EXPECT_TRUE(log_.lines.empty());
   EXPECT_EQ(clock_.now(), before);
-  EXPECT_FALSE(db.Failed());
 }
 
 // Another connection holds the write lock until it lets go during the retry waits.
@@ -217,10 +213,9 @@ TEST_F(RetryPolicy, SuccessAfterRetriesIsLogged) {
   auto holder = platform::SqliteConnection::open(database_->dir() + "velotrax.db");
   holder.exec("BEGIN IMMEDIATE");
   clock_.at(1500ms, [&] { holder.exec("COMMIT"); });
-  db.Execute("INSERT INTO [users] ([user]) VALUES ('late')");
+  EXPECT_TRUE(db.Execute("INSERT INTO [users] ([user]) VALUES ('late')"));
   EXPECT_EQ(log_.count_starting("Warning - DbObject.Execute: 3260 database is locked - Retrying..."), 1);
   EXPECT_EQ(log_.count_starting("DB execute retry succeeded"), 1);
-  EXPECT_FALSE(db.Failed());
 }
 
 TEST_F(RetryPolicy, OpenFailsAfterItsRetriesWithTheEngineText) {

@@ -18,7 +18,7 @@
 #include <utility>
 
 #include "data/internal/db_engine.h"
-#include "data/internal/db_failure.h"
+#include "data/internal/db_errors.h"
 #include "data/internal/sqlite_engine.h"
 #include "platform/sqlite_db.h"
 

@@ -3,8 +3,7 @@
 
 #include "data/dialect.h"
 #include "data/internal/bulk_batches.h"
-#include "data/query_object.h"
-#include "data/sql_literals.h"
+#include "data/sql_text.h"
 #include "data/worked_files_sql.h"
 #include "logging/reporter.h"
 

@@ -15,7 +15,7 @@
 #include <sstream>
 #include <string>
 
-#include "data/database_settings.h"
+#include "data/db_object.h"
 #include "logging/reporter.h"
 #include "platform/odbc.h"
 #include "platform/sqlite_db.h"

@@ -15,7 +15,7 @@
 #include "config/gateway_settings.h"
 #include "config/registry.h"
 #include "data/db_object.h"
-#include "data/query_object.h"
+#include "data/sql_text.h"
 #include "data/test_databases.h"
 #include "intake/blacklist.h"
 #include "intake/check_for_messages.h"

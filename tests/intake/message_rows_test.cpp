@@ -10,7 +10,7 @@
 
 #include "data/db_object.h"
 #include "data/fault_engine.h"
-#include "data/query_object.h"
+#include "data/sql_text.h"
 #include "data/test_databases.h"
 #include "intake/intake_harness.h"
 #include "intake/message_rows.h"

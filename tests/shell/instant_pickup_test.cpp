@@ -24,7 +24,7 @@ class InstantPickup : public ModuleTest {
     ModuleTest::SetUp();
     exec("UPDATE [settings] SET [dexwebcgi_path] = '" + web_.dir() + "'");
     // Takes every message file there is, as a poll with room for all of them would.
-    daemon_->check_for_messages = [this](Daemon&) {
+    poll_ = [this](Daemon&) {
       PollSeen seen{clock_.steady_now(), {}};
       for (const auto& entry : std::filesystem::directory_iterator(web_.dir())) {
         seen.names.push_back(entry.path().filename().string());
@@ -87,7 +87,7 @@ TEST_F(InstantPickup, ABurstOfFiftyFilesStartsFewPollsNotFifty) {
 
 TEST_F(InstantPickup, PollsFollowEachOtherWhileFilesKeepComingAndTheRefreshKeepsItsCadence) {
   // Every poll finds files and its work takes 0.4 s.
-  daemon_->check_for_messages = [this](Daemon&) {
+  poll_ = [this](Daemon&) {
     polls_.push_back({clock_.steady_now(), {"x.msg"}});
     clock_.advance(std::chrono::milliseconds(400));
     return true;
@@ -104,11 +104,12 @@ TEST_F(InstantPickup, PollsFollowEachOtherWhileFilesKeepComingAndTheRefreshKeeps
 TEST_F(InstantPickup, SwitchedOffTheTimerAloneDecidesAsBefore) {
   write_text(registry_.file("velotrax.reg"), registry_text("\"Instant_Pickup\"=\"False\"\r\n", ""));
   ASSERT_FALSE(read_registry_settings(platform::RegistryFile(registry_.file("velotrax.reg"))).Instant_Pickup);
-  daemon_->registry.Instant_Pickup = false;
+  settings_.Instant_Pickup = false;
+  start_daemon();
 
   // Files remaining: one poll per one-second tick.
   int remaining = 3;
-  daemon_->check_for_messages = [&](Daemon&) {
+  poll_ = [&](Daemon&) {
     polls_.push_back({clock_.steady_now(), {}});
     return remaining-- > 0;
   };

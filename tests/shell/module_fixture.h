@@ -29,10 +29,18 @@ class ModuleTest : public ::testing::Test {
     exec("INSERT INTO [control] ([record_id], [dexweb_run], [dexweb_state]) VALUES (1, 1, 1)");
     write_text(registry_.file("velotrax.reg"),
                registry_text("", "", "\"VTM_Enabled\"=\"true\"\r\n\"VTM_Port\"=\"" + std::to_string(monitor_.port()) + "\"\r\n"));
-    RegistrySettings registry = read_registry_settings(platform::RegistryFile(registry_.file("velotrax.reg")));
-    registry.Log_Dir = logs_.dir();
-    registry.DB_Dir = db_->dir();
-    daemon_ = std::make_unique<Daemon>(platform::event_loop(), registry);
+    settings_ = read_registry_settings(platform::RegistryFile(registry_.file("velotrax.reg")));
+    settings_.Log_Dir = logs_.dir();
+    settings_.DB_Dir = db_->dir();
+    start_daemon();
+  }
+
+  // Makes the daemon anew with settings_ and loads it, as a start of the module does. Its
+  // polls go to poll_ when a test set one, else to the intake.
+  void start_daemon() {
+    daemon_.reset();
+    daemon_ = std::make_unique<Daemon>(platform::event_loop(), settings_,
+                                       [this](Daemon& d) { return poll_ ? poll_(d) : d.poll_intake(); });
     daemon_->load();
   }
 
@@ -76,6 +84,8 @@ class ModuleTest : public ::testing::Test {
   TempDir registry_;
   UdpListener monitor_;
   std::unique_ptr<TestDatabase> db_;
+  RegistrySettings settings_;
+  Daemon::Poll poll_;
   std::unique_ptr<Daemon> daemon_;
 };
 

@@ -25,7 +25,7 @@ class PollCycle : public ModuleTest {};
 
 TEST_F(PollCycle, RunsTicksAndStopsWhenRunIsCleared) {
   int polls = 0;
-  daemon_->check_for_messages = [&](Daemon&) { return ++polls, false; };
+  poll_ = [&](Daemon&) { return ++polls, false; };
   EXPECT_EQ(run_ticks(10), -1);
   EXPECT_EQ(polls, 1);  // the first tick polls; the next poll is 60 s later
   exec("UPDATE [control] SET [dexweb_run] = 0");
@@ -43,7 +43,7 @@ TEST_F(PollCycle, FilterFilesLiveInAPrivateFolderOfTheHomeEmptiedAtStartAndRemov
   write_text(folder + "left by a killed run/x.txt", "x");
   ASSERT_EQ(::symlink(logs_.dir().c_str(), (folder + "link").c_str()), 0);
   daemon_->settle_in_home();
-  EXPECT_EQ(daemon_->temp_folder, folder);
+  EXPECT_EQ(daemon_->temp_folder(), folder);
   EXPECT_EQ(files_in(folder).size(), 0u);
   EXPECT_TRUE(std::filesystem::exists(logs_.dir()));
   struct stat st {};
@@ -58,7 +58,7 @@ TEST_F(PollCycle, FilterFilesLiveInAPrivateFolderOfTheHomeEmptiedAtStartAndRemov
 
 TEST_F(PollCycle, AValueThatDoesNotConvertAtTheFirstTickHaltsThroughTheErrorRoutine) {
   exec("UPDATE [settings] SET [log_level] = 'high'");
-  read_monitor_settings(daemon_->registry);  // as the start-up does before the first tick
+  read_monitor_settings(daemon_->registry());  // as the start-up does before the first tick
   EXPECT_EQ(run_ticks(3), 1);
   EXPECT_TRUE(logged("Program Halted. Error# 13 Type mismatch in Procedure: repeat_timer")) << log_text();
   EXPECT_TRUE(logged("Module Stopped"));
@@ -72,9 +72,8 @@ TEST_F(PollCycle, MissingDatabaseOrWrongVersionStopsAtFirstTick) {
   EXPECT_EQ(run_ticks(1), 1);
   EXPECT_TRUE(logged("Module stopped. Database version conflict"));
 
-  daemon_->registry.DB_Dir = logs_.dir() + "nowhere/";
-  daemon_->db.reset();
-  daemon_->first_tick = true;
+  settings_.DB_Dir = logs_.dir() + "nowhere/";
+  start_daemon();
   EXPECT_EQ(run_ticks(1), 1);
   EXPECT_TRUE(logged("Failed to open database"));
 }
@@ -114,11 +113,12 @@ TEST_F(PollCycle, ClockStaysLocalWhenTheSchedulerDoesNotStep) {
   EXPECT_EQ(clock_.now() - start, seconds(5 + 1));  // ten half-second waits, then the next tick
   EXPECT_TRUE(logged("Unable to synchronize time with database. Using local time."));
   EXPECT_EQ(platform::server_time_offset().count(), 0);
-  EXPECT_TRUE(daemon_->sync_pending);
+  EXPECT_TRUE(daemon_->time_sync_pending());
 }
 
 TEST_F(PollCycle, SchedulerOnThisMachineSharesItsClock) {
-  daemon_->registry.Sched_Run = "True";
+  settings_.Sched_Run = "True";
+  start_daemon();
   exec("UPDATE [control] SET [sched_state] = 1, [velotrax_time] = '2026-03-05 15:20:00'");
   platform::set_server_time_offset(seconds(99));
   run_ticks(1);
@@ -132,8 +132,8 @@ TEST_F(PollCycle, HourlyPingClosesTheEmbeddedDatabase) {
   run_ticks(1);
   clock_.advance(std::chrono::minutes(45));
   run_ticks(1);
-  ASSERT_TRUE(daemon_->db);
-  EXPECT_FALSE(daemon_->db->IsOpen());
+  ASSERT_TRUE(daemon_->database());
+  EXPECT_FALSE(daemon_->database()->IsOpen());
   exec("VACUUM INTO '" + db_->dir() + "copy.db'");
   std::filesystem::rename(db_->dir() + "copy.db", db_->dir() + "velotrax.db");
   EXPECT_EQ(run_ticks(4), -1);  // the next operations open it again
@@ -150,11 +150,9 @@ class ErrorPolicy : public ModuleTest {
   // that halted, or 0.
   int calls_until_halt(int number, int limit = 100) {
     RuntimeError e(number, "Something failed");
-    // As inside a tick: the poll timer is off while a step is being retried.
-    platform::event_loop().set_enabled(daemon_->poll_timer, false);
     for (int call = 1; call <= limit; ++call) {
       try {
-        daemon_->policy.on_error(e, "Procedure: repeat_timer");
+        daemon_->policy().on_error(e, "Procedure: repeat_timer");
       } catch (const ModuleHalted& halt) {
         EXPECT_EQ(daemon_->finish(halt), 1);
         return call;
@@ -181,8 +179,8 @@ TEST_F(ErrorPolicy, RetryableDatabaseErrorWarnsOnceThenHaltsWithoutTouchingTheDa
   EXPECT_EQ(count("  Warning. Unable to access database: Procedure: repeat_timer. Retrying...\r\n"), 1);
   EXPECT_EQ(count("  Program Halted. Database error: 3024 Something failed in Procedure: repeat_timer\r\n"), 1);
   EXPECT_TRUE(logged("Module Stopped"));
-  EXPECT_TRUE(daemon_->policy.db_error_halted());
-  EXPECT_TRUE(daemon_->db && daemon_->db->IsOpen());
+  EXPECT_TRUE(daemon_->policy().db_error_halted());
+  EXPECT_TRUE(daemon_->database() && daemon_->database()->IsOpen());
   EXPECT_EQ(scalar("SELECT [dexweb_state] FROM [control]"), "1");
   auto got = monitor_.receive_all();
   EXPECT_NE(got.back().find("|stopped|"), std::string::npos);
@@ -193,8 +191,8 @@ TEST_F(ErrorPolicy, FileErrorWarnsFourTimesThenHaltsAndClosesTheDatabase) {
   EXPECT_EQ(calls_until_halt(53), 55);
   EXPECT_EQ(count("Warning. Unable to access file/directory: Procedure: repeat_timer. Retrying..."), 4);
   EXPECT_TRUE(logged("Program Halted. File/Directory error: 53 Something failed in Procedure: repeat_timer"));
-  EXPECT_TRUE(daemon_->policy.program_halted());
-  EXPECT_FALSE(daemon_->db);
+  EXPECT_TRUE(daemon_->policy().program_halted());
+  EXPECT_FALSE(daemon_->database());
   EXPECT_EQ(scalar("SELECT [dexweb_state] FROM [control]"), "1");
 }
 
@@ -208,9 +206,9 @@ TEST_F(ErrorPolicy, PermanentDatabaseErrorsAndOtherErrorsHaltAtOnce) {
 }
 
 TEST_F(ErrorPolicy, AFreshStartEndsTheBurst) {
-  for (int i = 0; i < 5; ++i) daemon_->policy.on_error(RuntimeError(3024, "busy"), "Procedure: repeat_timer");
+  for (int i = 0; i < 5; ++i) daemon_->policy().on_error(RuntimeError(3024, "busy"), "Procedure: repeat_timer");
   EXPECT_EQ(run_ticks(1), -1);  // the tick starts afresh
-  EXPECT_EQ(daemon_->policy.retry_count(), 0);
+  EXPECT_EQ(daemon_->policy().retry_count(), 0);
   EXPECT_EQ(calls_until_halt(3024), 12);
 }
 
@@ -224,8 +222,9 @@ class HaltInsideWaits : public ErrorPolicy, public ::testing::WithParamInterface
     exec("UPDATE [settings] SET [dexwebcgi_path] = '" + web_.dir() + "', [log_to_disk] = 1, [dexmail_enabled] = 1, "
          "[domain] = 'example.org'");
     exec("INSERT INTO [users] ([user], [web_service]) VALUES ('sales', 1)");
-    daemon_->registry.Prog_Dir = prog_.dir();
-    daemon_->temp_folder = prog_.dir();
+    settings_.Prog_Dir = prog_.dir();
+    start_daemon();
+    daemon_->settle_in_home();
     std::filesystem::create_directory(db_->dir() + "MailOut");
     write_text(prog_.file("failurenotifylist.txt"), "ops@example.org\r\n");
     write_text(prog_.file("failure.mtp"), "Subject: refused\r\n\r\n%Message%\r\n");
@@ -236,11 +235,10 @@ class HaltInsideWaits : public ErrorPolicy, public ::testing::WithParamInterface
   // status, or -1 when nothing halted within an hour.
   int run_with_second_poll(const std::string& wait) {
     write_text(web_.file("a.msg"), "user=sales\r\nmsg=first\r\n");
-    auto intake = daemon_->check_for_messages;
     int polls = 0;
-    daemon_->check_for_messages = [&, intake](Daemon& d) {
+    poll_ = [&](Daemon& d) {
       if (++polls == 2) halt_line_ = arrange(wait);
-      const bool found = intake(d);
+      const bool found = d.poll_intake();
       if (polls == 1) {
         // Made now, so that the folder watch has told of it when the second poll runs.
         write_text(web_.file("b.msg"), wait == "NotificationRetry" ? "user=nobody\r\nmsg=second\r\n" : "user=sales\r\nmsg=second\r\n");
@@ -290,7 +288,7 @@ TEST_P(HaltInsideWaits, TheHaltEndsTheRunWithTheStopSequence) {
 
 TEST_F(ErrorPolicy, WithRetryRunsTheFailedStepAgain) {
   int attempts = 0;
-  int result = daemon_->policy.with_retry("Procedure: test", [&] {
+  int result = daemon_->policy().with_retry("Procedure: test", [&] {
     if (++attempts < 3) throw RuntimeError(3260, "locked");
     return 42;
   });

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "data/dialect.h"
-#include "data/sql_statement.h"
+#include "data/sql_text.h"
 #include "util/nvp_list.h"
 
 namespace dexweb {

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "data/recordset.h"
-#include "data/sql_statement.h"
+#include "data/db_object.h"
+#include "data/sql_text.h"
 #include "platform/files.h"
 
 namespace dexweb {

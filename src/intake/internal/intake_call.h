@@ -7,7 +7,7 @@
 
 #include "config/interface_settings.h"
 #include "intake/claim_folders.h"
-#include "data/query_object.h"
+#include "data/sql_text.h"
 #include "intake/internal/filters.h"
 #include "intake/internal/worked_files.h"
 #include "intake/intake_context.h"

@@ -5,7 +5,9 @@
 // and control rows, the recipient dictionary and the blacklist), the two timers (poll_timer:
 // the poll cycle; log_timer: the log flush), and the run itself: run turns the event loop
 // until a stop is requested or the module halts, then runs the one stop sequence and returns
-// the exit status. A stop request (a signal, the control row) only sets a flag: it is acted
+// the exit status. Its state is grouped in owners: the poll schedule and report
+// (shell/internal/poll_schedule.h), the gateway's rows and the clock sync
+// (shell/internal/gateway_rows.h). A stop request (a signal, the control row) only sets a flag: it is acted
 // on at the top of the loop, or between message files. A stop signal that comes while the
 // work of a file waits (a retry, a writer, a filter program, a pause) abandons that work
 // (platform::StopRequested): its transaction rolls back and the file stays, in the folder
@@ -17,10 +19,8 @@
 #include <string>
 #include <utility>
 
-#include "config/gateway_settings.h"
 #include "config/registry.h"
 #include "data/db_object.h"
-#include "data/query_object.h"
 #include "intake/blacklist.h"
 #include "intake/claim_folders.h"
 #include "intake/folder_index.h"
@@ -34,24 +34,29 @@
 #include "platform/event_loop.h"
 #include "platform/folder.h"
 #include "platform/private_files.h"
-#include "util/datetime.h"
+#include "shell/internal/gateway_rows.h"
+#include "shell/internal/poll_schedule.h"
 
 namespace dexweb {
 
 class Daemon {
  public:
+  // What a poll does with the watched folder: true when it held message files. The intake's
+  // poll (poll_intake) unless whoever makes the daemon gives another, which may call it.
+  using Poll = std::function<bool(Daemon&)>;
+
   // registry: the settings read at start, lent read-only to every procedure.
-  Daemon(platform::EventLoop& loop, RegistrySettings registry);
+  Daemon(platform::EventLoop& loop, RegistrySettings registry, Poll poll = {});
   ~Daemon();
   Daemon(const Daemon&) = delete;
   Daemon& operator=(const Daemon&) = delete;
 
-  // The load handler: sets the per-run fields and creates the timers.
+  // The load handler: sets the per-run state and creates the timers.
   void load();
   // What the run keeps in the home's private folder, taken up only once the run holds the
   // home's instance lock: the unique-name sequence, which goes on from earlier runs, and the
   // filters' temporary folder (mode 0700), emptied of what a killed run left there.
-  // temp_folder stays empty (the filters then say so) when it cannot be made.
+  // temp_folder() stays empty (the filters then say so) when it cannot be made.
   void settle_in_home();
   // Switches the poll timer on; its first tick comes 100 ms later.
   void enable_poll_timer();
@@ -59,9 +64,6 @@ class Daemon {
   // the middle of one), one general log line per folder that had any. Only for the run that
   // holds the instance lock: the outgoing mail folder is this data folder's.
   void remove_half_written_files();
-  // For a poll: the watched folder's entries by age, told what the folder watch saw since
-  // the last poll; null when no watch runs (each poll lists the folder then).
-  FolderIndex* current_folder_index();
 
   // The service Start event: true when the module was started.
   bool service_start();
@@ -88,67 +90,27 @@ class Daemon {
 
   // One tick of poll_timer (public for tests that drive the cycle tick by tick).
   void poll_tick();
+  // The intake's poll of the watched folder: true when it held message files.
+  bool poll_intake();
 
   // The registry settings read at start (and again at an operator's request); the
   // procedures get them read-only.
-  RegistrySettings registry;
+  const RegistrySettings& registry() const { return registry_; }
   // The error routine of the run's procedures.
-  ErrorPolicy policy;
-
-  // The poll of the watched folder (true when it held message files) and the blacklist's
-  // load at the first refresh: the intake's, unless a test replaces them.
-  std::function<bool(Daemon&)> check_for_messages;
-  std::function<void(Daemon&)> load_blacklist;
-
-  // Per-run fields of the load handler.
-  bool sync_pending = true;
-  bool first_tick = true;
-  bool first_poll = true;
-  int log_ping_hour = 0;
-  std::string interface_name = "DexWeb";
-  std::string machine_name;
-  std::string temp_folder;
-
-  // poll_folder-cycle state.
-  // On the steady time; empty until the first refresh and poll, and a poll that found files
-  // empties last_poll so that the next tick polls again.
-  std::optional<platform::SteadyPoint> last_refresh;
-  std::optional<platform::SteadyPoint> last_poll;
-  // When the last poll was reported to the service manager and the state file.
-  std::optional<platform::SteadyPoint> last_poll_report;
-  // The files waiting at the last count, and when it was taken.
-  std::size_t waiting_files = 0;
-  std::optional<platform::SteadyPoint> last_waiting_count;
-  DateTime last_velotrax_time{};
-  int settings_record_id = 0;
-  int control_record_id = 0;
-  // The counters row: given to every database object the daemon makes.
-  int counters_record_id = 0;
-  std::string settings_query;
-  std::string control_query;
-  GatewaySettings settings;
-
-  std::unique_ptr<DBObject> db;
-  RecipientList recipients;  // emptied before every poll
-  BlackList blacklist;       // read once, at the first refresh
-  LeftoverFiles leftovers;   // worked files that could not be deleted
-  WriterWatch writers;       // web files whose writers may not have finished
-  MessageCounts message_counts;  // message files of this run, by outcome
-  WatchedFolder watched_folder;  // where the watched folder lay at the run's first look
-  ClaimFolders claims;       // the run's claims in the watched folder
-  // The last poll found only files that their writers hold open: with the folder watch the
-  // next poll waits for it (a writer's close) or the interval, not for the next tick.
-  bool files_held_only = false;
-  std::unique_ptr<platform::PrivateFolder> private_temp;  // removed at stop
-
-  platform::EventLoop::TimerId poll_timer = 0;
-  platform::EventLoop::TimerId log_timer = 0;
+  ErrorPolicy& policy() { return policy_; }
+  // The database object, made at the first tick; null before it and after a halt that
+  // released it.
+  const DBObject* database() const { return db_.get(); }
+  // The filters' temporary folder (settle_in_home); empty when there is none.
+  const std::string& temp_folder() const { return temp_folder_; }
+  // The next refresh still has to bring server_now onto the gateway's clock.
+  bool time_sync_pending() const { return clock_sync_.pending(); }
 
  private:
   // A step of the tick under the error policy.
   template <typename Step>
   auto retried(Step&& step) {
-    return policy.with_retry("Procedure: repeat_timer", std::forward<Step>(step));
+    return policy_.with_retry("Procedure: repeat_timer", std::forward<Step>(step));
   }
 
   // DB_Dir + "MailOut/".
@@ -164,38 +126,55 @@ class Daemon {
   void tell_operator(const std::string& text);
   bool service_mode() const;
   void reload_if_requested();
-  void prepare_record_ids();
   void refresh(bool at_first_tick);
-  void read_settings_row();
-  void read_control_row();
   void pause_at_start();
   void align_clock(bool at_first_tick);
-  void wait_for_scheduler_tick();
-  void poll_folder();
+  // True when the next poll should follow at once.
+  bool poll_folder();
   void hourly_ping();
-  bool InstantPickup() const;
+  bool instant_pickup() const { return registry_.Instant_Pickup; }
   // Watches the watched folder while instant pickup is on; the timer alone where it cannot.
   void watch_folder();
   void files_landed();
+  // For a poll: the watched folder's entries by age, told what the folder watch saw since
+  // the last poll; null when no watch runs (each poll lists the folder then).
+  FolderIndex* current_folder_index();
 
-  int read_record_id(const std::string& table);
-  void write_control_flag(const std::string& field, bool value, bool whole_table);
-
+  RegistrySettings registry_;
+  ErrorPolicy policy_;
+  Poll poll_;
   Reporter reporter_;
   ReporterInstall reporter_install_;
   platform::EventLoop& loop_;
-  QueryObject query_;
-  bool poll_again_ = false;
-  // Instant pickup: the folder watch, and a landing noticed that no poll has seen yet.
+  platform::EventLoop::TimerId poll_timer_ = 0;
+  platform::EventLoop::TimerId log_timer_ = 0;
+
+  PollSchedule schedule_;
+  PollReport report_;
+  GatewayRows rows_;
+  ClockSync clock_sync_;
+
+  std::string interface_name_ = "DexWeb";
+  std::string machine_name_;
+  std::string temp_folder_;
+  std::unique_ptr<platform::PrivateFolder> private_temp_;  // removed at stop
+
+  std::unique_ptr<DBObject> db_;
+  RecipientList recipients_;  // emptied before every poll
+  BlackList blacklist_;       // read once, at the first refresh
+  LeftoverFiles leftovers_;   // worked files that could not be deleted
+  WriterWatch writers_;       // web files whose writers may not have finished
+  MessageCounts message_counts_;  // message files of this run, by outcome
+  WatchedFolder watched_folder_;  // where the watched folder lay at the run's first look
+  ClaimFolders claims_;       // the run's claims in the watched folder
+  // Instant pickup: the folder watch, and the watched folder's entries it keeps.
   std::unique_ptr<platform::FolderWatch> folder_watch_;
   FolderIndex folder_index_;
-  bool files_landed_ = false;
+
   bool service_started_ = false;
   bool stop_requested_ = false;
   bool stop_by_module_ = false;
   bool reload_requested_ = false;
-  // A row of the control table was read at least once.
-  bool control_row_seen_ = false;
 };
 
 }  // namespace dexweb

@@ -1,4 +1,9 @@
 #pragma once
+// The module's command line, and what its options do.
+//
+// The command line: nothing, "install [account [password]]" or "uninstall". Option words
+// are case-sensitive.
+//
 // Registers the module with the service manager: the systemd unit "VTXWeb.service" in the
 // unit folder ($DEXWEB_UNIT_DIR, else /etc/systemd/system). systemctl is asked to reload and
 // enable or disable only where systemd runs and the default unit folder is in use.
@@ -6,9 +11,15 @@
 #include <string>
 
 #include "config/registry.h"
-#include "shell/command_line.h"
 
 namespace dexweb {
+
+struct CommandLine {
+  std::string option;
+  std::string account;   // ".\" put in front when it has no backslash
+  std::string password;
+  bool account_given = false;
+};
 
 // The unit file's text for the executable, the registry file (settings: what it says) and
 // the run-as account.

@@ -1,10 +1,25 @@
-#include "data/internal/error_numbers.h"
+#include "data/internal/db_errors.h"
+
+#include "data/db_object.h"
 
 #include <algorithm>
 #include <cctype>
 #include <string>
+#include <utility>
+
+#include "logging/log_event.h"
+#include "util/runtime_error.h"
 
 namespace dexweb {
+
+DbFailure::DbFailure(int number, std::string description, std::vector<std::string> engine_errors,
+                     std::string source)
+    : std::runtime_error(description),
+      number_(number),
+      description_(std::move(description)),
+      engine_errors_(std::move(engine_errors)),
+      source_(std::move(source)) {}
+
 namespace {
 
 // Numbers keep the meaning they have in the gateway's other modules: 3024 file not found,
@@ -126,5 +141,44 @@ int sqlstate_error_number(std::string_view state, long native) {
 }
 
 bool is_damaged_database_error(int number) { return number == err::kDbCorrupt || number == err::kDbNotADatabase; }
+
+std::string signed_number(int n) { return (n >= 0 ? " " : "") + std::to_string(n); }
+
+std::string with_engine_lines(const std::string& description, const std::vector<std::string>& lines) {
+  std::string out = description;
+  for (const auto& line : lines) out += "\r\n" + line;
+  return out;
+}
+
+DatabaseError::DatabaseError(int number, std::string description, std::string source)
+    : RuntimeError(number, std::move(description), std::move(source)) {
+  mark_final();
+}
+
+void raise_final(int number, std::string description, std::string source) {
+  if (is_damaged_database_error(number)) throw DatabaseDamaged(number, std::move(description), std::move(source));
+  throw DatabaseError(number, std::move(description), std::move(source));
+}
+
+namespace {
+
+DbLogObserver& observer() {
+  static DbLogObserver o;
+  return o;
+}
+
+}  // namespace
+
+void db_log(LogLevel level, std::string_view text) {
+  if (observer()) observer()(level, text);
+  log_event(level, kMonitorDisk, LogCategory::General, text);
+}
+
+void db_warning(std::string_view text) {
+  db_log(LogLevel::Detail, text);
+  echo_line(std::string(kModuleName) + ": " + std::string(text));
+}
+
+void set_db_log_observer(DbLogObserver o) { observer() = std::move(o); }
 
 }  // namespace dexweb

@@ -1,10 +1,92 @@
-#include "data/query_object.h"
+#include "data/sql_text.h"
 
 #include "data/dialect.h"
-#include "data/sql_literals.h"
+#include "platform/clock.h"
 #include "util/runtime_error.h"
+#include "util/text.h"
 
 namespace dexweb {
+
+namespace {
+
+std::string literal(const SqlValue& value) {
+  if (const auto* n = std::get_if<std::int64_t>(&value)) return std::to_string(*n);
+  return "'" + text::replace_all(std::get<std::string>(value), "'", "''") + "'";
+}
+
+}  // namespace
+
+void SqlStatement::bind(SqlValue value) {
+  slots.push_back(text.size());
+  text += '?';
+  values.push_back(std::move(value));
+}
+
+std::string inline_values(const SqlStatement& statement) {
+  if (statement.values.empty()) return statement.text;
+  std::string out;
+  std::size_t from = 0;
+  for (std::size_t i = 0; i < statement.slots.size(); ++i) {
+    out.append(statement.text, from, statement.slots[i] - from);
+    out += literal(statement.values[i]);
+    from = statement.slots[i] + 1;
+  }
+  out.append(statement.text, from);
+  return out;
+}
+
+std::string sql_string(const Variant& value) {
+  if (is_null(value)) return " NULL ";
+  return " '" + text::replace_all(to_text(value), "'", "''") + "' ";
+}
+
+std::string sql_date(const Dialect& dialect, const Variant& value) {
+  DateTime when = platform::server_now();
+  if (auto* d = std::get_if<DateTime>(&value)) {
+    when = *d;
+  } else if (auto* s = std::get_if<std::string>(&value)) {
+    if (auto parsed = parse_datetime(text::trim(*s))) when = *parsed;
+  }
+  return dialect.date_literal(when);
+}
+
+std::string sql_number(const Variant& value) {
+  if (is_null(value)) return " NULL ";
+  return " " + to_text(value) + " ";
+}
+
+std::string db_now(const Dialect& dialect) { return dialect.now_expression(); }
+
+namespace {
+
+bool is_blank(char32_t cp) {
+  int code = text::code_1252(cp);
+  return code < 33 || code > 127;
+}
+
+}  // namespace
+
+// ASCII text (every statement's own text) is cut where it is, without decoding it.
+std::string rtrim_blanks(std::string_view s) {
+  if (text::is_ascii(s)) {
+    std::size_t end = s.size();
+    while (end > 0 && static_cast<unsigned char>(s[end - 1]) < 33) --end;
+    return std::string(s.substr(0, end));
+  }
+  std::u32string u = text::to_u32(s);
+  while (!u.empty() && is_blank(u.back())) u.pop_back();
+  return text::to_utf8(u);
+}
+
+std::string ltrim_blanks(std::string_view s) {
+  std::u32string u = text::to_u32(s);
+  std::size_t start = 0;
+  while (start < u.size() && is_blank(u[start])) ++start;
+  return text::to_utf8(std::u32string_view(u).substr(start));
+}
+
+std::string trim_blanks(std::string_view s) { return ltrim_blanks(rtrim_blanks(s)); }
+
 namespace {
 
 constexpr std::string_view kCrLf = "\r\n";
