@@ -8,7 +8,7 @@
 #include <functional>
 
 #include "intake/filter_fixture.h"
-#include "intake/internal/filter_call.h"
+#include "intake/internal/filters.h"
 #include "support/temp_dir.h"
 
 namespace dexweb::test {
