@@ -8,8 +8,7 @@
 
 #include "fuzz_support.h"
 #include "intake/recipient_items.h"
-#include "intake/text_helpers.h"
-#include "intake/web_file_parser.h"
+#include "intake/web_message.h"
 #include "util/text.h"
 
 namespace {

@@ -1,7 +1,6 @@
 #include "intake/internal/refusals.h"
 
 #include "intake/internal/intake_log.h"
-#include "intake/text_helpers.h"
 #include "logging/log_event.h"
 #include "notify/notifications.h"
 
@@ -63,7 +62,7 @@ void reject_message(WebMessage& msg, const Refusal& r, NotifyContext& notify, in
             "Message rejected. Recipient: " + r.recipient + " Sender: " + msg.sender + " Source: " + msg.bad_copy_path);
   if (r.general_reason) log_general(r.reason);
   else log_detail(r.reason);
-  send_notifications(notify, mask_message(variant_to_text(msg.message), obfuscate_chars), msg.sender, r.notify_recipient, true,
+  send_notifications(notify, mask_message(msg.message, obfuscate_chars), msg.sender, r.notify_recipient, true,
                     r.notify_reason);
   if (!msg.bad_copy_made) log_detail(r.copy_failure);
 }

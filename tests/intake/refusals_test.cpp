@@ -4,7 +4,7 @@
 
 #include "data/unique_ids.h"
 #include "intake/intake_harness.h"
-#include "intake/text_helpers.h"
+#include "intake/web_message.h"
 #include "logging/log_state.h"
 #include "support/udp_listener.h"
 

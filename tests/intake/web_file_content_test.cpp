@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "intake/intake_harness.h"
-#include "intake/web_file_parser.h"
+#include "intake/web_message.h"
 
 namespace dexweb::test {
 namespace {
