@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "fuzz_support.h"
-#include "intake/recipient_items.h"
+#include "intake/recipients.h"
 #include "intake/web_message.h"
 #include "util/text.h"
 

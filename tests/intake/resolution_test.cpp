@@ -2,10 +2,8 @@
 // pieces they use: the list's items, the users table and the blacklist file.
 #include <gtest/gtest.h>
 
-#include "intake/blacklist.h"
+#include "intake/recipients.h"
 #include "intake/intake_harness.h"
-#include "intake/recipient_items.h"
-#include "intake/recipient_list.h"
 
 namespace dexweb::test {
 namespace {
