@@ -7,7 +7,7 @@
 #include "intake/folder_scan.h"
 #include "intake/leftover_files.h"
 #include "intake/watched_folder.h"
-#include "intake/bad_copies.h"
+#include "intake/refusals.h"
 #include "intake/internal/intake_call.h"
 #include "intake/internal/intake_log.h"
 #include "logging/error_policy.h"

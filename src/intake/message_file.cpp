@@ -8,10 +8,9 @@
 #include <vector>
 
 #include "data/db_object.h"
-#include "intake/bad_copies.h"
+#include "intake/refusals.h"
 #include "intake/internal/intake_call.h"
 #include "intake/internal/intake_log.h"
-#include "intake/internal/refusals.h"
 #include "intake/internal/resolution.h"
 #include "intake/internal/worked_files.h"
 #include "intake/leftover_files.h"

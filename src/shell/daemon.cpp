@@ -1,7 +1,7 @@
 #include "shell/internal/daemon.h"
 
 #include "data/unique_ids.h"
-#include "intake/bad_copies.h"
+#include "intake/refusals.h"
 #include "intake/check_for_messages.h"
 #include "logging/log_event.h"
 #include "logging/log_files.h"

@@ -6,7 +6,7 @@
 #include "config/registry.h"
 #include "config/registry_settings.h"
 #include "config/registry_values.h"
-#include "intake/bad_copies.h"
+#include "intake/refusals.h"
 #include "notify/notifications.h"
 #include "platform/files.h"
 #include "platform/registry_file.h"

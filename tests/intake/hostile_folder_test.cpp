@@ -14,7 +14,7 @@
 
 #include "intake/file_holders.h"
 #include "intake/intake_harness.h"
-#include "intake/bad_copies.h"
+#include "intake/refusals.h"
 
 namespace dexweb::test {
 namespace {
