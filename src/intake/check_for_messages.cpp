@@ -4,9 +4,8 @@
 
 #include "data/templates_table.h"
 #include "intake/claim_folders.h"
-#include "intake/folder_scan.h"
-#include "intake/leftover_files.h"
 #include "intake/watched_folder.h"
+#include "intake/leftover_files.h"
 #include "intake/refusals.h"
 #include "intake/internal/intake_call.h"
 #include "intake/internal/intake_log.h"

@@ -15,7 +15,7 @@
 #include "intake/internal/worked_files.h"
 #include "intake/leftover_files.h"
 #include "intake/web_message.h"
-#include "intake/writer_watch.h"
+#include "intake/watched_folder.h"
 #include "logging/error_policy.h"
 #include "logging/log_event.h"
 #include "logging/stderr_echo.h"

@@ -8,7 +8,7 @@
 #include "data/database_settings.h"
 #include "data/dialect.h"
 #include "data/sql_literals.h"
-#include "intake/folder_scan.h"
+#include "intake/watched_folder.h"
 #include "logging/error_policy.h"
 #include "logging/log_event.h"
 #include "logging/log_files.h"
