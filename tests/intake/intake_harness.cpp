@@ -5,7 +5,6 @@
 
 #include "data/query_object.h"
 #include "intake/check_for_messages.h"
-#include "intake/intake_context.h"
 #include "logging/log_state.h"
 
 namespace dexweb::test {

@@ -24,7 +24,7 @@
 #include "intake/recipients.h"
 #include "intake/claim_folders.h"
 #include "intake/watched_folder.h"
-#include "intake/intake_context.h"
+#include "intake/check_for_messages.h"
 #include "intake/leftover_files.h"
 #include "logging/error_policy.h"
 #include "logging/reporter.h"

@@ -16,7 +16,7 @@
 #include <chrono>
 #include <string>
 
-#include "intake/intake_context.h"
+#include "intake/check_for_messages.h"
 
 namespace dexweb {
 
