@@ -10,7 +10,7 @@
 #include "notify/notifications.h"
 #include "platform/files.h"
 #include "platform/registry_file.h"
-#include "tools/gateway_registry.h"
+#include "tools/gateway_home.h"
 
 namespace dexweb::ctl {
 

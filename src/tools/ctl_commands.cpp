@@ -8,10 +8,7 @@
 #include "platform/registry_file.h"
 #include "tools/ctl_options.h"
 #include "tools/gateway_home.h"
-#include "tools/home_database.h"
-#include "tools/submit_message.h"
 #include "tools/web_form.h"
-#include "tools/system_owner.h"
 #include "util/runtime_error.h"
 
 namespace dexweb::ctl {

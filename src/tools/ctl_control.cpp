@@ -7,7 +7,7 @@
 #include "shell/startup.h"
 #include "tools/ctl_commands.h"
 #include "tools/ctl_options.h"
-#include "tools/gateway_registry.h"
+#include "tools/gateway_home.h"
 #include "tools/module_presence.h"
 
 namespace dexweb::ctl {

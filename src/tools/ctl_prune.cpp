@@ -4,7 +4,7 @@
 #include "tools/bad_retention.h"
 #include "tools/ctl_commands.h"
 #include "tools/ctl_options.h"
-#include "tools/gateway_registry.h"
+#include "tools/gateway_home.h"
 
 namespace dexweb::ctl {
 

@@ -3,7 +3,7 @@
 
 #include "tools/ctl_commands.h"
 #include "tools/ctl_options.h"
-#include "tools/submit_message.h"
+#include "tools/gateway_home.h"
 #include "tools/web_server.h"
 #include "util/text.h"
 

@@ -5,7 +5,7 @@
 #include "data/db_object.h"
 #include "platform/files.h"
 #include "platform/clock.h"
-#include "tools/gateway_registry.h"
+#include "tools/gateway_home.h"
 #include "util/datetime.h"
 
 namespace dexweb::ctl {

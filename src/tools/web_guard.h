@@ -12,9 +12,6 @@
 
 namespace dexweb::ctl {
 
-// The hidden form field that carries the token.
-inline constexpr const char* kFormTokenField = "token";
-
 // The names a server answers to. A request whose Host is none of them is refused before
 // anything else: a page of another site that has its own name resolve to this server (DNS
 // rebinding) sends its own name as Host, and would otherwise be served as this site.
