@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "tools/log_activity.h"
+#include "tools/gateway_status.h"
 
 namespace dexweb::ctl {
 

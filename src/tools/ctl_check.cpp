@@ -10,7 +10,7 @@
 #include "tools/ctl_commands.h"
 #include "tools/ctl_options.h"
 #include "tools/home_check.h"
-#include "tools/text_lines.h"
+#include "tools/gateway_status.h"
 #include "util/runtime_error.h"
 #include "util/text.h"
 

@@ -8,7 +8,7 @@
 #include "tools/ctl_commands.h"
 #include "tools/ctl_options.h"
 #include "tools/gateway_home.h"
-#include "tools/module_presence.h"
+#include "tools/gateway_status.h"
 
 namespace dexweb::ctl {
 namespace {

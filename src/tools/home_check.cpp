@@ -17,7 +17,6 @@
 #include "tools/gateway_home.h"
 #include "tools/gateway_status.h"
 #include "tools/web_form.h"
-#include "tools/text_lines.h"
 #include "util/runtime_error.h"
 #include "util/text.h"
 

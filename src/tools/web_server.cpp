@@ -11,7 +11,6 @@
 
 #include "platform/clock.h"
 #include "tools/gateway_status.h"
-#include "tools/health.h"
 #include "tools/status_output.h"
 #include "tools/web_connections.h"
 #include "tools/web_form.h"
