@@ -2,9 +2,8 @@
 // fields taken, the recipient list split both ways and the message masked for notices.
 
 #include "fuzz_support.h"
-#include "intake/recipient_items.h"
-#include "intake/text_helpers.h"
-#include "intake/web_file_parser.h"
+#include "intake/recipients.h"
+#include "intake/web_message.h"
 #include "util/text.h"
 
 namespace {

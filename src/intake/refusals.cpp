@@ -1,9 +1,12 @@
-#include "intake/internal/refusals.h"
+#include "intake/refusals.h"
 
+#include "data/unique_ids.h"
 #include "intake/internal/intake_log.h"
-#include "intake/text_helpers.h"
 #include "logging/log_event.h"
 #include "notify/notifications.h"
+#include "platform/folder.h"
+#include "platform/private_files.h"
+#include "util/runtime_error.h"
 
 namespace dexweb {
 namespace {
@@ -63,9 +66,94 @@ void reject_message(WebMessage& msg, const Refusal& r, NotifyContext& notify, in
             "Message rejected. Recipient: " + r.recipient + " Sender: " + msg.sender + " Source: " + msg.bad_copy_path);
   if (r.general_reason) log_general(r.reason);
   else log_detail(r.reason);
-  send_notifications(notify, mask_message(variant_to_text(msg.message), obfuscate_chars), msg.sender, r.notify_recipient, true,
+  send_notifications(notify, mask_message(msg.message, obfuscate_chars), msg.sender, r.notify_recipient, true,
                     r.notify_reason);
   if (!msg.bad_copy_made) log_detail(r.copy_failure);
+}
+
+namespace {
+
+constexpr int kCopyAttempts = 3;
+constexpr double kCopyPause = 0.5;
+// Names tried for one copy before the folder counts as full of them.
+constexpr int kNameAttempts = 1000;
+constexpr std::string_view kBadCopySuffix = ".web";
+
+std::string folder_of(const std::string& path) { return path.substr(0, path.rfind('/') + 1); }
+
+enum class Written { Done, NameTaken, Failed };
+
+Written write_copy(const std::string& path, const std::string& bytes) {
+  if (!ensure_folder(folder_of(path))) return Written::Failed;
+  try {
+    platform::write_new_file(path, bytes);
+    return Written::Done;
+  } catch (const RuntimeError& e) {
+    return e.number() == err::kFileAlreadyExists ? Written::NameTaken : Written::Failed;
+  }
+}
+
+// One try, under a new name for as long as the name is taken.
+bool write_under_free_name(std::string& path, const std::string& bytes, const RegistrySettings& registry) {
+  for (int i = 0; i < kNameAttempts; ++i) {
+    switch (write_copy(path, bytes)) {
+      case Written::Done: return true;
+      case Written::Failed: return false;
+      case Written::NameTaken: path = make_bad_copy_path(registry); break;
+    }
+  }
+  return false;
+}
+
+void report_cut(const std::string& path, bool cut) {
+  if (cut) log_detail("The bad copy holds only the first " + std::to_string(kReadLimit) + " bytes of the web file: " + path);
+}
+
+// Made again for a kept file, from the same file as it was read.
+void retry_one(LeftoverFiles::PendingCopy pending, LeftoverFiles& leftovers, const RegistrySettings& registry,
+               const std::function<void(const LeftoverFiles::PendingCopy&)>& made) {
+  platform::FolderEntry entry = platform::FolderEntry::open(pending.folder + pending.name);
+  const auto now = entry.current_stamp();
+  if (!now || *now != pending.stamp) return leftovers.forget(pending.folder, pending.name);
+  std::string bytes;
+  if (!read_entry(entry, bytes) || !write_under_free_name(pending.copy_path, bytes, registry)) return;
+  report_cut(pending.copy_path, pending.cut);
+  log_detail("Bad copy made: " + pending.copy_path);
+  made(pending);
+  leftovers.forget(pending.folder, pending.name);
+  if (delete_with_retries(entry, 1, 0)) return;
+  log_detail("Error: Unable to delete web file");
+  leftovers.remember(pending.folder, pending.name);
+}
+
+}  // namespace
+
+std::string bad_folder(const RegistrySettings& registry) { return registry.log_folder() + "badmsg/"; }
+
+std::string make_bad_copy_path(const RegistrySettings& registry) {
+  return bad_folder(registry) + unique_name() + std::string(kBadCopySuffix);
+}
+
+bool is_bad_copy_temporary(std::string_view name) {
+  constexpr std::size_t kTemporaryEnding = 11;  // ".partXXXXXX"
+  return name.starts_with(kModuleName) && platform::is_new_file_temporary(name) &&
+         name.substr(0, name.size() - kTemporaryEnding).ends_with(kBadCopySuffix);
+}
+
+bool save_bad_copy(WebMessage& msg, const RegistrySettings& registry) {
+  if (msg.bad_copy_made) return true;
+  if (msg.bad_copy_path.empty()) msg.bad_copy_path = make_bad_copy_path(registry);
+  for (int i = 0; i < kCopyAttempts && !msg.bad_copy_made; ++i) {
+    if (i > 0) wait_or_stop(kCopyPause);
+    msg.bad_copy_made = write_under_free_name(msg.bad_copy_path, msg.bytes, registry);
+  }
+  if (msg.bad_copy_made) report_cut(msg.bad_copy_path, msg.cut);
+  return msg.bad_copy_made;
+}
+
+void retry_pending_copies(LeftoverFiles& leftovers, const RegistrySettings& registry,
+                          const std::function<void(const LeftoverFiles::PendingCopy&)>& made) {
+  for (LeftoverFiles::PendingCopy& pending : leftovers.pending_copies()) retry_one(std::move(pending), leftovers, registry, made);
 }
 
 }  // namespace dexweb

@@ -1,9 +1,7 @@
 #include "intake/internal/resolution.h"
 
 #include "data/db_object.h"
-#include "intake/blacklist.h"
-#include "intake/recipient_items.h"
-#include "intake/recipient_list.h"
+#include "intake/recipients.h"
 
 namespace dexweb {
 namespace {

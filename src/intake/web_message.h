@@ -1,7 +1,15 @@
 #pragma once
-// The working record of one message file, from reading to deletion.
+// A web message file and the working record of one, from reading to deletion.
+//
+// The format: CR LF separated lines; the field lines "user=", "frm=", "subject=" (the
+// recipient list) and "msg=" (keys without regard to case). "msg=" is the last field: every
+// line after it belongs to the message. Other lines are ignored, and a field given twice
+// takes the later line.
 
 #include <string>
+#include <string_view>
+
+#include "util/nvp_list.h"
 
 namespace dexweb {
 
@@ -30,5 +38,22 @@ struct WebMessage {
   std::string id_with_rows;      // when the rows' own transaction draws the id: its SQL value
   bool any_accepted = false;     // some recipient got a row
 };
+
+// The text without any NUL character.
+std::string strip_nulls(std::string_view text);
+
+// Adds one entry per line of content to lines (the line as the name, False as the value).
+// Only CR LF ends a line; a final CR LF adds no empty line.
+void split_web_lines(std::string_view content, NVPList& lines);
+
+// Sets user (lower case, trimmed), frm, subject (each trimmed) and message from the lines;
+// the four are emptied first. The message is the trimmed rest of the "msg=" line and every
+// later line, joined by CR LF.
+void parse_web_lines(const NVPList& lines, WebMessage& msg);
+
+// The message as notifications show it, with N = keep_chars (the Obfuscate_Msg_Chars
+// setting): unchanged when N < 1; otherwise the first N and last N characters with a "."
+// for each one between, and empty text when the text holds at most 2N characters.
+std::string mask_message(std::string_view text, int keep_chars);
 
 }  // namespace dexweb

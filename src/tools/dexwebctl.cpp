@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "tools/ctl_commands.h"
-#include "tools/ctl_options.h"
 #include "util/runtime_error.h"
 
 namespace {

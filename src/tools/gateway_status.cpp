@@ -1,15 +1,24 @@
 #include "tools/gateway_status.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+#include <utility>
 
 #include "data/db_object.h"
-#include "platform/files.h"
 #include "platform/clock.h"
-#include "tools/gateway_registry.h"
+#include "platform/files.h"
+#include "platform/private_files.h"
+#include "tools/gateway_home.h"
 #include "util/datetime.h"
+#include "util/runtime_error.h"
 
 namespace dexweb::ctl {
 namespace {
+
+// How much of the end of the log file is read.
+constexpr std::size_t kLogTailBytes = 4u << 20;
 
 constexpr const char* kDefaultLogDir = "/var/log/velotrax/";
 
@@ -57,7 +66,142 @@ long long count_messages(DBObject& db) {
   return rs->Eof() ? 0 : rs->AsLong("n");
 }
 
+// Reads "name=value" lines of a state file; nullopt when last_poll is missing.
+std::optional<PollState> parse_poll_state(const std::string& text) {
+  static constexpr std::pair<std::string_view, long long PollState::*> kCounts[] = {
+      {"last_poll", &PollState::last_poll},
+      {"accepted", &PollState::accepted},
+      {"refused", &PollState::refused},
+      {"messages_accepted", &PollState::messages_accepted},
+      {"messages_refused", &PollState::messages_refused}};
+  PollState state;
+  bool found = false;
+  for (const std::string& line : split_lines(text)) {
+    const std::size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string_view name = std::string_view(line).substr(0, eq);
+    const long long value = std::strtoll(line.c_str() + eq + 1, nullptr, 10);
+    for (const auto& [key, member] : kCounts)
+      if (name == key) state.*member = value;
+    found = found || name == "last_poll";
+    if (name == "poll_interval") state.poll_interval = static_cast<long>(value);
+    if (name == "waiting") state.waiting = static_cast<std::size_t>(std::max(0LL, value));
+    if (name == "unreadable") state.unreadable = std::max(0LL, value);
+  }
+  if (!found) return std::nullopt;
+  return state;
+}
+
+std::optional<PollState> read_state(const std::string& folder) {
+  const std::string path = platform::InstanceLock::state_path(folder);
+  const auto info = platform::stat_path(path);
+  if (!info || !info->is_regular) return std::nullopt;
+  try {
+    return parse_poll_state(platform::read_file(path, 4096));
+  } catch (const RuntimeError&) {
+    return std::nullopt;
+  }
+}
+
+constexpr std::size_t kStampLength = 19;
+constexpr std::string_view kAccepted = "Message accepted.";
+constexpr std::string_view kRejected = "Message rejected.";
+
+struct LogLine {
+  std::optional<DateTime> when;
+  std::string stamp, text;
+};
+
+LogLine parse_line(const std::string& line) {
+  if (line.size() < kStampLength + 2 || line.compare(kStampLength, 2, "  ") != 0) return {};
+  return {parse_datetime(std::string_view(line).substr(0, kStampLength)), line.substr(0, kStampLength),
+          line.substr(kStampLength + 2)};
+}
+
+// "Recipient: R Sender: S Source: P" after the report's first words.
+std::string field(const std::string& text, std::string_view name, std::string_view next) {
+  const std::size_t start = text.find(name);
+  if (start == std::string::npos) return {};
+  const std::size_t from = start + name.size();
+  const std::size_t end = next.empty() ? std::string::npos : text.find(next, from);
+  return text.substr(from, end == std::string::npos ? std::string::npos : end - from);
+}
+
+// The line after a refusal is its reason unless it is another report of its own kind.
+bool is_reason(const LogLine& line) {
+  return line.when && !line.text.empty() && !line.text.starts_with("Message ") && !line.text.starts_with("Module ");
+}
+
+void count(std::array<int, kActivityMinutes>& per_minute, DateTime when, DateTime now) {
+  const auto minutes = std::chrono::duration_cast<std::chrono::minutes>(now - when).count();
+  if (minutes >= 0 && minutes < static_cast<long>(kActivityMinutes)) ++per_minute[static_cast<std::size_t>(minutes)];
+}
+
+// Reads the lines of the module's log text (yyyy-mm-dd hh:nn:ss, two blanks, the text) as
+// of the local time now; keeps the newest `keep` refusals.
+LogActivity parse_log_activity(std::string_view log_text, DateTime now, std::size_t keep) {
+  LogActivity activity;
+  activity.now = now;
+  const std::vector<std::string> raw = split_lines(log_text);
+  std::vector<LogLine> lines;
+  lines.reserve(raw.size());
+  for (const std::string& line : raw) lines.push_back(parse_line(line));
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const LogLine& line = lines[i];
+    if (!line.when) continue;
+    if (line.text.starts_with(kAccepted)) {
+      count(activity.accepted, *line.when, now);
+    } else if (line.text.starts_with(kRejected)) {
+      count(activity.refused, *line.when, now);
+      RefusalFact fact{line.stamp, field(line.text, "Recipient: ", " Sender: "), field(line.text, " Sender: ", " Source: "),
+                       field(line.text, " Source: ", ""), {}};
+      if (i + 1 < lines.size() && is_reason(lines[i + 1])) fact.reason = lines[i + 1].text;
+      activity.refusals.push_back(std::move(fact));
+    }
+  }
+  std::reverse(activity.refusals.begin(), activity.refusals.end());
+  if (activity.refusals.size() > keep) activity.refusals.resize(keep);
+  return activity;
+}
+
+// The same from the log file Log_Dir + "VTXWeb.log" (its last kLogTailBytes); empty when
+// the file cannot be read.
+LogActivity read_log_activity(const std::string& log_dir, DateTime now, std::size_t keep) {
+  std::string text = platform::read_file_tail(log_dir + "VTXWeb.log", kLogTailBytes);
+  // A tail starts inside a line: drop that part line.
+  if (text.size() == kLogTailBytes) {
+    const std::size_t first_end = text.find('\n');
+    text.erase(0, first_end == std::string::npos ? text.size() : first_end + 1);
+  }
+  return parse_log_activity(text, now, keep);
+}
+
 }  // namespace
+
+std::vector<std::string> split_lines(std::string_view text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\n' && text[i] != '\r') continue;
+    lines.emplace_back(text.substr(start, i - start));
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  if (start < text.size()) lines.emplace_back(text.substr(start));
+  return lines;
+}
+
+ModulePresence find_module(const std::string& db_dir) {
+  const std::string folder = platform::home_private_folder(db_dir);
+  ModulePresence presence;
+  const platform::InstanceLock::Holder holder = platform::InstanceLock::holder(folder);
+  if (holder.pid) presence.pid = *holder.pid;
+  if (!holder.pid && holder.error != 0)
+    presence.unknown = "cannot read the lock folder " + folder + ": " + std::strerror(holder.error) +
+                       " (ask as root or as the module's account)";
+  presence.poll = read_state(folder);
+  return presence;
+}
 
 GatewayStatus read_gateway_status(const std::string& registry_path) {
   DatabaseSettings settings = gateway_database_settings(registry_path);

@@ -1,5 +1,6 @@
 #pragma once
-// The gateway's status as text for a terminal and as JSON for scripts.
+// The gateway's status as text for a terminal and as JSON for scripts, and its health and
+// metrics, machine-readable, for load balancers and monitoring systems.
 
 #include <string>
 
@@ -23,5 +24,23 @@ std::string status_json(const GatewayStatus& status);
 
 // A short one-line view of a message text: line breaks as spaces, at most width characters.
 std::string message_excerpt(const std::string& message, std::size_t width = 60);
+
+struct Health {
+  bool healthy = false;
+  std::string reason;  // one line
+};
+
+// Healthy when this home's module runs (a live process holds its instance lock) and its
+// last poll is at most twice its poll interval old (at least kMinHealthySeconds). The reason
+// starts with "unknown: " when the lock cannot be examined.
+Health judge_health(const GatewayStatus& status);
+inline constexpr long kMinHealthySeconds = 5;
+
+// The Prometheus text format (version 0.0.4) of the status: the version, up (left out when
+// unknown), the message files and the recipients accepted and refused in the module's run,
+// rows of messages, bad copies, files waiting, files the module cannot read, the oldest
+// waiting file's time (only while one waits) and the last poll's time (0 before any poll
+// was recorded).
+std::string metrics_text(const GatewayStatus& status);
 
 }  // namespace dexweb::ctl

@@ -1,11 +1,42 @@
 #include "tools/web_form.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <random>
 
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "util/datetime.h"
 #include "util/text.h"
 
 namespace dexweb::ctl {
 namespace {
+
+// Message files are readable to the watched folder's group (and through its default ACL to
+// the module's account) whatever the writer's umask.
+constexpr unsigned kWebFileMode = 0640;
+
+std::string as_folder(std::string path) {
+  if (path.empty() || path.back() != '/') path += '/';
+  return path;
+}
+
+// A name that no file of the folder has yet: time stamp and a random part.
+std::string new_file_name(const std::string& folder) {
+  std::random_device random;
+  std::uniform_int_distribution<unsigned> part(0, 0xFFFFFF);
+  for (;;) {
+    char suffix[8];
+    std::snprintf(suffix, sizeof suffix, "%06x", part(random));
+    std::string name = "web" + format_compact(platform::local_now()) + "-" + suffix + ".msg";
+    if (!platform::stat_path(folder + name)) return name;
+  }
+}
+
+// The file's text.
+std::string web_file_text(const WebSubmission& s) {
+  return "user=" + s.user + "\r\nfrm=" + s.from + "\r\nsubject=" + s.to + "\r\nmsg=" + text::with_crlf(s.message) + "\r\n";
+}
 
 bool is_control(char c, bool multi_line) {
   const auto byte = static_cast<unsigned char>(c);
@@ -151,6 +182,18 @@ FormCheck check_form(const FormValues& values) {
     check.submission = WebSubmission{form_value(values, "account"), form_value(values, "sender"),
                                      form_value(values, "recipients"), form_value(values, "message")};
   return check;
+}
+
+void write_web_file(const std::string& path, const std::string& text) {
+  platform::write_file_atomic(path, text, kWebFileMode);
+}
+
+std::string submit_web_message(const std::string& folder_path, const WebSubmission& submission) {
+  const std::string folder = as_folder(folder_path);
+  platform::make_dirs(folder);
+  const std::string path = folder + new_file_name(folder);
+  write_web_file(path, web_file_text(submission));
+  return path;
 }
 
 }  // namespace dexweb::ctl

@@ -3,6 +3,10 @@
 // written. The form comes from anyone who can reach the page: every field is bounded,
 // single-line fields may hold no line break or other control character (a line break
 // would start a field of its own in the message file), and text must be UTF-8.
+//
+// A submission is written into the watched folder as a message file, as every web file is:
+// CR LF lines "user=", "frm=", "subject=" and "msg=" last, written under a temporary name
+// and renamed to a ".msg" name once complete, so that the module never reads half a file.
 
 #include <cstddef>
 #include <map>
@@ -11,9 +15,22 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/submit_message.h"
-
 namespace dexweb::ctl {
+
+struct WebSubmission {
+  std::string user;
+  std::string from;
+  std::string to;       // the recipient list
+  std::string message;  // line breaks become CR LF
+};
+
+// Writes text to path as every web file is written: under a temporary name beside it (no
+// ".msg"), readable to the watched folder's group (and through its default ACL to the
+// module's account) whatever the writer's umask, then renamed into place.
+void write_web_file(const std::string& path, const std::string& text);
+
+// Writes the submission's file into folder (created when missing) and returns its path.
+std::string submit_web_message(const std::string& folder, const WebSubmission& submission);
 
 struct FormField {
   const char* name;   // the HTML field name
@@ -29,6 +46,9 @@ inline constexpr FormField kFormFields[] = {
     {"recipients", "Recipients", 2000, false, false},
     {"message", "Message", 16000, true, true},
 };
+
+// The hidden form field that carries the token a post must return (web_server.h).
+inline constexpr const char* kFormTokenField = "token";
 
 // The largest request body the server reads: every field at its limit in four-byte
 // characters, each byte percent-encoded, with room to spare.

@@ -1,26 +1,128 @@
 #include "tools/web_server.h"
 
+#include <algorithm>
 #include <condition_variable>
+#include <cstdio>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <stop_token>
 #include <thread>
 
 #include "platform/clock.h"
 #include "tools/gateway_status.h"
-#include "tools/health.h"
 #include "tools/status_output.h"
 #include "tools/web_connections.h"
 #include "tools/web_form.h"
-#include "tools/web_guard.h"
 #include "tools/web_pages.h"
 #include "util/runtime_error.h"
+#include "util/text.h"
 
 namespace dexweb::ctl {
 namespace {
+
+// The checks that keep other web sites from posting through an operator's browser: any page
+// the operator opens can make the browser post a form to this server, which then acts with
+// the operator's network position. Browsers name the posting page's site in Origin (or, when
+// they leave Origin out, in Referer); the form itself carries a token that only this
+// server's pages know.
+
+// The host[:port] of a URL, or nothing when the text has no scheme.
+std::optional<std::string> authority(std::string_view url) {
+  const auto scheme_end = url.find("://");
+  if (scheme_end == std::string_view::npos) return std::nullopt;
+  const std::string_view rest = url.substr(scheme_end + 3);
+  return text::to_lower(rest.substr(0, rest.find_first_of("/?#")));
+}
+
+// Lower case, and without the port when it is 80 or 443, which browsers leave out.
+std::string normal(std::string_view authority) {
+  std::string out = text::to_lower(authority);
+  for (const char* port : {":80", ":443"})
+    if (out.ends_with(port)) out.resize(out.size() - std::strlen(port));
+  return out;
+}
+
+// The host of host[:port]; an IPv6 address keeps its brackets.
+std::string_view host_part(std::string_view authority) {
+  const auto colon = authority.rfind(':');
+  if (colon == std::string_view::npos || authority.find(']', colon) != std::string_view::npos) return authority;
+  return authority.substr(0, colon);
+}
+
+bool has_port(std::string_view authority) { return host_part(authority).size() != authority.size(); }
+
+// The names a server answers to. A request whose Host is none of them is refused before
+// anything else: a page of another site that has its own name resolve to this server (DNS
+// rebinding) sends its own name as Host, and would otherwise be served as this site.
+class SiteNames {
+ public:
+  // listen: the address and port the server was started for ("127.0.0.1:8080",
+  // "[::1]:8080", "form.local:8080"); names: further names, each matching with any port
+  // ("form.example.org") or with the one it gives ("form.example.org:8443"). Ports 80 and
+  // 443 may be left out of a Host.
+  SiteNames(const std::string& listen, const std::vector<std::string>& names);
+
+  // Whether authority (a Host header, or the host[:port] of an Origin) is one of the names,
+  // or arrived_at: the address and port that the connection arrived at.
+  bool allows(std::string_view authority, std::string_view arrived_at) const;
+
+ private:
+  std::vector<std::string> exact_;    // host:port, or host alone for ports 80 and 443
+  std::vector<std::string> any_port_; // hosts
+};
+
+SiteNames::SiteNames(const std::string& listen, const std::vector<std::string>& names) : exact_{normal(listen)} {
+  for (const std::string& name : names) (has_port(name) ? exact_ : any_port_).push_back(normal(name));
+}
+
+bool SiteNames::allows(std::string_view authority, std::string_view arrived_at) const {
+  const std::string given = normal(authority);
+  if (given.empty()) return false;
+  if (given == normal(arrived_at) || std::find(exact_.begin(), exact_.end(), given) != exact_.end()) return true;
+  return std::find(any_port_.begin(), any_port_.end(), host_part(given)) != any_port_.end();
+}
+
+enum class PostSource {
+  kThisSite,   // Origin, or Referer without Origin, names one of the server's names
+  kOtherSite,  // it names another host or port, or is not a URL (Origin "null")
+  kUnnamed,    // neither header: a script or an old client, not a page of another site
+};
+
+// Where a POST that arrived at arrived_at came from. The scheme is ignored (a TLS proxy may
+// stand in front); host names compare without regard to case.
+PostSource post_source(const SiteNames& names, std::string_view arrived_at, const std::optional<std::string>& origin,
+                       const std::optional<std::string>& referer) {
+  const std::optional<std::string>& named = origin ? origin : referer;
+  if (!named) return PostSource::kUnnamed;
+  const std::optional<std::string> site = authority(*named);
+  return site && names.allows(*site, arrived_at) ? PostSource::kThisSite : PostSource::kOtherSite;
+}
+
+// A fresh random token of 32 hex digits; raises std::exception when the system has no
+// source of randomness.
+std::string new_form_token() {
+  std::random_device random;
+  std::string token;
+  for (int i = 0; i < 4; ++i) {
+    char part[9];
+    std::snprintf(part, sizeof part, "%08x", static_cast<unsigned>(random()));
+    token += part;
+  }
+  return token;
+}
+
+// Whether given is token, compared in a time that does not tell where they differ.
+bool token_matches(std::string_view token, std::string_view given) {
+  if (token.empty() || given.size() != token.size()) return false;
+  unsigned char differ = 0;
+  for (std::size_t i = 0; i < token.size(); ++i) differ |= static_cast<unsigned char>(token[i] ^ given[i]);
+  return differ == 0;
+}
 
 constexpr const char* kHtml = "text/html; charset=utf-8";
 constexpr const char* kText = "text/plain; charset=utf-8";

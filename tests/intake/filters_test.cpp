@@ -13,7 +13,6 @@
 
 #include "config/interface_settings.h"
 #include "config/registry.h"
-#include "intake/internal/filter_call.h"
 #include "intake/internal/filters.h"
 #include "logging/error_policy.h"
 #include "logging/reporter.h"

@@ -27,7 +27,7 @@
 #include "data/dialect.h"
 #include "data/fault_engine.h"
 #include "data/test_databases.h"
-#include "intake/bad_copies.h"
+#include "intake/refusals.h"
 #include "intake/intake_harness.h"
 #include "intake/internal/worked_files.h"
 #include "support/ctl_runner.h"

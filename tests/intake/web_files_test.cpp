@@ -7,12 +7,9 @@
 #include <filesystem>
 
 #include "data/unique_ids.h"
-#include "intake/blacklist.h"
+#include "intake/recipients.h"
 #include "intake/intake_harness.h"
-#include "intake/recipient_items.h"
-#include "intake/recipient_list.h"
-#include "intake/text_helpers.h"
-#include "intake/web_file_parser.h"
+#include "intake/web_message.h"
 #include "logging/reporter.h"
 #include "support/udp_listener.h"
 

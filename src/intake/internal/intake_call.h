@@ -10,7 +10,7 @@
 #include "data/sql_text.h"
 #include "intake/internal/filters.h"
 #include "intake/internal/worked_files.h"
-#include "intake/intake_context.h"
+#include "intake/check_for_messages.h"
 #include "intake/message_rows.h"
 #include "notify/notifications.h"
 #include "util/nvp_list.h"

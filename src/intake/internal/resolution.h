@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "intake/internal/refusals.h"
+#include "intake/refusals.h"
 #include "intake/message_rows.h"
 #include "intake/web_message.h"
 

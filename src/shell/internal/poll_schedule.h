@@ -14,7 +14,7 @@
 //   poll_interval=SECONDS
 //   accepted=N            recipients accepted in this run
 //   refused=N             recipients refused in this run
-//   messages_accepted=N   message files of this run (intake/intake_context.h)
+//   messages_accepted=N   message files of this run (intake/check_for_messages.h)
 //   messages_refused=N
 //   waiting=N
 //   unreadable=N   (files left in the watched folder because the module cannot read them)
@@ -26,7 +26,7 @@
 #include <string>
 
 #include "config/gateway_settings.h"
-#include "intake/intake_context.h"
+#include "intake/check_for_messages.h"
 #include "platform/clock.h"
 
 namespace dexweb {

@@ -1,14 +1,22 @@
-#include "intake/web_file_parser.h"
+#include "intake/web_message.h"
 
+#include <algorithm>
 #include <string>
 
-#include "intake/text_helpers.h"
 #include "util/text.h"
 
 namespace dexweb {
 namespace {
 
 constexpr std::string_view kCrLf = "\r\n";
+
+// The text after the first occurrence of delimiter (found without regard to case), or
+// fallback when there is none or it starts at the last character.
+std::string text_after(std::string_view text, std::string_view delimiter, std::string_view fallback) {
+  const std::size_t at = delimiter.empty() ? std::string::npos : text::ifind(text, delimiter);
+  if (at == std::string::npos || at + 1 == text.size()) return std::string(fallback);
+  return std::string(text.substr(std::min(text.size(), at + delimiter.size())));
+}
 
 // The value of a field line: what follows its key.
 std::string field_value(const std::string& line) { return text_after(line, "=", ""); }
@@ -27,6 +35,12 @@ std::string message_from(const NVPList& lines, int index) {
 }
 
 }  // namespace
+
+std::string strip_nulls(std::string_view text) {
+  std::string out(text);
+  std::erase(out, '\0');
+  return out;
+}
 
 void split_web_lines(std::string_view content, NVPList& lines) {
   while (!content.empty()) {
@@ -58,6 +72,14 @@ void parse_web_lines(const NVPList& lines, WebMessage& msg) {
       return;
     }
   }
+}
+
+std::string mask_message(std::string_view message, int keep_chars) {
+  if (keep_chars < 1) return std::string(message);
+  const std::size_t keep = static_cast<std::size_t>(keep_chars);
+  const std::size_t length = text::length(message);
+  if (length <= 2 * keep) return {};
+  return text::left(message, keep) + std::string(length - 2 * keep, '.') + text::right(message, keep);
 }
 
 }  // namespace dexweb

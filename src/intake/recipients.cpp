@@ -1,14 +1,78 @@
-#include "intake/blacklist.h"
+#include "intake/recipients.h"
 
 #include <cctype>
 #include <cstdlib>
 
+#include "data/db_object.h"
 #include "intake/internal/intake_log.h"
+#include "logging/error_policy.h"
+#include "platform/folder.h"
 #include "platform/files.h"
 #include "util/text.h"
 #include "util/variant.h"
 
 namespace dexweb {
+namespace {
+
+bool flag(const Recordset& rs, std::string_view column) { return !rs.IsNull(column) && rs.AsBool(column); }
+
+}  // namespace
+
+void RecipientList::ensure_loaded(DBObject& db, ErrorPolicy& policy) {
+  if (!entries_.empty()) return;
+  policy.start_afresh();
+  policy.with_retry("Procedure: GetRecipientList", [&] { load(db); });
+}
+
+std::optional<WebRecipient> RecipientList::find_web_recipient(DBObject& db, ErrorPolicy& policy,
+                                                             std::string_view user) {
+  ensure_loaded(db, policy);
+  auto found = entries_.find(text::to_lower(user));
+  if (found == entries_.end()) return std::nullopt;
+  return found->second;
+}
+
+void RecipientList::load(DBObject& db) {
+  entries_.clear();
+  auto rs = db.OpenRecordset(
+      "SELECT [user], [ad_hoc], [multi_page], [web_service], [group_list], [display_group] FROM [users]" +
+          db.SqlDialect().table_hint(),
+      {.timeout = db.Settings().long_timeout});
+  for (; !rs->Eof(); rs->MoveNext()) {
+    if (rs->IsNull("display_group") || rs->AsBool("display_group")) continue;
+    const std::string name = rs->AsText("user");
+    WebRecipient r{flag(*rs, "ad_hoc"), flag(*rs, "multi_page"), flag(*rs, "web_service"), flag(*rs, "group_list")};
+    if (!entries_.emplace(text::to_lower(name), r).second)
+      log_debug("User name ignored, another row has it in other case: " + name);
+  }
+  free_recordset(rs);
+}
+
+std::string collapse_spaces(std::string_view in) {
+  std::string out;
+  out.reserve(in.size());
+  for (char c : in)
+    if (c != ' ' || out.empty() || out.back() != ' ') out += c;
+  return out;
+}
+
+std::vector<std::string> split_recipient_list(std::string_view list, std::size_t item_limit) {
+  std::string spaced(list);
+  for (char& c : spaced)
+    if (c == ';' || c == ',' || c == '\t') c = ' ';
+  const std::string all = text::trim(collapse_spaces(spaced));
+  // Collapsed and trimmed, so every space separates two non-empty items.
+  std::string_view rest = all;
+  std::vector<std::string> items;
+  for (std::size_t space = rest.find(' '); space != std::string_view::npos && items.size() < kMaxSeparatedItems;
+       space = rest.find(' ')) {
+    items.push_back(text::left(rest.substr(0, space), item_limit));
+    rest.remove_prefix(space + 1);
+  }
+  if (!rest.empty()) items.push_back(text::left(rest, item_limit));
+  return items;
+}
+
 namespace {
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
