@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "shell/internal/service_install.h"
+#include "shell/startup.h"
 #include "util/text.h"
 
 namespace {

@@ -55,7 +55,7 @@ class LeftoverFiles {
   void walked_whole(const std::string& folder);
 
   // The run's knowledge of the record of worked files, which outlives the run
-  // (intake/worked_files.h).
+  // (intake/internal/worked_files.h).
   WorkedFilesState& worked_state() { return worked_state_; }
 
  private:

@@ -49,9 +49,9 @@ SqlStatement build_message_row(const Dialect& dialect, QueryObject& q, const Web
 std::optional<SqlStatement> fold_message_write(const Dialect& dialect, int counter_record, const SqlStatement& record,
                                                std::span<const SqlStatement> statements);
 
-// Runs the statements in one transaction (the caller puts the file's record of
-// intake/worked_files.h among them, so that it commits with the rows). On failure nothing of them stays and the
-// data layer's RuntimeError is raised; running the call again repeats no row.
+// Runs the statements in one transaction (the caller puts the file's record of worked files
+// among them, so that it commits with the rows). On failure nothing of them stays and the
+// data layer's error (data/db_object.h) is raised; running the call again repeats no row.
 void write_message_rows(DBObject& db, const std::vector<SqlStatement>& statements);
 
 }  // namespace dexweb

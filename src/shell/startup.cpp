@@ -36,8 +36,8 @@ std::pair<std::string, std::string> split_first(const std::string& s) {
   return {text::trim(s.substr(0, blank)), text::trim(s.substr(blank + 1))};
 }
 
-// Splits the whole command line (arguments joined by blanks): the option word before the
-// first blank, the account before the next, the password is everything after that, trimmed.
+}  // namespace
+
 CommandLine parse_command_line(std::string_view whole) {
   CommandLine cl;
   std::string rest;
@@ -50,7 +50,6 @@ CommandLine parse_command_line(std::string_view whole) {
   return cl;
 }
 
-// The arguments after the program name, joined by single blanks.
 std::string join_arguments(int argc, char** argv) {
   std::string whole;
   for (int i = 1; i < argc; ++i) {
@@ -59,6 +58,8 @@ std::string join_arguments(int argc, char** argv) {
   }
   return whole;
 }
+
+namespace {
 
 bool database_findable(const std::string& db_dir) {
   if (db_dir.empty()) return false;

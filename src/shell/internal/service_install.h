@@ -1,8 +1,5 @@
 #pragma once
-// The module's command line, and what its options do.
-//
-// The command line: nothing, "install [account [password]]" or "uninstall". Option words
-// are case-sensitive.
+// What the module's command-line options do (the command line itself: shell/startup.h).
 //
 // Registers the module with the service manager: the systemd unit "VTXWeb.service" in the
 // unit folder ($DEXWEB_UNIT_DIR, else /etc/systemd/system). systemctl is asked to reload and
@@ -11,15 +8,9 @@
 #include <string>
 
 #include "config/registry.h"
+#include "shell/startup.h"
 
 namespace dexweb {
-
-struct CommandLine {
-  std::string option;
-  std::string account;   // ".\" put in front when it has no backslash
-  std::string password;
-  bool account_given = false;
-};
 
 // The unit file's text for the executable, the registry file (settings: what it says) and
 // the run-as account.
