@@ -253,10 +253,14 @@ void work_file(IntakeCall& call, WorkedFile& file, WebMessage& msg) {
   finish_file(call, file, msg);
 }
 
-// A claimed file, from its claim folder. One its writer holds open (another file took the
-// name between the scan's look and the claim) waits there for a later poll.
-void work_claimed(IntakeCall& call, const ClaimedFile& claimed, bool fresh) {
-  const auto entry = platform::FolderEntry::open_at(claimed.folder->fd(), claimed.claim_name, call.folder + claimed.name);
+// A claimed file, from its claim folder (through the descriptor opened before the claim where
+// that is still the file claimed). One its writer holds open (another file took the name
+// between the scan's look and the claim) waits there for a later poll.
+void work_claimed(IntakeCall& call, const ClaimedFile& claimed, bool fresh,
+                  std::optional<platform::FolderEntry> opened = std::nullopt) {
+  if (!opened || !opened->follow(claimed.folder->fd(), claimed.claim_name, call.folder + claimed.name))
+    opened = platform::FolderEntry::open_at(claimed.folder->fd(), claimed.claim_name, call.folder + claimed.name);
+  const platform::FolderEntry& entry = *opened;
   using Status = platform::FolderEntry::Status;
   if (entry.status() == Status::Gone) return;
   if (entry.status() == Status::NotRegular) {
@@ -302,16 +306,17 @@ void work_in_place(IntakeCall& call, const platform::FolderEntry& entry, const s
 
 void process_message_file(IntakeCall& call, const std::string& name) {
   using Status = platform::FolderEntry::Status;
-  {
-    // A file the module may not read is not claimed: it stays where the web side put it,
-    // where its owner can fix it, and is said once.
-    const auto unclaimed = platform::FolderEntry::open_at(call.watched->fd(), name, call.folder + name);
-    if (unclaimed.status() == Status::Failed && unclaimed.error() == EACCES) return work_in_place(call, unclaimed, name);
-  }
+  // A file the module may not read is not claimed: it stays where the web side put it,
+  // where its owner can fix it, and is said once.
+  auto unclaimed = platform::FolderEntry::open_at(call.watched->fd(), name, call.folder + name);
+  if (unclaimed.status() == Status::Failed && unclaimed.error() == EACCES) return work_in_place(call, unclaimed, name);
   ClaimedFile claimed;
   switch (call.ctx.claims.claim(*call.watched, name, claimed)) {
     case ClaimFolders::Outcome::Gone: return;
-    case ClaimFolders::Outcome::Claimed: return work_claimed(call, claimed, true);
+    case ClaimFolders::Outcome::Claimed:
+      // The name has left the folder: the next scan need not find that out.
+      if (call.ctx.folder_index) call.ctx.folder_index->forget(name);
+      return work_claimed(call, claimed, true, std::move(unclaimed));
     case ClaimFolders::Outcome::InPlace: break;
   }
   const auto entry = platform::FolderEntry::open_at(call.watched->fd(), name, call.folder + name);

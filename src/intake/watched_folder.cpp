@@ -182,7 +182,7 @@ PassedOver list_message_files(const platform::Folder& folder, LeftoverFiles& lef
       leave_non_regular_entry(path, name, listed.inode, leftovers);
       return true;
     }
-    const auto stamp = entry.status() == Status::Opened ? entry.current_stamp() : folder.stamp(name);
+    const auto stamp = entry.status() == Status::Opened ? std::optional(entry.stamp()) : folder.stamp(name);
     if (!stamp || (leftovers.count() > 0 && leftovers.unchanged(path, name, *stamp))) return true;
     if (entry.status() == Status::Opened) {
       const Writer writer = writer_of(entry, name, writers, wait_left);

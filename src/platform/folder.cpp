@@ -76,6 +76,16 @@ FolderEntry FolderEntry::open_at(int dir_fd, const std::string& name, std::strin
   return made(Status::Opened, 0, std::move(fd), stamp_of(st));
 }
 
+bool FolderEntry::follow(int dir_fd, const std::string& name, std::string path) {
+  const auto now = fd_ ? stamp_entry_at(dir_fd, name) : std::nullopt;
+  if (!now || !same_file(*now, stamp_)) return false;
+  dir_fd_ = dir_fd;
+  name_ = name;
+  path_ = std::move(path);
+  stamp_ = *now;
+  return true;
+}
+
 std::optional<FileStamp> FolderEntry::current_stamp() const {
   struct stat st {};
   if (!fd_ || ::fstat(fd_.get(), &st) != 0) return std::nullopt;

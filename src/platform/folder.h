@@ -74,6 +74,10 @@ class FolderEntry {
   // The same for the entry name of the open folder dir_fd, which must stay open as long as
   // the entry; path is how messages name it.
   static FolderEntry open_at(int dir_fd, const std::string& name, std::string path);
+  // The opened entry, moved since to the entry name of dir_fd, under its new name: true when
+  // that name still names the opened file (its stamp is then taken anew), false, changing
+  // nothing, when it names another file or none. Never throws.
+  bool follow(int dir_fd, const std::string& name, std::string path);
 
   Status status() const { return status_; }
   // The errno of a failed open.
