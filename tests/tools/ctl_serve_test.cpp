@@ -201,23 +201,6 @@ TEST_F(CtlServe, TheFormPageOffersTheBoundedFieldsAndTheStatusPagesAreTheOperato
   EXPECT_TRUE(has(client->Get("/nothing-here")->body, "There is no page at /nothing-here."));
   EXPECT_EQ(client->Get("/healthz")->body, "not running: nobody holds this home's instance lock\n");
   EXPECT_TRUE(has(operator_client->Get("/")->body, R"(<a href="/status">Status</a>)"));
-
-  // The operator's status page refreshes itself and shows the gateway's facts escaped
-  // (read again at most once a second).
-  ASSERT_EQ(post(form("sales", "hi"))->status, 200);
-  const std::string posted = written()[0];
-  write_text(home + "web/<img src=x>.msg", "user=bob\r\nmsg=x\r\n");
-  std::string page;
-  ASSERT_TRUE(wait_until([&] {
-    const auto got = operator_client->Get("/status");
-    page = got && got->status == 200 ? got->body : "";
-    return has(page, "<h2>Waiting (2)");
-  })) << page;
-  expect_all(page, {R"(<meta http-equiv="refresh" content="5">)",
-                          "(dexweb_run true, dexweb_pause false, dexweb_state false)",
-                          "<h2>Waiting (2)</h2><p>" + home + "web/</p>", posted});
-  EXPECT_FALSE(has(page, "<img"));
-  EXPECT_TRUE(has(page, "&lt;img src=x&gt;.msg"));
 }
 
 TEST_F(CtlServe, AnAcceptedFormBecomesExactlyTheMessageFile) {
