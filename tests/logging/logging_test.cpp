@@ -189,31 +189,16 @@ TEST_F(LogFiles, LinesWaitWhileTheLogFolderIsMissingAndNeverGoToTheWorkingFolder
   EXPECT_EQ(module_log_path(), "/var/log/velotrax/VTXWeb.log");
 }
 
-// A tmpfs of 64 KiB mounted for one test, unmounted at its end.
-class SmallFileSystem {
- public:
-  explicit SmallFileSystem(std::string folder) : folder_(std::move(folder)) {
-    std::filesystem::create_directory(folder_);
-    mounted_ = ::mount("tmpfs", folder_.c_str(), "tmpfs", 0, "size=64k") == 0;
-  }
-  ~SmallFileSystem() {
-    if (mounted_) ::umount2(folder_.c_str(), MNT_DETACH);
-  }
-  SmallFileSystem(const SmallFileSystem&) = delete;
-  SmallFileSystem& operator=(const SmallFileSystem&) = delete;
-  bool mounted() const { return mounted_; }
-
- private:
-  std::string folder_;
-  bool mounted_ = false;
-};
-
 // A full disk takes the first part of an append and refuses the rest: the next flush goes
 // on after what reached the file, even when that ends inside a line.
 TEST_F(LogFiles, AFlushCutShortByAFullDiskNeverWritesALineTwice) {
-  std::string small = dir.file("small");
-  SmallFileSystem fs(small);
-  if (!fs.mounted()) GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+  const std::string small = dir.file("small");
+  std::filesystem::create_directory(small);
+  if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+  struct Unmount {
+    const std::string& at;
+    ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+  } unmount{small};
   registry_settings.Log_Dir = small + "/";
 
   int filler = ::open((small + "/filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
