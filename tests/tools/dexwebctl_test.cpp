@@ -197,20 +197,14 @@ TEST(CtlSystemHome, InitSystemSharesTheWatchedFolderWithTheWebWritersUnderTheIma
 
 // ---- monitor ----
 
-class CtlMonitor : public ::testing::Test {
- protected:
+TEST(CtlMonitor, ShowsEachDatagramWithTheTallyOnTheRegistrysPortColouredWhenAsked) {
+  std::unique_ptr<ChildProcess> monitor;
   // Starts the monitor and returns the port it announced.
-  int start(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {}) {
+  const auto start = [&](const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {}) {
     monitor = std::make_unique<ChildProcess>(ctl_argv(args), env);
     return announced_port([&] { return monitor->stderr_text(); }, "monitor datagrams on 127\\.0\\.0\\.1");
-  }
-
-  static void send(int port, const std::string& datagram) { ASSERT_TRUE(platform::UdpSender().send("127.0.0.1", port, datagram)); }
-
-  std::unique_ptr<ChildProcess> monitor;
-};
-
-TEST_F(CtlMonitor, ShowsEachDatagramWithTheTallyOnTheRegistrysPortColouredWhenAsked) {
+  };
+  const auto send = [](int to, const std::string& datagram) { EXPECT_TRUE(platform::UdpSender().send("127.0.0.1", to, datagram)); };
   int port = start({"monitor", "--port", "0", "--count", "5", "--colour", "never"});
   ASSERT_GT(port, 0);
   send(port, "VTXWeb|2026-03-05 14:20:00|running|DexWeb started\r");
