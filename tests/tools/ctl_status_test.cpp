@@ -61,9 +61,9 @@ TEST_F(CtlStatus, ShowsANewHomeAndTheFilesWaitingInIt) {
   EXPECT_EQ(via_env.substr(via_env.find("\"control\"")), json.substr(json.find("\"control\"")));
 }
 
-// The module's run as status, the monitor and the control commands show it; a module of
-// another home runs beside it and is none of this home's.
-TEST_F(CtlStatus, TheRunningModuleSeenThroughStatusMonitorAndControlCommands) {
+// The module's run as status, serve's machine answers and status page, the monitor and the
+// control commands show it; a module of another home runs beside it and is none of this home's.
+TEST_F(CtlStatus, TheRunningModuleSeenThroughStatusServeMonitorAndControlCommands) {
   const std::string other = dir.dir() + "other/";
   ASSERT_EQ(run_ctl({"init", other}), 0);
   ChildProcess monitor(ctl_argv({"monitor", "--port", "0", "--colour", "never"}), {});
@@ -71,9 +71,26 @@ TEST_F(CtlStatus, TheRunningModuleSeenThroughStatusMonitorAndControlCommands) {
   ASSERT_GT(monitor_port, 0);
   write_text(home + "velotrax.reg", text::replace_all(read_text(home + "velotrax.reg"), "\"VTM_Port\"=\"7400\"",
                                                       "\"VTM_Port\"=\"" + std::to_string(monitor_port) + "\""));
-  submit("bob", {"--from", "Pat"});
-  submit("noweb", {"--from", "Pat"});
+  const Served server = serve(home);
+  ASSERT_GT(server.status_port, 0) << server.process->stderr_text();
+  httplib::Client client("127.0.0.1", server.status_port);
+  submit("bob", {"--from", "Pat", "--to", "bob"});  // one file, two rows: bob's own and the recipient bob's
+  submit("nobody-at-all", {"--from", "Pat"});
+  write_text(home + "web/<img src=x>.msg", "msg=hi\r\n");  // no user
   write_text(home + "data/MailOut/notice.msg", "mail");
+  // Before any poll: the last poll's time is 0, the oldest waiting file's is there (once the
+  // facts, read at most once a second, were read again).
+  std::string waiting;
+  ASSERT_TRUE(wait_until([&] { return has(waiting = client.Get("/metrics")->body, "\ndexweb_files_waiting 3\n"); }))
+      << waiting;
+  for (const char* line : {"\ndexweb_last_poll_timestamp_seconds 0\n", "\ndexweb_oldest_waiting_file_timestamp_seconds 1"})
+    EXPECT_TRUE(has(waiting, line)) << line << "\n" << waiting;
+  EXPECT_EQ(promtool_problems(waiting), "");
+  // The status page refreshes itself and shows the gateway's facts escaped.
+  const std::string before = client.Get("/status")->body;
+  expect_all(before, {R"(<meta http-equiv="refresh" content="5">)", "(dexweb_run true, dexweb_pause false, dexweb_state false)",
+                      "<h2>Waiting (3)</h2><p>" + home + "web/</p>", "&lt;img src=x&gt;.msg"});
+  EXPECT_FALSE(has(before, "<img")) << before;
   std::string out;
   ASSERT_EQ(run_ctl({"pause", "--home", home}, &out), 0);
   EXPECT_TRUE(has(out, "Undo: dexwebctl resume\n")) << out;
@@ -92,86 +109,9 @@ TEST_F(CtlStatus, TheRunningModuleSeenThroughStatusMonitorAndControlCommands) {
   const std::string elsewhere = status(other);
   EXPECT_TRUE(has(elsewhere, R"({"state":"stopped","processes":[],"pid":null,"poll":null,)")) << elsewhere;
   EXPECT_EQ(run_ctl({"status", "--home", home}), 0);
-  EXPECT_TRUE(wait_until([&] { return has(monitor.stdout_text(), "(recipients: good 1, bad 1)"); })) << monitor.stdout_text();
+  EXPECT_TRUE(wait_until([&] { return client.Get("/healthz")->body.starts_with("ok: process "); }));
+  EXPECT_TRUE(wait_until([&] { return has(monitor.stdout_text(), "(recipients: good 2, bad 2)"); })) << monitor.stdout_text();
   EXPECT_TRUE(has(monitor.stdout_text(), "  running  ")) << monitor.stdout_text();
-  ASSERT_EQ(run_ctl({"stop", "--home", home}, &out), 0);
-  EXPECT_TRUE(out.starts_with("control: dexweb_run false\nA running module stops at its next refresh")) << out;
-  EXPECT_TRUE(has(out, "until: dexwebctl start\n")) << out;
-  EXPECT_EQ(module.wait(), 0) << module.stderr_text();  // the module obeys the row, and says so
-  EXPECT_TRUE(has(module.stderr_text(), "VTXWeb: dexweb_run is false in the control row: stopping; run `dexwebctl start`\n"));
-
-  const std::string json = status(home);
-  expect_all(json, {R"("state":"stopped")",
-                    R"("messages":[{"record_id":"1","user":"bob","pin":"","frm":"Pat","requested":")",
-                    R"(","message":"hi"}],"refusals":[{)",
-                    R"("bad_copies":{"folder":")" + home + R"(log/badmsg/","count":1,)"});
-  EXPECT_TRUE(has(json, R"("mail_files":{"folder":")" + home + R"(data/MailOut/","count":1,"newest":[{"name":"notice.msg",)"))
-      << json;
-  std::string text;
-  EXPECT_EQ(run_ctl({"status", "--home", home}, &text), 3);  // not running
-  expect_all(text, {"last messages: 1\n  #1  ", "  bob  from Pat: hi\nbad copies: 1 in ",
-                    "\nproblem: dexweb_run is false: "});
-  EXPECT_EQ(run_ctl({"check", "--home", home}, &out), 1);
-  EXPECT_TRUE(has(out, "\nproblem control row: dexweb_run is false: ")) << out;
-
-  // Stopped by the row, a start stops at once and says why; start undoes stop.
-  std::string err;
-  EXPECT_EQ(run_to_end({DEXWEB_BIN}, env(), &err), 0);
-  EXPECT_TRUE(has(err, "dexweb_run is false in the control row: stopping; run `dexwebctl start`")) << err;
-  ASSERT_EQ(run_ctl({"start", "--home", home}, &out), 0);
-  EXPECT_EQ(out, "control: dexweb_run true, dexweb_pause false\n"
-                 "The module is not running: start it (systemctl start VTXWeb, or run dexweb)\n");
-  ChildProcess again({DEXWEB_BIN}, env());
-  EXPECT_TRUE(wait_until([&] { return run_ctl({"status", "--home", home}) == 0; })) << again.stderr_text();
-
-  // Who cannot read the lock folder (the module's own, mode 0700) cannot tell.
-  std::filesystem::permissions(dir.dir(), std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
-  std::filesystem::permissions(home + "velotrax.reg", std::filesystem::perms::others_read, std::filesystem::perm_options::add);
-  ChildProcess status_as_nobody(as_account("nobody", "nogroup", ctl_argv({"status", "--home", home})), {});
-  EXPECT_EQ(status_as_nobody.wait(), 4) << status_as_nobody.stderr_text();
-  EXPECT_TRUE(status_as_nobody.stdout_text().starts_with("module: unknown: cannot read the lock folder " + home + "data/lock/"))
-      << status_as_nobody.stdout_text();
-  ChildProcess server(as_account("nobody", "nogroup", ctl_argv({"serve", "--home", home, "--listen", "127.0.0.1:0"})), {});
-  const int port = announced_port([&] { return server.stdout_text(); }, "serving http://127\\.0\\.0\\.1");
-  ASSERT_GT(port, 0) << server.stderr_text();
-  const auto health = httplib::Client("127.0.0.1", port).Get("/healthz");
-  ASSERT_TRUE(health);
-  EXPECT_EQ(health->status, 503);
-  EXPECT_TRUE(health->body.starts_with("unknown: cannot read the lock folder ")) << health->body;
-  again.signal(SIGTERM);
-  EXPECT_EQ(again.wait(), 0);
-  ASSERT_EQ(run_ctl({"version"}, &out), 0);
-  EXPECT_EQ(out, "dexwebctl 1.0.0\n");
-}
-
-TEST_F(CtlStatus, ServeAnswersMachinesAndShowsWhyFilesWereRefused) {
-  const Served server = serve(home);
-  ASSERT_GT(server.status_port, 0) << server.process->stderr_text();
-  httplib::Client client("127.0.0.1", server.status_port);
-  submit("bob");
-  submit("nobody-at-all");
-  write_text(home + "web/<img src=x>.msg", "msg=hi\r\n");  // no user
-  // Before any poll: the last poll's time is 0, the oldest waiting file's is there (once the
-  // facts, read at most once a second, were read again).
-  std::string waiting;
-  ASSERT_TRUE(wait_until([&] { return has(waiting = client.Get("/metrics")->body, "\ndexweb_files_waiting 3\n"); }))
-      << waiting;
-  for (const char* line : {"\ndexweb_last_poll_timestamp_seconds 0\n", "\ndexweb_oldest_waiting_file_timestamp_seconds 1"})
-    EXPECT_TRUE(has(waiting, line)) << line << "\n" << waiting;
-  EXPECT_EQ(promtool_problems(waiting), "");
-  // The status page refreshes itself and shows the gateway's facts escaped.
-  const std::string before = client.Get("/status")->body;
-  expect_all(before, {R"(<meta http-equiv="refresh" content="5">)", "(dexweb_run true, dexweb_pause false, dexweb_state false)",
-                      "<h2>Waiting (3)</h2><p>" + home + "web/</p>", "&lt;img src=x&gt;.msg"});
-  EXPECT_FALSE(has(before, "<img")) << before;
-
-  ChildProcess module({DEXWEB_BIN}, env());
-  ASSERT_TRUE(wait_until([&] {
-    auto r = client.Get("/healthz");
-    return r && r->status == 200;
-  })) << module.stderr_text();
-  ASSERT_TRUE(wait_until([&] { return files_in(home + "web").empty(); }));
-  EXPECT_TRUE(client.Get("/healthz")->body.starts_with("ok: process "));
 
   // The log file, where the reasons are read from, is written once a second.
   ASSERT_TRUE(wait_until([&] { return has(client.Get("/status")->body, "<td class=\"why\">No user field in web data</td>"); }))
@@ -180,7 +120,6 @@ TEST_F(CtlStatus, ServeAnswersMachinesAndShowsWhyFilesWereRefused) {
       << client.Get("/metrics")->body;
   const auto metrics = client.Get("/metrics");
   EXPECT_TRUE(has(metrics->get_header_value("Content-Type"), "text/plain; version=0.0.4")) << metrics->get_header_value("Content-Type");
-  // bob's message is one file and two rows (bob's own and the recipient bob's).
   for (const char* line : {"# TYPE dexweb_up gauge\ndexweb_up 1\n", "\ndexweb_build_info{version=\"1.0.0\"} 1\n",
                                   "\ndexweb_messages_total{result=\"accepted\"} 1\ndexweb_messages_total{result=\"refused\"} 2\n",
                                   "\ndexweb_recipients_total{result=\"accepted\"} 2\n", "\ndexweb_message_rows 2\n",
@@ -223,13 +162,56 @@ TEST_F(CtlStatus, ServeAnswersMachinesAndShowsWhyFilesWereRefused) {
   EXPECT_EQ(reported("accepted"), 2) << page;
   EXPECT_EQ(reported("refused"), 2) << page;
 
-  // A module that no longer polls is unhealthy while it still holds the lock: here it is
-  // stopped, and the last poll stays behind in the state file. The server reads the facts
-  // at most once a second.
-  module.signal(SIGTERM);
-  EXPECT_EQ(module.wait(), 0);
+  ASSERT_EQ(run_ctl({"stop", "--home", home}, &out), 0);
+  EXPECT_TRUE(out.starts_with("control: dexweb_run false\nA running module stops at its next refresh")) << out;
+  EXPECT_TRUE(has(out, "until: dexwebctl start\n")) << out;
+  EXPECT_EQ(module.wait(), 0) << module.stderr_text();  // the module obeys the row, and says so
+  EXPECT_TRUE(has(module.stderr_text(), "VTXWeb: dexweb_run is false in the control row: stopping; run `dexwebctl start`\n"));
+  // A module that no longer polls is unhealthy: here it is stopped, and the last poll stays
+  // behind in the state file. The server reads the facts at most once a second.
   EXPECT_TRUE(wait_until([&] { return client.Get("/healthz")->status == 503; }));
   EXPECT_TRUE(has(client.Get("/metrics")->body, "dexweb_up 0\n"));
+
+  const std::string stopped = status(home);
+  expect_all(stopped, {R"("state":"stopped")",
+                       R"("messages":[{"record_id":"2","user":"bob","pin":"","frm":"Pat","requested":")",
+                       R"(","message":"hi"}],"refusals":[{)",
+                       R"("bad_copies":{"folder":")" + home + R"(log/badmsg/","count":2,)",
+                       R"("mail_files":{"folder":")" + home + R"(data/MailOut/","count":1,"newest":[{"name":"notice.msg",)"});
+  std::string text;
+  EXPECT_EQ(run_ctl({"status", "--home", home}, &text), 3);  // not running
+  expect_all(text, {"last messages: 2\n  #2  ", "  bob  from Pat: hi\nbad copies: 2 in ", "\nproblem: dexweb_run is false: "});
+  EXPECT_EQ(run_ctl({"check", "--home", home}, &out), 1);
+  EXPECT_TRUE(has(out, "\nproblem control row: dexweb_run is false: ")) << out;
+
+  // Stopped by the row, a start stops at once and says why; start undoes stop.
+  std::string err;
+  EXPECT_EQ(run_to_end({DEXWEB_BIN}, env(), &err), 0);
+  EXPECT_TRUE(has(err, "dexweb_run is false in the control row: stopping; run `dexwebctl start`")) << err;
+  ASSERT_EQ(run_ctl({"start", "--home", home}, &out), 0);
+  EXPECT_EQ(out, "control: dexweb_run true, dexweb_pause false\n"
+                 "The module is not running: start it (systemctl start VTXWeb, or run dexweb)\n");
+  ChildProcess again({DEXWEB_BIN}, env());
+  EXPECT_TRUE(wait_until([&] { return run_ctl({"status", "--home", home}) == 0; })) << again.stderr_text();
+
+  // Who cannot read the lock folder (the module's own, mode 0700) cannot tell.
+  std::filesystem::permissions(dir.dir(), std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
+  std::filesystem::permissions(home + "velotrax.reg", std::filesystem::perms::others_read, std::filesystem::perm_options::add);
+  ChildProcess status_as_nobody(as_account("nobody", "nogroup", ctl_argv({"status", "--home", home})), {});
+  EXPECT_EQ(status_as_nobody.wait(), 4) << status_as_nobody.stderr_text();
+  EXPECT_TRUE(status_as_nobody.stdout_text().starts_with("module: unknown: cannot read the lock folder " + home + "data/lock/"))
+      << status_as_nobody.stdout_text();
+  ChildProcess as_nobody(as_account("nobody", "nogroup", ctl_argv({"serve", "--home", home, "--listen", "127.0.0.1:0"})), {});
+  const int port = announced_port([&] { return as_nobody.stdout_text(); }, "serving http://127\\.0\\.0\\.1");
+  ASSERT_GT(port, 0) << as_nobody.stderr_text();
+  const auto health = httplib::Client("127.0.0.1", port).Get("/healthz");
+  ASSERT_TRUE(health);
+  EXPECT_EQ(health->status, 503);
+  EXPECT_TRUE(health->body.starts_with("unknown: cannot read the lock folder ")) << health->body;
+  again.signal(SIGTERM);
+  EXPECT_EQ(again.wait(), 0);
+  ASSERT_EQ(run_ctl({"version"}, &out), 0);
+  EXPECT_EQ(out, "dexwebctl 1.0.0\n");
 }
 
 class CtlCheck : public GatewayHome {
