@@ -232,28 +232,6 @@ class CtlCheck : public GatewayHome {
   std::string units = dir.dir() + "units/";
 };
 
-TEST_F(CtlCheck, TheAccountAndTheDatabaseAreChecked) {
-  std::string out;
-  // The home belongs to root: the unprivileged account may write none of its folders.
-  EXPECT_EQ(check(out, {"--account", "nobody"}), 1);
-  EXPECT_TRUE(has(out, "problem watched folder " + home + "web/ not writable by nobody\n")) << out;
-  EXPECT_TRUE(has(out, "problem Log_Dir " + home + "log/ not writable by nobody\n")) << out;
-  // Reachable (the test's folders are private) and open to all: then it may.
-  for (const std::string& folder : {dir.dir(), home})
-    std::filesystem::permissions(folder, std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
-  std::filesystem::permissions(home + "web", std::filesystem::perms::all);
-  EXPECT_EQ(check(out, {"--account", "nobody"}), 1);
-  EXPECT_TRUE(has(out, "ok watched folder " + home + "web/ writable by nobody\n")) << out;
-
-  // A database made from the schema alone.
-  std::filesystem::remove(home + "data/velotrax.db");
-  ASSERT_EQ(std::system(("sqlite3 " + home + "data/velotrax.db < " DEXWEB_SCHEMA_DIR "/sqlite.sql").c_str()), 0);
-  EXPECT_EQ(check(out), 1);
-  expect_all(out, {"problem database: no settings row\n",
-                   "problem database: no control row: the module stops at its first refresh\n",
-                   "ok embedded database "});
-}
-
 // What the module reads, judged as the module reads it: every registry value by the same
 // conversions, the filter as the hardened unit loads it, the unit's account. Each fault is
 // one problem line.
@@ -322,10 +300,10 @@ TEST_F(CtlCheck, AFreshHomePassesAndEachFaultIsOneProblemLineAsTheModuleMeetsIt)
   expect_all(out, {"problem filter library " + home + "prog/vtfilter.so: "});
 }
 
-// The registry and the database as the module finds them: a branch exported from 64-bit
-// Windows is read in the product branch's place (and said), a database kind the module
-// cannot work with is refused by both.
-TEST_F(CtlCheck, TheRegistryBranchAndTheDatabaseKindAsTheModuleFindsThem) {
+// The registry, the account and the database as the module finds them: a branch exported
+// from 64-bit Windows is read in the product branch's place (and said), a database kind the
+// module cannot work with is refused by both.
+TEST_F(CtlCheck, TheRegistryBranchTheAccountAndTheDatabaseAsTheModuleFindsThem) {
   write_text(home + "velotrax.reg", text::replace_all(read_text(home + "velotrax.reg"), "\\SOFTWARE\\Wyndrose\\",
                                                       "\\SOFTWARE\\WOW6432Node\\Wyndrose\\"));
   std::string out;
@@ -341,6 +319,25 @@ TEST_F(CtlCheck, TheRegistryBranchAndTheDatabaseKindAsTheModuleFindsThem) {
     EXPECT_TRUE(has(module.stderr_text(), "its values are read from [HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\"))
         << module.stderr_text();
   }
+
+  // The home belongs to root: the unprivileged account may write none of its folders.
+  EXPECT_EQ(check(out, {"--account", "nobody"}), 1);
+  EXPECT_TRUE(has(out, "problem watched folder " + home + "web/ not writable by nobody\n")) << out;
+  EXPECT_TRUE(has(out, "problem Log_Dir " + home + "log/ not writable by nobody\n")) << out;
+  // Reachable (the test's folders are private) and open to all: then it may.
+  for (const std::string& folder : {dir.dir(), home})
+    std::filesystem::permissions(folder, std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
+  std::filesystem::permissions(home + "web", std::filesystem::perms::all);
+  EXPECT_EQ(check(out, {"--account", "nobody"}), 1);
+  EXPECT_TRUE(has(out, "ok watched folder " + home + "web/ writable by nobody\n")) << out;
+
+  // A database made from the schema alone.
+  std::filesystem::remove(home + "data/velotrax.db");
+  ASSERT_EQ(std::system(("sqlite3 " + home + "data/velotrax.db < " DEXWEB_SCHEMA_DIR "/sqlite.sql").c_str()), 0);
+  EXPECT_EQ(check(out), 1);
+  expect_all(out, {"problem database: no settings row\n",
+                   "problem database: no control row: the module stops at its first refresh\n",
+                   "ok embedded database "});
 
   const std::string driver = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so";
   if (!std::filesystem::exists(driver)) GTEST_SKIP() << "the SQLite ODBC driver (libsqliteodbc) is not installed";
