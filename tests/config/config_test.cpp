@@ -21,20 +21,18 @@ class RegistrySettingsTest : public ::testing::Test {
   std::string path_ = dir_.file("velotrax.reg");
 };
 
-TEST_F(RegistrySettingsTest, SyncTimeWithServerIsTrueOnlyForTheWordTrue) {
-  EXPECT_TRUE(read("\"SyncTimeWithServer\"=\" TRUE \"\r\n").SyncTimeWithServer);
-  EXPECT_FALSE(read("\"SyncTimeWithServer\"=\"\"\r\n").SyncTimeWithServer);
-  EXPECT_FALSE(read("\"SyncTimeWithServer\"=\"yes\"\r\n").SyncTimeWithServer);
-}
-
-TEST_F(RegistrySettingsTest, NumericValuesSetTheirFlagOnlyWhenNonZero) {
-  RegistrySettings zero = read("\"DB_Long_Timeout\"=\"0\"\r\n\"DB_Retries\"=\"abc\"\r\n");
+// A flag is true only for the word true; a number sets its flag only when it is not zero.
+TEST_F(RegistrySettingsTest, FlagsAreTrueOnlyForTheWordTrueAndNumbersAreSetOnlyWhenNonZero) {
+  RegistrySettings zero = read("\"SyncTimeWithServer\"=\" TRUE \"\r\n\"DB_Long_Timeout\"=\"0\"\r\n\"DB_Retries\"=\"abc\"\r\n");
+  EXPECT_TRUE(zero.SyncTimeWithServer);
   EXPECT_EQ(zero.DB_Long_Timeout, 20);
   EXPECT_FALSE(zero.DB_Long_Timeout_Set);
   EXPECT_EQ(zero.DB_Retries, 3);
   EXPECT_FALSE(zero.DB_Retries_Set);
 
-  RegistrySettings set = read("\"DB_Long_Timeout\"=\"45\"\r\n\"DB_Short_Timeout\"=dword:0000000a\r\n");
+  RegistrySettings set =
+      read("\"SyncTimeWithServer\"=\"yes\"\r\n\"DB_Long_Timeout\"=\"45\"\r\n\"DB_Short_Timeout\"=dword:0000000a\r\n");
+  EXPECT_FALSE(set.SyncTimeWithServer);
   EXPECT_EQ(set.DB_Long_Timeout, 45);
   EXPECT_TRUE(set.DB_Long_Timeout_Set);
   EXPECT_EQ(set.DB_Short_Timeout, 10);
@@ -101,16 +99,13 @@ TEST(InterfaceSettings, TextsAreEscapeDecoded) {
   EXPECT_EQ(text_of(s, "rawinterfacefilterdebugfile"), "a=b");
 }
 
-TEST(InterfaceSettings, LinesEndOnlyAtCrLfAndALaterLineWins) {
+// Only CR LF ends a line; a later line wins; unknown keys and lines without "=" set nothing.
+TEST(InterfaceSettings, LinesEndOnlyAtCrLfALaterLineWinsAndOtherLinesSetNothing) {
   InterfaceSettings s = parsed("interfacefilter=-\nusefilterdll=true\rfrom=x");
   EXPECT_EQ(text_of(s, "interfacefilter"), "-\nusefilterdll=true\rfrom=x");
   EXPECT_FALSE(set_in(s, "usefilterdll") || set_in(s, "from"));
   EXPECT_EQ(text_of(parsed("InterfaceFilter = first\r\ninterfacefilter=second\r\n"), "interfacefilter"), "second");
-}
-
-TEST(InterfaceSettings, UnknownKeysAndLinesWithoutEqualsChangeNoSetting) {
-  InterfaceSettings no_equals = parsed("just text\r\n\r\nfrom x");
-  EXPECT_FALSE(no_equals.has_content());
+  EXPECT_FALSE(parsed("just text\r\n\r\nfrom x").has_content());
   InterfaceSettings unknown = parsed("nosuchkey=1");
   EXPECT_TRUE(unknown.has_content());
   for (std::size_t i = 0; i < kInterfaceSettingCount; ++i) EXPECT_FALSE(unknown.is_set(i));

@@ -14,7 +14,6 @@
 #include <chrono>
 #include <filesystem>
 #include <regex>
-#include <tuple>
 
 #include "platform/sockets.h"
 #include "support/ctl_runner.h"
@@ -53,32 +52,32 @@ TEST(Dexwebctl, InitMakesAHomeAndSubmitWritesTheMessageFile) {
   ASSERT_EQ(run_ctl({"submit", "--folder", home + "web", "--user", "noweb", "--message", "hi"}), 0);
   EXPECT_EQ(files_in(home + "web").size(), 2u);
 
-  // The form's rules, each refusal named: a line break would start a field of its own.
+  // The form's rules apply (its web tests name each refusal): a line break would start a
+  // field of its own.
   std::string err;
-  for (const auto& [field, value, rule] :
-       std::vector<std::tuple<std::string, std::string, std::string>>{
-           {"--to", "bob\r\nmsg=injected", "Recipients must be one line without control characters."},
-           {"--message", "", "Message is required."},
-           {"--message", "caf\xe9", "Message is not UTF-8 text."}}) {
-    std::vector<std::string> args{"submit", "--home", home, "--user", "sales", field, value};
-    if (field != "--message") args.insert(args.end(), {"--message", "hi"});
-    EXPECT_EQ(run_ctl(args, nullptr, {}, &err), 1) << rule;
-    EXPECT_NE(err.find(rule), std::string::npos) << err;
-  }
+  const std::vector<std::string> injected{"submit", "--home", home, "--user", "sales", "--to", "bob\r\nmsg=injected", "--message", "hi"};
+  EXPECT_EQ(run_ctl(injected, nullptr, {}, &err), 1);
+  EXPECT_NE(err.find("Recipients must be one line without control characters."), std::string::npos) << err;
   EXPECT_EQ(files_in(home + "web").size(), 2u);
 }
 
 using DexwebctlHome = GatewayHome;
 
-// Status 2 for a command line wrong in itself, 1 for one naming no home or an address that
-// is no IPv4 one; the home here exists.
-TEST_F(DexwebctlHome, EveryCommandRefusesABadCommandLine) {
-  const std::string nowhere = dir.dir() + "nowhere/";
-  const std::vector<std::pair<std::vector<std::string>, int>> cases{
+// Status 2 for a command line wrong in itself; 1, naming the fault, for one naming no home,
+// a missing registry file or watched folder, or an address that is no IPv4 one. The home
+// here exists; $VELOTRAX_REGISTRY names a missing file.
+TEST_F(DexwebctlHome, EveryCommandRefusesABadCommandLineAndNamesWhatIsMissing) {
+  const std::string nowhere = dir.dir() + "nowhere/", missing = nowhere + "velotrax.reg", typo = dir.dir() + "typo/";
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string says = "";  // in what it prints
+  };
+  const std::vector<Case> cases{
       {{}, 2},
       {{"submit", "--folder", home + "web"}, 2},  // no --user
       {{"submit", "--user", "x", "--home", home, "--folder", home + "web"}, 2},
-      {{"submit", "--home", nowhere, "--user", "x"}, 1},
+      {{"submit", "--home", nowhere, "--user", "x"}, 1, "registry file not found: " + missing},
       {{"init", nowhere, "--port", "0"}, 2},
       {{"init", nowhere, "--root", nowhere}, 2},  // --root goes with --system
       {{"status", "--home", home, "extra"}, 2},
@@ -88,14 +87,27 @@ TEST_F(DexwebctlHome, EveryCommandRefusesABadCommandLine) {
       {{"prune", "--home", home, "--days", "0"}, 2},
       {{"serve", "--home", home, "--listen", "127.0.0.1"}, 2},
       {{"serve", "--home", home, "--listen", "127.0.0.1:65536"}, 2},
-      {{"serve", "--home", nowhere}, 1},
+      {{"serve", "--home", nowhere}, 1, "registry file not found: " + missing},
       {{"monitor", "--port", "65536"}, 2},
       {{"monitor", "--count", "0"}, 2},
       {{"monitor", "--colour", "pink"}, 2},
       {{"monitor", "extra"}, 2},
-      {{"monitor", "--port", "0", "--address", "localhost"}, 1},
+      {{"monitor", "--port", "0", "--address", "localhost"}, 1, "Not a listening address: localhost:0"},
+      {{"status"}, 1, "registry file not found: " + missing},
+      {{"submit", "--user", "sales", "--message", "hi"}, 1, "registry file not found: " + missing},
+      {{"prune"}, 1, "registry file not found: " + missing},
+      {{"submit", "--folder", typo, "--user", "sales", "--message", "hi"}, 1, "watched folder not found: " + typo},
   };
-  for (const auto& [args, status] : cases) EXPECT_EQ(run_ctl(args), status) << ::testing::PrintToString(args);
+  std::string err;
+  for (const Case& c : cases) {
+    EXPECT_EQ(run_ctl(c.args, nullptr, {{"VELOTRAX_REGISTRY", missing}}, &err), c.status) << ::testing::PrintToString(c.args);
+    EXPECT_TRUE(has(err, c.says)) << c.says << "\n" << err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(typo));
+  // A home without its database: status fails and makes none.
+  std::filesystem::remove(db());
+  EXPECT_EQ(run_ctl({"status", "--home", home}), 1);
+  EXPECT_FALSE(std::filesystem::exists(db()));
 }
 
 struct Owner {
@@ -183,38 +195,16 @@ TEST(CtlSystemHome, InitSystemSharesTheWatchedFolderWithTheWebWritersUnderTheIma
   EXPECT_NE(out.find("does not exist"), std::string::npos) << out;
 }
 
-TEST(CtlSystemHome, AMissingRegistryFileIsNamedAndAMissingWatchedFolderRefused) {
-  TempDir dir;
-  const std::string missing = dir.dir() + "nowhere/velotrax.reg";
-  std::string err;
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"status"}, {"submit", "--user", "sales", "--message", "hi"}, {"prune"}}) {
-    EXPECT_EQ(run_ctl(args, nullptr, {{"VELOTRAX_REGISTRY", missing}}, &err), 1) << args[0];
-    EXPECT_NE(err.find("registry file not found: " + missing), std::string::npos) << args[0] << ": " << err;
-  }
-
-  const std::string folder = dir.dir() + "typo/";
-  EXPECT_EQ(run_ctl({"submit", "--folder", folder, "--user", "sales", "--message", "hi"}, nullptr, {}, &err), 1);
-  EXPECT_NE(err.find("watched folder not found: " + folder), std::string::npos) << err;
-  EXPECT_FALSE(std::filesystem::exists(folder));
-}
-
 // ---- monitor ----
 
-class CtlMonitor : public ::testing::Test {
- protected:
+TEST(CtlMonitor, ShowsEachDatagramWithTheTallyOnTheRegistrysPortColouredWhenAsked) {
+  std::unique_ptr<ChildProcess> monitor;
   // Starts the monitor and returns the port it announced.
-  int start(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {}) {
+  const auto start = [&](const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {}) {
     monitor = std::make_unique<ChildProcess>(ctl_argv(args), env);
     return announced_port([&] { return monitor->stderr_text(); }, "monitor datagrams on 127\\.0\\.0\\.1");
-  }
-
-  static void send(int port, const std::string& datagram) { ASSERT_TRUE(platform::UdpSender().send("127.0.0.1", port, datagram)); }
-
-  std::unique_ptr<ChildProcess> monitor;
-};
-
-TEST_F(CtlMonitor, ShowsEachDatagramAsOneLineWithTheTallyColouredWhenAsked) {
+  };
+  const auto send = [](int to, const std::string& datagram) { EXPECT_TRUE(platform::UdpSender().send("127.0.0.1", to, datagram)); };
   int port = start({"monitor", "--port", "0", "--count", "5", "--colour", "never"});
   ASSERT_GT(port, 0);
   send(port, "VTXWeb|2026-03-05 14:20:00|running|DexWeb started\r");
@@ -231,8 +221,14 @@ TEST_F(CtlMonitor, ShowsEachDatagramAsOneLineWithTheTallyColouredWhenAsked) {
             "                     ?        no fields?[2J??\n"
             "recipients: good 1, bad 1\n");
 
-  // Coloured when asked.
-  port = start({"monitor", "--port", "0", "--count", "2", "--colour", "always"});
+  // Without --port, on the registry's monitor port; coloured when asked.
+  TempDir dir;
+  {
+    UdpListener probe;  // a port that was free a moment ago
+    port = probe.port();
+  }
+  write_text(dir.file("velotrax.reg"), registry_text("", "", "\"VTM_Port\"=\"" + std::to_string(port) + "\"\r\n"));
+  EXPECT_EQ(start({"monitor", "--count", "2", "--colour", "always"}, {{"VELOTRAX_REGISTRY", dir.file("velotrax.reg")}}), port);
   send(port, "VTXWeb|2026-03-05 14:20:01|good|ok\r");
   send(port, "VTXWeb|2026-03-05 14:20:02|general|plain\r");
   ASSERT_EQ(monitor->wait(), 0);
@@ -240,21 +236,6 @@ TEST_F(CtlMonitor, ShowsEachDatagramAsOneLineWithTheTallyColouredWhenAsked) {
             "2026-03-05 14:20:01  \x1b[32mgood   \x1b[0m  ok  (recipients: good 1, bad 0)\n"
             "2026-03-05 14:20:02  general  plain\n"
             "recipients: good 1, bad 0\n");
-}
-
-TEST_F(CtlMonitor, ListensOnTheRegistrysMonitorPort) {
-  TempDir dir;
-  int free_port = 0;
-  {
-    UdpListener probe;  // a port that was free a moment ago
-    free_port = probe.port();
-  }
-  write_text(dir.file("velotrax.reg"), registry_text("", "", "\"VTM_Port\"=\"" + std::to_string(free_port) + "\"\r\n"));
-  const int port = start({"monitor", "--count", "1"}, {{"VELOTRAX_REGISTRY", dir.file("velotrax.reg")}});
-  EXPECT_EQ(port, free_port);
-  send(port, "VTXWeb|2026-03-05 14:20:01|bad|no\r");
-  ASSERT_EQ(monitor->wait(), 0);
-  EXPECT_EQ(monitor->stdout_text(), "2026-03-05 14:20:01  bad      no  (recipients: good 0, bad 1)\nrecipients: good 0, bad 1\n");
 }
 
 // ---- prune ----
@@ -272,10 +253,12 @@ class CtlPrune : public GatewayHome {
   std::string bad(const std::string& name) const { return home + "log/badmsg/" + name; }
 };
 
+// The retention is --days, else the registry's Bad_Retention_Days, else 30 days.
 TEST_F(CtlPrune, RemovesOnlyBadCopiesOlderThanTheRetention) {
   aged(bad("old.web"), 45);
   aged(bad("older.WEB"), 90);
-  aged(bad("recent.web"), 10);
+  aged(bad("twelve.web"), 12);
+  aged(bad("eight.web"), 8);
   aged(bad("notes.txt"), 400);                        // not a bad copy
   aged(home + "data/MailOut/ancient.msg", 400);       // mail files are never pruned
   aged(home + "web/waiting.msg", 400);                // nor waiting messages
@@ -289,16 +272,22 @@ TEST_F(CtlPrune, RemovesOnlyBadCopiesOlderThanTheRetention) {
                      "log/badmsg/\n0 half-written files older than an hour to remove\n");
   EXPECT_TRUE(fs::exists(bad("old.web")));
 
-  ASSERT_EQ(run_ctl({"prune", "--home", home}, &out), 0);  // the default: 30 days
+  ASSERT_EQ(run_ctl({"prune", "--home", home}, &out), 0);
   EXPECT_FALSE(fs::exists(bad("old.web")));
   EXPECT_FALSE(fs::exists(bad("older.WEB")));
-  for (const std::string& kept : {bad("recent.web"), bad("notes.txt"), home + "data/MailOut/ancient.msg",
+  for (const std::string& kept : {bad("twelve.web"), bad("eight.web"), bad("notes.txt"), home + "data/MailOut/ancient.msg",
                                   home + "web/waiting.msg", dir.dir() + "elsewhere.web"})
     EXPECT_TRUE(fs::exists(kept)) << kept;
   EXPECT_TRUE(fs::is_symlink(bad("link.web")));
 
+  write_text(home + "velotrax.reg", read_text(home + "velotrax.reg") + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wyndrose\\Velotrax]\n"
+                                                                      "\"Bad_Retention_Days\"=dword:0000000a\n");  // 10 days
+  ASSERT_EQ(run_ctl({"prune"}, &out, env()), 0);
+  EXPECT_NE(out.find("older than 10 days removed"), std::string::npos) << out;
+  EXPECT_FALSE(fs::exists(bad("twelve.web")));
+  EXPECT_TRUE(fs::exists(bad("eight.web")));
   ASSERT_EQ(run_ctl({"prune", "--home", home, "--days", "7"}, &out), 0);
-  EXPECT_FALSE(fs::exists(bad("recent.web")));
+  EXPECT_FALSE(fs::exists(bad("eight.web")));
 }
 
 // A module killed in the middle of a mail file or a bad copy leaves it under its temporary
@@ -333,22 +322,6 @@ TEST_F(CtlPrune, HalfWrittenFilesOfTheModuleGoAtStartAndAfterAnHour) {
   const std::string log = read_text(home + "log/VTXWeb.log");
   EXPECT_NE(log.find("  Removed 3 half-written files of an earlier run from " + mail + "\r\n"), std::string::npos) << log;
   EXPECT_NE(log.find("  Removed 1 half-written file of an earlier run from " + home + "log/badmsg/\r\n"), std::string::npos);
-}
-
-TEST_F(CtlPrune, TheRegistryNamesTheRetention) {
-  aged(bad("twelve.web"), 12);
-  aged(bad("eight.web"), 8);
-  std::string reg = read_text(home + "velotrax.reg");
-  const auto at = reg.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wyndrose\\Velotrax]");
-  ASSERT_NE(at, std::string::npos);
-  reg.insert(reg.find('\n', at) + 1, "\"Bad_Retention_Days\"=dword:0000000a\n");  // 10 days
-  write_text(home + "velotrax.reg", reg);
-
-  std::string out;
-  ASSERT_EQ(run_ctl({"prune"}, &out, {{"VELOTRAX_REGISTRY", home + "velotrax.reg"}}), 0);
-  EXPECT_FALSE(fs::exists(bad("twelve.web")));
-  EXPECT_TRUE(fs::exists(bad("eight.web")));
-  EXPECT_NE(out.find("older than 10 days removed"), std::string::npos) << out;
 }
 
 }  // namespace
