@@ -8,9 +8,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -23,6 +21,7 @@
 #include <set>
 #include <thread>
 
+#include "intake/intake_harness.h"
 #include "platform/sqlite_db.h"
 #include "support/ctl_runner.h"
 
@@ -43,31 +42,14 @@ class SharedFolder : public GatewayHome {
 // ---- held files: a thousand files their writers hold open keep nothing waiting ----
 
 TEST_F(SharedFolder, HeldFilesDoNotCountAndCostNoWaitSoTheCompleteOnesAreStoredAtOnce) {
-  constexpr int kHeld = 1000;
-  int ready[2], done[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  ASSERT_EQ(::pipe(done), 0);
-  const pid_t writer = ::fork();
-  if (writer == 0) {
-    rlimit limit{};
-    ::getrlimit(RLIMIT_NOFILE, &limit);
-    limit.rlim_cur = limit.rlim_max;
-    ::setrlimit(RLIMIT_NOFILE, &limit);
-    for (int i = 0; i < kHeld; ++i)
-      if (::open((web + "held" + std::to_string(i) + ".msg").c_str(), O_WRONLY | O_CREAT, 0644) < 0) ::_exit(1);
-    char c = 'r';
-    (void)!::write(ready[1], &c, 1);
-    (void)!::read(done[0], &c, 1);
-    ::_exit(0);
-  }
-  char c;
-  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  std::vector<std::string> held;
+  for (int i = 0; i < 1000; ++i) held.push_back(web + "held" + std::to_string(i) + ".msg");
+  WriterHold writer(held);
+  ASSERT_TRUE(writer.ok());
   for (int i = 0; i < 20; ++i) write_message("complete" + std::to_string(i) + ".msg", "sales", "c" + std::to_string(i));
   const auto module = start_module();
   EXPECT_TRUE(wait_until([&] { return rows().size() == 20; }, 10)) << rows().size() << " of 20 stored";
-  EXPECT_EQ(files_in(web).size(), static_cast<std::size_t>(kHeld));
-  (void)!::write(done[1], &c, 1);
-  ::waitpid(writer, nullptr, 0);
+  EXPECT_EQ(files_in(web).size(), held.size());
 }
 
 // ---- reused names: a name renamed onto while it is worked, names of earlier runs ----
