@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "config/registry.h"
 #include "shell/module_fixture.h"
 
 namespace dexweb::test {
@@ -102,8 +101,6 @@ TEST_F(InstantPickup, PollsFollowEachOtherWhileFilesKeepComingAndTheRefreshKeeps
 }
 
 TEST_F(InstantPickup, SwitchedOffTheTimerAloneDecidesAsBefore) {
-  write_text(registry_.file("velotrax.reg"), registry_text("\"Instant_Pickup\"=\"False\"\r\n", ""));
-  ASSERT_FALSE(read_registry_settings(platform::RegistryFile(registry_.file("velotrax.reg"))).Instant_Pickup);
   settings_.Instant_Pickup = false;
   start_daemon();
 
