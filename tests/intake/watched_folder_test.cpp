@@ -16,6 +16,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <utility>
 
 #include "data/db_object.h"
 #include "data/dialect.h"
@@ -30,28 +31,25 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Makes a file undeletable: the immutable flag for root (where the file system has it), a
-// folder without write permission for an ordinary user. ok() is false when neither works.
-class Undeletable {
+// Makes a file immutable, so that it can be neither renamed nor deleted, until release() or
+// the end of the object. ok() is false where that cannot be done (not root, or a file
+// system without the flag).
+class Immutable {
  public:
-  Undeletable(const std::string& folder, const std::string& file) : folder_(folder), file_(file), ok_(set(true)) {}
-  ~Undeletable() { release(); }
-  Undeletable(const Undeletable&) = delete;
-  Undeletable& operator=(const Undeletable&) = delete;
+  explicit Immutable(const std::string& file) : file_(file), ok_(chattr("+i")) {}
+  ~Immutable() { release(); }
+  Immutable(const Immutable&) = delete;
+  Immutable& operator=(const Immutable&) = delete;
 
   bool ok() const { return ok_; }
   void release() {
-    if (ok_) set(false);
-    ok_ = false;
+    if (std::exchange(ok_, false)) chattr("-i");
   }
 
  private:
-  bool set(bool on) const {
-    if (::geteuid() != 0) return ::chmod(folder_.c_str(), on ? 0555 : 0755) == 0;
-    return run_to_end({"/usr/bin/chattr", on ? "+i" : "-i", file_}, {}) == 0;
-  }
+  bool chattr(const char* change) const { return run_to_end({"/usr/bin/chattr", change, file_}, {}) == 0; }
 
-  std::string folder_, file_;
+  std::string file_;
   bool ok_;
 };
 
@@ -303,8 +301,8 @@ TEST_F(IntakeTest, AFileThatCannotBeClaimedOrDeletedIsNeverWorkedAgainUntilWritt
   h.registry.Worked_Files_Retention_Days = "2";
   h.add_user("sales");
   const std::string path = h.write_message("a.msg", "sales", "", "hi");
-  Undeletable lock(h.web.dir(), path);
-  if (!lock.ok()) GTEST_SKIP() << "no way to make a file undeletable here";
+  Immutable lock(path);
+  if (!lock.ok()) GTEST_SKIP() << "no way to make a file immutable here";
   EXPECT_TRUE(h.poll());
   EXPECT_TRUE(h.logged("Error: Unable to delete web file"));
   EXPECT_EQ(h.count_logged("The web file is not worked again while it stays as it is: " + path), 1);
