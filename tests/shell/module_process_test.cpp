@@ -387,21 +387,13 @@ class StopInsideWaits : public ModuleProcess {
     return status;
   }
 
-  // The message files anywhere in the watched folder, claimed ones too.
-  int message_files_left() {
-    int n = 0;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(home + "web"))
-      n += entry.path().extension() == ".msg";
-    return n;
-  }
-
   void expect_clean_stop(int status) {
     EXPECT_EQ(status, 0) << log;
     // Well within the stop allowance of a service manager; the retries alone take minutes.
     EXPECT_LT(seconds_to_end, 10);
     EXPECT_TRUE(has(log, "  Module Stopped\r\n")) << log;
     EXPECT_FALSE(has(log, "Program Halted")) << log;
-    EXPECT_EQ(message_files_left(), 1) << "the abandoned message must wait for the next run";
+    EXPECT_EQ(waiting_files(), 1u) << "the abandoned message must wait for the next run";
   }
 
   double seconds_to_end = 0;
