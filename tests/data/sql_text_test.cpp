@@ -46,9 +46,6 @@ TEST_F(SqlText, UpdateWithoutConditionHasNoWhereLine) {
             "UPDATE [control]\r\nSET\r\n[dexweb_state] = 0\r\n");
   q.SetWhereClause("[record_id] =" + sql_number(7));
   EXPECT_EQ(q.Build(dialect()), "UPDATE [control]\r\nSET\r\n[dexweb_state] = 0\r\nWHERE ([record_id] = 7 )");
-  q.Clear();
-  EXPECT_EQ(q.QueryType(), QueryObject::kNone);
-  EXPECT_EQ(q.Build(dialect()), "");
 }
 
 // The quoted string, the date, the server's time and the number of a SQL Server text are
