@@ -81,15 +81,6 @@ class FaultEngine final : public DbEngine {
   std::shared_ptr<FaultPlan> plan_;
 };
 
-// Makes every engine that db opens from now on a FaultEngine following plan.
-template <typename Db>
-void inject_faults(Db& db, const std::shared_ptr<FaultPlan>& plan) {
-  db.SetEngineDecoratorForTests(
-      [plan](std::unique_ptr<DbEngine> inner) -> std::unique_ptr<DbEngine> {
-        return std::make_unique<FaultEngine>(std::move(inner), plan);
-      });
-}
-
 // The engine as it is, except that first runs once just before the next BEGIN (or the next
 // statement that writes a message whole, WITH ...): another module's statement committing
 // between this one's look-up and its transaction.
@@ -113,11 +104,12 @@ class BeforeNextBegin final : public DbEngine {
   std::function<void()> first_;
 };
 
-// Makes the engine that db opens from now on run first before its next BEGIN.
-template <typename Db>
-void run_before_next_begin(Db& db, std::function<void()> first) {
-  db.SetEngineDecoratorForTests([first](std::unique_ptr<DbEngine> inner) -> std::unique_ptr<DbEngine> {
-    return std::make_unique<BeforeNextBegin>(std::move(inner), first);
+// Makes every engine that db opens from now on an Engine (FaultEngine, BeforeNextBegin)
+// around the real one, given arg (its plan, its first statement).
+template <typename Engine, typename Db, typename Arg>
+void decorate_engines(Db& db, Arg arg) {
+  db.SetEngineDecoratorForTests([arg](std::unique_ptr<DbEngine> inner) -> std::unique_ptr<DbEngine> {
+    return std::make_unique<Engine>(std::move(inner), arg);
   });
 }
 

@@ -9,10 +9,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <memory>
-#include <optional>
-#include <sstream>
 #include <string>
 
 #include "data/db_object.h"
@@ -20,6 +17,7 @@
 #include "platform/odbc.h"
 #include "platform/sqlite_db.h"
 #include "support/temp_dir.h"
+#include "util/runtime_error.h"
 
 namespace dexweb::test {
 
@@ -49,10 +47,7 @@ class TestDatabase {
 };
 
 inline std::string schema_text(const std::string& engine) {
-  std::ifstream in(std::string(DEXWEB_SCHEMA_DIR) + "/" + engine + ".sql");
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
+  return read_text(std::string(DEXWEB_SCHEMA_DIR) + "/" + engine + ".sql");
 }
 
 // A fresh velotrax.db; the globals are reset to its counters row.
@@ -88,9 +83,8 @@ class PostgresDatabase final : public TestDatabase {
     run(schema_text("postgresql"));
     run("INSERT INTO \"counters\" (\"record_id\", \"unique_id\") VALUES (1, 0)");
     reset_process_state();
-    std::ofstream(folder_.file("SqlServerConnectionString.txt"))
-        << "# the throw-away test server\r\n" << clauses << "\r\nConnSettings=SET search_path TO " << schema_
-        << ";\r\n";
+    write_text(folder_.file("SqlServerConnectionString.txt"),
+               "# the throw-away test server\r\n" + clauses + "\r\nConnSettings=SET search_path TO " + schema_ + ";\r\n");
   }
   ~PostgresDatabase() override {
     try {
@@ -120,26 +114,24 @@ class PostgresDatabase final : public TestDatabase {
 
 inline std::unique_ptr<TestDatabase> make_sqlite_database() { return std::make_unique<SqliteDatabase>(); }
 
-// The ODBC clauses of the test server, when there is one.
-inline std::optional<std::string> pg_clauses() {
-  const char* clauses = ::getenv("DEXWEB_TEST_PG_ODBC");
-  if (!clauses || !*clauses) return std::nullopt;
-  return std::string(clauses);
-}
-
 // A fresh schema on the test server, or nullptr when DEXWEB_TEST_PG_ODBC is absent. The
 // globals are reset to its counters row and DB_Dir holds the connection-string file.
 inline std::unique_ptr<TestDatabase> make_postgresql_database() {
-  auto clauses = pg_clauses();
-  if (!clauses) return nullptr;
-  return std::make_unique<PostgresDatabase>(*clauses);
+  const char* clauses = ::getenv("DEXWEB_TEST_PG_ODBC");
+  if (!clauses || !*clauses) return nullptr;
+  return std::make_unique<PostgresDatabase>(clauses);
+}
+
+// The database of an engine parameter ("sqlite" or "postgresql"); nullptr as above.
+inline std::unique_ptr<TestDatabase> make_database(const std::string& engine) {
+  return engine == "sqlite" ? make_sqlite_database() : make_postgresql_database();
 }
 
 // Runs a test once per engine: the embedded file and, when configured, PostgreSQL.
 class EngineTest : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
-    db_ = GetParam() == "sqlite" ? make_sqlite_database() : make_postgresql_database();
+    db_ = make_database(GetParam());
     if (!db_) GTEST_SKIP() << "DEXWEB_TEST_PG_ODBC is not set";
   }
   TestDatabase& database() { return *db_; }
@@ -147,6 +139,18 @@ class EngineTest : public ::testing::TestWithParam<std::string> {
  private:
   std::unique_ptr<TestDatabase> db_;
 };
+
+// The error of type Error that call raised; a failure of the test when it raised none.
+template <typename Error = RuntimeError, typename Call>
+Error error_of(Call&& call) {
+  try {
+    call();
+  } catch (const Error& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no error raised";
+  return Error(0, "no error raised", "test");
+}
 
 #define DEXWEB_INSTANTIATE_ENGINES(Fixture) \
   INSTANTIATE_TEST_SUITE_P(Engines, Fixture, ::testing::Values("sqlite", "postgresql"), \

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,9 +25,28 @@ namespace {
 constexpr const char* kAborted = "Message aborted - the filter has deleted the original message";
 constexpr const char* kLeftUnchanged = "Error running filter - leaving the message unchanged";
 
-class FilterTest : public ::testing::Test {
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+// The program's file concerned is its last argument; this puts it in $f.
+constexpr const char* kLastArgument = "for f; do :; done\n";
+constexpr const char* kUpperCaseFile = "tr a-z A-Z < \"$f\" > \"$f.new\" && mv \"$f.new\" \"$f\"\n";
+
+// How a filter is reached: the library with the text in its buffer or working on the file
+// concerned, or the program, which always works on the file.
+struct Way {
+  const char* name;
+  bool library, on_file;
+};
+constexpr Way kLibraryText{"library, text", true, false}, kLibraryFile{"library, file", true, true},
+    kProgram{"program", false, true};
+
+class Filters : public ::testing::Test {
  protected:
-  FilterTest() {
+  Filters() {
     reset_process_state();
     registry.DB_Dir = work.dir();
     ctx.prog_dir = prog.dir();
@@ -34,7 +54,7 @@ class FilterTest : public ::testing::Test {
     msg.file_name = "a.msg";
     set_web_text("user=bob\r\nmsg=hello");
   }
-  ~FilterTest() override { reset_process_state(); }
+  ~Filters() override { reset_process_state(); }
 
   std::string web_path() const { return watched.file(msg.file_name); }
   void set_web_text(const std::string& text) {
@@ -80,36 +100,6 @@ class FilterTest : public ::testing::Test {
   }
   bool temp_folder_empty() const { return std::filesystem::is_empty(temp.dir()); }
 
-  TempDir prog, work, watched, temp;
-  RegistrySettings registry;
-  ErrorPolicy policy;
-  Reporter reporter{registry, &policy};
-  ReporterInstall reporter_install{reporter};
-  FilterContext ctx;
-  WebMessage msg;
-};
-
-using ::testing::Contains;
-using ::testing::ElementsAre;
-using ::testing::EndsWith;
-using ::testing::HasSubstr;
-using ::testing::StartsWith;
-
-// The program's file concerned is its last argument; this puts it in $f.
-constexpr const char* kLastArgument = "for f; do :; done\n";
-constexpr const char* kUpperCaseFile = "tr a-z A-Z < \"$f\" > \"$f.new\" && mv \"$f.new\" \"$f\"\n";
-
-// How a filter is reached: the library with the text in its buffer or working on the file
-// concerned, or the program, which always works on the file.
-struct Way {
-  const char* name;
-  bool library, on_file;
-};
-constexpr Way kLibraryText{"library, text", true, false}, kLibraryFile{"library, file", true, true},
-    kProgram{"program", false, true};
-
-class Filters : public FilterTest {
- protected:
   // The settings of the raw or the interface filter reached that way. The action is a mode of
   // the test library, or the program's script once its file is in $f.
   InterfaceSettings reach(const Way& way, bool raw, const std::string& action) {
@@ -126,15 +116,15 @@ class Filters : public FilterTest {
     else run_interface_filter(s, ctx, msg);
   }
 
-  std::vector<std::string> recorded_arguments() {
-    std::vector<std::string> args;
-    std::string text = read_text(work.file("args"));
-    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-      args.push_back(text.substr(start, end - start));
-    return args;
-  }
-  void record_arguments() { install_program("for a; do printf '%s\\n' \"$a\" >> '" + work.file("args") + "'; done\n"); }
   const std::string raw_text_mode = "rawinterfacefilter=<settings>\r\nusefilterdll=true";
+
+  TempDir prog, work, watched, temp;
+  RegistrySettings registry;
+  ErrorPolicy policy;
+  Reporter reporter{registry, &policy};
+  ReporterInstall reporter_install{reporter};
+  FilterContext ctx;
+  WebMessage msg;
 };
 
 // Every way, each filter: the answer replaces the content or the fields, never the web file
@@ -312,16 +302,21 @@ TEST(FilterBufferLayout, FieldsAreCutWithoutSplittingACharacter) {
 // ---- the program ----
 
 TEST_F(Filters, EachProgramArgumentIsOneItemWithoutAShell) {
-  record_arguments();
+  install_program("for a; do printf '%s\\n' \"$a\" >> '" + work.file("args") + "'; done\n");
+  // The arguments of the program's last run, one a line.
+  const auto recorded_arguments = [&] {
+    std::vector<std::string> args;
+    std::istringstream lines(read_text(work.file("args")));
+    for (std::string line; std::getline(lines, line);) args.push_back(line);
+    std::filesystem::remove(work.file("args"));
+    return args;
+  };
   msg.file_name = "it's $(x) a.msg";
   set_web_text("user=bob\r\nmsg=hi");
   run_raw_interface_filter(settings("rawinterfacefilter=<settings>\r\nrawinterfacefilterdebugfile=/logs/my log.txt /append"),
                            ctx, msg);
-  const std::vector<std::string> args = recorded_arguments();
-  ASSERT_EQ(args.size(), 4u);
-  EXPECT_THAT(args, ElementsAre("settingsfile=" + filter_settings(), "debugfile=/logs/my log.txt", "debugappend=true",
-                                StartsWith(ctx.temp_folder + "VTXWeb")));
-  std::filesystem::remove(work.file("args"));
+  EXPECT_THAT(recorded_arguments(), ElementsAre("settingsfile=" + filter_settings(), "debugfile=/logs/my log.txt",
+                                                "debugappend=true", StartsWith(ctx.temp_folder + "VTXWeb")));
   run_raw_interface_filter(settings("rawinterfacefilter=<settings>"), ctx, msg);
   EXPECT_THAT(recorded_arguments(), ElementsAre("settingsfile=" + filter_settings(), StartsWith(ctx.temp_folder)));
   EXPECT_EQ(msg.content, "user=bob\r\nmsg=hi");

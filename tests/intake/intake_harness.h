@@ -3,6 +3,13 @@
 // watched folder, a log folder, the daemon's per-run objects, and a manual clock, so that the
 // waits of the intake pass at once.
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -28,6 +35,54 @@
 #include "support/temp_dir.h"
 
 namespace dexweb::test {
+
+// A child process that holds files open for writing (made where missing) until release()
+// or the end of the object, as writers that have not finished do. ok() is false when it could
+// not open them all.
+class WriterHold {
+ public:
+  explicit WriterHold(const std::vector<std::string>& paths) {
+    int ready[2];
+    if (::pipe(ready) != 0 || ::pipe(done_) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      // A test process that dies must not leave the holder waiting for ever.
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      rlimit limit{};
+      ::getrlimit(RLIMIT_NOFILE, &limit);
+      limit.rlim_cur = limit.rlim_max;
+      ::setrlimit(RLIMIT_NOFILE, &limit);
+      for (const std::string& path : paths)
+        if (::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644) < 0) ::_exit(1);
+      char c;
+      (void)!::write(ready[1], "r", 1);
+      (void)!::read(done_[0], &c, 1);
+      ::_exit(0);
+    }
+    ::close(ready[1]);
+    char c;
+    ok_ = ::read(ready[0], &c, 1) == 1;
+    ::close(ready[0]);
+  }
+  ~WriterHold() { release(); }
+  WriterHold(const WriterHold&) = delete;
+  WriterHold& operator=(const WriterHold&) = delete;
+
+  bool ok() const { return ok_; }
+  void release() {
+    if (pid_ <= 0) return;
+    (void)!::write(done_[1], "d", 1);
+    ::waitpid(pid_, nullptr, 0);
+    ::close(done_[0]);
+    ::close(done_[1]);
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int done_[2] = {-1, -1};
+  bool ok_ = false;
+};
 
 struct Account {
   bool web_service = true;
@@ -166,7 +221,7 @@ class IntakeHarness {
 class IntakeEngineTest : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
-    auto database = GetParam() == "sqlite" ? make_sqlite_database() : make_postgresql_database();
+    auto database = make_database(GetParam());
     if (!database) GTEST_SKIP() << "DEXWEB_TEST_PG_ODBC is not set";
     harness = std::make_unique<IntakeHarness>(std::move(database));
   }

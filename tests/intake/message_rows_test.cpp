@@ -169,11 +169,6 @@ int stored(const TestDatabase& database, std::string_view where = "") {
   return rs->AsLong("n");
 }
 
-void clear_messages(const TestDatabase& database) {
-  DBObject other(database.settings());
-  other.Execute("DELETE FROM [messages]");
-}
-
 // One way an engine fails a statement, and the number the failure is raised with. On a
 // server the fault is a real failing statement; what happens to the transaction then is the
 // ODBC driver's choice, set by the level of rollback on errors in its connection clauses
@@ -212,7 +207,7 @@ class MessageTransaction : public EngineTest {
     settings.retries = retries_;
     auto db = std::make_unique<DBObject>(std::move(settings));
     db->OpenDb(1);
-    inject_faults(*db, plan);
+    decorate_engines<FaultEngine>(*db, plan);
     return db;
   }
 
@@ -237,17 +232,12 @@ TEST_P(MessageTransaction, AFailedStatementLeavesNoRowAndTheNextCallStoresAll) {
       auto plan = std::make_shared<FaultPlan>(FaultPlan{c.fault, k});
       auto db = faulty_db(c, plan);
       const auto rows = message_rows(db->SqlDialect(), k);
-      try {
-        write_message_rows(*db, rows);
-        ADD_FAILURE() << "no error raised";
-      } catch (const RuntimeError& e) {
-        EXPECT_EQ(e.number(), c.number);
-      }
+      EXPECT_EQ(error_of([&] { write_message_rows(*db, rows); }).number(), c.number);
       EXPECT_EQ(plan->fired, 1);
       EXPECT_EQ(stored(database()), 0);
       write_message_rows(*db, rows);
       EXPECT_EQ(stored(database()), kRows);
-      clear_messages(database());
+      database().exec("DELETE FROM messages");
     }
   }
 }
@@ -276,7 +266,7 @@ TEST_P(MessageTransaction, ARetryRunsTheWholeMessageAgain) {
     EXPECT_EQ(n, kRows);
     EXPECT_EQ(stored(database(), " WHERE [transaction] = " + std::to_string(k)), n);
     counts += " k" + std::to_string(k) + ":" + std::to_string(n) + raised;
-    clear_messages(database());
+    database().exec("DELETE FROM messages");
   }
   RecordProperty("rows_stored", counts);
 }

@@ -1,11 +1,11 @@
 // When the poll cycle polls: on the real event loop with a real folder watch, a manual clock
 // telling how far the loop's timers had to run before a poll came.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "config/registry.h"
 #include "shell/module_fixture.h"
 
 namespace dexweb::test {
@@ -50,12 +50,6 @@ class InstantPickup : public ModuleTest {
     ASSERT_EQ(std::rename(beside_.file(name + ".part").c_str(), web_.file(name).c_str()), 0);
   }
 
-  int running_reports() {
-    int n = 0;
-    for (const std::string& d : monitor_.receive_all()) n += d.find("|running|") != std::string::npos;
-    return n;
-  }
-
   TempDir web_;
   TempDir beside_;
   std::vector<PollSeen> polls_;
@@ -98,12 +92,11 @@ TEST_F(InstantPickup, PollsFollowEachOtherWhileFilesKeepComingAndTheRefreshKeeps
   // One poll per one-second tick would have needed 30 s.
   EXPECT_LT(clock_.steady_now() - start, seconds(20));
   // About 12 s of work: the settings were read at the start and every 3 s since.
-  EXPECT_GE(running_reports(), 4);
+  const auto reports = monitor_.receive_all();
+  EXPECT_GE(std::count_if(reports.begin(), reports.end(), [](auto& d) { return d.find("|running|") != std::string::npos; }), 4);
 }
 
 TEST_F(InstantPickup, SwitchedOffTheTimerAloneDecidesAsBefore) {
-  write_text(registry_.file("velotrax.reg"), registry_text("\"Instant_Pickup\"=\"False\"\r\n", ""));
-  ASSERT_FALSE(read_registry_settings(platform::RegistryFile(registry_.file("velotrax.reg"))).Instant_Pickup);
   settings_.Instant_Pickup = false;
   start_daemon();
 

@@ -23,21 +23,9 @@ using std::chrono::seconds;
 
 class PollCycle : public ModuleTest {};
 
-TEST_F(PollCycle, RunsTicksAndStopsWhenRunIsCleared) {
-  int polls = 0;
-  poll_ = [&](Daemon&) { return ++polls, false; };
-  EXPECT_EQ(run_ticks(10), -1);
-  EXPECT_EQ(polls, 1);  // the first tick polls; the next poll is 60 s later
-  exec("UPDATE [control] SET [dexweb_run] = 0");
-  EXPECT_EQ(run_ticks(5), 0);
-  EXPECT_TRUE(logged("Module Stopped"));
-  EXPECT_EQ(scalar("SELECT [dexweb_state] FROM [control]"), "0");
-  auto got = monitor_.receive_all();
-  EXPECT_TRUE(std::any_of(got.begin(), got.end(), [](auto& d) { return d.find("|running|") != std::string::npos; }));
-  EXPECT_EQ(got.back().substr(got.back().size() - 10), "|stopped|\r");
-}
-
-TEST_F(PollCycle, FilterFilesLiveInAPrivateFolderOfTheHomeEmptiedAtStartAndRemovedAtStop) {
+// The filters' files live in a private folder of the home, emptied at start and removed at
+// the stop.
+TEST_F(PollCycle, RunsTicksInAPrivateFolderAndStopsWhenRunIsCleared) {
   const std::string folder = db_->dir() + "lock/tmp/";
   std::filesystem::create_directories(folder + "left by a killed run");
   write_text(folder + "left by a killed run/x.txt", "x");
@@ -51,9 +39,19 @@ TEST_F(PollCycle, FilterFilesLiveInAPrivateFolderOfTheHomeEmptiedAtStartAndRemov
   EXPECT_TRUE(S_ISDIR(st.st_mode));
   EXPECT_EQ(st.st_mode & 0777, 0700u);
   write_text(folder + "left by a filter.txt", "x");
+
+  int polls = 0;
+  poll_ = [&](Daemon&) { return ++polls, false; };
+  EXPECT_EQ(run_ticks(10), -1);
+  EXPECT_EQ(polls, 1);  // the first tick polls; the next poll is 60 s later
   exec("UPDATE [control] SET [dexweb_run] = 0");
   EXPECT_EQ(run_ticks(5), 0);
+  EXPECT_TRUE(logged("Module Stopped"));
+  EXPECT_EQ(scalar("SELECT [dexweb_state] FROM [control]"), "0");
   EXPECT_NE(::lstat(folder.c_str(), &st), 0);
+  auto got = monitor_.receive_all();
+  EXPECT_TRUE(std::any_of(got.begin(), got.end(), [](auto& d) { return d.find("|running|") != std::string::npos; }));
+  EXPECT_EQ(got.back().substr(got.back().size() - 10), "|stopped|\r");
 }
 
 TEST_F(PollCycle, AValueThatDoesNotConvertAtTheFirstTickHaltsThroughTheErrorRoutine) {
@@ -67,15 +65,11 @@ TEST_F(PollCycle, AValueThatDoesNotConvertAtTheFirstTickHaltsThroughTheErrorRout
   EXPECT_EQ(got.back().substr(got.back().size() - 10), "|stopped|\r");
 }
 
-TEST_F(PollCycle, MissingDatabaseOrWrongVersionStopsAtFirstTick) {
+// A database that cannot be opened stops it as well (Startup.RefusalsAndHaltsReachStandardError).
+TEST_F(PollCycle, WrongDatabaseVersionStopsAtFirstTick) {
   exec("UPDATE [settings] SET [dbversion] = 1101");
   EXPECT_EQ(run_ticks(1), 1);
   EXPECT_TRUE(logged("Module stopped. Database version conflict"));
-
-  settings_.DB_Dir = logs_.dir() + "nowhere/";
-  start_daemon();
-  EXPECT_EQ(run_ticks(1), 1);
-  EXPECT_TRUE(logged("Failed to open database"));
 }
 
 TEST_F(PollCycle, PauseAtStartWaitsUntilLifted) {
@@ -196,13 +190,10 @@ TEST_F(ErrorPolicy, FileErrorWarnsFourTimesThenHaltsAndClosesTheDatabase) {
   EXPECT_EQ(scalar("SELECT [dexweb_state] FROM [control]"), "1");
 }
 
-TEST_F(ErrorPolicy, PermanentDatabaseErrorsAndOtherErrorsHaltAtOnce) {
-  // 3022 first, while no error came before it; error 13 halts whatever came before.
-  for (const auto& [number, line] : {std::pair{3022, "Database error: 3022"}, {13, "Error# 13"}}) {
-    SCOPED_TRACE(number);
-    EXPECT_EQ(calls_until_halt(number), 1);
-    EXPECT_TRUE(logged("Program Halted. " + std::string(line) + " Something failed in Procedure: repeat_timer"));
-  }
+// Other errors halt at once as well (PollCycle.AValueThatDoesNotConvertAtTheFirstTickHalts...).
+TEST_F(ErrorPolicy, PermanentDatabaseErrorsHaltAtOnce) {
+  EXPECT_EQ(calls_until_halt(3022), 1);
+  EXPECT_TRUE(logged("Program Halted. Database error: 3022 Something failed in Procedure: repeat_timer"));
 }
 
 TEST_F(ErrorPolicy, AFreshStartEndsTheBurst) {
@@ -284,16 +275,6 @@ TEST_P(HaltInsideWaits, TheHaltEndsTheRunWithTheStopSequence) {
   auto got = monitor_.receive_all();
   ASSERT_FALSE(got.empty());
   EXPECT_EQ(got.back().substr(got.back().size() - 10), "|stopped|\r");
-}
-
-TEST_F(ErrorPolicy, WithRetryRunsTheFailedStepAgain) {
-  int attempts = 0;
-  int result = daemon_->policy().with_retry("Procedure: test", [&] {
-    if (++attempts < 3) throw RuntimeError(3260, "locked");
-    return 42;
-  });
-  EXPECT_EQ(result, 42);
-  EXPECT_EQ(attempts, 3);
 }
 
 }  // namespace
